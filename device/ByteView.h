@@ -1,0 +1,100 @@
+#pragma once
+// One bounds-checked view over a database's bytes. Every read of the three database readers
+// goes through it: a read that would leave the data answers 0 (or nothing) instead, and Fits()
+// tells a walk when a record runs past the end so that the walk can stop there.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <cstring>
+
+namespace device {
+
+class ByteView {
+public:
+    ByteView() = default;
+    ByteView(const char* data, qint64 size) : Data(reinterpret_cast<const uint8_t*>(data)), Len(size < 0 ? 0 : size) {}
+    explicit ByteView(const QByteArray& bytes) : ByteView(bytes.constData(), bytes.size()) {}
+
+    qint64 Size() const { return Len; }
+
+    // True when [pos, pos + count) lies inside the data; checked by subtraction, so large
+    // or negative values cannot overflow.
+    bool Fits(qint64 pos, qint64 count) const {
+        return pos >= 0 && count >= 0 && pos <= Len && count <= Len - pos;
+    }
+
+    uint8_t U8(qint64 pos) const { return Fits(pos, 1) ? Data[pos] : 0; }
+    uint16_t U16(qint64 pos) const { return uint16_t(Get<2>(pos)); }
+    uint32_t U32(qint64 pos) const { return uint32_t(Get<4>(pos)); }
+    int32_t I32(qint64 pos) const { return int32_t(U32(pos)); }
+    uint64_t U64(qint64 pos) const { return Get<8>(pos); }
+    uint16_t U16BE(qint64 pos) const { return Fits(pos, 2) ? uint16_t(Data[pos] << 8 | Data[pos + 1]) : 0; }
+
+    // The 4-letter tag at pos equals `tag`, ASCII case ignored.
+    bool TagIs(qint64 pos, const char* tag) const {
+        if (!Fits(pos, 4))
+            return false;
+        for (int i = 0; i < 4; ++i) {
+            uint8_t a = Data[pos + i], b = uint8_t(tag[i]);
+            if (a >= 'A' && a <= 'Z') a = uint8_t(a + 32);
+            if (b >= 'A' && b <= 'Z') b = uint8_t(b + 32);
+            if (a != b)
+                return false;
+        }
+        return true;
+    }
+
+    // Up to `count` bytes from pos, clipped to the data.
+    QByteArray Bytes(qint64 pos, qint64 count) const {
+        if (pos < 0 || pos >= Len || count <= 0)
+            return {};
+        if (count > Len - pos)
+            count = Len - pos;
+        return QByteArray(reinterpret_cast<const char*>(Data + pos), qsizetype(count));
+    }
+
+    // UTF-16LE text of `byteCount` bytes at pos (clipped to the data), up to the first U+0000.
+    QString Utf16Le(qint64 pos, qint64 byteCount) const {
+        if (pos < 0 || pos >= Len || byteCount <= 0)
+            return {};
+        if (byteCount > Len - pos)
+            byteCount = Len - pos;
+        const qint64 units = byteCount / 2;
+        QString text;
+        text.reserve(qsizetype(units));
+        for (qint64 i = 0; i < units; ++i) {
+            const char16_t c = char16_t(Data[pos + 2 * i] | Data[pos + 2 * i + 1] << 8);
+            if (c == 0)
+                break;
+            text.append(QChar(c));
+        }
+        return text;
+    }
+
+    // UTF-8 text of `byteCount` bytes at pos (clipped), up to the first NUL.
+    QString Utf8(qint64 pos, qint64 byteCount) const {
+        QByteArray raw = Bytes(pos, byteCount);
+        const qsizetype nul = raw.indexOf('\0');
+        if (nul >= 0)
+            raw.truncate(nul);
+        return QString::fromUtf8(raw);
+    }
+
+    const uint8_t* Raw() const { return Data; }
+
+private:
+    template <int N>
+    uint64_t Get(qint64 pos) const {
+        if (!Fits(pos, N))
+            return 0;
+        uint64_t v = 0;
+        for (int i = N - 1; i >= 0; --i)
+            v = v << 8 | Data[pos + i];
+        return v;
+    }
+
+    const uint8_t* Data = nullptr;
+    qint64 Len = 0;
+};
+
+} // namespace device

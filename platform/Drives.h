@@ -1,0 +1,64 @@
+#pragma once
+// The drive table: Linux volumes seen through drive letters, the way the rest of the program
+// expects them. "C:" is "/"; every mounted removable volume gets a letter from "D:" on, in order
+// of appearance, and keeps it while it stays mounted. MARROWGATE_DRIVES names a file of lines
+// "E: /some/folder removable" that replaces the scan (tests and demos).
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace platform {
+
+// Values as the rest of the program knows them from the drive-type query.
+enum DriveType : int {
+    DriveUnknown = 0,
+    DriveNoRootDir = 1,
+    DriveRemovable = 2,
+    DriveFixed = 3,
+    DriveRemote = 4,
+    DriveCdRom = 5,
+    DriveRamDisk = 6,
+};
+
+struct Drive {
+    char Letter = 0;      // 'C' .. 'Z'
+    QString MountPoint;   // absolute, without a trailing '/' (except "/")
+    DriveType Type = DriveUnknown;
+    QString Device;       // block device or "" for drive-file entries
+};
+
+// The current table: the drive file when MARROWGATE_DRIVES is set, else the mount table.
+std::vector<Drive> Drives();
+
+// Bit n set when letter 'A'+n is in the table (the unit mask of volume events).
+quint32 LogicalDriveMask();
+
+// The type of the drive whose root is "E:", "E:/" or "E:\"; DriveNoRootDir for a letter
+// that is not in the table.
+DriveType GetDriveType(const QByteArray& root);
+
+// "E:/iPod_Control/x" (or with backslashes) -> "<mount point>/iPod_Control/x". A path without
+// a drive letter comes back unchanged; a letter that is not in the table gives "".
+QString ResolvePath(const QString& path);
+
+// The mount point of a letter, or "" when the letter is not in the table.
+QString MountPointOf(char letter);
+
+// Tests can replace the table outright; std::nullopt returns to the real one.
+void SetDriveTableForTesting(std::optional<std::vector<Drive>> table);
+
+// Parses the drive file's text (exposed for tests).
+std::vector<Drive> ParseDriveFile(const QByteArray& text);
+
+// Parses /proc/self/mountinfo text into (mount point, source, fstype, major:minor) rows and
+// assigns letters with the persistent map (exposed for tests).
+struct MountRow {
+    QString MountPoint;
+    QString Source;
+    QString FsType;
+    QString DevNumber;
+};
+std::vector<MountRow> ParseMountInfo(const QByteArray& text);
+
+} // namespace platform

@@ -1,0 +1,99 @@
+#include "platform/Drives.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+namespace {
+
+struct TableGuard {
+    explicit TableGuard(std::vector<Drive> t) { SetDriveTableForTesting(std::move(t)); }
+    ~TableGuard() { SetDriveTableForTesting(std::nullopt); }
+};
+
+} // namespace
+
+TEST(DriveFile, ParsesLettersTypesAndPathsWithBlanks) {
+    const auto drives = ParseDriveFile("# demo\nE: /tmp/my ipod/ removable\n"
+                                       "f: /srv fixed\nG: /mnt/cd cdrom\nbad line\n1: /x removable\n");
+    ASSERT_EQ(drives.size(), 3u);
+    EXPECT_EQ(drives[0].Letter, 'E');
+    EXPECT_EQ(drives[0].MountPoint, QStringLiteral("/tmp/my ipod"));
+    EXPECT_EQ(drives[0].Type, DriveRemovable);
+    EXPECT_EQ(drives[1].Letter, 'F');
+    EXPECT_EQ(drives[1].Type, DriveFixed);
+    EXPECT_EQ(drives[2].Type, DriveCdRom);
+}
+
+TEST(MountInfo, ParsesEscapedMountPointsAndOptionalFields) {
+    const QByteArray text =
+        "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+        "99 22 8:33 / /media/user/IPOD\\040NANO rw,nosuid shared:5 master:2 - vfat /dev/sdc1 rw\n"
+        "garbage\n";
+    const auto rows = ParseMountInfo(text);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].MountPoint, QStringLiteral("/media/user/IPOD NANO"));
+    EXPECT_EQ(rows[1].Source, QStringLiteral("/dev/sdc1"));
+    EXPECT_EQ(rows[1].FsType, QStringLiteral("vfat"));
+    EXPECT_EQ(rows[1].DevNumber, QStringLiteral("8:33"));
+}
+
+TEST(DriveTable, TypesResolutionAndMask) {
+    TableGuard guard({{'C', "/", DriveFixed, {}}, {'E', "/tmp/ipod", DriveRemovable, {}}});
+    EXPECT_EQ(GetDriveType("E:"), DriveRemovable);
+    EXPECT_EQ(GetDriveType("e:\\"), DriveRemovable);
+    EXPECT_EQ(GetDriveType("C:"), DriveFixed);
+    EXPECT_EQ(GetDriveType("Q:"), DriveNoRootDir);
+    EXPECT_EQ(GetDriveType(""), DriveNoRootDir);
+    EXPECT_EQ(LogicalDriveMask(), (1u << 2) | (1u << 4));
+    EXPECT_EQ(ResolvePath("E:\\iPod_Control\\iTunes\\iTunesDB"), QStringLiteral("/tmp/ipod/iPod_Control/iTunes/iTunesDB"));
+    EXPECT_EQ(ResolvePath("E:"), QStringLiteral("/tmp/ipod"));
+    EXPECT_EQ(ResolvePath("C:/etc"), QStringLiteral("/etc"));
+    EXPECT_EQ(ResolvePath("Q:/x"), QString());
+    EXPECT_EQ(ResolvePath("/home/a"), QStringLiteral("/home/a"));
+}
+
+TEST(DriveTable, EnvironmentFileReplacesTheScan) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("drives"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("H: " + dir.path().toUtf8() + " removable\n");
+    f.close();
+    qputenv("MARROWGATE_DRIVES", f.fileName().toUtf8());
+    EXPECT_EQ(GetDriveType("H:"), DriveRemovable);
+    EXPECT_EQ(MountPointOf('H'), dir.path());
+    qunsetenv("MARROWGATE_DRIVES");
+}
+
+TEST(Files, ExistenceOpenAndDeleteThroughLetters) {
+    QTemporaryDir dir;
+    TableGuard guard({{'E', dir.path(), DriveRemovable, {}}});
+    QDir(dir.path()).mkpath("iPod_Control/iTunes");
+    QFile f(dir.filePath("iPod_Control/iTunes/iTunesPrefs"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("0123456789\x01xyz");
+    f.close();
+
+    EXPECT_TRUE(DirectoryExists("E:/iPod_Control/iTunes/"));
+    EXPECT_FALSE(FileExists("E:/iPod_Control/iTunes"));
+    EXPECT_TRUE(FileExists("E:/iPod_Control/iTunes/iTunesPrefs"));
+    EXPECT_FALSE(FileExists("F:/iPod_Control/iTunes/iTunesPrefs"));
+
+    auto rw = OpenReadWrite("E:/iPod_Control/iTunes/iTunesPrefs");
+    ASSERT_TRUE(rw->seek(10));
+    rw->write("\0", 1);
+    rw.reset();
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("0123456789\0xyz", 14));
+    f.close();
+
+    EXPECT_THROW(OpenReadOnly("E:/missing"), EFOpenError);
+    EXPECT_THROW(OpenReadOnly("F:/x"), EFOpenError);
+    EXPECT_TRUE(DeleteFile("E:/iPod_Control/iTunes/iTunesPrefs"));
+    EXPECT_FALSE(DeleteFile("E:/iPod_Control/iTunes/iTunesPrefs"));
+}
