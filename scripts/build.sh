@@ -3,6 +3,6 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${MG_BUILD_DIR:-$here/build}
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${MG_JOBS:-$(nproc 2>/dev/null || echo 2)}
 cmake -S "$here" -B "$build" -G Ninja "$@"
 cmake --build "$build" -j "$jobs"
