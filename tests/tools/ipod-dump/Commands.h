@@ -1,0 +1,17 @@
+#pragma once
+// ipod-dump's commands register themselves here; main.cpp dispatches on the first argument.
+#include <QStringList>
+#include <functional>
+
+namespace dump {
+
+using Command = std::function<int(const QStringList& args)>;
+
+struct Registration {
+    Registration(const char* name, const char* usage, Command run);
+};
+
+// Prints one JSON object as a line on stdout.
+void PrintJson(const class QJsonObject& object);
+
+} // namespace dump
