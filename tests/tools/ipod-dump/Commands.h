@@ -1,5 +1,6 @@
 #pragma once
 // ipod-dump's commands register themselves here; main.cpp dispatches on the first argument.
+#include <QJsonObject>
 #include <QStringList>
 #include <functional>
 
@@ -12,6 +13,6 @@ struct Registration {
 };
 
 // Prints one JSON object as a line on stdout.
-void PrintJson(const class QJsonObject& object);
+void PrintJson(const QJsonObject& object);
 
 } // namespace dump
