@@ -1,0 +1,152 @@
+#pragma once
+// The device's photo database ("Photo Database"): photos with the places of their thumbnails,
+// full-size file references and albums; chooses the large (export) and small (grid) formats.
+// The thumbnail exporters and grid loaders are in ThumbExport.cpp.
+#include "device/ByteView.h"
+#include "device/ThumbFormat.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QIODevice>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace device {
+
+// Called by the exporters once per handled item, on the thread that runs the export.
+using TProgressEvent = std::function<void()>;
+
+// An owning list of items addressed by index; an index outside it raises platform::Error
+// ("List index out of bounds (n)").
+template <class T>
+class TCollection {
+public:
+    T* Add() {
+        Items.push_back(std::make_unique<T>());
+        return Items.back().get();
+    }
+    T* GetItem(int index) const;
+    T* operator[](int index) const { return GetItem(index); }
+    int Count() const { return int(Items.size()); }
+    void Clear() { Items.clear(); }
+    void Delete(int index);
+
+private:
+    std::vector<std::unique_ptr<T>> Items;
+};
+
+[[noreturn]] void RaiseListIndexError(int index);
+
+template <class T>
+T* TCollection<T>::GetItem(int index) const {
+    if (index < 0 || index >= Count())
+        RaiseListIndexError(index);
+    return Items[size_t(index)].get();
+}
+
+template <class T>
+void TCollection<T>::Delete(int index) {
+    if (index < 0 || index >= Count())
+        RaiseListIndexError(index);
+    Items.erase(Items.begin() + index);
+}
+
+struct TPhotoItem {
+    uint8_t Selected = 0;     // checked for export
+    uint32_t ImageId = 0;     // albums refer to it; the exported file is named after it
+    int32_t FileNo = 0;       // container number of the large thumbnail
+    uint32_t LargeOffset = 0;
+    uint32_t LargeSize = 0;
+    uint32_t SmallOffset = 0;
+    QString FullResName;      // ':'-separated path under Photos, empty when none
+};
+
+struct TPhotoAlbumItem {
+    QString Name;
+    std::vector<uint32_t> ImageIds;
+    int32_t Count = 0;
+
+    uint32_t GetImageId(int i) const;
+};
+
+using TPhotoList = TCollection<TPhotoItem>;
+using TPhotoAlbumList = TCollection<TPhotoAlbumItem>;
+
+// Result of reading a photo/artwork string record: its total length (0 when the record is
+// not an "mhod") and its text.
+struct TStringRecord {
+    uint32_t TotalLength = 0;
+    QString Text;
+};
+
+// The file number of a container name "...F<id>_<n>.ithmb": the text between the first '_'
+// and the first '.', 1 when that is not a decimal number.
+int32_t ContainerFileNumber(const QString& name);
+
+class TPhotoDb {
+public:
+    // Create: nothing is read.
+    TPhotoDb(const QByteArray& root, bool handheld);
+    ~TPhotoDb();
+    TPhotoDb(const TPhotoDb&) = delete;
+    TPhotoDb& operator=(const TPhotoDb&) = delete;
+
+    bool Load(bool skip720 = false);
+
+    // Fills BmpHeader from Small (true) or Large (false) and the device kind.
+    void BuildBitmapHeader(bool small);
+
+    // Exports the selected photos as JPEG files (or the stored JPEG data) named after their
+    // image ids in OutputFolder. True when at least one container was missing or failed to open.
+    // Raises platform::Error when an output file cannot be written.
+    bool ExportThumbs(bool aspect);
+
+    // Small-thumbnail loaders of the photo grid. The caller builds the small header first.
+    // LoadSmallThumb raises platform::Error when the container ends before the image.
+    void LoadSmallThumb(QIODevice& stream, int index, QImage& picture);
+    // `buffer` is the caller's memory of at least Small.Size bytes; a failed read leaves
+    // `picture` unchanged.
+    void LoadSmallThumbFromDevice(QByteArray& buffer, int index, QImage& picture);
+    bool OpenDeviceThumbFile(const QByteArray& name);
+    bool CloseDeviceThumbFile();
+
+    // The string record of the photo and artwork databases at pos (types 1 UTF-8, 3 UTF-16LE).
+    static TStringRecord ReadStringRecord(const ByteView& data, qint64 pos);
+
+    uint8_t HandheldFlag = 0;
+    QByteArray Root;
+    uint32_t ErrorCode = 0; // 7 root, 8 image list, 9 image item, 10 reference, 11 child, 13 album list
+    TPhotoList Photos;
+    TPhotoAlbumList Albums;
+    TThumbFormat Large;
+    TThumbFormat Small;
+    QString OutputFolder;   // ends in "/"
+    uint8_t HasFullRes = 0;
+    uint8_t Skip720 = 0;
+    QByteArray Log;         // one line per missing container
+    TProgressEvent OnProgress;
+    TBitmapHeader BmpHeader{};
+    QByteArray WorkStream;  // header and pixel bytes of one picture; empty between uses
+
+private:
+    bool ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength);
+    bool ChooseThumbFormats(qint64 itemPos);
+    uint32_t ParseImageItem(qint64 itemPos);
+    bool ParseThumbRef(qint64 pos, int type, int& found);
+    bool ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength);
+    TStringRecord ReadStringRecord(qint64 pos) const { return ReadStringRecord(Stream, pos); }
+
+    bool ExportUyuvThumbs(bool aspect);
+    bool ExportNrgbThumbs();
+    bool ExportYuvsThumbs();
+    bool ExportPhotoThumbs();
+    bool ExportRgbThumbs();
+
+    QByteArray StreamData; // the database's bytes during Load
+    ByteView Stream;
+};
+
+} // namespace device

@@ -1,0 +1,50 @@
+#pragma once
+// Writing a file so that its final name only ever holds a complete file: the bytes go to a
+// temporary file in the destination folder, which is moved into place when complete. Moving
+// never replaces a file that appeared meanwhile (unless asked to), and a failure removes the
+// temporary. A later run therefore never mistakes a truncated file for a finished copy.
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+class SafeWrite {
+public:
+    // Creates a temporary file in `folder` (a native path). Raises EFOpenError when it cannot.
+    explicit SafeWrite(const QString& folder);
+    // Removes the temporary unless it was committed.
+    ~SafeWrite();
+    SafeWrite(const SafeWrite&) = delete;
+    SafeWrite& operator=(const SafeWrite&) = delete;
+
+    // Appends bytes; false (errno set) on a write failure.
+    bool Write(const char* data, qint64 size);
+    bool Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
+
+    int Handle() const { return Fd; }
+    QString TempPath() const { return Temp; }
+
+    // Syncs, closes and moves the temporary to `finalPath`. Without `replace` an existing
+    // file is kept: false with errno EEXIST. On any failure the temporary is removed and errno
+    // tells why.
+    bool Commit(const QString& finalPath, bool replace = false);
+    // Closes and removes the temporary.
+    void Discard();
+
+private:
+    int Fd = -1;
+    QString Temp;
+};
+
+// Moves an already written file `from` to `to` in the same file system without replacing an
+// existing `to` (false with errno EEXIST). `from` is left where it was on failure.
+bool MoveNoReplace(const QString& from, const QString& to);
+
+// Writes `bytes` as a new file `path` through a temporary. False with errno on failure
+// (EEXIST when the name is taken and `replace` is false).
+bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace = false);
+
+// A readable reason for the errno of a failed write: "<strerror>" text.
+QString LastErrorText();
+
+} // namespace platform
