@@ -1,0 +1,15 @@
+#pragma once
+#include <QByteArray>
+
+namespace device {
+
+// The compressed track database of a handheld: the root record's header (its length at offset
+// 4) stored as is, then one zlib stream with the rest. Returns the header followed by the
+// inflated rest; EDecompressionError when the stream is not valid zlib data, ends early, or
+// would inflate beyond kMaxInflatedSize.
+QByteArray InflateTrackDb(const QByteArray& compressed);
+
+// Far above any real database (50,000 tracks take about 60 MB), low enough to refuse a bomb.
+inline constexpr qint64 kMaxInflatedSize = qint64(1) << 30;
+
+} // namespace device

@@ -1,0 +1,141 @@
+#pragma once
+// The track database of one device: every track with its tags and file location, and every
+// playlist with its track ids. Read once per device load; nothing here writes the database.
+#include "device/ByteView.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace device {
+
+// ErrorCode values of TiTunesDB.
+enum : int32_t {
+    ecNone = 0,
+    ecNotMhbd = 4,      // root record is not "mhbd"
+    ecNotMhlt = 5,      // track list is not "mhlt"
+    ecNotMhlp = 6,      // playlist list is not "mhlp"
+    ecDataPastEnd = 20, // a record runs past the end of the data (damaged or truncated file)
+};
+
+class TTrackItem {
+public:
+    uint8_t Selected = 0;
+    QString DestPath;
+    uint8_t Rating = 0;
+    uint32_t TrackId = 0;
+    uint32_t Size = 0;       // bytes
+    uint32_t Length = 0;     // milliseconds
+    uint32_t PlayCount = 0;
+    uint32_t MediaType = 0;
+    uint32_t ArtworkLink = 0;
+    QString Location;        // ':'-separated device path, as the database stores it
+    QString Title;
+    QString Artist;
+    QString Album;
+    QString Genre;
+    QString KindText;
+    uint8_t HasArtwork = 0;
+    uint64_t DbId = 0;       // 0 unless HasArtwork
+    int32_t ArtIndex = -1;
+
+    QByteArray SizeText() const;
+    QByteArray LengthText() const;
+    // Extension of Location is .mp4, .m4v or .mov (any case).
+    bool IsVideo() const;
+};
+
+class TPlayListItem {
+public:
+    int32_t Count = 0;
+    QString Name;
+    std::vector<uint32_t> TrackIds;
+    uint8_t Smart = 0;
+
+    // Entry i of TrackIds; std::out_of_range outside 0..Count-1.
+    uint32_t GetTrackId(int i) const;
+};
+
+// Items keep their address while the list grows (a deque), so references stay valid.
+class TTrackList {
+public:
+    TTrackItem& Add();
+    // std::out_of_range outside 0..Count()-1.
+    TTrackItem& GetItem(int index);
+    const TTrackItem& GetItem(int index) const;
+    int Count() const { return int(Items.size()); }
+    void Clear() { Items.clear(); }
+
+private:
+    std::deque<TTrackItem> Items;
+};
+
+class TPlayLists {
+public:
+    TPlayListItem& Add();
+    TPlayListItem& GetItem(int index);
+    const TPlayListItem& GetItem(int index) const;
+    int Count() const { return int(Items.size()); }
+    void Clear() { Items.clear(); }
+
+private:
+    std::deque<TPlayListItem> Items;
+};
+
+// One string record (mhod) of the track database.
+struct TStringRecord {
+    uint32_t TotalLength = 0; // 0 for a record that is not an "mhod"
+    uint32_t Type = 0;
+    QString Text;             // only for types below 15
+};
+
+// Reads a whole file of a handheld device ("/iTunes_Control/iTunes/iTunesCDB" and the like,
+// under its media root) into `out`; false when it cannot be read. The handheld link installs
+// it; until then a handheld load reads nothing and fails.
+using HandheldFileReader = std::function<bool(const QByteArray& path, QByteArray& out)>;
+void SetHandheldFileReader(HandheldFileReader reader);
+
+class TiTunesDB {
+public:
+    // Create: stores both; nothing is read.
+    TiTunesDB(const QByteArray& root, bool handheld);
+    TiTunesDB(const TiTunesDB&) = delete;
+    TiTunesDB& operator=(const TiTunesDB&) = delete;
+
+    // Reads and parses the database. Disk: Root + "/iPod_Control/iTunes/iTunesDB" (EFOpenError
+    // when it cannot be opened). Handheld: the compressed database first (EDecompressionError
+    // when it does not inflate), else the plain one; false with ErrorCode unchanged when
+    // neither can be read. True when the whole section walk completed.
+    bool Load();
+
+    // Parses a whole database already in memory; both branches of Load end here.
+    bool LoadFromData(const QByteArray& data);
+
+    // The string record at pos (reads stay inside `data`).
+    static TStringRecord ReadStringRecord(const ByteView& data, qint64 pos);
+
+    uint8_t HandheldFlag = 0;
+    QByteArray Root;
+    int32_t ErrorCode = ecNone;
+    TTrackList Tracks;
+    TPlayLists Playlists;
+    QByteArray Header;       // first 24 bytes of the mhbd record
+    uint32_t TotalTime = 0;  // ms, wraps at 32 bits
+    int64_t TotalSize = 0;   // bytes
+    QString OutputFolder;    // the music folder, ending in "/"
+    int32_t NamingScheme = 0;
+    int32_t PlayingIndex = -1;
+
+private:
+    bool ParseTrackList(qint64 pos, qint64 headerLength);
+    bool ParsePlaylists(qint64 pos, qint64 headerLength);
+    bool ReadHandheld(QByteArray& data);
+
+    ByteView Stream; // valid only during LoadFromData
+    bool Damaged = false;
+};
+
+} // namespace device
