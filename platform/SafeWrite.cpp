@@ -1,0 +1,135 @@
+#include "platform/SafeWrite.h"
+
+#include "platform/Errors.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// renameat2 with RENAME_NOREPLACE where the kernel and file system have it; link and unlink
+// otherwise, which refuses an existing target just the same.
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    if (::link(from.constData(), to.constData()) != 0)
+        return false;
+    ::unlink(from.constData());
+    return true;
+}
+
+} // namespace
+
+SafeWrite::SafeWrite(const QString& folder) {
+    QString base = folder.isEmpty() ? QStringLiteral(".") : folder;
+    if (!base.endsWith(u'/'))
+        base += u'/';
+    QByteArray pattern = Native(base) + ".marrowgate-XXXXXX.part";
+    Fd = ::mkostemps(pattern.data(), 5, O_CLOEXEC);
+    if (Fd < 0)
+        throw EFOpenError(QStringLiteral("Cannot create file in \"%1\". %2").arg(folder, LastErrorText()));
+    Temp = QFile::decodeName(pattern);
+}
+
+SafeWrite::~SafeWrite() { Discard(); }
+
+bool SafeWrite::Write(const char* data, qint64 size) {
+    if (Fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    while (size > 0) {
+        const ssize_t n = ::write(Fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool SafeWrite::Commit(const QString& finalPath, bool replace) {
+    if (Fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    // The file gets the permissions of an ordinary new file rather than mkstemp's 0600.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(Fd, 0666 & ~mask);
+    const int fd = Fd;
+    Fd = -1;
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        const int saved = errno;
+        ::close(fd);
+        ::unlink(Native(Temp).constData());
+        errno = saved;
+        return false;
+    }
+    if (::close(fd) != 0) {
+        const int saved = errno;
+        ::unlink(Native(Temp).constData());
+        errno = saved;
+        return false;
+    }
+    const QByteArray from = Native(Temp), to = Native(finalPath);
+    const bool moved = replace ? ::rename(from.constData(), to.constData()) == 0 : RenameNoReplace(from, to);
+    if (!moved) {
+        const int saved = errno;
+        ::unlink(from.constData());
+        errno = saved;
+        return false;
+    }
+    Temp.clear();
+    return true;
+}
+
+void SafeWrite::Discard() {
+    const int saved = errno;
+    if (Fd >= 0) {
+        ::close(Fd);
+        Fd = -1;
+    }
+    if (!Temp.isEmpty()) {
+        ::unlink(Native(Temp).constData());
+        Temp.clear();
+    }
+    errno = saved;
+}
+
+bool MoveNoReplace(const QString& from, const QString& to) { return RenameNoReplace(Native(from), Native(to)); }
+
+bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace) {
+    try {
+        SafeWrite file(FolderOf(path));
+        if (!file.Write(bytes))
+            return false; // the destructor removes the temporary and keeps errno
+        return file.Commit(path, replace);
+    } catch (const EFOpenError&) {
+        return false;
+    }
+}
+
+QString LastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+} // namespace platform
