@@ -1,0 +1,100 @@
+#pragma once
+// The iPhone / iPod touch link: loads the mobile-device library pair, follows device arrival
+// and removal, connects, and reads and writes the device's files.
+//
+// Threads: the library calls DeviceNotificationCallback on a thread of its own. Everything
+// here runs under one re-entrant lock of the link (IphoneLock): the callback holds it for a
+// whole notification and each device operation for its call; DeviceOpenFile holds it until
+// the matching DeviceCloseFile, so only one open-read-close sequence runs at a time.
+// WM_IPHONE_NOTIFY is posted after the lock is released, when the record is complete.
+// Read the record through IphoneState()/IphoneReady()/IphoneLastError(), which copy under the
+// lock; a device operation that failed leaves its own text in DeviceLastError() on the thread
+// that called it, safe from a later failure on another thread.
+#include <QByteArray>
+#include <QIODevice>
+#include <QRecursiveMutex>
+#include <QString>
+#include <QtGlobal>
+
+#include "platform/Library.h"
+#include "platform/PostMessage.h"
+
+namespace handheld {
+
+constexpr quint32 WM_IPHONE_NOTIFY = 0x863;  // WM_USER + 0x463
+
+constexpr quint32 WholeFileChunkSize = 0x300000;      // 3 MiB
+constexpr quint32 CopyBufferSize = 0x800000;          // 8 MiB
+constexpr quint32 FallbackCopyBufferSize = 0x100000;  // 1 MiB
+
+struct TIphoneMgr {
+    bool NewLibrary = false;
+    platform::ModuleHandle MobileDeviceModule = nullptr;
+    platform::ModuleHandle CoreFoundationModule = nullptr;
+    bool Ready = false;
+    bool Connected = false;
+    bool AfcOpen = false;
+    bool FullAccess = false;
+    void* Device = nullptr;
+    void* AfcConnection = nullptr;
+    QByteArray MediaRoot;
+    QByteArray LastError;
+};
+
+// The link's one state record. Touch it only while holding IphoneLock().
+extern TIphoneMgr IphoneMgr;
+// The 64-bit file reference of the file opened by DeviceOpenFile.
+extern quint64 OpenFileRef;
+
+QRecursiveMutex& IphoneLock();
+
+// Copies taken under the lock.
+TIphoneMgr IphoneState();
+bool IphoneReady();
+QByteArray IphoneLastError();
+QByteArray IphoneMediaRoot();
+// The failure text of the last device operation that failed on the calling thread.
+QByteArray DeviceLastError();
+
+// The inline constant-string object of the older library generation.
+using TCFString = QByteArray;
+
+// Library loading.
+bool LoadDeviceLibraries();
+bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPath);
+QByteArray ReadMachineRegString(const QByteArray& Key, const QByteArray& Name);  // throws platform::Error on a non-string value
+const void* MakeCFStringConst(const QByteArray& Text);
+void MakeCFStringInline(const QByteArray& Text, TCFString& Obj);
+void UnloadDeviceLibraries();
+
+// Notification and connection.
+bool SubscribeDeviceNotification(platform::WindowHandle Window);
+void DeviceNotificationCallback(const void* Info, void* Cookie);
+bool ConnectDevice(void* Device);
+bool EndDeviceSession(void* Device);
+void DetectMediaRoot();
+bool CloseDevice();
+
+// Device file operations. Paths are 8-bit, "/"-separated and relative to the media root,
+// except DeviceFileExists, which takes a full path.
+bool DeviceFileExists(const QByteArray& FullPath);
+// Appends the whole file to Stream at its position (a QBuffer opened for writing).
+bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream);
+// Writes Stream's whole content from its start; Stream is left at its end.
+bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream);
+bool DeviceOpenFile(const QByteArray& Path);
+// Short reads (near or past the end of the file) still return true; the bytes of Buffer
+// beyond those delivered keep their former content.
+bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset);
+bool DeviceCloseFile();
+// Copies a device file into LocalPath (created or emptied). On a failed device read or a short
+// local write the partial local file is removed. A local file that cannot be created raises
+// platform::EFOpenError.
+bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer,
+                            quint32 BufferSize);
+// The same with a buffer of its own (8 MiB, or 1 MiB when that cannot be had; a failure of
+// both raises platform::Error).
+bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath);
+bool ClearDevicePrefsFlag();
+
+} // namespace handheld
