@@ -1,0 +1,32 @@
+#pragma once
+// Opening folders, web pages and the bundled help in the user's desktop applications.
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+namespace platform {
+
+// The help pages' folder: "help/" beside the program (build tree), else the install's
+// share/marrowgate/help/. Ends in "/"; "" when neither exists.
+QString HelpFolder();
+
+// The page for a help topic such as "::/ej.html"; an empty topic is the start page
+// (index.html). Only the topic's file name is used, so a topic cannot leave the help folder.
+// An invalid URL when the help folder or the page is missing.
+QUrl HelpUrl(const QString& topic = QString());
+
+// The product's start page (opened on the first run and by the web labels).
+QUrl ProductPage();
+
+// Each asks the desktop to open the target; the result says whether it could be handed over.
+// Nothing is reported to the user on failure.
+bool OpenFolder(const QString& path);
+bool OpenPage(const QUrl& url);
+bool OpenHelp(const QString& topic = QString());
+
+// Tests catch what would be opened instead of starting a browser; an empty hook restores the
+// desktop. The hook's result is what the Open functions return.
+using OpenUrlHook = std::function<bool(const QUrl&)>;
+void SetOpenUrlHookForTesting(OpenUrlHook hook);
+
+} // namespace platform

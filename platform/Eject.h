@@ -1,0 +1,40 @@
+#pragma once
+// Taking a removable volume away safely, one step at a time: the caller decides how often to
+// try and how long to wait between tries. Real volumes go through udisks2 on the system bus;
+// a drive from the MARROWGATE_DRIVES file is a plain folder, and every step on it succeeds
+// without touching the bus.
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+
+struct EjectStep {
+    bool Ok = false;
+    QString Error; // the reason when not Ok, as udisks2 or the system gives it
+};
+
+class VolumeEject {
+public:
+    // Finds the volume behind a drive root such as "E:". Fails when the letter is not in the
+    // drive table or udisks2 does not know its block device.
+    EjectStep Open(const QByteArray& root);
+    bool IsOpen() const { return FOpen; }
+    // True for a drive-file drive, whose steps succeed without the bus.
+    bool IsPlainFolder() const { return FPlainFolder; }
+
+    // One attempt at unmounting the volume's file system (the lock and dismount of the volume).
+    EjectStep Unmount();
+    // Ejects the media of the volume's drive, or powers the drive off when it cannot eject.
+    EjectStep Eject();
+
+    QString BlockObject() const { return FBlockObject; }
+    QString DriveObject() const { return FDriveObject; }
+
+private:
+    bool FOpen = false;
+    bool FPlainFolder = false;
+    QString FBlockObject; // udisks2 object path of the block device
+    QString FDriveObject; // udisks2 object path of its drive, "/" when it has none
+};
+
+} // namespace platform
