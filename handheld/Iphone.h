@@ -7,9 +7,10 @@
 // whole notification and each device operation for its call; DeviceOpenFile holds it until
 // the matching DeviceCloseFile, so only one open-read-close sequence runs at a time.
 // WM_IPHONE_NOTIFY is posted after the lock is released, when the record is complete.
-// Read the record through IphoneState()/IphoneReady()/IphoneLastError(), which copy under the
-// lock; a device operation that failed leaves its own text in DeviceLastError() on the thread
-// that called it, safe from a later failure on another thread.
+// Read the record from outside through IphoneState()/IphoneReady()/IphoneLastError(): they
+// copy under a short lock of the record alone, so they never wait for a device operation or a
+// connect sequence. A device operation that failed also leaves its own text in
+// DeviceLastError() on the thread that called it, safe from a later failure on another thread.
 #include <QByteArray>
 #include <QIODevice>
 #include <QRecursiveMutex>
@@ -41,7 +42,8 @@ struct TIphoneMgr {
     QByteArray LastError;
 };
 
-// The link's one state record. Touch it only while holding IphoneLock().
+// The link's one state record. Written only under IphoneLock() (and the record's own lock);
+// read it through the copies below.
 extern TIphoneMgr IphoneMgr;
 // The 64-bit file reference of the file opened by DeviceOpenFile.
 extern quint64 OpenFileRef;

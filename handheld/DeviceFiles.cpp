@@ -1,0 +1,259 @@
+// Files of the handheld device: existence, whole-file reads and writes, reads at offsets
+// from one open file, the buffered copy to a local file and the prefs flag.
+#include <QBuffer>
+#include <QFile>
+#include <memory>
+#include <new>
+
+#include "handheld/Iphone.h"
+#include "handheld/Slots.h"
+#include "platform/Errors.h"
+
+namespace handheld {
+
+using namespace detail;
+
+namespace {
+
+const QByteArray kPrefsPath = "/iTunes_Control/iTunes/iTunesPrefs";
+constexpr qint64 kPrefsFlagOffset = 10;
+
+// This thread's open-read-close sequence holds one level of the link's lock from
+// DeviceOpenFile to DeviceCloseFile.
+thread_local bool tSequenceHeld = false;
+
+// A count larger than asked is never trusted: it would read past the buffer.
+quint32 Delivered(quint32 count, quint32 asked)
+{
+    return count > asked ? asked : count;
+}
+
+} // namespace
+
+bool DeviceFileExists(const QByteArray& FullPath)
+{
+    QMutexLocker link(&IphoneLock());
+    if (!IphoneMgr.AfcOpen)
+        return false;
+    void* info = nullptr;
+    return Call(entry::AFCFileInfoOpen, IphoneMgr.AfcConnection, FullPath.constData(), &info) == 0;
+}
+
+bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream)
+{
+    QMutexLocker link(&IphoneLock());
+    const QByteArray full = IphoneMgr.MediaRoot + Path;
+    if (!DeviceFileExists(full)) {
+        SetLastError("Not found");
+        return false;
+    }
+    void* const connection = IphoneMgr.AfcConnection;
+    uint64_t ref = 0;
+    const quint32 opened = Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
+    if (opened != 0) {
+        SetLastError("Open error: " + Number(opened));
+        return false;
+    }
+    bool ok = false;
+    quint32 lastFailure = 0;
+    try {
+        std::unique_ptr<char[]> buffer(new char[WholeFileChunkSize]());
+        for (;;) {
+            quint32 count = WholeFileChunkSize;
+            const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(buffer.get()), &count);
+            if (r != 0) {
+                lastFailure = r;
+                SetLastError("Read error: " + Number(r));
+                break;
+            }
+            count = Delivered(count, WholeFileChunkSize);
+            if (count > 0 && Stream.write(buffer.get(), count) != qint64(count))
+                throw std::runtime_error("stream write");
+            if (count < WholeFileChunkSize) {
+                ok = true;
+                break;
+            }
+        }
+    } catch (...) {
+        SetLastError("Exception: " + Number(lastFailure));
+        ok = false;
+    }
+    Call(entry::AFCFileRefClose, connection, ref);
+    return ok;
+}
+
+bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream)
+{
+    QMutexLocker link(&IphoneLock());
+    const QByteArray full = IphoneMgr.MediaRoot + Path;
+    void* const connection = IphoneMgr.AfcConnection;
+    uint64_t ref = 0;
+    const quint32 opened =
+        Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenWriteNew, &ref);
+    if (opened != 0) {
+        SetLastError("Open write error: " + Number(opened));
+        return false;
+    }
+    bool ok = false;
+    try {
+        const qint64 size = Stream.size();
+        if (size < 0 || size > qint64(0xFFFFFFFFu))
+            throw std::runtime_error("stream size");
+        std::unique_ptr<char[]> buffer(new char[size_t(size) + 1]());
+        if (!Stream.seek(0) || Stream.read(buffer.get(), size) != size)
+            throw std::runtime_error("stream read");
+        const quint32 r =
+            Call(entry::AFCFileRefWrite, connection, ref, static_cast<const void*>(buffer.get()), quint32(size));
+        if (r != 0)
+            SetLastError("Write error: " + Number(r));
+        else
+            ok = true;
+    } catch (...) {
+        SetLastError("Exception: 0");
+    }
+    Call(entry::AFCFileRefClose, connection, ref);
+    return ok;
+}
+
+bool DeviceOpenFile(const QByteArray& Path)
+{
+    IphoneLock().lock();
+    const QByteArray full = IphoneMgr.MediaRoot + Path;
+    bool ok = false;
+    if (!DeviceFileExists(full)) {
+        SetLastError("Not found");
+    } else {
+        uint64_t ref = OpenFileRef;
+        const quint32 r =
+            Call(entry::AFCFileRefOpen, IphoneMgr.AfcConnection, full.constData(), mobiledevice::OpenRead, &ref);
+        if (r != 0) {
+            SetLastError("Open err: " + Number(r));
+        } else {
+            OpenFileRef = ref;
+            ok = true;
+        }
+    }
+    // On success this thread keeps one level of the lock until DeviceCloseFile.
+    if (ok && !tSequenceHeld)
+        tSequenceHeld = true;
+    else
+        IphoneLock().unlock();
+    return ok;
+}
+
+bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset)
+{
+    QMutexLocker link(&IphoneLock());
+    void* const connection = IphoneMgr.AfcConnection;
+    quint32 r = Call(entry::AFCFileRefSeek, connection, OpenFileRef, Offset, quint64(0));
+    if (r != 0) {
+        SetLastError("Seek Err: " + Number(r));
+        return false;
+    }
+    quint32 n = Count;
+    r = Call(entry::AFCFileRefRead, connection, OpenFileRef, Buffer, &n);
+    if (r != 0) {
+        SetLastError("Read Err: " + Number(r));
+        return false;
+    }
+    return true;
+}
+
+bool DeviceCloseFile()
+{
+    bool ok;
+    {
+        QMutexLocker link(&IphoneLock());
+        ok = Call(entry::AFCFileRefClose, IphoneMgr.AfcConnection, OpenFileRef) == 0;
+    }
+    if (tSequenceHeld) {
+        tSequenceHeld = false;
+        IphoneLock().unlock();
+    }
+    return ok;
+}
+
+bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize)
+{
+    QMutexLocker link(&IphoneLock());
+    const QByteArray full = IphoneMgr.MediaRoot + DevicePath;
+    if (!DeviceFileExists(full)) {
+        SetLastError("Not found");
+        return false;
+    }
+    void* const connection = IphoneMgr.AfcConnection;
+    uint64_t ref = 0;
+    const quint32 opened = Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
+    if (opened != 0) {
+        SetLastError("Open error: " + Number(opened));
+        return false;
+    }
+    struct CloseRef {
+        void* connection;
+        uint64_t ref;
+        ~CloseRef() { Call(entry::AFCFileRefClose, connection, ref); }
+    } closeRef{connection, ref};
+
+    // Unbuffered, so that a full disk shows at the write that hit it.
+    QFile local(LocalPath);
+    if (!local.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throw platform::EFOpenError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(LocalPath, local.errorString()));
+
+    bool ok = false;
+    quint32 count = BufferSize;
+    while (count > 0) {
+        const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(Buffer), &count);
+        if (r != 0) {
+            SetLastError("Read error: " + Number(r));
+            break;
+        }
+        count = Delivered(count, BufferSize);
+        if (count > 0 && local.write(Buffer, count) != qint64(count)) {
+            SetLastError("Write error: " + local.errorString().toUtf8());
+            break;
+        }
+        if (count < BufferSize) {
+            ok = true;
+            break;
+        }
+    }
+    local.close();
+    // A partial copy must not stay under the name of a finished one.
+    if (!ok)
+        local.remove();
+    return ok;
+}
+
+bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath)
+{
+    quint32 size = CopyBufferSize;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+    if (!buffer) {
+        size = FallbackCopyBufferSize;
+        buffer.reset(new (std::nothrow) char[size]);
+        if (!buffer)
+            throw platform::Error(QStringLiteral("Out of memory"));
+    }
+    return DeviceCopyFileBuffered(DevicePath, QString::fromUtf8(LocalPath), buffer.get(), size);
+}
+
+bool ClearDevicePrefsFlag()
+{
+    // One read-modify-write: no other operation of the link runs in between.
+    QMutexLocker link(&IphoneLock());
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    if (!DeviceReadFile(kPrefsPath, stream))
+        return false;
+    char value = 0;
+    if (!stream.seek(kPrefsFlagOffset) || !stream.getChar(&value))
+        value = 0;
+    if (value != 1)
+        return true;
+    stream.seek(kPrefsFlagOffset);
+    stream.putChar(0);
+    return DeviceWriteFile(kPrefsPath, stream);
+}
+
+} // namespace handheld
