@@ -1,0 +1,260 @@
+#include "app/CopyThread.h"
+
+#include "device/ArtworkDb.h"
+#include "platform/Errors.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <exception>
+#include <new>
+
+namespace app {
+
+TDetailLog DetailLog;
+
+void TDetailLog::Append(const QString& entry) {
+    QMutexLocker lock(&Lock);
+    Log += QStringLiteral("\r\n") + entry;
+}
+
+void TDetailLog::AppendRaw(const QString& text) {
+    QMutexLocker lock(&Lock);
+    Log += text;
+}
+
+void TDetailLog::Replace(const QString& text) {
+    QMutexLocker lock(&Lock);
+    Log = text;
+}
+
+void TDetailLog::Clear() {
+    QMutexLocker lock(&Lock);
+    Log.clear();
+}
+
+QString TDetailLog::Text() const {
+    QMutexLocker lock(&Lock);
+    return Log;
+}
+
+// ---- display ----
+
+struct TCopyDisplay::Call {
+    bool Done = false;
+    bool Abandoned = false;
+};
+
+TCopyDisplay::~TCopyDisplay() { Detach(); }
+
+void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
+    QObject* context = Context();
+    {
+        std::lock_guard lock(CallLock);
+        if (Detached || !context)
+            return;
+    }
+    if (context->thread() == QThread::currentThread()) {
+        fn();
+        return;
+    }
+    // A queued call plus our own wait in place of a blocking queued connection, so that a
+    // display that detaches (the window closing) releases a waiting thread instead of
+    // deadlocking with it.
+    auto call = std::make_shared<Call>();
+    QMetaObject::invokeMethod(
+        context,
+        [this, call, fn] {
+            {
+                std::lock_guard lock(CallLock);
+                if (call->Abandoned)
+                    return;
+            }
+            fn();
+            std::lock_guard lock(CallLock);
+            call->Done = true;
+            CallDone.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(CallLock);
+    CallDone.wait(lock, [&] { return call->Done || Detached; });
+    if (!call->Done)
+        call->Abandoned = true;
+}
+
+void TCopyDisplay::Detach() {
+    std::lock_guard lock(CallLock);
+    Detached = true;
+    CallDone.notify_all();
+}
+
+void TCopyDisplay::OnCopyProgress() {
+    RunBlocking([this] {
+        ++FPhotosDoneCount;
+        SetItemText(QString::number(FPhotosDoneCount) + QStringLiteral(" of ") +
+                    QString::number(CheckedPhotoCount()) + QStringLiteral(" copied"));
+        StepProgress();
+    });
+}
+
+void TCopyDisplay::OnArtCopyProgress() {
+    RunBlocking([this] {
+        ++FArtDoneCount;
+        SetItemText(QString::number(FArtDoneCount));
+        StepProgress();
+    });
+}
+
+// ---- thread ----
+
+TCopyThread::TCopyThread(int32_t MusicCount, int32_t PhotoCount, int32_t ArtworkCount, bool Handheld,
+                         bool ToITunes, bool ListOnly, bool CopyArtwork, bool MusicDestHasFiles,
+                         bool PhotoDestHasFiles, const TTransferSources& sources)
+    : FAddToITunes(ToITunes), FPhotoDestHasFiles(PhotoDestHasFiles), FMusicDestHasFiles(MusicDestHasFiles),
+      FHandheldMode(Handheld), FListOnly(ListOnly), FCopyArtwork(CopyArtwork), FMusicCount(MusicCount),
+      FArtworkCount(ArtworkCount), FPhotoCount(PhotoCount), Src(sources) {
+    // The object frees itself once its body has returned (the queued deletion runs in the
+    // thread that created it).
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    start();
+}
+
+TCopyThread::~TCopyThread() { wait(); }
+
+void TCopyThread::run() {
+    try {
+        Execute();
+    } catch (const std::bad_alloc&) {
+        FFailure = QStringLiteral("Out of memory");
+    } catch (const std::exception& e) {
+        FFailure = QString::fromUtf8(e.what());
+    } catch (...) {
+        FFailure = QStringLiteral("Unknown error");
+    }
+    // A failure that ends the transfer early is said in the log rather than left to look like
+    // a finished transfer.
+    if (!FFailure.isEmpty())
+        DetailLog.Append(QStringLiteral("[X]Reason: ") + FFailure);
+    Finish();
+}
+
+void TCopyThread::Execute() {
+    Synchronize(&TCopyThread::ShowStart);
+    if (FListOnly) {
+        DetailLog.Append(QStringLiteral("Passive: Generate list:"));
+        WriteMusicList();
+        DetailLog.Append(QStringLiteral("Done."));
+        return;
+    }
+    if (FMusicCount > 0) {
+        if (FHandheldMode)
+            CopyMusicFromHandheld();
+        else
+            CopyMusicFromIPod();
+        if (FCopyArtwork && FArtworkCount >= 1) {
+            Synchronize(&TCopyThread::FillProgress);
+            Synchronize(&TCopyThread::ShowArtworkStage);
+            ExportArtworks();
+        }
+        if (FAddToITunes) {
+            Synchronize(&TCopyThread::FillProgress);
+            DetailLog.Append(QStringLiteral("Add to iTunes:"));
+            AddToITunes();
+            DetailLog.Append(QStringLiteral("- done."));
+        }
+    }
+    if (FPhotoCount > 0) {
+        Synchronize(&TCopyThread::FillProgress);
+        Synchronize(&TCopyThread::ShowPhotoStage);
+        ExportPhotos();
+    }
+}
+
+// What the destructor of the transfer does: it still runs on the copy thread.
+void TCopyThread::Finish() {
+    if (FCopyArtwork && FArtworkCount >= 1 && Src.ArtworkDb) {
+        const int count = Src.ArtworkDb->Arts.Count();
+        for (int i = 0; i < count; ++i)
+            QFile::remove(Src.ArtworkDb->OutputFolder + QString::number(i) + QStringLiteral(".bmp"));
+    }
+    Synchronize(&TCopyThread::ShowDone);
+}
+
+void TCopyThread::Synchronize(void (TCopyThread::*routine)()) {
+    if (Src.Display)
+        Src.Display->RunBlocking([this, routine] { (this->*routine)(); });
+}
+
+QString TCopyThread::SummaryText() const {
+    auto b = [](bool v) { return v ? QStringLiteral("-1") : QStringLiteral("0"); };
+    return QStringLiteral("\r\nMusic: ") + QString::number(FMusicCopied) + u'/' + QString::number(FMusicCount) +
+           QStringLiteral("\r\nPhotos: ") + QString::number(FPhotoCount - FPhotosFailed) + u'/' +
+           QString::number(FPhotoCount) + QStringLiteral("\r\nTo iTunes: ") + b(FAddToITunes) +
+           QStringLiteral(", ") + b(FITunesFailed);
+}
+
+// ---- display routines: these run on the display's thread while the copy thread waits ----
+
+void TCopyThread::ShowStart() {
+    TCopyDisplay& d = *Src.Display;
+    if (FListOnly) {
+        d.SetStageTitle(QStringLiteral("Spceial mode: Generate Music List only"));
+        d.SetItemText(QStringLiteral("Generating the file, please wait..."));
+        d.SetProgressVisible(false);
+    } else if (FMusicCount >= 1) {
+        d.SetStageTitle(QStringLiteral("Transferring muisc and videos"));
+        d.SetItemText(QStringLiteral("Please wait ..."));
+    } else {
+        ShowPhotoStage();
+    }
+}
+
+void TCopyThread::ShowArtworkStage() {
+    TCopyDisplay& d = *Src.Display;
+    d.SetProgress(0, FArtworkCount);
+    d.SetStageTitle(QStringLiteral("Transferring artworks of songs"));
+    d.SetItemText(QStringLiteral("Please wait ..."));
+}
+
+void TCopyThread::ShowPhotoStage() {
+    TCopyDisplay& d = *Src.Display;
+    d.SetProgress(0, FPhotoCount);
+    d.SetStageTitle(QStringLiteral("Transferring photos"));
+    d.SetItemText(QStringLiteral("Please wait ..."));
+}
+
+void TCopyThread::ShowPhotoProgress() {
+    Src.Display->SetItemText(QString::number(FPhotoIndex) + QStringLiteral(" of ") + QString::number(FPhotoCount) +
+                             QStringLiteral(" copied"));
+    Src.Display->StepProgress();
+}
+
+void TCopyThread::StepProgress() { Src.Display->StepProgress(); }
+
+void TCopyThread::FillProgress() { Src.Display->FillProgress(); }
+
+void TCopyThread::ShowITunesCreating() {
+    Src.Display->SetItemText(QStringLiteral("Creating playlists and songs in iTunes, please wait ..."));
+}
+
+void TCopyThread::ShowDone() {
+    TCopyDisplay& d = *Src.Display;
+    if (!FListOnly) {
+        d.SetStageTitle(QStringLiteral("All done"));
+        d.SetItemText(QString());
+        DetailLog.AppendRaw(SummaryText());
+        d.StopBusyAnimation();
+    } else if (FListSaved) {
+        d.SetStageTitle(QStringLiteral("File saved as \"") + QLatin1String(MusicListName) + u'"');
+        d.SetItemText(QStringLiteral("Please read the help manual on how to use this file"));
+    } else {
+        // Nothing else tells a cancelled or failed list apart from a saved one.
+        d.SetStageTitle(QStringLiteral("No file was written"));
+        d.SetItemText(FFailure.isEmpty() ? QStringLiteral("The music list was cancelled.")
+                                         : QStringLiteral("The music list could not be saved: ") + FFailure);
+    }
+    d.FillProgress();
+    d.ShowDoneButton();
+    d.CopyThreadEnded(this);
+}
+
+} // namespace app

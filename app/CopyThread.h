@@ -1,0 +1,178 @@
+#pragma once
+// The worker of one transfer. It runs the stages in order on its own thread, reports to the
+// transfer panel only through blocking calls into the panel's thread, writes the transfer log,
+// and deletes itself when it ends. The panel's owner keeps a reference until ShowDone.
+#include <QMutex>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QThread>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace device {
+class TiTunesDB;
+class TPhotoDb;
+class TArtworkDb;
+} // namespace device
+
+namespace app {
+
+class TCopyThread;
+
+// The transfer log: one text shared by the copy thread and the window, each append and the
+// clear under one lock, so a cancelled thread that is still finishing never races the window.
+class TDetailLog {
+public:
+    // CRLF followed by the entry.
+    void Append(const QString& entry);
+    // Text as it stands (the per-file lines carry their own line breaks).
+    void AppendRaw(const QString& text);
+    void Replace(const QString& text);
+    void Clear();
+    QString Text() const;
+
+private:
+    mutable QMutex Lock;
+    QString Log;
+};
+
+extern TDetailLog DetailLog;
+
+// What the copy thread shows: the window's transfer panel, or a headless receiver. Every
+// virtual here runs on the thread of Context(), called through RunBlocking.
+class TCopyDisplay {
+public:
+    virtual ~TCopyDisplay();
+
+    // An object living in the display's thread; blocking calls run there.
+    virtual QObject* Context() = 0;
+
+    virtual void SetStageTitle(const QString& text) = 0; // the stage title line
+    virtual void SetItemText(const QString& text) = 0;   // the item line
+    virtual void SetProgressVisible(bool visible) = 0;
+    virtual void SetProgress(int position, int maximum) = 0;
+    virtual void StepProgress() = 0;
+    virtual void FillProgress() = 0;
+    // "Done" with its picture, and the detail link shown.
+    virtual void ShowDoneButton() = 0;
+    virtual void StopBusyAnimation() = 0;
+    // The final report: the display drops its reference to the thread here.
+    virtual void CopyThreadEnded(TCopyThread* thread) = 0;
+    // The photo count that the thumbnail exporter's progress line shows.
+    virtual int CheckedPhotoCount() const = 0;
+
+    // Progress handlers of the exporters, called on the copy thread: they count and update
+    // the panel inside a blocking call, so counts and controls change on one thread only.
+    void OnCopyProgress();
+    void OnArtCopyProgress();
+    uint32_t PhotosDone() const { return FPhotosDoneCount; }
+    uint32_t ArtDone() const { return FArtDoneCount; }
+    void ResetProgressCounts() { FPhotosDoneCount = FArtDoneCount = 0; }
+
+    // Runs fn on the display's thread and waits for it; directly when already there. Once the
+    // display is detached nothing runs and nothing waits.
+    void RunBlocking(const std::function<void()>& fn);
+    // For a display that goes away while a thread may still call it (the window closing after
+    // a cancel): later and waiting calls return without running.
+    void Detach();
+
+private:
+    struct Call;
+    std::mutex CallLock;
+    std::condition_variable CallDone;
+    bool Detached = false;
+    uint32_t FPhotosDoneCount = 0;
+    uint32_t FArtDoneCount = 0;
+};
+
+// What a transfer reads; the databases stay alive and unchanged while the thread runs.
+struct TTransferSources {
+    device::TiTunesDB* TrackDb = nullptr;
+    device::TPhotoDb* PhotoDb = nullptr;
+    device::TArtworkDb* ArtworkDb = nullptr;
+    TCopyDisplay* Display = nullptr;
+};
+
+class TCopyThread final : public QThread {
+    Q_OBJECT
+public:
+    // Starts at once. The nine transfer arguments in their order, then what it reads.
+    TCopyThread(int32_t MusicCount, int32_t PhotoCount, int32_t ArtworkCount, bool Handheld, bool ToITunes,
+                bool ListOnly, bool CopyArtwork, bool MusicDestHasFiles, bool PhotoDestHasFiles,
+                const TTransferSources& sources);
+    ~TCopyThread() override;
+
+    // The termination request; the stages test Terminated() where they may stop.
+    void Terminate() { requestInterruption(); }
+    bool Terminated() const { return isInterruptionRequested(); }
+
+    // Fields, read by the display routines while the thread waits in a blocking call.
+    bool FAddToITunes;
+    bool FPhotoDestHasFiles;
+    bool FMusicDestHasFiles;
+    bool FITunesFailed = false;
+    bool FHandheldMode;
+    bool FListOnly;
+    bool FCopyArtwork;
+    int32_t FCurrentTrack = 0;
+    int32_t FMusicCount;
+    int32_t FArtworkCount;
+    int32_t FTracksDone = 0;
+    int32_t FMusicCopied = 0;
+    int32_t FPhotosFailed = 0;
+    int32_t FPhotoIndex = 0;
+    int32_t FPhotoCount;
+    // The music list was saved (list-only mode); why not, when it was not.
+    bool FListSaved = false;
+    QString FFailure;
+
+    // Name of the music-list file in the music folder.
+    static constexpr const char* MusicListName = "VRQMusicList.xml";
+    // The handheld loop's buffer, and its fall-back when that much memory cannot be had.
+    static constexpr int CopyBufferSize = 8 * 1024 * 1024;
+    static constexpr int FallbackCopyBufferSize = 1024 * 1024;
+
+    // The summary lines ShowDone appends (exposed for tests).
+    QString SummaryText() const;
+
+protected:
+    void run() override;
+
+private:
+    void Execute();
+    void Finish();
+
+    // stages
+    void CopyMusicFromIPod();
+    void CopyMusicFromHandheld();
+    void WriteMusicList();
+    void ExportArtworks();
+    void AddToITunes();
+    void ExportPhotos();
+    void CopyFullSizePhotos();
+
+    QString BuildDestPath(int index);
+
+    // display routines, each run through Synchronize
+    void Synchronize(void (TCopyThread::*routine)());
+    void ShowStart();
+    void ShowArtworkStage();
+    void ShowPhotoStage();
+    void ShowTrackProgress();
+    void ShowPhotoProgress();
+    void StepProgress();
+    void FillProgress();
+    void ShowITunesStart();
+    void ShowITunesCreating();
+    void ShowDone();
+
+    TTransferSources Src;
+    // Files this transfer wrote, so a same-named track is not taken for one copied before.
+    QSet<QString> WrittenThisRun;
+};
+
+} // namespace app

@@ -1,0 +1,140 @@
+// The album-art and photo stages of the copy thread.
+#include "app/CopyThread.h"
+#include "app/TrackCopy.h"
+
+#include "device/ArtworkDb.h"
+#include "device/PhotoDb.h"
+#include "handheld/Iphone.h"
+#include "platform/Files.h"
+#include "platform/SafeWrite.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cerrno>
+#include <memory>
+
+namespace app {
+namespace {
+
+// A handheld's photo database names no local drive; its full-size files are read through the
+// link, under the media root, into a temporary file moved into place when complete.
+CopyOutcome CopyFromHandheld(const QString& devicePath, const QString& dest) {
+    if (QFileInfo::exists(dest))
+        return {ErrFileExists, SystemErrorText(EEXIST)};
+    const QString folder = QFileInfo(dest).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return {ErrPathNotFound, SystemErrorText(ENOENT)};
+    constexpr quint32 BufferSize = 1024 * 1024;
+    std::unique_ptr<char[]> buffer(new char[BufferSize]);
+    platform::SafeWrite out(folder);
+    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer.get(), BufferSize))
+        return {ErrFileNotFound, QString::fromUtf8(handheld::DeviceLastError())};
+    if (!out.Commit(dest, false)) {
+        const int err = errno;
+        return {err == EEXIST ? int(ErrFileExists) : err, SystemErrorText(err)};
+    }
+    return {};
+}
+
+} // namespace
+
+void TCopyThread::ExportArtworks() {
+    DetailLog.Append(QStringLiteral("Artworks\r\n"));
+    // Runs to its end once begun; a cancel takes effect at the next stage's test.
+    Src.ArtworkDb->ExportArt();
+}
+
+void TCopyThread::ExportPhotos() {
+    DetailLog.Append(QStringLiteral("Photos\r\n"));
+    if (Src.PhotoDb->HasFullRes == 0)
+        Src.PhotoDb->ExportThumbs(true);
+    else
+        CopyFullSizePhotos();
+}
+
+void TCopyThread::CopyFullSizePhotos() {
+    device::TPhotoDb& db = *Src.PhotoDb;
+    bool notFoundLogged = false;
+    bool pathNotFoundLogged = false;
+    const QString root = QString::fromUtf8(db.Root);
+    for (int i = 0; i < db.Photos.Count(); ++i) {
+        if (Terminated()) {
+            FPhotosFailed += FPhotoCount - FPhotoIndex;
+            return;
+        }
+        const device::TPhotoItem& photo = *db.Photos.GetItem(i);
+        if (!photo.Selected)
+            continue;
+        QString relative = photo.FullResName;
+        relative.replace(u':', u'/');
+        const QString source = root + QStringLiteral("/Photos/") + relative;
+        const QString name = FileNamePart(source);
+        QString dest = db.OutputFolder + name;
+        for (int n = 1; QFileInfo::exists(dest); ++n)
+            dest = db.OutputFolder + QString::number(n) + u'_' + name;
+
+        // A reference that climbs out of the device, or names no file, is not read.
+        const bool safe = IsSafeDeviceLocation(photo.FullResName) && !name.isEmpty();
+        const CopyOutcome outcome = !safe          ? CopyOutcome{ErrFileNotFound, {}}
+                                    : FHandheldMode ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, dest)
+                                                    : CopyFileNoReplace(source, dest);
+        ++FPhotoIndex;
+        if (!safe)
+            DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found (outside the device)\r\n") +
+                                photo.FullResName + QStringLiteral("\r\n"));
+        if (!outcome.Ok()) {
+            ++FPhotosFailed;
+            switch (outcome.Code) {
+            case ErrFileNotFound:
+                if (!notFoundLogged && safe) {
+                    notFoundLogged = true;
+                    DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found\r\n") + photo.FullResName +
+                                        QStringLiteral("\r\n") + dest + QStringLiteral("\r\n"));
+                }
+                break;
+            case ErrPathNotFound:
+                if (!pathNotFoundLogged) {
+                    pathNotFoundLogged = true;
+                    QString text = dest + QStringLiteral(" :path not found\r\n");
+                    const QString sourceFolder = source.left(source.lastIndexOf(u'/'));
+                    if (!platform::DirectoryExists(sourceFolder)) {
+                        if (platform::DirectoryExists(source.left(3)))
+                            text += QStringLiteral("Source path");
+                        else
+                            text += QStringLiteral("\r\nLose iPod, please check the connection between iPod and computer.\r\n");
+                    } else if (!QFileInfo(dest).absoluteDir().exists()) {
+                        text += QStringLiteral("Dest path");
+                    }
+                    text += QStringLiteral("\r\n") + photo.FullResName + QStringLiteral("\r\n");
+                    DetailLog.AppendRaw(text);
+                }
+                break;
+            case ErrFileExists:
+                if (!FPhotoDestHasFiles) {
+                    const QString ext = FileExtension(dest);
+                    const QString base = dest.left(dest.size() - ext.size());
+                    QString numbered;
+                    for (int n = 1;; ++n) {
+                        numbered = base + QString::number(n) + ext;
+                        if (!QFileInfo::exists(numbered))
+                            break;
+                    }
+                    const bool copied = FHandheldMode
+                                            ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, numbered).Ok()
+                                            : CopyFileNoReplace(source, numbered).Ok();
+                    if (copied)
+                        --FPhotosFailed;
+                }
+                break;
+            default:
+                FPhotosFailed += FPhotoCount - FPhotoIndex;
+                DetailLog.Append(QStringLiteral("[X]Stopped at: ") + photo.FullResName + QStringLiteral("\r\nReason: ") +
+                                 outcome.Reason);
+                return;
+            }
+        }
+        Synchronize(&TCopyThread::ShowPhotoProgress);
+    }
+}
+
+} // namespace app

@@ -1,0 +1,404 @@
+#include "app/TrackCopy.h"
+
+#include "app/CopyThread.h"
+#include "app/DestNaming.h"
+#include "device/TrackDb.h"
+#include "handheld/Iphone.h"
+#include "platform/Files.h"
+
+#include "platform/Drives.h"
+#include "platform/Errors.h"
+#include "platform/SafeWrite.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace app {
+namespace {
+
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+bool IsFolder(const QString& native) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(native).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Exists(const QString& native) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(native).constData(), &st) == 0;
+}
+
+CopyOutcome Failure(int code, int err) { return {code, SystemErrorText(err)}; }
+
+// Maps the errno of a failed step onto the classes the copy loops know.
+CopyOutcome MapErrno(int err) {
+    switch (err) {
+    case EEXIST:
+        return Failure(ErrFileExists, err);
+    case ENOENT:
+    case ENOTDIR:
+        return Failure(ErrPathNotFound, err);
+    case EINVAL:
+    case ENAMETOOLONG:
+    case EILSEQ:
+        return Failure(ErrInvalidParameter, err);
+    default:
+        return Failure(err, err);
+    }
+}
+
+// The kernel copies within the page cache (or shares extents) without the bytes passing
+// through user space; a plain read/write loop is the fall-back for file systems without it.
+bool CopyData(int in, int out, off_t size) {
+    off_t done = 0;
+    bool useRange = true;
+    while (useRange && done < size) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(size - done), 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n == 0)
+            return true; // the source became shorter: all there is was copied
+        if (errno == EINTR)
+            continue;
+        if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL ||
+                          errno == EBADF || errno == EPERM))
+            useRange = false;
+        else
+            return false;
+    }
+    if (useRange)
+        return true;
+    constexpr size_t BufferSize = 1 << 20;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[BufferSize]);
+    if (!buffer) {
+        errno = ENOMEM;
+        return false;
+    }
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.get(), BufferSize);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (got == 0)
+            return true;
+        const char* p = buffer.get();
+        ssize_t left = got;
+        while (left > 0) {
+            const ssize_t put = ::write(out, p, size_t(left));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            p += put;
+            left -= put;
+        }
+    }
+}
+
+} // namespace
+
+QString SystemErrorText(int errnoValue) { return QString::fromLocal8Bit(std::strerror(errnoValue)); }
+
+CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest) {
+    const QString native = platform::ResolvePath(source);
+    if (native.isEmpty())
+        return Failure(ErrPathNotFound, ENOENT); // the drive is no longer in the table
+
+    const int in = ::open(QFile::encodeName(native).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        const int err = errno;
+        if (err == ENOENT)
+            return Failure(IsFolder(FolderOf(native)) ? ErrFileNotFound : ErrPathNotFound, err);
+        return MapErrno(err);
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closeIn{in};
+    struct stat st {};
+    if (::fstat(in, &st) != 0)
+        return MapErrno(errno);
+    if (S_ISDIR(st.st_mode))
+        return Failure(EISDIR, EISDIR);
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    const QString folder = FolderOf(dest);
+    if (!IsFolder(folder))
+        return Failure(ErrPathNotFound, ENOENT);
+    if (QFile::encodeName(QFileInfo(dest).fileName()).size() > NAME_MAX)
+        return Failure(ErrInvalidParameter, ENAMETOOLONG);
+    if (Exists(dest))
+        return Failure(ErrFileExists, EEXIST);
+
+    std::unique_ptr<platform::SafeWrite> out;
+    try {
+        out = std::make_unique<platform::SafeWrite>(folder);
+    } catch (const platform::Error& e) {
+        const int err = errno ? errno : EACCES;
+        return {err == ENOENT || err == ENOTDIR ? int(ErrPathNotFound) : err, e.Message()};
+    }
+    if (!CopyData(in, out->Handle(), st.st_size)) {
+        const int err = errno;
+        out->Discard();
+        return Failure(err == EINVAL ? EIO : err, err == EINVAL ? EIO : err);
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out->Handle(), times);
+    if (!out->Commit(dest, false))
+        return MapErrno(errno);
+    return {};
+}
+
+QString NumberedName(const QString& dest) {
+    const QString ext = FileExtension(dest);
+    const QString base = dest.left(dest.size() - ext.size());
+    for (qint64 n = 1;; ++n) {
+        const QString candidate = base + QString::number(n) + ext;
+        if (!Exists(candidate))
+            return candidate;
+    }
+}
+
+QString FileNamePart(const QString& path) {
+    qsizetype cut = -1;
+    for (QChar sep : {QChar(u'/'), QChar(u'\\'), QChar(u':')})
+        cut = std::max(cut, path.lastIndexOf(sep));
+    return path.mid(cut + 1);
+}
+
+QString FileExtension(const QString& path) {
+    const QString name = FileNamePart(path);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? QString() : name.mid(dot);
+}
+
+bool IsSafeDeviceLocation(const QString& location) {
+    if (location.trimmed().isEmpty())
+        return false;
+    QString parts = location;
+    parts.replace(u'\\', u':').replace(u'/', u':');
+    for (const QString& part : parts.split(u':'))
+        if (part == QLatin1String("..") || part.contains(QChar(0)))
+            return false;
+    return true;
+}
+
+} // namespace app
+
+// ---- the copy loops of the transfer ----
+
+namespace app {
+
+// Display routines that name tracks; they run on the display's thread.
+void TCopyThread::ShowTrackProgress() {
+    Src.Display->SetItemText(QString::number(FTracksDone) + u'/' + QString::number(FMusicCount) +
+                             QStringLiteral(", ") + Src.TrackDb->Tracks.GetItem(FCurrentTrack).Title);
+}
+
+void TCopyThread::ShowITunesStart() {
+    TCopyDisplay& d = *Src.Display;
+    d.SetStageTitle(QStringLiteral("Adding the playlists and music to the iTunes"));
+    d.SetItemText(QStringLiteral("Starting iTunes, please wait ..."));
+    d.SetProgress(0, Src.TrackDb->Playlists.Count() + 1);
+}
+
+QString TCopyThread::BuildDestPath(int index) {
+    const device::TTrackItem& track = Src.TrackDb->Tracks.GetItem(index);
+    QString entry;
+    const QString dest = app::BuildDestPath(Src.TrackDb->OutputFolder, Src.TrackDb->NamingScheme, track.Title,
+                                            track.Artist, track.Album, &entry);
+    if (dest.isEmpty() && !entry.isEmpty())
+        DetailLog.Append(entry);
+    return dest;
+}
+
+void TCopyThread::CopyMusicFromIPod() {
+    DetailLog.Replace(QStringLiteral("[iPod mode]\r\n"));
+    device::TiTunesDB& db = *Src.TrackDb;
+    int notFoundLines = 0;
+    int pathNotFoundLines = 0;
+    int parameterErrors = 0;
+    const QString root = QString::fromUtf8(db.Root);
+    for (int i = 0; i < db.Tracks.Count(); ++i) {
+        if (Terminated())
+            return;
+        device::TTrackItem& track = db.Tracks.GetItem(i);
+        if (!track.Selected)
+            continue;
+        FCurrentTrack = i;
+        ++FTracksDone;
+        Synchronize(&TCopyThread::ShowTrackProgress);
+
+        QString location = track.Location;
+        location.replace(u':', u'/');
+        const QString source = root + location;
+        QString dest = BuildDestPath(i);
+        if (dest.isEmpty()) {
+            Synchronize(&TCopyThread::FillProgress);
+            return;
+        }
+        const QString ext = FileExtension(source);
+        dest += ext;
+
+        // A location that climbs out of the device is never read; it counts as not found and
+        // is always logged, whatever the not-found limit.
+        const bool safe = IsSafeDeviceLocation(track.Location);
+        const CopyOutcome outcome = safe ? CopyFileNoReplace(source, dest) : CopyOutcome{ErrFileNotFound, {}};
+        if (!safe)
+            DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found (outside the device)\r\n") +
+                                track.Location + QStringLiteral("\r\n"));
+
+        switch (outcome.Code) {
+        case CopyOk:
+            ++FMusicCopied;
+            track.DestPath = dest;
+            WrittenThisRun.insert(dest);
+            break;
+        case ErrFileNotFound:
+            track.DestPath.clear();
+            if (notFoundLines < 4 && safe) {
+                DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found\r\n"));
+                if (notFoundLines == 0)
+                    DetailLog.AppendRaw(track.Location + QStringLiteral("\r\n") + dest + QStringLiteral("\r\n"));
+            }
+            ++notFoundLines;
+            break;
+        case ErrPathNotFound:
+            track.DestPath.clear();
+            if (pathNotFoundLines < 4) {
+                QString text = FileNamePart(dest) + QStringLiteral(" :path not found\r\n");
+                if (pathNotFoundLines == 0) {
+                    if (!platform::DirectoryExists(dest.left(dest.lastIndexOf(u'/'))))
+                        text += QStringLiteral("Dest path");
+                    if (!platform::DirectoryExists(source.left(source.lastIndexOf(u'/')))) {
+                        if (platform::DirectoryExists(source.left(3)))
+                            text += QStringLiteral(", Source path");
+                        else
+                            text += QStringLiteral("\r\nLose iPod, please check the connection between iPod with computer!");
+                    }
+                    text += QStringLiteral("\r\n") + track.Location + QStringLiteral("\r\n") + dest + QStringLiteral("\r\n");
+                }
+                DetailLog.AppendRaw(text);
+            }
+            ++pathNotFoundLines;
+            break;
+        case ErrFileExists:
+            // A file from before the transfer stands for the track and is not overwritten; one
+            // that this transfer wrote for another track of the same name does not.
+            if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
+                ++FMusicCopied;
+                track.DestPath = dest;
+            } else {
+                const QString numbered = NumberedName(dest);
+                if (CopyFileNoReplace(source, numbered).Ok()) {
+                    ++FMusicCopied;
+                    track.DestPath = numbered;
+                    WrittenThisRun.insert(numbered);
+                } else {
+                    track.DestPath.clear();
+                }
+            }
+            break;
+        case ErrInvalidParameter:
+            track.DestPath.clear();
+            if (parameterErrors < 20) {
+                DetailLog.AppendRaw(dest + QStringLiteral(" : parameter error\r\n"));
+                ++parameterErrors;
+                break;
+            }
+            DetailLog.Append(QStringLiteral("[X]Stopped at: ") + track.Title + ext +
+                             QStringLiteral("\r\nReason: Over 20 songs have parameter error.\r\n"
+                                            "Please skip the songs list above, then try again."));
+            Synchronize(&TCopyThread::FillProgress);
+            return;
+        default:
+            track.DestPath.clear();
+            DetailLog.Append(QStringLiteral("[X]Stopped at: ") + track.Title + ext + QStringLiteral("\r\nReason: ") +
+                             outcome.Reason);
+            Synchronize(&TCopyThread::FillProgress);
+            return;
+        }
+        Synchronize(&TCopyThread::StepProgress);
+    }
+}
+
+// The handheld's copy: one buffer for the whole run, the file written under a temporary
+// name and moved into place only once complete.
+void TCopyThread::CopyMusicFromHandheld() {
+    DetailLog.Replace(QStringLiteral("[iPhone/iTouch mode]\r\n"));
+    int bufferSize = CopyBufferSize;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t(bufferSize)]);
+    if (!buffer) {
+        bufferSize = FallbackCopyBufferSize;
+        buffer.reset(new char[size_t(bufferSize)]); // std::bad_alloc ends the thread's work
+    }
+    device::TiTunesDB& db = *Src.TrackDb;
+    int failed = 0;
+    auto logFailure = [&](const QString& dest, const QString& reason) {
+        ++failed;
+        if (failed < 10)
+            DetailLog.AppendRaw(dest + QStringLiteral("\r\n") + reason + QStringLiteral("\r\n"));
+    };
+    for (int i = 0; i < db.Tracks.Count(); ++i) {
+        if (Terminated())
+            return;
+        device::TTrackItem& track = db.Tracks.GetItem(i);
+        if (!track.Selected)
+            continue;
+        FCurrentTrack = i;
+        ++FTracksDone;
+        Synchronize(&TCopyThread::ShowTrackProgress);
+
+        QString location = track.Location;
+        location.replace(u':', u'/');
+        QString dest = BuildDestPath(i);
+        if (dest.isEmpty()) {
+            Synchronize(&TCopyThread::FillProgress);
+            return;
+        }
+        dest += FileExtension(location);
+
+        if (QFileInfo::exists(dest)) {
+            if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
+                ++FMusicCopied;
+                track.DestPath = dest;
+                Synchronize(&TCopyThread::StepProgress);
+                continue;
+            }
+            dest = NumberedName(dest);
+        }
+        track.DestPath.clear();
+        if (!IsSafeDeviceLocation(track.Location)) {
+            logFailure(dest, QStringLiteral("Not found (outside the device): ") + track.Location);
+        } else {
+            platform::SafeWrite out(FolderOf(dest));
+            if (!handheld::DeviceCopyFileBuffered(location.toUtf8(), out.TempPath(), buffer.get(),
+                                                  quint32(bufferSize))) {
+                logFailure(dest, QString::fromUtf8(handheld::DeviceLastError()));
+            } else if (!out.Commit(dest, false)) {
+                logFailure(dest, platform::LastErrorText());
+            } else {
+                ++FMusicCopied;
+                track.DestPath = dest;
+                WrittenThisRun.insert(dest);
+            }
+        }
+        Synchronize(&TCopyThread::StepProgress);
+    }
+}
+
+} // namespace app
