@@ -61,7 +61,7 @@ private:
     bool ChooseArtFormats(qint64 itemPos);
     uint32_t ParseImageItem(qint64 itemPos);
     bool ParseArtRef(qint64 pos, int type, int& found);
-    TStringRecord ReadStringRecord(qint64 pos) const;
+    TPhotoStringRecord ReadStringRecord(qint64 pos) const;
     void BuildBitmapHeaders();
 
     QString ContainerPath(int32_t id, int32_t fileNo) const;

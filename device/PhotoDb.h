@@ -77,7 +77,7 @@ using TPhotoAlbumList = TCollection<TPhotoAlbumItem>;
 
 // Result of reading a photo/artwork string record: its total length (0 when the record is
 // not an "mhod") and its text.
-struct TStringRecord {
+struct TPhotoStringRecord {
     uint32_t TotalLength = 0;
     QString Text;
 };
@@ -114,7 +114,7 @@ public:
     bool CloseDeviceThumbFile();
 
     // The string record of the photo and artwork databases at pos (types 1 UTF-8, 3 UTF-16LE).
-    static TStringRecord ReadStringRecord(const ByteView& data, qint64 pos);
+    static TPhotoStringRecord ReadStringRecord(const ByteView& data, qint64 pos);
 
     uint8_t HandheldFlag = 0;
     QByteArray Root;
@@ -137,7 +137,7 @@ private:
     uint32_t ParseImageItem(qint64 itemPos);
     bool ParseThumbRef(qint64 pos, int type, int& found);
     bool ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength);
-    TStringRecord ReadStringRecord(qint64 pos) const { return ReadStringRecord(Stream, pos); }
+    TPhotoStringRecord ReadStringRecord(qint64 pos) const { return ReadStringRecord(Stream, pos); }
 
     bool ExportUyuvThumbs(bool aspect);
     bool ExportNrgbThumbs();

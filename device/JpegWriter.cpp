@@ -1,0 +1,30 @@
+#include "device/JpegWriter.h"
+
+#include <turbojpeg.h>
+
+namespace device {
+
+JpegWriter::JpegWriter() : Handle(tjInitCompress()) {}
+
+JpegWriter::~JpegWriter() {
+    if (Handle)
+        tjDestroy(static_cast<tjhandle>(Handle));
+}
+
+QByteArray JpegWriter::Encode(const QImage& image) {
+    if (!Handle || image.isNull())
+        return {};
+    const QImage rgb = image.format() == QImage::Format_RGB888 ? image : image.convertToFormat(QImage::Format_RGB888);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    // No TJFLAG_PROGRESSIVE (baseline) and no TJFLAG_FASTDCT (libjpeg's default DCT).
+    const int rc = tjCompress2(static_cast<tjhandle>(Handle), rgb.constBits(), rgb.width(), int(rgb.bytesPerLine()),
+                               rgb.height(), TJPF_RGB, &out, &outSize, TJSAMP_420, Quality, 0);
+    QByteArray result;
+    if (rc == 0 && out)
+        result = QByteArray(reinterpret_cast<const char*>(out), qsizetype(outSize));
+    tjFree(out);
+    return result;
+}
+
+} // namespace device

@@ -1,0 +1,277 @@
+#include "device/PhotoDb.h"
+
+#include "handheld/Iphone.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+
+#include <QBuffer>
+
+namespace device {
+
+void RaiseListIndexError(int index) {
+    throw platform::Error(QStringLiteral("List index out of bounds (%1)").arg(index));
+}
+
+uint32_t TPhotoAlbumItem::GetImageId(int i) const {
+    if (i < 0 || i >= Count || size_t(i) >= ImageIds.size())
+        RaiseListIndexError(i);
+    return ImageIds[size_t(i)];
+}
+
+int32_t ContainerFileNumber(const QString& name) {
+    const qsizetype underscore = name.indexOf(u'_');
+    const qsizetype dot = name.indexOf(u'.');
+    if (underscore < 0 || dot <= underscore)
+        return 1;
+    bool ok = false;
+    const int32_t number = name.mid(underscore + 1, dot - underscore - 1).toInt(&ok, 10);
+    return ok ? number : 1;
+}
+
+TPhotoDb::TPhotoDb(const QByteArray& root, bool handheld) : HandheldFlag(handheld ? 1 : 0), Root(root) {}
+
+TPhotoDb::~TPhotoDb() = default;
+
+TPhotoStringRecord TPhotoDb::ReadStringRecord(const ByteView& data, qint64 pos) {
+    TPhotoStringRecord record;
+    if (!data.Fits(pos, 16) || !data.TagIs(pos, "mhod"))
+        return record;
+    record.TotalLength = data.U32(pos + 8);
+    const uint16_t type = data.U16(pos + 12);
+    const qint64 textHeader = pos + data.U32(pos + 4);
+    if (type == 1 || type == 3) {
+        const qint64 length = data.U32(textHeader);
+        if (data.Fits(textHeader, 12))
+            record.Text = type == 1 ? data.Utf8(textHeader + 12, length) : data.Utf16Le(textHeader + 12, length);
+    }
+    return record;
+}
+
+bool TPhotoDb::Load(bool skip720) {
+    Skip720 = skip720 ? 1 : 0;
+    // The bytes are released on every path out of Load.
+    struct Release {
+        TPhotoDb& Db;
+        ~Release() {
+            Db.Stream = ByteView();
+            Db.StreamData.clear();
+        }
+    } release{*this};
+
+    if (HandheldFlag) {
+        QBuffer buffer(&StreamData);
+        buffer.open(QIODevice::WriteOnly);
+        if (!handheld::DeviceReadFile("/Photos/Photo Database", buffer))
+            return false;
+    } else {
+        const QString path = QString::fromUtf8(Root) + QStringLiteral("/Photos/Photo Database");
+        if (!platform::FileExists(path))
+            return false;
+        StreamData = platform::OpenReadOnly(path)->readAll();
+    }
+    Stream = ByteView(StreamData);
+
+    if (!Stream.Fits(0, 28) || !Stream.TagIs(0, "mhfd")) {
+        ErrorCode = 7;
+        return false;
+    }
+    const int32_t sections = Stream.I32(20);
+    qint64 pos = Stream.U32(4);
+    for (int32_t s = 0; s < sections; ++s) {
+        // A section that does not fit, or that would not advance, ends the walk.
+        if (!Stream.Fits(pos, 16))
+            break;
+        const qint64 headerLength = Stream.U32(pos + 4);
+        const qint64 totalLength = Stream.U32(pos + 8);
+        const uint32_t type = Stream.U32(pos + 12);
+        if (type == 1 && !ParseImageList(pos, headerLength))
+            return false;
+        if (type == 2 && !ParseAlbumList(pos, headerLength))
+            return false;
+        if (totalLength == 0)
+            break;
+        pos += totalLength;
+    }
+    return true;
+}
+
+bool TPhotoDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
+    Photos.Clear();
+    const qint64 listPos = sectionPos + sectionHeaderLength;
+    if (!Stream.Fits(listPos, 12) || !Stream.TagIs(listPos, "mhli")) {
+        ErrorCode = 8;
+        return false;
+    }
+    const uint32_t count = Stream.U32(listPos + 8);
+    if (count == 0)
+        return false;
+    qint64 pos = listPos + Stream.U32(listPos + 4);
+    if (!ChooseThumbFormats(pos))
+        return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t length = ParseImageItem(pos);
+        if (length == 0)
+            break;
+        pos += length;
+    }
+    return true;
+}
+
+bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {
+    if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
+        ErrorCode = 9;
+        return false;
+    }
+    int bestWidth = 0, smallestWidth = 1024;
+    bool smallLocked = false;
+    const int32_t children = Stream.I32(itemPos + 12);
+    qint64 child = itemPos + Stream.U32(itemPos + 4);
+    for (int32_t c = 0; c < children; ++c) {
+        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
+            ErrorCode = 11;
+            return false;
+        }
+        const uint16_t type = Stream.U16(child + 12);
+        if (type == 5) {
+            HasFullRes = 1;
+            Large.Id = Large.Size = Large.Width = Large.Height = 0;
+            bestWidth = 2042;
+        } else if (type == 2) {
+            const qint64 ni = child + Stream.U32(child + 4);
+            if (!Stream.Fits(ni, 36) || !Stream.TagIs(ni, "mhni")) {
+                ErrorCode = 10;
+                return false;
+            }
+            const int32_t id = Stream.I32(ni + 16);
+            const int32_t size = Stream.I32(ni + 24);
+            const int vpad = Stream.U16(ni + 28), hpad = Stream.U16(ni + 30);
+            const int height = Stream.U16(ni + 32), width = Stream.U16(ni + 34);
+            if (width > bestWidth && !(Skip720 && width == 720)) {
+                bestWidth = width;
+                Large = {id, size, width + hpad, height + vpad, Large.FileCount};
+            }
+            if (!smallLocked) {
+                // The grid's preferred formats win over narrower ones.
+                if (id == 1036 || id == 1066 || id == 1032 || id == 3004) {
+                    smallLocked = true;
+                    smallestWidth = 1;
+                    Small.Id = id;
+                    Small.Size = size;
+                } else if (width < smallestWidth) {
+                    smallestWidth = width;
+                    Small = {id, size, width + hpad, height + vpad, Small.FileCount};
+                }
+            }
+        }
+        const uint32_t total = Stream.U32(child + 8);
+        if (total == 0)
+            break;
+        child += total;
+    }
+    Large.FileCount = 1;
+    Small.FileCount = 1;
+    if (bestWidth <= 0 || smallestWidth >= 1024)
+        return false;
+    LookupThumbFormatSize(Small);
+    LookupThumbFormatSize(Large);
+    return true;
+}
+
+uint32_t TPhotoDb::ParseImageItem(qint64 itemPos) {
+    if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
+        ErrorCode = 9;
+        return 0;
+    }
+    const uint32_t total = Stream.U32(itemPos + 8);
+    TPhotoItem* photo = Photos.Add();
+    photo->ImageId = Stream.U32(itemPos + 16);
+    int found = 0;
+    const int32_t children = Stream.I32(itemPos + 12);
+    qint64 child = itemPos + Stream.U32(itemPos + 4);
+    for (int32_t c = 0; c < children; ++c) {
+        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
+            ErrorCode = 11;
+            return total; // the photo stays as far as it was filled
+        }
+        if (!ParseThumbRef(child + Stream.U32(child + 4), Stream.U16(child + 12), found) || found >= 2)
+            break;
+        const uint32_t childTotal = Stream.U32(child + 8);
+        if (childTotal == 0)
+            break;
+        child += childTotal;
+    }
+    if (found < 2)
+        Photos.Delete(Photos.Count() - 1);
+    return total;
+}
+
+bool TPhotoDb::ParseThumbRef(qint64 pos, int type, int& found) {
+    if (type == 1)
+        return true;
+    if (!Stream.Fits(pos, 36) || !Stream.TagIs(pos, "mhni")) {
+        ErrorCode = 10;
+        return false;
+    }
+    TPhotoItem* photo = Photos.GetItem(Photos.Count() - 1);
+    const TPhotoStringRecord name = ReadStringRecord(pos + Stream.U32(pos + 4));
+    if (type == 5) {
+        if (name.TotalLength != 0) {
+            photo->FullResName = name.Text;
+            ++found;
+        }
+    } else if (type == 2) {
+        const int32_t id = Stream.I32(pos + 16);
+        if (id == Large.Id && name.TotalLength != 0) {
+            photo->LargeOffset = Stream.U32(pos + 20);
+            photo->LargeSize = Stream.U32(pos + 24);
+            photo->FileNo = ContainerFileNumber(name.Text);
+            ++found;
+            Large.FileCount = std::max(Large.FileCount, photo->FileNo);
+        } else if (id == Small.Id) {
+            photo->SmallOffset = Stream.U32(pos + 20);
+            ++found;
+        }
+    }
+    return true;
+}
+
+bool TPhotoDb::ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength) {
+    const qint64 listPos = sectionPos + sectionHeaderLength;
+    if (!Stream.Fits(listPos, 12) || !Stream.TagIs(listPos, "mhla")) {
+        ErrorCode = 13;
+        return false;
+    }
+    Albums.Clear();
+    const uint32_t count = Stream.U32(listPos + 8);
+    qint64 pos = listPos + Stream.U32(listPos + 4);
+    for (uint32_t i = 0; i < count && Stream.Fits(pos, 64); ++i) {
+        const uint32_t total = Stream.U32(pos + 8);
+        const uint32_t items = Stream.U32(pos + 16);
+        qint64 at = pos + Stream.U32(pos + 4);
+        const TPhotoStringRecord name = ReadStringRecord(at);
+        if (name.TotalLength != 0) {
+            TPhotoAlbumItem* album = Albums.Add();
+            album->Name = name.Text;
+            for (TPhotoStringRecord r = name; r.TotalLength != 0; r = ReadStringRecord(at))
+                at += r.TotalLength;
+            for (uint32_t k = 0; k < items && Stream.Fits(at, 20); ++k) {
+                if (Stream.TagIs(at, "mhia")) {
+                    album->ImageIds.push_back(Stream.U32(at + 16));
+                    ++album->Count;
+                }
+                const uint32_t itemTotal = Stream.U32(at + 8);
+                if (itemTotal == 0)
+                    break;
+                at += itemTotal;
+            }
+        }
+        if (total == 0)
+            break;
+        pos += total;
+    }
+    return true;
+}
+
+void TPhotoDb::BuildBitmapHeader(bool small) { BmpHeader = device::BuildBitmapHeader(small ? Small : Large, HandheldFlag); }
+
+} // namespace device

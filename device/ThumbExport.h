@@ -1,0 +1,37 @@
+#pragma once
+// Reading images out of thumbnail containers, from a disk-mode iPod's files or through the
+// handheld link's one open file, and writing exported files safely. Shared by the photo
+// exporters, the grid loaders and the artwork database.
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <memory>
+
+namespace device {
+
+class ThumbContainer {
+public:
+    virtual ~ThumbContainer() = default;
+    // Exactly `count` bytes at `offset` into `dest`; false when the container does not hold
+    // them all (nothing partial is passed off as an image).
+    virtual bool ReadAt(qint64 offset, char* dest, qint64 count) = 0;
+    bool ReadAt(qint64 offset, QByteArray& dest, qint64 count);
+};
+
+// A container file of a disk-mode iPod; null when it cannot be opened.
+std::unique_ptr<ThumbContainer> OpenDiskContainer(const QString& path);
+// The handheld's container at `path` under the media root, open until the object goes.
+// Null when the link cannot open it; `error` then holds the link's reason.
+std::unique_ptr<ThumbContainer> OpenHandheldContainer(const QByteArray& path, QByteArray& error);
+
+// Largest image a container read may ask for; larger sizes from a damaged database fail.
+constexpr qint64 MaxImageBytes = qint64(64) << 20;
+
+// Writes `bytes` as `path` through a temporary. Without `replace` an existing file is kept
+// and false returned. Raises platform::EFOpenError when the file cannot be written.
+bool SaveExportFile(const QString& path, const QByteArray& bytes, bool replace);
+
+// The photo's container name "F<id>_<n>.ithmb".
+QByteArray ContainerName(int32_t id, int32_t fileNo);
+
+} // namespace device
