@@ -1,0 +1,271 @@
+#include "device/ArtworkDb.h"
+
+#include "device/PixelDecode.h"
+#include "device/ThumbExport.h"
+#include "handheld/Iphone.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+
+#include <QBuffer>
+#include <set>
+
+namespace device {
+
+TArtworkDb::TArtworkDb(const QByteArray& root, bool handheld) : Root(root), HandheldFlag(handheld ? 1 : 0) {}
+
+TArtworkDb::~TArtworkDb() = default;
+
+bool TArtworkDb::Load() {
+    struct Release {
+        TArtworkDb& Db;
+        ~Release() {
+            Db.Stream = ByteView();
+            Db.StreamData.clear();
+        }
+    } release{*this};
+
+    if (HandheldFlag) {
+        QBuffer buffer(&StreamData);
+        buffer.open(QIODevice::WriteOnly);
+        if (!handheld::DeviceReadFile("/iTunes_Control/Artwork/ArtworkDB", buffer))
+            return false;
+    } else {
+        const QString path = QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/Artwork/ArtworkDB");
+        if (!platform::FileExists(path))
+            return false;
+        StreamData = platform::OpenReadOnly(path)->readAll();
+    }
+    Stream = ByteView(StreamData);
+
+    if (!Stream.Fits(0, 28) || !Stream.TagIs(0, "mhfd")) {
+        ErrorCode = 7;
+        return false;
+    }
+    const int32_t sections = Stream.I32(20);
+    qint64 pos = Stream.U32(4);
+    for (int32_t s = 0; s < sections; ++s) {
+        if (!Stream.Fits(pos, 16))
+            break;
+        const qint64 totalLength = Stream.U32(pos + 8);
+        if (Stream.U32(pos + 12) == 1 && !ParseImageList(pos, Stream.U32(pos + 4)))
+            return false;
+        if (totalLength == 0)
+            break;
+        pos += totalLength;
+    }
+    return true;
+}
+
+bool TArtworkDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
+    Arts.Clear();
+    const qint64 listPos = sectionPos + sectionHeaderLength;
+    if (!Stream.Fits(listPos, 12) || !Stream.TagIs(listPos, "mhli")) {
+        ErrorCode = 8;
+        return false;
+    }
+    const uint32_t count = Stream.U32(listPos + 8);
+    if (count == 0)
+        return false;
+    qint64 pos = listPos + Stream.U32(listPos + 4);
+    if (!ChooseArtFormats(pos))
+        return false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t length = ParseImageItem(pos);
+        if (length == 0)
+            break;
+        pos += length;
+    }
+    return true;
+}
+
+bool TArtworkDb::ChooseArtFormats(qint64 itemPos) {
+    if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
+        ErrorCode = 9;
+        return false;
+    }
+    int bestWidth = 0, smallestWidth = 1024;
+    const int32_t children = Stream.I32(itemPos + 12);
+    qint64 child = itemPos + Stream.U32(itemPos + 4);
+    for (int32_t c = 0; c < children; ++c) {
+        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
+            ErrorCode = 11;
+            return false;
+        }
+        if (Stream.U16(child + 12) == 2) {
+            const qint64 ni = child + Stream.U32(child + 4);
+            if (!Stream.Fits(ni, 36) || !Stream.TagIs(ni, "mhni")) {
+                ErrorCode = 10;
+                return false;
+            }
+            const int32_t id = Stream.I32(ni + 16);
+            const int32_t size = Stream.I32(ni + 24);
+            const int vpad = Stream.U16(ni + 28), hpad = Stream.U16(ni + 30);
+            const int height = Stream.U16(ni + 32), width = Stream.U16(ni + 34);
+            if (width > bestWidth) {
+                bestWidth = width;
+                Large = {id, size, width + hpad, height + vpad, Large.FileCount};
+            }
+            if (width < smallestWidth) {
+                smallestWidth = width;
+                Small = {id, size, width + hpad, height + vpad, Small.FileCount};
+            }
+        }
+        const uint32_t total = Stream.U32(child + 8);
+        if (total == 0)
+            break;
+        child += total;
+    }
+    if (HandheldFlag) {
+        Small.Id = HandheldSmallId;
+        Small.Size = HandheldSmallSize;
+    }
+    Large.FileCount = 1;
+    Small.FileCount = 1;
+    LookupThumbFormatSize(Small);
+    LookupThumbFormatSize(Large);
+    BuildBitmapHeaders();
+    return bestWidth >= 1 && smallestWidth < 1024;
+}
+
+uint32_t TArtworkDb::ParseImageItem(qint64 itemPos) {
+    if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
+        ErrorCode = 9;
+        return 0;
+    }
+    const uint32_t total = Stream.U32(itemPos + 8);
+    TArtItem* art = Arts.Add();
+    art->ImageId = Stream.U32(itemPos + 16);
+    art->SongDbId = Stream.U64(itemPos + 20);
+    int found = 0;
+    const int32_t children = Stream.I32(itemPos + 12);
+    qint64 child = itemPos + Stream.U32(itemPos + 4);
+    for (int32_t c = 0; c < children; ++c) {
+        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
+            ErrorCode = 11;
+            return total; // the item stays as far as it was filled
+        }
+        if (!ParseArtRef(child + Stream.U32(child + 4), Stream.U16(child + 12), found) || found >= 2)
+            break;
+        const uint32_t childTotal = Stream.U32(child + 8);
+        if (childTotal == 0)
+            break;
+        child += childTotal;
+    }
+    if (found < 2)
+        Arts.Delete(Arts.Count() - 1);
+    return total;
+}
+
+bool TArtworkDb::ParseArtRef(qint64 pos, int type, int& found) {
+    if (!Stream.Fits(pos, 36) || !Stream.TagIs(pos, "mhni")) {
+        ErrorCode = 10;
+        return false;
+    }
+    if (type != 2)
+        return true;
+    TArtItem* art = Arts.GetItem(Arts.Count() - 1);
+    const int32_t id = Stream.I32(pos + 16);
+    const TPhotoStringRecord name = ReadStringRecord(pos + Stream.U32(pos + 4));
+    if (name.TotalLength == 0)
+        return true;
+    if (id == Large.Id) {
+        art->LargeOffset = Stream.U32(pos + 20);
+        art->LargeFileNo = ContainerFileNumber(name.Text);
+        Large.FileCount = std::max(Large.FileCount, art->LargeFileNo);
+        ++found;
+    } else if (id == Small.Id) {
+        art->SmallOffset = Stream.U32(pos + 20);
+        art->SmallFileNo = ContainerFileNumber(name.Text);
+        Small.FileCount = std::max(Small.FileCount, art->SmallFileNo);
+        ++found;
+    }
+    return true;
+}
+
+TPhotoStringRecord TArtworkDb::ReadStringRecord(qint64 pos) const {
+    TPhotoStringRecord record = TPhotoDb::ReadStringRecord(Stream, pos);
+    // Only UTF-16 names are read here.
+    if (Stream.U16(pos + 12) != 3)
+        record.Text.clear();
+    return record;
+}
+
+void TArtworkDb::BuildBitmapHeaders() {
+    BmpSmall = BuildBitmapHeader(Small, HandheldFlag);
+    BmpLarge = BuildBitmapHeader(Large, HandheldFlag);
+}
+
+QString TArtworkDb::ContainerPath(int32_t id, int32_t fileNo) const {
+    return QString::fromUtf8(Root + "/iPod_Control/Artwork/" + ContainerName(id, fileNo));
+}
+
+bool TArtworkDb::LoadSmallArt(int index, QImage& picture) {
+    if (index < 0 || index >= Arts.Count() || Small.Size <= 0 || Small.Size > MaxImageBytes)
+        return false;
+    const TArtItem& art = *Arts.GetItem(index);
+    std::unique_ptr<ThumbContainer> container;
+    if (HandheldFlag) {
+        QByteArray error;
+        container = OpenHandheldContainer("/iTunes_Control/Artwork/" + ContainerName(Small.Id, art.SmallFileNo), error);
+    } else {
+        container = OpenDiskContainer(ContainerPath(Small.Id, art.SmallFileNo));
+    }
+    WorkStream.clear();
+    QByteArray pixels;
+    bool loaded = false;
+    if (container && container->ReadAt(art.SmallOffset, pixels, Small.Size)) {
+        WorkStream.append(reinterpret_cast<const char*>(BmpSmall.data()), BitmapHeaderSize);
+        WorkStream.append(pixels);
+        const QImage image = DecodeBitfieldBitmap(WorkStream);
+        if (!image.isNull()) {
+            picture = image;
+            loaded = true;
+        }
+    }
+    WorkStream.clear();
+    return loaded;
+}
+
+int TArtworkDb::ExportArt() {
+    int count = 0;
+    // Numbers that no item uses are not probed: a damaged count must not make us try billions.
+    std::set<int32_t> used;
+    for (int i = 0; i < Arts.Count(); ++i) {
+        const int32_t n = Arts.GetItem(i)->LargeFileNo;
+        if (n >= 1 && n <= Large.FileCount)
+            used.insert(n);
+    }
+    QByteArray pixels;
+    for (const int32_t n : used) {
+        std::unique_ptr<ThumbContainer> container;
+        if (HandheldFlag) {
+            QByteArray error;
+            container = OpenHandheldContainer("/iTunes_Control/Artwork/" + ContainerName(Large.Id, n), error);
+        } else if (platform::FileExists(ContainerPath(Large.Id, n))) {
+            container = OpenDiskContainer(ContainerPath(Large.Id, n));
+        }
+        if (!container)
+            continue;
+        for (int i = 0; i < Arts.Count(); ++i) {
+            TArtItem& art = *Arts.GetItem(i);
+            if (art.LargeFileNo != n || !art.Selected)
+                continue;
+            WorkStream.clear();
+            WorkStream.append(reinterpret_cast<const char*>(BmpLarge.data()), BitmapHeaderSize);
+            if (Large.Size > 0 && container->ReadAt(art.LargeOffset, pixels, Large.Size)) {
+                WorkStream.append(pixels);
+                // The bitmaps are temporary files of this transfer: an old one is replaced.
+                SaveExportFile(OutputFolder + QString::number(i) + QStringLiteral(".bmp"), WorkStream, true);
+                ++count;
+            } else {
+                art.Selected = 0;
+            }
+            WorkStream.clear();
+            if (OnProgress)
+                OnProgress();
+        }
+    }
+    return count;
+}
+
+} // namespace device
