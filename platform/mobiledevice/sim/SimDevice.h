@@ -1,0 +1,20 @@
+#pragma once
+// The simulated mobile-device library serves a folder as the file system of one handheld.
+// "com.apple.afc2" sees the whole folder; "com.apple.afc" only its "var/mobile/Media".
+// Notifications run on a thread of the library, as with the real one.
+//
+// Tests and ipod-dump drive it through MobileDeviceSimControl(command, out, outSize):
+//   reset                       no device, default behaviour, counters cleared
+//   root PATH                   the folder served as the device's file system
+//   arrive                      a new device arrives (message 1); it stays until "leave"
+//   leave                       the device is removed (message 2)
+//   message N                   the device reports message code N
+//   wait                        returns when every queued notification has been delivered
+//   pairing none|valid|invalid  never paired / paired / paired but the pairing is not valid
+//   afc2 0|1                    whether the full-access service exists (1 at start)
+//   fail NAME RESULT [AFTER]    entry point NAME answers RESULT (unsigned) after AFTER more
+//                               successful calls; RESULT 0 ends the failure
+//   maxread N                   a read delivers at most N bytes (0: as many as asked)
+//   count NAME                  how many times NAME was called since "reset"
+//   calls                       out: the calls since "reset", one "NAME [path]" per line
+// The answer is 0 (or the count), -1 for a command it does not know.
