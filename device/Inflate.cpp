@@ -20,7 +20,7 @@ struct InflateGuard {
 
 } // namespace
 
-QByteArray InflateTrackDb(const QByteArray& compressed) {
+QByteArray InflateTrackDb(const QByteArray& compressed, qint64 maxSize) {
     const ByteView view(compressed);
     const qint64 header = qMin<qint64>(view.U32(4), compressed.size());
     QByteArray out = compressed.left(qsizetype(header));
@@ -46,7 +46,7 @@ QByteArray InflateTrackDb(const QByteArray& compressed) {
         zs.avail_out = sizeof step;
         const int rc = inflate(&zs, Z_NO_FLUSH);
         const qint64 produced = qint64(sizeof step) - zs.avail_out;
-        if (produced > kMaxInflatedSize - out.size())
+        if (produced > maxSize - out.size())
             Fail("the inflated data is too large");
         out.append(step, qsizetype(produced));
         if (rc == Z_STREAM_END)

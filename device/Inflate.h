@@ -6,10 +6,9 @@ namespace device {
 // The compressed track database of a handheld: the root record's header (its length at offset
 // 4) stored as is, then one zlib stream with the rest. Returns the header followed by the
 // inflated rest; EDecompressionError when the stream is not valid zlib data, ends early, or
-// would inflate beyond kMaxInflatedSize.
-QByteArray InflateTrackDb(const QByteArray& compressed);
-
+// would inflate beyond maxSize bytes.
 // Far above any real database (50,000 tracks take about 60 MB), low enough to refuse a bomb.
 inline constexpr qint64 kMaxInflatedSize = qint64(1) << 30;
+QByteArray InflateTrackDb(const QByteArray& compressed, qint64 maxSize = kMaxInflatedSize);
 
 } // namespace device

@@ -139,6 +139,10 @@ bool TiTunesDB::LoadFromData(const QByteArray& data) {
         ErrorCode = ecNotMhbd;
         return false;
     }
+    if (!Stream.Fits(0, 24)) {
+        ErrorCode = ecDataPastEnd; // the root record itself is cut short
+        return false;
+    }
     const int32_t sections = Stream.I32(20);
     qint64 pos = Stream.U32(4);
     for (int32_t i = 0; i < sections; ++i) {
