@@ -1,0 +1,323 @@
+#include "app/TrackListModel.h"
+
+#include "app/ZozoDodiMain.h"
+#include "device/Format.h"
+#include "device/TrackDb.h"
+
+#include <QCollator>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <algorithm>
+
+TrackIdIndex BuildTrackIdIndex(const device::TiTunesDB& db) {
+    TrackIdIndex index;
+    const int n = db.Tracks.Count();
+    index.reserve(size_t(n));
+    for (int i = 0; i < n; ++i)
+        index.emplace(db.Tracks.GetItem(i).TrackId, i); // keeps the first of equal ids
+    return index;
+}
+
+TrackListModel::TrackListModel(QObject* parent) : QAbstractItemModel(parent) {}
+
+QModelIndex TrackListModel::index(int row, int column, const QModelIndex& parent) const {
+    if (parent.isValid() || row < 0 || row >= Count() || column < 0 || column >= ColumnCount)
+        return {};
+    return createIndex(row, column);
+}
+
+QModelIndex TrackListModel::parent(const QModelIndex&) const { return {}; }
+
+int TrackListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Count(); }
+
+int TrackListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QString TrackListModel::CellText(const device::TTrackItem& t, int column) {
+    switch (column) {
+    case ColName: return t.Title;
+    case ColTime: return QString::fromLatin1(device::FormatTimeText(t.Length));
+    case ColArtist: return t.Artist;
+    case ColAlbum: return t.Album;
+    case ColGenre: return t.Genre;
+    case ColSize: return QString::fromLatin1(device::FormatSizeText(int64_t(t.Size)));
+    default: return {};
+    }
+}
+
+QVariant TrackListModel::data(const QModelIndex& idx, int role) const {
+    if (!idx.isValid() || !TrackDb || idx.row() >= Count())
+        return {};
+    const int32_t ti = Rows[size_t(idx.row())];
+    if (ti < 0 || ti >= TrackDb->Tracks.Count())
+        return {};
+    const device::TTrackItem& t = TrackDb->Tracks.GetItem(ti);
+    switch (role) {
+    case Qt::DisplayRole:
+        return CellText(t, idx.column());
+    case Qt::CheckStateRole:
+        if (idx.column() == ColName)
+            return t.Selected ? Qt::Checked : Qt::Unchecked;
+        return {};
+    case Qt::TextAlignmentRole:
+        if (idx.column() == ColTime || idx.column() == ColSize)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::BackgroundRole:
+        if (idx.column() == ColState)
+            return QColor(0xEE, 0xEE, 0xEE);
+        return (idx.row() % 2 == 0) ? QColor(241, 245, 250) : QColor(Qt::white);
+    case Qt::DecorationRole:
+        if (idx.column() == ColState && TrackDb->PlayingIndex == ti && !PlayingIcon.isNull())
+            return PlayingIcon;
+        return {};
+    default:
+        return {};
+    }
+}
+
+bool TrackListModel::setData(const QModelIndex& idx, const QVariant& value, int role) {
+    if (!idx.isValid() || role != Qt::CheckStateRole || idx.column() != ColName || !TrackDb)
+        return false;
+    const auto state = Qt::CheckState(value.toInt());
+    emit UserChecked(idx.row(), state == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags TrackListModel::flags(const QModelIndex& idx) const {
+    if (!idx.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (idx.column() == ColName)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant TrackListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return {};
+    static const char* const captions[ColumnCount] = {"", "Name", "Time", "Artist", "Album", "Genre", "Size"};
+    if (role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+        return QString::fromLatin1(captions[section]);
+    if (role == Qt::ToolTipRole && section == ColState)
+        return QStringLiteral("state");
+    if (role == Qt::TextAlignmentRole)
+        return int((section == ColTime || section == ColSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    return {};
+}
+
+void TrackListModel::SetRows(std::vector<int32_t> rows) {
+    beginResetModel();
+    Rows = std::move(rows);
+    endResetModel();
+}
+
+void TrackListModel::Clear() {
+    if (Rows.empty())
+        return;
+    beginResetModel();
+    Rows.clear();
+    endResetModel();
+}
+
+void TrackListModel::ChecksChanged() {
+    if (!Rows.empty())
+        emit dataChanged(index(0, ColName), index(Count() - 1, ColName), {Qt::CheckStateRole});
+}
+
+void TrackListModel::RowChanged(int row) {
+    if (row >= 0 && row < Count())
+        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void TrackListModel::Sort(int column, bool ascending) {
+    if (!TrackDb || Rows.size() < 2)
+        return;
+    const auto& tracks = TrackDb->Tracks;
+    std::vector<size_t> order(Rows.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    auto sortBy = [&](auto less) {
+        if (ascending)
+            std::stable_sort(order.begin(), order.end(), less);
+        else
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return less(b, a); });
+    };
+    if (column == ColName || column == ColArtist || column == ColAlbum || column == ColGenre) {
+        // One collation key per row, made once per sort.
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        std::vector<QCollatorSortKey> keys;
+        keys.reserve(Rows.size());
+        for (int32_t ti : Rows) {
+            const device::TTrackItem& t = tracks.GetItem(ti);
+            const QString& s = column == ColName ? t.Title : column == ColArtist ? t.Artist
+                             : column == ColAlbum ? t.Album : t.Genre;
+            keys.push_back(collator.sortKey(s));
+        }
+        sortBy([&](size_t a, size_t b) { return keys[a].compare(keys[b]) < 0; });
+    } else {
+        std::vector<uint64_t> keys;
+        keys.reserve(Rows.size());
+        for (int32_t ti : Rows) {
+            const device::TTrackItem& t = tracks.GetItem(ti);
+            keys.push_back(column == ColTime ? t.Length : column == ColSize ? t.Size : uint64_t(ti));
+        }
+        sortBy([&](size_t a, size_t b) { return keys[a] < keys[b]; });
+    }
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int32_t> sorted(Rows.size());
+    std::vector<int> newRowOf(Rows.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        sorted[i] = Rows[order[i]];
+        newRowOf[order[i]] = int(i);
+    }
+    Rows = std::move(sorted);
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& p : before)
+        after.append(p.isValid() ? index(newRowOf[size_t(p.row())], p.column()) : QModelIndex());
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+// ---- header ----
+
+TrackListHeader::TrackListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    setSectionsClickable(true);
+    setSortIndicatorShown(true);
+    setSortIndicator(-1, Qt::AscendingOrder);
+    setHighlightSections(false);
+    QFont f = font();
+    f.setBold(true);
+    setFont(f);
+    setFixedHeight(17);
+    connect(this, &QHeaderView::sectionClicked, this, [this](int s) { emit HeaderClicked(s, Qt::LeftButton); });
+}
+
+void TrackListHeader::PaintBackground(QPainter* p, const QRect& r) const {
+    if (!Background.isNull())
+        p->drawImage(r, Background);
+    else
+        p->fillRect(r, QColor(230, 233, 238));
+    p->fillRect(QRect(r.left(), r.top(), 1, r.height() - 1), QColor(0xDB, 0xDB, 0xDB));
+    p->fillRect(QRect(r.right(), r.top(), 1, r.height() - 1), QColor(0xAA, 0xAA, 0xAA));
+}
+
+void TrackListHeader::paintSection(QPainter* p, const QRect& rect, int logicalIndex) const {
+    p->save();
+    PaintBackground(p, rect);
+    QStyleOptionHeader opt;
+    initStyleOption(&opt);
+    opt.rect = rect.adjusted(4, 0, -4, 0);
+    opt.section = logicalIndex;
+    opt.text = model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString();
+    opt.textAlignment = Qt::Alignment(model() ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::TextAlignmentRole).toInt()
+                                              : int(Qt::AlignLeft | Qt::AlignVCenter));
+    opt.sortIndicator = QStyleOptionHeader::None;
+    const bool sorted = isSortIndicatorShown() && sortIndicatorSection() == logicalIndex;
+    if (sorted) {
+        opt.sortIndicator = sortIndicatorOrder() == Qt::AscendingOrder ? QStyleOptionHeader::SortDown
+                                                                      : QStyleOptionHeader::SortUp;
+        // Room for the arrow at the right.
+        if (opt.textAlignment & Qt::AlignRight)
+            opt.rect.adjust(0, 0, -12, 0);
+    }
+    p->setFont(font());
+    p->setPen(QColor(36, 42, 52));
+    p->drawText(opt.rect, int(opt.textAlignment), opt.text);
+    if (sorted) {
+        QStyleOptionHeader arrow = opt;
+        arrow.rect = QRect(rect.right() - 13, rect.top() + 4, 9, rect.height() - 8);
+        style()->drawPrimitive(QStyle::PE_IndicatorHeaderArrow, &arrow, p, this);
+    }
+    p->restore();
+}
+
+void TrackListHeader::paintEvent(QPaintEvent* e) {
+    {
+        // The area right of the last column gets the same background.
+        QPainter p(viewport());
+        const int end = length() - offset();
+        if (end < viewport()->width())
+            PaintBackground(&p, QRect(end, 0, viewport()->width() - end + 1, viewport()->height()));
+    }
+    QHeaderView::paintEvent(e);
+}
+
+void TrackListHeader::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) {
+        emit HeaderClicked(logicalIndexAt(e->position().toPoint()), e->button());
+        return;
+    }
+    QHeaderView::mousePressEvent(e);
+}
+
+namespace {
+
+// Cells without a focus rectangle, with the vertical grid line at each cell's right.
+class TrackDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& idx) const override {
+        QStyleOptionViewItem opt(option);
+        opt.state &= ~QStyle::State_HasFocus;
+        QStyledItemDelegate::paint(p, opt, idx);
+        p->save();
+        p->setPen(QColor(0xE0, 0xE3, 0xE8));
+        p->drawLine(opt.rect.topRight(), opt.rect.bottomRight());
+        p->restore();
+    }
+};
+
+// Column 1 takes up the spare width when the view changes its width.
+class SpareWidthFilter : public QObject {
+public:
+    SpareWidthFilter(QTreeView* view) : QObject(view), View(view) {}
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Resize) {
+            const int w = View->viewport()->width();
+            if (Last > 0 && w != Last) {
+                QHeaderView* h = View->header();
+                h->resizeSection(TrackListModel::ColName, std::max(80, h->sectionSize(TrackListModel::ColName) + w - Last));
+            }
+            Last = w;
+        }
+        return false;
+    }
+    QTreeView* View;
+    int Last = 0;
+};
+
+} // namespace
+
+void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader* header) {
+    Q_UNUSED(model);
+    view->setRootIsDecorated(false);
+    view->setItemsExpandable(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSortingEnabled(false);
+    view->setItemDelegate(new TrackDelegate(view));
+    QFont f = view->font();
+    f.setPixelSize(11);
+    view->setFont(f);
+    QPalette pal = view->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Highlight, QColor(0x3D, 0x80, 0xDF));
+    pal.setColor(QPalette::HighlightedText, Qt::white);
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, QColor(0x7D, 0xAA, 0xEA));
+    view->setPalette(pal);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(18);
+    const int widths[TrackListModel::ColumnCount] = {18, 295, 50, 120, 120, 60, 60};
+    for (int c = 0; c < TrackListModel::ColumnCount; ++c) {
+        header->setSectionResizeMode(c, c == 0 ? QHeaderView::Fixed : QHeaderView::Interactive);
+        header->resizeSection(c, widths[c]);
+    }
+    view->viewport()->installEventFilter(new SpareWidthFilter(view));
+}

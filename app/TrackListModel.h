@@ -1,0 +1,89 @@
+#pragma once
+// The track list: a model over track indexes of the loaded track database. No text is
+// stored; every cell is made from its track when the view asks for it.
+#include <QAbstractItemModel>
+#include <QHeaderView>
+#include <QImage>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+class QTreeView;
+
+namespace device {
+class TiTunesDB;
+class TTrackItem;
+} // namespace device
+
+// Track ids to the first track (in database order) that has each id. Built once per load so
+// that a playlist view costs one lookup per entry instead of a scan of all tracks.
+using TrackIdIndex = std::unordered_map<uint32_t, int32_t>;
+TrackIdIndex BuildTrackIdIndex(const device::TiTunesDB& db);
+
+class TrackListModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    enum Column { ColState = 0, ColName, ColTime, ColArtist, ColAlbum, ColGenre, ColSize, ColumnCount };
+
+    explicit TrackListModel(QObject* parent = nullptr);
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The list's nodes: the track index of each row.
+    void SetRows(std::vector<int32_t> rows);
+    void Clear();
+    int Count() const { return int(Rows.size()); }
+    int32_t TrackIndexAt(int row) const { return Rows[size_t(row)]; }
+    const std::vector<int32_t>& TrackRows() const { return Rows; }
+
+    // The text of one cell, as painted.
+    static QString CellText(const device::TTrackItem& t, int column);
+
+    // Sorts the rows by a column; equal keys keep their order. Column 0 is database order.
+    void Sort(int column, bool ascending);
+    int SortColumn = -1;      // -1 until the first header click
+    bool SortAscending = true;
+
+    // Check marks live in the tracks; after bulk changes this repaints the boxes once.
+    void ChecksChanged();
+    void RowChanged(int row);
+
+    QImage PlayingIcon;
+
+Q_SIGNALS:
+    // A user's click on a row's box; the window updates the track and the totals.
+    void UserChecked(int row, bool checked);
+
+private:
+    std::vector<int32_t> Rows;
+};
+
+// The header: the window's bitmap stretched behind every section and the empty area, a
+// light line at each section's left edge and a dark one at its right edge.
+class TrackListHeader : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit TrackListHeader(QWidget* parent = nullptr);
+    QImage Background;
+
+Q_SIGNALS:
+    void HeaderClicked(int column, Qt::MouseButton button);
+
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    void paintEvent(QPaintEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+
+private:
+    void PaintBackground(QPainter* painter, const QRect& rect) const;
+};
+
+// Columns, widths, colours and selection of the track view.
+void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader* header);

@@ -1,0 +1,321 @@
+// The attached device: loads, volume and handheld events, notices, forced unlock, eject.
+#include "app/ZozoDodiMain.h"
+
+#include "app/TrackListModel.h"
+#include "device/ArtworkDb.h"
+#include "device/IPod.h"
+#include "device/PhotoDb.h"
+#include "device/TrackDb.h"
+#include "handheld/Iphone.h"
+#include "platform/Desktop.h"
+#include "platform/Drives.h"
+#include "platform/Eject.h"
+#include "platform/Errors.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QTreeView>
+#include <QTreeWidget>
+
+bool IsITunesRunning() { return false; }
+
+namespace {
+
+// Loads one database, turning a raised error into a failed load with its message shown, as
+// the window's event boundary would.
+template <class Fn>
+bool GuardedLoad(QWidget* parent, Fn&& load) {
+    try {
+        return load();
+    } catch (const std::exception& e) {
+        ShowMessageBox(parent, MsgKind::Error, QString::fromUtf8(e.what()), MsgButtons::Ok);
+        return false;
+    }
+}
+
+} // namespace
+
+void TZozoDodiFrm::ZeroTotals() {
+    FCheckedCount = 0;
+    FCheckedLength = 0;
+    FCheckedSize = 0;
+    FCheckedPhotos = 0;
+    FArtCount = 0;
+}
+
+bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
+    FWaitingDevice = false;
+    FDeviceLoaded = false;
+    ClearTrackList();
+    ClearTree();
+    ZeroTotals();
+    const int32_t r = FIpod->Find(scanAll, letter, false);
+    if (r == device::prFound) {
+        FTrackIdIndex.clear();
+        TrackDb.reset();
+        PhotoDb.reset();
+        ArtworkDb.reset();
+        ArtworkLoaded = false;
+        FIpodPresent = true;
+        TrackDb = std::make_unique<device::TiTunesDB>(FIpod->Root, false);
+        PhotoDb = std::make_unique<device::TPhotoDb>(FIpod->Root, false);
+        if (GuardedLoad(this, [] { return TrackDb->Load(); })) {
+            FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
+            BuildPlaylistTree();
+            if (PlayLstList->topLevelItemCount() > 0)
+                PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
+        }
+        LoadLb->show();
+        if (GuardedLoad(this, [] { return PhotoDb->Load(false); }))
+            PhotoGridAfterLoad();
+        if (!FSkipArtwork) {
+            ArtworkDb = std::make_unique<device::TArtworkDb>(FIpod->Root, false);
+            ArtworkLoaded = GuardedLoad(this, [] { return ArtworkDb->Load(); });
+            LinkTrackArtwork();
+        }
+        FDeviceLoaded = true;
+    } else if (r == device::prLocked) {
+        FIpodPresent = false;
+        const QString title = QStringLiteral("iPod is locked by iTunes!");
+        const QString text = QStringLiteral(
+            "iPod is in used by the iTunes currently.\r\rPlease close the iTunes first, then run this program again.\r"
+            "Click the \"Exit\" button below to quit the application.");
+        ShowNotice(&title, &text, false);
+        UnlockBtn->setVisible(!IsITunesRunning());
+        ExitBtn->show();
+    } else {
+        FIpodPresent = false;
+        FWaitingDevice = true;
+    }
+    ReadLb->hide();
+    if (PlayLstList->topLevelItemCount() > 0)
+        PlayLstList->expandRecursively(PlayLstList->model()->index(0, 0));
+    return r == device::prFound;
+}
+
+void TZozoDodiFrm::LoadHandheld() {
+    FTrackIdIndex.clear();
+    TrackDb.reset();
+    TrackDb = std::make_unique<device::TiTunesDB>(QByteArray("D"), true);
+    const bool tracksOk = GuardedLoad(this, [] { return TrackDb->Load(); });
+    if (tracksOk) {
+        FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
+        BuildPlaylistTree();
+        if (PlayLstList->topLevelItemCount() > 0)
+            PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
+    }
+    LoadLb->show();
+    PhotoDb.reset();
+    PhotoDb = std::make_unique<device::TPhotoDb>(QByteArray("D"), true);
+    bool photosFailed = false;
+    if (GuardedLoad(this, [] { return PhotoDb->Load(false); }))
+        PhotoGridAfterLoad();
+    else
+        photosFailed = true;
+    ArtworkDb.reset();
+    if (!FSkipArtwork) {
+        ArtworkDb = std::make_unique<device::TArtworkDb>(QByteArray("D"), true);
+        ArtworkLoaded = GuardedLoad(this, [] { return ArtworkDb->Load(); });
+        LinkTrackArtwork();
+    }
+    if (photosFailed && !tracksOk) {
+        const QString title = QStringLiteral("Can not read from iPhone/iPod touch");
+        const QString text = QStringLiteral("Please close this program, and reconnect the iPod,\rthen, start this program to try again.  (\r") +
+                             QString::fromUtf8(handheld::IphoneLastError()) + QStringLiteral(")");
+        ShowNotice(&title, &text, false);
+        EnableControls(false);
+        ErrPnl->show();
+        ErrPnl->raise();
+    }
+    ReadLb->hide();
+    if (PlayLstList->topLevelItemCount() > 0)
+        PlayLstList->expandRecursively(PlayLstList->model()->index(0, 0));
+}
+
+void TZozoDodiFrm::StartHandheldLink() {
+    bool ok = false;
+    try {
+        ok = handheld::LoadDeviceLibraries() && handheld::SubscribeDeviceNotification(FWindowHandle);
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    if (!ok)
+        IphoneErrLb->show();
+}
+
+char TZozoDodiFrm::UnitMaskToDriveLetter(quint32 mask) {
+    for (int i = 0; i < 26; ++i)
+        if (mask & (quint32(1) << i))
+            return char('A' + i);
+    return 'A';
+}
+
+bool TZozoDodiFrm::TransferThreadAlive() const { return !CopyThread.isNull(); }
+
+void TZozoDodiFrm::TransferEnded() {
+    if (TransferThreadAlive())
+        return;
+    if (FPendingArrival) {
+        FPendingArrival = false;
+        WMDeviceChange(DBT_DEVICEARRIVAL, DBT_DEVTYP_VOLUME, FPendingArrivalMask);
+    }
+    if (FPendingIphoneNotify) {
+        FPendingIphoneNotify = false;
+        WMIphoneNotify();
+    }
+}
+
+void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask) {
+    if (FDeviceKind == 2)
+        return;
+    if (event == DBT_DEVICEARRIVAL && FWaitingDevice) {
+        if (deviceType != DBT_DEVTYP_VOLUME)
+            return;
+        // The databases a transfer reads stay in place until it has ended.
+        if (TransferThreadAlive()) {
+            FPendingArrival = true;
+            FPendingArrivalMask = unitMask;
+            return;
+        }
+        ReadLb->show();
+        ProcessPendingEvents();
+        if (LoadDevice(false, UnitMaskToDriveLetter(unitMask))) {
+            FDeviceKind = 1;
+            EnableControls(true);
+            ErrPnl->hide();
+        } else {
+            FDeviceKind = 0;
+            EnableControls(false);
+            ErrPnl->show();
+            ErrPnl->raise();
+        }
+        ReadLb->hide();
+    } else if (event == DBT_DEVICEREMOVECOMPLETE && FDeviceLoaded && deviceType == DBT_DEVTYP_VOLUME) {
+        const char letter = UnitMaskToDriveLetter(unitMask);
+        if (FIpod && FIpod->Root.contains(letter)) {
+            StatusLb->setText(QStringLiteral("Connection Lost"));
+            FThumbFileName.clear();
+            FIpodPresent = false;
+            FDeviceLoaded = false;
+            FDeviceKind = 0;
+            ArtworkLoaded = false;
+            StopPreview(true);
+            ShowLostConnection();
+        }
+    }
+}
+
+void TZozoDodiFrm::WMIphoneNotify() {
+    if (FDeviceKind == 1)
+        return;
+    const bool ready = handheld::IphoneReady();
+    if (ready && TransferThreadAlive()) {
+        FPendingIphoneNotify = true;
+        return;
+    }
+    ClearTrackList();
+    ClearTree();
+    ZeroTotals();
+    if (ready) {
+        ReadLb->show();
+        ProcessPendingEvents();
+        FDeviceKind = 2;
+        ErrPnl->hide();
+        ReadLb->hide();
+        EnableControls(true);
+        LoadHandheld();
+    } else {
+        FThumbFileName.clear();
+        EnableControls(false);
+        ErrPnl->show();
+        ErrPnl->raise();
+        FDeviceKind = 0;
+        StatusLb->setText(QStringLiteral("Connection Lost"));
+        ArtworkLoaded = false;
+        StopPreview(true);
+        ShowLostConnection();
+    }
+}
+
+void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool showDiskLink) {
+    auto shown = [](QString s) { return s.replace(QLatin1Char('\r'), QLatin1Char('\n')); };
+    if (title)
+        ErrLb->setText(shown(*title));
+    if (text)
+        DesLb->setText(shown(*text));
+    DiskLink->setVisible(showDiskLink);
+}
+
+void TZozoDodiFrm::ShowLostConnection() {
+    const MsgResult r = ShowMessageBox(
+        this, MsgKind::Warning,
+        QStringLiteral("Lost connection to the iPod device.\rThe iPod has been ejected or the connection is broken.\r"
+                       "The iPod needs to be connected with computer during the whole transfer.\r\r"
+                       "Click Yes to open the help manual, or click Cancel to close this message."),
+        MsgButtons::YesCancel);
+    if (r == MsgResult::Yes)
+        OpenHelpTopic(QStringLiteral("::/ej.html"));
+}
+
+void TZozoDodiFrm::OpenHelpTopic(const QString& topic) { platform::OpenHelp(topic); }
+
+void TZozoDodiFrm::DiskLinkClick() { OpenHelpTopic(QStringLiteral("::/disk.html")); }
+
+void TZozoDodiFrm::IphoneErrLbClick() { OpenHelpTopic(QStringLiteral("::/ts.html")); }
+
+void TZozoDodiFrm::HelpBtnClick() { OpenHelpTopic(QString()); }
+
+void TZozoDodiFrm::WeblbClick() { platform::OpenPage(platform::ProductPage()); }
+
+void TZozoDodiFrm::UnlockBtnClick() {
+    if (FIpod)
+        FIpod->RemoveLock();
+    close();
+}
+
+void TZozoDodiFrm::ExitBtnClick() { close(); }
+
+void TZozoDodiFrm::EjectDrive(const QByteArray& root) {
+    if (platform::GetDriveType(root) != platform::DriveRemovable)
+        return;
+    bool dismounted = false;
+    bool ejected = false;
+    try {
+        platform::VolumeEject volume;
+        if (volume.Open(root).Ok) {
+            // The unmount stands for the volume's lock and dismount: up to five tries, each
+            // failed one followed by half a second's wait.
+            for (int attempt = 0; attempt < 5; ++attempt) {
+                if (volume.Unmount().Ok) {
+                    dismounted = true;
+                    break;
+                }
+                QThread::msleep(500);
+            }
+            if (dismounted)
+                ejected = volume.Eject().Ok;
+        }
+        if (!dismounted && !ejected)
+            ShowMessageBox(this, MsgKind::Error,
+                           QStringLiteral("Failure ejecting the iPod.\rThe iPod is using by other application."),
+                           MsgButtons::Ok);
+    } catch (const std::exception& e) {
+        ShowMessageBox(this, MsgKind::Error,
+                       QStringLiteral("Failure ejecting the iPod.\rError: ") + QString::fromUtf8(e.what()) +
+                           QStringLiteral("\rPlease eject your iPod manually from iTunes."),
+                       MsgButtons::Ok);
+    }
+}
+
+QByteArray TZozoDodiFrm::GetPreviewTempName() const {
+    QTemporaryFile f(QDir::tempPath() + QStringLiteral("/~XXXXXX.tmp"));
+    f.setAutoRemove(false);
+    if (!f.open())
+        return QDir::tempPath().toUtf8() + "/~vrqs1.tmp";
+    const QByteArray name = f.fileName().toUtf8();
+    f.close();
+    return name;
+}

@@ -1,0 +1,339 @@
+#pragma once
+// The main window. Its methods are spread over several files by concern:
+//   ZozoDodiMain.cpp     construction and layout of the regions
+//   ZozoDodiStartup.cpp  start-up, settings, shut-down, window chrome
+//   ZozoDodiDevice.cpp   device loads, device events, notices, eject
+//   ZozoDodiTracks.cpp   playlist tree, track list, totals, album-art panel
+//   ZozoDodiSearch.cpp   search box, check menu, bulk check operations
+// The transfer set-up and the photo grid add their own files and sections below.
+#include <QByteArray>
+#include <QImage>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+
+#include "platform/PostMessage.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QSplitter;
+class QStackedWidget;
+class QThread;
+class QTreeView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace platform {
+class VolumeWatcher;
+}
+namespace device {
+class TiTunesDB;
+class TPhotoDb;
+class TArtworkDb;
+class TIPod;
+} // namespace device
+
+class TPicButton;
+class TrackListModel;
+class TrackListHeader;
+
+// The databases of the loaded device; each load frees and rebuilds them. The transfer thread
+// reads them, so nothing replaces them while it is alive.
+extern std::unique_ptr<device::TiTunesDB> TrackDb;
+extern std::unique_ptr<device::TPhotoDb> PhotoDb;
+extern std::unique_ptr<device::TArtworkDb> ArtworkDb;
+extern bool ArtworkLoaded;
+
+// Message boxes of the window. Every box goes through MessageBoxHook when it is set, so
+// that tests can answer them; otherwise a modal QMessageBox is shown.
+enum class MsgKind { Warning, Error, Information, Confirmation };
+enum class MsgButtons { Ok, YesNo, YesCancel };
+enum class MsgResult { Ok, Yes, No, Cancel };
+using MessageBoxFn = std::function<MsgResult(MsgKind, const QString& text, MsgButtons)>;
+extern MessageBoxFn MessageBoxHook;
+MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, MsgButtons buttons);
+
+// A top-level iTunes window never exists on Linux.
+bool IsITunesRunning();
+
+// Sets ArtIndex of every track with art from the loaded artwork database.
+void LinkTrackArtwork();
+
+class TZozoDodiFrm : public QWidget {
+    Q_OBJECT
+public:
+    // Posted event numbers, as the handheld link and the player post them.
+    static constexpr int WM_DEVICECHANGE = 0x219;
+    static constexpr int WM_IPHONE_NOTIFY = 0x863;
+    static constexpr int WM_PREVIEW_END = 0x86C;
+    static constexpr quint32 DBT_DEVICEARRIVAL = 0x8000;
+    static constexpr quint32 DBT_DEVICEREMOVECOMPLETE = 0x8004;
+    static constexpr quint32 DBT_DEVTYP_VOLUME = 2;
+
+    explicit TZozoDodiFrm(QWidget* parent = nullptr);
+    ~TZozoDodiFrm() override;
+
+    // ---- start-up, settings, shut-down, chrome (ZozoDodiStartup.cpp) ----
+    void FormCreate();
+    void LoadSettings();
+    void SaveSettings();
+    QString GetDefaultMusicFolder() const;
+    QString GetDefaultPhotoFolder() const;
+    bool FormCloseQuery();
+    void FormClose();
+    void CloseBtnClick();
+    void MinBtnClick();
+    void FormResize();
+    static QRegion RoundedWindowRegion(int width, int height);
+
+    // ---- device load and device events (ZozoDodiDevice.cpp) ----
+    bool LoadDevice(bool scanAll, char letter);
+    void LoadHandheld();
+    void StartHandheldLink();
+    void WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask);
+    void WMIphoneNotify();
+    static char UnitMaskToDriveLetter(quint32 mask);
+    void ShowNotice(const QString* title, const QString* text, bool showDiskLink);
+    void ShowLostConnection();
+    void UnlockBtnClick();
+    void ExitBtnClick();
+    void DiskLinkClick();
+    void IphoneErrLbClick();
+    void WeblbClick();
+    void HelpBtnClick();
+    void EjectDrive(const QByteArray& root);
+    QByteArray GetPreviewTempName() const;
+    void OpenHelpTopic(const QString& topic);
+    // A transfer thread is alive from its creation until its final report.
+    bool TransferThreadAlive() const;
+    // Called by the transfer's final report once CopyThread is cleared: runs a device load
+    // that arrived while the thread was alive.
+    void TransferEnded();
+
+    // ---- playlist tree and track list (ZozoDodiTracks.cpp) ----
+    void BuildPlaylistTree();
+    QString FillTrackList(int view);
+    void RefreshTrackList(int view);
+    void UpdateSelectionStatus();
+    void MarkArtworkForCopy();
+    void ShowTrackArtwork(int artIndex);
+    void PlayLstListChange(QTreeWidgetItem* node);
+    void MusicListHeaderClick(int column, Qt::MouseButton button);
+    void MusicListChecked(int row, bool checked);
+    void MusicListChange(int row);
+    void ArtBtnPnlClick();
+    int AbsoluteIndex(const QTreeWidgetItem* node) const;
+    int ImageIndexOf(const QTreeWidgetItem* node) const;
+    void ClearTree();
+
+    // ---- search and selection (ZozoDodiSearch.cpp) ----
+    // Returns true when the key is swallowed.
+    bool SrEditKeyPress(int key);
+    void SearchTracks(const QString& text);
+    void ClearImgClick();
+    void CheckBtnClick();
+    void PrepareCheckMenu(bool* showMenu);
+    void CheckMnuClick();
+    void UncheckMnuClick();
+    void CheckSMnuClick();
+    void UncheckSMnuClick();
+    void InvertMnuClick();
+    void CheckAllTracks();
+    void UncheckAllTracks();
+    void CheckSelectedTracks();
+    void UncheckSelectedTracks();
+    void InvertTrackChecks();
+
+    // ---- transfer set-up ----
+    void EnableControls(bool enabled);
+    void StopCopyThread();
+
+    // ---- preview: unavailable until the player exists ----
+    void CreatePlayer();
+    bool StopPreview(bool force);
+    bool PreviewAvailable() const;
+
+    // ---- photo grid ----
+    // Calls into the photo grid; they do nothing until the grid lands (listed in its issue).
+    void PhotoGridAfterLoad();
+    void PhotoGridShowAlbum(int album);
+    void PhotoGridSetChecks(int mode);
+    bool PhotoGridHasTiles() const;
+
+    // ---- state (declaration order of the device Part) ----
+    int FDeviceKind = 0;
+    QImage FHeaderBitmap;
+    int32_t FCheckedCount = 0;
+    int32_t FArtCount = 0;
+    uint32_t FCheckedLength = 0;
+    uint64_t FCheckedSize = 0;
+    QString FViewStatus;
+    bool FCopying = false;
+    bool FIpodPresent = false;
+    std::unique_ptr<device::TIPod> FIpod;
+    bool FWaitingDevice = false;
+    bool FDeviceLoaded = false;
+    bool FSkipArtwork = false;
+    uint32_t FPhotosDone = 0;
+    uint32_t FArtDone = 0;
+    int32_t FCheckedPhotos = 0;
+    int64_t FPhotoSize = 0;
+    QByteArray FThumbFileName;
+    bool FPhotoGridReady = false;
+    void* FPlayer = nullptr; // the preview player; none while the preview is unavailable
+    QByteArray FPreviewTemp;
+    int FPlayingNode = -1;   // row of the previewed track; -1 when none
+
+    // The transfer thread of the current transfer; valid until its final report clears it.
+    QPointer<QThread> CopyThread;
+    // A volume arrival (its unit mask) or a handheld notification that came in while a
+    // transfer thread was alive; acted on in TransferEnded.
+    bool FPendingArrival = false;
+    quint32 FPendingArrivalMask = 0;
+    bool FPendingIphoneNotify = false;
+    // Track ids to their first track, built once per track-database load.
+    std::unordered_map<uint32_t, int32_t> FTrackIdIndex;
+    // The desktop's volume watcher posting volume arrivals and removals.
+    platform::VolumeWatcher* FVolumeWatcher = nullptr;
+    platform::WindowHandle FWindowHandle = 0;
+
+    // ---- components, by region ----
+    // top bar
+    QWidget* TopPnl = nullptr;
+    QLabel* SImg = nullptr;
+    QLabel* TiImg = nullptr;
+    QLabel* RImg = nullptr;
+    QLabel* Caplb = nullptr;
+    QLabel* CapShLb = nullptr;
+    QLabel* AboutLb = nullptr;
+    QLabel* Weblb = nullptr;
+    TPicButton* PrvSongBtn = nullptr;
+    TPicButton* PlayBtn = nullptr;
+    TPicButton* PauseBtn = nullptr;
+    TPicButton* NxtSongBtn = nullptr;
+    TPicButton* CheckBtn = nullptr;
+    TPicButton* ExportBtn = nullptr;
+    TPicButton* HelpBtn = nullptr;
+    TPicButton* MinBtn = nullptr;
+    TPicButton* CloseBtn = nullptr;
+    // left pane
+    QSplitter* spl = nullptr;
+    QWidget* LeftPnl = nullptr;
+    QWidget* IpodPnl = nullptr;
+    QLabel* IpodLb = nullptr;
+    QTreeWidget* PlayLstList = nullptr;
+    QWidget* ArtPnl = nullptr;
+    QLabel* ArtImg = nullptr;
+    QLabel* ArtPlaceholder = nullptr;
+    QLabel* ArtBtnPnl = nullptr;
+    // track panel
+    QWidget* SongPnl = nullptr;
+    QTreeView* MusicList = nullptr;
+    TrackListModel* MusicModel = nullptr;
+    TrackListHeader* MusicHeader = nullptr;
+    // photo panel (the photo grid fills it)
+    QWidget* PicPnl = nullptr;
+    QWidget* PagePnl = nullptr;
+    QLabel* MaxPage = nullptr;
+    QLabel* SelectPage = nullptr;
+    QLabel* Pgseplb = nullptr;
+    TPicButton* PrvBtn = nullptr;
+    TPicButton* NxtBtn = nullptr;
+    QLabel* LoadLb = nullptr;
+    QScrollArea* PhotoBox = nullptr;
+    // bottom bar
+    QWidget* LowPnl = nullptr;
+    QLabel* LImg = nullptr;
+    QLabel* BtImg = nullptr;
+    QLabel* StatusLb = nullptr;
+    QLineEdit* SrEdit = nullptr;
+    QLabel* SrbgImg = nullptr;
+    QLabel* ClearImg = nullptr;
+    QLabel* ResizeImg = nullptr;
+    QWidget* Lshp = nullptr;
+    QWidget* Rshp = nullptr;
+    // notice panel: ErrTab (device notices) and SetTab (output page)
+    QWidget* ErrPnl = nullptr;
+    QLabel* Erlb = nullptr;
+    QLabel* WarImg = nullptr;
+    QStackedWidget* NotePgc = nullptr;
+    QWidget* ErrTab = nullptr;
+    QLabel* ErrLb = nullptr;
+    QLabel* Gdlb = nullptr;
+    QLabel* DesLb = nullptr;
+    QLabel* DiskLink = nullptr;
+    QPushButton* UnlockBtn = nullptr;
+    QPushButton* ExitBtn = nullptr;
+    QLabel* IphoneErrLb = nullptr;
+    QLabel* ReadLb = nullptr;
+    QWidget* SetTab = nullptr;
+    QLabel* OutTilb = nullptr;
+    QLabel* Trlb = nullptr;
+    QLabel* Out1lb = nullptr;
+    QLineEdit* OutEdit = nullptr;
+    QPushButton* BrowseBtn = nullptr;
+    QLabel* OutPiclb = nullptr;
+    QLineEdit* PicOutEdit = nullptr;
+    QPushButton* Browse2Btn = nullptr;
+    QLabel* Out2lb = nullptr;
+    QComboBox* FormatLst = nullptr;
+    QCheckBox* SyncCb = nullptr;
+    QCheckBox* ArtCb = nullptr;
+    QPushButton* ExpBtn = nullptr;
+    QPushButton* NoIpodBtn = nullptr;
+    // transfer panel
+    QWidget* CopyPnl = nullptr;
+    QLabel* Tilb = nullptr;
+    QLabel* Namelb = nullptr;
+    QLabel* DetailLb = nullptr;
+    QLabel* WorkImg = nullptr;
+    QProgressBar* CopyPrgs = nullptr;
+    TPicButton* CancelBtn = nullptr;
+    // check menu
+    QMenu* CheckMenu = nullptr;
+    QAction* CheckMnu = nullptr;
+    QAction* UncheckMnu = nullptr;
+    QAction* N1 = nullptr;
+    QAction* CheckSMnu = nullptr;
+    QAction* UncheckSMnu = nullptr;
+    QAction* N2 = nullptr;
+    QAction* InvertMnu = nullptr;
+
+    // Where the check menu pops up (screen point), kept for tests.
+    QPoint FLastMenuPoint;
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void BuildLayout();
+    void BuildTopBar();
+    void BuildLeftPane();
+    void BuildTrackPanel();
+    void BuildPhotoPanel();
+    void BuildLowBar();
+    void BuildNoticePanel();
+    void BuildCopyPanel();
+    void BuildCheckMenu();
+    void ClearTrackList();
+    void ZeroTotals();
+    void PositionOverlays();
+    void ProcessPendingEvents();
+    bool FCloseDone = false;
+};
+
+extern TZozoDodiFrm* ZozoDodiFrm;

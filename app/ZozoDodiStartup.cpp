@@ -1,0 +1,342 @@
+// Start-up, settings, shut-down and the borderless window's chrome.
+#include "app/ZozoDodiMain.h"
+
+#include "app/PicBtn.h"
+#include "app/TrackListModel.h"
+#include "device/ArtworkDb.h"
+#include "device/IPod.h"
+#include "device/PhotoDb.h"
+#include "device/TrackDb.h"
+#include "handheld/Iphone.h"
+#include "platform/Desktop.h"
+#include "platform/Files.h"
+#include "platform/VolumeWatcher.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QSettings>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTreeWidget>
+#include <QWindow>
+
+namespace {
+
+// The settings store: an INI file ~/.config/Marrowgate/Marrowgate.ini.
+std::unique_ptr<QSettings> OpenSettings() {
+    auto s = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                         QStringLiteral("Marrowgate"), QStringLiteral("Marrowgate"));
+    if (s->status() != QSettings::NoError || !s->isWritable())
+        return nullptr;
+    return s;
+}
+
+// A value of an unexpected type reads as absent.
+std::optional<QString> ReadString(const QSettings& s, const QString& name) {
+    const QVariant v = s.value(name);
+    if (!v.isValid() || v.typeId() != QMetaType::QString)
+        return std::nullopt;
+    return v.toString();
+}
+
+std::optional<int> ReadInt(const QSettings& s, const QString& name) {
+    const QVariant v = s.value(name);
+    if (!v.isValid())
+        return std::nullopt;
+    if (v.typeId() == QMetaType::Int)
+        return v.toInt();
+    if (v.typeId() != QMetaType::QString)
+        return std::nullopt;
+    bool ok = false;
+    const int i = v.toString().trimmed().toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return i;
+}
+
+// Blanks in the Windows sense: every character below 33.
+QString TrimBlanks(const QString& s) {
+    int b = 0, e = int(s.size());
+    while (b < e && s.at(b).unicode() < 33)
+        ++b;
+    while (e > b && s.at(e - 1).unicode() < 33)
+        --e;
+    return s.mid(b, e - b);
+}
+
+QString SpecialFolderWith(QStandardPaths::StandardLocation where, const QString& leaf) {
+    QString path = QStandardPaths::writableLocation(where);
+    if (TrimBlanks(path).isEmpty())
+        return {};
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path + leaf;
+}
+
+} // namespace
+
+void TZozoDodiFrm::FormCreate() {
+    FSkipArtwork = false;
+    // Double-buffered drawing is Qt's own; nothing to switch on.
+    PositionOverlays();
+    FPhotoGridReady = true;
+    FDeviceKind = 0;
+    FWaitingDevice = false;
+    FDeviceLoaded = false;
+    setMinimumSize(800, 520);
+    ZeroTotals();
+    FThumbFileName.clear();
+    FHeaderBitmap = QImage(QStringLiteral(":/hbmp"));
+    MusicHeader->Background = FHeaderBitmap;
+    MusicModel->PlayingIcon = QImage(QStringLiteral(":/StateImgs0"));
+    FCopying = false;
+    FIpodPresent = false;
+    LoadSettings();
+    setMask(RoundedWindowRegion(width(), height()));
+    TrackDb.reset();
+    PhotoDb.reset();
+    FIpod = std::make_unique<device::TIPod>();
+
+    FWindowHandle = platform::RegisterWindow(this);
+    FVolumeWatcher = new platform::VolumeWatcher(this);
+    connect(FVolumeWatcher, &platform::VolumeWatcher::DeviceChange, this,
+            [this](quint32 event, quint32 mask) { WMDeviceChange(event, DBT_DEVTYP_VOLUME, mask); });
+    FVolumeWatcher->Start();
+
+    if (LoadDevice(true, 'A')) {
+        FDeviceKind = 1;
+    } else {
+        EnableControls(false);
+        ErrPnl->show();
+        ErrPnl->raise();
+    }
+    StartHandheldLink();
+    CreatePlayer();
+}
+
+void TZozoDodiFrm::LoadSettings() {
+    std::unique_ptr<QSettings> s = OpenSettings();
+    if (!s) {
+        OutEdit->setText(GetDefaultMusicFolder());
+        PicOutEdit->setText(GetDefaultPhotoFolder());
+        return;
+    }
+    QString out = TrimBlanks(ReadString(*s, QStringLiteral("OutPath")).value_or(QString()));
+    OutEdit->setText(out.isEmpty() ? GetDefaultMusicFolder() : out);
+    QString pic = TrimBlanks(ReadString(*s, QStringLiteral("OutPathPic")).value_or(QString()));
+    PicOutEdit->setText(pic.isEmpty() ? GetDefaultPhotoFolder() : pic);
+    if (auto v = ReadInt(*s, QStringLiteral("Sync")))
+        SyncCb->setChecked(*v != 0);
+    ArtCb->setEnabled(SyncCb->isChecked());
+    if (auto v = ReadInt(*s, QStringLiteral("Art")))
+        ArtCb->setChecked(*v != 0);
+    if (auto v = ReadInt(*s, QStringLiteral("SaveType")); v && *v >= 0 && *v <= 6)
+        FormatLst->setCurrentIndex(*v);
+    if (auto v = ReadInt(*s, QStringLiteral("LWidth")); v && *v > 0 && *v < width()) {
+        const int total = spl->width() > 0 ? spl->width() : width();
+        spl->setSizes({*v, std::max(1, total - *v)});
+        LeftPnl->resize(*v, LeftPnl->height());
+    }
+    bool firstRun = false;
+    if (!s->contains(QStringLiteral("FirstRun"))) {
+        s->setValue(QStringLiteral("FirstRun"), 0);
+        s->sync();
+        firstRun = true;
+    }
+    s.reset();
+    if (firstRun)
+        platform::OpenPage(platform::ProductPage());
+}
+
+void TZozoDodiFrm::SaveSettings() {
+    std::unique_ptr<QSettings> s = OpenSettings();
+    if (!s)
+        return;
+    s->setValue(QStringLiteral("Sync"), SyncCb->isChecked() ? 1 : 0);
+    s->setValue(QStringLiteral("Art"), ArtCb->isChecked() ? 1 : 0);
+    s->setValue(QStringLiteral("OutPath"), OutEdit->text());
+    s->setValue(QStringLiteral("OutPathPic"), PicOutEdit->text());
+    s->setValue(QStringLiteral("SaveType"), FormatLst->currentIndex());
+    const QList<int> sizes = spl->sizes();
+    s->setValue(QStringLiteral("LWidth"), sizes.isEmpty() ? LeftPnl->width() : sizes.first());
+    s->sync();
+}
+
+QString TZozoDodiFrm::GetDefaultMusicFolder() const {
+    return SpecialFolderWith(QStandardPaths::MusicLocation, QStringLiteral("iPodMusic"));
+}
+
+QString TZozoDodiFrm::GetDefaultPhotoFolder() const {
+    return SpecialFolderWith(QStandardPaths::PicturesLocation, QStringLiteral("iPodPictures"));
+}
+
+bool TZozoDodiFrm::FormCloseQuery() {
+    if (FCopying) {
+        ShowMessageBox(this, MsgKind::Information,
+                       QStringLiteral("Copy is in progress. Please cancel the transfer first."), MsgButtons::Ok);
+        return false;
+    }
+    return true;
+}
+
+void TZozoDodiFrm::FormClose() {
+    if (FCloseDone)
+        return;
+    FCloseDone = true;
+    FWaitingDevice = false;
+    FDeviceLoaded = false;
+    if (FVolumeWatcher)
+        FVolumeWatcher->Stop();
+    StopCopyThread();
+    SaveSettings();
+    // The preview player is freed here once it exists.
+    if (FDeviceKind == 2 && !FPreviewTemp.isEmpty())
+        QFile::remove(QString::fromUtf8(FPreviewTemp));
+    if (FDeviceKind == 1 && FIpodPresent && FIpod) {
+        const MsgResult r = ShowMessageBox(
+            this, MsgKind::Confirmation,
+            QStringLiteral("Do you want to eject your iPod now?\r\rWhen in disk mode, the iPod must be ejected before "
+                           "disconnecting.\rYou can also eject it from iTunes or Windows Safely Remove Hardware tool later."),
+            MsgButtons::YesNo);
+        if (r == MsgResult::Yes) {
+            StatusLb->setText(QStringLiteral("Ejecting iPod ..."));
+            ProcessPendingEvents();
+            EjectDrive(FIpod->Root);
+        }
+    }
+    // A cancelled transfer may still be finishing; the track database outlives it.
+    while (CopyThread && CopyThread->isRunning()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (CopyThread)
+            CopyThread->wait(20);
+    }
+    MusicModel->Clear();
+    FHeaderBitmap = QImage();
+    TrackDb.reset();
+    FIpod.reset();
+    if (handheld::IphoneReady())
+        handheld::CloseDevice();
+    handheld::UnloadDeviceLibraries();
+    if (FWindowHandle) {
+        platform::UnregisterWindow(FWindowHandle);
+        FWindowHandle = 0;
+    }
+}
+
+void TZozoDodiFrm::closeEvent(QCloseEvent* e) {
+    if (FCloseDone) {
+        e->accept();
+        return;
+    }
+    if (!FormCloseQuery()) {
+        e->ignore();
+        return;
+    }
+    FormClose();
+    e->accept();
+}
+
+void TZozoDodiFrm::CloseBtnClick() { close(); }
+
+void TZozoDodiFrm::MinBtnClick() { showMinimized(); }
+
+QRegion TZozoDodiFrm::RoundedWindowRegion(int width, int height) {
+    // A rounded rectangle from (0, 0) to (width + 1, height + 1) with 9 x 9 corner ellipses.
+    const int w = width + 1, h = height + 1, d = 9, r = d / 2;
+    if (w < d || h < d)
+        return QRegion(0, 0, w, h);
+    QRegion region(r, 0, w - 2 * r, h);
+    region += QRegion(0, r, w, h - 2 * r);
+    region += QRegion(0, 0, d, d, QRegion::Ellipse);
+    region += QRegion(w - d, 0, d, d, QRegion::Ellipse);
+    region += QRegion(0, h - d, d, d, QRegion::Ellipse);
+    region += QRegion(w - d, h - d, d, d, QRegion::Ellipse);
+    return region;
+}
+
+void TZozoDodiFrm::FormResize() {
+    setMask(RoundedWindowRegion(width(), height()));
+    PositionOverlays();
+    update();
+}
+
+void TZozoDodiFrm::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    FormResize();
+}
+
+void TZozoDodiFrm::ProcessPendingEvents() {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+bool TZozoDodiFrm::event(QEvent* e) {
+    if (int(e->type()) == WM_IPHONE_NOTIFY) {
+        WMIphoneNotify();
+        return true;
+    }
+    if (int(e->type()) == WM_PREVIEW_END)
+        return true; // nothing plays while the preview is unavailable
+    return QWidget::event(e);
+}
+
+bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::MouseButtonPress) {
+        auto* me = static_cast<QMouseEvent*>(e);
+        if (watched == TiImg || watched == SImg || watched == RImg || watched == CapShLb || watched == BtImg ||
+            watched == TopPnl) {
+            if (me->button() == Qt::LeftButton && windowHandle())
+                windowHandle()->startSystemMove();
+            return me->button() == Qt::LeftButton;
+        }
+        if (watched == ResizeImg) {
+            if (windowHandle())
+                windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+            return true;
+        }
+    }
+    if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+        if (watched == ArtBtnPnl) {
+            ArtBtnPnlClick();
+            return true;
+        }
+        if (watched == ClearImg) {
+            ClearImgClick();
+            return true;
+        }
+        if (watched == DiskLink) {
+            DiskLinkClick();
+            return true;
+        }
+        if (watched == IphoneErrLb) {
+            IphoneErrLbClick();
+            return true;
+        }
+        if (watched == Weblb) {
+            WeblbClick();
+            return true;
+        }
+    }
+    if (watched == SrEdit && e->type() == QEvent::KeyPress) {
+        auto* ke = static_cast<QKeyEvent*>(e);
+        int key = 0;
+        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter)
+            key = 13;
+        else if (ke->key() == Qt::Key_Backspace)
+            key = 8;
+        else if (!ke->text().isEmpty())
+            key = ke->text().at(0).unicode();
+        if (key != 0 && SrEditKeyPress(key))
+            return true;
+    }
+    if (watched == TopPnl && e->type() == QEvent::Resize)
+        PositionOverlays();
+    return QWidget::eventFilter(watched, e);
+}

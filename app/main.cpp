@@ -1,0 +1,18 @@
+// Program entry: the application titled "Marrowgate" and its one main window.
+#include "app/ZozoDodiMain.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    // The pictures are compiled into the static app library; keep them linked in.
+    Q_INIT_RESOURCE(marrowgate);
+    QApplication::setApplicationName(QStringLiteral("Marrowgate"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Marrowgate"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
+    auto* window = new TZozoDodiFrm;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return app.exec();
+}
