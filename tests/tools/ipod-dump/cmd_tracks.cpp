@@ -1,0 +1,134 @@
+// ipod-dump tracks ROOT [--cdb] [--summary]
+// Maps the folder ROOT as a removable drive, finds it with the locator and loads its track
+// database; prints each track, each playlist and a closing result line as JSON.
+#include "Commands.h"
+
+#include "device/IPod.h"
+#include "device/TrackDb.h"
+#include "platform/Drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <cstdio>
+#include <exception>
+#include <map>
+
+namespace {
+
+struct Options {
+    QString Root;
+    bool Cdb = false;
+    bool Summary = false;
+};
+
+// Flags by name; a new option is one more row.
+const std::map<QString, bool Options::*> kFlags = {
+    {QStringLiteral("--cdb"), &Options::Cdb},
+    {QStringLiteral("--summary"), &Options::Summary},
+};
+
+bool ParseArgs(const QStringList& args, Options& o) {
+    for (const QString& a : args) {
+        if (a.startsWith(QLatin1String("--"))) {
+            const auto flag = kFlags.find(a);
+            if (flag == kFlags.end())
+                return false;
+            o.*(flag->second) = true;
+        } else if (o.Root.isEmpty()) {
+            o.Root = a;
+        } else {
+            return false;
+        }
+    }
+    return !o.Root.isEmpty();
+}
+
+QJsonObject TrackJson(int index, const device::TTrackItem& t) {
+    return QJsonObject{
+        {QStringLiteral("index"), index},
+        {QStringLiteral("id"), qint64(t.TrackId)},
+        {QStringLiteral("title"), t.Title},
+        {QStringLiteral("artist"), t.Artist},
+        {QStringLiteral("album"), t.Album},
+        {QStringLiteral("genre"), t.Genre},
+        {QStringLiteral("kind"), t.KindText},
+        {QStringLiteral("location"), t.Location},
+        {QStringLiteral("size"), qint64(t.Size)},
+        {QStringLiteral("length"), qint64(t.Length)},
+        {QStringLiteral("rating"), int(t.Rating)},
+        {QStringLiteral("playcount"), qint64(t.PlayCount)},
+        {QStringLiteral("mediatype"), qint64(t.MediaType)},
+        {QStringLiteral("hasartwork"), t.HasArtwork != 0},
+        {QStringLiteral("dbid"), QString::number(t.DbId)},
+        {QStringLiteral("video"), t.IsVideo()},
+    };
+}
+
+int Tracks(const QStringList& args) {
+    Options o;
+    if (!ParseArgs(args, o)) {
+        std::fprintf(stderr, "usage: ipod-dump tracks ROOT [--cdb] [--summary]\n");
+        return 2;
+    }
+    const QString root = QDir(o.Root).absolutePath();
+    if (!QDir(root).exists()) {
+        std::fprintf(stderr, "ipod-dump: no folder %s\n", qPrintable(root));
+        return 1;
+    }
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'E', root, platform::DriveRemovable, QString()}});
+
+    device::TIPod pod;
+    const int32_t probe = pod.Find(true, 'A', false);
+    if (probe == device::prNone) {
+        std::fprintf(stderr, "ipod-dump: no iPod_Control/iTunes folder under %s\n", qPrintable(root));
+        return 1;
+    }
+    if (o.Cdb) {
+        // The handheld's files, "/iTunes_Control/iTunes/iTunesCDB" and the like, come from the
+        // same places under iPod_Control/.
+        device::SetHandheldFileReader([root](const QByteArray& path, QByteArray& out) {
+            if (!path.startsWith("/iTunes_Control/"))
+                return false;
+            QFile f(root + QStringLiteral("/iPod_Control/") + QString::fromUtf8(path.mid(16)));
+            if (!f.open(QIODevice::ReadOnly))
+                return false;
+            out = f.readAll();
+            return true;
+        });
+    }
+
+    device::TiTunesDB db(pod.Root, o.Cdb);
+    bool ok = false;
+    try {
+        ok = db.Load();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ipod-dump: %s\n", e.what());
+        return 1;
+    }
+    if (!o.Summary) {
+        for (int i = 0; i < db.Tracks.Count(); ++i)
+            dump::PrintJson(TrackJson(i, db.Tracks.GetItem(i)));
+        for (int i = 0; i < db.Playlists.Count(); ++i) {
+            const device::TPlayListItem& p = db.Playlists.GetItem(i);
+            QJsonArray ids;
+            for (int k = 0; k < p.Count; ++k)
+                ids.append(qint64(p.GetTrackId(k)));
+            dump::PrintJson(QJsonObject{{QStringLiteral("playlist"), p.Name},
+                                        {QStringLiteral("smart"), p.Smart != 0},
+                                        {QStringLiteral("ids"), ids}});
+        }
+    }
+    dump::PrintJson(QJsonObject{{QStringLiteral("result"), ok},
+                                {QStringLiteral("error"), db.ErrorCode},
+                                {QStringLiteral("tracks"), db.Tracks.Count()},
+                                {QStringLiteral("playlists"), db.Playlists.Count()},
+                                {QStringLiteral("totaltime"), qint64(db.TotalTime)},
+                                {QStringLiteral("totalsize"), qint64(db.TotalSize)}});
+    return 0;
+}
+
+const dump::Registration kTracks("tracks", "tracks ROOT [--cdb] [--summary]", Tracks);
+
+} // namespace
