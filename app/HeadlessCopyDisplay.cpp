@@ -1,0 +1,56 @@
+#include "app/HeadlessCopyDisplay.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+namespace app {
+
+void THeadlessCopyDisplay::SetStageTitle(const QString& text) {
+    StageTitle = text;
+    Titles << text;
+}
+
+void THeadlessCopyDisplay::SetItemText(const QString& text) {
+    ItemText = text;
+    Items << text;
+    if (OnItem)
+        OnItem(text);
+}
+
+void THeadlessCopyDisplay::SetProgress(int position, int maximum) {
+    Position = position;
+    Maximum = maximum;
+    Steps = 0;
+}
+
+void THeadlessCopyDisplay::StepProgress() {
+    ++Steps;
+    Position = std::min(Position + 1, Maximum);
+}
+
+void THeadlessCopyDisplay::FillProgress() {
+    ++Fills;
+    Position = Maximum;
+}
+
+void THeadlessCopyDisplay::CopyThreadEnded(TCopyThread* thread) {
+    if (OnEnded)
+        OnEnded();
+    if (Thread == thread)
+        Thread = nullptr;
+    Ended = true;
+}
+
+void THeadlessCopyDisplay::WaitForEnd() {
+    QPointer<TCopyThread> running = Thread;
+    while (!Ended || (running && !running->isFinished()))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // The thread deletes itself through a deferred deletion, which only an event loop or an
+    // explicit send delivers.
+    while (running) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+} // namespace app

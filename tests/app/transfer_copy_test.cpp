@@ -1,0 +1,226 @@
+#include "transfer_helpers.h"
+
+#include "app/TrackCopy.h"
+
+#include <QDirIterator>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace transfer_test;
+using app::CopyFileNoReplace;
+
+namespace {
+
+// Every entry of a folder tree, so a leftover temporary file shows.
+QStringList AllFiles(const QString& folder) {
+    QStringList out;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(folder).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+// Files may not grow beyond `bytes` while it lives: a stand-in for a disk that fills up.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &Old);
+        OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = Old;
+        lim.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &Old);
+        std::signal(SIGXFSZ, OldHandler);
+    }
+
+private:
+    rlimit Old{};
+    void (*OldHandler)(int) = nullptr;
+};
+
+} // namespace
+
+TEST_F(TransferTest, CopyPrimitiveSortsFailuresIntoTheFourClasses) {
+    const QByteArray content(300000, 'a');
+    WriteBytes(DeviceRoot + "/iPod_Control/Music/F00/A.mp3", content);
+    struct stat st {};
+    ::utimensat(AT_FDCWD, QFile::encodeName(DeviceRoot + "/iPod_Control/Music/F00/A.mp3").constData(),
+                std::array<timespec, 2>{timespec{1000000000, 0}, timespec{1000000000, 0}}.data(), 0);
+
+    auto ok = CopyFileNoReplace("E:/iPod_Control/Music/F00/A.mp3", Music + "A.mp3");
+    EXPECT_TRUE(ok.Ok()) << ok.Reason.toStdString();
+    EXPECT_EQ(ReadBytes(Music + "A.mp3"), content);
+    ::stat(QFile::encodeName(Music + "A.mp3").constData(), &st);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+
+    WriteBytes(Music + "B.mp3", "old");
+    EXPECT_EQ(CopyFileNoReplace("E:/iPod_Control/Music/F00/A.mp3", Music + "B.mp3").Code, app::ErrFileExists);
+    EXPECT_EQ(ReadBytes(Music + "B.mp3"), "old");
+
+    EXPECT_EQ(CopyFileNoReplace("E:/iPod_Control/Music/F00/None.mp3", Music + "C.mp3").Code, app::ErrFileNotFound);
+    EXPECT_EQ(CopyFileNoReplace("E:/iPod_Control/Music/F99/A.mp3", Music + "C.mp3").Code, app::ErrPathNotFound);
+    EXPECT_EQ(CopyFileNoReplace("E:/iPod_Control/Music/F00/A.mp3", Music + "no/C.mp3").Code, app::ErrPathNotFound);
+    EXPECT_EQ(CopyFileNoReplace("F:/iPod_Control/Music/F00/A.mp3", Music + "C.mp3").Code, app::ErrPathNotFound);
+    EXPECT_EQ(CopyFileNoReplace("E:/iPod_Control/Music/F00/A.mp3", Music + QString(300, 'n') + ".mp3").Code,
+              app::ErrInvalidParameter);
+    EXPECT_EQ(AllFiles(Music), QStringList({"A.mp3", "B.mp3"}));
+}
+
+TEST_F(TransferTest, CopyPrimitiveLeavesNothingWhenTheDiskFills) {
+    WriteBytes(DeviceRoot + "/iPod_Control/Music/F00/Big.mp3", QByteArray(2 << 20, 'b'));
+    app::CopyOutcome outcome;
+    {
+        FileSizeLimit limit(1 << 20);
+        outcome = CopyFileNoReplace("E:/iPod_Control/Music/F00/Big.mp3", Music + "Big.mp3");
+    }
+    EXPECT_EQ(outcome.Code, EFBIG);
+    EXPECT_FALSE(outcome.Reason.isEmpty());
+    EXPECT_TRUE(AllFiles(Music).isEmpty());
+}
+
+TEST(TransferCopyNames, NumberedNamesExtensionsAndLocations) {
+    QTemporaryDir temp;
+    const QString song = temp.path() + "/Song.mp3";
+    EXPECT_EQ(app::NumberedName(song), temp.path() + "/Song1.mp3");
+    WriteBytes(temp.path() + "/Song1.mp3", "x");
+    EXPECT_EQ(app::NumberedName(song), temp.path() + "/Song2.mp3");
+    EXPECT_EQ(app::NumberedName(temp.path() + "/NoExt"), temp.path() + "/NoExt1");
+    EXPECT_EQ(app::FileExtension("E:/iPod_Control/Music/F01/ABCD.mp3"), ".mp3");
+    EXPECT_EQ(app::FileExtension("E:/iPod_Control/Music/F.01/ABCD"), "");
+    EXPECT_TRUE(app::IsSafeDeviceLocation(":iPod_Control:Music:F01:A..B.mp3"));
+    EXPECT_FALSE(app::IsSafeDeviceLocation(":iPod_Control:..:..:etc:passwd"));
+    EXPECT_FALSE(app::IsSafeDeviceLocation(":iPod_Control:Music/../../x.mp3"));
+    EXPECT_FALSE(app::IsSafeDeviceLocation(""));
+}
+
+TEST_F(TransferTest, DiskLoopNamesClashesAndCountsPresentFiles) {
+    AddTrack("Song", "A.mp3", "one");
+    AddTrack("Song", "B.mp3", "two");
+    AddTrack("Song", "C.mp3", "three");
+    Db->Tracks.Add().Title = "unchecked";
+    {
+        TransferRun run;
+        Run(run, 3);
+        EXPECT_EQ(run.MusicCopied, 3);
+        EXPECT_EQ(ReadBytes(Music + "Song.mp3"), "one");
+        EXPECT_EQ(ReadBytes(Music + "Song1.mp3"), "two");
+        EXPECT_EQ(ReadBytes(Music + "Song2.mp3"), "three");
+        EXPECT_EQ(Db->Tracks.GetItem(2).DestPath, Music + "Song2.mp3");
+        EXPECT_TRUE(Db->Tracks.GetItem(3).DestPath.isEmpty());
+        EXPECT_EQ(run.Display->Steps, 3);
+        EXPECT_TRUE(run.Display->Items.contains("2/3, Song"));
+        EXPECT_TRUE(app::DetailLog.Text().startsWith("[iPod mode]\r\n"));
+        EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nMusic: 3/3\r\nPhotos: 0/0\r\nTo iTunes: 0, 0"));
+    }
+    // Again into the folder that now holds files: the present files stand for the tracks.
+    WriteBytes(Music + "Song.mp3", "kept");
+    TransferRun again;
+    Run(again, 3, 0, false, false, /*musicHadFiles=*/true);
+    EXPECT_EQ(again.MusicCopied, 3);
+    EXPECT_EQ(ReadBytes(Music + "Song.mp3"), "kept");
+    // The one present file stands for every track of that name; nothing is written.
+    EXPECT_EQ(AllFiles(Music), QStringList({"Song.mp3", "Song1.mp3", "Song2.mp3"}));
+    EXPECT_EQ(Db->Tracks.GetItem(0).DestPath, Music + "Song.mp3");
+    EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Music + "Song.mp3");
+    EXPECT_EQ(Db->Tracks.GetItem(2).DestPath, Music + "Song.mp3");
+    EXPECT_EQ(again.Display->Steps, 3);
+}
+
+TEST_F(TransferTest, DiskLoopLogsMissingFilesAndGoesOn) {
+    for (int i = 0; i < 5; ++i)
+        AddTrack(QStringLiteral("Gone%1").arg(i), QStringLiteral("G%1.mp3").arg(i), QByteArray());
+    AddTrack("Here", "H.mp3", "here");
+    AddTrack("Escape", "x.mp3", QByteArray()).Location = ":iPod_Control:..:..:..:etc:hostname";
+    TransferRun run;
+    Run(run, 7);
+    const QString log = app::DetailLog.Text();
+    EXPECT_EQ(log.count(" :not found\r\n"), 4);
+    EXPECT_TRUE(log.contains("Gone0.mp3 :not found\r\n:iPod_Control:Music:F00:G0.mp3\r\n" + Music + "Gone0.mp3\r\n"));
+    EXPECT_FALSE(log.contains("Gone4"));
+    EXPECT_TRUE(log.contains("Escape :not found (outside the device)\r\n:iPod_Control:..:..:..:etc:hostname"));
+    EXPECT_EQ(run.MusicCopied, 1);
+    EXPECT_EQ(run.Display->Steps, 7);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(Db->Tracks.GetItem(i).DestPath.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(Music + "Escape"));
+}
+
+TEST_F(TransferTest, DiskLoopStopsAtTheTwentyFirstParameterError) {
+    Db->NamingScheme = 4;
+    const QString wide(41, QChar(0x65E5)); // three UTF-8 bytes each: the name grows past the limit
+    for (int i = 0; i < 22; ++i)
+        AddTrack(wide + QString::number(i), QStringLiteral("P%1.mp3").arg(i), "p", wide, wide);
+    AddTrack("After", "After.mp3", "after");
+    TransferRun run;
+    Run(run, 23);
+    const QString log = app::DetailLog.Text();
+    EXPECT_EQ(log.count(" : parameter error\r\n"), 20);
+    EXPECT_TRUE(log.contains("\r\n[X]Stopped at: " + wide + "20.mp3\r\nReason: Over 20 songs have parameter error.\r\n"
+                             "Please skip the songs list above, then try again."));
+    EXPECT_EQ(run.TracksDone, 21);
+    EXPECT_EQ(run.MusicCopied, 0);
+    EXPECT_FALSE(QFileInfo::exists(Music + "Unknown Artist - Unknown Album - After.mp3"));
+    EXPECT_EQ(run.Display->Fills, 2); // the stop, then the final report
+}
+
+TEST_F(TransferTest, DiskLoopReportsALostDeviceAndAFullDisk) {
+    AddTrack("Song", "A.mp3", "a");
+    // The drive left the table: its root is gone.
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'C', "/", platform::DriveFixed, {}}});
+    {
+        TransferRun run;
+        Run(run, 1);
+        EXPECT_TRUE(app::DetailLog.Text().contains(
+            "Song.mp3 :path not found\r\n\r\nLose iPod, please check the connection between iPod with computer!\r\n"
+            ":iPod_Control:Music:F00:A.mp3\r\n" + Music + "Song.mp3\r\n"));
+        EXPECT_EQ(run.MusicCopied, 0);
+    }
+    SetUp();
+    AddTrack("Big", "Big.mp3", QByteArray(2 << 20, 'b'));
+    AddTrack("Next", "Next.mp3", "n");
+    TransferRun full;
+    {
+        FileSizeLimit limit(1 << 20);
+        Run(full, 2);
+    }
+    EXPECT_EQ(full.MusicCopied, 0);
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\n[X]Stopped at: Big.mp3\r\nReason: "));
+    EXPECT_TRUE(AllFiles(Music).isEmpty());
+}
+
+TEST_F(TransferTest, DiskLoopStopsWhenTheFolderLayoutFails) {
+    Db->NamingScheme = 1;
+    AddTrack("One", "1.mp3", "1", "Art", "Alb");
+    AddTrack("Two", "2.mp3", "2", "Blocked", "Alb").DestPath = "earlier";
+    AddTrack("Three", "3.mp3", "3", "Art", "Alb");
+    WriteBytes(Music + "Blocked", "file in the way");
+    TransferRun run;
+    Run(run, 3);
+    EXPECT_EQ(run.MusicCopied, 1);
+    EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, "earlier");
+    EXPECT_TRUE(app::DetailLog.Text().contains("[X] Stopped at: Two\r\nReason, Cannot create artist folder:"));
+    EXPECT_FALSE(QFileInfo::exists(Music + "Art/Alb/Three.mp3"));
+    EXPECT_EQ(run.Display->Steps, 1);
+}
+
+TEST_F(TransferTest, CancelEndsTheLoopBeforeTheNextTrack) {
+    for (int i = 0; i < 5; ++i)
+        AddTrack(QStringLiteral("T%1").arg(i), QStringLiteral("%1.mp3").arg(i), "x");
+    TransferRun run;
+    run.Display->OnItem = [&run](const QString& text) {
+        if (text.startsWith("2/5") && run.Display->Thread)
+            run.Display->Thread->Terminate();
+    };
+    Run(run, 5);
+    // The track on screen when the cancel came is still copied; none after it.
+    EXPECT_EQ(run.MusicCopied, 2);
+    EXPECT_TRUE(QFileInfo::exists(Music + "T1.mp3"));
+    EXPECT_FALSE(QFileInfo::exists(Music + "T2.mp3"));
+    EXPECT_EQ(run.Display->Fills, 1); // only the final report fills the bar
+    EXPECT_TRUE(app::DetailLog.Text().contains("Music: 2/5"));
+}

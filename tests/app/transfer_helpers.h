@@ -1,0 +1,103 @@
+#pragma once
+// A device folder mapped to a drive letter, a track database filled in memory, and one
+// transfer run through the copy thread with a headless panel.
+#include "app/CopyThread.h"
+#include "app/HeadlessCopyDisplay.h"
+#include "device/TrackDb.h"
+#include "platform/Drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace transfer_test {
+
+inline void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+inline QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct TransferRun {
+    std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();
+    // Copies of the thread's fields taken in its final report.
+    int MusicCopied = -1, PhotosFailed = -1, TracksDone = -1;
+    bool ListSaved = false;
+};
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Temp.isValid());
+        DeviceRoot = Temp.path() + QStringLiteral("/ipod");
+        Music = Temp.path() + QStringLiteral("/music/");
+        QDir().mkpath(DeviceRoot);
+        QDir().mkpath(Music);
+        platform::SetDriveTableForTesting(std::vector<platform::Drive>{
+            {'C', QStringLiteral("/"), platform::DriveFixed, {}},
+            {'E', DeviceRoot, platform::DriveRemovable, {}}});
+        Db = std::make_unique<device::TiTunesDB>("E:", false);
+        Db->OutputFolder = Music;
+        app::DetailLog.Clear();
+    }
+    void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
+
+    // A checked track whose file lies on the device (unless content is null).
+    device::TTrackItem& AddTrack(const QString& title, const QString& file, const QByteArray& content,
+                                 const QString& artist = {}, const QString& album = {}) {
+        device::TTrackItem& t = Db->Tracks.Add();
+        t.TrackId = uint32_t(Db->Tracks.Count() + 100);
+        t.Selected = 1;
+        t.Title = title;
+        t.Artist = artist;
+        t.Album = album;
+        t.Location = QStringLiteral(":iPod_Control:Music:F00:") + file;
+        if (!content.isNull())
+            WriteBytes(DeviceRoot + QStringLiteral("/iPod_Control/Music/F00/") + file, content);
+        return t;
+    }
+
+    int CheckedCount() const {
+        int n = 0;
+        for (int i = 0; i < Db->Tracks.Count(); ++i)
+            n += Db->Tracks.GetItem(i).Selected ? 1 : 0;
+        return n;
+    }
+
+    // Runs one transfer to its end.
+    void Run(TransferRun& run, int musicCount, int photoCount = 0, bool handheld = false, bool listOnly = false,
+             bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0, bool copyArt = false,
+             device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr) {
+        app::TTransferSources src{Db.get(), photos, art, run.Display.get()};
+        auto* thread = new app::TCopyThread(musicCount, photoCount, artCount, handheld, false, listOnly, copyArt,
+                                            musicHadFiles, photoHadFiles, src);
+        run.Display->Thread = thread;
+        // The final report runs on this thread while the copy thread waits: read its fields there.
+        auto ended = run.Display->OnEnded;
+        run.Display->OnEnded = [&run, thread, ended] {
+            run.MusicCopied = thread->FMusicCopied;
+            run.PhotosFailed = thread->FPhotosFailed;
+            run.TracksDone = thread->FTracksDone;
+            run.ListSaved = thread->FListSaved;
+            if (ended)
+                ended();
+        };
+        run.Display->WaitForEnd();
+    }
+
+    QTemporaryDir Temp;
+    QString DeviceRoot;
+    QString Music;
+    std::unique_ptr<device::TiTunesDB> Db;
+};
+
+} // namespace transfer_test
