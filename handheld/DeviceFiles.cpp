@@ -4,6 +4,7 @@
 #include <QFile>
 #include <memory>
 #include <new>
+#include <sys/stat.h>
 
 #include "handheld/Iphone.h"
 #include "handheld/Slots.h"
@@ -219,9 +220,11 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
         }
     }
     local.close();
-    // A partial copy must not stay under the name of a finished one.
-    if (!ok)
-        local.remove();
+    // A partial copy must not stay under the name of a finished one. Only a regular file is
+    // removed: a device node or a link named as the destination is never deleted.
+    struct stat st;
+    if (!ok && ::lstat(QFile::encodeName(LocalPath).constData(), &st) == 0 && S_ISREG(st.st_mode))
+        QFile::remove(LocalPath);
     return ok;
 }
 

@@ -1,0 +1,136 @@
+#pragma once
+// Test support: the simulated mobile-device library loaded through LoadDeviceLibraries, the
+// way the program loads it: a fresh copy in a fresh current folder for every test, so every
+// test starts with a library of its own.
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QObject>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "handheld/Iphone.h"
+#include "platform/Library.h"
+#include "platform/PostMessage.h"
+#include "platform/mobiledevice/MobileDeviceApi.h"
+
+namespace simtest {
+
+inline QString SimFolder(bool newGeneration)
+{
+    return QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/") + (newGeneration ? "new" : "old");
+}
+
+// Counts WM_IPHONE_NOTIFY and keeps the link's record as it was when each one arrived.
+class Receiver : public QObject {
+public:
+    std::vector<handheld::TIphoneMgr> Seen;
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::Type(handheld::WM_IPHONE_NOTIFY)) {
+            Seen.push_back(handheld::IphoneState());
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+// Current folder of the test, a device tree, and the loaded simulated pair.
+class SimLink : public ::testing::Test {
+protected:
+    QTemporaryDir Libs, Device;
+    QString OldCwd;
+    Receiver Window;
+    platform::WindowHandle Handle = 0;
+    PFN_MobileDeviceSimControl Control = nullptr;
+
+    // Copies the generation's files into a fresh current folder.
+    void Install(bool newGeneration, bool withCoreFoundation = true)
+    {
+        ASSERT_TRUE(Libs.isValid());
+        ASSERT_TRUE(QFile::copy(SimFolder(newGeneration) + "/iTunesMobileDevice.dll", Libs.filePath("iTunesMobileDevice.dll")));
+        if (newGeneration && withCoreFoundation) {
+            ASSERT_TRUE(QFile::copy(SimFolder(true) + "/CoreFoundation.dll", Libs.filePath("CoreFoundation.dll")));
+        }
+        OldCwd = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(Libs.path()));
+    }
+
+    // Installs, loads and subscribes; the device tree is served as the device's root.
+    void Start(bool newGeneration = true)
+    {
+        Install(newGeneration);
+        ASSERT_TRUE(handheld::LoadDeviceLibraries());
+        Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+            platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+        ASSERT_NE(Control, nullptr);
+        Sim("root " + Device.path().toUtf8());
+        Handle = platform::RegisterWindow(&Window);
+        ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
+    }
+
+    void TearDown() override
+    {
+        handheld::UnloadDeviceLibraries();
+        platform::UnregisterWindow(Handle);
+        if (!OldCwd.isEmpty())
+            QDir::setCurrent(OldCwd);
+        platform::SetCommonProgramFilesFolderForTesting(QString());
+    }
+
+    int Sim(const QByteArray& command) { return Control(command.constData(), nullptr, 0); }
+    QByteArray Calls()
+    {
+        QByteArray out(1 << 20, '\0');
+        Control("calls", out.data(), quint32(out.size()));
+        return QByteArray(out.constData());
+    }
+
+    // Runs a sim command that notifies, waits for the library's thread to deliver it, and
+    // lets the posted message arrive.
+    void Notify(const QByteArray& command)
+    {
+        ASSERT_EQ(Sim(command), 0) << command.constData();
+        Sim("wait");
+        QCoreApplication::processEvents();
+    }
+
+    // Writes a file of the device tree (path below the device's root).
+    void Put(const QString& path, const QByteArray& bytes)
+    {
+        const QString full = Device.path() + path;
+        QDir().mkpath(full.left(full.lastIndexOf('/')));
+        QFile f(full);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray Get(const QString& path)
+    {
+        QFile f(Device.path() + path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    // A device with a track database under /var/mobile/Media, connected.
+    void StartConnected(bool newGeneration = true)
+    {
+        Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
+        Start(newGeneration);
+        Notify("arrive");
+        ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
+    }
+};
+
+inline QByteArray Pattern(qsizetype size)
+{
+    QByteArray bytes(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+} // namespace simtest

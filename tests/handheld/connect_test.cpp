@@ -1,0 +1,235 @@
+// Arrival, pairing, services, media root, removal and the posted message, through the
+// simulated library in both generations.
+#include <QBuffer>
+
+#include "SimLink.h"
+
+using namespace simtest;
+using handheld::IphoneLastError;
+using handheld::IphoneState;
+
+namespace {
+
+class Connect : public SimLink {};
+class BothGenerations : public SimLink, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(BothGenerations, ArrivalConnectsAndReadsTheDatabaseEndToEnd)
+{
+    const bool newGeneration = GetParam();
+    const QByteArray db = Pattern(5000);
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", db);
+    Start(newGeneration);
+    EXPECT_EQ(IphoneState().NewLibrary, newGeneration);
+    EXPECT_EQ(IphoneState().CoreFoundationModule != nullptr, newGeneration);
+
+    Notify("arrive");
+    ASSERT_EQ(Window.Seen.size(), 1u);
+    // The record was complete when the message arrived.
+    const handheld::TIphoneMgr& at = Window.Seen[0];
+    EXPECT_TRUE(at.Ready) << at.LastError.constData();
+    EXPECT_TRUE(at.AfcOpen);
+    EXPECT_TRUE(at.FullAccess);
+    EXPECT_FALSE(at.Connected);
+    EXPECT_EQ(at.MediaRoot, "/var/mobile/Media");
+    EXPECT_TRUE(at.LastError.isEmpty());
+    // The service name reached the library in the form of its own generation.
+    EXPECT_TRUE(Calls().contains("AMDeviceStartService com.apple.afc2\n"));
+
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    ASSERT_TRUE(handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesDB", stream));
+    EXPECT_EQ(stream.data(), db);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, BothGenerations, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Newer" : "Older"; });
+
+TEST_F(Connect, OlderGenerationNeedsNoCoreFoundation)
+{
+    Install(false);
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    EXPECT_FALSE(IphoneState().NewLibrary);
+    EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
+}
+
+TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase)
+{
+    // afc2 without a database under /var/mobile/Media: the root account's media folder.
+    Start();
+    Notify("arrive");
+    EXPECT_TRUE(IphoneState().FullAccess);
+    EXPECT_EQ(IphoneState().MediaRoot, "/var/root/Media");
+
+    // Only the plain service: no prefix at all, paths go to the service's own root.
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", "plain");
+    Sim("afc2 0");
+    Notify("arrive");
+    EXPECT_TRUE(IphoneState().Ready);
+    EXPECT_FALSE(IphoneState().FullAccess);
+    EXPECT_EQ(IphoneState().MediaRoot, "");
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    ASSERT_TRUE(handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesDB", stream));
+    EXPECT_EQ(stream.data(), "plain");
+    EXPECT_TRUE(Calls().contains("AFCFileRefOpen /iTunes_Control/iTunes/iTunesDB\n"));
+}
+
+TEST_F(Connect, CompressedDatabaseAloneChoosesTheMobileRoot)
+{
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "x");
+    Start();
+    Notify("arrive");
+    EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
+}
+
+TEST_F(Connect, PairingPaths)
+{
+    Start();
+    // Never paired: paired now and used without a validation.
+    Sim("pairing none");
+    Notify("arrive");
+    EXPECT_TRUE(IphoneState().Ready);
+    EXPECT_EQ(Sim("count AMDevicePair"), 1);
+    EXPECT_EQ(Sim("count AMDeviceValidatePairing"), 0);
+
+    // Paired but no longer valid: paired again.
+    Sim("pairing invalid");
+    Notify("arrive");
+    EXPECT_TRUE(IphoneState().Ready);
+    EXPECT_EQ(Sim("count AMDeviceValidatePairing"), 1);
+    EXPECT_EQ(Sim("count AMDevicePair"), 2);
+}
+
+TEST_F(Connect, PairingFailuresCarryThePairResult)
+{
+    Start();
+    Sim("pairing none");
+    Sim("fail AMDevicePair 3892314149");
+    Notify("arrive");
+    EXPECT_FALSE(IphoneState().Ready);
+    EXPECT_EQ(IphoneLastError(), "Pair failed: 3892314149 (Please do a pair with iTunes first)");
+
+    // A refused validation is not what the text reports: the pair call's result is.
+    Sim("pairing invalid");
+    Sim("fail AMDevicePair 7");
+    Notify("arrive");
+    EXPECT_EQ(IphoneLastError(), "Invalid pair, failed: 7 (Please do a pair with iTunes first)");
+    EXPECT_FALSE(IphoneState().Connected);  // no step of the session was reached
+    EXPECT_EQ(Window.Seen.size(), 2u);
+}
+
+TEST_F(Connect, EveryConnectFailureText)
+{
+    Start();
+    struct Case {
+        const char* fail;
+        const char* text;
+        bool connected;
+    } cases[] = {
+        {"fail AMDeviceConnect 3892314244", "Cannot connect to iPhone or it's in recovery mode: 3892314244", false},
+        {"fail AMDeviceStartSession 4294967295", "Start session error: 4294967295", true},
+        {"fail AMDeviceStartService 3892314147", "Cannot start AFC", true},
+        {"fail AFCConnectionOpen 2147483648", "Open AFC error: 2147483648", false},
+    };
+    for (const Case& c : cases) {
+        Sim("reset");
+        Sim(c.fail);
+        Notify("arrive");
+        EXPECT_EQ(IphoneLastError(), c.text);
+        EXPECT_FALSE(IphoneState().Ready) << c.text;
+        EXPECT_EQ(IphoneState().Connected, c.connected) << c.text;
+    }
+    // A failed connect sequence still posts, exactly once each.
+    EXPECT_EQ(Window.Seen.size(), 4u);
+}
+
+TEST_F(Connect, RemovalOtherStatesAndReArrival)
+{
+    StartConnected();
+    void* firstConnection = IphoneState().AfcConnection;
+
+    Notify("message 3");
+    EXPECT_FALSE(IphoneState().Ready);
+    EXPECT_EQ(IphoneLastError(), "State of iPhone or iPod Touch is 3");
+    Notify("message 4294967294");
+    EXPECT_EQ(IphoneLastError(), "State of iPhone or iPod Touch is 4294967294");
+
+    Notify("leave");
+    EXPECT_FALSE(IphoneState().Ready);
+    EXPECT_EQ(IphoneLastError(), "iPhone or iPod Touch is disconnected.");
+    // The rest keeps the values of the last arrival.
+    EXPECT_TRUE(IphoneState().AfcOpen);
+    EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
+    // The connection of a device that is gone fails its reads.
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    EXPECT_FALSE(handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesCDB", stream));
+
+    Notify("arrive");
+    EXPECT_TRUE(IphoneState().Ready);
+    EXPECT_NE(IphoneState().AfcConnection, firstConnection);
+    EXPECT_EQ(Sim("count AFCConnectionClose"), 0);
+    EXPECT_EQ(Window.Seen.size(), 5u);  // one per notification
+}
+
+TEST_F(Connect, DeviceAlreadyAttachedArrivesWithTheSubscription)
+{
+    Install(true);
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+        platform::GetProcAddress(IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+    Sim("root " + Device.path().toUtf8());
+    Sim("arrive");
+    Handle = platform::RegisterWindow(&Window);
+    ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
+    Sim("wait");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(Window.Seen.size(), 1u);
+    EXPECT_TRUE(Window.Seen[0].Ready);
+}
+
+TEST_F(Connect, SubscriptionRefused)
+{
+    Install(true);
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+        platform::GetProcAddress(IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+    Sim("fail AMDeviceNotificationSubscribe 3892314113");
+    EXPECT_FALSE(handheld::SubscribeDeviceNotification(platform::RegisterWindow(&Window)));
+    EXPECT_EQ(IphoneLastError(), "Subscribes error: 3892314113");
+}
+
+TEST_F(Connect, CloseDevice)
+{
+    Start();
+    // Nothing connected and nothing open: no library call at all.
+    EXPECT_TRUE(handheld::CloseDevice());
+    EXPECT_EQ(Sim("count AFCConnectionClose") + Sim("count AMDeviceStopSession"), 0);
+
+    Notify("arrive");
+    Sim("fail AFCConnectionClose 9");
+    EXPECT_FALSE(handheld::CloseDevice());
+    EXPECT_EQ(IphoneLastError(), "Close AFC error: 9");
+    EXPECT_TRUE(IphoneState().AfcOpen);
+
+    Sim("fail AFCConnectionClose 0");
+    EXPECT_TRUE(handheld::CloseDevice());
+    EXPECT_FALSE(IphoneState().AfcOpen);
+    EXPECT_EQ(IphoneState().AfcConnection, nullptr);
+    EXPECT_TRUE(IphoneState().Ready);  // left for the window's close to ignore
+}
+
+TEST_F(Connect, CloseAfterAFailedSessionEndsIt)
+{
+    Start();
+    Sim("fail AMDeviceStartSession 5");
+    Notify("arrive");
+    ASSERT_TRUE(IphoneState().Connected);
+    const int stops = Sim("count AMDeviceStopSession");
+    EXPECT_TRUE(handheld::CloseDevice());
+    EXPECT_EQ(Sim("count AMDeviceStopSession"), stops + 1);
+    EXPECT_FALSE(IphoneState().Connected);
+    EXPECT_EQ(IphoneState().Device, nullptr);
+}
+
+} // namespace
