@@ -1,0 +1,85 @@
+#include "platform/Desktop.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+void EnsureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "tests_platform";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv);
+}
+
+// Catches what would go to the browser or the file manager.
+struct Catcher {
+    std::vector<QUrl> opened;
+    Catcher() {
+        SetOpenUrlHookForTesting([this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        });
+    }
+    ~Catcher() { SetOpenUrlHookForTesting({}); }
+};
+
+QString Read(const QUrl& url) {
+    QFile f(url.toLocalFile());
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+} // namespace
+
+TEST(Desktop, HelpPagesLieBesideTheProgram) {
+    EnsureApplication();
+    const QString folder = HelpFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    EXPECT_TRUE(folder.endsWith(QLatin1Char('/')));
+    EXPECT_EQ(QDir(folder).absolutePath(), QDir(QStringLiteral(MG_BIN_DIR "/help")).absolutePath());
+    // every topic the window opens, and the start page
+    for (const char* topic : {"::/ej.html", "::/disk.html", "::/ts.html", "::/diag.html", ""}) {
+        const QUrl url = HelpUrl(QString::fromLatin1(topic));
+        ASSERT_TRUE(url.isValid()) << topic;
+        EXPECT_TRUE(url.isLocalFile()) << topic;
+        EXPECT_TRUE(Read(url).contains(QLatin1String("<h1>"))) << topic;
+    }
+    EXPECT_TRUE(HelpUrl().toLocalFile().endsWith(QLatin1String("/index.html")));
+    EXPECT_EQ(ProductPage(), HelpUrl());
+    EXPECT_TRUE(Read(HelpUrl(QStringLiteral("::/ts.html"))).contains(QLatin1String("usbmuxd")));
+}
+
+TEST(Desktop, TopicsCannotLeaveTheHelpFolder) {
+    EnsureApplication();
+    EXPECT_FALSE(HelpUrl(QStringLiteral("::/no-such-page.html")).isValid());
+    const QUrl escaped = HelpUrl(QStringLiteral("::/../../../../etc/hostname"));
+    EXPECT_FALSE(escaped.isValid());
+    // a path in the topic is reduced to the page's name
+    const QUrl nested = HelpUrl(QStringLiteral("::/x/y/ej.html"));
+    EXPECT_EQ(nested, HelpUrl(QStringLiteral("::/ej.html")));
+}
+
+TEST(Desktop, OpeningGoesThroughTheHookAndMissingTargetsOpenNothing) {
+    EnsureApplication();
+    Catcher c;
+    EXPECT_TRUE(OpenHelp(QStringLiteral("::/ej.html")));
+    EXPECT_TRUE(OpenHelp());
+    EXPECT_FALSE(OpenHelp(QStringLiteral("::/missing.html")));
+    EXPECT_FALSE(OpenFolder(QString()));
+    QTemporaryDir dir;
+    EXPECT_TRUE(OpenFolder(dir.path()));
+    EXPECT_TRUE(OpenPage(ProductPage()));
+    ASSERT_EQ(c.opened.size(), 4u);
+    EXPECT_TRUE(c.opened[0].toLocalFile().endsWith(QLatin1String("/help/ej.html")));
+    EXPECT_TRUE(c.opened[1].toLocalFile().endsWith(QLatin1String("/help/index.html")));
+    EXPECT_EQ(c.opened[2], QUrl::fromLocalFile(dir.path()));
+    EXPECT_EQ(c.opened[3], c.opened[1]);
+}
