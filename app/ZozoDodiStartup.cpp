@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollArea>
@@ -141,6 +142,8 @@ void TZozoDodiFrm::LoadSettings() {
     if (auto v = ReadInt(*s, QStringLiteral("SaveType")); v && *v >= 0 && *v <= 6)
         FormatLst->setCurrentIndex(*v);
     if (auto v = ReadInt(*s, QStringLiteral("LWidth")); v && *v > 0 && *v < width()) {
+        if (layout())
+            layout()->activate();
         const int total = spl->width() > 0 ? spl->width() : width();
         spl->setSizes({*v, std::max(1, total - *v)});
         LeftPnl->resize(*v, LeftPnl->height());

@@ -1,0 +1,321 @@
+// Start-up, settings, notices, volume and handheld events of the main window.
+#include "tests/app/window_helpers.h"
+
+#include "device/IPod.h"
+#include "platform/Files.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QThread>
+
+namespace {
+
+bool HasBox(const std::vector<ShownBox>& boxes, const QString& start) {
+    for (const ShownBox& b : boxes)
+        if (b.Text.startsWith(start))
+            return true;
+    return false;
+}
+
+int CountBoxes(const std::vector<ShownBox>& boxes, const QString& start) {
+    int n = 0;
+    for (const ShownBox& b : boxes)
+        n += b.Text.startsWith(start);
+    return n;
+}
+
+const QString kLost = QStringLiteral("Lost connection to the iPod device.");
+
+} // namespace
+
+TEST_F(WindowTest, FirstRunWritesDefaultsAndOpensStartPageOnce) {
+    TZozoDodiFrm& w = Open();
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    EXPECT_EQ(w.OutEdit->text(), music + QStringLiteral("/iPodMusic"));
+    EXPECT_TRUE(w.PicOutEdit->text().endsWith(QStringLiteral("/iPodPictures")));
+    EXPECT_EQ(Settings().value(QStringLiteral("FirstRun")).toInt(), 0);
+    EXPECT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(w.FormatLst->currentText(), QStringLiteral("Song title (Default)"));
+    EXPECT_FALSE(w.ArtCb->isEnabled());
+    w.FormatLst->setCurrentIndex(4);
+    w.OutEdit->setText(QStringLiteral("/music/here "));
+    w.close();
+    Window.reset();
+    {
+        QSettings s = Settings();
+        EXPECT_EQ(s.value(QStringLiteral("SaveType")).toInt(), 4);
+        EXPECT_EQ(s.value(QStringLiteral("OutPath")).toString(), QStringLiteral("/music/here "));
+        EXPECT_EQ(s.value(QStringLiteral("Sync")).toInt(), 0);
+        EXPECT_GT(s.value(QStringLiteral("LWidth")).toInt(), 0);
+    }
+    Opened.clear();
+    TZozoDodiFrm& again = Open();
+    EXPECT_TRUE(Opened.empty());
+    EXPECT_EQ(again.FormatLst->currentIndex(), 4);
+    EXPECT_EQ(again.OutEdit->text(), QStringLiteral("/music/here"));
+}
+
+TEST_F(WindowTest, LaterRunIgnoresValuesOutOfRangeOrOfAnotherType) {
+    {
+        QSettings s = Settings();
+        s.setValue(QStringLiteral("FirstRun"), 0);
+        s.setValue(QStringLiteral("SaveType"), 7);
+        s.setValue(QStringLiteral("LWidth"), 5000);
+        s.setValue(QStringLiteral("OutPath"), QStringLiteral("   "));
+        s.setValue(QStringLiteral("OutPathPic"), QStringLiteral(" /pics "));
+        s.setValue(QStringLiteral("Sync"), 1);
+        s.setValue(QStringLiteral("Art"), QStringLiteral("yes"));
+    }
+    TZozoDodiFrm& w = Open();
+    EXPECT_TRUE(Opened.empty());
+    EXPECT_EQ(w.FormatLst->currentIndex(), 0);
+    EXPECT_TRUE(w.OutEdit->text().endsWith(QStringLiteral("/iPodMusic")));
+    EXPECT_EQ(w.PicOutEdit->text(), QStringLiteral("/pics"));
+    EXPECT_TRUE(w.SyncCb->isChecked());
+    EXPECT_TRUE(w.ArtCb->isEnabled());
+    EXPECT_FALSE(w.ArtCb->isChecked());
+    EXPECT_LT(w.LeftPnl->width(), 5000);
+    w.close();
+    Window.reset();
+    {
+        QSettings s = Settings();
+        s.setValue(QStringLiteral("SaveType"), -1);
+        s.setValue(QStringLiteral("LWidth"), 240);
+    }
+    TZozoDodiFrm& again = Open();
+    EXPECT_EQ(again.FormatLst->currentIndex(), 0);
+    EXPECT_EQ(again.spl->sizes().value(0), 240);
+}
+
+TEST_F(WindowTest, WaitingNoticeWithoutDevice) {
+    TZozoDodiFrm& w = Open();
+    EXPECT_FALSE(w.ErrPnl->isHidden());
+    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Waiting for iPod ..."));
+    EXPECT_FALSE(w.DiskLink->isHidden());
+    EXPECT_TRUE(w.UnlockBtn->isHidden());
+    EXPECT_TRUE(w.FWaitingDevice);
+    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_FALSE(w.ExportBtn->Enabled());
+    EXPECT_FALSE(w.MusicList->isEnabled());
+    // The preview is unavailable: its buttons are hidden and nothing asks to stop.
+    EXPECT_TRUE(w.PrvSongBtn->isHidden());
+    EXPECT_TRUE(w.PlayBtn->isHidden());
+    EXPECT_TRUE(w.StopPreview(false));
+    w.DiskLinkClick();
+    ASSERT_FALSE(Opened.empty());
+    EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("disk.html")) || !Opened.back().isValid());
+}
+
+TEST_F(WindowTest, LockedNoticeOffersUnlockWhichRemovesTheLockAndCloses) {
+    fixtures::DeviceTree tree = MakeIpod('E', WindowDb(), true);
+    TZozoDodiFrm& w = Open();
+    w.show();
+    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("iPod is locked by iTunes!"));
+    EXPECT_TRUE(w.DesLb->text().startsWith(QStringLiteral("iPod is in used by the iTunes currently.")));
+    EXPECT_TRUE(w.DiskLink->isHidden());
+    EXPECT_FALSE(w.UnlockBtn->isHidden());
+    EXPECT_FALSE(w.ExitBtn->isHidden());
+    EXPECT_FALSE(w.FWaitingDevice);
+    EXPECT_FALSE(w.FIpodPresent);
+    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_TRUE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
+    w.UnlockBtn->click();
+    EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
+    EXPECT_FALSE(w.isVisible());
+    // Closing a window that never loaded an iPod asks nothing about ejecting.
+    EXPECT_FALSE(HasBox(Boxes, QStringLiteral("Do you want to eject")));
+}
+
+TEST_F(WindowTest, LoadedIpodAsksToEjectAtClose) {
+    MakeIpod('E', WindowDb());
+    TZozoDodiFrm& w = Open();
+    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_TRUE(w.ErrPnl->isHidden());
+    EXPECT_TRUE(w.ExportBtn->Enabled());
+    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
+    Answer = MsgResult::Yes; // a plain-folder drive ejects without the bus
+    w.close();
+    EXPECT_TRUE(HasBox(Boxes, QStringLiteral("Do you want to eject your iPod now?")));
+    EXPECT_FALSE(HasBox(Boxes, QStringLiteral("Failure ejecting")));
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
+}
+
+TEST_F(WindowTest, CloseIsRefusedWhileCopying) {
+    TZozoDodiFrm& w = Open();
+    w.show();
+    w.FCopying = true;
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(HasBox(Boxes, QStringLiteral("Copy is in progress. Please cancel the transfer first.")));
+    EXPECT_TRUE(w.isVisible());
+    w.FCopying = false;
+    EXPECT_TRUE(w.close());
+}
+
+TEST_F(WindowTest, ArrivalLoadsTheLowestDriveOfTheMaskOnly) {
+    TZozoDodiFrm& w = Open();
+    ASSERT_TRUE(w.FWaitingDevice);
+    fixtures::FixtureDb other = WindowDb();
+    other.Playlists[0].Name = QStringLiteral("Other iPod");
+    MakeIpod('F', WindowDb());
+    MakeIpod('H', other);
+    // Not a volume, then a mask without drive bits (drive A): nothing loads.
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, 5, 1u << 5);
+    EXPECT_EQ(w.FDeviceKind, 0);
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 0xFC000000u);
+    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_FALSE(w.ErrPnl->isHidden());
+    EXPECT_TRUE(w.FWaitingDevice);
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, (1u << 5) | (1u << 7));
+    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
+    EXPECT_TRUE(w.ErrPnl->isHidden());
+    EXPECT_TRUE(w.ReadLb->isHidden());
+    EXPECT_TRUE(w.MusicList->isEnabled());
+    // A later arrival while loaded changes nothing.
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 7);
+    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
+}
+
+TEST_F(WindowTest, RemovalOfTheLoadedVolumeLosesTheConnectionOnce) {
+    MakeIpod('E', WindowDb());
+    TZozoDodiFrm& w = Open();
+    ASSERT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(TZozoDodiFrm::UnitMaskToDriveLetter(1u << 6), 'G');
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 6);
+    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(CountBoxes(Boxes, kLost), 0);
+    Answer = MsgResult::Yes;
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
+    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_FALSE(w.FIpodPresent);
+    EXPECT_FALSE(ArtworkLoaded);
+    EXPECT_EQ(CountBoxes(Boxes, kLost), 1);
+    ASSERT_FALSE(Opened.empty());
+    EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
+    // The lists stay; later removals do nothing.
+    EXPECT_GT(w.MusicModel->Count(), 0);
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
+    EXPECT_EQ(CountBoxes(Boxes, kLost), 1);
+    // After a lost connection a new volume is not loaded (the window no longer waits).
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
+    EXPECT_EQ(w.FDeviceKind, 0);
+}
+
+TEST_F(WindowTest, ArrivalDuringATransferIsLoadedWhenTheTransferEnds) {
+    TZozoDodiFrm& w = Open();
+    MakeIpod('E', WindowDb());
+    auto* thread = new QThread;
+    w.CopyThread = thread;
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
+    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_FALSE(TrackDb);
+    w.TransferEnded(); // the thread is still referenced: nothing yet
+    EXPECT_EQ(w.FDeviceKind, 0);
+    delete thread;
+    w.TransferEnded();
+    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
+}
+
+namespace {
+
+// The handheld's state record as the link leaves it, and its files served from a folder.
+void SetHandheldReady(bool ready) {
+    QMutexLocker lock(&handheld::IphoneLock());
+    handheld::IphoneMgr.Ready = ready;
+    handheld::IphoneMgr.LastError = ready ? QByteArray() : QByteArray("Open AFC error: 7");
+}
+
+} // namespace
+
+TEST_F(WindowTest, HandheldArrivingAndLeaving) {
+    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
+    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
+        QFile f(phone.MediaPath(QString::fromUtf8(path)));
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        out = f.readAll();
+        return true;
+    });
+    TZozoDodiFrm& w = Open();
+    SetHandheldReady(true);
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_TRUE(w.ErrPnl->isHidden());
+    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
+    EXPECT_EQ(w.MusicModel->Count(), 5);
+    // Only the photos are missing: no notice.
+    EXPECT_FALSE(HasBox(Boxes, QStringLiteral("Can not read")));
+    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Waiting for iPod ..."));
+    // With a handheld loaded, volume events are ignored.
+    MakeIpod('E', WindowDb());
+    w.FWaitingDevice = true;
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
+    EXPECT_EQ(w.FDeviceKind, 2);
+
+    SetHandheldReady(false);
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
+    EXPECT_FALSE(w.ErrPnl->isHidden());
+    EXPECT_EQ(CountBoxes(Boxes, kLost), 1);
+    EXPECT_EQ(w.MusicModel->Count(), 0);
+    device::SetHandheldFileReader(nullptr);
+}
+
+TEST_F(WindowTest, UnreadableHandheldShowsItsNotice) {
+    device::SetHandheldFileReader([](const QByteArray&, QByteArray&) { return false; });
+    TZozoDodiFrm& w = Open();
+    SetHandheldReady(true);
+    {
+        QMutexLocker lock(&handheld::IphoneLock());
+        handheld::IphoneMgr.LastError = "Open AFC error: 7";
+    }
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Can not read from iPhone/iPod touch"));
+    // The link's latest failure text, whichever read failed last.
+    EXPECT_TRUE(w.DesLb->text().contains(QStringLiteral("(\n") + QString::fromUtf8(handheld::IphoneLastError()) + QStringLiteral(")")));
+    EXPECT_FALSE(handheld::IphoneLastError().isEmpty());
+    EXPECT_FALSE(w.ErrPnl->isHidden());
+    EXPECT_FALSE(w.MusicList->isEnabled());
+    SetHandheldReady(false);
+    device::SetHandheldFileReader(nullptr);
+}
+
+TEST_F(WindowTest, HandheldNotificationIgnoredWhileAnIpodIsLoaded) {
+    MakeIpod('E', WindowDb());
+    TZozoDodiFrm& w = Open();
+    ASSERT_EQ(w.FDeviceKind, 1);
+    SetHandheldReady(false);
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.MusicModel->Count(), 5);
+    EXPECT_EQ(CountBoxes(Boxes, kLost), 0);
+}
+
+TEST_F(WindowTest, RoundedRegionFollowsTheSize) {
+    const QRegion r = TZozoDodiFrm::RoundedWindowRegion(800, 520);
+    EXPECT_FALSE(r.contains(QPoint(0, 0)));
+    EXPECT_FALSE(r.contains(QPoint(800, 0)));
+    EXPECT_FALSE(r.contains(QPoint(0, 520)));
+    EXPECT_TRUE(r.contains(QPoint(4, 0)));
+    EXPECT_TRUE(r.contains(QPoint(400, 260)));
+    EXPECT_TRUE(r.contains(QPoint(799, 260)));
+    TZozoDodiFrm& w = Open();
+    w.show();
+    w.resize(700, 400); // below the minimum
+    EXPECT_GE(w.width(), 800);
+    EXPECT_GE(w.height(), 520);
+    w.resize(1000, 700);
+    EXPECT_FALSE(w.mask().contains(QPoint(0, 0)));
+    EXPECT_TRUE(w.mask().contains(QPoint(999, 350)));
+    EXPECT_FALSE(w.mask().contains(QPoint(1000, 700)));
+}
