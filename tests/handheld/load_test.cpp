@@ -1,0 +1,195 @@
+// Finding and loading the library pair: the current folder, the program's own folder, the
+// machine settings, the fall-back path, the generations and missing exports.
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include "SimLink.h"
+#include "platform/Errors.h"
+
+using namespace simtest;
+using handheld::IphoneState;
+
+namespace {
+
+const char kMdUnderCommon[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
+const char kCfUnderCommon[] = "/Apple/Apple Application Support/CoreFoundation.dll";
+
+class Load : public SimLink {
+protected:
+    QTemporaryDir Common, Empty, Elsewhere;
+    QTemporaryFile Settings;
+
+    void SetUp() override
+    {
+        // An empty current folder and an empty program folder: nothing found by default.
+        OldCwd = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(Empty.path()));
+        platform::SetCommonProgramFilesFolderForTesting(Common.path());
+        ASSERT_TRUE(Settings.open());
+        qputenv("MARROWGATE_MACHINE_SETTINGS", QFile::encodeName(Settings.fileName()));
+    }
+    void TearDown() override
+    {
+        qunsetenv("MARROWGATE_MACHINE_SETTINGS");
+        SimLink::TearDown();
+    }
+    void WriteSettings(const QByteArray& text)
+    {
+        Settings.resize(0);
+        Settings.write(text);
+        Settings.flush();
+    }
+    static void CopyTo(const QString& from, const QString& to)
+    {
+        QDir().mkpath(QFileInfo(to).path());
+        ASSERT_TRUE(QFile::copy(from, to)) << to.toStdString();
+    }
+    static QByteArray Escaped(const QString& path) { return path.toUtf8().replace("\\", "\\\\"); }
+};
+
+TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare)
+{
+    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
+    CopyTo(SimFolder(false) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
+    QString md, cf;
+    ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
+    EXPECT_EQ(md, "iTunesMobileDevice.dll");
+    EXPECT_EQ(cf, "CoreFoundation.dll");
+    EXPECT_FALSE(IphoneState().NewLibrary);
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
+
+    // The newer generation in the current folder needs its base library there too.
+    handheld::UnloadDeviceLibraries();
+    QFile::remove(Empty.filePath("iTunesMobileDevice.dll"));
+    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
+    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+    EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);  // stays loaded until the unload
+    handheld::UnloadDeviceLibraries();
+    EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    EXPECT_TRUE(IphoneState().NewLibrary);
+    EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
+}
+
+TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing)
+{
+    QString md, cf;
+    EXPECT_FALSE(handheld::LocateDeviceLibraries(md, cf));
+    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+    EXPECT_EQ(md, "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll");
+
+    // The settings name a library elsewhere; its base library through InstallDir.
+    const QString mdElsewhere = Elsewhere.filePath("md/iTunesMobileDevice.dll");
+    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", mdElsewhere);
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Elsewhere.filePath("cf/CoreFoundation.dll"));
+    WriteSettings("Windows Registry Editor Version 5.00\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n"
+                  "\"iTunesMobileDeviceDLL\"=\"" + Escaped(mdElsewhere) + "\"\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Application Support]\n"
+                  "\"InstallDir\"=\"" + Escaped(Elsewhere.filePath("cf")) + "\"\n");
+    ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
+    EXPECT_EQ(md, mdElsewhere);
+    EXPECT_EQ(cf, Elsewhere.filePath("cf") + "/CoreFoundation.dll");
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    handheld::UnloadDeviceLibraries();
+
+    // The program's own folder comes first.
+    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Common.path() + kCfUnderCommon);
+    ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
+    EXPECT_EQ(md, Common.path() + kMdUnderCommon);
+    EXPECT_EQ(cf, Common.path() + kCfUnderCommon);
+}
+
+TEST_F(Load, NewerGenerationWithoutItsBaseLibraryFails)
+{
+    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
+    QString md, cf;
+    EXPECT_FALSE(handheld::LocateDeviceLibraries(md, cf));
+    EXPECT_EQ(cf, "C:/Program Files/Apple/Apple Application Support/CoreFoundation.dll");
+    // A folder named like the library is no library.
+    QDir().mkpath(Common.path() + kCfUnderCommon);
+    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+}
+
+TEST_F(Load, OlderGenerationInTheProgramFolderNeedsNoBaseLibrary)
+{
+    CopyTo(SimFolder(false) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
+    QString md, cf;
+    ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
+    EXPECT_EQ(cf, Common.path() + "/Apple/Mobile Device Support/bin/CoreFoundation.dll");
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    EXPECT_FALSE(IphoneState().NewLibrary);
+    EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
+}
+
+TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly)
+{
+    WriteSettings("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n"
+                  "\"iTunesMobileDeviceDLL\"=dword:00000001\n");
+    EXPECT_THROW(handheld::ReadMachineRegString("SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared",
+                                                "iTunesMobileDeviceDLL"),
+                 platform::Error);
+    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+    EXPECT_TRUE(handheld::IphoneLastError().isEmpty());
+    EXPECT_EQ(handheld::ReadMachineRegString("SOFTWARE\\No\\Such\\Key", "x"), "");
+}
+
+TEST_F(Load, AMissingExportFailsTheWholeLoad)
+{
+    // The same library with one exported name spoilt: the loader cannot find AFCFileRefSeek.
+    QFile in(SimFolder(true) + "/iTunesMobileDevice.dll");
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    QByteArray bytes = in.readAll();
+    ASSERT_GT(bytes.count(QByteArray("AFCFileRefSeek\0", 15)), 0);
+    bytes.replace(QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
+    QFile out(Empty.filePath("iTunesMobileDevice.dll"));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(bytes);
+    out.close();
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
+    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+    EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
+    EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
+}
+
+TEST(ConstantStrings, InlineObjectLayout)
+{
+    handheld::TCFString obj;
+    handheld::MakeCFStringInline("com.apple.afc2", obj);
+    const QByteArray expected = QByteArray::fromHex("000000008c0701000e") + "com.apple.afc2" + QByteArray(1, '\0');
+    EXPECT_EQ(obj, expected);
+    EXPECT_EQ(obj.size(), 24);
+    handheld::MakeCFStringInline("com.apple.afc", obj);
+    EXPECT_EQ(obj.size(), 23);
+    EXPECT_EQ(obj[8], char(13));
+}
+
+// The pair for real devices, as the build places it beside the program.
+TEST(RealDeviceLibrary, LoadsResolvesAndSubscribesWithoutADevice)
+{
+    const QString common = QStringLiteral(MG_BIN_DIR "/mobiledevice");
+    if (!QFileInfo::exists(common + kMdUnderCommon))
+        GTEST_SKIP() << "built without libimobiledevice";
+    QTemporaryDir empty;
+    const QString old = QDir::currentPath();
+    QDir::setCurrent(empty.path());
+    platform::SetCommonProgramFilesFolderForTesting(common);
+    EXPECT_TRUE(handheld::LoadDeviceLibraries());
+    EXPECT_TRUE(IphoneState().NewLibrary);
+    Receiver window;
+    const platform::WindowHandle handle = platform::RegisterWindow(&window);
+    EXPECT_TRUE(handheld::SubscribeDeviceNotification(handle)) << handheld::IphoneLastError().constData();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.Seen.empty());
+    EXPECT_TRUE(handheld::CloseDevice());
+    handheld::UnloadDeviceLibraries();
+    EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
+    platform::UnregisterWindow(handle);
+    platform::SetCommonProgramFilesFolderForTesting(QString());
+    QDir::setCurrent(old);
+}
+
+} // namespace

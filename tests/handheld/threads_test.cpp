@@ -1,0 +1,84 @@
+// Notifications arriving while other threads use the device: every message comes after its
+// state is complete, and readers never see a half-replaced record.
+#include <QBuffer>
+
+#include <atomic>
+#include <thread>
+
+#include "SimLink.h"
+
+using namespace simtest;
+
+namespace {
+
+class Threads : public SimLink {};
+
+TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads)
+{
+    const QByteArray db = Pattern(70000);
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
+    Put("/var/mobile/Media/Photos/Thumbs/F1.ithmb", Pattern(4096));
+    Start();
+    Notify("arrive");
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> goodReads{0};
+    std::thread reader([&] {
+        while (!stop) {
+            QBuffer stream;
+            stream.open(QIODevice::ReadWrite);
+            // A read either succeeds with the whole file or fails with a text; never half.
+            if (handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesCDB", stream)) {
+                EXPECT_EQ(stream.data(), db);
+                ++goodReads;
+            } else {
+                EXPECT_FALSE(handheld::DeviceLastError().isEmpty());
+            }
+            if (handheld::DeviceOpenFile("/Photos/Thumbs/F1.ithmb")) {
+                char b[64];
+                handheld::DeviceReadAt(64, b, 128);
+                handheld::DeviceCloseFile();
+            }
+            (void)handheld::IphoneState();
+        }
+    });
+    size_t sent = 1;
+    for (int i = 0; i < 40; ++i) {
+        sent += Sim(i % 2 ? "arrive" : "leave") == 0;
+        if (i % 5 == 0)
+            sent += Sim("message 3") == 0;  // refused while no device is attached
+        Sim("wait");
+        QCoreApplication::processEvents();
+    }
+    sent += Sim("arrive") == 0;
+    Sim("wait");
+    while (goodReads == 0 && handheld::IphoneReady())
+        std::this_thread::yield();
+    stop = true;
+    reader.join();
+    QCoreApplication::processEvents();
+
+    EXPECT_GT(goodReads.load(), 0);
+    EXPECT_EQ(Window.Seen.size(), sent);  // one message per notification
+    EXPECT_TRUE(Window.Seen.back().Ready);
+    for (const handheld::TIphoneMgr& at : Window.Seen) {
+        if (at.Ready) {
+            EXPECT_EQ(at.MediaRoot, "/var/mobile/Media");
+        }
+    }
+}
+
+TEST_F(Threads, UnloadEndsNotificationsFirst)
+{
+    Start();
+    // Notifications still queued when the link is shut down are never delivered into
+    // released code.
+    for (int i = 0; i < 20; ++i)
+        Sim("arrive");
+    handheld::UnloadDeviceLibraries();
+    EXPECT_EQ(handheld::IphoneState().MobileDeviceModule, nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_LE(Window.Seen.size(), 20u);
+}
+
+} // namespace
