@@ -35,8 +35,19 @@ bool TArtworkDb::Load() {
             return false;
         StreamData = platform::OpenReadOnly(path)->readAll();
     }
-    Stream = ByteView(StreamData);
+    return Parse();
+}
 
+bool TArtworkDb::LoadFromData(const QByteArray& bytes) {
+    StreamData = bytes;
+    const bool loaded = Parse();
+    Stream = ByteView();
+    StreamData.clear();
+    return loaded;
+}
+
+bool TArtworkDb::Parse() {
+    Stream = ByteView(StreamData);
     if (!Stream.Fits(0, 28) || !Stream.TagIs(0, "mhfd")) {
         ErrorCode = 7;
         return false;

@@ -33,6 +33,8 @@ public:
     TArtworkDb& operator=(const TArtworkDb&) = delete;
 
     bool Load();
+    // Parses database bytes already in memory, as Load does after reading the file.
+    bool LoadFromData(const QByteArray& bytes);
     // The small image of Arts[index]; false on any failure (nothing raised).
     bool LoadSmallArt(int index, QImage& picture);
     // Writes the large image of every marked item as OutputFolder + index + ".bmp" (replacing
@@ -57,6 +59,7 @@ public:
     static constexpr int32_t HandheldSmallSize = 6160;
 
 private:
+    bool Parse();
     bool ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength);
     bool ChooseArtFormats(qint64 itemPos);
     uint32_t ParseImageItem(qint64 itemPos);

@@ -69,8 +69,20 @@ bool TPhotoDb::Load(bool skip720) {
             return false;
         StreamData = platform::OpenReadOnly(path)->readAll();
     }
-    Stream = ByteView(StreamData);
+    return Parse();
+}
 
+bool TPhotoDb::LoadFromData(const QByteArray& bytes, bool skip720) {
+    Skip720 = skip720 ? 1 : 0;
+    StreamData = bytes;
+    const bool loaded = Parse();
+    Stream = ByteView();
+    StreamData.clear();
+    return loaded;
+}
+
+bool TPhotoDb::Parse() {
+    Stream = ByteView(StreamData);
     if (!Stream.Fits(0, 28) || !Stream.TagIs(0, "mhfd")) {
         ErrorCode = 7;
         return false;

@@ -95,6 +95,8 @@ public:
     TPhotoDb& operator=(const TPhotoDb&) = delete;
 
     bool Load(bool skip720 = false);
+    // Parses database bytes already in memory, as Load does after reading the file.
+    bool LoadFromData(const QByteArray& bytes, bool skip720 = false);
 
     // Fills BmpHeader from Small (true) or Large (false) and the device kind.
     void BuildBitmapHeader(bool small);
@@ -132,6 +134,7 @@ public:
     QByteArray WorkStream;  // header and pixel bytes of one picture; empty between uses
 
 private:
+    bool Parse();
     bool ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength);
     bool ChooseThumbFormats(qint64 itemPos);
     uint32_t ParseImageItem(qint64 itemPos);

@@ -1,0 +1,187 @@
+#include "device/PixelDecode.h"
+#include "device/ThumbFormat.h"
+
+#include <gtest/gtest.h>
+
+using namespace device;
+
+namespace {
+
+QByteArray Bitmap(const TThumbFormat& f, bool handheld, const QByteArray& pixels) {
+    const TBitmapHeader h = BuildBitmapHeader(f, handheld);
+    return QByteArray(reinterpret_cast<const char*>(h.data()), BitmapHeaderSize) + pixels;
+}
+
+QByteArray Words(std::initializer_list<uint16_t> words) {
+    QByteArray b;
+    for (uint16_t w : words) {
+        b += char(w & 0xFF);
+        b += char(w >> 8);
+    }
+    return b;
+}
+
+QRgb At(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFF; }
+
+// One UYVY line whose every pair holds (cb, y, cr, y).
+QByteArray UyvyLine(uint8_t y, uint8_t cb, uint8_t cr) {
+    QByteArray line;
+    for (int i = 0; i < 360; ++i) {
+        line += char(cb);
+        line += char(y);
+        line += char(cr);
+        line += char(y);
+    }
+    return line;
+}
+
+} // namespace
+
+TEST(PixelDecode, ClampByteRoundsHalfToEvenAndClamps) {
+    EXPECT_EQ(ClampByte(255.5), 255);
+    EXPECT_EQ(ClampByte(254.5), 254);
+    EXPECT_EQ(ClampByte(253.5), 254);
+    EXPECT_EQ(ClampByte(0.5), 0);
+    EXPECT_EQ(ClampByte(1.5), 2);
+    EXPECT_EQ(ClampByte(-0.4), 0);
+    EXPECT_EQ(ClampByte(-3.0), 0);
+    EXPECT_EQ(ClampByte(300.0), 255);
+    EXPECT_EQ(ClampByte(254.916), 255);
+    EXPECT_EQ(ClampByte(127.49), 127);
+}
+
+TEST(PixelDecode, SixteenBitPixelsFollowTheMasks) {
+    // Disk-mode RGB565: red, green, blue, white in a 2 x 2 picture, rows top first.
+    const TThumbFormat f{1, 8, 2, 2, 1};
+    const QImage disk = DecodeBitfieldBitmap(Bitmap(f, false, Words({0xF800, 0x07E0, 0x001F, 0xFFFF})));
+    ASSERT_EQ(disk.size(), QSize(2, 2));
+    EXPECT_EQ(At(disk, 0, 0), 0xFF0000u);
+    EXPECT_EQ(At(disk, 1, 0), 0x00FF00u);
+    EXPECT_EQ(At(disk, 0, 1), 0x0000FFu);
+    EXPECT_EQ(At(disk, 1, 1), 0xFFFFFFu);
+    // The same words on a handheld are RGB555: 0xF800 is red 31 >> ... bits 10-14 = 0x1E.
+    const QImage hand = DecodeBitfieldBitmap(Bitmap(f, true, Words({0x7C00, 0x03E0, 0x001F, 0x4210})));
+    EXPECT_EQ(At(hand, 0, 0), 0xFF0000u);
+    EXPECT_EQ(At(hand, 1, 0), 0x00FF00u);
+    EXPECT_EQ(At(hand, 0, 1), 0x0000FFu);
+    EXPECT_EQ(At(hand, 1, 1), 0x848484u); // 16 of 31, high bits replicated
+    // Big-endian storage: bytes F8 00 become the word 0xF800, pure red.
+    QByteArray be("\xF8\x00\x00\x1F", 4);
+    SwapBytes16(reinterpret_cast<uint8_t*>(be.data()), be.size());
+    const QImage swapped = DecodeBitfieldBitmap(Bitmap(TThumbFormat{1023, 4, 2, 1, 1}, false, be));
+    EXPECT_EQ(At(swapped, 0, 0), 0xFF0000u);
+    EXPECT_EQ(At(swapped, 1, 0), 0x0000FFu);
+}
+
+TEST(PixelDecode, ShortOrOddBitmaps) {
+    // Odd widths have rows padded to four bytes.
+    const QImage odd = DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 8, 1, 2, 1}, false, Words({0xF800, 0, 0x001F, 0})));
+    ASSERT_EQ(odd.size(), QSize(1, 2));
+    EXPECT_EQ(At(odd, 0, 0), 0xFF0000u);
+    EXPECT_EQ(At(odd, 0, 1), 0x0000FFu);
+    // The handheld's 56 x 56 small art holds only 6160 bytes: the missing last row is black.
+    QByteArray art(6160, '\xFF');
+    const QImage cut = DecodeBitfieldBitmap(Bitmap(TThumbFormat{3006, 6160, 56, 56, 1}, true, art));
+    ASSERT_EQ(cut.size(), QSize(56, 56));
+    EXPECT_EQ(At(cut, 55, 54), 0xFFFFFFu);
+    EXPECT_EQ(At(cut, 0, 55), 0u);
+    // A positive height is stored bottom row first.
+    QByteArray up = Bitmap(TThumbFormat{1, 8, 2, 2, 1}, false, Words({0xF800, 0xF800, 0x001F, 0x001F}));
+    up[22] = 2; up[23] = 0; up[24] = 0; up[25] = 0;
+    EXPECT_EQ(At(DecodeBitfieldBitmap(up), 0, 0), 0x0000FFu);
+    // Headers we cannot use give no picture.
+    EXPECT_TRUE(DecodeBitfieldBitmap(QByteArray("BM")).isNull());
+    EXPECT_TRUE(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 0, 0, 4, 1}, false, {})).isNull());
+    EXPECT_TRUE(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 0, 65535, 65535, 1}, false, {})).isNull());
+    QByteArray wrongDepth = Bitmap(TThumbFormat{1, 8, 2, 2, 1}, false, Words({0, 0, 0, 0}));
+    wrongDepth[28] = 24;
+    EXPECT_TRUE(DecodeBitfieldBitmap(wrongDepth).isNull());
+}
+
+TEST(PixelDecode, UyvyFieldsFillAlternateRowsWithTheirOwnConstants) {
+    QImage target(UyvyWidth, UyvyHeight, QImage::Format_RGB888);
+    target.fill(Qt::magenta);
+    // Field 0 black (Y 16), field 1 white (Y 235): 1.164 x 219 = 254.916, so 255.
+    int lines = 0;
+    ASSERT_TRUE(ReadUyuvField([&](uint8_t* line) {
+        std::memcpy(line, UyvyLine(16, 128, 128).constData(), UyvyLineBytes);
+        ++lines;
+        return true;
+    }, 0, target));
+    ASSERT_TRUE(ReadUyuvField([&](uint8_t* line) {
+        std::memcpy(line, UyvyLine(235, 128, 128).constData(), UyvyLineBytes);
+        ++lines;
+        return true;
+    }, 1, target));
+    EXPECT_EQ(lines, 480);
+    EXPECT_EQ(At(target, 0, 0), 0x000000u);
+    EXPECT_EQ(At(target, 703, 478), 0x000000u);
+    EXPECT_EQ(At(target, 0, 1), 0xFFFFFFu);
+    EXPECT_EQ(At(target, 703, 479), 0xFFFFFFu);
+
+    // Output column 0 is stored column 8: Y at byte 17, Cb at 16, Cr at 18.
+    QByteArray line(UyvyLineBytes, '\x80');
+    line[16] = char(90);  // Cb
+    line[17] = char(100); // Y
+    line[18] = char(200); // Cr
+    line[19] = char(120); // Y of column 9, same chroma
+    uint8_t rgb[UyvyWidth * 3];
+    DecodeUyvyLine(reinterpret_cast<const uint8_t*>(line.constData()), rgb);
+    const double y = 100 - 16, cb = 90 - 128, cr = 200 - 128;
+    EXPECT_EQ(rgb[0], ClampByte(1.164 * y + 1.596 * cr));
+    EXPECT_EQ(rgb[1], ClampByte(1.164 * y - 0.392 * cb - 0.813 * cr));
+    EXPECT_EQ(rgb[2], ClampByte(1.164 * y + 2.017 * cb));
+    EXPECT_EQ(rgb[3], ClampByte(1.164 * (120 - 16) + 1.596 * cr));
+
+    // A line that cannot be read stops the field.
+    int calls = 0;
+    EXPECT_FALSE(ReadUyuvField([&](uint8_t*) { return ++calls < 10; }, 0, target));
+    EXPECT_EQ(calls, 10);
+}
+
+TEST(PixelDecode, PlanarYuvSharesChromaOverTwoByTwoPixels) {
+    std::vector<uint8_t> buffer(PlanarBufferBytes, 0);
+    buffer[0] = 100;         // Y (0,0)
+    buffer[721] = 180;       // Y (1,1)
+    buffer[345600] = 60;     // Cb of the top-left 2 x 2
+    buffer[432000] = 220;    // Cr of the top-left 2 x 2
+    buffer[2] = 50;          // Y (0,2): next chroma column
+    buffer[345601] = 128;
+    buffer[432001] = 128;
+    QImage target(PlanarWidth, PlanarHeight, QImage::Format_RGB888);
+    DecodePlanarYuv(buffer.data(), target);
+    const double cb = 60 - 128, cr = 220 - 128;
+    auto expect = [&](int x, int y, double luma, double b, double r) {
+        const QRgb p = target.pixel(x, y);
+        EXPECT_EQ(qRed(p), ClampByte(1.164 * (luma - 16) + 1.596 * r)) << x << "," << y;
+        EXPECT_EQ(qGreen(p), ClampByte(1.164 * (luma - 16) - 0.391 * b - 0.813 * r)) << x << "," << y;
+        EXPECT_EQ(qBlue(p), ClampByte(1.164 * (luma - 16) + 2.018 * b)) << x << "," << y;
+    };
+    expect(0, 0, 100, cb, cr);
+    expect(1, 1, 180, cb, cr);
+    expect(2, 0, 50, 0, 0);
+}
+
+TEST(PixelDecode, ResampleIsFixedPointBilinear) {
+    QImage white(704, 480, QImage::Format_RGB888);
+    white.fill(Qt::white);
+    QImage dest(640, 480, QImage::Format_RGB888);
+    dest.fill(Qt::black);
+    ResampleBitmap(white, dest);
+    for (int y : {0, 239, 479})
+        for (int x : {0, 320, 639})
+            EXPECT_EQ(At(dest, x, y), 0xFEFEFEu); // weights add to 65535: 255 becomes 254
+
+    // A ramp: dest column i samples source column i * 72089 >> 16 and its right neighbour.
+    QImage ramp(704, 480, QImage::Format_RGB888);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 704; ++x)
+            ramp.setPixel(x, y, qRgb(x % 256, 0, 0));
+    ResampleBitmap(ramp, dest);
+    for (uint32_t i : {1u, 7u, 100u}) {
+        const uint32_t sx = i * 72089u, ix = sx >> 16, fx = sx & 0xFFFF;
+        const uint32_t ur = (0xFFFFu * fx) >> 16, ul = 0xFFFFu - ur;
+        const uint32_t want = ((ix % 256) * ul + ((ix + 1) % 256) * ur) >> 16;
+        EXPECT_EQ(uint32_t(qRed(dest.pixel(int(i), 5))), want) << i;
+    }
+}
