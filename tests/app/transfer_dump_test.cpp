@@ -1,0 +1,92 @@
+// ipod-dump copy against device trees written by the fixtures: the tool drives the same copy
+// thread as the window, on a disk-mode iPod and on the simulated handheld.
+#include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/TrackDbWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct DumpResult {
+    int Exit = -1;
+    QString Log;
+    QJsonObject Summary;
+};
+
+DumpResult RunCopy(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), QStringList{"copy"} + args);
+    p.waitForFinished(120000);
+    DumpResult r;
+    r.Exit = p.exitCode();
+    QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+    if (!lines.isEmpty())
+        r.Summary = QJsonDocument::fromJson(lines.takeLast()).object();
+    r.Log = QString::fromUtf8(lines.join('\n'));
+    return r;
+}
+
+QByteArray Read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+TEST(TransferDump, DiskModeFolderLayoutWithAMissingFile) {
+    QTemporaryDir dev, out;
+    fixtures::DeviceTree tree(dev.path());
+    fixtures::FixtureDb db = fixtures::SampleDb();
+    tree.WriteTrackDb(fixtures::WriteTrackDb(db));
+    tree.WriteMusicFiles(db, 5 << 20); // the 150 MB video stays missing
+    const DumpResult r = RunCopy({dev.path(), out.path(), "--layout", "1"});
+    ASSERT_EQ(r.Exit, 0) << r.Log.toStdString();
+    EXPECT_TRUE(r.Log.startsWith("[iPod mode]\n"));
+    const fixtures::FixtureTrack& a = db.Tracks[0];
+    EXPECT_EQ(Read(out.path() + "/New Order/Substance/Blue Monday.mp3"), fixtures::DeviceTree::MusicContent(a.Location, a.Size));
+    // Its device folder is missing too: a path-not-found entry naming the source side.
+    EXPECT_TRUE(r.Log.contains("A Film.M4V :path not found\n, Source path\n:iPod_Control:Music:F02:IJKL.M4V\n"));
+    EXPECT_EQ(r.Summary["musiccount"].toInt(), int(db.Tracks.size()));
+    EXPECT_EQ(r.Summary["music"].toInt(), int(db.Tracks.size()) - 1);
+    EXPECT_EQ(r.Summary["title"].toString(), "All done");
+    EXPECT_EQ(r.Summary["position"].toInt(), r.Summary["maximum"].toInt());
+    EXPECT_EQ(r.Summary["maximum"].toInt(), int(db.Tracks.size()));
+    EXPECT_TRUE(r.Log.endsWith(QStringLiteral("\nMusic: %1/%2\nPhotos: 0/0\nTo iTunes: 0, 0")
+                                   .arg(db.Tracks.size() - 1)
+                                   .arg(db.Tracks.size())));
+
+    // A second run into the same folder: nothing is copied twice, nothing is overwritten.
+    const DumpResult again = RunCopy({dev.path(), out.path(), "--layout", "1"});
+    EXPECT_EQ(again.Summary["music"].toInt(), int(db.Tracks.size()) - 1);
+    EXPECT_FALSE(QFile::exists(out.path() + "/New Order/Substance/Blue Monday1.mp3"));
+}
+
+TEST(TransferDump, HandheldCopiesThroughTheLink) {
+    QTemporaryDir dev, out;
+    fixtures::DeviceTree tree(dev.path());
+    fixtures::FixtureDb db = fixtures::SampleDb();
+    for (auto& t : db.Tracks) {
+        t.Location.replace(":iPod_Control:", ":iTunes_Control:");
+        t.Size = std::min<uint32_t>(t.Size, 3 << 20);
+    }
+    db.Tracks[1].Location = ":iTunes_Control:Music:F01:GONE.m4a";
+    tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
+    for (size_t i = 0; i < db.Tracks.size(); ++i)
+        if (i != 1)
+            tree.WriteFile(QStringLiteral("var/mobile/Media") + db.Tracks[i].Location.replace(':', '/'),
+                           fixtures::DeviceTree::MusicContent(QString::number(i), db.Tracks[i].Size));
+    const DumpResult r = RunCopy({dev.path(), out.path(), "--handheld"});
+    ASSERT_EQ(r.Exit, 0) << r.Log.toStdString();
+    EXPECT_TRUE(r.Log.startsWith("[iPhone/iTouch mode]\n"));
+    EXPECT_EQ(Read(out.path() + "/Blue Monday.mp3"), fixtures::DeviceTree::MusicContent("0", db.Tracks[0].Size));
+    EXPECT_TRUE(r.Log.contains(out.path() + "/" + db.Tracks[1].Title + ".m4a\n"));
+    EXPECT_FALSE(QFile::exists(out.path() + "/" + db.Tracks[1].Title + ".m4a"));
+    EXPECT_EQ(r.Summary["music"].toInt(), int(db.Tracks.size()) - 1);
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).size(), int(db.Tracks.size()) - 1);
+}
