@@ -2,8 +2,10 @@
 
 #include "device/Format.h"
 #include "device/Inflate.h"
+#include "handheld/Iphone.h"
 #include "platform/Files.h"
 
+#include <QBuffer>
 #include <stdexcept>
 
 // How damaged data is treated. Every walk stays inside the data:
@@ -21,8 +23,15 @@ namespace {
 
 constexpr qint64 kListHeader = 12; // tag, header length, total length or count
 
+// The handheld link's whole-file read: the file at the media root followed by the path.
+bool ReadThroughLink(const QByteArray& path, QByteArray& out) {
+    QBuffer stream(&out);
+    stream.open(QIODevice::WriteOnly);
+    return handheld::DeviceReadFile(path, stream);
+}
+
 HandheldFileReader& Reader() {
-    static HandheldFileReader reader;
+    static HandheldFileReader reader = ReadThroughLink;
     return reader;
 }
 
@@ -43,7 +52,7 @@ bool Within(qint64 pos, qint64 total, qint64 end) {
 
 } // namespace
 
-void SetHandheldFileReader(HandheldFileReader reader) { Reader() = std::move(reader); }
+void SetHandheldFileReader(HandheldFileReader reader) { Reader() = reader ? std::move(reader) : ReadThroughLink; }
 
 QByteArray TTrackItem::SizeText() const { return FormatSizeText(int64_t(Size)); }
 

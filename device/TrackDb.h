@@ -93,8 +93,8 @@ struct TStringRecord {
 };
 
 // Reads a whole file of a handheld device ("/iTunes_Control/iTunes/iTunesCDB" and the like,
-// under its media root) into `out`; false when it cannot be read. The handheld link installs
-// it; until then a handheld load reads nothing and fails.
+// under its media root) into `out`; false when it cannot be read. By default (and after
+// setting an empty one) it is the handheld link's DeviceReadFile; tests may put their own.
 using HandheldFileReader = std::function<bool(const QByteArray& path, QByteArray& out)>;
 void SetHandheldFileReader(HandheldFileReader reader);
 
