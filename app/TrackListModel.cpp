@@ -145,7 +145,8 @@ void TrackListModel::Sort(int column, bool ascending) {
             std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return less(b, a); });
     };
     if (column == ColName || column == ColArtist || column == ColAlbum || column == ColGenre) {
-        // One collation key per row, made once per sort.
+        // One collation key per row, made once per sort; folded first, since a collator
+        // without locale data compares case-sensitively.
         QCollator collator;
         collator.setCaseSensitivity(Qt::CaseInsensitive);
         std::vector<QCollatorSortKey> keys;
@@ -154,7 +155,7 @@ void TrackListModel::Sort(int column, bool ascending) {
             const device::TTrackItem& t = tracks.GetItem(ti);
             const QString& s = column == ColName ? t.Title : column == ColArtist ? t.Artist
                              : column == ColAlbum ? t.Album : t.Genre;
-            keys.push_back(collator.sortKey(s));
+            keys.push_back(collator.sortKey(s.toCaseFolded()));
         }
         sortBy([&](size_t a, size_t b) { return keys[a].compare(keys[b]) < 0; });
     } else {
