@@ -68,7 +68,7 @@ bool SafeWrite::Write(const char* data, qint64 size) {
     return true;
 }
 
-bool SafeWrite::Commit(const QString& finalPath, bool replace) {
+bool SafeWrite::Commit(const QString& finalPath, bool replace, bool sync) {
     if (Fd < 0) {
         errno = EBADF;
         return false;
@@ -79,7 +79,7 @@ bool SafeWrite::Commit(const QString& finalPath, bool replace) {
     ::fchmod(Fd, 0666 & ~mask);
     const int fd = Fd;
     Fd = -1;
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    if (sync && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
         const int saved = errno;
         ::close(fd);
         ::unlink(Native(Temp).constData());

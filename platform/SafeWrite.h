@@ -26,8 +26,8 @@ public:
 
     // Syncs, closes and moves the temporary to `finalPath`. Without `replace` an existing
     // file is kept: false with errno EEXIST. On any failure the temporary is removed and errno
-    // tells why.
-    bool Commit(const QString& finalPath, bool replace = false);
+    // tells why. Without `sync` the bytes are left to the page cache, as a plain copy does.
+    bool Commit(const QString& finalPath, bool replace = false, bool sync = true);
     // Closes and removes the temporary.
     void Discard();
 
