@@ -302,11 +302,12 @@ void TZozoDodiFrm::BuildTopBar() {
 
     CheckBtn = MakePicButton(TopPnl, QStringLiteral("CheckBtn"), QSize(64, 28), QString(),
                              QColor(96, 110, 128), QColor(60, 70, 84));
-    CheckBtn->SetCaption(QStringLiteral("Check"));
     CheckBtn->setToolTip(QStringLiteral("Check"));
     ExportBtn = MakePicButton(TopPnl, QStringLiteral("ExportBtn"), QSize(74, 28), QString(),
                               QColor(70, 140, 214), QColor(36, 92, 160));
     ExportBtn->SetCaption(QStringLiteral("Copy"));
+    ExportBtn->SetCaptionPosition(cpRight);
+    ExportBtn->SetSpace(0);
     for (TPicButton* b : {CheckBtn, ExportBtn}) {
         QFont bf = font();
         bf.setBold(true);
@@ -314,8 +315,8 @@ void TZozoDodiFrm::BuildTopBar() {
         b->SetFontColor(0xF0F0F0);
         b->SetOverFontColor(0x40E0FF);
     }
-    CheckBtn->move(330, 14);
-    ExportBtn->move(402, 14);
+    CheckBtn->move(330, 10);
+    ExportBtn->move(384, 10);
 
     HelpBtn = MakePicButton(TopPnl, QStringLiteral("HelpBtn"), QSize(22, 20), QStringLiteral("?"));
     MinBtn = MakePicButton(TopPnl, QStringLiteral("MinBtn"), QSize(22, 20), QStringLiteral("MinBtn"));
@@ -370,7 +371,11 @@ void TZozoDodiFrm::BuildLeftPane() {
     ArtPlaceholder->setAlignment(Qt::AlignCenter);
     ArtPlaceholder->setStyleSheet(QStringLiteral(
         "QLabel { background: #f7f9fb; border: 1px solid #c3cad4; color: #9aa6b4; font-size: 26px; }"));
-    ArtPlaceholder->setText(QStringLiteral("\u266B"));
+    const QImage holder = ResourcePicture(QStringLiteral("ArtHolder"));
+    if (!holder.isNull())
+        ArtPlaceholder->setPixmap(QPixmap::fromImage(holder));
+    else
+        ArtPlaceholder->setText(QStringLiteral("\u266B"));
     ArtImg = new QLabel(ArtPnl);
     ArtImg->setFixedSize(60, 60);
     ArtImg->setScaledContents(true);
