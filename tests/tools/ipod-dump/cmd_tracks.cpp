@@ -1,14 +1,19 @@
-// ipod-dump tracks ROOT [--cdb] [--summary]
+// ipod-dump tracks ROOT [--cdb] [--summary] [--handheld]
 // Maps the folder ROOT as a removable drive, finds it with the locator and loads its track
 // database; prints each track, each playlist and a closing result line as JSON.
+// --handheld serves ROOT as the file system of a simulated iPhone instead (its databases
+// under var/mobile/Media) and loads through the handheld link, as the window does.
 #include "Commands.h"
 
 #include "device/IPod.h"
 #include "device/TrackDb.h"
+#include "handheld/Iphone.h"
 #include "platform/Drives.h"
+#include "platform/mobiledevice/MobileDeviceApi.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <cstdio>
@@ -21,13 +26,40 @@ struct Options {
     QString Root;
     bool Cdb = false;
     bool Summary = false;
+    bool Handheld = false;
 };
 
 // Flags by name; a new option is one more row.
 const std::map<QString, bool Options::*> kFlags = {
     {QStringLiteral("--cdb"), &Options::Cdb},
     {QStringLiteral("--summary"), &Options::Summary},
+    {QStringLiteral("--handheld"), &Options::Handheld},
 };
+
+// Loads the simulated library pair that the build placed beside this program (the copy in
+// the current folder wins) and lets a device with ROOT as its file system arrive.
+bool ConnectSimulatedDevice(const QString& root) {
+    const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    const QString sim = QFileInfo(exe).absolutePath() + QStringLiteral("/mobiledevice-sim/new");
+    if (!QDir::setCurrent(sim) || !handheld::LoadDeviceLibraries()) {
+        std::fprintf(stderr, "ipod-dump: no simulated mobile-device library in %s\n", qPrintable(sim));
+        return false;
+    }
+    auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+        platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+    if (!control)
+        return false;
+    control(("root " + root.toUtf8()).constData(), nullptr, 0);
+    control("arrive", nullptr, 0);
+    if (!handheld::SubscribeDeviceNotification(0))
+        return false;
+    control("wait", nullptr, 0);
+    if (!handheld::IphoneReady()) {
+        std::fprintf(stderr, "ipod-dump: %s\n", handheld::IphoneLastError().constData());
+        return false;
+    }
+    return true;
+}
 
 bool ParseArgs(const QStringList& args, Options& o) {
     for (const QString& a : args) {
@@ -66,40 +98,9 @@ QJsonObject TrackJson(int index, const device::TTrackItem& t) {
     };
 }
 
-int Tracks(const QStringList& args) {
-    Options o;
-    if (!ParseArgs(args, o)) {
-        std::fprintf(stderr, "usage: ipod-dump tracks ROOT [--cdb] [--summary]\n");
-        return 2;
-    }
-    const QString root = QDir(o.Root).absolutePath();
-    if (!QDir(root).exists()) {
-        std::fprintf(stderr, "ipod-dump: no folder %s\n", qPrintable(root));
-        return 1;
-    }
-    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'E', root, platform::DriveRemovable, QString()}});
-
-    device::TIPod pod;
-    const int32_t probe = pod.Find(true, 'A', false);
-    if (probe == device::prNone) {
-        std::fprintf(stderr, "ipod-dump: no iPod_Control/iTunes folder under %s\n", qPrintable(root));
-        return 1;
-    }
-    if (o.Cdb) {
-        // The handheld's files, "/iTunes_Control/iTunes/iTunesCDB" and the like, come from the
-        // same places under iPod_Control/.
-        device::SetHandheldFileReader([root](const QByteArray& path, QByteArray& out) {
-            if (!path.startsWith("/iTunes_Control/"))
-                return false;
-            QFile f(root + QStringLiteral("/iPod_Control/") + QString::fromUtf8(path.mid(16)));
-            if (!f.open(QIODevice::ReadOnly))
-                return false;
-            out = f.readAll();
-            return true;
-        });
-    }
-
-    device::TiTunesDB db(pod.Root, o.Cdb);
+// Loads the track database and prints it.
+int Load(const Options& o, const QByteArray& root, bool handheld) {
+    device::TiTunesDB db(root, handheld);
     bool ok = false;
     try {
         ok = db.Load();
@@ -129,6 +130,49 @@ int Tracks(const QStringList& args) {
     return 0;
 }
 
-const dump::Registration kTracks("tracks", "tracks ROOT [--cdb] [--summary]", Tracks);
+int Tracks(const QStringList& args) {
+    Options o;
+    if (!ParseArgs(args, o)) {
+        std::fprintf(stderr, "usage: ipod-dump tracks ROOT [--cdb] [--summary] [--handheld]\n");
+        return 2;
+    }
+    const QString root = QDir(o.Root).absolutePath();
+    if (!QDir(root).exists()) {
+        std::fprintf(stderr, "ipod-dump: no folder %s\n", qPrintable(root));
+        return 1;
+    }
+    if (o.Handheld) {
+        const bool connected = ConnectSimulatedDevice(root);
+        int status = connected ? Load(o, QByteArrayLiteral("iPhone"), true) : 1;
+        handheld::CloseDevice();
+        handheld::UnloadDeviceLibraries();
+        return status;
+    }
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'E', root, platform::DriveRemovable, QString()}});
+
+    device::TIPod pod;
+    const int32_t probe = pod.Find(true, 'A', false);
+    if (probe == device::prNone) {
+        std::fprintf(stderr, "ipod-dump: no iPod_Control/iTunes folder under %s\n", qPrintable(root));
+        return 1;
+    }
+    if (o.Cdb) {
+        // The handheld's files, "/iTunes_Control/iTunes/iTunesCDB" and the like, come from the
+        // same places under iPod_Control/.
+        device::SetHandheldFileReader([root](const QByteArray& path, QByteArray& out) {
+            if (!path.startsWith("/iTunes_Control/"))
+                return false;
+            QFile f(root + QStringLiteral("/iPod_Control/") + QString::fromUtf8(path.mid(16)));
+            if (!f.open(QIODevice::ReadOnly))
+                return false;
+            out = f.readAll();
+            return true;
+        });
+    }
+
+    return Load(o, pod.Root, o.Cdb);
+}
+
+const dump::Registration kTracks("tracks", "tracks ROOT [--cdb] [--summary] [--handheld]", Tracks);
 
 } // namespace
