@@ -43,12 +43,11 @@ void THeadlessCopyDisplay::CopyThreadEnded(TCopyThread* thread) {
 
 void THeadlessCopyDisplay::WaitForEnd() {
     QPointer<TCopyThread> running = Thread;
-    while (!Ended || (running && !running->isFinished()))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    // The thread deletes itself through a deferred deletion, which only an event loop or an
-    // explicit send delivers.
-    while (running) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (!Ended || running) {
+        // Every blocking call, the thread's end and its deletion arrive as posted events.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+        // The thread deletes itself through a deferred deletion, which only an event loop or
+        // an explicit send delivers.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }

@@ -158,9 +158,20 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest) {
     }
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out->Handle(), times);
-    if (!out->Commit(dest, false))
+    // Like cp, the bytes are left to the page cache: waiting for the disk after every track
+    // would cap the transfer at the disk's speed. A file cut short by a crash is not taken for
+    // a copy later, since a present file only stands for a track when the sizes agree.
+    if (!out->Commit(dest, false, false))
         return MapErrno(errno);
     return {};
+}
+
+qint64 FileSizeOf(const QString& path) {
+    const QString native = platform::ResolvePath(path);
+    struct stat st {};
+    if (native.isEmpty() || ::stat(QFile::encodeName(native).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return st.st_size;
 }
 
 QString NumberedName(const QString& dest) {
@@ -202,6 +213,29 @@ bool IsSafeDeviceLocation(const QString& location) {
 // ---- the copy loops of the transfer ----
 
 namespace app {
+namespace {
+
+// The file among dest and its numbered names that holds a copy of source (same size), or "".
+// Stops at the first numbered name that does not exist.
+QString PresentCopy(const QString& source, const QString& dest, const QSet<QString>& writtenThisRun) {
+    const qint64 size = FileSizeOf(source);
+    if (size < 0)
+        return {};
+    if (FileSizeOf(dest) == size)
+        return dest;
+    const QString ext = FileExtension(dest);
+    const QString base = dest.left(dest.size() - ext.size());
+    for (qint64 n = 1;; ++n) {
+        const QString candidate = base + QString::number(n) + ext;
+        const qint64 present = FileSizeOf(candidate);
+        if (present == size && !writtenThisRun.contains(candidate))
+            return candidate;
+        if (present < 0 && !QFileInfo::exists(candidate))
+            return {};
+    }
+}
+
+} // namespace
 
 // Display routines that name tracks; they run on the display's thread.
 void TCopyThread::ShowTrackProgress() {
@@ -298,11 +332,18 @@ void TCopyThread::CopyMusicFromIPod() {
             break;
         case ErrFileExists:
             // A file from before the transfer stands for the track and is not overwritten; one
-            // that this transfer wrote for another track of the same name does not.
+            // that this transfer wrote for another track of the same name does not, nor one
+            // whose size differs from the track's file (a copy cut short, another song).
             if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
-                ++FMusicCopied;
-                track.DestPath = dest;
-            } else {
+                const QString present = PresentCopy(source, dest, WrittenThisRun);
+                if (!present.isEmpty()) {
+                    ++FMusicCopied;
+                    track.DestPath = present;
+                    Synchronize(&TCopyThread::StepProgress);
+                    continue;
+                }
+            }
+            {
                 const QString numbered = NumberedName(dest);
                 if (CopyFileNoReplace(source, numbered).Ok()) {
                     ++FMusicCopied;

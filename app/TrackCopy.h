@@ -26,6 +26,9 @@ struct CopyOutcome {
 // exists at the start or appears before the move. Keeps the source's modification time.
 CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest);
 
+// Size of a regular file (device paths resolved), -1 when there is none.
+qint64 FileSizeOf(const QString& path);
+
 // The system's text for an errno.
 QString SystemErrorText(int errnoValue);
 

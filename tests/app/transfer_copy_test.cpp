@@ -100,7 +100,7 @@ TEST(TransferCopyNames, NumberedNamesExtensionsAndLocations) {
 
 TEST_F(TransferTest, DiskLoopNamesClashesAndCountsPresentFiles) {
     AddTrack("Song", "A.mp3", "one");
-    AddTrack("Song", "B.mp3", "two");
+    AddTrack("Song", "B.mp3", "two!");
     AddTrack("Song", "C.mp3", "three");
     Db->Tracks.Add().Title = "unchecked";
     {
@@ -108,7 +108,7 @@ TEST_F(TransferTest, DiskLoopNamesClashesAndCountsPresentFiles) {
         Run(run, 3);
         EXPECT_EQ(run.MusicCopied, 3);
         EXPECT_EQ(ReadBytes(Music + "Song.mp3"), "one");
-        EXPECT_EQ(ReadBytes(Music + "Song1.mp3"), "two");
+        EXPECT_EQ(ReadBytes(Music + "Song1.mp3"), "two!");
         EXPECT_EQ(ReadBytes(Music + "Song2.mp3"), "three");
         EXPECT_EQ(Db->Tracks.GetItem(2).DestPath, Music + "Song2.mp3");
         EXPECT_TRUE(Db->Tracks.GetItem(3).DestPath.isEmpty());
@@ -117,18 +117,25 @@ TEST_F(TransferTest, DiskLoopNamesClashesAndCountsPresentFiles) {
         EXPECT_TRUE(app::DetailLog.Text().startsWith("[iPod mode]\r\n"));
         EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nMusic: 3/3\r\nPhotos: 0/0\r\nTo iTunes: 0, 0"));
     }
-    // Again into the folder that now holds files: the present files stand for the tracks.
-    WriteBytes(Music + "Song.mp3", "kept");
+    // Again into the folder, which now holds files: the present copies stand for their
+    // tracks, except the one cut short, which is copied again beside it.
+    WriteBytes(Music + "Song.mp3", "");
     TransferRun again;
     Run(again, 3, 0, false, false, /*musicHadFiles=*/true);
     EXPECT_EQ(again.MusicCopied, 3);
-    EXPECT_EQ(ReadBytes(Music + "Song.mp3"), "kept");
-    // The one present file stands for every track of that name; nothing is written.
-    EXPECT_EQ(AllFiles(Music), QStringList({"Song.mp3", "Song1.mp3", "Song2.mp3"}));
-    EXPECT_EQ(Db->Tracks.GetItem(0).DestPath, Music + "Song.mp3");
-    EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Music + "Song.mp3");
-    EXPECT_EQ(Db->Tracks.GetItem(2).DestPath, Music + "Song.mp3");
+    EXPECT_EQ(ReadBytes(Music + "Song.mp3"), "");
+    EXPECT_EQ(Db->Tracks.GetItem(0).DestPath, Music + "Song3.mp3");
+    EXPECT_EQ(ReadBytes(Music + "Song3.mp3"), "one");
+    EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Music + "Song1.mp3");
+    EXPECT_EQ(Db->Tracks.GetItem(2).DestPath, Music + "Song2.mp3");
+    EXPECT_EQ(AllFiles(Music), QStringList({"Song.mp3", "Song1.mp3", "Song2.mp3", "Song3.mp3"}));
     EXPECT_EQ(again.Display->Steps, 3);
+
+    // A third run finds every copy present and writes nothing.
+    TransferRun third;
+    Run(third, 3, 0, false, false, true);
+    EXPECT_EQ(third.MusicCopied, 3);
+    EXPECT_EQ(AllFiles(Music).size(), 4);
 }
 
 TEST_F(TransferTest, DiskLoopLogsMissingFilesAndGoesOn) {
