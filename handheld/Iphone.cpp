@@ -206,6 +206,17 @@ bool LoadDeviceLibraries()
             m.MediaRoot.clear();
             m.LastError.clear();
         });
+        // Nothing of an earlier, released library may stay callable.
+        using namespace entry;
+        for (void** slot : {(void**)&CFStringMakeConstantString, (void**)&AMDeviceNotificationSubscribe,
+                            (void**)&AMDeviceConnect, (void**)&AMDevicePair, (void**)&AMDeviceIsPaired,
+                            (void**)&AMDeviceValidatePairing, (void**)&AMDeviceStartSession,
+                            (void**)&AMDeviceStartServiceOld, (void**)&AMDeviceStartServiceNew,
+                            (void**)&AMDeviceStopSession, (void**)&AMDeviceDisconnect, (void**)&AFCConnectionOpen,
+                            (void**)&AFCFileInfoOpen, (void**)&AFCFileRefOpen, (void**)&AFCFileRefRead,
+                            (void**)&AFCFileRefWrite, (void**)&AFCFileRefClose, (void**)&AFCFileRefSeek,
+                            (void**)&AFCConnectionClose, (void**)&gUnsubscribe})
+            *slot = nullptr;
         QString mobileDevicePath, coreFoundationPath;
         if (!LocateDeviceLibraries(mobileDevicePath, coreFoundationPath))
             return false;

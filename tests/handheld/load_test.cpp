@@ -65,6 +65,9 @@ TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare)
     CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
     EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);  // stays loaded until the unload
+    // Nothing of the library released before is called through a stale entry point.
+    EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
+    EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
     handheld::UnloadDeviceLibraries();
     EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
     CopyTo(SimFolder(true) + "/CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
