@@ -180,6 +180,7 @@ TZozoDodiFrm::TZozoDodiFrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::F
     setFont(f);
     resize(903, 600);
     BuildLayout();
+    ConnectTransferControls();
     FormCreate();
 }
 
@@ -696,5 +697,8 @@ void TZozoDodiFrm::PositionOverlays() {
         CloseBtn->move(w - CloseBtn->width() - 8, 8);
         MinBtn->move(CloseBtn->x() - MinBtn->width() - 4, 8);
         HelpBtn->move(MinBtn->x() - HelpBtn->width() - 4, 8);
+        // The two links sit under the title buttons, at the right.
+        AboutLb->move(w - AboutLb->width() - 10, 36);
+        Weblb->move(AboutLb->x() - Weblb->width() - 12, 36);
     }
 }
