@@ -158,6 +158,29 @@ public:
     // ---- transfer set-up ----
     void EnableControls(bool enabled);
     void StopCopyThread();
+    // The rest of the transfer set-up (ZozoDodiTransfer.cpp). The transfer log is
+    // app::DetailLog (app/CopyThread.h).
+    void ConnectTransferControls();
+    void ExportBtnClick();
+    bool PrepareExport();
+    void ExpBtnClick();
+    void NoIpodBtnClick();
+    void BrowseBtnClick();
+    void Browse2BtnClick();
+    bool CheckFreeDiskSpace();
+    void GetOutputFolderStates(bool& MusicHadFiles, bool& PhotoHadFiles);
+    static bool IsFolderEmpty(const QString& Folder);
+    void StartBusyAnimation();
+    void StopBusyAnimation();
+    void CancelBtnClick();
+    // Progress handlers of the photo and artwork exporters; called on the copy thread.
+    void OnCopyProgress();
+    void OnArtCopyProgress();
+    // The folder picker; tests answer it through this hook (caption in, folder or "" out).
+    static std::function<QString(const QString& caption)> FolderPickerHook;
+    // The transfer panel as the copy thread sees it (a child object of the window).
+    class TWindowCopyDisplay* FCopyDisplay = nullptr;
+    class QMovie* FBusyMovie = nullptr;
 
     // ---- preview: unavailable until the player exists ----
     void CreatePlayer();
