@@ -40,9 +40,9 @@ PFN_AFCConnectionClose AFCConnectionClose = nullptr;
 
 namespace detail {
 
-QMutex& RecordLock()
+std::mutex& RecordLock()
 {
-    static QMutex lock;
+    static std::mutex lock;
     return lock;
 }
 
@@ -108,9 +108,9 @@ extern "C" void NotificationTrampoline(const AMDeviceNotificationInfo* info, voi
 
 } // namespace
 
-QRecursiveMutex& IphoneLock()
+std::recursive_mutex& IphoneLock()
 {
-    static QRecursiveMutex lock;
+    static std::recursive_mutex lock;
     return lock;
 }
 

@@ -3,7 +3,7 @@
 // and removal, connects, and reads and writes the device's files.
 //
 // Threads: the library calls DeviceNotificationCallback on a thread of its own. Everything
-// here runs under one re-entrant lock of the link (IphoneLock): the callback holds it for a
+// here runs under one re-entrant lock of the link (IphoneLock, a std::recursive_mutex, which the thread checkers see): the callback holds it for a
 // whole notification and each device operation for its call; DeviceOpenFile holds it until
 // the matching DeviceCloseFile, so only one open-read-close sequence runs at a time.
 // WM_IPHONE_NOTIFY is posted after the lock is released, when the record is complete.
@@ -13,7 +13,7 @@
 // DeviceLastError() on the thread that called it, safe from a later failure on another thread.
 #include <QByteArray>
 #include <QIODevice>
-#include <QRecursiveMutex>
+#include <mutex>
 #include <QString>
 #include <QtGlobal>
 
@@ -48,7 +48,7 @@ extern TIphoneMgr IphoneMgr;
 // The 64-bit file reference of the file opened by DeviceOpenFile.
 extern quint64 OpenFileRef;
 
-QRecursiveMutex& IphoneLock();
+std::recursive_mutex& IphoneLock();
 
 // Copies taken under the lock.
 TIphoneMgr IphoneState();

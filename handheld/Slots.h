@@ -51,8 +51,9 @@ quint32 Call(Fn slot, Args... args)
 } // namespace handheld::detail
 
 #include <QMutex>
+#include <mutex>
 namespace handheld::detail {
-QMutex& RecordLock();
+std::mutex& RecordLock();
 template <typename F>
 void WriteRecord(F change)
 {

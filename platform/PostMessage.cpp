@@ -2,13 +2,14 @@
 
 #include <QCoreApplication>
 #include <QMutex>
+#include <mutex>
 #include <QPointer>
 #include <map>
 
 namespace platform {
 
 namespace {
-QMutex gWindowsLock;
+std::mutex gWindowsLock;
 std::map<WindowHandle, QPointer<QObject>> gWindows;
 WindowHandle gNextHandle = 1;
 } // namespace
