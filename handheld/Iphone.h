@@ -13,6 +13,7 @@
 // DeviceLastError() on the thread that called it, safe from a later failure on another thread.
 #include <QByteArray>
 #include <QIODevice>
+#include <QMutexLocker>  // callers lock IphoneLock() with it
 #include <mutex>
 #include <QString>
 #include <QtGlobal>
