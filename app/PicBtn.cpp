@@ -27,10 +27,7 @@ quint32 TColorFromRgb(QRgb rgb) {
     return quint32(qRed(rgb)) | quint32(qGreen(rgb)) << 8 | quint32(qBlue(rgb)) << 16;
 }
 
-TPicButton::TPicButton(QWidget* owner) : QWidget(owner) {
-    setAttribute(Qt::WA_Hover, false);
-    setMouseTracking(false);
-}
+TPicButton::TPicButton(QWidget* owner) : QWidget(owner) {}
 
 TPicButton::~TPicButton() = default;
 

@@ -22,8 +22,10 @@ bool Open(const QUrl& url) {
         if (gHook)
             return gHook(url);
     }
-    // The desktop services need the GUI side of the application.
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    // The desktop services need the GUI side of the application. Test runs (MARROWGATE_TEST)
+    // never start a browser or a file manager on the developer's desktop.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
+        !qEnvironmentVariableIsEmpty("MARROWGATE_TEST"))
         return false;
     return QDesktopServices::openUrl(url);
 }

@@ -83,3 +83,15 @@ TEST(Desktop, OpeningGoesThroughTheHookAndMissingTargetsOpenNothing) {
     EXPECT_EQ(c.opened[2], QUrl::fromLocalFile(dir.path()));
     EXPECT_EQ(c.opened[3], c.opened[1]);
 }
+
+TEST(Desktop, TestRunsNeverLaunchTheDesktop) {
+    EnsureApplication();
+    const QByteArray before = qgetenv("MARROWGATE_TEST");
+    qputenv("MARROWGATE_TEST", "1");
+    EXPECT_FALSE(OpenHelp(QStringLiteral("::/ej.html")));
+    EXPECT_FALSE(OpenFolder(QStringLiteral("/")));
+    if (before.isEmpty())
+        qunsetenv("MARROWGATE_TEST");
+    else
+        qputenv("MARROWGATE_TEST", before);
+}
