@@ -1,0 +1,189 @@
+// Photos and album art of a phone, read through the simulated device as the window and the
+// copy thread read them.
+#include "SimLink.h"
+#include "device/ArtworkDb.h"
+#include "device/PhotoDb.h"
+#include "tests/fixtures/ArtworkDbWriter.h"
+#include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/PhotoDbWriter.h"
+#include "tests/fixtures/ThumbWriter.h"
+
+#include <QImage>
+
+using namespace simtest;
+using namespace fixtures;
+
+namespace {
+
+class PhotosThroughLink : public SimLink {
+protected:
+    DeviceTree Tree{Device.path()};
+    QTemporaryDir OutDir;
+    int Progress = 0;
+
+    void Connect() {
+        Tree.WriteFile(QStringLiteral("var/mobile/Media/iTunes_Control/iTunes/iTunesDB"), "x");
+        Start(true);
+        Notify("arrive");
+        ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
+    }
+
+    std::unique_ptr<device::TPhotoDb> LoadPhotos(const PhotoSet& set) {
+        WritePhotoSet(Tree, set, true);
+        Connect();
+        auto db = std::make_unique<device::TPhotoDb>("iPhone", true);
+        EXPECT_TRUE(db->Load(false));
+        for (int i = 0; i < db->Photos.Count(); ++i)
+            db->Photos.GetItem(i)->Selected = 1;
+        db->OutputFolder = OutDir.path() + "/";
+        db->OnProgress = [this] { ++Progress; };
+        return db;
+    }
+
+    QStringList Files() const { return QDir(OutDir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+};
+
+void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
+    ASSERT_FALSE(image.isNull());
+    const int w = image.width(), h = image.height();
+    const QPoint centres[4] = {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
+    for (int q = 0; q < 4; ++q) {
+        const QColor want = QuadrantColour(seed, q), got = image.pixelColor(centres[q]);
+        EXPECT_NEAR(got.red(), want.red(), tolerance) << q;
+        EXPECT_NEAR(got.green(), want.green(), tolerance) << q;
+        EXPECT_NEAR(got.blue(), want.blue(), tolerance) << q;
+    }
+}
+
+} // namespace
+
+TEST_F(PhotosThroughLink, EveryLayoutIsReadThroughTheLinkWithTheHandheldMasks) {
+    Connect();
+    // 1023 is a disk-mode format; on a phone its header would take the RGB555 masks.
+    for (const int32_t id : {1024, 1019, 1081, 1067}) {
+        SCOPED_TRACE(id);
+        // Each run reads a database whose large format is `id`.
+        WritePhotoSet(Tree, MakePhotoSet(id, 1036, 2, true, 2), true);
+        device::TPhotoDb db("iPhone", true);
+        ASSERT_TRUE(db.Load(false));
+        ASSERT_EQ(db.Large.Id, id);
+        for (int i = 0; i < db.Photos.Count(); ++i)
+            db.Photos.GetItem(i)->Selected = 1;
+        QTemporaryDir out;
+        db.OutputFolder = out.path() + "/";
+        EXPECT_FALSE(db.ExportThumbs(true));
+        EXPECT_TRUE(db.Log.isEmpty()) << db.Log.constData();
+        for (int i = 0; i < 2; ++i)
+            ExpectQuadrants(QImage(out.path() + QStringLiteral("/%1.jpg").arg(100 + i)), i, 12);
+    }
+}
+
+TEST_F(PhotosThroughLink, ContainersAreOpenedOneAtATimeAndFailuresAreLogged) {
+    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 1)); // three containers
+    EXPECT_FALSE(db->ExportThumbs(true));
+    EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg", "102.jpg"}));
+    EXPECT_EQ(Progress, 3);
+    QStringList sequence;
+    for (const QByteArray& call : Calls().split('\n'))
+        if (call.startsWith("AFCFileRefOpen") || call.startsWith("AFCFileRefClose"))
+            sequence << QString::fromUtf8(call.split(' ').first());
+    const QStringList pair{"AFCFileRefOpen", "AFCFileRefClose"};
+    EXPECT_EQ(sequence.mid(sequence.size() - 6), pair + pair + pair);
+
+    // A container that cannot be opened: one line with the link's reason, no progress.
+    QDir(OutDir.path()).removeRecursively();
+    QDir().mkpath(OutDir.path());
+    Progress = 0;
+    Sim("fail AFCFileRefOpen 77");
+    EXPECT_TRUE(db->ExportThumbs(true));
+    EXPECT_TRUE(db->Log.startsWith("1024_1 :ip-")) << db->Log.constData();
+    EXPECT_TRUE(db->Log.contains("77"));
+    EXPECT_EQ(db->Log.count("\r\n"), 3);
+    EXPECT_EQ(Progress, 0);
+    EXPECT_TRUE(Files().isEmpty());
+}
+
+TEST_F(PhotosThroughLink, AFailedReadWritesNothingAndTheNextPhotoStandsAlone) {
+    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 3));
+    db->Photos.GetItem(0)->Selected = 0;
+    // Learn how many reads one photo takes, then let only the first selected photo's succeed.
+    const int before = Sim("count AFCFileRefRead");
+    ASSERT_FALSE(db->ExportThumbs(true));
+    QDir(OutDir.path()).removeRecursively();
+    QDir().mkpath(OutDir.path());
+    Progress = 0;
+    const int readsPerPhoto = (Sim("count AFCFileRefRead") - before) / 2;
+    ASSERT_GT(readsPerPhoto, 0);
+    Sim("fail AFCFileRefRead 10 " + QByteArray::number(readsPerPhoto));
+    EXPECT_FALSE(db->ExportThumbs(true));
+    EXPECT_EQ(Progress, 2);
+    EXPECT_EQ(Files(), QStringList{"101.jpg"});
+    ExpectQuadrants(QImage(OutDir.path() + "/101.jpg"), 1, 12);
+    EXPECT_EQ(db->Photos.GetItem(2)->Selected, 1);
+    EXPECT_TRUE(db->WorkStream.isEmpty());
+}
+
+TEST_F(PhotosThroughLink, GridTilesFromTheOpenDeviceFile) {
+    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 2, true, 2));
+    db->BuildBitmapHeader(true);
+    ASSERT_TRUE(db->OpenDeviceThumbFile("F1036_1.ithmb"));
+    QByteArray buffer(db->Small.Size, '\0');
+    QImage tile;
+    db->LoadSmallThumbFromDevice(buffer, 1, tile);
+    EXPECT_EQ(tile.size(), QSize(50, 41));
+    ExpectQuadrants(tile, 1, 14);
+    // A failing read leaves the tile as it was.
+    Sim("fail AFCFileRefRead 10");
+    QImage kept(3, 3, QImage::Format_RGB888);
+    kept.fill(Qt::red);
+    db->LoadSmallThumbFromDevice(buffer, 0, kept);
+    EXPECT_EQ(kept.size(), QSize(3, 3));
+    EXPECT_EQ(kept.pixelColor(1, 1), QColor(Qt::red));
+    EXPECT_TRUE(db->CloseDeviceThumbFile());
+    EXPECT_FALSE(db->OpenDeviceThumbFile("F9999_1.ithmb"));
+}
+
+TEST_F(PhotosThroughLink, ArtworkUsesTheFixedSmallFormat) {
+    WriteArtSet(Tree, MakeArtSet(1060, 3006, 3, true, 2), true);
+    Connect();
+    device::TArtworkDb db("D", true);
+    ASSERT_TRUE(db.Load());
+    EXPECT_EQ(db.Small, (device::TThumbFormat{3006, 6160, 56, 56, 1}));
+    EXPECT_EQ(db.Large.Id, 1060);
+    EXPECT_EQ(db.Large.FileCount, 2);
+    ASSERT_EQ(db.Arts.Count(), 3);
+    // BmpSmall: 56 wide, 56 rows top first, 6160 bytes, file length 6226, RGB555 masks.
+    auto u32 = [&](int at) {
+        return uint32_t(db.BmpSmall[at] | db.BmpSmall[at + 1] << 8 | db.BmpSmall[at + 2] << 16 |
+                        uint32_t(db.BmpSmall[at + 3]) << 24);
+    };
+    EXPECT_EQ(u32(2), 6226u);
+    EXPECT_EQ(int32_t(u32(18)), 56);
+    EXPECT_EQ(int32_t(u32(22)), -56);
+    EXPECT_EQ(u32(34), 6160u);
+    EXPECT_EQ(u32(54), 0x7C00u);
+
+    QImage picture;
+    ASSERT_TRUE(db.LoadSmallArt(2, picture));
+    EXPECT_EQ(picture.size(), QSize(56, 56));
+    ExpectQuadrants(picture.copy(0, 0, 56, 54), 2, 10);
+
+    QTemporaryDir out;
+    db.OutputFolder = out.path() + "/";
+    int progress = 0;
+    db.OnProgress = [&] { ++progress; };
+    for (int i = 0; i < 3; ++i)
+        db.Arts.GetItem(i)->Selected = 1;
+    EXPECT_EQ(db.ExportArt(), 3);
+    EXPECT_EQ(progress, 3);
+    const QImage big(out.path() + "/2.bmp");
+    EXPECT_EQ(big.size(), QSize(320, 320));
+    ExpectQuadrants(big, 2, 10);
+
+    // A container that cannot be opened is skipped without progress.
+    Sim("fail AFCFileRefOpen 5");
+    progress = 0;
+    EXPECT_EQ(db.ExportArt(), 0);
+    EXPECT_EQ(progress, 0);
+    EXPECT_FALSE(db.LoadSmallArt(0, picture));
+}
