@@ -169,6 +169,8 @@ void TZozoDodiFrm::TransferEnded() {
 }
 
 void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask) {
+    if (DeferWhilePhotoPageBuilds([this, event, deviceType, unitMask] { WMDeviceChange(event, deviceType, unitMask); }))
+        return;
     if (FDeviceKind == 2)
         return;
     if (event == DBT_DEVICEARRIVAL && FWaitingDevice) {
@@ -209,6 +211,8 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
 }
 
 void TZozoDodiFrm::WMIphoneNotify() {
+    if (DeferWhilePhotoPageBuilds([this] { WMIphoneNotify(); }))
+        return;
     if (FDeviceKind == 1)
         return;
     const bool ready = handheld::IphoneReady();

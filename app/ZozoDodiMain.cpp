@@ -448,6 +448,7 @@ void TZozoDodiFrm::BuildPhotoPanel() {
     pp.setColor(QPalette::Window, QColor(0x3F, 0x3F, 0x3F));
     PhotoBox->setPalette(pp);
     lay->addWidget(PhotoBox, 1);
+    SetUpPhotoBox();
     PicPnl->hide();
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/PostMessage.h"
 
@@ -45,6 +46,7 @@ class TIPod;
 } // namespace device
 
 class TPicButton;
+class TPhotoControl;
 class TrackListModel;
 class TrackListHeader;
 
@@ -187,12 +189,37 @@ public:
     bool StopPreview(bool force);
     bool PreviewAvailable() const;
 
-    // ---- photo grid ----
-    // Calls into the photo grid; they do nothing until the grid lands (listed in its issue).
-    void PhotoGridAfterLoad();
+    // ---- photo grid (ZozoDodiPhotos.cpp) ----
+    // Calls from the device loads, the tree and the check menu.
+    void PhotoGridAfterLoad(); // tile geometry, album nodes, page count
     void PhotoGridShowAlbum(int album);
     void PhotoGridSetChecks(int mode);
     bool PhotoGridHasTiles() const;
+    void SetUpPhotoBox(); // PhotoBox's content and the page buttons, once the panel exists
+    void BuildPhotoAlbumTree();
+    void ShowPhotoAlbum(int Album);
+    int ShowPhotoPage(int Album, int Page);
+    int BuildPhotoPage(const QByteArray& Name, int Album, int First);
+    void ClearPhotoBox();
+    void NxtBtnClick();
+    void PrvBtnClick();
+    void PhotoClick(TPhotoControl* Sender);
+    void SetPhotoChecks(int Mode); // 0 tick all, 1 invert, 2 clear
+    void UpdatePhotoSelectionCount();
+    // 0 for the photo root, k for its k-th album node.
+    int SelectedPhotoAlbum() const;
+    // The tiles of the page shown, in the order they were made.
+    std::vector<TPhotoControl*> PhotoTiles() const;
+    // A page build lets the window's events run after each tile. A device message that would
+    // reload the databases meanwhile is kept here: the build ends at its next tile, closes its
+    // container, and the message runs from the event loop after it. True when kept.
+    bool DeferWhilePhotoPageBuilds(std::function<void()> handler);
+    bool PhotoPageBuilding() const { return FPhotoPageBuilding; }
+    void RunDeferredDeviceMessages();
+    QWidget* PhotoPage = nullptr; // PhotoBox's content, the owner of the tiles
+    bool FPhotoPageBuilding = false;
+    bool FPhotoPageStop = false;
+    std::vector<std::function<void()>> FDeferredDeviceMessages;
 
     // ---- state (declaration order of the device Part) ----
     int FDeviceKind = 0;

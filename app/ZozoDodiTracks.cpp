@@ -340,13 +340,3 @@ bool TZozoDodiFrm::StopPreview(bool) {
     FPlayingNode = -1;
     return true;
 }
-
-// ---- calls into the photo grid; they do nothing until the grid lands ----
-
-// After a successful photo-database load: tile geometry, album nodes, page count.
-void TZozoDodiFrm::PhotoGridAfterLoad() {}
-// Page 1 of an album (0 = all photos) into PhotoBox.
-void TZozoDodiFrm::PhotoGridShowAlbum(int) {}
-// Tick all (0), invert (1) or clear (2) the photos shown.
-void TZozoDodiFrm::PhotoGridSetChecks(int) {}
-bool TZozoDodiFrm::PhotoGridHasTiles() const { return false; }

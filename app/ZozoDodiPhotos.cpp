@@ -1,0 +1,426 @@
+// The photo grid: album nodes in the tree, pages of thumbnail tiles in PhotoBox, paging and
+// ticking photos.
+#include "app/PhotoControl.h"
+#include "app/PicBtn.h"
+#include "app/ZozoDodiMain.h"
+#include "device/PhotoDb.h"
+#include "device/ThumbExport.h"
+#include "handheld/Iphone.h"
+#include "platform/Files.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTreeWidget>
+#include <algorithm>
+#include <exception>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+
+// The tree keeps a node's image index in this role (ImageIndexOf reads it).
+constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kPhotoRootImage = 5;
+constexpr int kPhotoAlbumImage = 4;
+const QColor kPhotoBoxColor(0x3F, 0x3F, 0x3F);
+
+QTreeWidgetItem* MakePhotoNode(const QString& text, int image) {
+    auto* item = new QTreeWidgetItem(QStringList{text});
+    item->setData(0, kImageRole, image);
+    const QIcon icon(QStringLiteral(":/PlayListImgs%1").arg(image));
+    if (!icon.isNull())
+        item->setIcon(0, icon);
+    return item;
+}
+
+// A damaged database may count more ids than it holds.
+int AlbumImageCount(const device::TPhotoAlbumItem& album) {
+    return std::max(0, std::min<int>(album.Count, int(album.ImageIds.size())));
+}
+
+int PageCount(int photos) {
+    if (PhotosPerPage <= 0 || photos <= 0)
+        return 0;
+    return photos / PhotosPerPage + (photos % PhotosPerPage >= 1 ? 1 : 0);
+}
+
+void PaintBackground(QWidget* w) {
+    w->setAutoFillBackground(true);
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, kPhotoBoxColor);
+    p.setColor(QPalette::Base, kPhotoBoxColor);
+    w->setPalette(p);
+}
+
+// The hourglass for the time of a bulk tick, put back on every way out.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+void SetThumbTileGeometry(int32_t smallFormatId) {
+    struct Geometry {
+        int32_t Width, Height, Gap, Columns, PerPage, OffsetX;
+    };
+    Geometry g{64, 64, 15, 9, 450, 0};
+    switch (smallFormatId) {
+    case 3004: g = {56, 56, 20, 9, 450, 0}; break;
+    case 3011: g = {75, 75, 20, 7, 350, 0}; break;
+    case 1036: g = {50, 41, 20, 10, 500, 0}; break;
+    case 1015: g = {119, 88, 22, 5, 250, -5}; break;
+    case 1032: g = {42, 37, 18, 12, 450, 0}; break;
+    default: break;
+    }
+    ThumbTileWidth = g.Width;
+    ThumbTileHeight = g.Height;
+    ThumbTileGap = g.Gap;
+    ThumbColumns = g.Columns;
+    PhotosPerPage = g.PerPage;
+    ThumbOffsetX = g.OffsetX;
+}
+
+// Called once the panel's components exist.
+void TZozoDodiFrm::SetUpPhotoBox() {
+    PhotoPage = new QWidget;
+    PhotoPage->setObjectName(QStringLiteral("PhotoPage"));
+    PaintBackground(PhotoPage);
+    PaintBackground(PhotoBox);
+    PaintBackground(PhotoBox->viewport());
+    PhotoBox->setWidgetResizable(false);
+    PhotoBox->setWidget(PhotoPage);
+    PhotoBox->verticalScrollBar()->setSingleStep(ThumbTileHeight);
+    connect(NxtBtn, &TPicButton::OnClick, this, [this] { NxtBtnClick(); });
+    connect(PrvBtn, &TPicButton::OnClick, this, [this] { PrvBtnClick(); });
+}
+
+std::vector<TPhotoControl*> TZozoDodiFrm::PhotoTiles() const {
+    std::vector<TPhotoControl*> tiles;
+    if (!PhotoPage)
+        return tiles;
+    for (QObject* child : PhotoPage->children())
+        if (auto* tile = qobject_cast<TPhotoControl*>(child))
+            tiles.push_back(tile);
+    return tiles;
+}
+
+int TZozoDodiFrm::SelectedPhotoAlbum() const {
+    const QTreeWidgetItem* node = PlayLstList->currentItem();
+    if (!node || !node->parent())
+        return 0;
+    return AbsoluteIndex(node) - AbsoluteIndex(node->parent());
+}
+
+// ---- calls from the device loads, the tree and the check menu ----
+
+void TZozoDodiFrm::PhotoGridAfterLoad() {
+    if (!PhotoDb)
+        return;
+    // Tiles of an earlier device point into a photo list that is gone.
+    ClearPhotoBox();
+    SetThumbTileGeometry(PhotoDb->Small.Id);
+    BuildPhotoAlbumTree();
+    const int pages = PageCount(PhotoDb->Photos.Count());
+    MaxPage->setText(QString::number(pages));
+    if (pages > 1) {
+        NxtBtn->show();
+        SelectPage->show();
+        Pgseplb->show();
+        MaxPage->show();
+    }
+}
+
+void TZozoDodiFrm::PhotoGridShowAlbum(int album) { ShowPhotoAlbum(album); }
+
+void TZozoDodiFrm::PhotoGridSetChecks(int mode) { SetPhotoChecks(mode); }
+
+bool TZozoDodiFrm::PhotoGridHasTiles() const { return !PhotoTiles().empty(); }
+
+// ---- the grid ----
+
+void TZozoDodiFrm::BuildPhotoAlbumTree() {
+    if (!PhotoDb || PhotoDb->Albums.Count() < 1)
+        return;
+    QTreeWidgetItem* root = MakePhotoNode(
+        QStringLiteral("All photos (0/") + QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")"),
+        kPhotoRootImage);
+    for (int a = 1; a < PhotoDb->Albums.Count(); ++a)
+        root->addChild(MakePhotoNode(PhotoDb->Albums.GetItem(a)->Name, kPhotoAlbumImage));
+    PlayLstList->addTopLevelItem(root);
+}
+
+void TZozoDodiFrm::ShowPhotoAlbum(int Album) {
+    if (!PhotoDb)
+        return;
+    SelectPage->setText(QStringLiteral("1"));
+    PrvBtn->hide();
+    int n = 0;
+    if (Album == 0)
+        n = PhotoDb->Photos.Count();
+    else if (Album > 0 && Album < PhotoDb->Albums.Count())
+        n = PhotoDb->Albums.GetItem(Album)->Count;
+    const int pages = PageCount(n);
+    MaxPage->setText(QString::number(pages));
+    if (pages > 1) {
+        NxtBtn->show();
+        MaxPage->show();
+        SelectPage->show();
+        Pgseplb->show();
+    } else {
+        NxtBtn->hide();
+    }
+    ShowPhotoPage(Album, 1);
+    UpdatePhotoSelectionCount();
+    if (PhotoDb)
+        StatusLb->setText(QStringLiteral("Total ") + QString::number(PhotoDb->Photos.Count()) +
+                          QStringLiteral(" photos"));
+}
+
+int TZozoDodiFrm::ShowPhotoPage(int Album, int Page) {
+    // One build at a time, and none while a transfer's export shares the header, the work
+    // stream and the handheld's one open file.
+    if (FPhotoPageBuilding || TransferThreadAlive())
+        return 0;
+    EnableControls(false);
+    ClearPhotoBox();
+    const int first = (Page - 1) * PhotosPerPage;
+    PhotoBox->setEnabled(false);
+    const int tiles = BuildPhotoPage(FThumbFileName, Album, first);
+    PhotoBox->setEnabled(true);
+    EnableControls(true);
+    if (!FDeferredDeviceMessages.empty())
+        QMetaObject::invokeMethod(this, [this] { RunDeferredDeviceMessages(); }, Qt::QueuedConnection);
+    return tiles;
+}
+
+bool TZozoDodiFrm::DeferWhilePhotoPageBuilds(std::function<void()> handler) {
+    if (!FPhotoPageBuilding)
+        return false;
+    FPhotoPageStop = true;
+    FDeferredDeviceMessages.push_back(std::move(handler));
+    return true;
+}
+
+void TZozoDodiFrm::RunDeferredDeviceMessages() {
+    std::vector<std::function<void()>> messages;
+    messages.swap(FDeferredDeviceMessages);
+    for (auto& message : messages)
+        message();
+}
+
+int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
+    device::TPhotoDb* const db = PhotoDb.get();
+    if (!db || Album < 0 || Album >= db->Albums.Count())
+        return 0;
+    const device::TPhotoAlbumItem& album = *db->Albums.GetItem(Album);
+    const int count = AlbumImageCount(album);
+    if (count < 1)
+        return 0;
+    int x = ThumbTileGap, y = ThumbTileGap;
+    db->BuildBitmapHeader(true);
+
+    const bool handheld = FDeviceKind == 2;
+    std::unique_ptr<QFile> stream;
+    QByteArray buffer;
+    if (!handheld) {
+        try {
+            stream = platform::OpenReadOnly(QString::fromUtf8(db->Root) + QStringLiteral("/Photos/Thumbs/") +
+                                            QString::fromUtf8(Name));
+        } catch (const std::exception&) {
+            return 0;
+        }
+        if (!stream || stream->size() < 12)
+            return 0;
+    } else {
+        if (!db->OpenDeviceThumbFile(Name))
+            return 0;
+        buffer = QByteArray(qsizetype(std::clamp<qint64>(db->Small.Size, 0, device::MaxImageBytes)), '\0');
+    }
+
+    // Photos by image id, so that each tile costs one look-up.
+    std::unordered_multimap<uint32_t, int> byImageId;
+    byImageId.reserve(size_t(db->Photos.Count()));
+    for (int k = 0; k < db->Photos.Count(); ++k)
+        byImageId.emplace(db->Photos.GetItem(k)->ImageId, k);
+
+    QPointer<TZozoDodiFrm> self(this);
+    FPhotoPageBuilding = true;
+    FPhotoPageStop = false;
+    bool gone = false; // the window or its photo database went away while events ran
+    int tiles = 0;
+    const int last = count - 1;
+    const int pageWidth = (ThumbTileWidth + ThumbTileGap) * ThumbColumns + ThumbTileGap;
+    PhotoPage->resize(std::max(pageWidth, PhotoBox->viewport()->width()), y + ThumbTileHeight + ThumbTileGap);
+    for (int j = First; j <= last && tiles < PhotosPerPage && !FPhotoPageStop; ++j) {
+        const uint32_t imageId = album.ImageIds[size_t(j)];
+        // The multimap gives equal keys in no set order; tiles follow the photo list's order.
+        std::vector<int> matches;
+        const auto range = byImageId.equal_range(imageId);
+        for (auto it = range.first; it != range.second; ++it)
+            matches.push_back(it->second);
+        std::sort(matches.begin(), matches.end());
+        for (const int k : matches) {
+            auto* tile = new TPhotoControl(PhotoPage);
+            tile->move(x, y);
+            connect(tile, &TPhotoControl::OnClick, this, [this](TPhotoControl* sender) { PhotoClick(sender); });
+            tile->Id = k;
+            tile->SetSelected(db->Photos.GetItem(k)->Selected != 0);
+            if (!handheld) {
+                try {
+                    db->LoadSmallThumb(*stream, k, tile->PictureRef());
+                } catch (const std::exception&) {
+                    // A container that ends early ends the page here; the tiles made so far stay.
+                    delete tile;
+                    FPhotoPageStop = true;
+                    break;
+                }
+            } else {
+                db->LoadSmallThumbFromDevice(buffer, k, tile->PictureRef());
+            }
+            tile->show();
+            ++tiles;
+            x += ThumbTileGap + ThumbTileWidth;
+            if ((ThumbTileWidth + ThumbTileGap) * ThumbColumns < x) {
+                x = ThumbTileGap;
+                y += ThumbTileGap + ThumbTileHeight;
+            }
+            if (PhotoPage->height() < y + ThumbTileHeight + ThumbTileGap)
+                PhotoPage->resize(PhotoPage->width(), y + ThumbTileHeight + ThumbTileGap);
+            StatusLb->setText(QString::number(k));
+            QCoreApplication::processEvents();
+            if (!self || FCloseDone || PhotoDb.get() != db) {
+                gone = true;
+                break;
+            }
+        }
+        if (gone)
+            break;
+    }
+    if (handheld) {
+        if (!gone)
+            db->CloseDeviceThumbFile();
+        else
+            handheld::DeviceCloseFile();
+    }
+    stream.reset();
+    if (self) {
+        FPhotoPageBuilding = false;
+        FPhotoPageStop = false;
+    }
+    return tiles;
+}
+
+void TZozoDodiFrm::ClearPhotoBox() {
+    for (;;) {
+        const std::vector<TPhotoControl*> tiles = PhotoTiles();
+        if (tiles.empty())
+            break;
+        delete tiles.front();
+    }
+    if (PhotoPage)
+        PhotoPage->resize(PhotoBox->viewport()->width(), 0);
+}
+
+void TZozoDodiFrm::NxtBtnClick() {
+    const int cur = SelectPage->text().toInt();
+    const int max = MaxPage->text().toInt();
+    SelectPage->setText(QString::number(cur + 1));
+    if (max == cur + 1)
+        NxtBtn->hide();
+    if (PrvBtn->isHidden())
+        PrvBtn->show();
+    const QString kept = StatusLb->text();
+    ShowPhotoPage(SelectedPhotoAlbum(), cur + 1);
+    StatusLb->setText(kept);
+}
+
+void TZozoDodiFrm::PrvBtnClick() {
+    const int cur = SelectPage->text().toInt() - 1;
+    SelectPage->setText(QString::number(cur));
+    if (cur == 1)
+        PrvBtn->hide();
+    if (NxtBtn->isHidden())
+        NxtBtn->show();
+    const QString kept = StatusLb->text();
+    ShowPhotoPage(SelectedPhotoAlbum(), cur);
+    StatusLb->setText(kept);
+}
+
+void TZozoDodiFrm::PhotoClick(TPhotoControl* Sender) {
+    // Tiles left over from a device that is gone tick nothing.
+    if (!Sender || !PhotoDb || Sender->Id < 0 || Sender->Id >= PhotoDb->Photos.Count() ||
+        ImageIndexOf(PlayLstList->currentItem()) < kPhotoAlbumImage)
+        return;
+    device::TPhotoItem& photo = *PhotoDb->Photos.GetItem(Sender->Id);
+    const bool was = photo.Selected != 0;
+    Sender->SetSelected(!Sender->Selected());
+    photo.Selected = Sender->Selected() ? 1 : 0;
+    Sender->repaint();
+    if (FPhotoGridReady) {
+        // A photo shown by two tiles is counted once; its other tile follows.
+        if (was != Sender->Selected())
+            FCheckedPhotos += Sender->Selected() ? 1 : -1;
+        for (TPhotoControl* tile : PhotoTiles())
+            if (tile != Sender && tile->Id == Sender->Id)
+                tile->SetSelected(Sender->Selected());
+        UpdatePhotoSelectionCount();
+    }
+}
+
+void TZozoDodiFrm::SetPhotoChecks(int Mode) {
+    if (!PhotoDb || PhotoTiles().empty())
+        return;
+    FPhotoGridReady = false;
+    struct Ready {
+        bool& Flag;
+        ~Ready() { Flag = true; }
+    } ready{FPhotoGridReady};
+    WaitCursor cursor;
+    const int albumIndex = SelectedPhotoAlbum();
+    if (albumIndex >= 0 && albumIndex < PhotoDb->Albums.Count()) {
+        const device::TPhotoAlbumItem& album = *PhotoDb->Albums.GetItem(albumIndex);
+        const int count = AlbumImageCount(album);
+        std::unordered_set<uint32_t> ids;
+        ids.reserve(size_t(count));
+        for (int j = 0; j < count; ++j)
+            ids.insert(album.ImageIds[size_t(j)]);
+        // Each photo once, also when the album lists it twice: inverting it twice would undo it.
+        for (int k = 0; k < PhotoDb->Photos.Count(); ++k) {
+            device::TPhotoItem& photo = *PhotoDb->Photos.GetItem(k);
+            if (!ids.count(photo.ImageId))
+                continue;
+            switch (Mode) {
+            case 0: photo.Selected = 1; break;
+            case 1: photo.Selected = photo.Selected ? 0 : 1; break;
+            case 2: photo.Selected = 0; break;
+            default: break;
+            }
+        }
+    }
+    for (TPhotoControl* tile : PhotoTiles()) {
+        if ((Mode == 0 && !tile->Selected()) || Mode == 1 || (Mode == 2 && tile->Selected()))
+            tile->Click();
+    }
+    int checked = 0;
+    for (int k = 0; k < PhotoDb->Photos.Count(); ++k)
+        checked += PhotoDb->Photos.GetItem(k)->Selected ? 1 : 0;
+    FCheckedPhotos = checked;
+    UpdatePhotoSelectionCount();
+}
+
+void TZozoDodiFrm::UpdatePhotoSelectionCount() {
+    QTreeWidgetItem* node = PlayLstList->currentItem();
+    if (!node || !PhotoDb)
+        return;
+    const QString text = QStringLiteral("All photos (") + QString::number(FCheckedPhotos) + QStringLiteral("/") +
+                         QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")");
+    if (ImageIndexOf(node) == kPhotoRootImage)
+        node->setText(0, text);
+    else if (ImageIndexOf(node) == kPhotoAlbumImage && node->parent())
+        node->parent()->setText(0, text);
+}
