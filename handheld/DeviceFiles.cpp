@@ -24,24 +24,20 @@ constexpr qint64 kPrefsFlagOffset = 10;
 thread_local bool tSequenceHeld = false;
 
 // A count larger than asked is never trusted: it would read past the buffer.
-quint32 Delivered(quint32 count, quint32 asked)
-{
+quint32 Delivered(quint32 count, quint32 asked) {
     return count > asked ? asked : count;
 }
 
 } // namespace
 
-bool DeviceFileExists(const QByteArray& FullPath)
-{
+bool DeviceFileExists(const QByteArray& FullPath) {
     QMutexLocker link(&IphoneLock());
-    if (!IphoneMgr.AfcOpen)
-        return false;
+    if (!IphoneMgr.AfcOpen) return false;
     void* info = nullptr;
     return Call(entry::AFCFileInfoOpen, IphoneMgr.AfcConnection, FullPath.constData(), &info) == 0;
 }
 
-bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream)
-{
+bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream) {
     QMutexLocker link(&IphoneLock());
     const QByteArray full = IphoneMgr.MediaRoot + Path;
     if (!DeviceFileExists(full)) {
@@ -50,7 +46,8 @@ bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream)
     }
     void* const connection = IphoneMgr.AfcConnection;
     uint64_t ref = 0;
-    const quint32 opened = Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
+    const quint32 opened =
+        Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
     if (opened != 0) {
         SetLastError("Open error: " + Number(opened));
         return false;
@@ -61,7 +58,8 @@ bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream)
         std::unique_ptr<char[]> buffer(new char[WholeFileChunkSize]());
         for (;;) {
             quint32 count = WholeFileChunkSize;
-            const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(buffer.get()), &count);
+            const quint32 r =
+                Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(buffer.get()), &count);
             if (r != 0) {
                 lastFailure = r;
                 SetLastError("Read error: " + Number(r));
@@ -83,8 +81,7 @@ bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream)
     return ok;
 }
 
-bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream)
-{
+bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream) {
     QMutexLocker link(&IphoneLock());
     const QByteArray full = IphoneMgr.MediaRoot + Path;
     void* const connection = IphoneMgr.AfcConnection;
@@ -98,13 +95,12 @@ bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream)
     bool ok = false;
     try {
         const qint64 size = Stream.size();
-        if (size < 0 || size > qint64(0xFFFFFFFFu))
-            throw std::runtime_error("stream size");
+        if (size < 0 || size > qint64(0xFFFFFFFFu)) throw std::runtime_error("stream size");
         std::unique_ptr<char[]> buffer(new char[size_t(size) + 1]());
         if (!Stream.seek(0) || Stream.read(buffer.get(), size) != size)
             throw std::runtime_error("stream read");
-        const quint32 r =
-            Call(entry::AFCFileRefWrite, connection, ref, static_cast<const void*>(buffer.get()), quint32(size));
+        const quint32 r = Call(entry::AFCFileRefWrite, connection, ref,
+                               static_cast<const void*>(buffer.get()), quint32(size));
         if (r != 0)
             SetLastError("Write error: " + Number(r));
         else
@@ -116,8 +112,7 @@ bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream)
     return ok;
 }
 
-bool DeviceOpenFile(const QByteArray& Path)
-{
+bool DeviceOpenFile(const QByteArray& Path) {
     IphoneLock().lock();
     const QByteArray full = IphoneMgr.MediaRoot + Path;
     bool ok = false;
@@ -125,8 +120,8 @@ bool DeviceOpenFile(const QByteArray& Path)
         SetLastError("Not found");
     } else {
         uint64_t ref = OpenFileRef;
-        const quint32 r =
-            Call(entry::AFCFileRefOpen, IphoneMgr.AfcConnection, full.constData(), mobiledevice::OpenRead, &ref);
+        const quint32 r = Call(entry::AFCFileRefOpen, IphoneMgr.AfcConnection, full.constData(),
+                               mobiledevice::OpenRead, &ref);
         if (r != 0) {
             SetLastError("Open err: " + Number(r));
         } else {
@@ -142,8 +137,7 @@ bool DeviceOpenFile(const QByteArray& Path)
     return ok;
 }
 
-bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset)
-{
+bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset) {
     QMutexLocker link(&IphoneLock());
     void* const connection = IphoneMgr.AfcConnection;
     quint32 r = Call(entry::AFCFileRefSeek, connection, OpenFileRef, Offset, quint64(0));
@@ -160,8 +154,7 @@ bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset)
     return true;
 }
 
-bool DeviceCloseFile()
-{
+bool DeviceCloseFile() {
     bool ok;
     {
         QMutexLocker link(&IphoneLock());
@@ -174,8 +167,8 @@ bool DeviceCloseFile()
     return ok;
 }
 
-bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize)
-{
+bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer,
+                            quint32 BufferSize) {
     QMutexLocker link(&IphoneLock());
     const QByteArray full = IphoneMgr.MediaRoot + DevicePath;
     if (!DeviceFileExists(full)) {
@@ -184,7 +177,8 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
     }
     void* const connection = IphoneMgr.AfcConnection;
     uint64_t ref = 0;
-    const quint32 opened = Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
+    const quint32 opened =
+        Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
     if (opened != 0) {
         SetLastError("Open error: " + Number(opened));
         return false;
@@ -228,32 +222,26 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
     return ok;
 }
 
-bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath)
-{
+bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath) {
     quint32 size = CopyBufferSize;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
     if (!buffer) {
         size = FallbackCopyBufferSize;
         buffer.reset(new (std::nothrow) char[size]);
-        if (!buffer)
-            throw platform::Error(QStringLiteral("Out of memory"));
+        if (!buffer) throw platform::Error(QStringLiteral("Out of memory"));
     }
     return DeviceCopyFileBuffered(DevicePath, QString::fromUtf8(LocalPath), buffer.get(), size);
 }
 
-bool ClearDevicePrefsFlag()
-{
+bool ClearDevicePrefsFlag() {
     // One read-modify-write: no other operation of the link runs in between.
     QMutexLocker link(&IphoneLock());
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
-    if (!DeviceReadFile(kPrefsPath, stream))
-        return false;
+    if (!DeviceReadFile(kPrefsPath, stream)) return false;
     char value = 0;
-    if (!stream.seek(kPrefsFlagOffset) || !stream.getChar(&value))
-        value = 0;
-    if (value != 1)
-        return true;
+    if (!stream.seek(kPrefsFlagOffset) || !stream.getChar(&value)) value = 0;
+    if (value != 1) return true;
     stream.seek(kPrefsFlagOffset);
     stream.putChar(0);
     return DeviceWriteFile(kPrefsPath, stream);

@@ -40,8 +40,7 @@ PFN_AFCConnectionClose AFCConnectionClose = nullptr;
 
 namespace detail {
 
-std::mutex& RecordLock()
-{
+std::mutex& RecordLock() {
     static std::mutex lock;
     return lock;
 }
@@ -50,14 +49,12 @@ namespace {
 thread_local QByteArray tDeviceLastError;
 }
 
-void SetLastError(const QByteArray& text)
-{
+void SetLastError(const QByteArray& text) {
     WriteRecord([&](TIphoneMgr& m) { m.LastError = text; });
     tDeviceLastError = text;
 }
 
-QByteArray Number(quint32 result)
-{
+QByteArray Number(quint32 result) {
     return QByteArray::number(result);
 }
 
@@ -79,82 +76,71 @@ const char kCoreFoundationName[] = "CoreFoundation.dll";
 const char kMobileDeviceUnderCommon[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 const char kMobileDeviceKey[] = "SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared";
 const char kMobileDeviceValue[] = "iTunesMobileDeviceDLL";
-const char kMobileDeviceFallback[] = "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
+const char kMobileDeviceFallback[] =
+    "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 const char kCoreFoundationUnderCommon[] = "/Apple/Apple Application Support/CoreFoundation.dll";
 const char kCoreFoundationKey[] = "SOFTWARE\\Apple Inc.\\Apple Application Support";
 const char kCoreFoundationValue[] = "InstallDir";
 const char kCoreFoundationFallback[] = "C:/Program Files/Apple/Apple Application Support/CoreFoundation.dll";
 const char kOldCoreFoundationUnderCommon[] = "/Apple/Mobile Device Support/bin/CoreFoundation.dll";
 
-constexpr quint32 kNewGenerationThreshold = 0x00EE0009;  // 238.9
+constexpr quint32 kNewGenerationThreshold = 0x00EE0009; // 238.9
 
 // A plain file test: a folder of the same name does not count.
-bool IsFile(const QString& path)
-{
+bool IsFile(const QString& path) {
     return !path.isEmpty() && platform::FileExists(path);
 }
 
-bool IsNewGeneration(const QString& path)
-{
+bool IsNewGeneration(const QString& path) {
     const std::optional<quint64> version = platform::FileVersion(platform::ResolvePath(path));
     const quint32 high = version ? quint32(*version >> 32) : 0xFFFFFFFFu;
     return high >= kNewGenerationThreshold;
 }
 
-extern "C" void NotificationTrampoline(const AMDeviceNotificationInfo* info, void* cookie)
-{
+extern "C" void NotificationTrampoline(const AMDeviceNotificationInfo* info, void* cookie) {
     DeviceNotificationCallback(info, cookie);
 }
 
 } // namespace
 
-std::recursive_mutex& IphoneLock()
-{
+std::recursive_mutex& IphoneLock() {
     static std::recursive_mutex lock;
     return lock;
 }
 
-TIphoneMgr IphoneState()
-{
+TIphoneMgr IphoneState() {
     QMutexLocker lock(&RecordLock());
     return IphoneMgr;
 }
 
-bool IphoneReady()
-{
+bool IphoneReady() {
     QMutexLocker lock(&RecordLock());
     return IphoneMgr.Ready;
 }
 
-QByteArray IphoneLastError()
-{
+QByteArray IphoneLastError() {
     QMutexLocker lock(&RecordLock());
     return IphoneMgr.LastError;
 }
 
-QByteArray IphoneMediaRoot()
-{
+QByteArray IphoneMediaRoot() {
     QMutexLocker lock(&RecordLock());
     return IphoneMgr.MediaRoot;
 }
 
-QByteArray DeviceLastError()
-{
+QByteArray DeviceLastError() {
     return tDeviceLastError;
 }
 
-QByteArray ReadMachineRegString(const QByteArray& Key, const QByteArray& Name)
-{
+QByteArray ReadMachineRegString(const QByteArray& Key, const QByteArray& Name) {
     const std::optional<platform::MachineValue> value = platform::ReadMachineValue(Key, Name);
-    if (!value)
-        return QByteArray();
+    if (!value) return QByteArray();
     if (value->Type != platform::MachineValueType::String)
         throw platform::Error(QStringLiteral("Invalid data type for '%1'").arg(QString::fromUtf8(Name)));
     return value->Text;
 }
 
-bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPath)
-{
+bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPath) {
     if (IsFile(QString::fromLatin1(kMobileDeviceName))) {
         MobileDevicePath = QString::fromLatin1(kMobileDeviceName);
         CoreFoundationPath = QString::fromLatin1(kCoreFoundationName);
@@ -169,21 +155,20 @@ bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPat
         MobileDevicePath = QString::fromUtf8(ReadMachineRegString(kMobileDeviceKey, kMobileDeviceValue));
         if (!IsFile(MobileDevicePath)) {
             MobileDevicePath = QString::fromLatin1(kMobileDeviceFallback);
-            if (!IsFile(MobileDevicePath))
-                return false;
+            if (!IsFile(MobileDevicePath)) return false;
         }
     }
     const bool isNew = IsNewGeneration(MobileDevicePath);
     WriteRecord([&](TIphoneMgr& m) { m.NewLibrary = isNew; });
 
     if (isNew) {
-        CoreFoundationPath = common.isEmpty() ? QString() : common + QLatin1String(kCoreFoundationUnderCommon);
-        if (IsFile(CoreFoundationPath))
-            return true;
+        CoreFoundationPath =
+            common.isEmpty() ? QString() : common + QLatin1String(kCoreFoundationUnderCommon);
+        if (IsFile(CoreFoundationPath)) return true;
         const QByteArray installDir = ReadMachineRegString(kCoreFoundationKey, kCoreFoundationValue);
-        CoreFoundationPath = QString::fromUtf8(installDir) + QLatin1Char('/') + QLatin1String(kCoreFoundationName);
-        if (!installDir.isEmpty() && IsFile(CoreFoundationPath))
-            return true;
+        CoreFoundationPath =
+            QString::fromUtf8(installDir) + QLatin1Char('/') + QLatin1String(kCoreFoundationName);
+        if (!installDir.isEmpty() && IsFile(CoreFoundationPath)) return true;
         CoreFoundationPath = QString::fromLatin1(kCoreFoundationFallback);
         return IsFile(CoreFoundationPath);
     }
@@ -191,8 +176,7 @@ bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPat
     return true;
 }
 
-bool LoadDeviceLibraries()
-{
+bool LoadDeviceLibraries() {
     QMutexLocker link(&IphoneLock());
     OpenFileRef = 0;
     WriteRecord([](TIphoneMgr& m) {
@@ -208,39 +192,52 @@ bool LoadDeviceLibraries()
         });
         // Nothing of an earlier, released library may stay callable.
         using namespace entry;
-        for (void** slot : {(void**)&CFStringMakeConstantString, (void**)&AMDeviceNotificationSubscribe,
-                            (void**)&AMDeviceConnect, (void**)&AMDevicePair, (void**)&AMDeviceIsPaired,
-                            (void**)&AMDeviceValidatePairing, (void**)&AMDeviceStartSession,
-                            (void**)&AMDeviceStartServiceOld, (void**)&AMDeviceStartServiceNew,
-                            (void**)&AMDeviceStopSession, (void**)&AMDeviceDisconnect, (void**)&AFCConnectionOpen,
-                            (void**)&AFCFileInfoOpen, (void**)&AFCFileRefOpen, (void**)&AFCFileRefRead,
-                            (void**)&AFCFileRefWrite, (void**)&AFCFileRefClose, (void**)&AFCFileRefSeek,
-                            (void**)&AFCConnectionClose, (void**)&gUnsubscribe})
+        for (void** slot : {(void**)&CFStringMakeConstantString,
+                            (void**)&AMDeviceNotificationSubscribe,
+                            (void**)&AMDeviceConnect,
+                            (void**)&AMDevicePair,
+                            (void**)&AMDeviceIsPaired,
+                            (void**)&AMDeviceValidatePairing,
+                            (void**)&AMDeviceStartSession,
+                            (void**)&AMDeviceStartServiceOld,
+                            (void**)&AMDeviceStartServiceNew,
+                            (void**)&AMDeviceStopSession,
+                            (void**)&AMDeviceDisconnect,
+                            (void**)&AFCConnectionOpen,
+                            (void**)&AFCFileInfoOpen,
+                            (void**)&AFCFileRefOpen,
+                            (void**)&AFCFileRefRead,
+                            (void**)&AFCFileRefWrite,
+                            (void**)&AFCFileRefClose,
+                            (void**)&AFCFileRefSeek,
+                            (void**)&AFCConnectionClose,
+                            (void**)&gUnsubscribe})
             *slot = nullptr;
         QString mobileDevicePath, coreFoundationPath;
-        if (!LocateDeviceLibraries(mobileDevicePath, coreFoundationPath))
-            return false;
+        if (!LocateDeviceLibraries(mobileDevicePath, coreFoundationPath)) return false;
 
         const bool isNew = IphoneMgr.NewLibrary;
         platform::ModuleHandle md = platform::LoadLibrary(platform::ResolvePath(mobileDevicePath));
-        platform::ModuleHandle cf = isNew ? platform::LoadLibrary(platform::ResolvePath(coreFoundationPath)) : nullptr;
+        platform::ModuleHandle cf =
+            isNew ? platform::LoadLibrary(platform::ResolvePath(coreFoundationPath)) : nullptr;
         WriteRecord([&](TIphoneMgr& m) {
             m.MobileDeviceModule = md;
             m.CoreFoundationModule = cf;
         });
-        if (!md || (isNew && !cf))
-            return false;
+        if (!md || (isNew && !cf)) return false;
 
         using namespace entry;
         auto resolve = [md](auto& slot, const char* name) {
-            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(platform::GetProcAddress(md, name));
+            slot =
+                reinterpret_cast<std::remove_reference_t<decltype(slot)>>(platform::GetProcAddress(md, name));
             return slot != nullptr;
         };
         bool serviceSlot;
         if (isNew) {
             CFStringMakeConstantString = reinterpret_cast<PFN_CFStringMakeConstantString>(
                 platform::GetProcAddress(cf, "__CFStringMakeConstantString"));
-            serviceSlot = resolve(AMDeviceStartServiceNew, "AMDeviceStartService") && CFStringMakeConstantString;
+            serviceSlot =
+                resolve(AMDeviceStartServiceNew, "AMDeviceStartService") && CFStringMakeConstantString;
         } else {
             serviceSlot = resolve(AMDeviceStartServiceOld, "AMDeviceStartService");
         }
@@ -269,17 +266,14 @@ bool LoadDeviceLibraries()
     }
 }
 
-const void* MakeCFStringConst(const QByteArray& Text)
-{
-    if (!entry::CFStringMakeConstantString)
-        return nullptr;
+const void* MakeCFStringConst(const QByteArray& Text) {
+    if (!entry::CFStringMakeConstantString) return nullptr;
     std::unique_ptr<char[]> copy(new char[size_t(Text.size()) + 1]());
     memcpy(copy.get(), Text.constData(), size_t(Text.size()));
     return entry::CFStringMakeConstantString(copy.get(), quint32(Text.size()));
 }
 
-void MakeCFStringInline(const QByteArray& Text, TCFString& Obj)
-{
+void MakeCFStringInline(const QByteArray& Text, TCFString& Obj) {
     // The length is one byte; the service names are 13 and 14 bytes long.
     const QByteArray text = Text.left(255);
     Obj = QByteArray(text.size() + 10, '\0');
@@ -291,8 +285,7 @@ void MakeCFStringInline(const QByteArray& Text, TCFString& Obj)
     memcpy(Obj.data() + 9, text.constData(), size_t(text.size()));
 }
 
-void UnloadDeviceLibraries()
-{
+void UnloadDeviceLibraries() {
     // Ended outside the link's lock: the library's thread may be waiting for it inside a
     // notification, and the unsubscribe waits for that thread.
     void* notification = nullptr;
@@ -315,10 +308,8 @@ void UnloadDeviceLibraries()
     // A library whose notifications cannot be ended stays mapped until the process ends, so
     // that no notification ever runs in released code.
     if (ended) {
-        if (md)
-            platform::FreeLibrary(md);
-        if (cf)
-            platform::FreeLibrary(cf);
+        if (md) platform::FreeLibrary(md);
+        if (cf) platform::FreeLibrary(cf);
     }
     WriteRecord([](TIphoneMgr& m) {
         m.MobileDeviceModule = nullptr;
@@ -326,8 +317,7 @@ void UnloadDeviceLibraries()
     });
 }
 
-bool SubscribeDeviceNotification(platform::WindowHandle Window)
-{
+bool SubscribeDeviceNotification(platform::WindowHandle Window) {
     PFN_AMDeviceNotificationSubscribe subscribe;
     {
         QMutexLocker link(&IphoneLock());
@@ -338,7 +328,8 @@ bool SubscribeDeviceNotification(platform::WindowHandle Window)
     // Called without the lock: the library may deliver a first notification on its thread
     // before it returns.
     void* notification = nullptr;
-    const quint32 result = subscribe ? subscribe(&NotificationTrampoline, 0, 0, nullptr, &notification) : NoEntryPoint;
+    const quint32 result =
+        subscribe ? subscribe(&NotificationTrampoline, 0, 0, nullptr, &notification) : NoEntryPoint;
     QMutexLocker link(&IphoneLock());
     if (result != 0) {
         SetLastError("Subscribes error: " + Number(result));
@@ -349,10 +340,8 @@ bool SubscribeDeviceNotification(platform::WindowHandle Window)
     return true;
 }
 
-void DeviceNotificationCallback(const void* Info, void* /*Cookie*/)
-{
-    if (!Info)
-        return;
+void DeviceNotificationCallback(const void* Info, void* /*Cookie*/) {
+    if (!Info) return;
     const auto* info = static_cast<const AMDeviceNotificationInfo*>(Info);
     platform::WindowHandle window;
     {
@@ -361,8 +350,7 @@ void DeviceNotificationCallback(const void* Info, void* /*Cookie*/)
         if (message == 1) {
             void* device = info->Device;
             WriteRecord([&](TIphoneMgr& m) { m.Device = device; });
-            if (ConnectDevice(device))
-                WriteRecord([](TIphoneMgr& m) { m.Ready = true; });
+            if (ConnectDevice(device)) WriteRecord([](TIphoneMgr& m) { m.Ready = true; });
         } else {
             WriteRecord([](TIphoneMgr& m) { m.Ready = false; });
             if (message == 2)
@@ -375,8 +363,7 @@ void DeviceNotificationCallback(const void* Info, void* /*Cookie*/)
     platform::PostMessage(window, WM_IPHONE_NOTIFY);
 }
 
-bool ConnectDevice(void* Device)
-{
+bool ConnectDevice(void* Device) {
     QMutexLocker link(&IphoneLock());
     using namespace entry;
     quint32 r = Call(AMDeviceConnect, Device);
@@ -408,9 +395,10 @@ bool ConnectDevice(void* Device)
         quint32 unused = 0;
         if (IphoneMgr.NewLibrary)
             return Call(AMDeviceStartServiceNew, Device, MakeCFStringConst(name), &handle, &unused);
-        TCFString object;  // kept until the call is over
+        TCFString object; // kept until the call is over
         MakeCFStringInline(name, object);
-        return Call(AMDeviceStartServiceOld, Device, static_cast<const void*>(object.constData()), &handle, &unused);
+        return Call(AMDeviceStartServiceOld, Device, static_cast<const void*>(object.constData()), &handle,
+                    &unused);
     };
     quint32 handle = 0;
     if (startService("com.apple.afc2", handle) == 0) {
@@ -437,8 +425,7 @@ bool ConnectDevice(void* Device)
     return true;
 }
 
-bool EndDeviceSession(void* Device)
-{
+bool EndDeviceSession(void* Device) {
     QMutexLocker link(&IphoneLock());
     Call(entry::AMDeviceStopSession, Device);
     Call(entry::AMDeviceDisconnect, Device);
@@ -446,8 +433,7 @@ bool EndDeviceSession(void* Device)
     return true;
 }
 
-void DetectMediaRoot()
-{
+void DetectMediaRoot() {
     QMutexLocker link(&IphoneLock());
     QByteArray root;
     if (IphoneMgr.FullAccess) {
@@ -458,8 +444,7 @@ void DetectMediaRoot()
     WriteRecord([&](TIphoneMgr& m) { m.MediaRoot = root; });
 }
 
-bool CloseDevice()
-{
+bool CloseDevice() {
     QMutexLocker link(&IphoneLock());
     bool result = true;
     if (IphoneMgr.Connected) {

@@ -3,31 +3,31 @@
 // and removal, connects, and reads and writes the device's files.
 //
 // Threads: the library calls DeviceNotificationCallback on a thread of its own. Everything
-// here runs under one re-entrant lock of the link (IphoneLock, a std::recursive_mutex, which the thread checkers see): the callback holds it for a
-// whole notification and each device operation for its call; DeviceOpenFile holds it until
-// the matching DeviceCloseFile, so only one open-read-close sequence runs at a time.
-// WM_IPHONE_NOTIFY is posted after the lock is released, when the record is complete.
-// Read the record from outside through IphoneState()/IphoneReady()/IphoneLastError(): they
-// copy under a short lock of the record alone, so they never wait for a device operation or a
-// connect sequence. A device operation that failed also leaves its own text in
-// DeviceLastError() on the thread that called it, safe from a later failure on another thread.
+// here runs under one re-entrant lock of the link (IphoneLock, a std::recursive_mutex, which the thread
+// checkers see): the callback holds it for a whole notification and each device operation for its call;
+// DeviceOpenFile holds it until the matching DeviceCloseFile, so only one open-read-close sequence runs at a
+// time. WM_IPHONE_NOTIFY is posted after the lock is released, when the record is complete. Read the record
+// from outside through IphoneState()/IphoneReady()/IphoneLastError(): they copy under a short lock of the
+// record alone, so they never wait for a device operation or a connect sequence. A device operation that
+// failed also leaves its own text in DeviceLastError() on the thread that called it, safe from a later
+// failure on another thread.
 #include <QByteArray>
 #include <QIODevice>
-#include <QMutexLocker>  // callers lock IphoneLock() with it
-#include <mutex>
+#include <QMutexLocker> // callers lock IphoneLock() with it
 #include <QString>
 #include <QtGlobal>
+#include <mutex>
 
 #include "platform/Library.h"
 #include "platform/PostMessage.h"
 
 namespace handheld {
 
-constexpr quint32 WM_IPHONE_NOTIFY = 0x863;  // WM_USER + 0x463
+constexpr quint32 WM_IPHONE_NOTIFY = 0x863; // WM_USER + 0x463
 
-constexpr quint32 WholeFileChunkSize = 0x300000;      // 3 MiB
-constexpr quint32 CopyBufferSize = 0x800000;          // 8 MiB
-constexpr quint32 FallbackCopyBufferSize = 0x100000;  // 1 MiB
+constexpr quint32 WholeFileChunkSize = 0x300000;     // 3 MiB
+constexpr quint32 CopyBufferSize = 0x800000;         // 8 MiB
+constexpr quint32 FallbackCopyBufferSize = 0x100000; // 1 MiB
 
 struct TIphoneMgr {
     bool NewLibrary = false;
@@ -65,7 +65,8 @@ using TCFString = QByteArray;
 // Library loading.
 bool LoadDeviceLibraries();
 bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPath);
-QByteArray ReadMachineRegString(const QByteArray& Key, const QByteArray& Name);  // throws platform::Error on a non-string value
+QByteArray ReadMachineRegString(const QByteArray& Key,
+                                const QByteArray& Name); // throws platform::Error on a non-string value
 const void* MakeCFStringConst(const QByteArray& Text);
 void MakeCFStringInline(const QByteArray& Text, TCFString& Obj);
 void UnloadDeviceLibraries();

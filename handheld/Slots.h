@@ -8,25 +8,25 @@
 
 namespace handheld::entry {
 
-extern PFN_CFStringMakeConstantString CFStringMakeConstantString;  // 1
-extern PFN_AMDeviceNotificationSubscribe AMDeviceNotificationSubscribe;  // 2
-extern PFN_AMDeviceCall AMDeviceConnect;  // 3
-extern PFN_AMDeviceCall AMDevicePair;  // 4
-extern PFN_AMDeviceCall AMDeviceIsPaired;  // 5
-extern PFN_AMDeviceCall AMDeviceValidatePairing;  // 6
-extern PFN_AMDeviceCall AMDeviceStartSession;  // 7
-extern PFN_AMDeviceStartService AMDeviceStartServiceOld;  // 8
-extern PFN_AMDeviceStartService AMDeviceStartServiceNew;  // 9
-extern PFN_AMDeviceCall AMDeviceStopSession;  // 10
-extern PFN_AMDeviceCall AMDeviceDisconnect;  // 11
-extern PFN_AFCConnectionOpen AFCConnectionOpen;  // 12
-extern PFN_AFCFileInfoOpen AFCFileInfoOpen;  // 13
-extern PFN_AFCFileRefOpen AFCFileRefOpen;  // 14
-extern PFN_AFCFileRefRead AFCFileRefRead;  // 15
-extern PFN_AFCFileRefWrite AFCFileRefWrite;  // 16
-extern PFN_AFCFileRefClose AFCFileRefClose;  // 17
-extern PFN_AFCFileRefSeek AFCFileRefSeek;  // 18
-extern PFN_AFCConnectionClose AFCConnectionClose;  // 19
+extern PFN_CFStringMakeConstantString CFStringMakeConstantString;       // 1
+extern PFN_AMDeviceNotificationSubscribe AMDeviceNotificationSubscribe; // 2
+extern PFN_AMDeviceCall AMDeviceConnect;                                // 3
+extern PFN_AMDeviceCall AMDevicePair;                                   // 4
+extern PFN_AMDeviceCall AMDeviceIsPaired;                               // 5
+extern PFN_AMDeviceCall AMDeviceValidatePairing;                        // 6
+extern PFN_AMDeviceCall AMDeviceStartSession;                           // 7
+extern PFN_AMDeviceStartService AMDeviceStartServiceOld;                // 8
+extern PFN_AMDeviceStartService AMDeviceStartServiceNew;                // 9
+extern PFN_AMDeviceCall AMDeviceStopSession;                            // 10
+extern PFN_AMDeviceCall AMDeviceDisconnect;                             // 11
+extern PFN_AFCConnectionOpen AFCConnectionOpen;                         // 12
+extern PFN_AFCFileInfoOpen AFCFileInfoOpen;                             // 13
+extern PFN_AFCFileRefOpen AFCFileRefOpen;                               // 14
+extern PFN_AFCFileRefRead AFCFileRefRead;                               // 15
+extern PFN_AFCFileRefWrite AFCFileRefWrite;                             // 16
+extern PFN_AFCFileRefClose AFCFileRefClose;                             // 17
+extern PFN_AFCFileRefSeek AFCFileRefSeek;                               // 18
+extern PFN_AFCConnectionClose AFCConnectionClose;                       // 19
 
 } // namespace handheld::entry
 
@@ -37,14 +37,11 @@ constexpr quint32 NoEntryPoint = 0xFFFFFFFF;
 
 // Writes to IphoneMgr go through these, under the record's lock, while the caller holds
 // IphoneLock(); code that holds IphoneLock() may read IphoneMgr directly.
-template <typename F>
-void WriteRecord(F change);
+template <typename F> void WriteRecord(F change);
 void SetLastError(const QByteArray& text);
 QByteArray Number(quint32 result);
 
-template <typename Fn, typename... Args>
-quint32 Call(Fn slot, Args... args)
-{
+template <typename Fn, typename... Args> quint32 Call(Fn slot, Args... args) {
     return slot ? slot(args...) : NoEntryPoint;
 }
 
@@ -54,9 +51,7 @@ quint32 Call(Fn slot, Args... args)
 #include <mutex>
 namespace handheld::detail {
 std::mutex& RecordLock();
-template <typename F>
-void WriteRecord(F change)
-{
+template <typename F> void WriteRecord(F change) {
     QMutexLocker lock(&RecordLock());
     change(IphoneMgr);
 }

@@ -16,8 +16,8 @@ enum class MachineValueType { String, Dword, Other };
 
 struct MachineValue {
     MachineValueType Type = MachineValueType::Other;
-    QByteArray Text;      // String: the text, unescaped
-    quint32 Number = 0;   // Dword
+    QByteArray Text;    // String: the text, unescaped
+    quint32 Number = 0; // Dword
 };
 
 // Whether the key exists (it has a section in the store).

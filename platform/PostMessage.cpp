@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QMutex>
-#include <mutex>
 #include <QPointer>
 #include <map>
+#include <mutex>
 
 namespace platform {
 
@@ -14,30 +14,25 @@ std::map<WindowHandle, QPointer<QObject>> gWindows;
 WindowHandle gNextHandle = 1;
 } // namespace
 
-WindowHandle RegisterWindow(QObject* receiver)
-{
-    if (!receiver)
-        return 0;
+WindowHandle RegisterWindow(QObject* receiver) {
+    if (!receiver) return 0;
     QMutexLocker lock(&gWindowsLock);
     const WindowHandle handle = gNextHandle++;
     gWindows[handle] = receiver;
     return handle;
 }
 
-void UnregisterWindow(WindowHandle window)
-{
+void UnregisterWindow(WindowHandle window) {
     QMutexLocker lock(&gWindowsLock);
     gWindows.erase(window);
 }
 
-bool PostMessage(WindowHandle window, quint32 message, quintptr wParam, quintptr lParam)
-{
+bool PostMessage(WindowHandle window, quint32 message, quintptr wParam, quintptr lParam) {
     // The lock keeps the receiver from being unregistered between the look-up and the post;
     // postEvent itself is safe from any thread.
     QMutexLocker lock(&gWindowsLock);
     const auto it = gWindows.find(window);
-    if (it == gWindows.end() || it->second.isNull())
-        return false;
+    if (it == gWindows.end() || it->second.isNull()) return false;
     QCoreApplication::postEvent(it->second.data(), new PostedMessage(message, wParam, lParam));
     return true;
 }

@@ -9,7 +9,7 @@
 
 namespace platform {
 
-using WindowHandle = quintptr;  // 0 is no window
+using WindowHandle = quintptr; // 0 is no window
 
 WindowHandle RegisterWindow(QObject* receiver);
 void UnregisterWindow(WindowHandle window);

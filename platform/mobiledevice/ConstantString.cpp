@@ -13,10 +13,8 @@ std::mutex gLock;
 std::map<std::string, mobiledevice::ConstantString*>* gStrings = nullptr;
 
 struct Release {
-    ~Release()
-    {
-        if (!gStrings)
-            return;
+    ~Release() {
+        if (!gStrings) return;
         for (auto& entry : *gStrings)
             std::free(entry.second);
         delete gStrings;
@@ -25,19 +23,16 @@ struct Release {
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) const void* __CFStringMakeConstantString(const char* text,
-                                                                                           uint32_t length)
-{
-    if (!text)
-        return nullptr;
+                                                                                           uint32_t length) {
+    if (!text) return nullptr;
     const std::string key(text, strnlen(text, length));
     std::lock_guard<std::mutex> lock(gLock);
-    if (!gStrings)
-        gStrings = new std::map<std::string, mobiledevice::ConstantString*>;
+    if (!gStrings) gStrings = new std::map<std::string, mobiledevice::ConstantString*>;
     auto& slot = (*gStrings)[key];
     if (!slot) {
-        slot = static_cast<mobiledevice::ConstantString*>(std::calloc(1, sizeof(mobiledevice::ConstantString) + key.size()));
-        if (!slot)
-            return nullptr;
+        slot = static_cast<mobiledevice::ConstantString*>(
+            std::calloc(1, sizeof(mobiledevice::ConstantString) + key.size()));
+        if (!slot) return nullptr;
         slot->Magic = mobiledevice::ConstantStringMagic;
         slot->Length = uint32_t(key.size());
         std::memcpy(slot->Text, key.data(), key.size());

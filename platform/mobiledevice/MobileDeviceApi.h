@@ -21,7 +21,8 @@ typedef uint32_t (*PFN_AMDeviceNotificationSubscribe)(AMDeviceNotificationCallba
 // Not part of the original pair: the substitutes export it so that notifications can be
 // ended before the libraries are released.
 typedef uint32_t (*PFN_AMDeviceNotificationUnsubscribe)(void* notification);
-typedef uint32_t (*PFN_AMDeviceCall)(void* device);  // Connect, Pair, IsPaired, Validate, Start/StopSession, Disconnect
+typedef uint32_t (*PFN_AMDeviceCall)(
+    void* device); // Connect, Pair, IsPaired, Validate, Start/StopSession, Disconnect
 typedef uint32_t (*PFN_AMDeviceStartService)(void* device, const void* serviceName, uint32_t* handle,
                                              uint32_t* unknown);
 typedef uint32_t (*PFN_AFCConnectionOpen)(uint32_t handle, uint32_t ioTimeout, void** connection);
@@ -47,11 +48,11 @@ constexpr uint64_t OpenWriteNew = 3;
 
 // The constant-string object that our CoreFoundation substitute makes (newer generation).
 struct ConstantString {
-    uint32_t Magic;   // ConstantStringMagic
+    uint32_t Magic; // ConstantStringMagic
     uint32_t Length;
-    char Text[1];     // Length bytes, then NUL
+    char Text[1]; // Length bytes, then NUL
 };
-constexpr uint32_t ConstantStringMagic = 0x43465354;  // "CFST"
+constexpr uint32_t ConstantStringMagic = 0x43465354; // "CFST"
 
 // The inline constant-string object of the older generation: 4 bytes 0, 8C 07 01 00,
 // a length byte, the text, NUL.

@@ -21,8 +21,7 @@
 
 namespace simtest {
 
-inline QString SimFolder(bool newGeneration)
-{
+inline QString SimFolder(bool newGeneration) {
     return QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/") + (newGeneration ? "new" : "old");
 }
 
@@ -30,8 +29,7 @@ inline QString SimFolder(bool newGeneration)
 class Receiver : public QObject {
 public:
     std::vector<handheld::TIphoneMgr> Seen;
-    bool event(QEvent* e) override
-    {
+    bool event(QEvent* e) override {
         if (e->type() == QEvent::Type(handheld::WM_IPHONE_NOTIFY)) {
             Seen.push_back(handheld::IphoneState());
             return true;
@@ -50,20 +48,20 @@ protected:
     PFN_MobileDeviceSimControl Control = nullptr;
 
     // Copies the generation's files into a fresh current folder.
-    void Install(bool newGeneration, bool withCoreFoundation = true)
-    {
+    void Install(bool newGeneration, bool withCoreFoundation = true) {
         ASSERT_TRUE(Libs.isValid());
-        ASSERT_TRUE(QFile::copy(SimFolder(newGeneration) + "/iTunesMobileDevice.dll", Libs.filePath("iTunesMobileDevice.dll")));
+        ASSERT_TRUE(QFile::copy(SimFolder(newGeneration) + "/iTunesMobileDevice.dll",
+                                Libs.filePath("iTunesMobileDevice.dll")));
         if (newGeneration && withCoreFoundation) {
-            ASSERT_TRUE(QFile::copy(SimFolder(true) + "/CoreFoundation.dll", Libs.filePath("CoreFoundation.dll")));
+            ASSERT_TRUE(
+                QFile::copy(SimFolder(true) + "/CoreFoundation.dll", Libs.filePath("CoreFoundation.dll")));
         }
         OldCwd = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(Libs.path()));
     }
 
     // Installs, loads and subscribes; the device tree is served as the device's root.
-    void Start(bool newGeneration = true)
-    {
+    void Start(bool newGeneration = true) {
         Install(newGeneration);
         ASSERT_TRUE(handheld::LoadDeviceLibraries());
         Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
@@ -74,18 +72,15 @@ protected:
         ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         handheld::UnloadDeviceLibraries();
         platform::UnregisterWindow(Handle);
-        if (!OldCwd.isEmpty())
-            QDir::setCurrent(OldCwd);
+        if (!OldCwd.isEmpty()) QDir::setCurrent(OldCwd);
         platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
     int Sim(const QByteArray& command) { return Control(command.constData(), nullptr, 0); }
-    QByteArray Calls()
-    {
+    QByteArray Calls() {
         QByteArray out(1 << 20, '\0');
         Control("calls", out.data(), quint32(out.size()));
         return QByteArray(out.constData());
@@ -93,31 +88,27 @@ protected:
 
     // Runs a sim command that notifies, waits for the library's thread to deliver it, and
     // lets the posted message arrive.
-    void Notify(const QByteArray& command)
-    {
+    void Notify(const QByteArray& command) {
         ASSERT_EQ(Sim(command), 0) << command.constData();
         Sim("wait");
         QCoreApplication::processEvents();
     }
 
     // Writes a file of the device tree (path below the device's root).
-    void Put(const QString& path, const QByteArray& bytes)
-    {
+    void Put(const QString& path, const QByteArray& bytes) {
         const QString full = Device.path() + path;
         QDir().mkpath(full.left(full.lastIndexOf('/')));
         QFile f(full);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    QByteArray Get(const QString& path)
-    {
+    QByteArray Get(const QString& path) {
         QFile f(Device.path() + path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
 
     // A device with a track database under /var/mobile/Media, connected.
-    void StartConnected(bool newGeneration = true)
-    {
+    void StartConnected(bool newGeneration = true) {
         Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
         Start(newGeneration);
         Notify("arrive");
@@ -125,8 +116,7 @@ protected:
     }
 };
 
-inline QByteArray Pattern(qsizetype size)
-{
+inline QByteArray Pattern(qsizetype size) {
     QByteArray bytes(size, '\0');
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char((i * 7 + i / 251) & 0xFF);

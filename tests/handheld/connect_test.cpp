@@ -13,8 +13,7 @@ namespace {
 class Connect : public SimLink {};
 class BothGenerations : public SimLink, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(BothGenerations, ArrivalConnectsAndReadsTheDatabaseEndToEnd)
-{
+TEST_P(BothGenerations, ArrivalConnectsAndReadsTheDatabaseEndToEnd) {
     const bool newGeneration = GetParam();
     const QByteArray db = Pattern(5000);
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", db);
@@ -44,16 +43,14 @@ TEST_P(BothGenerations, ArrivalConnectsAndReadsTheDatabaseEndToEnd)
 INSTANTIATE_TEST_SUITE_P(Generations, BothGenerations, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Newer" : "Older"; });
 
-TEST_F(Connect, OlderGenerationNeedsNoCoreFoundation)
-{
+TEST_F(Connect, OlderGenerationNeedsNoCoreFoundation) {
     Install(false);
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     EXPECT_FALSE(IphoneState().NewLibrary);
     EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
 }
 
-TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase)
-{
+TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase) {
     // afc2 without a database under /var/mobile/Media: the root account's media folder.
     Start();
     Notify("arrive");
@@ -74,16 +71,14 @@ TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase)
     EXPECT_TRUE(Calls().contains("AFCFileRefOpen /iTunes_Control/iTunes/iTunesDB\n"));
 }
 
-TEST_F(Connect, CompressedDatabaseAloneChoosesTheMobileRoot)
-{
+TEST_F(Connect, CompressedDatabaseAloneChoosesTheMobileRoot) {
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "x");
     Start();
     Notify("arrive");
     EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
 }
 
-TEST_F(Connect, PairingPaths)
-{
+TEST_F(Connect, PairingPaths) {
     Start();
     // Never paired: paired now and used without a validation.
     Sim("pairing none");
@@ -100,8 +95,7 @@ TEST_F(Connect, PairingPaths)
     EXPECT_EQ(Sim("count AMDevicePair"), 2);
 }
 
-TEST_F(Connect, PairingFailuresCarryThePairResult)
-{
+TEST_F(Connect, PairingFailuresCarryThePairResult) {
     Start();
     Sim("pairing none");
     Sim("fail AMDevicePair 3892314149");
@@ -114,19 +108,19 @@ TEST_F(Connect, PairingFailuresCarryThePairResult)
     Sim("fail AMDevicePair 7");
     Notify("arrive");
     EXPECT_EQ(IphoneLastError(), "Invalid pair, failed: 7 (Please do a pair with iTunes first)");
-    EXPECT_FALSE(IphoneState().Connected);  // no step of the session was reached
+    EXPECT_FALSE(IphoneState().Connected); // no step of the session was reached
     EXPECT_EQ(Window.Seen.size(), 2u);
 }
 
-TEST_F(Connect, EveryConnectFailureText)
-{
+TEST_F(Connect, EveryConnectFailureText) {
     Start();
     struct Case {
         const char* fail;
         const char* text;
         bool connected;
     } cases[] = {
-        {"fail AMDeviceConnect 3892314244", "Cannot connect to iPhone or it's in recovery mode: 3892314244", false},
+        {"fail AMDeviceConnect 3892314244", "Cannot connect to iPhone or it's in recovery mode: 3892314244",
+         false},
         {"fail AMDeviceStartSession 4294967295", "Start session error: 4294967295", true},
         {"fail AMDeviceStartService 3892314147", "Cannot start AFC", true},
         {"fail AFCConnectionOpen 2147483648", "Open AFC error: 2147483648", false},
@@ -143,8 +137,7 @@ TEST_F(Connect, EveryConnectFailureText)
     EXPECT_EQ(Window.Seen.size(), 4u);
 }
 
-TEST_F(Connect, RemovalOtherStatesAndReArrival)
-{
+TEST_F(Connect, RemovalOtherStatesAndReArrival) {
     StartConnected();
     void* firstConnection = IphoneState().AfcConnection;
 
@@ -169,11 +162,10 @@ TEST_F(Connect, RemovalOtherStatesAndReArrival)
     EXPECT_TRUE(IphoneState().Ready);
     EXPECT_NE(IphoneState().AfcConnection, firstConnection);
     EXPECT_EQ(Sim("count AFCConnectionClose"), 0);
-    EXPECT_EQ(Window.Seen.size(), 5u);  // one per notification
+    EXPECT_EQ(Window.Seen.size(), 5u); // one per notification
 }
 
-TEST_F(Connect, DeviceAlreadyAttachedArrivesWithTheSubscription)
-{
+TEST_F(Connect, DeviceAlreadyAttachedArrivesWithTheSubscription) {
     Install(true);
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
@@ -188,8 +180,7 @@ TEST_F(Connect, DeviceAlreadyAttachedArrivesWithTheSubscription)
     EXPECT_TRUE(Window.Seen[0].Ready);
 }
 
-TEST_F(Connect, SubscriptionRefused)
-{
+TEST_F(Connect, SubscriptionRefused) {
     Install(true);
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
@@ -199,8 +190,7 @@ TEST_F(Connect, SubscriptionRefused)
     EXPECT_EQ(IphoneLastError(), "Subscribes error: 3892314113");
 }
 
-TEST_F(Connect, CloseDevice)
-{
+TEST_F(Connect, CloseDevice) {
     Start();
     // Nothing connected and nothing open: no library call at all.
     EXPECT_TRUE(handheld::CloseDevice());
@@ -216,11 +206,10 @@ TEST_F(Connect, CloseDevice)
     EXPECT_TRUE(handheld::CloseDevice());
     EXPECT_FALSE(IphoneState().AfcOpen);
     EXPECT_EQ(IphoneState().AfcConnection, nullptr);
-    EXPECT_TRUE(IphoneState().Ready);  // left for the window's close to ignore
+    EXPECT_TRUE(IphoneState().Ready); // left for the window's close to ignore
 }
 
-TEST_F(Connect, CloseAfterAFailedSessionEndsIt)
-{
+TEST_F(Connect, CloseAfterAFailedSessionEndsIt) {
     Start();
     Sim("fail AMDeviceStartSession 5");
     Notify("arrive");

@@ -21,8 +21,7 @@ class Files : public SimLink {
 protected:
     void SetUp() override { StartConnected(); }
 
-    bool Read(const QByteArray& path, QByteArray& out)
-    {
+    bool Read(const QByteArray& path, QByteArray& out) {
         QBuffer stream;
         stream.open(QIODevice::ReadWrite);
         const bool ok = handheld::DeviceReadFile(path, stream);
@@ -31,8 +30,7 @@ protected:
     }
 };
 
-TEST_F(Files, WholeFileReadsAtChunkBoundaries)
-{
+TEST_F(Files, WholeFileReadsAtChunkBoundaries) {
     struct Case {
         qsizetype size;
         int reads;
@@ -49,8 +47,7 @@ TEST_F(Files, WholeFileReadsAtChunkBoundaries)
     }
 }
 
-TEST_F(Files, ReadAppendsAtTheStreamPosition)
-{
+TEST_F(Files, ReadAppendsAtTheStreamPosition) {
     Put(kMedia + "/a", "abc");
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
@@ -60,8 +57,7 @@ TEST_F(Files, ReadAppendsAtTheStreamPosition)
     EXPECT_EQ(stream.pos(), 5);
 }
 
-TEST_F(Files, ReadFailureTexts)
-{
+TEST_F(Files, ReadFailureTexts) {
     QByteArray got;
     EXPECT_FALSE(Read("/missing", got));
     EXPECT_EQ(IphoneLastError(), "Not found");
@@ -75,12 +71,11 @@ TEST_F(Files, ReadFailureTexts)
     Sim("fail AFCFileRefRead 10 1");
     EXPECT_FALSE(Read("/f", got));
     EXPECT_EQ(IphoneLastError(), "Read error: 10");
-    EXPECT_EQ(got.size(), kChunk);  // chunks read so far stay
+    EXPECT_EQ(got.size(), kChunk); // chunks read so far stay
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
 }
 
-TEST_F(Files, WriteFileAndItsFailures)
-{
+TEST_F(Files, WriteFileAndItsFailures) {
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
     stream.write(Pattern(1000));
@@ -88,7 +83,7 @@ TEST_F(Files, WriteFileAndItsFailures)
     ASSERT_TRUE(handheld::DeviceWriteFile("/new.bin", stream));
     EXPECT_EQ(Get(kMedia + "/new.bin"), Pattern(1000));
     EXPECT_EQ(stream.pos(), 1000);
-    EXPECT_EQ(Sim("count AFCFileRefWrite"), 1);  // one call for the whole content
+    EXPECT_EQ(Sim("count AFCFileRefWrite"), 1); // one call for the whole content
 
     Sim("fail AFCFileRefOpen 4");
     EXPECT_FALSE(handheld::DeviceWriteFile("/new.bin", stream));
@@ -99,8 +94,7 @@ TEST_F(Files, WriteFileAndItsFailures)
     EXPECT_EQ(IphoneLastError(), "Write error: 3892314116");
 }
 
-TEST_F(Files, ReadsAtOffsetsOfOneOpenFile)
-{
+TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
     const QByteArray bytes = Pattern(100);
     Put(kMedia + "/Photos/Thumbs/F1019_1.ithmb", bytes);
     ASSERT_TRUE(handheld::DeviceOpenFile("/Photos/Thumbs/F1019_1.ithmb"));
@@ -137,8 +131,7 @@ TEST_F(Files, ReadsAtOffsetsOfOneOpenFile)
     EXPECT_EQ(IphoneLastError(), "Read Err: 3892314112");
 }
 
-TEST_F(Files, OpenFailuresLeaveTheOpenReferenceAlone)
-{
+TEST_F(Files, OpenFailuresLeaveTheOpenReferenceAlone) {
     Put(kMedia + "/c", "data");
     ASSERT_TRUE(handheld::DeviceOpenFile("/c"));
     ASSERT_TRUE(handheld::DeviceCloseFile());
@@ -151,8 +144,7 @@ TEST_F(Files, OpenFailuresLeaveTheOpenReferenceAlone)
     EXPECT_EQ(handheld::OpenFileRef, before);
 }
 
-TEST_F(Files, OneOpenReadCloseSequenceAtATime)
-{
+TEST_F(Files, OneOpenReadCloseSequenceAtATime) {
     Put(kMedia + "/one", "11111111");
     Put(kMedia + "/two", "22222222");
     ASSERT_TRUE(handheld::DeviceOpenFile("/one"));
@@ -160,8 +152,7 @@ TEST_F(Files, OneOpenReadCloseSequenceAtATime)
     QByteArray otherRead;
     std::thread other([&] {
         char b[8] = {};
-        if (handheld::DeviceOpenFile("/two") && handheld::DeviceReadAt(8, b, 0))
-            otherRead = QByteArray(b, 8);
+        if (handheld::DeviceOpenFile("/two") && handheld::DeviceReadAt(8, b, 0)) otherRead = QByteArray(b, 8);
         handheld::DeviceCloseFile();
         otherDone = true;
     });
@@ -177,8 +168,7 @@ TEST_F(Files, OneOpenReadCloseSequenceAtATime)
     EXPECT_EQ(otherRead, "22222222");
 }
 
-TEST_F(Files, FailureTextStaysWithTheThreadThatCausedIt)
-{
+TEST_F(Files, FailureTextStaysWithTheThreadThatCausedIt) {
     EXPECT_FALSE(handheld::DeviceOpenFile("/missing"));
     Put(kMedia + "/c", "x");
     Sim("fail AFCFileRefOpen 77");
@@ -189,28 +179,26 @@ TEST_F(Files, FailureTextStaysWithTheThreadThatCausedIt)
     });
     other.join();
     EXPECT_EQ(otherText, "Open err: 77");
-    EXPECT_EQ(IphoneLastError(), "Open err: 77");       // the record holds the latest
-    EXPECT_EQ(handheld::DeviceLastError(), "Not found");  // this thread keeps its own
+    EXPECT_EQ(IphoneLastError(), "Open err: 77");        // the record holds the latest
+    EXPECT_EQ(handheld::DeviceLastError(), "Not found"); // this thread keeps its own
 }
 
 class Copy : public Files {
 protected:
     QTemporaryDir Out;
     std::vector<char> Buffer = std::vector<char>(4096);
-    bool CopyTo(const QByteArray& path, const QString& local)
-    {
+    bool CopyTo(const QByteArray& path, const QString& local) {
         return handheld::DeviceCopyFileBuffered(path, local, Buffer.data(), quint32(Buffer.size()));
     }
-    static QByteArray Local(const QString& path)
-    {
+    static QByteArray Local(const QString& path) {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
 };
 
-TEST_F(Copy, CopiesWholeFilesIncludingEmptyAndBufferMultiples)
-{
-    for (qsizetype size : {qsizetype(0), qsizetype(4095), qsizetype(4096), qsizetype(4097), qsizetype(100000)}) {
+TEST_F(Copy, CopiesWholeFilesIncludingEmptyAndBufferMultiples) {
+    for (qsizetype size :
+         {qsizetype(0), qsizetype(4095), qsizetype(4096), qsizetype(4097), qsizetype(100000)}) {
         Put(kMedia + "/iTunes_Control/Music/F00/t.m4a", Pattern(size));
         const QString local = Out.filePath("t.m4a");
         ASSERT_TRUE(CopyTo("/iTunes_Control/Music/F00/t.m4a", local)) << size;
@@ -223,8 +211,7 @@ TEST_F(Copy, CopiesWholeFilesIncludingEmptyAndBufferMultiples)
     EXPECT_EQ(Local(local), "ab");
 }
 
-TEST_F(Copy, FailuresAndTheirTexts)
-{
+TEST_F(Copy, FailuresAndTheirTexts) {
     const QString local = Out.filePath("t.m4a");
     EXPECT_FALSE(CopyTo("/missing", local));
     EXPECT_EQ(IphoneLastError(), "Not found");
@@ -249,8 +236,7 @@ TEST_F(Copy, FailuresAndTheirTexts)
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
 }
 
-TEST_F(Copy, AFullDiskFailsTheCopy)
-{
+TEST_F(Copy, AFullDiskFailsTheCopy) {
     // /dev/full refuses every write with "no space". Reached through a link of our own, so
     // that nothing outside the test's folder is at stake; the link is no regular file and
     // stays.
@@ -263,13 +249,12 @@ TEST_F(Copy, AFullDiskFailsTheCopy)
     EXPECT_EQ(lstat(QFile::encodeName(link).constData(), &st), 0);
 }
 
-TEST_F(Copy, CopyWithItsOwnBuffer)
-{
+TEST_F(Copy, CopyWithItsOwnBuffer) {
     Put(kMedia + "/big", Pattern(9 * 1024 * 1024));
     const QString local = Out.filePath("preview.m4a");
     ASSERT_TRUE(handheld::DeviceCopyFile("/big", local.toUtf8()));
     EXPECT_EQ(Local(local), Pattern(9 * 1024 * 1024));
-    EXPECT_EQ(Sim("count AFCFileRefRead"), 2);  // 8 MiB, then the rest
+    EXPECT_EQ(Sim("count AFCFileRefRead"), 2); // 8 MiB, then the rest
 }
 
 class Prefs : public Files {
@@ -277,8 +262,7 @@ protected:
     const QString Path = kMedia + "/iTunes_Control/iTunes/iTunesPrefs";
 };
 
-TEST_F(Prefs, FlagOneIsClearedAndTheFileWrittenBackWhole)
-{
+TEST_F(Prefs, FlagOneIsClearedAndTheFileWrittenBackWhole) {
     QByteArray prefs = Pattern(300);
     prefs[10] = 1;
     Put(Path, prefs);
@@ -289,8 +273,7 @@ TEST_F(Prefs, FlagOneIsClearedAndTheFileWrittenBackWhole)
     EXPECT_TRUE(Calls().contains("AFCFileRefOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesPrefs\n"));
 }
 
-TEST_F(Prefs, OtherValuesAndShortFilesAreLeftAlone)
-{
+TEST_F(Prefs, OtherValuesAndShortFilesAreLeftAlone) {
     for (const QByteArray& prefs : {QByteArray(20, '\0'), QByteArray(20, '\2'), QByteArray(10, '\1')}) {
         Put(Path, prefs);
         Sim("reset");
@@ -300,8 +283,7 @@ TEST_F(Prefs, OtherValuesAndShortFilesAreLeftAlone)
     }
 }
 
-TEST_F(Prefs, MissingOrUnwritable)
-{
+TEST_F(Prefs, MissingOrUnwritable) {
     EXPECT_FALSE(handheld::ClearDevicePrefsFlag());
     EXPECT_EQ(IphoneLastError(), "Not found");
     QByteArray prefs(16, '\1');
@@ -311,8 +293,7 @@ TEST_F(Prefs, MissingOrUnwritable)
     EXPECT_EQ(IphoneLastError(), "Write error: 5");
 }
 
-TEST_F(Files, WithoutAConnectionEveryExistenceTestFails)
-{
+TEST_F(Files, WithoutAConnectionEveryExistenceTestFails) {
     Put(kMedia + "/f", "x");
     ASSERT_TRUE(handheld::CloseDevice());
     QByteArray got;

@@ -19,8 +19,7 @@ protected:
     QTemporaryDir Common, Empty, Elsewhere;
     QTemporaryFile Settings;
 
-    void SetUp() override
-    {
+    void SetUp() override {
         // An empty current folder and an empty program folder: nothing found by default.
         OldCwd = QDir::currentPath();
         ASSERT_TRUE(QDir::setCurrent(Empty.path()));
@@ -28,27 +27,23 @@ protected:
         ASSERT_TRUE(Settings.open());
         qputenv("MARROWGATE_MACHINE_SETTINGS", QFile::encodeName(Settings.fileName()));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         qunsetenv("MARROWGATE_MACHINE_SETTINGS");
         SimLink::TearDown();
     }
-    void WriteSettings(const QByteArray& text)
-    {
+    void WriteSettings(const QByteArray& text) {
         Settings.resize(0);
         Settings.write(text);
         Settings.flush();
     }
-    static void CopyTo(const QString& from, const QString& to)
-    {
+    static void CopyTo(const QString& from, const QString& to) {
         QDir().mkpath(QFileInfo(to).path());
         ASSERT_TRUE(QFile::copy(from, to)) << to.toStdString();
     }
     static QByteArray Escaped(const QString& path) { return path.toUtf8().replace("\\", "\\\\"); }
 };
 
-TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare)
-{
+TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare) {
     CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
     CopyTo(SimFolder(false) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
     QString md, cf;
@@ -64,7 +59,7 @@ TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare)
     QFile::remove(Empty.filePath("iTunesMobileDevice.dll"));
     CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
-    EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);  // stays loaded until the unload
+    EXPECT_NE(IphoneState().MobileDeviceModule, nullptr); // stays loaded until the unload
     // Nothing of the library released before is called through a stale entry point.
     EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
     EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
@@ -76,8 +71,7 @@ TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare)
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
 }
 
-TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing)
-{
+TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing) {
     QString md, cf;
     EXPECT_FALSE(handheld::LocateDeviceLibraries(md, cf));
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
@@ -89,9 +83,12 @@ TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing)
     CopyTo(SimFolder(true) + "/CoreFoundation.dll", Elsewhere.filePath("cf/CoreFoundation.dll"));
     WriteSettings("Windows Registry Editor Version 5.00\n\n"
                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n"
-                  "\"iTunesMobileDeviceDLL\"=\"" + Escaped(mdElsewhere) + "\"\n\n"
+                  "\"iTunesMobileDeviceDLL\"=\"" +
+                  Escaped(mdElsewhere) +
+                  "\"\n\n"
                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Application Support]\n"
-                  "\"InstallDir\"=\"" + Escaped(Elsewhere.filePath("cf")) + "\"\n");
+                  "\"InstallDir\"=\"" +
+                  Escaped(Elsewhere.filePath("cf")) + "\"\n");
     ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
     EXPECT_EQ(md, mdElsewhere);
     EXPECT_EQ(cf, Elsewhere.filePath("cf") + "/CoreFoundation.dll");
@@ -106,8 +103,7 @@ TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing)
     EXPECT_EQ(cf, Common.path() + kCfUnderCommon);
 }
 
-TEST_F(Load, NewerGenerationWithoutItsBaseLibraryFails)
-{
+TEST_F(Load, NewerGenerationWithoutItsBaseLibraryFails) {
     CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
     QString md, cf;
     EXPECT_FALSE(handheld::LocateDeviceLibraries(md, cf));
@@ -117,8 +113,7 @@ TEST_F(Load, NewerGenerationWithoutItsBaseLibraryFails)
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
 }
 
-TEST_F(Load, OlderGenerationInTheProgramFolderNeedsNoBaseLibrary)
-{
+TEST_F(Load, OlderGenerationInTheProgramFolderNeedsNoBaseLibrary) {
     CopyTo(SimFolder(false) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
     QString md, cf;
     ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
@@ -128,8 +123,7 @@ TEST_F(Load, OlderGenerationInTheProgramFolderNeedsNoBaseLibrary)
     EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
 }
 
-TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly)
-{
+TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly) {
     WriteSettings("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n"
                   "\"iTunesMobileDeviceDLL\"=dword:00000001\n");
     EXPECT_THROW(handheld::ReadMachineRegString("SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared",
@@ -140,8 +134,7 @@ TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly)
     EXPECT_EQ(handheld::ReadMachineRegString("SOFTWARE\\No\\Such\\Key", "x"), "");
 }
 
-TEST_F(Load, AMissingExportFailsTheWholeLoad)
-{
+TEST_F(Load, AMissingExportFailsTheWholeLoad) {
     // The same library with one exported name spoilt: the loader cannot find AFCFileRefSeek.
     QFile in(SimFolder(true) + "/iTunesMobileDevice.dll");
     ASSERT_TRUE(in.open(QIODevice::ReadOnly));
@@ -158,11 +151,11 @@ TEST_F(Load, AMissingExportFailsTheWholeLoad)
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
 }
 
-TEST(ConstantStrings, InlineObjectLayout)
-{
+TEST(ConstantStrings, InlineObjectLayout) {
     handheld::TCFString obj;
     handheld::MakeCFStringInline("com.apple.afc2", obj);
-    const QByteArray expected = QByteArray::fromHex("000000008c0701000e") + "com.apple.afc2" + QByteArray(1, '\0');
+    const QByteArray expected =
+        QByteArray::fromHex("000000008c0701000e") + "com.apple.afc2" + QByteArray(1, '\0');
     EXPECT_EQ(obj, expected);
     EXPECT_EQ(obj.size(), 24);
     handheld::MakeCFStringInline("com.apple.afc", obj);
@@ -171,11 +164,9 @@ TEST(ConstantStrings, InlineObjectLayout)
 }
 
 // The pair for real devices, as the build places it beside the program.
-TEST(RealDeviceLibrary, LoadsResolvesAndSubscribesWithoutADevice)
-{
+TEST(RealDeviceLibrary, LoadsResolvesAndSubscribesWithoutADevice) {
     const QString common = QStringLiteral(MG_BIN_DIR "/mobiledevice");
-    if (!QFileInfo::exists(common + kMdUnderCommon))
-        GTEST_SKIP() << "built without libimobiledevice";
+    if (!QFileInfo::exists(common + kMdUnderCommon)) GTEST_SKIP() << "built without libimobiledevice";
     QTemporaryDir empty;
     const QString old = QDir::currentPath();
     QDir::setCurrent(empty.path());

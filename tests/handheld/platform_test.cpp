@@ -13,8 +13,7 @@
 
 namespace {
 
-TEST(FileVersion, DeclaredVersionsAndFilesWithout)
-{
+TEST(FileVersion, DeclaredVersionsAndFilesWithout) {
     const QString sim = QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/");
     EXPECT_EQ(platform::FileVersion(sim + "old/iTunesMobileDevice.dll"), (238ull << 48) | (8ull << 32));
     EXPECT_EQ(platform::FileVersion(sim + "new/iTunesMobileDevice.dll"), (238ull << 48) | (9ull << 32));
@@ -22,16 +21,17 @@ TEST(FileVersion, DeclaredVersionsAndFilesWithout)
     EXPECT_EQ(platform::FileVersion(sim + "no-such-file"), std::nullopt);
     QTemporaryFile junk;
     ASSERT_TRUE(junk.open());
-    junk.write("\x7f" "ELF\x02\x01 and then nothing that holds");
+    junk.write("\x7f"
+               "ELF\x02\x01 and then nothing that holds");
     junk.flush();
     EXPECT_EQ(platform::FileVersion(junk.fileName()), std::nullopt);
 }
 
-TEST(Library, LoadsByRelativePathFromTheCurrentFolderOnly)
-{
+TEST(Library, LoadsByRelativePathFromTheCurrentFolderOnly) {
     EXPECT_EQ(platform::LoadLibrary("no-such-library.so"), nullptr);
     EXPECT_FALSE(platform::LastLoadError().isEmpty());
-    platform::ModuleHandle m = platform::LoadLibrary(QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/new/CoreFoundation.dll"));
+    platform::ModuleHandle m =
+        platform::LoadLibrary(QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/new/CoreFoundation.dll"));
     ASSERT_NE(m, nullptr);
     EXPECT_NE(platform::GetProcAddress(m, "__CFStringMakeConstantString"), nullptr);
     EXPECT_EQ(platform::GetProcAddress(m, "AMDeviceConnect"), nullptr);
@@ -41,8 +41,7 @@ TEST(Library, LoadsByRelativePathFromTheCurrentFolderOnly)
 class MachineSettings : public ::testing::Test {
 protected:
     QTemporaryFile File;
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(File.open());
         File.write("Windows Registry Editor Version 5.00\n"
                    "\n"
@@ -59,8 +58,7 @@ protected:
     void TearDown() override { qunsetenv("MARROWGATE_MACHINE_SETTINGS"); }
 };
 
-TEST_F(MachineSettings, ValuesByKeyAndType)
-{
+TEST_F(MachineSettings, ValuesByKeyAndType) {
     const QByteArray key = "software\\apple inc.\\APPLE APPLICATION SUPPORT";
     const auto dir = platform::ReadMachineValue(key, "installdir");
     ASSERT_TRUE(dir);
@@ -78,8 +76,7 @@ TEST_F(MachineSettings, ValuesByKeyAndType)
     EXPECT_EQ(platform::ReadMachineValue("SOFTWARE\\Other", "InstallDir")->Text, "elsewhere");
 }
 
-TEST(MachineSettingsFile, MissingStoreReadsEmpty)
-{
+TEST(MachineSettingsFile, MissingStoreReadsEmpty) {
     qputenv("MARROWGATE_MACHINE_SETTINGS", "/nonexistent/machine.reg");
     EXPECT_FALSE(platform::ReadMachineValue("SOFTWARE\\Apple Inc.\\Apple Application Support", "InstallDir"));
     qunsetenv("MARROWGATE_MACHINE_SETTINGS");
@@ -88,8 +85,7 @@ TEST(MachineSettingsFile, MissingStoreReadsEmpty)
 class Counter : public QObject {
 public:
     std::vector<quint32> Messages;
-    bool event(QEvent* e) override
-    {
+    bool event(QEvent* e) override {
         if (auto* m = dynamic_cast<platform::PostedMessage*>(e)) {
             Messages.push_back(m->Message());
             return true;
@@ -98,8 +94,7 @@ public:
     }
 };
 
-TEST(PostMessage, FromOtherThreadsToTheRegisteredReceiverOnly)
-{
+TEST(PostMessage, FromOtherThreadsToTheRegisteredReceiverOnly) {
     Counter receiver;
     const platform::WindowHandle handle = platform::RegisterWindow(&receiver);
     ASSERT_NE(handle, 0u);

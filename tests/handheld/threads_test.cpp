@@ -13,8 +13,7 @@ namespace {
 
 class Threads : public SimLink {};
 
-TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads)
-{
+TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads) {
     const QByteArray db = Pattern(70000);
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
     Put("/var/mobile/Media/Photos/Thumbs/F1.ithmb", Pattern(4096));
@@ -45,8 +44,7 @@ TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads)
     size_t sent = 1;
     for (int i = 0; i < 40; ++i) {
         sent += Sim(i % 2 ? "arrive" : "leave") == 0;
-        if (i % 5 == 0)
-            sent += Sim("message 3") == 0;  // refused while no device is attached
+        if (i % 5 == 0) sent += Sim("message 3") == 0; // refused while no device is attached
         Sim("wait");
         QCoreApplication::processEvents();
     }
@@ -59,7 +57,7 @@ TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads)
     QCoreApplication::processEvents();
 
     EXPECT_GT(goodReads.load(), 0);
-    EXPECT_EQ(Window.Seen.size(), sent);  // one message per notification
+    EXPECT_EQ(Window.Seen.size(), sent); // one message per notification
     EXPECT_TRUE(Window.Seen.back().Ready);
     for (const handheld::TIphoneMgr& at : Window.Seen) {
         if (at.Ready) {
@@ -68,8 +66,7 @@ TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads)
     }
 }
 
-TEST_F(Threads, UnloadEndsNotificationsFirst)
-{
+TEST_F(Threads, UnloadEndsNotificationsFirst) {
     Start();
     // Notifications still queued when the link is shut down are never delivered into
     // released code.

@@ -10,8 +10,7 @@ using namespace simtest;
 
 namespace {
 
-fixtures::FixtureDb TwoTracks(const QString& firstTitle)
-{
+fixtures::FixtureDb TwoTracks(const QString& firstTitle) {
     fixtures::FixtureDb db;
     fixtures::FixtureTrack a;
     a.TrackId = 11;
@@ -38,8 +37,7 @@ protected:
     fixtures::DeviceTree Tree{Device.path()};
 };
 
-TEST_P(TrackDbThroughLink, CompressedIsPreferredAndPlainIsTheFallBack)
-{
+TEST_P(TrackDbThroughLink, CompressedIsPreferredAndPlainIsTheFallBack) {
     Tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(TwoTracks("From CDB")), true);
     Tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(TwoTracks("From DB")), false);
     Start(GetParam());
@@ -76,20 +74,19 @@ INSTANTIATE_TEST_SUITE_P(Generations, TrackDbThroughLink, ::testing::Values(fals
 
 class TrackDbLink : public SimLink {};
 
-TEST_F(TrackDbLink, CompressedDataThatDoesNotInflateRaises)
-{
+TEST_F(TrackDbLink, CompressedDataThatDoesNotInflateRaises) {
     fixtures::DeviceTree tree(Device.path());
     QByteArray plain = fixtures::WriteTrackDb(TwoTracks("x"));
     const quint32 header = quint32(quint8(plain[4])) | quint32(quint8(plain[5])) << 8;
-    tree.WriteFile("var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", plain.left(header) + "not zlib at all");
+    tree.WriteFile("var/mobile/Media/iTunes_Control/iTunes/iTunesCDB",
+                   plain.left(header) + "not zlib at all");
     Start();
     Notify("arrive");
     device::TiTunesDB db("iPhone", true);
     EXPECT_THROW(db.Load(), platform::EDecompressionError);
 }
 
-TEST_F(TrackDbLink, BigDatabaseAcrossSeveralChunks)
-{
+TEST_F(TrackDbLink, BigDatabaseAcrossSeveralChunks) {
     fixtures::FixtureDb big;
     for (uint32_t i = 0; i < 6000; ++i) {
         fixtures::FixtureTrack t;
