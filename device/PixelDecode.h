@@ -12,7 +12,7 @@ namespace device {
 uint8_t ClampByte(double value);
 
 // Largest picture a bitmap header may ask for; a damaged database cannot make us allocate more.
-constexpr qint64 MaxBitmapPixels = qint64(4096) * 4096;
+constexpr qint64 MaxBitmapPixels = qint64(2048) * 2048;
 
 // Decodes a 16-bit bit-field bitmap file (a 66-byte header as BuildBitmapHeader makes, then
 // pixel rows) by its width, height and masks. Pixel bytes that the data does not hold leave

@@ -18,9 +18,9 @@ namespace {
 
 class DiskContainer : public ThumbContainer {
 public:
-    explicit DiskContainer(std::unique_ptr<QFile> file) : File(std::move(file)), Length(File->size()) {}
+    explicit DiskContainer(std::unique_ptr<QFile> file) : File(std::move(file)), Length_(File->size()) {}
     bool ReadAt(qint64 offset, char* dest, qint64 count) override {
-        if (offset < 0 || count < 0 || offset > Length || count > Length - offset || !File->seek(offset))
+        if (offset < 0 || count < 0 || offset > Length_ || count > Length_ - offset || !File->seek(offset))
             return false;
         qint64 done = 0;
         while (done < count) {
@@ -31,10 +31,11 @@ public:
         }
         return true;
     }
+    qint64 Length() const override { return Length_; }
 
 private:
     std::unique_ptr<QFile> File;
-    qint64 Length;
+    qint64 Length_;
 };
 
 class HandheldContainer : public ThumbContainer {
@@ -54,6 +55,10 @@ public:
 
 bool ThumbContainer::ReadAt(qint64 offset, QByteArray& dest, qint64 count) {
     if (count < 0 || count > MaxImageBytes)
+        return false;
+    // Refuse before allocating when the container is known to be shorter.
+    const qint64 length = Length();
+    if (length >= 0 && (offset < 0 || offset > length || count > length - offset))
         return false;
     dest.resize(qsizetype(count));
     return ReadAt(offset, dest.data(), count);

@@ -16,6 +16,8 @@ public:
     // them all (nothing partial is passed off as an image).
     virtual bool ReadAt(qint64 offset, char* dest, qint64 count) = 0;
     bool ReadAt(qint64 offset, QByteArray& dest, qint64 count);
+    // Bytes in the container, -1 when the link cannot tell.
+    virtual qint64 Length() const { return -1; }
 };
 
 // A container file of a disk-mode iPod; null when it cannot be opened.
