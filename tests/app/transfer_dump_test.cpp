@@ -90,3 +90,34 @@ TEST(TransferDump, HandheldCopiesThroughTheLink) {
     EXPECT_EQ(r.Summary["music"].toInt(), int(db.Tracks.size()) - 1);
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).size(), int(db.Tracks.size()) - 1);
 }
+
+TEST(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
+    QTemporaryDir dev, out;
+    fixtures::DeviceTree tree(dev.path());
+    fixtures::FixtureDb db;
+    for (int i = 0; i < 13; ++i) {
+        fixtures::FixtureTrack t;
+        t.TrackId = uint32_t(200 + i);
+        t.Title = QStringLiteral("Missing %1").arg(i);
+        t.Location = QStringLiteral(":iTunes_Control:Music:F00:M%1.mp3").arg(i);
+        t.Size = 10;
+        db.Tracks.push_back(t);
+    }
+    db.Tracks.back().Title = "Here";
+    tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
+    tree.WriteFile("var/mobile/Media/iTunes_Control/Music/F00/M12.mp3", "0123456789");
+    // A file of that name was there before: with --had-files it stands for the track.
+    QFile present(out.path() + "/Missing 0.mp3");
+    ASSERT_TRUE(present.open(QIODevice::WriteOnly));
+    present.write("old");
+    present.close();
+    const DumpResult r = RunCopy({dev.path(), out.path(), "--handheld", "--had-files"});
+    ASSERT_EQ(r.Exit, 0);
+    // Eleven of the twelve missing ones fail; nine are logged, each with the link's reason.
+    EXPECT_EQ(r.Log.count("\nNot found\n"), 9);
+    EXPECT_FALSE(r.Log.contains("Missing 11.mp3"));
+    EXPECT_EQ(r.Summary["music"].toInt(), 2);
+    EXPECT_EQ(r.Summary["position"].toInt(), 13);
+    EXPECT_EQ(Read(out.path() + "/Missing 0.mp3"), "old");
+    EXPECT_EQ(Read(out.path() + "/Here.mp3"), "0123456789");
+}
