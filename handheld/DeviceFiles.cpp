@@ -30,6 +30,13 @@ quint32 Delivered(quint32 count, quint32 asked) {
 
 } // namespace
 
+void detail::ReleaseSequenceOfThisThread() {
+    if (tSequenceHeld) {
+        tSequenceHeld = false;
+        IphoneLock().unlock();
+    }
+}
+
 bool DeviceFileExists(const QByteArray& FullPath) {
     QMutexLocker link(&IphoneLock());
     if (!IphoneMgr.AfcOpen) return false;

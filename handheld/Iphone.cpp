@@ -288,6 +288,8 @@ void MakeCFStringInline(const QByteArray& Text, TCFString& Obj) {
 void UnloadDeviceLibraries() {
     // Ended outside the link's lock: the library's thread may be waiting for it inside a
     // notification, and the unsubscribe waits for that thread.
+    // A sequence left open on this thread would keep the library's thread waiting for ever.
+    ReleaseSequenceOfThisThread();
     void* notification = nullptr;
     bool subscribed;
     {

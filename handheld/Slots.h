@@ -40,6 +40,8 @@ constexpr quint32 NoEntryPoint = 0xFFFFFFFF;
 template <typename F> void WriteRecord(F change);
 void SetLastError(const QByteArray& text);
 QByteArray Number(quint32 result);
+// Gives up the open-read-close sequence that the calling thread holds, if any.
+void ReleaseSequenceOfThisThread();
 
 template <typename Fn, typename... Args> quint32 Call(Fn slot, Args... args) {
     return slot ? slot(args...) : NoEntryPoint;
