@@ -110,6 +110,7 @@ TEST_F(Load, NewerGenerationWithoutItsBaseLibraryFails) {
     EXPECT_EQ(cf, "C:/Program Files/Apple/Apple Application Support/CoreFoundation.dll");
     // A folder named like the library is no library.
     QDir().mkpath(Common.path() + kCfUnderCommon);
+    EXPECT_FALSE(handheld::LocateDeviceLibraries(md, cf));
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
 }
 
