@@ -24,9 +24,13 @@ if [ ! -x "$build/bin/marrowgate" ] || [ ! -x "$build/bin/make-demo-device" ]; t
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/marrowgate-demo.XXXXXX")
-if [ "${MG_DEMO_KEEP:-0}" != 1 ]; then
-  trap 'rm -rf "$work"' EXIT
-fi
+arrival=""
+cleanup() {
+  if [ -n "$arrival" ]; then kill "$arrival" 2>/dev/null || true; fi
+  if [ "${MG_DEMO_KEEP:-0}" != 1 ]; then rm -rf "$work"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 device="$work/iPod"
 "$build/bin/make-demo-device" "$device"
 
@@ -39,6 +43,7 @@ if [ "$later" = 1 ]; then
     printf 'C: / fixed\nE: %s removable\n' "$device" > "$drives.new"
     mv "$drives.new" "$drives"
   ) &
+  arrival=$!
 else
   printf 'C: / fixed\nE: %s removable\n' "$device" > "$drives"
 fi
