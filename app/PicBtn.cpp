@@ -32,15 +32,13 @@ TPicButton::TPicButton(QWidget* owner) : QWidget(owner) {}
 TPicButton::~TPicButton() = default;
 
 void TPicButton::SetCaption(const QString& caption) {
-    if (caption == FCaption)
-        return;
+    if (caption == FCaption) return;
     FCaption = caption;
     update();
 }
 
 void TPicButton::SetBitmap(const QImage* bitmap) {
-    if (!bitmap || bitmap->isNull())
-        return;
+    if (!bitmap || bitmap->isNull()) return;
     FBitmap = *bitmap;
     resize(FBitmap.size());
     BuildRegion();
@@ -48,8 +46,7 @@ void TPicButton::SetBitmap(const QImage* bitmap) {
 }
 
 void TPicButton::SetDownBitmap(const QImage* bitmap) {
-    if (!bitmap || bitmap->isNull())
-        return;
+    if (!bitmap || bitmap->isNull()) return;
     FDownBitmap = *bitmap;
 }
 
@@ -69,21 +66,18 @@ void TPicButton::SetCaptionPosition(TCaptionPos pos) {
 }
 
 void TPicButton::SetSpace(int space) {
-    if (space >= 0)
-        FSpace = space;
+    if (space >= 0) FSpace = space;
     repaint();
 }
 
 void TPicButton::SetFont(const QFont& font) {
-    if (font == FFont)
-        return;
+    if (font == FFont) return;
     FFont = font;
     update();
 }
 
 void TPicButton::SetFontColor(quint32 color) {
-    if (color == FFontColor)
-        return;
+    if (color == FFontColor) return;
     FFontColor = color;
     update();
 }
@@ -99,8 +93,7 @@ QSize TPicButton::sizeHint() const {
 }
 
 QRect TPicButton::CaptionRect() const {
-    if (FCaption.isEmpty())
-        return {};
+    if (FCaption.isEmpty()) return {};
     const QFontMetrics fm(FFont);
     const int w = fm.horizontalAdvance(FCaption);
     const int h = fm.height();
@@ -122,10 +115,8 @@ QRect TPicButton::CaptionRect() const {
 }
 
 QColor TPicButton::CaptionColor() const {
-    if (!FEnabledCopy)
-        return ColorFromTColor(0xC0C0C0);
-    if (FMouseOver)
-        return ColorFromTColor(FOverFontColor);
+    if (!FEnabledCopy) return ColorFromTColor(0xC0C0C0);
+    if (FMouseOver) return ColorFromTColor(FOverFontColor);
     return ColorFromTColor(FFontColor);
 }
 
@@ -144,8 +135,7 @@ void TPicButton::BuildRegion() {
             const int start = x;
             while (x < img.width() && TColorFromRgb(line[x]) != FTransparentColor)
                 ++x;
-            if (x > start)
-                rects.emplace_back(start, y, x - start, 1);
+            if (x > start) rects.emplace_back(start, y, x - start, 1);
         }
     }
     if (rects.empty()) {
@@ -158,12 +148,10 @@ void TPicButton::BuildRegion() {
 }
 
 void TPicButton::paintEvent(QPaintEvent*) {
-    if (FRegionDirty)
-        BuildRegion();
+    if (FRegionDirty) BuildRegion();
     QPainter p(this);
     p.drawImage(0, 0, FDown ? FDownBitmap : FBitmap);
-    if (FCaption.isEmpty())
-        return;
+    if (FCaption.isEmpty()) return;
     const QRect r = CaptionRect();
     p.setFont(FFont);
     p.setPen(CaptionColor());
@@ -171,8 +159,7 @@ void TPicButton::paintEvent(QPaintEvent*) {
 }
 
 void TPicButton::mousePressEvent(QMouseEvent* event) {
-    if (FDesigning)
-        return;
+    if (FDesigning) return;
     if (event->button() == Qt::LeftButton) {
         FDown = true;
         FLeftPressed = true;
@@ -181,27 +168,23 @@ void TPicButton::mousePressEvent(QMouseEvent* event) {
 }
 
 void TPicButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (FDesigning)
-        return;
+    if (FDesigning) return;
     FDown = false;
     update();
     if (event->button() == Qt::LeftButton && FLeftPressed) {
         FLeftPressed = false;
-        if (rect().contains(event->position().toPoint()))
-            emit OnClick();
+        if (rect().contains(event->position().toPoint())) emit OnClick();
     }
 }
 
 void TPicButton::enterEvent(QEnterEvent*) {
-    if (FDesigning)
-        return;
+    if (FDesigning) return;
     FMouseOver = true;
     update();
 }
 
 void TPicButton::leaveEvent(QEvent*) {
-    if (FDesigning)
-        return;
+    if (FDesigning) return;
     FMouseOver = false;
     update();
 }

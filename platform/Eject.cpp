@@ -25,16 +25,15 @@ const QString kPropsIface = QStringLiteral("org.freedesktop.DBus.Properties");
 constexpr int kUnmountTimeoutMs = 120000;
 constexpr int kCallTimeoutMs = 30000;
 
-QDBusMessage Call(const QString& path, const QString& iface, const QString& method,
-                  const QVariantList& args, int timeout = kCallTimeoutMs) {
+QDBusMessage Call(const QString& path, const QString& iface, const QString& method, const QVariantList& args,
+                  int timeout = kCallTimeoutMs) {
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
     msg.setArguments(args);
     return QDBusConnection::systemBus().call(msg, QDBus::Block, timeout);
 }
 
 QString ErrorText(const QDBusMessage& reply) {
-    if (reply.type() != QDBusMessage::ErrorMessage)
-        return {};
+    if (reply.type() != QDBusMessage::ErrorMessage) return {};
     return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
 }
 
@@ -44,8 +43,7 @@ QVariant Property(const QString& path, const QString& iface, const QString& name
         *error = ErrorText(reply);
         return {};
     }
-    if (reply.arguments().isEmpty())
-        return {};
+    if (reply.arguments().isEmpty()) return {};
     return reply.arguments().first().value<QDBusVariant>().variant();
 }
 
@@ -76,10 +74,8 @@ EjectStep VolumeEject::Open(const QByteArray& root) {
     const Drive* found = nullptr;
     const std::vector<Drive> table = Drives();
     for (const Drive& d : table)
-        if (d.Letter == letter)
-            found = &d;
-    if (!found)
-        return {false, QStringLiteral("Drive %1: is not present").arg(QLatin1Char(letter))};
+        if (d.Letter == letter) found = &d;
+    if (!found) return {false, QStringLiteral("Drive %1: is not present").arg(QLatin1Char(letter))};
     if (found->Device.isEmpty()) {
         // A folder named in the drive file: nothing to take away.
         FPlainFolder = true;
@@ -91,73 +87,61 @@ EjectStep VolumeEject::Open(const QByteArray& root) {
         return {false, QStringLiteral("The system bus is not available")};
     // A mount table may name the device through a link (/dev/disk/by-...).
     QString device = QFileInfo(found->Device).canonicalFilePath();
-    if (device.isEmpty())
-        device = found->Device;
+    if (device.isEmpty()) device = found->Device;
     QVariantMap spec{{QStringLiteral("path"), device}};
-    const QDBusMessage resolved =
-        Call(kManagerPath, QStringLiteral("org.freedesktop.UDisks2.Manager"), QStringLiteral("ResolveDevice"),
-             {spec, QVariantMap()});
+    const QDBusMessage resolved = Call(kManagerPath, QStringLiteral("org.freedesktop.UDisks2.Manager"),
+                                       QStringLiteral("ResolveDevice"), {spec, QVariantMap()});
     QString block;
     if (resolved.type() == QDBusMessage::ReplyMessage && !resolved.arguments().isEmpty()) {
         const auto paths = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().first());
-        if (!paths.isEmpty())
-            block = paths.first().path();
+        if (!paths.isEmpty()) block = paths.first().path();
     }
-    if (block.isEmpty())
-        block = ObjectPathForDevice(device); // older udisks2 without ResolveDevice
+    if (block.isEmpty()) block = ObjectPathForDevice(device); // older udisks2 without ResolveDevice
     QString error;
     const QVariant drive = Property(block, kBlockIface, QStringLiteral("Drive"), &error);
-    if (!error.isEmpty())
-        return {false, error};
+    if (!error.isEmpty()) return {false, error};
     FBlockObject = block;
     FDriveObject = drive.value<QDBusObjectPath>().path();
-    if (FDriveObject.isEmpty())
-        FDriveObject = QStringLiteral("/");
+    if (FDriveObject.isEmpty()) FDriveObject = QStringLiteral("/");
     FOpen = true;
     return {true, {}};
 }
 
 EjectStep VolumeEject::Unmount() {
-    if (!FOpen)
-        return {false, QStringLiteral("The volume is not open")};
-    if (FPlainFolder)
-        return {true, {}};
+    if (!FOpen) return {false, QStringLiteral("The volume is not open")};
+    if (FPlainFolder) return {true, {}};
     const QDBusMessage reply =
         Call(FBlockObject, kFsIface, QStringLiteral("Unmount"), {QVariantMap()}, kUnmountTimeoutMs);
     if (reply.type() == QDBusMessage::ErrorMessage) {
         // Unmounted meanwhile (by the desktop, say): the step's aim is reached.
-        if (reply.errorName() == QLatin1String("org.freedesktop.UDisks2.Error.NotMounted"))
-            return {true, {}};
+        if (reply.errorName() == QLatin1String("org.freedesktop.UDisks2.Error.NotMounted")) return {true, {}};
         return {false, ErrorText(reply)};
     }
     return {true, {}};
 }
 
 EjectStep VolumeEject::Eject() {
-    if (!FOpen)
-        return {false, QStringLiteral("The volume is not open")};
-    if (FPlainFolder)
-        return {true, {}};
+    if (!FOpen) return {false, QStringLiteral("The volume is not open")};
+    if (FPlainFolder) return {true, {}};
     if (FDriveObject == QLatin1String("/"))
         return {false, QStringLiteral("The volume has no drive to eject")};
     QString error;
     const bool ejectable = Property(FDriveObject, kDriveIface, QStringLiteral("Ejectable"), &error).toBool();
-    const bool canPowerOff = Property(FDriveObject, kDriveIface, QStringLiteral("CanPowerOff"), &error).toBool();
+    const bool canPowerOff =
+        Property(FDriveObject, kDriveIface, QStringLiteral("CanPowerOff"), &error).toBool();
     QString lastError = error;
     if (ejectable) {
         const QDBusMessage reply = Call(FDriveObject, kDriveIface, QStringLiteral("Eject"), {QVariantMap()});
-        if (reply.type() != QDBusMessage::ErrorMessage)
-            return {true, {}};
+        if (reply.type() != QDBusMessage::ErrorMessage) return {true, {}};
         lastError = ErrorText(reply);
     }
     if (canPowerOff) {
-        const QDBusMessage reply = Call(FDriveObject, kDriveIface, QStringLiteral("PowerOff"), {QVariantMap()});
-        if (reply.type() != QDBusMessage::ErrorMessage)
-            return {true, {}};
+        const QDBusMessage reply =
+            Call(FDriveObject, kDriveIface, QStringLiteral("PowerOff"), {QVariantMap()});
+        if (reply.type() != QDBusMessage::ErrorMessage) return {true, {}};
         lastError = ErrorText(reply);
     }
-    if (lastError.isEmpty())
-        lastError = QStringLiteral("The drive can neither eject nor power off");
+    if (lastError.isEmpty()) lastError = QStringLiteral("The drive can neither eject nor power off");
     return {false, lastError};
 }
 

@@ -75,8 +75,7 @@ QImage Flatten(const QImage& smooth, QColor behind) {
             const int g = int(c.green() * a + behind.green() * (1 - a) + 0.5);
             const int b = int(c.blue() * a + behind.blue() * (1 - a) + 0.5);
             QColor px(r, g, b);
-            if (px == kKey)
-                px = QColor(0xfe, 0x00, 0xff);
+            if (px == kKey) px = QColor(0xfe, 0x00, 0xff);
             out.setPixel(x, y, px.rgb());
         }
     return out;
@@ -119,8 +118,7 @@ QImage Face(int w, int h, Shape shape, bool down, QColor top, QColor bottom, con
     }
     if (icon) {
         p.save();
-        if (down)
-            p.translate(0, 1);
+        if (down) p.translate(0, 1);
         icon(p, QRectF(0, 0, w, h), down);
         p.restore();
     }
@@ -134,7 +132,9 @@ void Button(const QString& name, int w, int h, Shape shape, const IconFn& icon, 
     Save(Face(w, h, shape, true, top, bottom, icon, behind), name + QStringLiteral("Down"));
 }
 
-QColor Ink(bool down) { return down ? kInk.darker(110) : kInk; }
+QColor Ink(bool down) {
+    return down ? kInk.darker(110) : kInk;
+}
 
 void Triangle(QPainter& p, QPointF a, QPointF b, QPointF c, QColor col) {
     QPainterPath t;
@@ -181,14 +181,13 @@ QByteArray LzwEncode(const std::vector<quint8>& pixels) {
         ++run;
     }
     put(9);
-    if (bits > 0)
-        bytes.append(char(acc & 0xff));
+    if (bits > 0) bytes.append(char(acc & 0xff));
     return bytes;
 }
 
 QByteArray BusyGif() {
     const int n = 8, size = 16;
-    const QColor palette[8] = {QColor(0, 0, 0),       kAccent,
+    const QColor palette[8] = {QColor(0, 0, 0),          kAccent,
                                QColor(0x6a, 0x9c, 0xe4), QColor(0x8f, 0xa9, 0xcc),
                                QColor(0x8a, 0x90, 0x99), QColor(0x68, 0x6e, 0x77),
                                QColor(0x52, 0x57, 0x5f), QColor(0x44, 0x48, 0x4f)};
@@ -204,7 +203,10 @@ QByteArray BusyGif() {
         g.out.append(char(c.green()));
         g.out.append(char(c.blue()));
     }
-    g.out.append("\x21\xFF\x0B" "NETSCAPE2.0" "\x03\x01\x00\x00\x00", 19); // loop forever
+    g.out.append("\x21\xFF\x0B"
+                 "NETSCAPE2.0"
+                 "\x03\x01\x00\x00\x00",
+                 19); // loop forever
     for (int f = 0; f < n; ++f) {
         QImage img = Blank(size, size);
         QPainter p(&img);
@@ -459,8 +461,9 @@ int main(int argc, char** argv) {
     }
 
     // list header background (stretched) and the notice and transfer panels' bars
-    Save(Band(16, 17, QColor(0xf6, 0xf7, 0xf9), QColor(0xdc, 0xdf, 0xe4), Qt::white, QColor(0xb4, 0xb9, 0xc1)),
-         QStringLiteral("hbmp"));
+    Save(
+        Band(16, 17, QColor(0xf6, 0xf7, 0xf9), QColor(0xdc, 0xdf, 0xe4), Qt::white, QColor(0xb4, 0xb9, 0xc1)),
+        QStringLiteral("hbmp"));
     Save(Band(16, 28, kTitleTop, kTitleBottom, kHighlight, kEdge), QStringLiteral("ErrBar"));
     Save(Band(16, 81, QColor(0x33, 0x37, 0x3e), QColor(0x22, 0x25, 0x2b), kHighlight, kEdge),
          QStringLiteral("CopyBg"));
@@ -507,91 +510,102 @@ int main(int argc, char** argv) {
 
     // the title bar's buttons sit on its lower half; the bar's colour there is the edge's
     const QColor onTitle(0x29, 0x2d, 0x33);
-    auto glyphPen = [](bool down) { return QPen(Ink(down), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); };
-    Button(QStringLiteral("MinBtn"), 20, 20, Shape::Round,
-           [&](QPainter& p, QRectF, bool d) {
-               p.setPen(glyphPen(d));
-               p.drawLine(QPointF(6, 13), QPointF(14, 13));
-           },
-           onTitle);
-    Button(QStringLiteral("CloseBtn"), 20, 20, Shape::Round,
-           [&](QPainter& p, QRectF, bool d) {
-               p.setPen(glyphPen(d));
-               p.drawLine(QPointF(6.5, 6.5), QPointF(13.5, 13.5));
-               p.drawLine(QPointF(13.5, 6.5), QPointF(6.5, 13.5));
-           },
-           onTitle, QColor(0x9c, 0x3b, 0x3b), QColor(0x6b, 0x22, 0x22));
-    Button(QStringLiteral("HelpBtn"), 20, 20, Shape::Round,
-           [&](QPainter& p, QRectF r, bool d) {
-               QFont f = bold;
-               f.setPixelSize(13);
-               p.setFont(f);
-               p.setPen(Ink(d));
-               p.drawText(r, Qt::AlignCenter, QStringLiteral("?"));
-           },
-           onTitle);
+    auto glyphPen = [](bool down) {
+        return QPen(Ink(down), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    };
+    Button(
+        QStringLiteral("MinBtn"), 20, 20, Shape::Round,
+        [&](QPainter& p, QRectF, bool d) {
+            p.setPen(glyphPen(d));
+            p.drawLine(QPointF(6, 13), QPointF(14, 13));
+        },
+        onTitle);
+    Button(
+        QStringLiteral("CloseBtn"), 20, 20, Shape::Round,
+        [&](QPainter& p, QRectF, bool d) {
+            p.setPen(glyphPen(d));
+            p.drawLine(QPointF(6.5, 6.5), QPointF(13.5, 13.5));
+            p.drawLine(QPointF(13.5, 6.5), QPointF(6.5, 13.5));
+        },
+        onTitle, QColor(0x9c, 0x3b, 0x3b), QColor(0x6b, 0x22, 0x22));
+    Button(
+        QStringLiteral("HelpBtn"), 20, 20, Shape::Round,
+        [&](QPainter& p, QRectF r, bool d) {
+            QFont f = bold;
+            f.setPixelSize(13);
+            p.setFont(f);
+            p.setPen(Ink(d));
+            p.drawText(r, Qt::AlignCenter, QStringLiteral("?"));
+        },
+        onTitle);
 
     // transport buttons: round play/pause in accent, small previous/next beside them
-    Button(QStringLiteral("PlayBtn"), 35, 36, Shape::Circle,
-           [&](QPainter& p, QRectF, bool) {
-               Triangle(p, QPointF(14, 11), QPointF(14, 25), QPointF(25.5, 18), Qt::white);
-           },
-           onTitle, kAccent.lighter(112), kAccentDark);
-    Button(QStringLiteral("PauseBtn"), 35, 36, Shape::Circle,
-           [&](QPainter& p, QRectF, bool) {
-               p.fillRect(QRectF(12.5, 11.5, 3.6, 13), Qt::white);
-               p.fillRect(QRectF(19, 11.5, 3.6, 13), Qt::white);
-           },
-           onTitle, kAccent.lighter(112), kAccentDark);
-    Button(QStringLiteral("PrvSongBtn"), 28, 22, Shape::Round,
-           [&](QPainter& p, QRectF, bool d) {
-               p.fillRect(QRectF(7.5, 6.5, 2, 9), Ink(d));
-               Triangle(p, QPointF(9.5, 11), QPointF(15, 6.5), QPointF(15, 15.5), Ink(d));
-               Triangle(p, QPointF(15, 11), QPointF(20.5, 6.5), QPointF(20.5, 15.5), Ink(d));
-           },
-           onTitle);
-    Button(QStringLiteral("NxtSongBtn"), 28, 22, Shape::Round,
-           [&](QPainter& p, QRectF, bool d) {
-               Triangle(p, QPointF(7.5, 6.5), QPointF(7.5, 15.5), QPointF(13, 11), Ink(d));
-               Triangle(p, QPointF(13, 6.5), QPointF(13, 15.5), QPointF(18.5, 11), Ink(d));
-               p.fillRect(QRectF(18.5, 6.5, 2, 9), Ink(d));
-           },
-           onTitle);
+    Button(
+        QStringLiteral("PlayBtn"), 35, 36, Shape::Circle,
+        [&](QPainter& p, QRectF, bool) {
+            Triangle(p, QPointF(14, 11), QPointF(14, 25), QPointF(25.5, 18), Qt::white);
+        },
+        onTitle, kAccent.lighter(112), kAccentDark);
+    Button(
+        QStringLiteral("PauseBtn"), 35, 36, Shape::Circle,
+        [&](QPainter& p, QRectF, bool) {
+            p.fillRect(QRectF(12.5, 11.5, 3.6, 13), Qt::white);
+            p.fillRect(QRectF(19, 11.5, 3.6, 13), Qt::white);
+        },
+        onTitle, kAccent.lighter(112), kAccentDark);
+    Button(
+        QStringLiteral("PrvSongBtn"), 28, 22, Shape::Round,
+        [&](QPainter& p, QRectF, bool d) {
+            p.fillRect(QRectF(7.5, 6.5, 2, 9), Ink(d));
+            Triangle(p, QPointF(9.5, 11), QPointF(15, 6.5), QPointF(15, 15.5), Ink(d));
+            Triangle(p, QPointF(15, 11), QPointF(20.5, 6.5), QPointF(20.5, 15.5), Ink(d));
+        },
+        onTitle);
+    Button(
+        QStringLiteral("NxtSongBtn"), 28, 22, Shape::Round,
+        [&](QPainter& p, QRectF, bool d) {
+            Triangle(p, QPointF(7.5, 6.5), QPointF(7.5, 15.5), QPointF(13, 11), Ink(d));
+            Triangle(p, QPointF(13, 6.5), QPointF(13, 15.5), QPointF(18.5, 11), Ink(d));
+            p.fillRect(QRectF(18.5, 6.5, 2, 9), Ink(d));
+        },
+        onTitle);
 
     // Check (a ticked box) and Copy (an arrow into a tray; the caption "Copy" is drawn by
     // the button from x = 38)
-    Button(QStringLiteral("CheckBtn"), 44, 36, Shape::Round,
-           [&](QPainter& p, QRectF, bool d) {
-               p.setPen(QPen(Ink(d), 1.6));
-               p.setBrush(Qt::NoBrush);
-               p.drawRoundedRect(QRectF(13, 9, 18, 18), 3, 3);
-               p.setPen(QPen(kAccent.lighter(135), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-               QPainterPath tick;
-               tick.moveTo(17, 18);
-               tick.lineTo(21, 22);
-               tick.lineTo(28, 12.5);
-               p.drawPath(tick);
-           },
-           onTitle);
-    Button(QStringLiteral("ExportBtn"), 90, 36, Shape::Round,
-           [&](QPainter& p, QRectF, bool) {
-               p.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-               p.drawLine(QPointF(18, 8.5), QPointF(18, 20));
-               QPainterPath head;
-               head.moveTo(13, 15.5);
-               head.lineTo(18, 20.5);
-               head.lineTo(23, 15.5);
-               p.drawPath(head);
-               QPainterPath tray;
-               tray.moveTo(10, 20);
-               tray.lineTo(10, 26);
-               tray.lineTo(26, 26);
-               tray.lineTo(26, 20);
-               p.drawPath(tray);
-               p.setPen(QPen(QColor(255, 255, 255, 70), 1));
-               p.drawLine(QPointF(34.5, 8), QPointF(34.5, 28));
-           },
-           onTitle, kAccent.lighter(112), kAccentDark);
+    Button(
+        QStringLiteral("CheckBtn"), 44, 36, Shape::Round,
+        [&](QPainter& p, QRectF, bool d) {
+            p.setPen(QPen(Ink(d), 1.6));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(QRectF(13, 9, 18, 18), 3, 3);
+            p.setPen(QPen(kAccent.lighter(135), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            QPainterPath tick;
+            tick.moveTo(17, 18);
+            tick.lineTo(21, 22);
+            tick.lineTo(28, 12.5);
+            p.drawPath(tick);
+        },
+        onTitle);
+    Button(
+        QStringLiteral("ExportBtn"), 90, 36, Shape::Round,
+        [&](QPainter& p, QRectF, bool) {
+            p.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            p.drawLine(QPointF(18, 8.5), QPointF(18, 20));
+            QPainterPath head;
+            head.moveTo(13, 15.5);
+            head.lineTo(18, 20.5);
+            head.lineTo(23, 15.5);
+            p.drawPath(head);
+            QPainterPath tray;
+            tray.moveTo(10, 20);
+            tray.lineTo(10, 26);
+            tray.lineTo(26, 26);
+            tray.lineTo(26, 20);
+            p.drawPath(tray);
+            p.setPen(QPen(QColor(255, 255, 255, 70), 1));
+            p.drawLine(QPointF(34.5, 8), QPointF(34.5, 28));
+        },
+        onTitle, kAccent.lighter(112), kAccentDark);
 
     // the transfer panel's button: "Cancel" while copying, "Done" afterwards (caption drawn)
     const QColor onCopy(0x2a, 0x2e, 0x34);

@@ -12,8 +12,7 @@
 
 TEST(DemoDevice, SampleIPodLoadsWithTracksPlaylistsArtAndPhotos) {
     const QString tool = QStringLiteral(MG_BIN_DIR "/make-demo-device");
-    if (!QFileInfo(tool).isExecutable())
-        GTEST_SKIP() << "make-demo-device is not built";
+    if (!QFileInfo(tool).isExecutable()) GTEST_SKIP() << "make-demo-device is not built";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString root = dir.filePath(QStringLiteral("iPod"));
@@ -22,9 +21,9 @@ TEST(DemoDevice, SampleIPodLoadsWithTracksPlaylistsArtAndPhotos) {
     ASSERT_TRUE(p.waitForFinished(120000));
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().constData();
 
-    platform::SetDriveTableForTesting(std::vector<platform::Drive>{
-        {'C', QStringLiteral("/"), platform::DriveFixed, QString()},
-        {'E', root, platform::DriveRemovable, QString()}});
+    platform::SetDriveTableForTesting(
+        std::vector<platform::Drive>{{'C', QStringLiteral("/"), platform::DriveFixed, QString()},
+                                     {'E', root, platform::DriveRemovable, QString()}});
     device::TiTunesDB tracks("E:", false);
     ASSERT_TRUE(tracks.Load());
     EXPECT_GE(tracks.Tracks.Count(), 250);
@@ -37,7 +36,8 @@ TEST(DemoDevice, SampleIPodLoadsWithTracksPlaylistsArtAndPhotos) {
         EXPECT_FALSE(t.Artist.isEmpty());
         // every listed file is there, at the size the list gives
         QString location = t.Location;
-        const QString path = platform::ResolvePath(QStringLiteral("E:") + location.replace(QLatin1Char(':'), QLatin1Char('/')));
+        const QString path = platform::ResolvePath(QStringLiteral("E:") +
+                                                   location.replace(QLatin1Char(':'), QLatin1Char('/')));
         EXPECT_EQ(QFileInfo(path).size(), qint64(t.Size)) << path.toStdString();
         withArt += t.HasArtwork ? 1 : 0;
     }

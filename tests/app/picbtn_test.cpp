@@ -179,7 +179,7 @@ TEST(PicButton, HoverAndDisabledCaptionColours) {
     b.SetEnabled(false);
     EXPECT_FALSE(b.Enabled());
     EXPECT_EQ(b.CaptionColor(), QColor(0xC0, 0xC0, 0xC0)); // silver wins over hover
-    b.setEnabled(true);                                      // the plain Qt call counts too
+    b.setEnabled(true);                                    // the plain Qt call counts too
     EXPECT_TRUE(b.Enabled());
     Leave(b);
     EXPECT_FALSE(b.MouseOver());
@@ -241,8 +241,7 @@ TEST(PicButton, CaptionIsDrawnInItsColourOverThePicture) {
         for (int x = 0; x < shot.width(); ++x) {
             if (qGreen(shot.pixel(x, y)) > 200 && qRed(shot.pixel(x, y)) < 60) {
                 ++green;
-                if (!r.adjusted(-1, -1, 1, 1).contains(x, y))
-                    ++outside;
+                if (!r.adjusted(-1, -1, 1, 1).contains(x, y)) ++outside;
             }
         }
     EXPECT_GT(green, 20);

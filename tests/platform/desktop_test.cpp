@@ -12,8 +12,7 @@ using namespace platform;
 namespace {
 
 void EnsureApplication() {
-    if (QCoreApplication::instance())
-        return;
+    if (QCoreApplication::instance()) return;
     static int argc = 1;
     static char name[] = "tests_platform";
     static char* argv[] = {name, nullptr};

@@ -32,7 +32,8 @@ TEST(VolumeEject, DriveFileFolderPassesEveryStepWithoutTheBus) {
 
 TEST(VolumeEject, UnknownOrMalformedDrivesDoNothing) {
     TableGuard guard({{'C', QStringLiteral("/"), DriveFixed, QString()}});
-    for (const QByteArray& root : {QByteArray("F:"), QByteArray(""), QByteArray("E"), QByteArray("/media/x")}) {
+    for (const QByteArray& root :
+         {QByteArray("F:"), QByteArray(""), QByteArray("E"), QByteArray("/media/x")}) {
         VolumeEject v;
         const EjectStep open = v.Open(root);
         EXPECT_FALSE(open.Ok) << root.constData();

@@ -2,11 +2,11 @@
 #include "platform/VolumeWatcher.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QSaveFile>
-#include <QEventLoop>
-#include <QTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -15,8 +15,7 @@ namespace {
 
 // The file watch needs an event loop; this binary has no application of its own.
 void EnsureApplication() {
-    if (QCoreApplication::instance())
-        return;
+    if (QCoreApplication::instance()) return;
     static int argc = 1;
     static char name[] = "tests_platform";
     static char* argv[] = {name, nullptr};
@@ -49,13 +48,11 @@ struct Spy {
     explicit Spy(VolumeWatcher* w) {
         QObject::connect(w, &VolumeWatcher::DeviceChange, [this](quint32 code, quint32 mask) {
             events.push_back({code, mask});
-            if (loop)
-                loop->quit();
+            if (loop) loop->quit();
         });
     }
     bool wait(int ms) {
-        if (!events.empty())
-            return true;
+        if (!events.empty()) return true;
         QEventLoop l;
         loop = &l;
         QTimer::singleShot(ms, &l, &QEventLoop::quit);
@@ -98,7 +95,8 @@ TEST(VolumeWatcher, ReportsArrivalsAndRemovalsAsUnitMasks) {
     w.CheckNow();
     EXPECT_TRUE(Take(spy).empty());
 
-    SetTable({kSystem, Removable('F', QStringLiteral("/media/b")), Removable('G', QStringLiteral("/media/c"))});
+    SetTable(
+        {kSystem, Removable('F', QStringLiteral("/media/b")), Removable('G', QStringLiteral("/media/c"))});
     w.CheckNow();
     events = Take(spy);
     ASSERT_EQ(events.size(), 1u);
@@ -109,7 +107,8 @@ TEST(VolumeWatcher, ReportsArrivalsAndRemovalsAsUnitMasks) {
 TEST(VolumeWatcher, ALetterThatChangesFolderLeavesThenArrives) {
     EnsureApplication();
     TableGuard guard;
-    SetTable({kSystem, Removable('E', QStringLiteral("/media/old")), Removable('F', QStringLiteral("/media/f"))});
+    SetTable(
+        {kSystem, Removable('E', QStringLiteral("/media/old")), Removable('F', QStringLiteral("/media/f"))});
     VolumeWatcher w;
     w.Start();
     Spy spy(&w);

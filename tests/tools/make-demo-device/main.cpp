@@ -31,105 +31,173 @@ struct Album {
 
 // Invented artists and albums; the names only need to look like a real library.
 const std::vector<Album> kAlbums = {
-    {"The Lantern Keepers", "Northern Lights", "Indie",
+    {"The Lantern Keepers",
+     "Northern Lights",
+     "Indie",
      {"Harbour Song", "Paper Boats", "Northern Lights", "Old Town Clock", "Salt and Silver", "Lighthouse",
       "Winter Coat", "The Long Way Home", "Candle Hours", "Tidewater"}},
-    {"The Lantern Keepers", "Quiet Engines", "Indie",
+    {"The Lantern Keepers",
+     "Quiet Engines",
+     "Indie",
      {"Quiet Engines", "Signal Fires", "Kite Strings", "Down by the Rail Yard", "Glasshouse",
       "Seventeen Summers", "Ferry Lights", "Hollow Bones", "Last Tram"}},
-    {"Marisol Vega", "Calle de la Luna", "Latin",
+    {"Marisol Vega",
+     "Calle de la Luna",
+     "Latin",
      {"Calle de la Luna", "Besos de Sal", "Noche Azul", "La Ventana", "Camino Real", "Mar Abierto",
       "Siete Colores", "Corazón de Papel", "Despedida"}},
-    {"Ruben Okafor Quartet", "Blue Meridian", "Jazz",
+    {"Ruben Okafor Quartet",
+     "Blue Meridian",
+     "Jazz",
      {"Blue Meridian", "Late Night at the Savoy", "Cobblestone Waltz", "Minor Detour", "Lagos Sunrise",
       "Smoke Rings", "The Ninth Floor", "Afterglow"}},
-    {"Ruben Okafor Quartet", "Live at the Blue Door", "Jazz",
+    {"Ruben Okafor Quartet",
+     "Live at the Blue Door",
+     "Jazz",
      {"Opening Vamp", "Blue Meridian (Live)", "Sugar Hill", "Brass Tacks", "A Quiet Word", "Encore: Home"}},
-    {"Hollow Pines", "Timber & Tide", "Folk",
+    {"Hollow Pines",
+     "Timber & Tide",
+     "Folk",
      {"Timber & Tide", "Hearthstone", "The Miller's Daughter", "River Bend", "Sparrow", "Copper Kettle",
       "Fieldnotes", "Under the Rowan Tree", "Lantern Walk", "Morning Frost", "Homeward"}},
-    {"Neon Atlas", "Synthetic Summer", "Electronic",
+    {"Neon Atlas",
+     "Synthetic Summer",
+     "Electronic",
      {"Synthetic Summer", "Chrome Horizon", "Night Drive", "Pixel Rain", "Afterhours", "Satellite Hearts",
       "Runway Lights", "Static Bloom", "Overdrive", "Low Orbit"}},
-    {"Neon Atlas", "Parallel", "Electronic",
+    {"Neon Atlas",
+     "Parallel",
+     "Electronic",
      {"Parallel", "Vector", "Magnetic", "Slow Motion City", "Tokyo Standby", "Circuit Breaker",
       "Glass Skyline", "Dawn Protocol"}},
-    {"Clara Lindqvist", "Paper Moon Sessions", "Singer/Songwriter",
+    {"Clara Lindqvist",
+     "Paper Moon Sessions",
+     "Singer/Songwriter",
      {"Paper Moon", "Letters I Never Sent", "Small Hours", "Snowfall in April", "The Orchard",
       "Borrowed Time", "Lullaby for a City", "Stockholm Rain", "Kept"}},
-    {"Iron Meridian", "Thunder Road Revival", "Rock",
-     {"Thunder Road Revival", "Gasoline Halo", "Steel Town", "Burning Bridges", "Highway 9",
-      "Rust & Chrome", "Ricochet", "Long Gone", "Midnight Engine", "Wildfire", "Last Call"}},
-    {"Iron Meridian", "Amplified", "Rock",
+    {"Iron Meridian",
+     "Thunder Road Revival",
+     "Rock",
+     {"Thunder Road Revival", "Gasoline Halo", "Steel Town", "Burning Bridges", "Highway 9", "Rust & Chrome",
+      "Ricochet", "Long Gone", "Midnight Engine", "Wildfire", "Last Call"}},
+    {"Iron Meridian",
+     "Amplified",
+     "Rock",
      {"Amplified", "Fault Lines", "Black Coffee Blues", "Headlights", "Stone Cold Sober", "Outrun",
       "No Surrender", "Echo Chamber"}},
-    {"Sofia Marchetti", "Notturno", "Classical",
-     {"Notturno No. 1 in E minor", "Notturno No. 2 in A flat", "Intermezzo", "Barcarolle",
-      "Romanza", "Berceuse", "Études: Allegro", "Études: Lento", "Finale"}},
-    {"The Velvet Hours", "Motel Postcards", "Soul",
-     {"Motel Postcards", "Honey Don't Go", "Sweet Static", "Ribbon Road", "Come Back Sunday",
-      "Velvet Hours", "Golden Years", "Slow Dance Radio", "Neon Vacancy"}},
-    {"Kenji Aoyama", "Tokyo Rain Diaries", "Ambient",
+    {"Sofia Marchetti",
+     "Notturno",
+     "Classical",
+     {"Notturno No. 1 in E minor", "Notturno No. 2 in A flat", "Intermezzo", "Barcarolle", "Romanza",
+      "Berceuse", "Études: Allegro", "Études: Lento", "Finale"}},
+    {"The Velvet Hours",
+     "Motel Postcards",
+     "Soul",
+     {"Motel Postcards", "Honey Don't Go", "Sweet Static", "Ribbon Road", "Come Back Sunday", "Velvet Hours",
+      "Golden Years", "Slow Dance Radio", "Neon Vacancy"}},
+    {"Kenji Aoyama",
+     "Tokyo Rain Diaries",
+     "Ambient",
      {"Shibuya 4 AM", "Umbrella Crowd", "Tea House", "Train to Kamakura", "Cherry Petals on Asphalt",
       "Rooftop", "Vending Machine Glow", "Last Train Home"}},
-    {"Big Sky Ramblers", "Dust & Diesel", "Country",
+    {"Big Sky Ramblers",
+     "Dust & Diesel",
+     "Country",
      {"Dust & Diesel", "Whiskey River", "Porch Light", "Tumbleweed Heart", "County Fair",
       "Pickup Truck Prayer", "Wide Open Sky", "Gravel Road", "Goodnight Montana"}},
-    {"Aurora Fields", "Lightyears", "Pop",
+    {"Aurora Fields",
+     "Lightyears",
+     "Pop",
      {"Lightyears", "Cherry Soda", "Polaroid", "Heartbeat Radio", "Summer Static", "Fireflies",
       "Glitter & Gold", "Don't Look Down", "Stay Up Late", "Goodbye Yellow Door"}},
-    {"Aurora Fields", "Lightyears (Deluxe Edition)", "Pop",
+    {"Aurora Fields",
+     "Lightyears (Deluxe Edition)",
+     "Pop",
      {"Polaroid (Acoustic)", "Fireflies (Night Mix)", "Paper Planes", "Lightyears (Reprise)"}},
-    {"MC Atlas & DJ Comet", "Concrete Garden", "Hip-Hop",
+    {"MC Atlas & DJ Comet",
+     "Concrete Garden",
+     "Hip-Hop",
      {"Concrete Garden", "Block Party", "Rhymes & Reasons", "Corner Store", "Skyline Verses",
       "Summer in the City", "Bassline Sermon", "Late Train", "Outro (Thank You)"}},
-    {"Delta Reed", "Crossroads at Midnight", "Blues",
+    {"Delta Reed",
+     "Crossroads at Midnight",
+     "Blues",
      {"Crossroads at Midnight", "Muddy Water Moan", "Juke Joint Saturday", "Hellhound Shuffle",
       "Smokestack Lament", "Cotton Road", "Gone Fishin' Blues", "Sunrise Over Clarksdale"}},
-    {"Orchestra of the Seven Hills", "Symphonic Landscapes", "Soundtrack",
+    {"Orchestra of the Seven Hills",
+     "Symphonic Landscapes",
+     "Soundtrack",
      {"Main Title", "The Valley", "Flight of the Heron", "Storm Front", "Homecoming", "The Great Hall",
       "Embers", "End Credits"}},
-    {"Luna Park Collective", "Weekend Kids", "Alternative",
+    {"Luna Park Collective",
+     "Weekend Kids",
+     "Alternative",
      {"Weekend Kids", "Bicycle Thief", "Neon Laundromat", "Skateboard Summer", "Radio Silence",
       "Cheap Sunglasses", "Basement Show", "Sleepwalker", "Last Bus Out"}},
-    {"Amara Diallo", "Sahel Songs", "World",
-     {"Sahel Wind", "Kora Morning", "Market Day", "Niger River", "Baobab", "Dusk Prayer",
-      "Harmattan", "Homeland"}},
-    {"Various Artists", "Coffeehouse Mornings", "Acoustic",
+    {"Amara Diallo",
+     "Sahel Songs",
+     "World",
+     {"Sahel Wind", "Kora Morning", "Market Day", "Niger River", "Baobab", "Dusk Prayer", "Harmattan",
+      "Homeland"}},
+    {"Various Artists",
+     "Coffeehouse Mornings",
+     "Acoustic",
      {"Cinnamon Sky", "Window Seat", "First Snow", "Slow Sunday", "Steam & Rain", "Bookshop Girl",
       "Corner Table", "Refill", "Walk Me Home", "Mug of Stars"}},
-    {"Grey Harbour", "Weathervane", "Post-Rock",
+    {"Grey Harbour",
+     "Weathervane",
+     "Post-Rock",
      {"Weathervane", "Distant Shores", "Fog Horn", "The Cartographer", "Breakwater", "Driftwood",
       "Undertow"}},
-    {"Nina Castellane", "Cabaret Noir", "Vocal Jazz",
-     {"Cabaret Noir", "Champagne & Regrets", "Paris After Dark", "Moonlight Matinee",
-      "Velvet Gloves", "Stardust Boulevard", "One More Song", "La Dernière Danse"}},
-    {"Black Pine Ensemble", "Field Recordings Vol. 1", "Instrumental",
+    {"Nina Castellane",
+     "Cabaret Noir",
+     "Vocal Jazz",
+     {"Cabaret Noir", "Champagne & Regrets", "Paris After Dark", "Moonlight Matinee", "Velvet Gloves",
+      "Stardust Boulevard", "One More Song", "La Dernière Danse"}},
+    {"Black Pine Ensemble",
+     "Field Recordings Vol. 1",
+     "Instrumental",
      {"Pine Needles", "Creek Bed", "Moss", "Cabin Light", "Owl Hour", "First Light"}},
-    {"Twin Comets", "Gravity Well", "Dream Pop",
-     {"Gravity Well", "Sugar Clouds", "Halcyon", "Swimming Pool Eyes", "Orbit", "Soft Focus",
-      "Marigold", "Daydream Nation", "Velvet Static", "Afterimage"}},
-    {"Sunday Brass Band", "Second Line", "Brass",
+    {"Twin Comets",
+     "Gravity Well",
+     "Dream Pop",
+     {"Gravity Well", "Sugar Clouds", "Halcyon", "Swimming Pool Eyes", "Orbit", "Soft Focus", "Marigold",
+      "Daydream Nation", "Velvet Static", "Afterimage"}},
+    {"Sunday Brass Band",
+     "Second Line",
+     "Brass",
      {"Second Line", "When the Parade Comes", "Crescent City Strut", "Bourbon Street Parade",
       "Mardi Gras Morning", "Tuba Tango", "Funeral March & Celebration"}},
-    {"Harbor Lights Choir", "Evensong", "Choral",
+    {"Harbor Lights Choir",
+     "Evensong",
+     "Choral",
      {"Evensong", "O Quiet Night", "The Lamp Is Lit", "Vespers", "Benediction", "Stillwater Hymn",
       "Candlemas", "Nocturne for Voices"}},
-    {"Static Youth", "Garage Tapes", "Punk",
-     {"Garage Tapes", "Three Chords", "Bored in the Suburbs", "Skinned Knees", "Mixtape",
-      "No Future Tuesday", "Loud & Fast", "Curfew", "Vandal Hearts", "Encore Riot"}},
-    {"Elena Moreau", "Piano Diaries", "Classical",
+    {"Static Youth",
+     "Garage Tapes",
+     "Punk",
+     {"Garage Tapes", "Three Chords", "Bored in the Suburbs", "Skinned Knees", "Mixtape", "No Future Tuesday",
+      "Loud & Fast", "Curfew", "Vandal Hearts", "Encore Riot"}},
+    {"Elena Moreau",
+     "Piano Diaries",
+     "Classical",
      {"Prélude in C", "Rain on the Conservatory", "Valse Triste", "Le Jardin", "Gymnopédie Blue",
       "Snow Étude", "Nocturne for Anna", "Chanson sans paroles", "Coda"}},
-    {"The Midnight Drivers", "Interstate", "Synthwave",
+    {"The Midnight Drivers",
+     "Interstate",
+     "Synthwave",
      {"Interstate", "Neon Motel", "Cassette Dreams", "Palm Highway", "Sunset Grid", "Turbo Love",
       "Arcade Hearts", "Outrun the Dawn", "VHS Memories", "Exit 88"}},
-    {"Tomás Ribeiro", "Fado da Madrugada", "Fado",
-     {"Fado da Madrugada", "Alfama", "Saudade Antiga", "Rua do Desejo", "Lisboa Menina",
-      "Barco Negro", "Ultimo Adeus"}},
-    {"Maya Ferreira", "Saudade", "Bossa Nova",
-     {"Saudade", "Rio ao Entardecer", "Barquinho", "Ipanema Sunday", "Tarde em Lisboa",
-      "Café com Leite", "Samba de Verão", "Adeus"}},
+    {"Tomás Ribeiro",
+     "Fado da Madrugada",
+     "Fado",
+     {"Fado da Madrugada", "Alfama", "Saudade Antiga", "Rua do Desejo", "Lisboa Menina", "Barco Negro",
+      "Ultimo Adeus"}},
+    {"Maya Ferreira",
+     "Saudade",
+     "Bossa Nova",
+     {"Saudade", "Rio ao Entardecer", "Barquinho", "Ipanema Sunday", "Tarde em Lisboa", "Café com Leite",
+      "Samba de Verão", "Adeus"}},
 };
 
 // A short tone as a WAV file: 8-bit mono at 11025 Hz, pitched by the track's number.
@@ -288,14 +356,12 @@ int Run(const QString& folder) {
     auto ids = [&](auto pick) {
         std::vector<uint32_t> out;
         for (int i = 0; i < count; ++i)
-            if (pick(i))
-                out.push_back(uint32_t(2000 + i));
+            if (pick(i)) out.push_back(uint32_t(2000 + i));
         return out;
     };
     auto genreIs = [&](int i, std::initializer_list<const char*> genres) {
         for (const char* g : genres)
-            if (db.Tracks[size_t(i)].Genre == QString::fromUtf8(g))
-                return true;
+            if (db.Tracks[size_t(i)].Genre == QString::fromUtf8(g)) return true;
         return false;
     };
     FixturePlaylist master;
@@ -304,11 +370,21 @@ int Run(const QString& folder) {
     master.TrackIds = ids([](int) { return true; });
     db.Playlists.push_back(master);
     const std::vector<std::pair<QString, std::vector<uint32_t>>> lists = {
-        {QStringLiteral("Road Trip"), ids([&](int i) { return genreIs(i, {"Rock", "Country", "Pop", "Alternative"}) && i % 2 == 0; })},
-        {QStringLiteral("Quiet Evenings"), ids([&](int i) { return genreIs(i, {"Jazz", "Ambient", "Classical", "Bossa Nova", "Vocal Jazz"}); })},
-        {QStringLiteral("Workout"), ids([&](int i) { return genreIs(i, {"Electronic", "Hip-Hop", "Rock"}) && i % 3 != 1; })},
-        {QStringLiteral("Sunday Morning"), ids([&](int i) { return genreIs(i, {"Folk", "Acoustic", "Singer/Songwriter", "Soul"}); })},
-        {QStringLiteral("Around the World"), ids([&](int i) { return genreIs(i, {"Latin", "World", "Bossa Nova", "Brass"}); })},
+        {QStringLiteral("Road Trip"), ids([&](int i) {
+             return genreIs(i, {"Rock", "Country", "Pop", "Alternative"}) && i % 2 == 0;
+         })},
+        {QStringLiteral("Quiet Evenings"), ids([&](int i) {
+             return genreIs(i, {"Jazz", "Ambient", "Classical", "Bossa Nova", "Vocal Jazz"});
+         })},
+        {QStringLiteral("Workout"), ids([&](int i) {
+             return genreIs(i, {"Electronic", "Hip-Hop", "Rock"}) && i % 3 != 1;
+         })},
+        {QStringLiteral("Sunday Morning"), ids([&](int i) {
+             return genreIs(i, {"Folk", "Acoustic", "Singer/Songwriter", "Soul"});
+         })},
+        {QStringLiteral("Around the World"), ids([&](int i) {
+             return genreIs(i, {"Latin", "World", "Bossa Nova", "Brass"});
+         })},
         {QStringLiteral("Favourites \u2605"), ids([&](int i) { return db.Tracks[size_t(i)].Rating >= 80; })},
     };
     for (const auto& [name, trackIds] : lists) {
@@ -339,8 +415,7 @@ int Run(const QString& folder) {
         uint32_t imageId = 1;
         for (int i = 0; i < count; ++i) {
             const FixtureTrack& t = db.Tracks[size_t(i)];
-            if (!t.HasArtwork)
-                continue;
+            if (!t.HasArtwork) continue;
             const int a = albumOf[size_t(i)];
             if (!coverBytes.count(a))
                 coverBytes[a] = {EncodeRgb16(Cover(a, large.Width), false, false, large.Size),
@@ -400,7 +475,8 @@ int Run(const QString& folder) {
             FixtureThumbRef s;
             s.FormatId = smallId;
             const QByteArray smallBytes = EncodeForFormat(
-                smallId, picture.scaled(small.Width, small.Height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                smallId,
+                picture.scaled(small.Width, small.Height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
                 false, small.Size);
             s.Offset = smallFile.Add(smallBytes);
             s.Size = uint32_t(smallBytes.size());
@@ -419,12 +495,9 @@ int Run(const QString& folder) {
         FixtureAlbum evenings{QStringLiteral("Evenings"), true, {}, {}};
         for (int i = 0; i < n; ++i) {
             library.ImageIds.push_back(uint32_t(100 + i));
-            if (i < 24)
-                summer.ImageIds.push_back(uint32_t(100 + i));
-            if (i % 4 == 1)
-                mountains.ImageIds.push_back(uint32_t(100 + i));
-            if (i % 3 == 2)
-                evenings.ImageIds.push_back(uint32_t(100 + i));
+            if (i < 24) summer.ImageIds.push_back(uint32_t(100 + i));
+            if (i % 4 == 1) mountains.ImageIds.push_back(uint32_t(100 + i));
+            if (i % 3 == 2) evenings.ImageIds.push_back(uint32_t(100 + i));
         }
         set.Db.Albums = {library, summer, mountains, evenings};
         WritePhotoSet(tree, set, false);
@@ -438,8 +511,7 @@ int Run(const QString& folder) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv); // painting the covers and photos needs the GUI side
     if (argc != 2) {
         std::fprintf(stderr, "usage: make-demo-device <folder>\n");
