@@ -254,8 +254,9 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     bool gone = false; // the window or its photo database went away while events ran
     int tiles = 0;
     const int last = count - 1;
-    const int pageWidth = (ThumbTileWidth + ThumbTileGap) * ThumbColumns + ThumbTileGap;
-    PhotoPage->resize(std::max(pageWidth, PhotoBox->viewport()->width()), y + ThumbTileHeight + ThumbTileGap);
+    // As wide as a full row of tiles; the gap after the last one needs no scrolling.
+    const int pageWidth = (ThumbTileWidth + ThumbTileGap) * ThumbColumns;
+    PhotoPage->resize(pageWidth, y + ThumbTileHeight + ThumbTileGap);
     for (int j = First; j <= last && tiles < PhotosPerPage && !FPhotoPageStop; ++j) {
         const uint32_t imageId = album.ImageIds[size_t(j)];
         // The multimap gives equal keys in no set order; tiles follow the photo list's order.
@@ -323,7 +324,7 @@ void TZozoDodiFrm::ClearPhotoBox() {
         delete tiles.front();
     }
     if (PhotoPage)
-        PhotoPage->resize(PhotoBox->viewport()->width(), 0);
+        PhotoPage->resize(0, 0);
 }
 
 void TZozoDodiFrm::NxtBtnClick() {

@@ -1,0 +1,533 @@
+// The photo grid in the window: album nodes, tile placement and pictures, paging, ticking with
+// its counts, damaged containers, the handheld through the simulated device, and device
+// messages that arrive while a page is built.
+#include "app/PhotoControl.h"
+#include "device/PhotoDb.h"
+#include "handheld/Iphone.h"
+#include "platform/Library.h"
+#include "platform/PostMessage.h"
+#include "platform/mobiledevice/MobileDeviceApi.h"
+#include "tests/app/window_helpers.h"
+#include "tests/fixtures/PhotoDbWriter.h"
+#include "tests/fixtures/ThumbWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QScrollArea>
+#include <QTimer>
+#include <QtTest/QTest>
+
+namespace {
+
+// One large format wider than the small one, cheap to write, so the small one is chosen.
+int32_t LargeFor(int32_t smallId) { return smallId == 3004 || smallId == 1036 || smallId == 1032 ? 1066 : 1016; }
+
+bool Near(QRgb a, QColor b, int tolerance = 8) {
+    return std::abs(qRed(a) - b.red()) <= tolerance && std::abs(qGreen(a) - b.green()) <= tolerance &&
+           std::abs(qBlue(a) - b.blue()) <= tolerance;
+}
+
+// The tile shows photo `seed`'s four quadrants in their places.
+void ExpectQuadrants(const QImage& picture, int seed) {
+    ASSERT_FALSE(picture.isNull());
+    const int w = picture.width(), h = picture.height();
+    const QPoint at[4] = {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
+    for (int q = 0; q < 4; ++q)
+        EXPECT_TRUE(Near(picture.pixel(at[q]), fixtures::QuadrantColour(seed, q)))
+            << "photo " << seed << " quadrant " << q << ": " << std::hex << picture.pixel(at[q]);
+}
+
+class PhotoGridTest : public WindowTest {
+protected:
+    // A disk-mode iPod on E: with the window's tracks and `set`'s photos.
+    fixtures::DeviceTree MakePhotoIpod(const fixtures::PhotoSet& set) {
+        fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+        fixtures::WritePhotoSet(tree, set, false);
+        return tree;
+    }
+
+    QTreeWidgetItem* PhotoRoot() {
+        for (int i = 0; i < Window->PlayLstList->topLevelItemCount(); ++i)
+            if (Window->ImageIndexOf(Window->PlayLstList->topLevelItem(i)) == 5)
+                return Window->PlayLstList->topLevelItem(i);
+        return nullptr;
+    }
+
+    // Chooses the photo root (album 0) or its album-th child, as a click in the tree does.
+    void ChooseAlbum(int album) {
+        QTreeWidgetItem* root = PhotoRoot();
+        ASSERT_NE(root, nullptr);
+        Window->PlayLstList->setCurrentItem(album == 0 ? root : root->child(album - 1));
+    }
+
+    std::vector<TPhotoControl*> Tiles() const { return Window->PhotoTiles(); }
+
+    // Image ids of the tiles shown, in order.
+    std::vector<uint32_t> TileImageIds() const {
+        std::vector<uint32_t> ids;
+        for (TPhotoControl* t : Tiles())
+            ids.push_back(PhotoDb->Photos.GetItem(t->Id)->ImageId);
+        return ids;
+    }
+
+    int CountTicked() const {
+        int n = 0;
+        for (int k = 0; k < PhotoDb->Photos.Count(); ++k)
+            n += PhotoDb->Photos.GetItem(k)->Selected ? 1 : 0;
+        return n;
+    }
+
+    QString RootText() { return PhotoRoot() ? PhotoRoot()->text(0) : QString(); }
+};
+
+// 15 photos: album 0 lists all but the last, "Ten" the first ten, "Five" the next five,
+// "Nothing" an id without a photo; photo 115 is in no album.
+fixtures::PhotoSet AlbumSet() {
+    fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 16, false);
+    fixtures::FixtureAlbum all{QStringLiteral("Library"), true, {}, {}};
+    fixtures::FixtureAlbum ten{QStringLiteral("Ten"), true, {}, {}};
+    fixtures::FixtureAlbum five{QStringLiteral("Five"), true, {}, {}};
+    fixtures::FixtureAlbum nothing{QStringLiteral("Nothing"), true, {999}, {}};
+    for (uint32_t id = 100; id < 115; ++id) {
+        all.ImageIds.push_back(id);
+        (id < 110 ? ten : five).ImageIds.push_back(id);
+    }
+    set.Db.Albums = {all, ten, five, nothing};
+    return set;
+}
+
+} // namespace
+
+TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
+    const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 12, false);
+    MakePhotoIpod(set);
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ASSERT_EQ(w.FDeviceKind, 1);
+    ASSERT_EQ(PhotoDb->Small.Id, 3004);
+    QTreeWidgetItem* root = PhotoRoot();
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->text(0), QStringLiteral("All photos (0/12)"));
+    // Album 0 is the root itself; the second album is its only child.
+    ASSERT_EQ(root->childCount(), 1);
+    EXPECT_EQ(root->child(0)->text(0), QStringLiteral("First"));
+    EXPECT_EQ(w.ImageIndexOf(root->child(0)), 4);
+    EXPECT_TRUE(w.PicPnl->isHidden());
+
+    ChooseAlbum(0);
+    EXPECT_FALSE(w.PicPnl->isHidden());
+    EXPECT_TRUE(w.SongPnl->isHidden());
+    EXPECT_TRUE(w.LoadLb->isHidden());
+    EXPECT_EQ(w.FThumbFileName, QByteArray("F3004_1.ithmb"));
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Total 12 photos"));
+    const auto tiles = Tiles();
+    ASSERT_EQ(tiles.size(), 12u);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(tiles[size_t(i)]->geometry(), QRect(20 + 76 * i, 20, 56, 56)) << i;
+    EXPECT_EQ(tiles[9]->pos(), QPoint(20, 96));
+    EXPECT_EQ(tiles[11]->pos(), QPoint(172, 96));
+    // Each tile holds its own photo's small picture with its colours (RGB565 on disk).
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        EXPECT_EQ(tiles[i]->Id, int(i));
+        EXPECT_EQ(tiles[i]->Picture().size(), QSize(56, 73));
+        ExpectQuadrants(tiles[i]->Picture(), int(i));
+    }
+    // The scroll box's content covers every row.
+    EXPECT_GE(w.PhotoPage->height(), 96 + 56);
+    EXPECT_TRUE(w.PlayLstList->isEnabled());
+    EXPECT_TRUE(w.PhotoBox->isEnabled());
+
+    // The second album shows its two photos and the total of all photos.
+    ChooseAlbum(1);
+    EXPECT_EQ(TileImageIds(), (std::vector<uint32_t>{100, 101}));
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Total 12 photos"));
+}
+
+TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
+    struct Case {
+        int32_t Id;
+        QSize Tile;
+        int Gap, Columns, PerPage;
+    };
+    const Case cases[] = {{3004, {56, 56}, 20, 9, 450},  {3011, {75, 75}, 20, 7, 350}, {1036, {50, 41}, 20, 10, 500},
+                          {1015, {119, 88}, 22, 5, 250}, {1032, {42, 37}, 18, 12, 450},
+                          {1009, {64, 64}, 15, 9, 450}}; // any other id
+    fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Id);
+        const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(c.Id), c.Id, 13, false);
+        fixtures::WritePhotoSet(tree, set, false);
+        Window.reset();
+        TZozoDodiFrm& w = Open();
+        w.show();
+        ASSERT_EQ(PhotoDb->Small.Id, c.Id);
+        EXPECT_EQ(PhotosPerPage, c.PerPage);
+        ChooseAlbum(0);
+        const auto tiles = Tiles();
+        ASSERT_EQ(tiles.size(), 13u);
+        EXPECT_EQ(tiles[0]->geometry(), QRect(QPoint(c.Gap, c.Gap), c.Tile));
+        EXPECT_EQ(tiles[size_t(c.Columns - 1)]->pos(), QPoint(c.Gap + (c.Columns - 1) * (c.Gap + c.Tile.width()), c.Gap));
+        EXPECT_EQ(tiles[size_t(c.Columns)]->pos(), QPoint(c.Gap, 2 * c.Gap + c.Tile.height()));
+        for (size_t i = 0; i < tiles.size(); ++i)
+            ExpectQuadrants(tiles[i]->Picture(), int(i));
+        QTest::mouseClick(tiles[1], Qt::LeftButton);
+        QTest::mouseClick(tiles[3], Qt::LeftButton);
+        EXPECT_EQ(RootText(), QStringLiteral("All photos (2/13)"));
+        w.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(QStringLiteral("photogrid-%1.png").arg(c.Id)));
+    }
+}
+
+TEST_F(PhotoGridTest, Format1015TilesDrawTheirPictureFivePixelsLeft) {
+    const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(1015), 1015, 7, false);
+    MakePhotoIpod(set);
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ASSERT_EQ(PhotoDb->Small.Id, 1015);
+    EXPECT_EQ(PhotosPerPage, 250);
+    ChooseAlbum(0);
+    const auto tiles = Tiles();
+    ASSERT_EQ(tiles.size(), 7u);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(tiles[size_t(i)]->geometry(), QRect(22 + 141 * i, 22, 119, 88)) << i;
+    EXPECT_EQ(tiles[5]->pos(), QPoint(22, 132));
+
+    // On screen: a black frame, then the picture from its sixth column on.
+    TPhotoControl* tile = tiles[2];
+    ExpectQuadrants(tile->Picture(), 2);
+    QImage shot = tile->grab().toImage();
+    ASSERT_EQ(shot.size(), QSize(119, 88));
+    EXPECT_EQ(shot.pixel(0, 0) & 0xFFFFFF, 0u);
+    EXPECT_EQ(shot.pixel(118, 87) & 0xFFFFFF, 0u);
+    for (int x : {1, 40, 117})
+        EXPECT_EQ(shot.pixel(x, 20), tile->Picture().pixel(x + 5, 20)) << x;
+    // Ticked: the frame turns white, the picture stays.
+    QTest::mouseClick(tile, Qt::LeftButton);
+    shot = tile->grab().toImage();
+    EXPECT_EQ(shot.pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(shot.pixel(60, 87) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(shot.pixel(40, 20), tile->Picture().pixel(45, 20));
+}
+
+TEST_F(PhotoGridTest, PagesOf450Tiles) {
+    // 451 photos: two pages; "First" has one page.
+    const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, false, 500);
+    MakePhotoIpod(set);
+    TZozoDodiFrm& w = Open();
+    w.show();
+    // The device load already shows the page count and the next button.
+    EXPECT_EQ(w.MaxPage->text(), QStringLiteral("2"));
+    EXPECT_FALSE(w.NxtBtn->isHidden());
+
+    ChooseAlbum(0);
+    EXPECT_EQ(Tiles().size(), 450u);
+    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
+    EXPECT_FALSE(w.NxtBtn->isHidden());
+    EXPECT_TRUE(w.PrvBtn->isHidden());
+    EXPECT_FALSE(w.SelectPage->isHidden());
+    EXPECT_FALSE(w.Pgseplb->isHidden());
+    EXPECT_EQ(Tiles().back()->pos(), QPoint(20 + 76 * 8, 20 + 76 * 49));
+
+    w.StatusLb->setText(QStringLiteral("kept"));
+    QTest::mouseClick(w.NxtBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("2"));
+    EXPECT_EQ(TileImageIds(), std::vector<uint32_t>{550});
+    EXPECT_EQ(Tiles().front()->pos(), QPoint(20, 20));
+    EXPECT_TRUE(w.NxtBtn->isHidden());
+    EXPECT_FALSE(w.PrvBtn->isHidden());
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("kept"));
+
+    QTest::mouseClick(w.PrvBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
+    EXPECT_EQ(Tiles().size(), 450u);
+    EXPECT_TRUE(w.PrvBtn->isHidden());
+    EXPECT_FALSE(w.NxtBtn->isHidden());
+
+    // Another album of one page after one of two pages.
+    w.NxtBtnClick();
+    ChooseAlbum(1);
+    EXPECT_EQ(w.MaxPage->text(), QStringLiteral("1"));
+    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
+    EXPECT_TRUE(w.NxtBtn->isHidden());
+    EXPECT_TRUE(w.PrvBtn->isHidden());
+    EXPECT_EQ(Tiles().size(), 2u);
+}
+
+TEST_F(PhotoGridTest, ExactlyOnePageOf450) {
+    MakePhotoIpod(fixtures::MakePhotoSet(LargeFor(3004), 3004, 450, false, 500));
+    TZozoDodiFrm& w = Open();
+    EXPECT_EQ(w.MaxPage->text(), QStringLiteral("1"));
+    EXPECT_TRUE(w.NxtBtn->isHidden());
+    ChooseAlbum(0);
+    EXPECT_EQ(Tiles().size(), 450u);
+    EXPECT_TRUE(w.NxtBtn->isHidden());
+    EXPECT_TRUE(w.PrvBtn->isHidden());
+}
+
+TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
+    MakePhotoIpod(AlbumSet());
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ASSERT_EQ(PhotoDb->Photos.Count(), 16);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (0/16)"));
+
+    // The photo in no album has no tile, not even under the root.
+    ChooseAlbum(0);
+    EXPECT_EQ(Tiles().size(), 15u);
+    for (uint32_t id : TileImageIds())
+        EXPECT_NE(id, 115u);
+
+    // One tile of an album: counted on the root, in the photo, on the tile.
+    ChooseAlbum(2);
+    ASSERT_EQ(Tiles().size(), 5u);
+    TPhotoControl* tile = Tiles()[1];
+    QTest::mouseClick(tile, Qt::LeftButton);
+    EXPECT_TRUE(tile->Selected());
+    EXPECT_EQ(PhotoDb->Photos.GetItem(tile->Id)->Selected, 1);
+    EXPECT_EQ(w.FCheckedPhotos, 1);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (1/16)"));
+    QTest::mouseClick(tile, Qt::LeftButton);
+    EXPECT_EQ(w.FCheckedPhotos, 0);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (0/16)"));
+
+    // Tick all on ten photos, then on five others: 15. Clear the five: 10.
+    ChooseAlbum(1);
+    w.CheckMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 10);
+    for (TPhotoControl* t : Tiles())
+        EXPECT_TRUE(t->Selected());
+    ChooseAlbum(2);
+    w.CheckMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 15);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (15/16)"));
+    w.UncheckMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 10);
+    EXPECT_EQ(CountTicked(), 10);
+    for (TPhotoControl* t : Tiles())
+        EXPECT_FALSE(t->Selected());
+
+    // Ticks outlive their tiles: the ten show ticked again, under the root too.
+    ChooseAlbum(0);
+    int shownTicked = 0;
+    for (TPhotoControl* t : Tiles())
+        shownTicked += t->Selected() ? 1 : 0;
+    EXPECT_EQ(shownTicked, 10);
+
+    // Invert on the root's page flips the fifteen; the photo in no album keeps its mark.
+    w.InvertMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 5);
+    for (TPhotoControl* t : Tiles())
+        EXPECT_EQ(t->Selected(), PhotoDb->Photos.GetItem(t->Id)->Selected != 0);
+    EXPECT_EQ(PhotoDb->Photos.GetItem(15)->Selected, 0);
+    w.InvertMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 10);
+    EXPECT_TRUE(w.FPhotoGridReady);
+
+    // An album whose id names no photo: no tiles, no menu, and tick all changes nothing.
+    ChooseAlbum(3);
+    EXPECT_TRUE(Tiles().empty());
+    bool showMenu = true;
+    w.PrepareCheckMenu(&showMenu);
+    EXPECT_FALSE(showMenu);
+    w.CheckMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 10);
+    EXPECT_EQ(CountTicked(), 10);
+}
+
+TEST_F(PhotoGridTest, APhotoListedTwiceIsCountedOnce) {
+    fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 3, false);
+    set.Db.Albums = {{QStringLiteral("Library"), true, {100, 101, 100, 102}, {}}};
+    MakePhotoIpod(set);
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ChooseAlbum(0);
+    auto tiles = Tiles();
+    ASSERT_EQ(tiles.size(), 4u);
+    ASSERT_EQ(tiles[0]->Id, tiles[2]->Id);
+    QTest::mouseClick(tiles[0], Qt::LeftButton);
+    EXPECT_TRUE(tiles[2]->Selected());
+    QTest::mouseClick(tiles[2], Qt::LeftButton);
+    EXPECT_EQ(w.FCheckedPhotos, 0);
+    EXPECT_FALSE(tiles[0]->Selected());
+    // Invert turns the photo on once, not on and off again.
+    w.InvertMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 3);
+    EXPECT_EQ(CountTicked(), 3);
+}
+
+TEST_F(PhotoGridTest, DamagedContainersGiveShortOrEmptyPages) {
+    const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 6, false);
+    fixtures::DeviceTree tree = MakePhotoIpod(set);
+    const QString thumbs = QStringLiteral("Photos/Thumbs/F3004_1.ithmb");
+    const QByteArray whole = tree.ReadFile(thumbs);
+    const int imageBytes = fixtures::GeometryOf(3004).Size;
+    ASSERT_EQ(whole.size(), 6 * imageBytes);
+
+    // Ends inside the fourth picture: the page ends there, three tiles stay.
+    tree.WriteFile(thumbs, whole.left(3 * imageBytes + 100));
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ChooseAlbum(0);
+    EXPECT_EQ(Tiles().size(), 3u);
+    ExpectQuadrants(Tiles()[2]->Picture(), 2);
+    EXPECT_TRUE(w.PlayLstList->isEnabled());
+    EXPECT_TRUE(w.PhotoBox->isEnabled());
+    EXPECT_TRUE(Boxes.empty());
+
+    // Shorter than 12 bytes, or gone: an empty page, the controls back on.
+    tree.WriteFile(thumbs, QByteArray(11, 'x'));
+    ChooseAlbum(1);
+    EXPECT_TRUE(Tiles().empty());
+    EXPECT_TRUE(w.PlayLstList->isEnabled());
+    ASSERT_TRUE(QFile::remove(tree.Path(thumbs)));
+    ChooseAlbum(0);
+    EXPECT_TRUE(Tiles().empty());
+    EXPECT_TRUE(w.CheckBtn->Enabled());
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Total 6 photos"));
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(PhotoGridTest, AVolumeRemovedDuringABuildIsHandledAfterIt) {
+    MakePhotoIpod(fixtures::MakePhotoSet(LargeFor(3004), 3004, 20, false));
+    TZozoDodiFrm& w = Open();
+    w.show();
+    bool disabledMeanwhile = false;
+    size_t boxesMeanwhile = 99;
+    // Runs from the build's first turn of the event loop.
+    QTimer::singleShot(0, &w, [&] {
+        disabledMeanwhile = !w.PlayLstList->isEnabled() && !w.PhotoBox->isEnabled() && !w.CheckBtn->Enabled();
+        w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
+        boxesMeanwhile = Boxes.size();
+    });
+    ChooseAlbum(0);
+    EXPECT_TRUE(disabledMeanwhile);
+    EXPECT_EQ(boxesMeanwhile, 0u);
+    // The build ended early; the removal has not run yet.
+    EXPECT_LT(Tiles().size(), 20u);
+    EXPECT_GE(Tiles().size(), 1u);
+    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_TRUE(w.PlayLstList->isEnabled());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
+    EXPECT_EQ(Boxes.size(), 1u);
+}
+
+// ---- the handheld, through the simulated device library ----
+
+class HandheldPhotoGridTest : public PhotoGridTest {
+protected:
+    void SetUp() override {
+        PhotoGridTest::SetUp();
+        ASSERT_TRUE(Libs.isValid());
+        const QString sim = QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/new/");
+        for (const char* name : {"iTunesMobileDevice.dll", "CoreFoundation.dll"})
+            ASSERT_TRUE(QFile::copy(sim + QLatin1String(name), Libs.filePath(QLatin1String(name))));
+        OldCwd = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(Libs.path()));
+    }
+    void TearDown() override {
+        PhotoGridTest::TearDown();
+        QDir::setCurrent(OldCwd);
+    }
+
+    // Opens the window (which loads the simulated library) and connects a phone serving `phone`.
+    TZozoDodiFrm& OpenWithPhone(const fixtures::DeviceTree& phone) {
+        TZozoDodiFrm& w = Open();
+        w.show();
+        auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+            platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+        EXPECT_NE(control, nullptr);
+        if (!control)
+            return w;
+        Control = control;
+        Sim("root " + phone.Root().toUtf8());
+        Sim("arrive");
+        Sim("wait");
+        QCoreApplication::processEvents();
+        return w;
+    }
+    int Sim(const QByteArray& command) { return Control(command.constData(), nullptr, 0); }
+
+    QTemporaryDir Libs;
+    QString OldCwd;
+    PFN_MobileDeviceSimControl Control = nullptr;
+};
+
+TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkInRgb555) {
+    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
+    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 11, true), true);
+    TZozoDodiFrm& w = OpenWithPhone(phone);
+    ASSERT_EQ(w.FDeviceKind, 2) << handheld::IphoneLastError().constData();
+    ASSERT_TRUE(PhotoDb && PhotoDb->HandheldFlag);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (0/11)"));
+    ChooseAlbum(0);
+    const auto tiles = Tiles();
+    ASSERT_EQ(tiles.size(), 11u);
+    for (size_t i = 0; i < tiles.size(); ++i)
+        ExpectQuadrants(tiles[i]->Picture(), int(i));
+    EXPECT_EQ(tiles[10]->pos(), QPoint(96, 96));
+    // The page's file is closed again: the next page opens it anew.
+    ChooseAlbum(1);
+    EXPECT_EQ(Tiles().size(), 2u);
+    ExpectQuadrants(Tiles()[1]->Picture(), 1);
+
+    const QPixmap shot = w.grab();
+    shot.save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(QStringLiteral("photogrid-handheld.png")));
+    // Between the tiles lies the grid's dark background.
+    const QImage box = w.PhotoBox->grab().toImage();
+    EXPECT_EQ(box.pixel(10, 10) & 0xFFFFFF, 0x3F3F3Fu);
+}
+
+TEST_F(HandheldPhotoGridTest, AMissingContainerGivesAnEmptyPage) {
+    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
+    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 4, true), true);
+    ASSERT_TRUE(QFile::remove(phone.MediaPath(QStringLiteral("/Photos/Thumbs/F3004_1.ithmb"))));
+    TZozoDodiFrm& w = OpenWithPhone(phone);
+    ASSERT_EQ(w.FDeviceKind, 2);
+    ChooseAlbum(0);
+    EXPECT_TRUE(Tiles().empty());
+    EXPECT_TRUE(w.PlayLstList->isEnabled());
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Total 4 photos"));
+}
+
+TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
+    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
+    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 30, true), true);
+    TZozoDodiFrm& w = OpenWithPhone(phone);
+    ASSERT_EQ(w.FDeviceKind, 2);
+    ChooseAlbum(1);
+    QTest::mouseClick(Tiles()[0], Qt::LeftButton);
+    ASSERT_EQ(w.FCheckedPhotos, 1);
+
+    // The link says the phone is ready again while the root's page is being built.
+    const device::TPhotoDb* before = PhotoDb.get();
+    bool sameDbMeanwhile = false;
+    QTimer::singleShot(0, &w, [&] {
+        platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
+        QCoreApplication::processEvents();
+        sameDbMeanwhile = PhotoDb.get() == before && w.PhotoPageBuilding();
+    });
+    ChooseAlbum(0);
+    EXPECT_TRUE(sameDbMeanwhile);
+    // The build stopped early and closed its file; the reload has not run yet.
+    EXPECT_LT(Tiles().size(), 30u);
+    EXPECT_EQ(PhotoDb.get(), before);
+    EXPECT_EQ(w.FCheckedPhotos, 1);
+    for (TPhotoControl* t : Tiles())
+        ExpectQuadrants(t->Picture(), t->Id);
+
+    QCoreApplication::processEvents();
+    // Reloaded: new databases, counts zeroed, the track view shown, the old tiles gone.
+    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_EQ(w.FCheckedPhotos, 0);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (0/30)"));
+    EXPECT_EQ(CountTicked(), 0);
+    EXPECT_TRUE(Tiles().empty());
+    EXPECT_EQ(w.MusicModel->Count(), 5);
+    // The link's one file is free again: the next page reads through it.
+    ChooseAlbum(0);
+    EXPECT_EQ(Tiles().size(), 30u);
+}
