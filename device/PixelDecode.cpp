@@ -3,53 +3,102 @@
 #include "device/ByteView.h"
 #include "device/ThumbFormat.h"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace device {
 namespace {
 
-// Adding and removing 1.5 * 2^52 rounds a double to an integer, half to even, in the
-// default rounding mode; far cheaper than nearbyint, which is a library call here.
-inline double RoundHalfEven(double v) {
-    constexpr double magic = 6755399441055744.0;
-    volatile double t = v + magic; // keep the compiler from folding the pair away
-    return t - magic;
-}
-
 // One colour channel of a bit-field pixel: where its bits sit and how they widen to 8 bits.
 struct Channel {
     uint32_t Mask = 0;
     int Shift = 0;
-    uint8_t Wide[256]{}; // value of the field (top 8 bits of it when wider) to a byte
+    int Bits = 0;
+    uint32_t FieldMask = 0;
+    uint8_t Wide[256]{}; // value of the field (its top 8 bits when wider) to a byte
 
     explicit Channel(uint32_t mask) : Mask(mask & 0xFFFF) {
         if (Mask == 0)
             return;
         Shift = std::countr_zero(Mask);
-        int bits = std::popcount(Mask >> Shift);
-        if (bits > 8) {
-            Shift += bits - 8;
-            bits = 8;
+        Bits = std::popcount(Mask >> Shift);
+        if (Bits > 8) {
+            Shift += Bits - 8;
+            Bits = 8;
         }
-        const uint32_t limit = 1u << bits;
+        const uint32_t limit = 1u << Bits;
         for (uint32_t v = 0; v < limit; ++v) {
             // Replicate the high bits into the low ones, so that full scale is 255.
             uint32_t out = 0;
-            for (int pos = 8 - bits; pos > -bits; pos -= bits)
+            for (int pos = 8 - Bits; pos > -Bits; pos -= Bits)
                 out |= pos >= 0 ? v << pos : v >> -pos;
             Wide[v] = uint8_t(out);
         }
         FieldMask = limit - 1;
     }
-    uint8_t operator()(uint32_t pixel) const { return Mask ? Wide[(pixel >> Shift) & FieldMask] : 0; }
-    uint32_t FieldMask = 0;
+    // Contiguous fields of 4 to 8 bits widen with two shifts, which the compiler vectorises.
+    bool Simple() const { return Mask && Bits >= 4 && (Mask >> Shift) == FieldMask; }
 };
 
-inline void YuvToRgb(double y, double cb, double cr, double kGreenCb, double kBlueCb, uint8_t* out) {
-    out[0] = ClampByte(1.164 * y + 1.596 * cr);
-    out[1] = ClampByte(1.164 * y - kGreenCb * cb - 0.813 * cr);
-    out[2] = ClampByte(1.164 * y + kBlueCb * cb);
+// A decoded colour channel in 16.16 fixed point, exact except within a hair of a rounding
+// boundary, where the value is computed again in double precision as ClampByte wants it.
+constexpr int32_t kFix = 65536;
+constexpr int32_t kNearTie = 4; // table rounding errs by at most 1.5 / 65536
+
+inline int32_t Fixed(double v) { return int32_t(std::lround(v * kFix)); }
+
+struct YuvTables {
+    int32_t Y[256], RCr[256], GCb[256], GCr[256], BCb[256];
+    double KGreenCb, KBlueCb;
+
+    YuvTables(double kGreenCb, double kBlueCb) : KGreenCb(kGreenCb), KBlueCb(kBlueCb) {
+        for (int i = 0; i < 256; ++i) {
+            Y[i] = Fixed(1.164 * (i - 16.0));
+            RCr[i] = Fixed(1.596 * (i - 128.0));
+            GCb[i] = Fixed(kGreenCb * (i - 128.0));
+            GCr[i] = Fixed(0.813 * (i - 128.0));
+            BCb[i] = Fixed(kBlueCb * (i - 128.0));
+        }
+    }
+
+    // The exact values, the arithmetic of the decoders written out.
+    uint8_t RedExact(int y, int cr) const { return ClampByte(1.164 * (y - 16.0) + 1.596 * (cr - 128.0)); }
+    uint8_t GreenExact(int y, int cb, int cr) const {
+        return ClampByte(1.164 * (y - 16.0) - KGreenCb * (cb - 128.0) - 0.813 * (cr - 128.0));
+    }
+    uint8_t BlueExact(int y, int cb) const { return ClampByte(1.164 * (y - 16.0) + KBlueCb * (cb - 128.0)); }
+};
+
+const YuvTables& UyvyTables() {
+    static const YuvTables tables(0.392, 2.017);
+    return tables;
+}
+
+const YuvTables& PlanarTables() {
+    static const YuvTables tables(0.391, 2.018);
+    return tables;
+}
+
+// Rounds a fixed-point value half up and clamps; false when it lies too near a tie to trust.
+inline bool FixedToByte(int32_t v, uint8_t& out) {
+    const int32_t biased = v + kFix / 2;
+    const int32_t frac = biased & (kFix - 1);
+    if (frac < kNearTie || frac >= kFix - kNearTie)
+        return false;
+    out = uint8_t(std::clamp(biased >> 16, 0, 255));
+    return true;
+}
+
+inline void YuvPixel(const YuvTables& t, int y, int cb, int cr, uint8_t* out) {
+    const int32_t luma = t.Y[y];
+    if (!FixedToByte(luma + t.RCr[cr], out[0]))
+        out[0] = t.RedExact(y, cr);
+    if (!FixedToByte(luma - t.GCb[cb] - t.GCr[cr], out[1]))
+        out[1] = t.GreenExact(y, cb, cr);
+    if (!FixedToByte(luma + t.BCb[cb], out[2]))
+        out[2] = t.BlueExact(y, cb);
 }
 
 } // namespace
@@ -59,7 +108,8 @@ uint8_t ClampByte(double value) {
         return 0;
     if (value >= 255.0)
         return 255;
-    return uint8_t(RoundHalfEven(value));
+    // nearbyint rounds half to even in the default rounding mode.
+    return uint8_t(std::nearbyint(value));
 }
 
 QImage DecodeBitfieldBitmap(const char* file, qint64 size) {
@@ -77,27 +127,43 @@ QImage DecodeBitfieldBitmap(const char* file, qint64 size) {
     if (pixelOffset < BitmapHeaderSize || pixelOffset > size)
         return {};
     const Channel red(v.U32(54)), green(v.U32(58)), blue(v.U32(62));
+    const bool simple = red.Simple() && green.Simple() && blue.Simple();
 
-    QImage image(width, int(height), QImage::Format_RGB888);
+    QImage image(width, int(height), QImage::Format_RGB32);
     if (image.isNull())
         return {};
-    image.fill(Qt::black);
     const qint64 rowBytes = (qint64(width) * 2 + 3) & ~qint64(3);
     const uint8_t* pixels = reinterpret_cast<const uint8_t*>(file) + pixelOffset;
     const qint64 available = size - pixelOffset;
     for (qint64 r = 0; r < height; ++r) {
+        uint32_t* dst = reinterpret_cast<uint32_t*>(image.scanLine(int(topDown ? r : height - 1 - r)));
         const qint64 start = r * rowBytes;
-        if (start >= available)
-            break;
-        const qint64 count = std::min<qint64>(width, (available - start) / 2);
+        const qint64 count = start >= available ? 0 : std::min<qint64>(width, (available - start) / 2);
         const uint8_t* src = pixels + start;
-        uint8_t* dst = image.scanLine(int(topDown ? r : height - 1 - r));
-        for (qint64 x = 0; x < count; ++x) {
-            const uint32_t p = uint32_t(src[2 * x] | src[2 * x + 1] << 8);
-            dst[3 * x] = red(p);
-            dst[3 * x + 1] = green(p);
-            dst[3 * x + 2] = blue(p);
+        if (simple) {
+            const int rs = red.Shift, gs = green.Shift, bs = blue.Shift;
+            const uint32_t rm = red.FieldMask, gm = green.FieldMask, bm = blue.FieldMask;
+            const int rb = red.Bits, gb = green.Bits, bb = blue.Bits;
+            for (qint64 x = 0; x < count; ++x) {
+                const uint32_t p = uint32_t(src[2 * x]) | uint32_t(src[2 * x + 1]) << 8;
+                const uint32_t rv = (p >> rs) & rm, gv = (p >> gs) & gm, bv = (p >> bs) & bm;
+                const uint32_t r8 = (rv << (8 - rb)) | (rv >> (2 * rb - 8));
+                const uint32_t g8 = (gv << (8 - gb)) | (gv >> (2 * gb - 8));
+                const uint32_t b8 = (bv << (8 - bb)) | (bv >> (2 * bb - 8));
+                dst[x] = 0xFF000000u | r8 << 16 | g8 << 8 | b8;
+            }
+        } else {
+            for (qint64 x = 0; x < count; ++x) {
+                const uint32_t p = uint32_t(src[2 * x]) | uint32_t(src[2 * x + 1]) << 8;
+                const uint32_t r8 = red.Mask ? red.Wide[(p >> red.Shift) & red.FieldMask] : 0;
+                const uint32_t g8 = green.Mask ? green.Wide[(p >> green.Shift) & green.FieldMask] : 0;
+                const uint32_t b8 = blue.Mask ? blue.Wide[(p >> blue.Shift) & blue.FieldMask] : 0;
+                dst[x] = 0xFF000000u | r8 << 16 | g8 << 8 | b8;
+            }
         }
+        // Pixels that the data does not hold are black.
+        for (qint64 x = count; x < width; ++x)
+            dst[x] = 0xFF000000u;
     }
     return image;
 }
@@ -108,13 +174,13 @@ void SwapBytes16(uint8_t* data, qint64 count) {
 }
 
 void DecodeUyvyLine(const uint8_t* b, uint8_t* rgbRow) {
+    const YuvTables& t = UyvyTables();
     for (int x = 8; x < 712; x += 2) {
         // Each group of four bytes is Cb, Y (even column), Cr, Y (odd column).
         const uint8_t* g = b + 2 * x;
-        const double cb = double(g[0]) - 128.0, cr = double(g[2]) - 128.0;
         uint8_t* out = rgbRow + 3 * (x - 8);
-        YuvToRgb(double(g[1]) - 16.0, cb, cr, 0.392, 2.017, out);
-        YuvToRgb(double(g[3]) - 16.0, cb, cr, 0.392, 2.017, out + 3);
+        YuvPixel(t, g[1], g[0], g[2], out);
+        YuvPixel(t, g[3], g[0], g[2], out + 3);
     }
 }
 
@@ -124,15 +190,16 @@ bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target) {
         if (!read(line))
             return false;
         const int row = 2 * l + field;
-        if (row < target.height() && target.width() >= UyvyWidth)
+        if (row < target.height() && target.width() >= UyvyWidth && target.depth() == 24)
             DecodeUyvyLine(line, target.scanLine(row));
     }
     return true;
 }
 
 void DecodePlanarYuv(const uint8_t* buffer, QImage& target) {
-    if (target.width() < PlanarWidth || target.height() < PlanarHeight)
+    if (target.width() < PlanarWidth || target.height() < PlanarHeight || target.depth() != 24)
         return;
+    const YuvTables& t = PlanarTables();
     const uint8_t* cbPlane = buffer + 345600;
     const uint8_t* crPlane = buffer + 432000;
     for (int y = 0; y < PlanarHeight; ++y) {
@@ -141,18 +208,27 @@ void DecodePlanarYuv(const uint8_t* buffer, QImage& target) {
         const uint8_t* crRow = crPlane + (y / 2) * 360;
         uint8_t* out = target.scanLine(y);
         for (int x = 0; x < PlanarWidth; ++x)
-            YuvToRgb(double(yRow[x]) - 16.0, double(cbRow[x / 2]) - 128.0, double(crRow[x / 2]) - 128.0, 0.391,
-                     2.018, out + 3 * x);
+            YuvPixel(t, yRow[x], cbRow[x / 2], crRow[x / 2], out + 3 * x);
     }
 }
 
 void ResampleBitmap(const QImage& source, QImage& dest) {
     const uint32_t sw = uint32_t(source.width()), sh = uint32_t(source.height());
     const uint32_t dw = uint32_t(dest.width()), dh = uint32_t(dest.height());
-    if (sw == 0 || sh == 0 || dw == 0 || dh == 0)
+    if (sw == 0 || sh == 0 || dw == 0 || dh == 0 || source.depth() != 24 || dest.depth() != 24)
         return;
     const uint32_t xstep = sw * 65536u / dw;
     const uint32_t ystep = sh * 65536u / dh;
+    // The column positions and fractions are the same for every row.
+    struct Column {
+        uint32_t Left, Right, Fx;
+    };
+    std::vector<Column> columns(dw);
+    uint32_t sx = 0;
+    for (uint32_t i = 0; i < dw; ++i, sx += xstep) {
+        const uint32_t ix = std::min(sx >> 16, sw - 1);
+        columns[i] = {3 * ix, 3 * (ix < sw - 1 ? ix + 1 : ix), sx & 0xFFFF};
+    }
     uint32_t sy = 0;
     for (uint32_t j = 0; j < dh; ++j, sy += ystep) {
         const uint32_t iy = std::min(sy >> 16, sh - 1);
@@ -161,17 +237,14 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
         const uint8_t* lower = source.constScanLine(int(iy < sh - 1 ? iy + 1 : iy));
         const uint32_t wy0 = 0xFFFF - fy, wy1 = fy;
         uint8_t* out = dest.scanLine(int(j));
-        uint32_t sx = 0;
-        for (uint32_t i = 0; i < dw; ++i, sx += xstep) {
-            const uint32_t ix = std::min(sx >> 16, sw - 1);
-            const uint32_t fx = sx & 0xFFFF;
-            const uint32_t ur = (wy0 * fx) >> 16, ul = wy0 - ur;
-            const uint32_t lr = (wy1 * fx) >> 16, ll = wy1 - lr;
-            const uint32_t left = 3 * ix, right = 3 * (ix < sw - 1 ? ix + 1 : ix);
-            for (int c = 0; c < 3; ++c)
-                out[3 * i + uint32_t(c)] = uint8_t((upper[left + uint32_t(c)] * ul + upper[right + uint32_t(c)] * ur +
-                                                    lower[left + uint32_t(c)] * ll + lower[right + uint32_t(c)] * lr) >>
-                                                   16);
+        for (uint32_t i = 0; i < dw; ++i) {
+            const Column& c = columns[i];
+            const uint32_t ur = (wy0 * c.Fx) >> 16, ul = wy0 - ur;
+            const uint32_t lr = (wy1 * c.Fx) >> 16, ll = wy1 - lr;
+            for (uint32_t k = 0; k < 3; ++k)
+                out[3 * i + k] = uint8_t((upper[c.Left + k] * ul + upper[c.Right + k] * ur + lower[c.Left + k] * ll +
+                                          lower[c.Right + k] * lr) >>
+                                         16);
         }
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Pixel layouts of the thumbnail containers, decoded into 24-bit RGB888 QImages, and the
-// fixed-point resize of the UYVY export.
+// Pixel layouts of the thumbnail containers decoded into QImages (16-bit bitmaps into RGB32,
+// the YUV layouts into RGB888), and the fixed-point resize of the UYVY export.
 #include <QByteArray>
 #include <QImage>
 #include <cstdint>
@@ -15,7 +15,7 @@ uint8_t ClampByte(double value);
 constexpr qint64 MaxBitmapPixels = qint64(2048) * 2048;
 
 // Decodes a 16-bit bit-field bitmap file (a 66-byte header as BuildBitmapHeader makes, then
-// pixel rows) by its width, height and masks. Pixel bytes that the data does not hold leave
+// pixel rows) by its width, height and masks into an RGB32 image. Pixel bytes that the data does not hold leave
 // their pixels black. A null image for a header that is not such a bitmap.
 QImage DecodeBitfieldBitmap(const char* file, qint64 size);
 inline QImage DecodeBitfieldBitmap(const QByteArray& file) { return DecodeBitfieldBitmap(file.constData(), file.size()); }

@@ -185,3 +185,64 @@ TEST(PixelDecode, ResampleIsFixedPointBilinear) {
         EXPECT_EQ(uint32_t(qRed(dest.pixel(int(i), 5))), want) << i;
     }
 }
+
+// The decoders round in fixed point and fall back to double precision near a tie; every
+// (Y, Cb, Cr) must come out exactly as the double-precision formulas with ClampByte give.
+TEST(PixelDecode, FastYuvPathsMatchTheFormulasForEveryInput) {
+    auto reference = [](int y, int cb, int cr, double kg, double kb, uint8_t* out) {
+        const double yy = y - 16.0, b = cb - 128.0, r = cr - 128.0;
+        out[0] = ClampByte(1.164 * yy + 1.596 * r);
+        out[1] = ClampByte(1.164 * yy - kg * b - 0.813 * r);
+        out[2] = ClampByte(1.164 * yy + kb * b);
+    };
+    // UYVY: one line holds 352 pairs (704 output columns); pair p of line n covers chroma
+    // (cb, cr) = ((n*352+p) / 128 >> 8, ...) with Y = 2k, 2k+1.
+    std::vector<uint8_t> line(UyvyLineBytes), rgb(UyvyWidth * 3);
+    int mismatches = 0;
+    uint32_t index = 0; // runs over cb (8 bits), cr (8 bits), y pair (7 bits)
+    while (index < (1u << 23)) {
+        for (int x = 8; x < 712; x += 2, ++index) {
+            const uint32_t i = index & ((1u << 23) - 1);
+            uint8_t* g = line.data() + 2 * x;
+            g[0] = uint8_t(i >> 15);
+            g[2] = uint8_t(i >> 7);
+            g[1] = uint8_t((i & 127) * 2);
+            g[3] = uint8_t((i & 127) * 2 + 1);
+        }
+        DecodeUyvyLine(line.data(), rgb.data());
+        for (int x = 8; x < 712; ++x) {
+            const uint8_t* g = line.data() + 4 * (x / 2);
+            uint8_t want[3];
+            reference(line[size_t(2 * x + 1)], g[0], g[2], 0.392, 2.017, want);
+            mismatches += std::memcmp(want, rgb.data() + 3 * (x - 8), 3) != 0;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+
+    // Planar: each 720 x 480 picture covers 86400 chroma pairs with four luma values each.
+    std::vector<uint8_t> planes(PlanarBufferBytes);
+    QImage target(PlanarWidth, PlanarHeight, QImage::Format_RGB888);
+    mismatches = 0;
+    for (uint32_t base = 0; base < (1u << 24); base += 86400u * 4) {
+        for (int cy = 0; cy < 240; ++cy) {
+            for (int cx = 0; cx < 360; ++cx) {
+                const uint32_t i = base + uint32_t(cy * 360 + cx) * 4;
+                planes[size_t(345600 + cy * 360 + cx)] = uint8_t(i >> 16);
+                planes[size_t(432000 + cy * 360 + cx)] = uint8_t(i >> 8);
+                for (int k = 0; k < 4; ++k)
+                    planes[size_t((2 * cy + k / 2) * 720 + 2 * cx + k % 2)] = uint8_t(i + uint32_t(k));
+            }
+        }
+        DecodePlanarYuv(planes.data(), target);
+        for (int y = 0; y < 480; ++y) {
+            const uint8_t* row = target.constScanLine(y);
+            for (int x = 0; x < 720; ++x) {
+                uint8_t want[3];
+                reference(planes[size_t(y * 720 + x)], planes[size_t(345600 + (y / 2) * 360 + x / 2)],
+                          planes[size_t(432000 + (y / 2) * 360 + x / 2)], 0.391, 2.018, want);
+                mismatches += std::memcmp(want, row + 3 * x, 3) != 0;
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}

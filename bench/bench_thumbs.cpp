@@ -1,0 +1,154 @@
+// Exporting 1,000 photos of the UYVY format 1019 (decode, resample to 640 x 480, JPEG) and
+// 1,000 of the 16-bit format 1024 (320 x 240), each beside a baseline in the same run that
+// only encodes the same pixels with libjpeg-turbo. The counters give the ratios:
+//   BM_Export*/BM_Encode*   the whole export (reads, decoding, files written safely)
+//   BM_Decode*/BM_Encode*   decoding and encoding in memory, no files
+#include "device/JpegWriter.h"
+#include "device/PhotoDb.h"
+#include "device/PixelDecode.h"
+#include "platform/Drives.h"
+#include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/PhotoDbWriter.h"
+#include "tests/fixtures/ThumbWriter.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <cstring>
+
+namespace {
+
+constexpr int kPhotos = 1000;
+constexpr int kDistinct = 8; // distinct pictures; the photos cycle through them
+
+struct Device {
+    QTemporaryDir Dir;
+    std::unique_ptr<fixtures::DeviceTree> Tree;
+    std::vector<QByteArray> Stored;  // each distinct image as stored
+    std::vector<QImage> Decoded;     // the same pixels, decoded (what the encoder is given)
+};
+
+// A disk-mode device with kPhotos photos of format `id` whose large images cycle through
+// kDistinct stored pictures in one container.
+Device& DeviceFor(int32_t id) {
+    static std::map<int32_t, std::unique_ptr<Device>> devices;
+    auto& slot = devices[id];
+    if (slot)
+        return *slot;
+    slot = std::make_unique<Device>();
+    Device& d = *slot;
+    d.Tree = std::make_unique<fixtures::DeviceTree>(d.Dir.path() + "/ipod");
+    const fixtures::FormatGeometry g = fixtures::GeometryOf(id);
+    QByteArray container;
+    for (int i = 0; i < kDistinct; ++i) {
+        const QImage picture = fixtures::QuadrantPicture(g.Width, g.Height, i);
+        d.Stored.push_back(fixtures::EncodeForFormat(id, picture, false, g.Size));
+        container += d.Stored.back();
+    }
+    fixtures::FixturePhotoDb db;
+    for (int i = 0; i < kPhotos; ++i) {
+        fixtures::FixturePhoto p;
+        p.ImageId = uint32_t(1000 + i);
+        fixtures::FixtureThumbRef large;
+        large.FormatId = id;
+        large.Offset = uint32_t((i % kDistinct) * g.Size);
+        large.Size = uint32_t(g.Size);
+        large.Width = uint16_t(g.Width);
+        large.Height = uint16_t(g.Height);
+        large.FileName = QStringLiteral(":Thumbs:F%1_1.ithmb").arg(id);
+        fixtures::FixtureThumbRef small = large;
+        small.FormatId = 1036;
+        small.Width = 50;
+        small.Height = 41;
+        small.FileName = QStringLiteral(":Thumbs:F1036_1.ithmb");
+        p.Refs = {small, large};
+        db.Photos.push_back(p);
+    }
+    d.Tree->WriteFile(QStringLiteral("Photos/Photo Database"), fixtures::WritePhotoDb(db));
+    d.Tree->WriteFile(QStringLiteral("Photos/Thumbs/F%1_1.ithmb").arg(id), container);
+    d.Tree->WriteFile(QStringLiteral("Photos/Thumbs/F1036_1.ithmb"), QByteArray(4100, '\0'));
+    return d;
+}
+
+// Decodes one stored image the way the exporter does (into the picture the encoder gets).
+QImage Decode(int32_t id, const QByteArray& stored, QImage& uyvy, QImage& resized, const device::TBitmapHeader& header) {
+    if (id == device::FormatUyvy) {
+        const uint8_t* at = reinterpret_cast<const uint8_t*>(stored.constData());
+        const device::UyvyLineReader next = [&](uint8_t* line) {
+            std::memcpy(line, at, device::UyvyLineBytes);
+            at += device::UyvyLineBytes;
+            return true;
+        };
+        device::ReadUyuvField(next, 0, uyvy);
+        device::ReadUyuvField(next, 1, uyvy);
+        device::ResampleBitmap(uyvy, resized);
+        return resized;
+    }
+    QByteArray file(reinterpret_cast<const char*>(header.data()), device::BitmapHeaderSize);
+    file += stored;
+    return device::DecodeBitfieldBitmap(file);
+}
+
+device::TBitmapHeader HeaderFor(int32_t id) {
+    const fixtures::FormatGeometry g = fixtures::GeometryOf(id);
+    return device::BuildBitmapHeader(device::TThumbFormat{id, g.Size, g.Width, g.Height, 1}, false);
+}
+
+void BM_Encode(benchmark::State& state, int32_t id) {
+    Device& d = DeviceFor(id);
+    if (d.Decoded.empty()) {
+        QImage uyvy(device::UyvyWidth, device::UyvyHeight, QImage::Format_RGB888), resized(640, 480, QImage::Format_RGB888);
+        for (const QByteArray& stored : d.Stored)
+            d.Decoded.push_back(Decode(id, stored, uyvy, resized, HeaderFor(id)).copy());
+    }
+    device::JpegWriter jpeg;
+    for (auto _ : state)
+        for (int i = 0; i < kPhotos; ++i)
+            benchmark::DoNotOptimize(jpeg.Encode(d.Decoded[size_t(i % kDistinct)]));
+    state.SetItemsProcessed(state.iterations() * kPhotos);
+}
+
+void BM_Decode(benchmark::State& state, int32_t id) {
+    Device& d = DeviceFor(id);
+    device::JpegWriter jpeg;
+    QImage uyvy(device::UyvyWidth, device::UyvyHeight, QImage::Format_RGB888), resized(640, 480, QImage::Format_RGB888);
+    const device::TBitmapHeader header = HeaderFor(id);
+    for (auto _ : state)
+        for (int i = 0; i < kPhotos; ++i)
+            benchmark::DoNotOptimize(jpeg.Encode(Decode(id, d.Stored[size_t(i % kDistinct)], uyvy, resized, header)));
+    state.SetItemsProcessed(state.iterations() * kPhotos);
+}
+
+void BM_Export(benchmark::State& state, int32_t id) {
+    Device& d = DeviceFor(id);
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{d.Tree->AsDrive('E')});
+    device::TPhotoDb db("E:", false);
+    if (!db.Load(false) || db.Photos.Count() != kPhotos) {
+        state.SkipWithError("photo database did not load");
+        return;
+    }
+    for (int i = 0; i < db.Photos.Count(); ++i)
+        db.Photos.GetItem(i)->Selected = 1;
+    const QString out = d.Dir.path() + "/out/";
+    db.OutputFolder = out;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        state.ResumeTiming();
+        db.ExportThumbs(true);
+    }
+    state.SetItemsProcessed(state.iterations() * kPhotos);
+    platform::SetDriveTableForTesting(std::nullopt);
+}
+
+BENCHMARK_CAPTURE(BM_Encode, uyvy1019, 1019)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Decode, uyvy1019, 1019)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Export, uyvy1019, 1019)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Encode, rgb1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Decode, rgb1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_Export, rgb1024, 1024)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+} // namespace
+
+BENCHMARK_MAIN();
