@@ -236,14 +236,27 @@ TEST_F(PhotoGridTest, PagesOf450Tiles) {
     EXPECT_FALSE(w.PrvBtn->isHidden());
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("kept"));
 
+    // A tick on page 2, then invert on page 1: the whole album turns, not just the page.
+    QTest::mouseClick(Tiles().front(), Qt::LeftButton);
+    EXPECT_EQ(w.FCheckedPhotos, 1);
+
     QTest::mouseClick(w.PrvBtn, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
     EXPECT_EQ(Tiles().size(), 450u);
     EXPECT_TRUE(w.PrvBtn->isHidden());
     EXPECT_FALSE(w.NxtBtn->isHidden());
+    w.InvertMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 450);
+    EXPECT_EQ(CountTicked(), 450);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (450/451)"));
+    w.NxtBtnClick();
+    ASSERT_EQ(Tiles().size(), 1u);
+    EXPECT_FALSE(Tiles().front()->Selected());
+    w.PrvBtnClick();
 
     // Another album of one page after one of two pages.
     w.NxtBtnClick();
+    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("2"));
     ChooseAlbum(1);
     EXPECT_EQ(w.MaxPage->text(), QStringLiteral("1"));
     EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
