@@ -11,9 +11,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
-#include <QPointer>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QTreeWidget>
 #include <algorithm>
 #include <exception>
@@ -94,7 +92,6 @@ void TZozoDodiFrm::SetUpPhotoBox() {
     PaintBackground(PhotoBox->viewport());
     PhotoBox->setWidgetResizable(false);
     PhotoBox->setWidget(PhotoPage);
-    PhotoBox->verticalScrollBar()->setSingleStep(ThumbTileHeight);
     connect(NxtBtn, &TPicButton::OnClick, this, [this] { NxtBtnClick(); });
     connect(PrvBtn, &TPicButton::OnClick, this, [this] { PrvBtnClick(); });
 }
@@ -248,10 +245,11 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     for (int k = 0; k < db->Photos.Count(); ++k)
         byImageId.emplace(db->Photos.GetItem(k)->ImageId, k);
 
-    QPointer<TZozoDodiFrm> self(this);
     FPhotoPageBuilding = true;
     FPhotoPageStop = false;
-    bool gone = false; // the window or its photo database went away while events ran
+    // The window closed (and let go of the handheld link), or the photo database was replaced,
+    // while events ran.
+    bool gone = false;
     int tiles = 0;
     const int last = count - 1;
     // As wide as a full row of tiles; the gap after the last one needs no scrolling.
@@ -285,16 +283,16 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
             }
             tile->show();
             ++tiles;
+            if (PhotoPage->height() < y + ThumbTileHeight + ThumbTileGap)
+                PhotoPage->resize(PhotoPage->width(), y + ThumbTileHeight + ThumbTileGap);
             x += ThumbTileGap + ThumbTileWidth;
             if ((ThumbTileWidth + ThumbTileGap) * ThumbColumns < x) {
                 x = ThumbTileGap;
                 y += ThumbTileGap + ThumbTileHeight;
             }
-            if (PhotoPage->height() < y + ThumbTileHeight + ThumbTileGap)
-                PhotoPage->resize(PhotoPage->width(), y + ThumbTileHeight + ThumbTileGap);
             StatusLb->setText(QString::number(k));
             QCoreApplication::processEvents();
-            if (!self || FCloseDone || PhotoDb.get() != db) {
+            if (FCloseDone || PhotoDb.get() != db) {
                 gone = true;
                 break;
             }
@@ -309,20 +307,14 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
             handheld::DeviceCloseFile();
     }
     stream.reset();
-    if (self) {
-        FPhotoPageBuilding = false;
-        FPhotoPageStop = false;
-    }
+    FPhotoPageBuilding = false;
+    FPhotoPageStop = false;
     return tiles;
 }
 
 void TZozoDodiFrm::ClearPhotoBox() {
-    for (;;) {
-        const std::vector<TPhotoControl*> tiles = PhotoTiles();
-        if (tiles.empty())
-            break;
-        delete tiles.front();
-    }
+    for (TPhotoControl* tile : PhotoTiles())
+        delete tile;
     if (PhotoPage)
         PhotoPage->resize(0, 0);
 }

@@ -133,7 +133,7 @@ TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
         ExpectQuadrants(tiles[i]->Picture(), int(i));
     }
     // The scroll box's content covers every row.
-    EXPECT_GE(w.PhotoPage->height(), 96 + 56);
+    EXPECT_EQ(w.PhotoPage->size(), QSize(76 * 9, 96 + 56 + 20));
     EXPECT_TRUE(w.PlayLstList->isEnabled());
     EXPECT_TRUE(w.PhotoBox->isEnabled());
 
@@ -272,6 +272,8 @@ TEST_F(PhotoGridTest, ExactlyOnePageOf450) {
     EXPECT_TRUE(w.NxtBtn->isHidden());
     ChooseAlbum(0);
     EXPECT_EQ(Tiles().size(), 450u);
+    // Fifty full rows and a gap below the last: no empty row to scroll to.
+    EXPECT_EQ(w.PhotoPage->height(), 20 + 76 * 49 + 56 + 20);
     EXPECT_TRUE(w.NxtBtn->isHidden());
     EXPECT_TRUE(w.PrvBtn->isHidden());
 }
