@@ -101,6 +101,98 @@ inline void YuvPixel(const YuvTables& t, int y, int cb, int cr, uint8_t* out) {
         out[2] = t.BlueExact(y, cb);
 }
 
+
+// The bulk of a row in 2^-20 fixed point, written so that the compiler can vectorise it (and,
+// with GCC on x86-64, build an AVX2 variant chosen at run time). The constants err by at most
+// half a unit each, so a channel within kMargin units of a rounding boundary is flagged and
+// recomputed exactly; everything else equals the double-precision result.
+struct FixedYuv {
+    int32_t Y, R, Gb, Gr, B;
+};
+constexpr int32_t kOne20 = 1 << 20;
+constexpr int32_t kMargin20 = 256;
+
+constexpr FixedYuv kUyvyFixed{1220542, 1673527, 411042, 852492, 2114978};
+constexpr FixedYuv kPlanarFixed{1220542, 1673527, 409993, 852492, 2116026};
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define MG_VECTOR_CLONES __attribute__((target_clones("avx2", "default"), optimize("O3", "vect-cost-model=dynamic")))
+#else
+#define MG_VECTOR_CLONES
+#endif
+
+inline int32_t NearTie(int32_t v) {
+    const int32_t frac = v & (kOne20 - 1);
+    return int32_t(frac < kMargin20) | int32_t(frac >= kOne20 - kMargin20);
+}
+
+inline uint8_t ToByte(int32_t v) {
+    const int32_t n = v >> 20;
+    return uint8_t(n < 0 ? 0 : n > 255 ? 255 : n);
+}
+
+// `n` pixels whose luma, Cb and Cr are given per pixel; planar bytes out. True when some
+// channel needs the exact computation.
+MG_VECTOR_CLONES
+bool FixedYuvRow(const uint8_t* __restrict ys, const uint8_t* __restrict cbs, const uint8_t* __restrict crs, int n,
+                 FixedYuv k, uint8_t* __restrict r, uint8_t* __restrict g, uint8_t* __restrict b) {
+    int32_t ties = 0;
+    for (int i = 0; i < n; ++i) {
+        const int32_t y = k.Y * (int32_t(ys[i]) - 16) + kOne20 / 2;
+        const int32_t cb = int32_t(cbs[i]) - 128, cr = int32_t(crs[i]) - 128;
+        const int32_t vr = y + k.R * cr;
+        const int32_t vg = y - k.Gb * cb - k.Gr * cr;
+        const int32_t vb = y + k.B * cb;
+        ties |= NearTie(vr) | NearTie(vg) | NearTie(vb);
+        r[i] = ToByte(vr);
+        g[i] = ToByte(vg);
+        b[i] = ToByte(vb);
+    }
+    return ties != 0;
+}
+
+// Finishes a row: interleaves the planar bytes and recomputes flagged channels exactly.
+void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int n, FixedYuv k, const YuvTables& t,
+                  bool ties, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out) {
+    for (int i = 0; i < n; ++i) {
+        out[3 * i] = r[i];
+        out[3 * i + 1] = g[i];
+        out[3 * i + 2] = b[i];
+    }
+    if (!ties)
+        return;
+    for (int i = 0; i < n; ++i) {
+        const int32_t y = k.Y * (int32_t(ys[i]) - 16) + kOne20 / 2;
+        const int32_t cb = int32_t(cbs[i]) - 128, cr = int32_t(crs[i]) - 128;
+        if (NearTie(y + k.R * cr))
+            out[3 * i] = t.RedExact(ys[i], crs[i]);
+        if (NearTie(y - k.Gb * cb - k.Gr * cr))
+            out[3 * i + 1] = t.GreenExact(ys[i], cbs[i], crs[i]);
+        if (NearTie(y + k.B * cb))
+            out[3 * i + 2] = t.BlueExact(ys[i], cbs[i]);
+    }
+}
+
+
+// One row of the resize where only the upper source row has weight, per output byte: where
+// its left neighbour's byte is and the two weights. One 32-bit load holds both neighbours: the
+// left byte first, the right one three on.
+void ResampleRowScalar(const uint8_t* src, const uint32_t* leftByte, const uint32_t* weightLeft,
+                       const uint32_t* weightRight, int from, int n, uint8_t* out) {
+    for (int m = from; m < n; ++m) {
+        uint32_t both;
+        std::memcpy(&both, src + leftByte[m], 4);
+        if constexpr (std::endian::native == std::endian::big)
+            both = __builtin_bswap32(both);
+        out[m] = uint8_t(((both & 0xFF) * weightLeft[m] + (both >> 24) * weightRight[m]) >> 16);
+    }
+}
+
+void ResampleRow(const uint8_t* src, const uint32_t* leftByte, const uint32_t* weightLeft, const uint32_t* weightRight,
+                 int n, uint8_t* out) {
+    ResampleRowScalar(src, leftByte, weightLeft, weightRight, 0, n, out);
+}
+
 } // namespace
 
 uint8_t ClampByte(double value) {
@@ -174,14 +266,18 @@ void SwapBytes16(uint8_t* data, qint64 count) {
 }
 
 void DecodeUyvyLine(const uint8_t* b, uint8_t* rgbRow) {
-    const YuvTables& t = UyvyTables();
-    for (int x = 8; x < 712; x += 2) {
-        // Each group of four bytes is Cb, Y (even column), Cr, Y (odd column).
-        const uint8_t* g = b + 2 * x;
-        uint8_t* out = rgbRow + 3 * (x - 8);
-        YuvPixel(t, g[1], g[0], g[2], out);
-        YuvPixel(t, g[3], g[0], g[2], out + 3);
+    // Each group of four bytes is Cb, Y (even column), Cr, Y (odd column); columns 8 to 711.
+    uint8_t ys[UyvyWidth], cbs[UyvyWidth], crs[UyvyWidth], r[UyvyWidth], g[UyvyWidth], bl[UyvyWidth];
+    const uint8_t* groups = b + 16;
+    for (int p = 0; p < UyvyWidth / 2; ++p) {
+        const uint8_t* q = groups + 4 * p;
+        cbs[2 * p] = cbs[2 * p + 1] = q[0];
+        ys[2 * p] = q[1];
+        crs[2 * p] = crs[2 * p + 1] = q[2];
+        ys[2 * p + 1] = q[3];
     }
+    const bool ties = FixedYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, r, g, bl);
+    FinishYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, UyvyTables(), ties, r, g, bl, rgbRow);
 }
 
 bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target) {
@@ -199,16 +295,19 @@ bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target) {
 void DecodePlanarYuv(const uint8_t* buffer, QImage& target) {
     if (target.width() < PlanarWidth || target.height() < PlanarHeight || target.depth() != 24)
         return;
-    const YuvTables& t = PlanarTables();
     const uint8_t* cbPlane = buffer + 345600;
     const uint8_t* crPlane = buffer + 432000;
+    uint8_t cbs[PlanarWidth], crs[PlanarWidth], r[PlanarWidth], g[PlanarWidth], bl[PlanarWidth];
     for (int y = 0; y < PlanarHeight; ++y) {
         const uint8_t* yRow = buffer + y * PlanarWidth;
         const uint8_t* cbRow = cbPlane + (y / 2) * 360;
         const uint8_t* crRow = crPlane + (y / 2) * 360;
-        uint8_t* out = target.scanLine(y);
-        for (int x = 0; x < PlanarWidth; ++x)
-            YuvPixel(t, yRow[x], cbRow[x / 2], crRow[x / 2], out + 3 * x);
+        for (int x = 0; x < PlanarWidth; ++x) {
+            cbs[x] = cbRow[x / 2];
+            crs[x] = crRow[x / 2];
+        }
+        const bool ties = FixedYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, r, g, bl);
+        FinishYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, PlanarTables(), ties, r, g, bl, target.scanLine(y));
     }
 }
 
@@ -220,16 +319,26 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
     const uint32_t xstep = sw * 65536u / dw;
     const uint32_t ystep = sh * 65536u / dh;
     // The column positions and fractions are the same for every row.
-    struct Column {
-        uint32_t Left, Right, Fx;
-    };
-    std::vector<Column> columns(dw);
+    std::vector<uint32_t> left(dw), right(dw), fx(dw), upperRight(dw), upperLeft(dw);
     uint32_t sx = 0;
     for (uint32_t i = 0; i < dw; ++i, sx += xstep) {
         const uint32_t ix = std::min(sx >> 16, sw - 1);
-        columns[i] = {3 * ix, 3 * (ix < sw - 1 ? ix + 1 : ix), sx & 0xFFFF};
+        left[i] = 3 * ix;
+        right[i] = 3 * (ix < sw - 1 ? ix + 1 : ix);
+        fx[i] = sx & 0xFFFF;
     }
+    // Per output byte for rows where only the upper row counts. The right neighbour is three
+    // bytes on, so the last source column (which has none) is only read when in bounds.
+    std::vector<uint32_t> byteLeft, byteWeightLeft(3 * dw), byteWeightRight(3 * dw);
+    if (sw >= 2) {
+        byteLeft.resize(3 * dw);
+        for (uint32_t i = 0; i < dw; ++i)
+            for (uint32_t k = 0; k < 3; ++k)
+                byteLeft[3 * i + k] = (right[i] == left[i] ? left[i] - 3 : left[i]) + k;
+    }
+    uint32_t byteWeightsFor = 0x10000;
     uint32_t sy = 0;
+    uint32_t weightsFor = 0x10000; // the row weight the column weights were made for
     for (uint32_t j = 0; j < dh; ++j, sy += ystep) {
         const uint32_t iy = std::min(sy >> 16, sh - 1);
         const uint32_t fy = sy & 0xFFFF;
@@ -237,13 +346,35 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
         const uint8_t* lower = source.constScanLine(int(iy < sh - 1 ? iy + 1 : iy));
         const uint32_t wy0 = 0xFFFF - fy, wy1 = fy;
         uint8_t* out = dest.scanLine(int(j));
+        if (weightsFor != wy0) {
+            for (uint32_t i = 0; i < dw; ++i) {
+                upperRight[i] = (wy0 * fx[i]) >> 16;
+                upperLeft[i] = wy0 - upperRight[i];
+            }
+            weightsFor = wy0;
+        }
+        if (wy1 == 0 && byteLeft.empty() == false) {
+            // The lower row has no weight (every row of the 480-to-480 resize).
+            if (byteWeightsFor != wy0) {
+                for (uint32_t i = 0; i < dw; ++i)
+                    for (uint32_t k = 0; k < 3; ++k) {
+                        // At the last column the right neighbour is the column itself, which
+                        // sits three bytes on from where that column's reads start.
+                        const bool last = right[i] == left[i];
+                        byteWeightLeft[3 * i + k] = last ? 0 : upperLeft[i];
+                        byteWeightRight[3 * i + k] = last ? upperLeft[i] + upperRight[i] : upperRight[i];
+                    }
+                byteWeightsFor = wy0;
+            }
+            ResampleRow(upper, byteLeft.data(), byteWeightLeft.data(), byteWeightRight.data(), int(3 * dw), out);
+            continue;
+        }
         for (uint32_t i = 0; i < dw; ++i) {
-            const Column& c = columns[i];
-            const uint32_t ur = (wy0 * c.Fx) >> 16, ul = wy0 - ur;
-            const uint32_t lr = (wy1 * c.Fx) >> 16, ll = wy1 - lr;
+            const uint32_t ul = upperLeft[i], ur = upperRight[i];
+            const uint32_t lr = (wy1 * fx[i]) >> 16, ll = wy1 - lr;
             for (uint32_t k = 0; k < 3; ++k)
-                out[3 * i + k] = uint8_t((upper[c.Left + k] * ul + upper[c.Right + k] * ur + lower[c.Left + k] * ll +
-                                          lower[c.Right + k] * lr) >>
+                out[3 * i + k] = uint8_t((upper[left[i] + k] * ul + upper[right[i] + k] * ur + lower[left[i] + k] * ll +
+                                          lower[right[i] + k] * lr) >>
                                          16);
         }
     }

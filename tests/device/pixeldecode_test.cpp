@@ -246,3 +246,38 @@ TEST(PixelDecode, FastYuvPathsMatchTheFormulasForEveryInput) {
     }
     EXPECT_EQ(mismatches, 0);
 }
+
+// The resize against the rule written out, on noise, for the one use and for odd sizes that
+// reach the last source column and rows with a lower-row weight.
+TEST(PixelDecode, ResampleMatchesTheRuleOnNoise) {
+    auto reference = [](const QImage& s, QImage& d) {
+        const uint32_t sw = s.width(), sh = s.height(), dw = d.width(), dh = d.height();
+        const uint32_t xstep = sw * 65536u / dw, ystep = sh * 65536u / dh;
+        for (uint32_t j = 0; j < dh; ++j) {
+            const uint32_t sy = j * ystep, iy = sy >> 16, fy = sy & 0xFFFF;
+            const uint32_t iy1 = iy < sh - 1 ? iy + 1 : iy, wy0 = 0xFFFF - fy, wy1 = fy;
+            for (uint32_t i = 0; i < dw; ++i) {
+                const uint32_t sx = i * xstep, ix = sx >> 16, fx = sx & 0xFFFF;
+                const uint32_t ix1 = ix < sw - 1 ? ix + 1 : ix;
+                const uint32_t ur = (wy0 * fx) >> 16, ul = wy0 - ur, lr = (wy1 * fx) >> 16, ll = wy1 - lr;
+                for (int k = 0; k < 3; ++k) {
+                    auto at = [&](uint32_t x, uint32_t y) { return uint32_t(s.constScanLine(int(y))[3 * x + uint32_t(k)]); };
+                    d.scanLine(int(j))[3 * i + uint32_t(k)] =
+                        uint8_t((at(ix, iy) * ul + at(ix1, iy) * ur + at(ix, iy1) * ll + at(ix1, iy1) * lr) >> 16);
+                }
+            }
+        }
+    };
+    uint32_t seed = 12345;
+    for (const auto& [from, to] : std::vector<std::pair<QSize, QSize>>{
+             {{704, 480}, {640, 480}}, {{7, 5}, {13, 9}}, {{10, 10}, {3, 4}}, {{5, 3}, {5, 3}}}) {
+        QImage source(from, QImage::Format_RGB888);
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width() * 3; ++x)
+                source.scanLine(y)[x] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+        QImage got(to, QImage::Format_RGB888), want(to, QImage::Format_RGB888);
+        ResampleBitmap(source, got);
+        reference(source, want);
+        EXPECT_EQ(got, want) << from.width() << "x" << from.height() << " to " << to.width() << "x" << to.height();
+    }
+}
