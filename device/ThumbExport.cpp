@@ -223,15 +223,19 @@ bool TPhotoDb::ExportUyuvThumbs(bool aspect) {
     QImage resized;
     if (aspect)
         resized = QImage(640, 480, QImage::Format_RGB888);
+    // The whole image in one read: through the handheld link that is one request, not 480.
+    QByteArray image(UyvyImageBytes, '\0');
     return ExportLoop(*this, " :UYUV file not found.").Run([&](ThumbContainer& container, TPhotoItem& photo) {
-        qint64 at = photo.LargeOffset;
-        const UyvyLineReader next = [&](uint8_t* line) {
-            const bool ok = container.ReadAt(at, reinterpret_cast<char*>(line), UyvyLineBytes);
-            at += UyvyLineBytes;
-            return ok;
-        };
-        if (!ReadUyuvField(next, 0, decoded) || !ReadUyuvField(next, 1, decoded))
+        if (!container.ReadAt(photo.LargeOffset, image.data(), UyvyImageBytes))
             return QByteArray();
+        const uint8_t* next = reinterpret_cast<const uint8_t*>(image.constData());
+        const UyvyLineReader line = [&](uint8_t* out) {
+            std::memcpy(out, next, UyvyLineBytes);
+            next += UyvyLineBytes;
+            return true;
+        };
+        ReadUyuvField(line, 0, decoded);
+        ReadUyuvField(line, 1, decoded);
         if (!aspect)
             return jpeg.Encode(decoded);
         ResampleBitmap(decoded, resized);
