@@ -174,23 +174,39 @@ void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int
 }
 
 
-// One row of the resize where only the upper source row has weight, per output byte: where
-// its left neighbour's byte is and the two weights. One 32-bit load holds both neighbours: the
-// left byte first, the right one three on.
-void ResampleRowScalar(const uint8_t* src, const uint32_t* leftByte, const uint32_t* weightLeft,
-                       const uint32_t* weightRight, int from, int n, uint8_t* out) {
-    for (int m = from; m < n; ++m) {
-        uint32_t both;
-        std::memcpy(&both, src + leftByte[m], 4);
-        if constexpr (std::endian::native == std::endian::big)
-            both = __builtin_bswap32(both);
-        out[m] = uint8_t(((both & 0xFF) * weightLeft[m] + (both >> 24) * weightRight[m]) >> 16);
+// One row of the resize where only the upper source row has weight: per output pixel, the
+// byte where its left neighbour starts (the right one follows three bytes on) and the two
+// weights. `safe` pixels may load eight bytes from there without leaving the row.
+void ResampleRow(const uint8_t* src, const uint32_t* leftByte, const uint32_t* weightLeft, const uint32_t* weightRight,
+                 int pixels, int safe, uint8_t* out) {
+    for (int i = 0; i < pixels; ++i, out += 3) {
+        const uint8_t* p = src + leftByte[i];
+        const uint32_t wl = weightLeft[i], wr = weightRight[i];
+        if (i < safe && std::endian::native == std::endian::little) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            out[0] = uint8_t((uint32_t(v & 0xFF) * wl + uint32_t((v >> 24) & 0xFF) * wr) >> 16);
+            out[1] = uint8_t((uint32_t((v >> 8) & 0xFF) * wl + uint32_t((v >> 32) & 0xFF) * wr) >> 16);
+            out[2] = uint8_t((uint32_t((v >> 16) & 0xFF) * wl + uint32_t((v >> 40) & 0xFF) * wr) >> 16);
+        } else {
+            for (int k = 0; k < 3; ++k)
+                out[k] = uint8_t((p[k] * wl + p[k + 3] * wr) >> 16);
+        }
     }
 }
 
-void ResampleRow(const uint8_t* src, const uint32_t* leftByte, const uint32_t* weightLeft, const uint32_t* weightRight,
-                 int n, uint8_t* out) {
-    ResampleRowScalar(src, leftByte, weightLeft, weightRight, 0, n, out);
+// One row of 16-bit pixels whose three fields are 4 to 8 bits wide, into xRGB words.
+MG_VECTOR_CLONES
+void SimpleBitfieldRow(const uint8_t* __restrict src, int count, int rs, int gs, int bs, uint32_t rm, uint32_t gm,
+                       uint32_t bm, int rb, int gb, int bb, uint32_t* __restrict dst) {
+    for (int x = 0; x < count; ++x) {
+        const uint32_t p = uint32_t(src[2 * x]) | uint32_t(src[2 * x + 1]) << 8;
+        const uint32_t rv = (p >> rs) & rm, gv = (p >> gs) & gm, bv = (p >> bs) & bm;
+        const uint32_t r8 = (rv << (8 - rb)) | (rv >> (2 * rb - 8));
+        const uint32_t g8 = (gv << (8 - gb)) | (gv >> (2 * gb - 8));
+        const uint32_t b8 = (bv << (8 - bb)) | (bv >> (2 * bb - 8));
+        dst[x] = 0xFF000000u | r8 << 16 | g8 << 8 | b8;
+    }
 }
 
 } // namespace
@@ -233,17 +249,8 @@ QImage DecodeBitfieldBitmap(const char* file, qint64 size) {
         const qint64 count = start >= available ? 0 : std::min<qint64>(width, (available - start) / 2);
         const uint8_t* src = pixels + start;
         if (simple) {
-            const int rs = red.Shift, gs = green.Shift, bs = blue.Shift;
-            const uint32_t rm = red.FieldMask, gm = green.FieldMask, bm = blue.FieldMask;
-            const int rb = red.Bits, gb = green.Bits, bb = blue.Bits;
-            for (qint64 x = 0; x < count; ++x) {
-                const uint32_t p = uint32_t(src[2 * x]) | uint32_t(src[2 * x + 1]) << 8;
-                const uint32_t rv = (p >> rs) & rm, gv = (p >> gs) & gm, bv = (p >> bs) & bm;
-                const uint32_t r8 = (rv << (8 - rb)) | (rv >> (2 * rb - 8));
-                const uint32_t g8 = (gv << (8 - gb)) | (gv >> (2 * gb - 8));
-                const uint32_t b8 = (bv << (8 - bb)) | (bv >> (2 * bb - 8));
-                dst[x] = 0xFF000000u | r8 << 16 | g8 << 8 | b8;
-            }
+            SimpleBitfieldRow(src, int(count), red.Shift, green.Shift, blue.Shift, red.FieldMask, green.FieldMask,
+                              blue.FieldMask, red.Bits, green.Bits, blue.Bits, dst);
         } else {
             for (qint64 x = 0; x < count; ++x) {
                 const uint32_t p = uint32_t(src[2 * x]) | uint32_t(src[2 * x + 1]) << 8;
@@ -327,16 +334,20 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
         right[i] = 3 * (ix < sw - 1 ? ix + 1 : ix);
         fx[i] = sx & 0xFFFF;
     }
-    // Per output byte for rows where only the upper row counts. The right neighbour is three
-    // bytes on, so the last source column (which has none) is only read when in bounds.
-    std::vector<uint32_t> byteLeft, byteWeightLeft(3 * dw), byteWeightRight(3 * dw);
+    // Per output pixel for rows where only the upper row counts. At the last source column,
+    // which has no right neighbour, the reads start one pixel earlier with all the weight on
+    // the right.
+    std::vector<uint32_t> pixelLeft, pixelWeightLeft(dw), pixelWeightRight(dw);
+    int safe = 0;
     if (sw >= 2) {
-        byteLeft.resize(3 * dw);
-        for (uint32_t i = 0; i < dw; ++i)
-            for (uint32_t k = 0; k < 3; ++k)
-                byteLeft[3 * i + k] = (right[i] == left[i] ? left[i] - 3 : left[i]) + k;
+        pixelLeft.resize(dw);
+        for (uint32_t i = 0; i < dw; ++i) {
+            pixelLeft[i] = right[i] == left[i] ? left[i] - 3 : left[i];
+            if (pixelLeft[i] + 8 <= 3 * sw)
+                safe = int(i) + 1;
+        }
     }
-    uint32_t byteWeightsFor = 0x10000;
+    uint32_t pixelWeightsFor = 0x10000;
     uint32_t sy = 0;
     uint32_t weightsFor = 0x10000; // the row weight the column weights were made for
     for (uint32_t j = 0; j < dh; ++j, sy += ystep) {
@@ -353,20 +364,17 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
             }
             weightsFor = wy0;
         }
-        if (wy1 == 0 && byteLeft.empty() == false) {
+        if (wy1 == 0 && !pixelLeft.empty()) {
             // The lower row has no weight (every row of the 480-to-480 resize).
-            if (byteWeightsFor != wy0) {
-                for (uint32_t i = 0; i < dw; ++i)
-                    for (uint32_t k = 0; k < 3; ++k) {
-                        // At the last column the right neighbour is the column itself, which
-                        // sits three bytes on from where that column's reads start.
-                        const bool last = right[i] == left[i];
-                        byteWeightLeft[3 * i + k] = last ? 0 : upperLeft[i];
-                        byteWeightRight[3 * i + k] = last ? upperLeft[i] + upperRight[i] : upperRight[i];
-                    }
-                byteWeightsFor = wy0;
+            if (pixelWeightsFor != wy0) {
+                for (uint32_t i = 0; i < dw; ++i) {
+                    const bool last = right[i] == left[i];
+                    pixelWeightLeft[i] = last ? 0 : upperLeft[i];
+                    pixelWeightRight[i] = last ? upperLeft[i] + upperRight[i] : upperRight[i];
+                }
+                pixelWeightsFor = wy0;
             }
-            ResampleRow(upper, byteLeft.data(), byteWeightLeft.data(), byteWeightRight.data(), int(3 * dw), out);
+            ResampleRow(upper, pixelLeft.data(), pixelWeightLeft.data(), pixelWeightRight.data(), int(dw), safe, out);
             continue;
         }
         for (uint32_t i = 0; i < dw; ++i) {
