@@ -151,14 +151,20 @@ bool FixedYuvRow(const uint8_t* __restrict ys, const uint8_t* __restrict cbs, co
     return ties != 0;
 }
 
-// Finishes a row: interleaves the planar bytes and recomputes flagged channels exactly.
-void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int n, FixedYuv k, const YuvTables& t,
-                  bool ties, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out) {
+MG_VECTOR_CLONES
+void Interleave(const uint8_t* __restrict r, const uint8_t* __restrict g, const uint8_t* __restrict b, int n,
+                uint8_t* __restrict out) {
     for (int i = 0; i < n; ++i) {
         out[3 * i] = r[i];
         out[3 * i + 1] = g[i];
         out[3 * i + 2] = b[i];
     }
+}
+
+// Finishes a row: interleaves the planar bytes and recomputes flagged channels exactly.
+void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int n, FixedYuv k, const YuvTables& t,
+                  bool ties, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out) {
+    Interleave(r, g, b, n, out);
     if (!ties)
         return;
     for (int i = 0; i < n; ++i) {
