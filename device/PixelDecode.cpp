@@ -42,65 +42,20 @@ struct Channel {
     bool Simple() const { return Mask && Bits >= 4 && (Mask >> Shift) == FieldMask; }
 };
 
-// A decoded colour channel in 16.16 fixed point, exact except within a hair of a rounding
-// boundary, where the value is computed again in double precision as ClampByte wants it.
-constexpr int32_t kFix = 65536;
-constexpr int32_t kNearTie = 4; // table rounding errs by at most 1.5 / 65536
-
-inline int32_t Fixed(double v) { return int32_t(std::lround(v * kFix)); }
-
-struct YuvTables {
-    int32_t Y[256], RCr[256], GCb[256], GCr[256], BCb[256];
+// The double-precision formulas of the two YUV layouts (each with its own green and blue
+// constants), used where the fixed-point rows below cannot be trusted.
+struct YuvExact {
     double KGreenCb, KBlueCb;
 
-    YuvTables(double kGreenCb, double kBlueCb) : KGreenCb(kGreenCb), KBlueCb(kBlueCb) {
-        for (int i = 0; i < 256; ++i) {
-            Y[i] = Fixed(1.164 * (i - 16.0));
-            RCr[i] = Fixed(1.596 * (i - 128.0));
-            GCb[i] = Fixed(kGreenCb * (i - 128.0));
-            GCr[i] = Fixed(0.813 * (i - 128.0));
-            BCb[i] = Fixed(kBlueCb * (i - 128.0));
-        }
-    }
-
-    // The exact values, the arithmetic of the decoders written out.
-    uint8_t RedExact(int y, int cr) const { return ClampByte(1.164 * (y - 16.0) + 1.596 * (cr - 128.0)); }
-    uint8_t GreenExact(int y, int cb, int cr) const {
+    uint8_t Red(int y, int cr) const { return ClampByte(1.164 * (y - 16.0) + 1.596 * (cr - 128.0)); }
+    uint8_t Green(int y, int cb, int cr) const {
         return ClampByte(1.164 * (y - 16.0) - KGreenCb * (cb - 128.0) - 0.813 * (cr - 128.0));
     }
-    uint8_t BlueExact(int y, int cb) const { return ClampByte(1.164 * (y - 16.0) + KBlueCb * (cb - 128.0)); }
+    uint8_t Blue(int y, int cb) const { return ClampByte(1.164 * (y - 16.0) + KBlueCb * (cb - 128.0)); }
 };
 
-const YuvTables& UyvyTables() {
-    static const YuvTables tables(0.392, 2.017);
-    return tables;
-}
-
-const YuvTables& PlanarTables() {
-    static const YuvTables tables(0.391, 2.018);
-    return tables;
-}
-
-// Rounds a fixed-point value half up and clamps; false when it lies too near a tie to trust.
-inline bool FixedToByte(int32_t v, uint8_t& out) {
-    const int32_t biased = v + kFix / 2;
-    const int32_t frac = biased & (kFix - 1);
-    if (frac < kNearTie || frac >= kFix - kNearTie)
-        return false;
-    out = uint8_t(std::clamp(biased >> 16, 0, 255));
-    return true;
-}
-
-inline void YuvPixel(const YuvTables& t, int y, int cb, int cr, uint8_t* out) {
-    const int32_t luma = t.Y[y];
-    if (!FixedToByte(luma + t.RCr[cr], out[0]))
-        out[0] = t.RedExact(y, cr);
-    if (!FixedToByte(luma - t.GCb[cb] - t.GCr[cr], out[1]))
-        out[1] = t.GreenExact(y, cb, cr);
-    if (!FixedToByte(luma + t.BCb[cb], out[2]))
-        out[2] = t.BlueExact(y, cb);
-}
-
+constexpr YuvExact kUyvyExact{0.392, 2.017};
+constexpr YuvExact kPlanarExact{0.391, 2.018};
 
 // The bulk of a row in 2^-20 fixed point, written so that the compiler can vectorise it (and,
 // with GCC on x86-64, build an AVX2 variant chosen at run time). The constants err by at most
@@ -162,7 +117,7 @@ void Interleave(const uint8_t* __restrict r, const uint8_t* __restrict g, const 
 }
 
 // Finishes a row: interleaves the planar bytes and recomputes flagged channels exactly.
-void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int n, FixedYuv k, const YuvTables& t,
+void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int n, FixedYuv k, const YuvExact& t,
                   bool ties, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out) {
     Interleave(r, g, b, n, out);
     if (!ties)
@@ -171,11 +126,11 @@ void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int
         const int32_t y = k.Y * (int32_t(ys[i]) - 16) + kOne20 / 2;
         const int32_t cb = int32_t(cbs[i]) - 128, cr = int32_t(crs[i]) - 128;
         if (NearTie(y + k.R * cr))
-            out[3 * i] = t.RedExact(ys[i], crs[i]);
+            out[3 * i] = t.Red(ys[i], crs[i]);
         if (NearTie(y - k.Gb * cb - k.Gr * cr))
-            out[3 * i + 1] = t.GreenExact(ys[i], cbs[i], crs[i]);
+            out[3 * i + 1] = t.Green(ys[i], cbs[i], crs[i]);
         if (NearTie(y + k.B * cb))
-            out[3 * i + 2] = t.BlueExact(ys[i], cbs[i]);
+            out[3 * i + 2] = t.Blue(ys[i], cbs[i]);
     }
 }
 
@@ -290,7 +245,7 @@ void DecodeUyvyLine(const uint8_t* b, uint8_t* rgbRow) {
         ys[2 * p + 1] = q[3];
     }
     const bool ties = FixedYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, r, g, bl);
-    FinishYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, UyvyTables(), ties, r, g, bl, rgbRow);
+    FinishYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, kUyvyExact, ties, r, g, bl, rgbRow);
 }
 
 bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target) {
@@ -320,7 +275,7 @@ void DecodePlanarYuv(const uint8_t* buffer, QImage& target) {
             crs[x] = crRow[x / 2];
         }
         const bool ties = FixedYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, r, g, bl);
-        FinishYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, PlanarTables(), ties, r, g, bl, target.scanLine(y));
+        FinishYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, kPlanarExact, ties, r, g, bl, target.scanLine(y));
     }
 }
 
