@@ -16,7 +16,11 @@
 //   ends its string walk;
 // - a track's string records and a playlist's children are read only inside their own record,
 //   and a text only inside its string record, so the work and memory of a load grow with the
-//   size of the file, whatever counts and lengths it claims.
+//   size of the file, whatever counts and lengths it claims;
+// - the items of all track lists together, and those of all playlist lists, may cover no more
+//   bytes than the data holds: in a sound database no byte belongs to two tracks or two
+//   playlists, while sections that point at one list again and again would make a small file
+//   cost time by the square of its size.
 
 namespace device {
 namespace {
@@ -104,7 +108,15 @@ TStringRecord TiTunesDB::ReadStringRecord(const ByteView& data, qint64 pos) {
     if (record.Type < 15) {
         // The text never reaches past its own record, whatever length it claims.
         const qint64 room = qMax<qint64>(0, qint64(record.TotalLength) - 40);
-        record.Text = data.Utf16Le(pos + 40, qMin<qint64>(data.U32(pos + 28), room));
+        const qint64 present = qMax<qint64>(0, data.Size() - (pos + 40));
+        const qint64 count = qMin(qMin<qint64>(data.U32(pos + 28), room), present);
+        record.Text = data.Utf16Le(pos + 40, count);
+        // The text is read into a zeroed buffer, so an odd last byte is a character of its own.
+        if (count % 2 == 1 && record.Text.size() == count / 2) {
+            const uint8_t last = data.U8(pos + 40 + count - 1);
+            if (last != 0)
+                record.Text.append(QChar(last));
+        }
     }
     return record;
 }
@@ -141,6 +153,7 @@ bool TiTunesDB::LoadFromData(const QByteArray& data) {
     } release{this};
     Stream = ByteView(data);
     Damaged = false;
+    TrackBytesLeft = PlaylistBytesLeft = Stream.Size();
 
     Header = data.left(24);
     Header.append(24 - Header.size(), '\0');
@@ -198,10 +211,11 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
     qint64 item = list + s.U32(list + 4);
     for (int32_t k = 0; k < count; ++k) {
         const qint64 total = s.U32(item + 8);
-        if (!s.Fits(item, kListHeader) || !Within(item, total, s.Size())) {
+        if (!s.Fits(item, kListHeader) || !Within(item, total, s.Size()) || total > TrackBytesLeft) {
             Damaged = true;
             break;
         }
+        TrackBytesLeft -= total;
         TTrackItem& t = Tracks.Add();
         t.TrackId = s.U32(item + 16);
         t.Rating = s.U8(item + 31);
@@ -220,7 +234,7 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
         const qint64 end = item + total;
         const int32_t strings = s.I32(item + 12);
         qint64 at = item + s.U32(item + 4);
-        for (int32_t j = 0; j < strings; ++j) {
+        for (int32_t j = 0; j < strings && at < end; ++j) {
             const TStringRecord r = ReadStringRecord(s, at);
             if (r.TotalLength == 0)
                 break;
@@ -258,16 +272,17 @@ bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
     qint64 item = list + s.U32(list + 4);
     for (int32_t k = 0; k < count; ++k) {
         const qint64 total = s.U32(item + 8);
-        if (!s.Fits(item, kListHeader) || !Within(item, total, s.Size())) {
+        if (!s.Fits(item, kListHeader) || !Within(item, total, s.Size()) || total > PlaylistBytesLeft) {
             Damaged = true;
             break;
         }
+        PlaylistBytesLeft -= total;
         TPlayListItem& p = Playlists.Add();
         const qint64 end = item + total;
         qint64 at = item + s.U32(item + 4);
         // String records come first; the first record of type 0 (any record that is not an
         // "mhod" among them) ends them.
-        for (;;) {
+        while (at < end) {
             const TStringRecord r = ReadStringRecord(s, at);
             if (r.TotalLength == 0)
                 break;

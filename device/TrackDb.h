@@ -136,6 +136,9 @@ private:
 
     ByteView Stream; // valid only during LoadFromData
     bool Damaged = false;
+    // Bytes that track items and playlist items may still cover during this load.
+    qint64 TrackBytesLeft = 0;
+    qint64 PlaylistBytesLeft = 0;
 };
 
 } // namespace device

@@ -402,3 +402,66 @@ TEST(TrackItem, ListsRefuseIndexesOutsideAndVideoIsByExtension) {
     EXPECT_EQ(t.SizeText(), QByteArray("1.00 MB"));
     EXPECT_EQ(t.LengthText(), QByteArray("1:02:03"));
 }
+
+TEST_F(TrackDbTest, StringsAreReadOnlyInsideTheirOwnTrackAndAnOddLastByteIsACharacter) {
+    TrackDbLayout at;
+    QByteArray bytes = WriteTrackDb(SampleDb(), &at);
+    // Track 0's header length points into track 1's string records: they are not track 0's.
+    PutU32(bytes, at.Tracks[0] + 4, uint32_t(at.TrackStrings[1][0] - at.Tracks[0]));
+    // "Blue Monday" is 22 bytes; 21 leave the 'y' as the odd last byte.
+    QByteArray odd = WriteTrackDb(SampleDb(), &at);
+    PutU32(odd, at.TrackStrings[0][0] + 28, 21);
+    PutU32(odd, at.TrackStrings[1][0] + 28, 19);
+    {
+        TiTunesDB db("E:", false);
+        ASSERT_TRUE(Parse(db, bytes));
+        EXPECT_TRUE(db.Tracks.GetItem(0).Title.isEmpty());
+        EXPECT_TRUE(db.Tracks.GetItem(0).Artist.isEmpty());
+        EXPECT_EQ(db.Tracks.GetItem(1).Artist, QStringLiteral("Plastic Bertrand"));
+    }
+    {
+        TiTunesDB db("E:", false);
+        ASSERT_TRUE(Parse(db, odd));
+        EXPECT_EQ(db.Tracks.GetItem(0).Title, QStringLiteral("Blue Monday"));
+        // "Ça plane pour moi" cut after 9 whole characters, then the low byte of 'p'.
+        EXPECT_EQ(db.Tracks.GetItem(1).Title, QString::fromUtf8("Ça plane p"));
+    }
+}
+
+TEST_F(TrackDbTest, TotalsDescribeTheLastTrackListAndListsAreNotReadTwice) {
+    // A second, separate track section replaces the first; the totals follow it.
+    FixtureDb first;
+    FixtureTrack t;
+    t.TrackId = 7;
+    t.Size = 1000000;
+    t.Length = 99000;
+    first.Tracks = {t};
+    first.WritePlaylists = false;
+    const QByteArray single = WriteTrackDb(first);
+    const QByteArray section = single.mid(188); // the one track section, as written
+    FixtureDb two = SampleDb();
+    two.ExtraSections = {section};
+    TiTunesDB db("E:", false);
+    ASSERT_TRUE(Parse(db, WriteTrackDb(two)));
+    ExpectSample(db);
+
+    // Many sections that all point at the same track list: the list is not parsed again and
+    // again (a small file would otherwise cost time by the square of its size).
+    constexpr int kRepeats = 200;
+    std::vector<QByteArray> repeats;
+    for (int k = 0; k < kRepeats; ++k) {
+        QByteArray s = Record("mhsd", 96, 96);
+        PutU32(s, 4, uint32_t((kRepeats - k + 1) * 96)); // header length: up to the track list
+        PutU32(s, 12, 1);
+        repeats.push_back(s);
+    }
+    FixtureDb looped = SampleDb();
+    looped.ExtraSections = repeats;
+    TrackDbLayout at;
+    const QByteArray bytes = WriteTrackDb(looped, &at);
+    ASSERT_EQ(at.TrackList, 188 + (kRepeats + 1) * 96); // every repeat points at the real list
+    TiTunesDB ldb("E:", false);
+    EXPECT_FALSE(Parse(ldb, bytes));
+    EXPECT_EQ(ldb.ErrorCode, ecDataPastEnd);
+    EXPECT_LE(ldb.Tracks.Count(), 5);
+}
