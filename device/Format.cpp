@@ -1,25 +1,31 @@
 #include "device/Format.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace device {
 
 QByteArray FormatSizeText(int64_t bytes) {
     const char* unit;
-    double value;
+    double divisor;
     if (bytes < 1048576) {
-        value = double(bytes) / 1024.0;
+        divisor = 1024.0;
         unit = " KB";
     } else if (bytes > 1073741824) {
-        value = double(bytes) / (1024.0 * 1024.0 * 1024.0);
+        divisor = 1024.0 * 1024.0 * 1024.0;
         unit = " GB";
     } else {
-        value = double(bytes) / (1024.0 * 1024.0);
+        divisor = 1024.0 * 1024.0;
         unit = " MB";
     }
-    // snprintf with the "C" locale's '.' (Qt leaves LC_NUMERIC at "C").
+    // Hundredths, a half rounded away from zero: 1152 bytes are 1.125 KB and show as 1.13, where
+    // printf would round the exact binary tie to even. The divisors are powers of two, so the
+    // product is exact and the tie test sees the true value.
+    const double hundredths = std::round(double(bytes) * 100.0 / divisor);
+    const double whole = std::fabs(hundredths);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.2f%s", value, unit);
+    std::snprintf(buf, sizeof buf, "%s%.0f.%02d%s", hundredths < 0 ? "-" : "", std::floor(whole / 100.0),
+                  int(std::fmod(whole, 100.0)), unit);
     return QByteArray(buf);
 }
 
