@@ -17,7 +17,28 @@ namespace {
 struct DumpRun {
     int Exit = -1;
     std::vector<QJsonObject> Lines;
+    std::vector<QByteArray> Raw;
 };
+
+// The keys of one printed line, in the order they were written.
+QList<QByteArray> KeysInOrder(const QByteArray& line) {
+    QList<QByteArray> keys;
+    const QJsonObject object = QJsonDocument::fromJson(line).object();
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype open = line.indexOf("\"", from);
+        if (open < 0)
+            break;
+        const qsizetype close = line.indexOf('"', open + 1);
+        if (close < 0)
+            break;
+        const QByteArray word = line.mid(open + 1, close - open - 1);
+        if (close + 1 < line.size() && line[close + 1] == ':' && object.contains(QString::fromUtf8(word)))
+            keys.append(word);
+        from = close + 1;
+    }
+    return keys;
+}
 
 DumpRun Dump(const QStringList& args) {
     DumpRun r;
@@ -29,8 +50,10 @@ DumpRun Dump(const QStringList& args) {
     p.waitForFinished(60000);
     r.Exit = p.exitCode();
     for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty())
+        if (!line.isEmpty()) {
             r.Lines.push_back(QJsonDocument::fromJson(line).object());
+            r.Raw.push_back(line);
+        }
     return r;
 }
 
@@ -65,12 +88,22 @@ TEST(DumpTracks, PrintsTracksPlaylistsAndTheResultForPlainAndCompressedDatabases
         EXPECT_EQ(r.Lines[6].value("playlist").toString(), QStringLiteral("Favourites"));
         EXPECT_EQ(r.Lines[6].value("ids").toArray(), (QJsonArray{103, 101, 999}));
         EXPECT_TRUE(r.Lines[7].value("smart").toBool());
+        // Keys in the documented order, on every kind of line.
+        EXPECT_EQ(KeysInOrder(r.Raw[0]),
+                  QByteArrayList({"index", "id", "title", "artist", "album", "genre", "kind", "location", "size",
+                                  "length", "rating", "playcount", "mediatype", "hasartwork", "dbid", "video"}));
+        EXPECT_EQ(KeysInOrder(r.Raw[6]), QByteArrayList({"playlist", "smart", "ids"}));
+        EXPECT_EQ(KeysInOrder(r.Raw.back()),
+                  QByteArrayList({"result", "error", "tracks", "playlists", "totaltime", "totalsize"}));
+        EXPECT_TRUE(r.Lines[0].value("dbid").isString());
+        EXPECT_EQ(r.Lines[0].value("dbid").toString(), QStringLiteral("0"));
         const QJsonObject& last = r.Lines.back();
         EXPECT_TRUE(last.value("result").toBool());
         EXPECT_EQ(last.value("error").toInt(), 0);
         EXPECT_EQ(last.value("tracks").toInt(), 5);
         EXPECT_EQ(last.value("playlists").toInt(), 3);
         EXPECT_EQ(last.value("totalsize").toInteger(), 4123456ll + 1000 + 150000000 + 2048 + 300);
+        EXPECT_EQ(last.value("totaltime").toInteger(), 215000ll + 61000 + 3723000 + 1000 + 500);
     }
 
     // A damaged database still prints, with a false result; --summary prints only that line.

@@ -15,10 +15,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -77,24 +79,40 @@ bool ParseArgs(const QStringList& args, Options& o) {
     return !o.Root.isEmpty();
 }
 
-QJsonObject TrackJson(int index, const device::TTrackItem& t) {
-    return QJsonObject{
-        {QStringLiteral("index"), index},
-        {QStringLiteral("id"), qint64(t.TrackId)},
-        {QStringLiteral("title"), t.Title},
-        {QStringLiteral("artist"), t.Artist},
-        {QStringLiteral("album"), t.Album},
-        {QStringLiteral("genre"), t.Genre},
-        {QStringLiteral("kind"), t.KindText},
-        {QStringLiteral("location"), t.Location},
-        {QStringLiteral("size"), qint64(t.Size)},
-        {QStringLiteral("length"), qint64(t.Length)},
-        {QStringLiteral("rating"), int(t.Rating)},
-        {QStringLiteral("playcount"), qint64(t.PlayCount)},
-        {QStringLiteral("mediatype"), qint64(t.MediaType)},
-        {QStringLiteral("hasartwork"), t.HasArtwork != 0},
-        {QStringLiteral("dbid"), QString::number(t.DbId)},
-        {QStringLiteral("video"), t.IsVideo()},
+using Fields = std::vector<std::pair<const char*, QJsonValue>>;
+
+// One JSON object per line with its keys in the given order (QJsonObject would sort them).
+void PrintOrdered(const Fields& fields) {
+    QByteArray line = "{";
+    for (const auto& [key, value] : fields) {
+        if (line.size() > 1)
+            line += ',';
+        // A one-element array serialises the value exactly as QJsonDocument writes it.
+        const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        line += '"' + QByteArray(key) + "\":" + array.mid(1, array.size() - 2);
+    }
+    line += "}\n";
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+}
+
+Fields TrackJson(int index, const device::TTrackItem& t) {
+    return Fields{
+        {"index", index},
+        {"id", qint64(t.TrackId)},
+        {"title", t.Title},
+        {"artist", t.Artist},
+        {"album", t.Album},
+        {"genre", t.Genre},
+        {"kind", t.KindText},
+        {"location", t.Location},
+        {"size", qint64(t.Size)},
+        {"length", qint64(t.Length)},
+        {"rating", int(t.Rating)},
+        {"playcount", qint64(t.PlayCount)},
+        {"mediatype", qint64(t.MediaType)},
+        {"hasartwork", t.HasArtwork != 0},
+        {"dbid", QString::number(t.DbId)},
+        {"video", t.IsVideo()},
     };
 }
 
@@ -110,23 +128,21 @@ int Load(const Options& o, const QByteArray& root, bool handheld) {
     }
     if (!o.Summary) {
         for (int i = 0; i < db.Tracks.Count(); ++i)
-            dump::PrintJson(TrackJson(i, db.Tracks.GetItem(i)));
+            PrintOrdered(TrackJson(i, db.Tracks.GetItem(i)));
         for (int i = 0; i < db.Playlists.Count(); ++i) {
             const device::TPlayListItem& p = db.Playlists.GetItem(i);
             QJsonArray ids;
             for (int k = 0; k < p.Count; ++k)
                 ids.append(qint64(p.GetTrackId(k)));
-            dump::PrintJson(QJsonObject{{QStringLiteral("playlist"), p.Name},
-                                        {QStringLiteral("smart"), p.Smart != 0},
-                                        {QStringLiteral("ids"), ids}});
+            PrintOrdered({{"playlist", p.Name}, {"smart", p.Smart != 0}, {"ids", ids}});
         }
     }
-    dump::PrintJson(QJsonObject{{QStringLiteral("result"), ok},
-                                {QStringLiteral("error"), db.ErrorCode},
-                                {QStringLiteral("tracks"), db.Tracks.Count()},
-                                {QStringLiteral("playlists"), db.Playlists.Count()},
-                                {QStringLiteral("totaltime"), qint64(db.TotalTime)},
-                                {QStringLiteral("totalsize"), qint64(db.TotalSize)}});
+    PrintOrdered({{"result", ok},
+                  {"error", db.ErrorCode},
+                  {"tracks", db.Tracks.Count()},
+                  {"playlists", db.Playlists.Count()},
+                  {"totaltime", qint64(db.TotalTime)},
+                  {"totalsize", qint64(db.TotalSize)}});
     return 0;
 }
 
