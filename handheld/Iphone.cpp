@@ -97,6 +97,33 @@ bool IsNewGeneration(const QString& path) {
     return high >= kNewGenerationThreshold;
 }
 
+// Every slot empty: a call through one then answers NoEntryPoint instead of jumping into a
+// library that is no longer mapped.
+void ClearSlots() {
+    using namespace entry;
+    for (void** slot : {(void**)&CFStringMakeConstantString,
+                        (void**)&AMDeviceNotificationSubscribe,
+                        (void**)&AMDeviceConnect,
+                        (void**)&AMDevicePair,
+                        (void**)&AMDeviceIsPaired,
+                        (void**)&AMDeviceValidatePairing,
+                        (void**)&AMDeviceStartSession,
+                        (void**)&AMDeviceStartServiceOld,
+                        (void**)&AMDeviceStartServiceNew,
+                        (void**)&AMDeviceStopSession,
+                        (void**)&AMDeviceDisconnect,
+                        (void**)&AFCConnectionOpen,
+                        (void**)&AFCFileInfoOpen,
+                        (void**)&AFCFileRefOpen,
+                        (void**)&AFCFileRefRead,
+                        (void**)&AFCFileRefWrite,
+                        (void**)&AFCFileRefClose,
+                        (void**)&AFCFileRefSeek,
+                        (void**)&AFCConnectionClose,
+                        (void**)&gUnsubscribe})
+        *slot = nullptr;
+}
+
 extern "C" void NotificationTrampoline(const AMDeviceNotificationInfo* info, void* cookie) {
     DeviceNotificationCallback(info, cookie);
 }
@@ -191,28 +218,7 @@ bool LoadDeviceLibraries() {
             m.LastError.clear();
         });
         // Nothing of an earlier, released library may stay callable.
-        using namespace entry;
-        for (void** slot : {(void**)&CFStringMakeConstantString,
-                            (void**)&AMDeviceNotificationSubscribe,
-                            (void**)&AMDeviceConnect,
-                            (void**)&AMDevicePair,
-                            (void**)&AMDeviceIsPaired,
-                            (void**)&AMDeviceValidatePairing,
-                            (void**)&AMDeviceStartSession,
-                            (void**)&AMDeviceStartServiceOld,
-                            (void**)&AMDeviceStartServiceNew,
-                            (void**)&AMDeviceStopSession,
-                            (void**)&AMDeviceDisconnect,
-                            (void**)&AFCConnectionOpen,
-                            (void**)&AFCFileInfoOpen,
-                            (void**)&AFCFileRefOpen,
-                            (void**)&AFCFileRefRead,
-                            (void**)&AFCFileRefWrite,
-                            (void**)&AFCFileRefClose,
-                            (void**)&AFCFileRefSeek,
-                            (void**)&AFCConnectionClose,
-                            (void**)&gUnsubscribe})
-            *slot = nullptr;
+        ClearSlots();
         QString mobileDevicePath, coreFoundationPath;
         if (!LocateDeviceLibraries(mobileDevicePath, coreFoundationPath)) return false;
 
@@ -310,6 +316,8 @@ void UnloadDeviceLibraries() {
     // A library whose notifications cannot be ended stays mapped until the process ends, so
     // that no notification ever runs in released code.
     if (ended) {
+        // A file sequence that a window loop left open may still try to close its file.
+        ClearSlots();
         if (md) platform::FreeLibrary(md);
         if (cf) platform::FreeLibrary(cf);
     }

@@ -78,6 +78,16 @@ TEST_F(Threads, UnloadEndsNotificationsFirst) {
     EXPECT_EQ(handheld::IphoneState().MobileDeviceModule, nullptr);
     QCoreApplication::processEvents();
     EXPECT_LE(Window.Seen.size(), 21u);
+
+    // The window's photo loop closes its file after the shut-down ran inside it: the call
+    // fails instead of jumping into the released library.
+    char b[4];
+    EXPECT_FALSE(handheld::DeviceReadAt(4, b, 0));
+    EXPECT_FALSE(handheld::DeviceCloseFile());
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    EXPECT_FALSE(handheld::DeviceReadFile("/f", stream));
+    EXPECT_FALSE(handheld::CloseDevice());
 }
 
 } // namespace
