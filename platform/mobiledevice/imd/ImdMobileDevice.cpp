@@ -4,6 +4,7 @@
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
 #include <plist/plist.h>
+#include <pthread.h>
 #include <usbmuxd.h>
 
 #include <cstdlib>
@@ -95,7 +96,13 @@ void OnEvent(const idevice_event_t* event, void*) {
         callback = gCallback;
         cookie = gCookie;
     }
-    if (info.Device && callback) callback(&info, cookie);
+    if (!info.Device || !callback) return;
+    // The unsubscribe cancels this thread; a cancel inside the link's connect sequence would
+    // unwind through its locks. Deferred, it ends the thread after the callback instead.
+    int cancelState = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
+    callback(&info, cookie);
+    pthread_setcancelstate(cancelState, nullptr);
 }
 
 template <typename Body> uint32_t WithDevice(void* device, Body body) {
@@ -129,11 +136,16 @@ MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback ca
 
 MG_EXPORT uint32_t AMDeviceNotificationUnsubscribe(void* notification) {
     if (notification != &gSubscribed) return kErrInvalidArgument;
+    {
+        // Ending the subscription reports every known device as removed; none of that may
+        // reach the link once it asked to stop.
+        std::lock_guard<std::mutex> lock(gLock);
+        gCallback = nullptr;
+    }
     // Waits for the event thread, so no callback runs once this returns.
     idevice_event_unsubscribe();
     std::lock_guard<std::mutex> lock(gLock);
     gSubscribed = false;
-    gCallback = nullptr;
     return 0;
 }
 
