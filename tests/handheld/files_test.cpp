@@ -75,6 +75,23 @@ TEST_F(Files, ReadFailureTexts) {
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
 }
 
+TEST_F(Files, StreamFailuresAreReportedAsExceptions) {
+    Put(kMedia + "/f", Pattern(100));
+    Sim("reset");
+    QBuffer closed; // not open: nothing can be appended
+    EXPECT_FALSE(handheld::DeviceReadFile("/f", closed));
+    EXPECT_EQ(IphoneLastError(), "Exception: 0");
+    EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
+
+    QBuffer writeOnly; // its content cannot be read back for the write
+    writeOnly.open(QIODevice::WriteOnly);
+    writeOnly.write("abc");
+    EXPECT_FALSE(handheld::DeviceWriteFile("/g", writeOnly));
+    EXPECT_EQ(IphoneLastError(), "Exception: 0");
+    EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
+    EXPECT_EQ(Sim("count AFCFileRefClose"), 2);
+}
+
 TEST_F(Files, WriteFileAndItsFailures) {
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);

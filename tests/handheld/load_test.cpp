@@ -103,6 +103,43 @@ TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing) {
     EXPECT_EQ(cf, Common.path() + kCfUnderCommon);
 }
 
+TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
+    QFile in(SimFolder(false) + "/iTunesMobileDevice.dll");
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray original = in.readAll();
+    auto versionBytes = [](quint64 major, quint64 minor, quint64 build) {
+        const quint64 v = major << 48 | minor << 32 | build << 16;
+        return QByteArray(reinterpret_cast<const char*>(&v), 8);
+    };
+    const QByteArray declared = versionBytes(238, 8, 0);
+    ASSERT_EQ(original.count(declared), 1);
+    struct Case {
+        quint64 major, minor, build;
+        bool newer;
+    } cases[] = {{238, 8, 0, false}, {238, 8, 65535, false}, {238, 9, 0, true},
+                 {238, 10, 0, true}, {239, 0, 0, true},      {1, 65535, 0, false},
+                 {65535, 65535, 0, true}};
+    const QString path = Empty.filePath("iTunesMobileDevice.dll");
+    for (const Case& c : cases) {
+        QByteArray bytes = original;
+        bytes.replace(declared, versionBytes(c.major, c.minor, c.build));
+        QFile::remove(path);
+        QFile out(path);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        out.close();
+        QString md, cf;
+        ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
+        EXPECT_EQ(IphoneState().NewLibrary, c.newer) << c.major << "." << c.minor << "." << c.build;
+    }
+    // A library that declares no version counts as the newer generation.
+    QFile::remove(path);
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", path);
+    QString md, cf;
+    ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
+    EXPECT_TRUE(IphoneState().NewLibrary);
+}
+
 TEST_F(Load, NewerGenerationWithoutItsBaseLibraryFails) {
     CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
     QString md, cf;
@@ -171,7 +208,9 @@ TEST(RealDeviceLibrary, LoadsResolvesAndSubscribesWithoutADevice) {
     QTemporaryDir empty;
     const QString old = QDir::currentPath();
     QDir::setCurrent(empty.path());
-    platform::SetCommonProgramFilesFolderForTesting(common);
+    // Found where the program looks by itself: beside the executable.
+    platform::SetCommonProgramFilesFolderForTesting(QString());
+    EXPECT_EQ(QFileInfo(platform::CommonProgramFilesFolder()).canonicalFilePath(), QFileInfo(common).canonicalFilePath());
     EXPECT_TRUE(handheld::LoadDeviceLibraries());
     EXPECT_TRUE(IphoneState().NewLibrary);
     Receiver window;
