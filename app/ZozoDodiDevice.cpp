@@ -56,6 +56,7 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
     if (r == device::prFound) {
         FTrackIdIndex.clear();
         TrackDb.reset();
+        ClearPhotoBox(); // its tiles show the photos of the database freed here
         PhotoDb.reset();
         ArtworkDb.reset();
         ArtworkLoaded = false;
@@ -108,6 +109,7 @@ void TZozoDodiFrm::LoadHandheld() {
             PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
     }
     LoadLb->show();
+    ClearPhotoBox(); // its tiles show the photos of the database freed here
     PhotoDb.reset();
     PhotoDb = std::make_unique<device::TPhotoDb>(QByteArray("D"), true);
     bool photosFailed = false;

@@ -137,6 +137,8 @@ public:
     void ArtBtnPnlClick();
     int AbsoluteIndex(const QTreeWidgetItem* node) const;
     int ImageIndexOf(const QTreeWidgetItem* node) const;
+    // A tree node showing `image`, which ImageIndexOf gives back.
+    static QTreeWidgetItem* MakeTreeNode(const QString& text, int image);
     void ClearTree();
 
     // ---- search and selection (ZozoDodiSearch.cpp) ----

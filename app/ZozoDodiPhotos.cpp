@@ -20,20 +20,9 @@
 
 namespace {
 
-// The tree keeps a node's image index in this role (ImageIndexOf reads it).
-constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kPhotoRootImage = 5;
 constexpr int kPhotoAlbumImage = 4;
 const QColor kPhotoBoxColor(0x3F, 0x3F, 0x3F);
-
-QTreeWidgetItem* MakePhotoNode(const QString& text, int image) {
-    auto* item = new QTreeWidgetItem(QStringList{text});
-    item->setData(0, kImageRole, image);
-    const QIcon icon(QStringLiteral(":/PlayListImgs%1").arg(image));
-    if (!icon.isNull())
-        item->setIcon(0, icon);
-    return item;
-}
 
 // A damaged database may count more ids than it holds.
 int AlbumImageCount(const device::TPhotoAlbumItem& album) {
@@ -124,11 +113,16 @@ void TZozoDodiFrm::PhotoGridAfterLoad() {
     BuildPhotoAlbumTree();
     const int pages = PageCount(PhotoDb->Photos.Count());
     MaxPage->setText(QString::number(pages));
+    // The page bar of an earlier device would page beyond this one's photos.
+    SelectPage->setText(QStringLiteral("1"));
+    PrvBtn->hide();
     if (pages > 1) {
         NxtBtn->show();
         SelectPage->show();
         Pgseplb->show();
         MaxPage->show();
+    } else {
+        NxtBtn->hide();
     }
 }
 
@@ -143,11 +137,11 @@ bool TZozoDodiFrm::PhotoGridHasTiles() const { return !PhotoTiles().empty(); }
 void TZozoDodiFrm::BuildPhotoAlbumTree() {
     if (!PhotoDb || PhotoDb->Albums.Count() < 1)
         return;
-    QTreeWidgetItem* root = MakePhotoNode(
+    QTreeWidgetItem* root = MakeTreeNode(
         QStringLiteral("All photos (0/") + QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")"),
         kPhotoRootImage);
     for (int a = 1; a < PhotoDb->Albums.Count(); ++a)
-        root->addChild(MakePhotoNode(PhotoDb->Albums.GetItem(a)->Name, kPhotoAlbumImage));
+        root->addChild(MakeTreeNode(PhotoDb->Albums.GetItem(a)->Name, kPhotoAlbumImage));
     PlayLstList->addTopLevelItem(root);
 }
 

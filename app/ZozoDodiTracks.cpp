@@ -21,15 +21,6 @@ namespace {
 
 constexpr int kImageRole = Qt::UserRole + 1;
 
-QTreeWidgetItem* MakeNode(const QString& text, int image) {
-    auto* item = new QTreeWidgetItem(QStringList{text});
-    item->setData(0, kImageRole, image);
-    const QIcon icon(QStringLiteral(":/PlayListImgs%1").arg(image));
-    if (!icon.isNull())
-        item->setIcon(0, icon);
-    return item;
-}
-
 QString StatusText(const char* lead, int count, uint32_t length, uint64_t size) {
     return QString::fromLatin1(lead) + QString::number(count) + QStringLiteral(" songs, ") +
            QString::fromLatin1(device::FormatTimeText(length)) + QStringLiteral(", ") +
@@ -68,6 +59,15 @@ void TZozoDodiFrm::ClearTree() {
         PlayLstList->clear();
 }
 
+QTreeWidgetItem* TZozoDodiFrm::MakeTreeNode(const QString& text, int image) {
+    auto* item = new QTreeWidgetItem(QStringList{text});
+    item->setData(0, kImageRole, image);
+    const QIcon icon(QStringLiteral(":/PlayListImgs%1").arg(image));
+    if (!icon.isNull())
+        item->setIcon(0, icon);
+    return item;
+}
+
 int TZozoDodiFrm::ImageIndexOf(const QTreeWidgetItem* node) const {
     return node ? node->data(0, kImageRole).toInt() : -1;
 }
@@ -90,11 +90,11 @@ void TZozoDodiFrm::BuildPlaylistTree() {
     }
     IpodLb->setText(TrackDb->Playlists.GetItem(0).Name);
     QTreeWidgetItem* root =
-        MakeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), 3);
-    root->addChild(MakeNode(QStringLiteral("All music"), 1));
-    root->addChild(MakeNode(QStringLiteral("All videos"), 2));
+        MakeTreeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), 3);
+    root->addChild(MakeTreeNode(QStringLiteral("All music"), 1));
+    root->addChild(MakeTreeNode(QStringLiteral("All videos"), 2));
     for (int p = 1; p < TrackDb->Playlists.Count(); ++p)
-        root->addChild(MakeNode(TrackDb->Playlists.GetItem(p).Name, 0));
+        root->addChild(MakeTreeNode(TrackDb->Playlists.GetItem(p).Name, 0));
     PlayLstList->addTopLevelItem(root);
 }
 
