@@ -196,6 +196,16 @@ bool TiTunesDB::LoadFromData(const QByteArray& data) {
     return true;
 }
 
+qint64 TiTunesDB::TakeItem(qint64 item, qint64& budget) {
+    const qint64 total = Stream.U32(item + 8);
+    if (!Stream.Fits(item, kListHeader) || !Within(item, total, Stream.Size()) || total > budget) {
+        Damaged = true;
+        return -1;
+    }
+    budget -= total;
+    return total;
+}
+
 bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
     const ByteView& s = Stream;
     const qint64 list = pos + headerLength;
@@ -210,12 +220,9 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
     TotalSize = 0;
     qint64 item = list + s.U32(list + 4);
     for (int32_t k = 0; k < count; ++k) {
-        const qint64 total = s.U32(item + 8);
-        if (!s.Fits(item, kListHeader) || !Within(item, total, s.Size()) || total > TrackBytesLeft) {
-            Damaged = true;
+        const qint64 total = TakeItem(item, TrackBytesLeft);
+        if (total < 0)
             break;
-        }
-        TrackBytesLeft -= total;
         TTrackItem& t = Tracks.Add();
         t.TrackId = s.U32(item + 16);
         t.Rating = s.U8(item + 31);
@@ -271,12 +278,9 @@ bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
     Playlists.Clear();
     qint64 item = list + s.U32(list + 4);
     for (int32_t k = 0; k < count; ++k) {
-        const qint64 total = s.U32(item + 8);
-        if (!s.Fits(item, kListHeader) || !Within(item, total, s.Size()) || total > PlaylistBytesLeft) {
-            Damaged = true;
+        const qint64 total = TakeItem(item, PlaylistBytesLeft);
+        if (total < 0)
             break;
-        }
-        PlaylistBytesLeft -= total;
         TPlayListItem& p = Playlists.Add();
         const qint64 end = item + total;
         qint64 at = item + s.U32(item + 4);

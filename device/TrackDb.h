@@ -133,6 +133,9 @@ private:
     bool ParseTrackList(qint64 pos, qint64 headerLength);
     bool ParsePlaylists(qint64 pos, qint64 headerLength);
     bool ReadHandheld(QByteArray& data);
+    // The total length of the list item at `item`, taken from `budget`; -1 (and Damaged) when
+    // the item does not fit the data or the budget, which ends its list.
+    qint64 TakeItem(qint64 item, qint64& budget);
 
     ByteView Stream; // valid only during LoadFromData
     bool Damaged = false;
