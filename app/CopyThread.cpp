@@ -232,10 +232,6 @@ void TCopyThread::StepProgress() { Src.Display->StepProgress(); }
 
 void TCopyThread::FillProgress() { Src.Display->FillProgress(); }
 
-void TCopyThread::ShowITunesCreating() {
-    Src.Display->SetItemText(QStringLiteral("Creating playlists and songs in iTunes, please wait ..."));
-}
-
 void TCopyThread::ShowDone() {
     TCopyDisplay& d = *Src.Display;
     if (!FListOnly) {

@@ -167,7 +167,6 @@ private:
     void StepProgress();
     void FillProgress();
     void ShowITunesStart();
-    void ShowITunesCreating();
     void ShowDone();
 
     TTransferSources Src;

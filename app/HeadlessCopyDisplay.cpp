@@ -20,6 +20,7 @@ void THeadlessCopyDisplay::SetItemText(const QString& text) {
 void THeadlessCopyDisplay::SetProgress(int position, int maximum) {
     Position = position;
     Maximum = maximum;
+    Maximums << maximum;
     Steps = 0;
 }
 

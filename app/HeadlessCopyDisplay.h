@@ -37,6 +37,7 @@ public:
     bool ProgressVisible = true;
     int Position = 0;
     int Maximum = 0;
+    QList<int> Maximums;      // every range set, in order
     int Steps = 0;            // steps since the last SetProgress
     int Fills = 0;
     bool DoneShown = false;

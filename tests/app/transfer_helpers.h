@@ -31,7 +31,7 @@ struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();
     // Copies of the thread's fields taken in its final report.
     int MusicCopied = -1, PhotosFailed = -1, TracksDone = -1;
-    bool ListSaved = false;
+    bool ListSaved = false, ITunesFailed = false;
 };
 
 class TransferTest : public ::testing::Test {
@@ -76,9 +76,9 @@ protected:
     // Runs one transfer to its end.
     void Run(TransferRun& run, int musicCount, int photoCount = 0, bool handheld = false, bool listOnly = false,
              bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0, bool copyArt = false,
-             device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr) {
+             device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr, bool toITunes = false) {
         app::TTransferSources src{Db.get(), photos, art, run.Display.get()};
-        auto* thread = new app::TCopyThread(musicCount, photoCount, artCount, handheld, false, listOnly, copyArt,
+        auto* thread = new app::TCopyThread(musicCount, photoCount, artCount, handheld, toITunes, listOnly, copyArt,
                                             musicHadFiles, photoHadFiles, src);
         run.Display->Thread = thread;
         // The final report runs on this thread while the copy thread waits: read its fields there.
@@ -88,6 +88,7 @@ protected:
             run.PhotosFailed = thread->FPhotosFailed;
             run.TracksDone = thread->FTracksDone;
             run.ListSaved = thread->FListSaved;
+            run.ITunesFailed = thread->FITunesFailed;
             if (ended)
                 ended();
         };

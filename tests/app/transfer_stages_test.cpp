@@ -1,0 +1,215 @@
+// The album-art, iTunes and thumbnail stages of a transfer with databases written by the
+// fixtures, run through the copy thread with a headless panel.
+#include "transfer_helpers.h"
+
+#include "device/ArtworkDb.h"
+#include "device/PhotoDb.h"
+#include "tests/fixtures/ArtworkDbWriter.h"
+#include "tests/fixtures/PhotoDbWriter.h"
+#include "tests/fixtures/ThumbWriter.h"
+
+#include <QImage>
+
+using namespace transfer_test;
+
+namespace {
+
+void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
+    ASSERT_FALSE(image.isNull());
+    const int w = image.width(), h = image.height();
+    const QPoint centres[4] = {{w / 4, h / 4}, {3 * w / 4, h / 4}, {w / 4, 3 * h / 4}, {3 * w / 4, 3 * h / 4}};
+    for (int q = 0; q < 4; ++q) {
+        const QColor want = fixtures::QuadrantColour(seed, q), got = image.pixelColor(centres[q]);
+        EXPECT_NEAR(got.red(), want.red(), tolerance) << "quadrant " << q << " seed " << seed;
+        EXPECT_NEAR(got.green(), want.green(), tolerance) << "quadrant " << q << " seed " << seed;
+        EXPECT_NEAR(got.blue(), want.blue(), tolerance) << "quadrant " << q << " seed " << seed;
+    }
+}
+
+QStringList FilesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+} // namespace
+
+class StagesTest : public TransferTest {
+protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        Tree = std::make_unique<fixtures::DeviceTree>(DeviceRoot);
+        Pictures = Temp.path() + "/pictures/";
+        QDir().mkpath(Pictures);
+    }
+    // One full-size photo on the device, ticked.
+    std::unique_ptr<device::TPhotoDb> OneFullSizePhoto() {
+        auto photos = std::make_unique<device::TPhotoDb>("E:", false);
+        photos->HasFullRes = 1;
+        photos->OutputFolder = Pictures;
+        device::TPhotoItem* p = photos->Photos.Add();
+        p->Selected = 1;
+        p->FullResName = ":Q.JPG";
+        WriteBytes(DeviceRoot + "/Photos/Q.JPG", "q");
+        return photos;
+    }
+    std::unique_ptr<fixtures::DeviceTree> Tree;
+    QString Pictures;
+};
+
+TEST_F(StagesTest, ITunesCannotStartAndThePhotoStageStillRuns) {
+    AddTrack("One", "1.mp3", "1");
+    AddTrack("Two", "2.mp3", "2");
+    Db->Playlists.Add().Name = "iPod";
+    Db->Playlists.Add().Name = "Road";
+    auto photos = OneFullSizePhoto();
+    TransferRun run;
+    Run(run, 2, 1, false, false, false, false, 0, false, photos.get(), nullptr, /*toITunes=*/true);
+    EXPECT_TRUE(run.Display->Titles.contains("Adding the playlists and music to the iTunes"));
+    EXPECT_EQ(run.Display->Maximums, QList<int>({3, 1})); // the playlists and one, then the photos
+    EXPECT_TRUE(run.ITunesFailed);
+    const QString log = app::DetailLog.Text();
+    EXPECT_TRUE(log.contains("\r\nAdd to iTunes:\r\n2/2\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\n"
+                             "Reason: iTunes is not installed on this computer\r\n- done.\r\nPhotos\r\n"))
+        << log.toStdString();
+    EXPECT_TRUE(log.endsWith("\r\nMusic: 2/2\r\nPhotos: 1/1\r\nTo iTunes: -1, -1"));
+    EXPECT_EQ(ReadBytes(Pictures + "Q.JPG"), "q");
+    EXPECT_EQ(run.Display->Titles.last(), "All done");
+}
+
+TEST_F(StagesTest, ITunesIsNotStartedWithoutACopiedTrack) {
+    // Checked tracks that all fail: the stage writes its count line only.
+    AddTrack("Gone", "G.mp3", QByteArray());
+    AddTrack("Gone too", "H.mp3", QByteArray());
+    {
+        TransferRun run;
+        Run(run, 2, 0, false, false, false, false, 0, false, nullptr, nullptr, true);
+        EXPECT_FALSE(run.ITunesFailed);
+        EXPECT_FALSE(run.Display->Titles.contains("Adding the playlists and music to the iTunes"));
+        const QString log = app::DetailLog.Text();
+        EXPECT_TRUE(log.contains("\r\nAdd to iTunes:\r\n0/2\r\n- done.")) << log.toStdString();
+        EXPECT_FALSE(log.contains("[X]Cannot start iTunes"));
+        EXPECT_TRUE(log.endsWith("\r\nTo iTunes: -1, 0"));
+    }
+    // No checked track at all: the stage does not run, even when asked for.
+    app::DetailLog.Clear();
+    for (int i = 0; i < Db->Tracks.Count(); ++i)
+        Db->Tracks.GetItem(i).Selected = 0;
+    auto photos = OneFullSizePhoto();
+    TransferRun photosOnly;
+    Run(photosOnly, 0, 1, false, false, false, false, 0, false, photos.get(), nullptr, true);
+    EXPECT_FALSE(app::DetailLog.Text().contains("Add to iTunes:"));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nMusic: 0/0\r\nPhotos: 1/1\r\nTo iTunes: -1, 0"));
+}
+
+TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsAndTheEndDeletesEveryRecordsFile) {
+    const fixtures::ArtSet set = fixtures::MakeArtSet(1028, 1017, 14, false, 5);
+    fixtures::WriteArtSet(*Tree, set, false);
+    device::TArtworkDb art("E:", false);
+    ASSERT_TRUE(art.Load());
+    ASSERT_EQ(art.Arts.Count(), 14);
+    for (int i = 0; i < 14; ++i)
+        art.Arts.GetItem(i)->Selected = i == 3 || i == 9 ? 0 : 1; // twelve marked
+    const QString artFolder = Music + "Artworks/";
+    QDir().mkpath(artFolder);
+    art.OutputFolder = artFolder;
+    WriteBytes(artFolder + "3.bmp", "left by an earlier run"); // an unmarked record's file
+    WriteBytes(artFolder + "cover.jpg", "not ours");
+    AddTrack("Song", "A.mp3", "a");
+
+    TransferRun run;
+    art.OnProgress = [&run] { run.Display->OnArtCopyProgress(); };
+    QStringList bitmapsDuringTransfer;
+    int stepsOfArtStage = -1, maximumOfArtStage = -1;
+    run.Display->OnItem = [&](const QString& text) {
+        // The iTunes stage follows the artwork stage: the bitmaps are there for it.
+        if (text != "Starting iTunes, please wait ...")
+            return;
+        bitmapsDuringTransfer = FilesIn(artFolder);
+        stepsOfArtStage = run.Display->Steps;
+        maximumOfArtStage = run.Display->Maximum;
+        for (int i : {0, 7, 13}) {
+            SCOPED_TRACE(i);
+            const QImage image = QImage(artFolder + QString::number(i) + ".bmp", "BMP");
+            EXPECT_EQ(image.size(), QSize(100, 100));
+            ExpectQuadrants(image, i, 12);
+        }
+    };
+    Run(run, 1, 0, false, false, false, false, 12, true, nullptr, &art, /*toITunes=*/true);
+
+    QStringList expected{"3.bmp", "cover.jpg"};
+    for (int i = 0; i < 14; ++i)
+        if (i != 3 && i != 9)
+            expected << QString::number(i) + ".bmp";
+    expected.sort();
+    bitmapsDuringTransfer.sort();
+    EXPECT_EQ(bitmapsDuringTransfer, expected);
+    EXPECT_EQ(stepsOfArtStage, 12);
+    EXPECT_EQ(maximumOfArtStage, 12);
+    EXPECT_EQ(run.Display->ArtDone(), 12u);
+    QStringList counts;
+    for (int i = 1; i <= 12; ++i)
+        counts << QString::number(i);
+    const QStringList& items = run.Display->Items;
+    const qsizetype first = items.indexOf("1");
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(items.mid(first, 12), counts);
+    EXPECT_TRUE(run.Display->Titles.contains("Transferring artworks of songs"));
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\nArtworks\r\n\r\nAdd to iTunes:"));
+    // Every record's bitmap is gone at the end, marked or not; other files stay.
+    EXPECT_EQ(FilesIn(artFolder), QStringList{"cover.jpg"});
+}
+
+TEST_F(StagesTest, ArtworkStageIsSkippedWithoutAMarkedArtwork) {
+    device::TArtworkDb art("E:", false);
+    art.Arts.Add();
+    const QString artFolder = Music + "Artworks/";
+    art.OutputFolder = artFolder;
+    WriteBytes(artFolder + "0.bmp", "stays");
+    AddTrack("Song", "A.mp3", "a");
+    TransferRun run;
+    Run(run, 1, 0, false, false, false, false, 0, true, nullptr, &art);
+    EXPECT_FALSE(run.Display->Titles.contains("Transferring artworks of songs"));
+    EXPECT_FALSE(app::DetailLog.Text().contains("Artworks"));
+    EXPECT_EQ(ReadBytes(artFolder + "0.bmp"), "stays");
+}
+
+TEST_F(StagesTest, ThumbnailExportCountsEveryPhotoAndRunsToItsEndAfterACancel) {
+    const fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 25, false, 10);
+    fixtures::WritePhotoSet(*Tree, set, false);
+    device::TPhotoDb photos("E:", false);
+    ASSERT_TRUE(photos.Load());
+    ASSERT_EQ(photos.Photos.Count(), 25);
+    ASSERT_EQ(photos.HasFullRes, 0);
+    for (int i = 0; i < 25; ++i)
+        photos.Photos.GetItem(i)->Selected = 1;
+    photos.OutputFolder = Pictures;
+
+    TransferRun run;
+    run.Display->CheckedPhotos = 25;
+    photos.OnProgress = [&run] { run.Display->OnCopyProgress(); };
+    // A cancel part-way: the thumbnail export does not test it.
+    run.Display->OnItem = [&run](const QString& text) {
+        if (text == "5 of 25 copied" && run.Display->Thread)
+            run.Display->Thread->Terminate();
+    };
+    Run(run, 0, 25, false, false, false, false, 0, false, &photos);
+
+    QStringList lines{"Please wait ..."};
+    for (int i = 1; i <= 25; ++i)
+        lines << QStringLiteral("%1 of 25 copied").arg(i);
+    lines << QString();
+    EXPECT_EQ(run.Display->Items.mid(1), lines); // after the start's own line
+    EXPECT_EQ(run.Display->Steps, 25);
+    EXPECT_EQ(run.PhotosFailed, 0);
+    QStringList files;
+    for (int i = 0; i < 25; ++i)
+        files << QString::number(100 + i) + ".jpg";
+    files.sort();
+    EXPECT_EQ(FilesIn(Pictures), files);
+    for (int i : {0, 24}) {
+        SCOPED_TRACE(i);
+        const QImage image(Pictures + QString::number(100 + i) + ".jpg");
+        EXPECT_EQ(image.size(), QSize(320, 240));
+        ExpectQuadrants(image, i, 12);
+    }
+    EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\n\r\nMusic: 0/0\r\nPhotos: 25/25\r\nTo iTunes: 0, 0");
+}
