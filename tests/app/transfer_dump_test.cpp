@@ -1,6 +1,8 @@
 // ipod-dump copy against device trees written by the fixtures: the tool drives the same copy
 // thread as the window, on a disk-mode iPod and on the simulated handheld.
+#include "tests/fixtures/ArtworkDbWriter.h"
 #include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/PhotoDbWriter.h"
 #include "tests/fixtures/TrackDbWriter.h"
 
 #include <QDir>
@@ -120,4 +122,30 @@ TEST(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
     EXPECT_EQ(r.Summary["position"].toInt(), 13);
     EXPECT_EQ(Read(out.path() + "/Missing 0.mp3"), "old");
     EXPECT_EQ(Read(out.path() + "/Here.mp3"), "0123456789");
+}
+
+TEST(TransferDump, ArtAndThumbnailPhotosThroughTheTool) {
+    QTemporaryDir dev, out;
+    fixtures::DeviceTree tree(dev.path());
+    fixtures::FixtureDb db = fixtures::SampleDb();
+    tree.WriteTrackDb(fixtures::WriteTrackDb(db));
+    tree.WriteMusicFiles(db, 5 << 20);
+    fixtures::WriteArtSet(tree, fixtures::MakeArtSet(1028, 1017, 4, false, 2), false);
+    fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1024, 1009, 3, false, 3), false);
+    const DumpResult r = RunCopy({dev.path(), out.path(), "--art", "--photos"});
+    ASSERT_EQ(r.Exit, 0) << r.Log.toStdString();
+    // The stages in their order, each counted by its progress handler.
+    const qsizetype art = r.Log.indexOf("\nArtworks\n"), photos = r.Log.indexOf("\nPhotos\n");
+    ASSERT_GE(art, 0) << r.Log.toStdString();
+    EXPECT_GT(photos, art);
+    EXPECT_EQ(r.Summary["artdone"].toInt(), 4);
+    EXPECT_EQ(r.Summary["photosdone"].toInt(), 3);
+    EXPECT_EQ(r.Summary["photos"].toInt(), 3);
+    EXPECT_EQ(r.Summary["title"].toString(), "All done");
+    EXPECT_EQ(r.Summary["position"].toInt(), 3); // the photo stage's bar, filled
+    EXPECT_EQ(QDir(out.path() + "/Pictures").entryList(QDir::Files, QDir::Name),
+              QStringList({"100.jpg", "101.jpg", "102.jpg"}));
+    // The temporary bitmaps are gone once the transfer has ended.
+    EXPECT_TRUE(QDir(out.path() + "/Artworks").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(r.Log.endsWith("\nPhotos: 3/3\nTo iTunes: 0, 0"));
 }

@@ -227,6 +227,9 @@ int Copy(const QStringList& args) {
     std::fputc('\n', stdout);
     summary.insert(QStringLiteral("title"), display.StageTitle);
     summary.insert(QStringLiteral("item"), display.ItemText);
+    // What the exporters' progress handlers counted.
+    summary.insert(QStringLiteral("artdone"), int(display.ArtDone()));
+    summary.insert(QStringLiteral("photosdone"), int(display.PhotosDone()));
     summary.insert(QStringLiteral("position"), display.Position);
     summary.insert(QStringLiteral("maximum"), display.Maximum);
     dump::PrintJson(summary);
