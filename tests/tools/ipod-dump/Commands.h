@@ -15,4 +15,9 @@ struct Registration {
 // Prints one JSON object as a line on stdout.
 void PrintJson(const QJsonObject& object);
 
+// --handheld: ROOT served as the file system of a simulated phone through the link (the
+// simulated library beside this program); false, with a message, when it is not ready.
+bool ConnectSimulatedPhone(const QString& root);
+void DisconnectSimulatedPhone();
+
 } // namespace dump

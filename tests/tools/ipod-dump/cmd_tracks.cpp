@@ -7,9 +7,7 @@
 
 #include "device/IPod.h"
 #include "device/TrackDb.h"
-#include "handheld/Iphone.h"
 #include "platform/Drives.h"
-#include "platform/mobiledevice/MobileDeviceApi.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,31 +35,6 @@ const std::map<QString, bool Options::*> kFlags = {
     {QStringLiteral("--summary"), &Options::Summary},
     {QStringLiteral("--handheld"), &Options::Handheld},
 };
-
-// Loads the simulated library pair that the build placed beside this program (the copy in
-// the current folder wins) and lets a device with ROOT as its file system arrive.
-bool ConnectSimulatedDevice(const QString& root) {
-    const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-    const QString sim = QFileInfo(exe).absolutePath() + QStringLiteral("/mobiledevice-sim/new");
-    if (!QDir::setCurrent(sim) || !handheld::LoadDeviceLibraries()) {
-        std::fprintf(stderr, "ipod-dump: no simulated mobile-device library in %s\n", qPrintable(sim));
-        return false;
-    }
-    auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
-        platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
-    if (!control)
-        return false;
-    control(("root " + root.toUtf8()).constData(), nullptr, 0);
-    control("arrive", nullptr, 0);
-    if (!handheld::SubscribeDeviceNotification(0))
-        return false;
-    control("wait", nullptr, 0);
-    if (!handheld::IphoneReady()) {
-        std::fprintf(stderr, "ipod-dump: %s\n", handheld::IphoneLastError().constData());
-        return false;
-    }
-    return true;
-}
 
 bool ParseArgs(const QStringList& args, Options& o) {
     for (const QString& a : args) {
@@ -158,10 +131,8 @@ int Tracks(const QStringList& args) {
         return 1;
     }
     if (o.Handheld) {
-        const bool connected = ConnectSimulatedDevice(root);
-        int status = connected ? Load(o, QByteArrayLiteral("iPhone"), true) : 1;
-        handheld::CloseDevice();
-        handheld::UnloadDeviceLibraries();
+        const int status = dump::ConnectSimulatedPhone(root) ? Load(o, QByteArrayLiteral("iPhone"), true) : 1;
+        dump::DisconnectSimulatedPhone();
         return status;
     }
     platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'E', root, platform::DriveRemovable, QString()}});
