@@ -28,6 +28,23 @@ quint32 Delivered(quint32 count, quint32 asked) {
     return count > asked ? asked : count;
 }
 
+// MediaRoot + Path, tested and opened for reading. On failure LastError holds "Not found" or
+// openFailure followed by the library's result. Called with the link's lock held.
+bool OpenForReading(const QByteArray& Path, const char* openFailure, uint64_t& ref) {
+    const QByteArray full = IphoneMgr.MediaRoot + Path;
+    if (!DeviceFileExists(full)) {
+        SetLastError("Not found");
+        return false;
+    }
+    const quint32 r =
+        Call(entry::AFCFileRefOpen, IphoneMgr.AfcConnection, full.constData(), mobiledevice::OpenRead, &ref);
+    if (r != 0) {
+        SetLastError(openFailure + Number(r));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void detail::ReleaseSequenceOfThisThread() {
@@ -46,19 +63,9 @@ bool DeviceFileExists(const QByteArray& FullPath) {
 
 bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream) {
     QMutexLocker link(&IphoneLock());
-    const QByteArray full = IphoneMgr.MediaRoot + Path;
-    if (!DeviceFileExists(full)) {
-        SetLastError("Not found");
-        return false;
-    }
-    void* const connection = IphoneMgr.AfcConnection;
     uint64_t ref = 0;
-    const quint32 opened =
-        Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
-    if (opened != 0) {
-        SetLastError("Open error: " + Number(opened));
-        return false;
-    }
+    if (!OpenForReading(Path, "Open error: ", ref)) return false;
+    void* const connection = IphoneMgr.AfcConnection;
     bool ok = false;
     quint32 lastFailure = 0;
     try {
@@ -121,21 +128,9 @@ bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream) {
 
 bool DeviceOpenFile(const QByteArray& Path) {
     IphoneLock().lock();
-    const QByteArray full = IphoneMgr.MediaRoot + Path;
-    bool ok = false;
-    if (!DeviceFileExists(full)) {
-        SetLastError("Not found");
-    } else {
-        uint64_t ref = OpenFileRef;
-        const quint32 r = Call(entry::AFCFileRefOpen, IphoneMgr.AfcConnection, full.constData(),
-                               mobiledevice::OpenRead, &ref);
-        if (r != 0) {
-            SetLastError("Open err: " + Number(r));
-        } else {
-            OpenFileRef = ref;
-            ok = true;
-        }
-    }
+    uint64_t ref = OpenFileRef;
+    const bool ok = OpenForReading(Path, "Open err: ", ref);
+    if (ok) OpenFileRef = ref;
     // On success this thread keeps one level of the lock until DeviceCloseFile.
     if (ok && !tSequenceHeld)
         tSequenceHeld = true;
@@ -177,19 +172,9 @@ bool DeviceCloseFile() {
 bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer,
                             quint32 BufferSize) {
     QMutexLocker link(&IphoneLock());
-    const QByteArray full = IphoneMgr.MediaRoot + DevicePath;
-    if (!DeviceFileExists(full)) {
-        SetLastError("Not found");
-        return false;
-    }
-    void* const connection = IphoneMgr.AfcConnection;
     uint64_t ref = 0;
-    const quint32 opened =
-        Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenRead, &ref);
-    if (opened != 0) {
-        SetLastError("Open error: " + Number(opened));
-        return false;
-    }
+    if (!OpenForReading(DevicePath, "Open error: ", ref)) return false;
+    void* const connection = IphoneMgr.AfcConnection;
     struct CloseRef {
         void* connection;
         uint64_t ref;
