@@ -13,9 +13,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <thread>
 
 namespace {
 
@@ -235,6 +239,7 @@ TEST_F(PhotoGridTest, PagesOf450Tiles) {
     EXPECT_TRUE(w.NxtBtn->isHidden());
     EXPECT_FALSE(w.PrvBtn->isHidden());
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("kept"));
+    w.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(QStringLiteral("photogrid-page2.png")));
 
     // A tick on page 2, then invert on page 1: the whole album turns, not just the page.
     QTest::mouseClick(Tiles().front(), Qt::LeftButton);
@@ -348,6 +353,41 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     EXPECT_EQ(CountTicked(), 10);
 }
 
+TEST_F(PhotoGridTest, TheTicksOfTheGridAreWhatTheTransferCopies) {
+    MakePhotoIpod(AlbumSet());
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ChooseAlbum(1);
+    w.CheckMnuClick();
+    ChooseAlbum(2);
+    QTest::mouseClick(Tiles()[0], Qt::LeftButton);
+    ChooseAlbum(0);
+    ASSERT_EQ(TileImageIds().front(), 100u);
+    QTest::mouseClick(Tiles().front(), Qt::LeftButton);
+    EXPECT_EQ(w.FCheckedPhotos, 10);
+    EXPECT_EQ(RootText(), QStringLiteral("All photos (10/16)"));
+
+    const QString pics = Temp.filePath(QStringLiteral("pictures"));
+    w.PicOutEdit->setText(pics);
+    ASSERT_TRUE(w.PrepareExport());
+    EXPECT_TRUE(w.Trlb->text().startsWith(QStringLiteral("10 photos, approx "))) << w.Trlb->text().toStdString();
+    EXPECT_TRUE(w.Trlb->text().contains(QStringLiteral("\n* No song or video\n\nTotal: ")));
+    w.ExpBtn->click();
+    ASSERT_TRUE(w.FCopying);
+    while (w.CopyThread)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(w.FPhotosDone, 10u);
+    QStringList expected;
+    for (int id = 101; id <= 110; ++id)
+        expected << QStringLiteral("%1.jpg").arg(id);
+    QStringList written = QDir(pics).entryList(QDir::Files);
+    written.sort();
+    expected.sort();
+    EXPECT_EQ(written, expected);
+    w.CancelBtnClick();
+    EXPECT_FALSE(w.FCopying);
+}
+
 TEST_F(PhotoGridTest, APhotoListedTwiceIsCountedOnce) {
     fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 3, false);
     set.Db.Albums = {{QStringLiteral("Library"), true, {100, 101, 100, 102}, {}}};
@@ -409,7 +449,8 @@ TEST_F(PhotoGridTest, AVolumeRemovedDuringABuildIsHandledAfterIt) {
     size_t boxesMeanwhile = 99;
     // Runs from the build's first turn of the event loop.
     QTimer::singleShot(0, &w, [&] {
-        disabledMeanwhile = !w.PlayLstList->isEnabled() && !w.PhotoBox->isEnabled() && !w.CheckBtn->Enabled();
+        disabledMeanwhile = !w.PlayLstList->isEnabled() && !w.PhotoBox->isEnabled() && !w.CheckBtn->Enabled() &&
+                            !w.NxtBtn->Enabled() && !w.LoadLb->isHidden() && w.LoadLb->isVisible();
         w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
         boxesMeanwhile = Boxes.size();
     });
@@ -421,6 +462,7 @@ TEST_F(PhotoGridTest, AVolumeRemovedDuringABuildIsHandledAfterIt) {
     EXPECT_GE(Tiles().size(), 1u);
     EXPECT_EQ(w.FDeviceKind, 1);
     EXPECT_TRUE(w.PlayLstList->isEnabled());
+    EXPECT_TRUE(w.LoadLb->isHidden());
     QCoreApplication::processEvents();
     EXPECT_EQ(w.FDeviceKind, 0);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
@@ -545,4 +587,64 @@ TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
     // The link's one file is free again: the next page reads through it.
     ChooseAlbum(0);
     EXPECT_EQ(Tiles().size(), 30u);
+}
+
+TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
+    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
+    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, true, 500), true);
+    TZozoDodiFrm& w = OpenWithPhone(phone);
+    ASSERT_EQ(w.FDeviceKind, 2);
+    ChooseAlbum(0);
+    w.NxtBtnClick();
+    ASSERT_EQ(w.SelectPage->text(), QStringLiteral("2"));
+    ASSERT_FALSE(w.PrvBtn->isHidden());
+    ASSERT_EQ(Tiles().size(), 1u);
+
+    // The phone now holds one page of photos: no way to page on from the old page 2.
+    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 10, true), true);
+    platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(PhotoDb->Photos.Count(), 10);
+    EXPECT_EQ(w.MaxPage->text(), QStringLiteral("1"));
+    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
+    EXPECT_TRUE(w.NxtBtn->isHidden());
+    EXPECT_TRUE(w.PrvBtn->isHidden());
+    EXPECT_TRUE(Tiles().empty());
+    ChooseAlbum(0);
+    ASSERT_EQ(Tiles().size(), 10u);
+    ExpectQuadrants(Tiles()[9]->Picture(), 9);
+
+    // A reload whose photo database cannot be read leaves no tile of the photos before it.
+    ASSERT_TRUE(QFile::remove(phone.MediaPath(QStringLiteral("/Photos/Photo Database"))));
+    platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.MusicModel->Count(), 5);
+    EXPECT_EQ(PhotoRoot(), nullptr);
+    EXPECT_TRUE(Tiles().empty());
+    EXPECT_FALSE(w.PhotoGridHasTiles());
+}
+
+TEST_F(HandheldPhotoGridTest, ClosingTheWindowDuringABuildEndsItAndFreesTheLink) {
+    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
+    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 30, true), true);
+    TZozoDodiFrm& w = OpenWithPhone(phone);
+    ASSERT_EQ(w.FDeviceKind, 2);
+    bool closed = false;
+    QTimer::singleShot(0, &w, [&] { closed = w.close(); });
+    ChooseAlbum(0);
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(w.PhotoPageBuilding());
+    EXPECT_GE(Tiles().size(), 1u);
+    EXPECT_LT(Tiles().size(), 30u);
+    // No thread waits for ever on the link's lock that the page's open file held.
+    bool free = false;
+    std::thread other([&] {
+        free = handheld::IphoneLock().try_lock();
+        if (free)
+            handheld::IphoneLock().unlock();
+    });
+    other.join();
+    EXPECT_TRUE(free);
 }
