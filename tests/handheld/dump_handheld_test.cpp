@@ -33,6 +33,11 @@ DumpRun DumpTracks(const QString& workingFolder, const QStringList& args) {
 }
 
 TEST(DumpHandheld, TracksThroughTheSimulatedPhoneFromAnyFolder) {
+#if defined(__SANITIZE_THREAD__)
+    // QProcess starts its child in a way the thread checker cannot follow; after it, the
+    // checker reports races inside correctly locked code of later tests.
+    GTEST_SKIP() << "starts a process";
+#endif
     ASSERT_TRUE(QFileInfo::exists(QStringLiteral(MG_BIN_DIR "/ipod-dump"))) << "build ipod-dump with the tests";
     QTemporaryDir dir;
     const QByteArray plain = fixtures::WriteTrackDb(fixtures::SampleDb());
