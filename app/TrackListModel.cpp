@@ -4,6 +4,7 @@
 #include "device/Format.h"
 #include "device/TrackDb.h"
 
+#include <QApplication>
 #include <QCollator>
 #include <QMouseEvent>
 #include <QPainter>
@@ -258,7 +259,18 @@ void TrackListHeader::mousePressEvent(QMouseEvent* e) {
 
 namespace {
 
-// Cells without a focus rectangle, with the vertical grid line at each cell's right.
+QRect CheckIndicatorRect(const QStyleOptionViewItem& opt) {
+    const QWidget* w = opt.widget;
+    const QStyle* st = w ? w->style() : QApplication::style();
+    return st->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, w);
+}
+
+QRect CentredPictureRect(const QRect& box) {
+    return QRect(box.x() + (box.width() - 11) / 2, box.y() + (box.height() - 11) / 2, 11, 11);
+}
+
+// Cells without a focus rectangle, the check boxes drawn from the list's own pictures, and the
+// vertical grid line at each cell's right.
 class TrackDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -267,6 +279,24 @@ public:
         opt.state &= ~QStyle::State_HasFocus;
         QStyledItemDelegate::paint(p, opt, idx);
         p->save();
+        const QVariant state = idx.data(Qt::CheckStateRole);
+        if (state.isValid()) {
+            QStyleOptionViewItem full(opt);
+            initStyleOption(&full, idx);
+            const QRect box = CheckIndicatorRect(full);
+            // The style's own box is covered with the cell's background, then our picture.
+            QBrush under;
+            if (full.state & QStyle::State_Selected)
+                under = full.palette.brush(full.state & QStyle::State_Active ? QPalette::Active : QPalette::Inactive,
+                                           QPalette::Highlight);
+            else if (const QVariant bg = idx.data(Qt::BackgroundRole); bg.isValid())
+                under = bg.value<QColor>();
+            else
+                under = full.palette.base();
+            p->fillRect(box, under);
+            p->drawImage(CentredPictureRect(box).topLeft(),
+                         TrackCheckPicture(state.toInt() == Qt::Checked, full.state & QStyle::State_Enabled));
+        }
         p->setPen(QColor(0xE0, 0xE3, 0xE8));
         p->drawLine(opt.rect.topRight(), opt.rect.bottomRight());
         p->restore();
@@ -294,6 +324,27 @@ public:
 
 } // namespace
 
+QImage TrackCheckPicture(bool checked, bool enabled) {
+    static const QImage pictures[4] = {QImage(QStringLiteral(":/CheckImgs0")), QImage(QStringLiteral(":/CheckImgs1")),
+                                       QImage(QStringLiteral(":/CheckImgs2")), QImage(QStringLiteral(":/CheckImgs3"))};
+    return pictures[(checked ? 1 : 0) + (enabled ? 0 : 2)];
+}
+
+QRect TrackCheckPictureRect(const QTreeView* view, const QModelIndex& index) {
+    if (!view || !index.isValid())
+        return {};
+    QStyleOptionViewItem opt;
+    opt.initFrom(view);
+    opt.widget = view;
+    opt.rect = view->visualRect(index);
+    opt.font = view->font();
+    opt.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    opt.text = index.data(Qt::DisplayRole).toString();
+    opt.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    opt.decorationSize = view->iconSize().isValid() ? view->iconSize() : QSize(16, 16);
+    return CentredPictureRect(CheckIndicatorRect(opt));
+}
+
 void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader* header) {
     Q_UNUSED(model);
     view->setRootIsDecorated(false);
@@ -315,7 +366,12 @@ void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader*
     view->setPalette(pal);
     header->setStretchLastSection(false);
     header->setMinimumSectionSize(18);
-    const int widths[TrackListModel::ColumnCount] = {18, 295, 50, 120, 120, 60, 60};
+    int widths[TrackListModel::ColumnCount] = {18, 295, 50, 120, 120, 60, 60};
+    // The desktop's sans-serif font is wider than the one the widths were made for: the size
+    // column gets room for "999.99 MB" rather than clipping it.
+    const QFontMetrics fm(f);
+    widths[TrackListModel::ColSize] = std::max(widths[TrackListModel::ColSize],
+                                               fm.horizontalAdvance(QStringLiteral("999.99 MB")) + 12);
     for (int c = 0; c < TrackListModel::ColumnCount; ++c) {
         header->setSectionResizeMode(c, c == 0 ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(c, widths[c]);

@@ -87,3 +87,10 @@ private:
 
 // Columns, widths, colours and selection of the track view.
 void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader* header);
+
+// The 11 x 11 pictures of the list's check boxes ("CheckImgs0" to "CheckImgs3": unchecked,
+// checked, and both again for a disabled list).
+QImage TrackCheckPicture(bool checked, bool enabled);
+// Where a row's check box picture is drawn in the view's viewport: centred in the place the
+// style gives the box, so that a click there toggles it.
+QRect TrackCheckPictureRect(const QTreeView* view, const QModelIndex& index);

@@ -6,7 +6,9 @@
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPixmap>
+#include <QTest>
 
 namespace {
 
@@ -294,4 +296,53 @@ TEST_F(WindowTest, ScreenshotOfTheLoadedWindow) {
     waiting.show();
     waiting.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(QStringLiteral("window-waiting.png")));
     EXPECT_FALSE(waiting.ErrPnl->isHidden());
+}
+
+namespace {
+
+// The picture as it must appear on a cell of the given background.
+QImage OnBackground(const QImage& picture, QColor background) {
+    QImage out(picture.size(), QImage::Format_RGB32);
+    out.fill(background);
+    QPainter p(&out);
+    p.drawImage(0, 0, picture);
+    return out;
+}
+
+bool SamePixels(const QImage& shot, const QRect& where, const QImage& expected) {
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            if (shot.pixel(where.x() + x, where.y() + y) != expected.pixel(x, y))
+                return false;
+    return true;
+}
+
+} // namespace
+
+TEST_F(WindowTest, CheckBoxesAreTheListsOwnPictures) {
+    MakeIpod('E', WindowDb());
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ClickBox(1);
+    const QColor even(241, 245, 250), odd(Qt::white);
+    ASSERT_NE(TrackCheckPicture(false, true), TrackCheckPicture(true, true));
+    auto shot = [&] { return w.MusicList->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    auto place = [&](int row) { return TrackCheckPictureRect(w.MusicList, w.MusicModel->index(row, 1)); };
+    ASSERT_EQ(place(0).size(), QSize(11, 11));
+    QImage s = shot();
+    EXPECT_TRUE(SamePixels(s, place(0), OnBackground(TrackCheckPicture(false, true), even)));
+    EXPECT_TRUE(SamePixels(s, place(1), OnBackground(TrackCheckPicture(true, true), odd)));
+    EXPECT_FALSE(SamePixels(s, place(1), OnBackground(TrackCheckPicture(false, true), odd)));
+    // A disabled list (a notice or a transfer holds the window) shows the pale pair.
+    w.EnableControls(false);
+    s = shot();
+    EXPECT_TRUE(SamePixels(s, place(0), OnBackground(TrackCheckPicture(false, false), even)));
+    EXPECT_TRUE(SamePixels(s, place(1), OnBackground(TrackCheckPicture(true, false), odd)));
+    w.EnableControls(true);
+    // A click on the picture toggles the track.
+    const QPoint centre = place(2).center();
+    QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {}, centre);
+    EXPECT_EQ(w.FCheckedCount, 2);
+    w.MusicList->clearSelection();
+    EXPECT_TRUE(SamePixels(shot(), place(2), OnBackground(TrackCheckPicture(true, true), even)));
 }
