@@ -256,6 +256,10 @@ void TZozoDodiFrm::BuildTopBar() {
     if (!title.isNull()) {
         TiImg->setPixmap(QPixmap::fromImage(title));
         TiImg->setScaledContents(true);
+        SImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("SImg"))));
+        RImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("RImg"))));
+        SImg->setScaledContents(true);
+        RImg->setScaledContents(true);
     } else {
         // The title bar's own drawing: a dark, slightly blue gradient.
         TopPnl->setStyleSheet(QStringLiteral(
@@ -281,13 +285,15 @@ void TZozoDodiFrm::BuildTopBar() {
     CapShLb->installEventFilter(this);
     Caplb->raise();
 
-    AboutLb = MakeLink(TopPnl, QStringLiteral("About"), QColor(170, 190, 214));
-    Weblb = MakeLink(TopPnl, QStringLiteral("Help and support pages"), QColor(170, 190, 214));
+    AboutLb = MakeLink(TopPnl, QStringLiteral("About"), Qt::black);
+    Weblb = MakeLink(TopPnl, QStringLiteral("Help and support pages"), Qt::black);
+    for (QLabel* l : {AboutLb, Weblb}) {
+        l->setContentsMargins(2, 0, 2, 1);
+        l->adjustSize();
+        l->installEventFilter(this);
+    }
     AboutLb->move(16, 38);
     Weblb->move(60, 38);
-    AboutLb->adjustSize();
-    Weblb->adjustSize();
-    Weblb->installEventFilter(this);
 
     PrvSongBtn = MakePicButton(TopPnl, QStringLiteral("PrvSongBtn"), QSize(28, 22), QStringLiteral("\u25C0"));
     PlayBtn = MakePicButton(TopPnl, QStringLiteral("PlayBtn"), QSize(35, 36), QStringLiteral("\u25B6"));
@@ -467,6 +473,8 @@ void TZozoDodiFrm::BuildLowBar() {
     lay->setContentsMargins(10, 0, 0, 0);
     lay->setSpacing(4);
     StatusLb = MakeLabel(LowPnl, QStringLiteral("Ready"), false, QColor(40, 48, 60));
+    StatusLb->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    LImg->hide();
     lay->addWidget(StatusLb, 1);
 
     SrbgImg = new QLabel(LowPnl);
@@ -682,11 +690,33 @@ void TZozoDodiFrm::BuildCheckMenu() {
     connect(InvertMnu, &QAction::triggered, this, [this] { InvertMnuClick(); });
 }
 
+// The web and About labels: transparent with black text, white on their own grey while the
+// mouse is over them.
+void TZozoDodiFrm::HttpLbOnMouseEnter(QLabel* label) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::Window, label == Weblb ? QColor(0x75, 0x75, 0x75) : QColor(0x80, 0x80, 0x80));
+    pal.setColor(QPalette::WindowText, Qt::white);
+    label->setPalette(pal);
+    label->setAutoFillBackground(true);
+}
+
+void TZozoDodiFrm::HttpLbOnMouseLeave(QLabel* label) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, Qt::black);
+    label->setPalette(pal);
+    label->setAutoFillBackground(false);
+}
+
 void TZozoDodiFrm::PositionOverlays() {
     if (ErrPnl)
         ErrPnl->move((width() - ErrPnl->width()) / 2, (height() - ErrPnl->height()) / 2);
     if (CopyPnl)
         CopyPnl->move((width() - CopyPnl->width()) / 2, (height() - CopyPnl->height()) / 2);
+    if (LowPnl) {
+        // BtImg lies under the whole bottom bar, so a drag on the bar's free area moves the window.
+        BtImg->setGeometry(0, 0, width(), LowPnl->height());
+        BtImg->lower();
+    }
     if (TopPnl) {
         const int w = TopPnl->width();
         SImg->setGeometry(0, 0, 5, 57);

@@ -293,8 +293,7 @@ bool TZozoDodiFrm::event(QEvent* e) {
 bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(e);
-        if (watched == TiImg || watched == SImg || watched == RImg || watched == CapShLb || watched == BtImg ||
-            watched == TopPnl) {
+        if (watched == TiImg || watched == SImg || watched == CapShLb || watched == BtImg) {
             if (me->button() == Qt::LeftButton && windowHandle())
                 windowHandle()->startSystemMove();
             return me->button() == Qt::LeftButton;
@@ -326,6 +325,13 @@ bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
             WeblbClick();
             return true;
         }
+    }
+    if ((watched == Weblb || watched == AboutLb) && (e->type() == QEvent::Enter || e->type() == QEvent::Leave)) {
+        auto* label = static_cast<QLabel*>(watched);
+        if (e->type() == QEvent::Enter)
+            HttpLbOnMouseEnter(label);
+        else
+            HttpLbOnMouseLeave(label);
     }
     if (watched == SrEdit && e->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(e);

@@ -18,10 +18,16 @@ namespace {
 QString gOut;
 
 // One palette for the whole window.
-const QColor kTitleTop(0x3a, 0x3f, 0x47);
-const QColor kTitleBottom(0x1c, 0x1f, 0x24);
+// The title bar is a mid grey: the bold light caption with its dark shadow and the black web
+// and About labels (white on grey while the mouse is over them) all read on it.
+const QColor kTitleTop(0xa4, 0xa9, 0xb0);
+const QColor kTitleBottom(0x7a, 0x7f, 0x87);
 const QColor kEdge(0x12, 0x14, 0x17);
-const QColor kHighlight(0x55, 0x5c, 0x67);
+const QColor kHighlight(0xc4, 0xc8, 0xce);
+// The dark bars of the notice and transfer panels.
+const QColor kPanelTop(0x3a, 0x3f, 0x47);
+const QColor kPanelBottom(0x1c, 0x1f, 0x24);
+const QColor kPanelHighlight(0x55, 0x5c, 0x67);
 const QColor kAccent(0x3d, 0x80, 0xdf);
 const QColor kAccentDark(0x2a, 0x5e, 0xa8);
 const QColor kInk(0xe6, 0xe8, 0xeb);
@@ -464,8 +470,8 @@ int main(int argc, char** argv) {
     Save(
         Band(16, 17, QColor(0xf6, 0xf7, 0xf9), QColor(0xdc, 0xdf, 0xe4), Qt::white, QColor(0xb4, 0xb9, 0xc1)),
         QStringLiteral("hbmp"));
-    Save(Band(16, 28, kTitleTop, kTitleBottom, kHighlight, kEdge), QStringLiteral("ErrBar"));
-    Save(Band(16, 81, QColor(0x33, 0x37, 0x3e), QColor(0x22, 0x25, 0x2b), kHighlight, kEdge),
+    Save(Band(16, 28, kPanelTop, kPanelBottom, kPanelHighlight, kEdge), QStringLiteral("ErrBar"));
+    Save(Band(16, 81, QColor(0x33, 0x37, 0x3e), QColor(0x22, 0x25, 0x2b), kPanelHighlight, kEdge),
          QStringLiteral("CopyBg"));
 
     // the warning image
@@ -508,8 +514,8 @@ int main(int argc, char** argv) {
         Save(img, QStringLiteral("ArtHolder"));
     }
 
-    // the title bar's buttons sit on its lower half; the bar's colour there is the edge's
-    const QColor onTitle(0x29, 0x2d, 0x33);
+    // the title bar's buttons sit around its middle; their soft edges blend into that colour
+    const QColor onTitle(0x8c, 0x91, 0x98);
     auto glyphPen = [](bool down) {
         return QPen(Ink(down), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     };
