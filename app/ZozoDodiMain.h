@@ -113,6 +113,8 @@ public:
     void DiskLinkClick();
     void IphoneErrLbClick();
     void WeblbClick();
+    void HttpLbOnMouseEnter(QLabel* label);
+    void HttpLbOnMouseLeave(QLabel* label);
     void HelpBtnClick();
     void EjectDrive(const QByteArray& root);
     QByteArray GetPreviewTempName() const;
