@@ -50,6 +50,49 @@ TEST_F(Connect, OlderGenerationNeedsNoCoreFoundation) {
     EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
 }
 
+TEST_F(Connect, TheConnectSequenceInOrder) {
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
+    Start();
+    Sim("reset");
+    Notify("arrive");
+    EXPECT_EQ(Calls(), "AMDeviceConnect\n"
+                       "AMDeviceIsPaired\n"
+                       "AMDeviceValidatePairing\n"
+                       "AMDeviceStartSession\n"
+                       "AMDeviceStartService com.apple.afc2\n"
+                       "AMDeviceStopSession\n"
+                       "AMDeviceDisconnect\n"
+                       "AFCConnectionOpen\n"
+                       "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesDB\n"
+                       "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesCDB\n");
+
+    // Never paired, and no full access: paired without a validation, the plain service
+    // second, and no media root to look for.
+    Sim("reset");
+    Sim("pairing none");
+    Sim("afc2 0");
+    Notify("arrive");
+    EXPECT_EQ(Calls(), "AMDeviceConnect\n"
+                       "AMDeviceIsPaired\n"
+                       "AMDevicePair\n"
+                       "AMDeviceStartSession\n"
+                       "AMDeviceStartService com.apple.afc2\n"
+                       "AMDeviceStartService com.apple.afc\n"
+                       "AMDeviceStopSession\n"
+                       "AMDeviceDisconnect\n"
+                       "AFCConnectionOpen\n");
+    EXPECT_TRUE(IphoneState().Ready);
+
+    // A failure stops the sequence where it happens; nothing is undone.
+    Sim("reset");
+    Sim("fail AMDeviceStartSession 1");
+    Notify("arrive");
+    EXPECT_EQ(Calls(), "AMDeviceConnect\n"
+                       "AMDeviceIsPaired\n"
+                       "AMDeviceValidatePairing\n"
+                       "AMDeviceStartSession\n");
+}
+
 TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase) {
     // afc2 without a database under /var/mobile/Media: the root account's media folder.
     Start();
