@@ -70,8 +70,8 @@ DriveType Classify(const MountRow& row) {
     return DriveUnknown;
 }
 
-std::vector<Drive> ScanMountTable() {
-    const std::vector<MountRow> rows = ParseMountInfo(ReadSmallFile(QStringLiteral("/proc/self/mountinfo")));
+std::vector<Drive> TableFromMountInfo(const QByteArray& text) {
+    const std::vector<MountRow> rows = ParseMountInfo(text);
     std::vector<Drive> found;
     std::map<QString, char> kept;
     std::vector<std::pair<QString, Drive>> fresh;
@@ -122,7 +122,7 @@ std::vector<Drive> CurrentTable() {
     const QByteArray file = qgetenv("MARROWGATE_DRIVES");
     if (!file.isEmpty())
         return ParseDriveFile(ReadSmallFile(QString::fromLocal8Bit(file)));
-    return ScanMountTable();
+    return TableFromMountInfo(ReadSmallFile(QStringLiteral("/proc/self/mountinfo")));
 }
 
 int LetterIndex(QChar c) {
@@ -176,6 +176,11 @@ std::vector<Drive> ParseDriveFile(const QByteArray& text) {
         drives.push_back({char('A' + index), mount, type, QString()});
     }
     return drives;
+}
+
+std::vector<Drive> DrivesFromMountInfo(const QByteArray& text) {
+    QMutexLocker lock(&gMutex);
+    return TableFromMountInfo(text);
 }
 
 std::vector<Drive> Drives() {

@@ -51,8 +51,8 @@ void SetDriveTableForTesting(std::optional<std::vector<Drive>> table);
 // Parses the drive file's text (exposed for tests).
 std::vector<Drive> ParseDriveFile(const QByteArray& text);
 
-// Parses /proc/self/mountinfo text into (mount point, source, fstype, major:minor) rows and
-// assigns letters with the persistent map (exposed for tests).
+// Parses /proc/self/mountinfo text into (mount point, source, fstype, major:minor) rows
+// (exposed for tests).
 struct MountRow {
     QString MountPoint;
     QString Source;
@@ -60,5 +60,9 @@ struct MountRow {
     QString DevNumber;
 };
 std::vector<MountRow> ParseMountInfo(const QByteArray& text);
+
+// The table that a scan of this mountinfo text gives, with the letters of earlier scans kept
+// (exposed for tests; the scan itself reads /proc/self/mountinfo).
+std::vector<Drive> DrivesFromMountInfo(const QByteArray& text);
 
 } // namespace platform

@@ -97,3 +97,47 @@ TEST(Files, ExistenceOpenAndDeleteThroughLetters) {
     EXPECT_TRUE(DeleteFile("E:/iPod_Control/iTunes/iTunesPrefs"));
     EXPECT_FALSE(DeleteFile("E:/iPod_Control/iTunes/iTunesPrefs"));
 }
+
+TEST(MountInfo, RemovableVolumesTakeLettersFromDAndKeepThemWhileMounted) {
+    // Device numbers of no block device (major 0), so the mount points decide.
+    auto row = [](int id, const char* dev, const char* mount, const char* fs, const char* source) {
+        return QByteArray::number(id) + " 1 " + dev + " / " + mount + " rw - " + fs + " " + source + " rw\n";
+    };
+    const QByteArray root = row(1, "0:901", "/", "ext4", "/dev/fake1");
+    const QByteArray home = row(2, "0:902", "/home", "ext4", "/dev/fake2");
+    const QByteArray ipod = row(3, "0:903", "/media/u/IPOD", "vfat", "/dev/fake3");
+    const QByteArray stick = row(4, "0:904", "/run/media/u/STICK", "vfat", "/dev/fake4");
+    const QByteArray cd = row(5, "0:905", "/mnt/cdrom", "iso9660", "/dev/fake5");
+    const QByteArray card = row(6, "0:906", "/media/u/CARD", "exfat", "/dev/fake6");
+    auto letters = [](const std::vector<Drive>& drives) {
+        QByteArray out;
+        for (const Drive& d : drives)
+            out += QByteArray(1, d.Letter) + (d.Type == DriveFixed ? "f" : d.Type == DriveCdRom ? "c" : "r") + ' ';
+        return out.trimmed();
+    };
+
+    auto first = DrivesFromMountInfo(root + home + ipod + stick + cd);
+    EXPECT_EQ(letters(first), "Cf Dr Er Fc"); // /home is not a drive; C: is always "/"
+    EXPECT_EQ(first[1].MountPoint, QStringLiteral("/media/u/IPOD"));
+    EXPECT_EQ(first[3].MountPoint, QStringLiteral("/mnt/cdrom"));
+
+    // The iPod leaves: the stick and the CD keep E: and F:, a new card takes the free D:.
+    auto second = DrivesFromMountInfo(root + stick + cd + card);
+    EXPECT_EQ(letters(second), "Cf Er Fc Dr");
+    EXPECT_EQ(second[3].MountPoint, QStringLiteral("/media/u/CARD"));
+
+    // Back again, the iPod takes the lowest free letter, not necessarily its old one.
+    auto third = DrivesFromMountInfo(root + ipod + stick + cd + card);
+    EXPECT_EQ(letters(third), "Cf Er Fc Dr Gr");
+    EXPECT_EQ(third[4].MountPoint, QStringLiteral("/media/u/IPOD"));
+
+    // More volumes than letters: the rest stay out of the table.
+    QByteArray many = root;
+    for (int i = 0; i < 30; ++i)
+        many += row(10 + i, QByteArray("0:95" + QByteArray::number(i)).constData(),
+                    QByteArray("/media/u/V" + QByteArray::number(i)).constData(), "vfat", "/dev/fakev");
+    const auto full = DrivesFromMountInfo(many);
+    ASSERT_EQ(full.size(), 24u); // C: and D: to Z:
+    EXPECT_EQ(full.back().Letter, 'Z');
+    DrivesFromMountInfo(QByteArray()); // forget them
+}
