@@ -168,6 +168,7 @@ void TZozoDodiFrm::TransferEnded() {
         FPendingIphoneNotify = false;
         WMIphoneNotify();
     }
+    PhotoGridTransferEnded();
 }
 
 void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask) {

@@ -220,6 +220,9 @@ public:
     bool DeferWhilePhotoPageBuilds(std::function<void()> handler);
     bool PhotoPageBuilding() const { return FPhotoPageBuilding; }
     void RunDeferredDeviceMessages();
+    // Builds the page that was asked for while a transfer thread was still ending.
+    void PhotoGridTransferEnded();
+    bool FPhotoPagePending = false;
     QWidget* PhotoPage = nullptr; // PhotoBox's content, the owner of the tiles
     bool FPhotoPageBuilding = false;
     bool FPhotoPageStop = false;

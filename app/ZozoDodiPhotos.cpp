@@ -109,6 +109,7 @@ void TZozoDodiFrm::PhotoGridAfterLoad() {
         return;
     // Tiles of an earlier device point into a photo list that is gone.
     ClearPhotoBox();
+    FPhotoPagePending = false;
     SetThumbTileGeometry(PhotoDb->Small.Id);
     BuildPhotoAlbumTree();
     const int pages = PageCount(PhotoDb->Photos.Count());
@@ -173,10 +174,16 @@ void TZozoDodiFrm::ShowPhotoAlbum(int Album) {
 }
 
 int TZozoDodiFrm::ShowPhotoPage(int Album, int Page) {
-    // One build at a time, and none while a transfer's export shares the header, the work
-    // stream and the handheld's one open file.
-    if (FPhotoPageBuilding || TransferThreadAlive())
+    if (FPhotoPageBuilding)
         return 0;
+    // A cancelled transfer that is still ending shares the header, the work stream and the
+    // handheld's one open file with the page; the page is built when it has ended, and the
+    // tiles of another page do not stand in for it meanwhile.
+    if (TransferThreadAlive()) {
+        ClearPhotoBox();
+        FPhotoPagePending = true;
+        return 0;
+    }
     EnableControls(false);
     ClearPhotoBox();
     const int first = (Page - 1) * PhotosPerPage;
@@ -187,6 +194,18 @@ int TZozoDodiFrm::ShowPhotoPage(int Album, int Page) {
     if (!FDeferredDeviceMessages.empty())
         QMetaObject::invokeMethod(this, [this] { RunDeferredDeviceMessages(); }, Qt::QueuedConnection);
     return tiles;
+}
+
+void TZozoDodiFrm::PhotoGridTransferEnded() {
+    if (!FPhotoPagePending)
+        return;
+    FPhotoPagePending = false;
+    if (!PhotoDb || PicPnl->isHidden() || ImageIndexOf(PlayLstList->currentItem()) < kPhotoAlbumImage)
+        return;
+    // The page bar already shows the page that was asked for.
+    const QString kept = StatusLb->text();
+    ShowPhotoPage(SelectedPhotoAlbum(), std::max(1, SelectPage->text().toInt()));
+    StatusLb->setText(kept);
 }
 
 bool TZozoDodiFrm::DeferWhilePhotoPageBuilds(std::function<void()> handler) {
@@ -339,8 +358,9 @@ void TZozoDodiFrm::PrvBtnClick() {
 }
 
 void TZozoDodiFrm::PhotoClick(TPhotoControl* Sender) {
-    // Tiles left over from a device that is gone tick nothing.
-    if (!Sender || !PhotoDb || Sender->Id < 0 || Sender->Id >= PhotoDb->Photos.Count() ||
+    // Tiles left over from a device that is gone tick nothing; nor does a tile while a
+    // transfer that is ending still reads the ticks.
+    if (!Sender || TransferThreadAlive() || !PhotoDb || Sender->Id < 0 || Sender->Id >= PhotoDb->Photos.Count() ||
         ImageIndexOf(PlayLstList->currentItem()) < kPhotoAlbumImage)
         return;
     device::TPhotoItem& photo = *PhotoDb->Photos.GetItem(Sender->Id);
@@ -360,7 +380,7 @@ void TZozoDodiFrm::PhotoClick(TPhotoControl* Sender) {
 }
 
 void TZozoDodiFrm::SetPhotoChecks(int Mode) {
-    if (!PhotoDb || PhotoTiles().empty())
+    if (!PhotoDb || PhotoTiles().empty() || TransferThreadAlive())
         return;
     FPhotoGridReady = false;
     struct Ready {

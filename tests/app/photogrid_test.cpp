@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QThread>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <thread>
@@ -386,6 +387,51 @@ TEST_F(PhotoGridTest, TheTicksOfTheGridAreWhatTheTransferCopies) {
     EXPECT_EQ(written, expected);
     w.CancelBtnClick();
     EXPECT_FALSE(w.FCopying);
+}
+
+TEST_F(PhotoGridTest, WhileATransferIsEndingPagesWaitAndTicksStay) {
+    MakePhotoIpod(fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, false, 500));
+    TZozoDodiFrm& w = Open();
+    w.show();
+    ChooseAlbum(0);
+    ASSERT_EQ(Tiles().size(), 450u);
+    // A cancelled transfer's thread that has not made its final report yet.
+    QThread ending;
+    w.CopyThread = &ending;
+    QTest::mouseClick(Tiles()[3], Qt::LeftButton);
+    EXPECT_FALSE(Tiles()[3]->Selected());
+    w.CheckMnuClick();
+    EXPECT_EQ(w.FCheckedPhotos, 0);
+    EXPECT_EQ(CountTicked(), 0);
+
+    // The next page is asked for: no tiles of page 1 stand in for it.
+    w.NxtBtnClick();
+    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("2"));
+    EXPECT_TRUE(Tiles().empty());
+    w.TransferEnded();
+    EXPECT_TRUE(Tiles().empty());
+
+    // The thread's end builds the page that the bar shows.
+    w.CopyThread = nullptr;
+    w.StatusLb->setText(QStringLiteral("kept"));
+    w.TransferEnded();
+    EXPECT_EQ(TileImageIds(), std::vector<uint32_t>{550});
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("kept"));
+    QTest::mouseClick(Tiles()[0], Qt::LeftButton);
+    EXPECT_EQ(w.FCheckedPhotos, 1);
+    // Once only.
+    w.ClearPhotoBox();
+    w.TransferEnded();
+    EXPECT_TRUE(Tiles().empty());
+
+    // A page asked for in the photo view is not built after a switch to the track view.
+    w.CopyThread = &ending;
+    ChooseAlbum(0);
+    EXPECT_TRUE(Tiles().empty());
+    w.PlayLstList->setCurrentItem(w.PlayLstList->topLevelItem(0));
+    w.CopyThread = nullptr;
+    w.TransferEnded();
+    EXPECT_TRUE(Tiles().empty());
 }
 
 TEST_F(PhotoGridTest, APhotoListedTwiceIsCountedOnce) {
