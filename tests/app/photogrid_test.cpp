@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QThread>
@@ -119,9 +120,12 @@ TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
     EXPECT_EQ(w.ImageIndexOf(root->child(0)), 4);
     EXPECT_TRUE(w.PicPnl->isHidden());
 
+    w.SrEdit->setText(QStringLiteral("alpha"));
     ChooseAlbum(0);
     EXPECT_FALSE(w.PicPnl->isHidden());
     EXPECT_TRUE(w.SongPnl->isHidden());
+    EXPECT_FALSE(w.SrEdit->isVisible());
+    EXPECT_TRUE(w.SrEdit->text().isEmpty());
     EXPECT_TRUE(w.LoadLb->isHidden());
     EXPECT_EQ(w.FThumbFileName, QByteArray("F3004_1.ithmb"));
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Total 12 photos"));
@@ -146,6 +150,12 @@ TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
     ChooseAlbum(1);
     EXPECT_EQ(TileImageIds(), (std::vector<uint32_t>{100, 101}));
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Total 12 photos"));
+
+    // A music node brings the track list and the search box back.
+    w.PlayLstList->setCurrentItem(w.PlayLstList->topLevelItem(0));
+    EXPECT_TRUE(w.PicPnl->isHidden());
+    EXPECT_FALSE(w.SongPnl->isHidden());
+    EXPECT_TRUE(w.SrEdit->isVisible());
 }
 
 TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
@@ -312,6 +322,16 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
 
     // Tick all on ten photos, then on five others: 15. Clear the five: 10.
     ChooseAlbum(1);
+    // The photo view's menu: "Check all", "Uncheck all", one separator and "Invert".
+    bool menu = false;
+    w.PrepareCheckMenu(&menu);
+    EXPECT_TRUE(menu);
+    QStringList shown;
+    for (QAction* a : w.CheckMenu->actions())
+        if (a->isVisible())
+            shown << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("Check all"), QStringLiteral("Uncheck all"), QStringLiteral("-"),
+                                  QStringLiteral("Invert")}));
     w.CheckMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 10);
     for (TPhotoControl* t : Tiles())
