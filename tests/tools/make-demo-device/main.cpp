@@ -5,7 +5,6 @@
 #include "tests/fixtures/ArtworkDbWriter.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/PhotoDbWriter.h"
-#include "tests/fixtures/ThumbWriter.h"
 #include "tests/fixtures/TrackDbWriter.h"
 
 #include <QGuiApplication>
@@ -16,7 +15,6 @@
 #include <QtEndian>
 #include <cmath>
 #include <cstdio>
-#include <map>
 
 using namespace fixtures;
 
@@ -402,98 +400,28 @@ int Run(const QString& folder) {
     tree.WriteTrackDb(WriteTrackDb(db));
     tree.WritePrefs(1);
 
-    // Album art: one item per track with art, the album's cover in a large and a small size.
+    // Album art: one item per track with art, its album's cover in a large and a small size.
     {
-        const int32_t largeId = 1028, smallId = 1017;
-        const FormatGeometry large = GeometryOf(largeId), small = GeometryOf(smallId);
-        ArtSet set;
-        set.LargeId = largeId;
-        set.SmallId = smallId;
-        std::map<int, ThumbContainerWriter> largeFiles;
-        ThumbContainerWriter smallFile;
-        std::map<int, std::pair<QByteArray, QByteArray>> coverBytes;
-        uint32_t imageId = 1;
-        for (int i = 0; i < count; ++i) {
-            const FixtureTrack& t = db.Tracks[size_t(i)];
-            if (!t.HasArtwork) continue;
-            const int a = albumOf[size_t(i)];
-            if (!coverBytes.count(a))
-                coverBytes[a] = {EncodeRgb16(Cover(a, large.Width), false, false, large.Size),
-                                 EncodeRgb16(Cover(a, small.Width), false, false, small.Size)};
-            const int fileNo = 1 + int(imageId - 1) / 100;
-            FixturePhoto item;
-            item.ImageId = imageId++;
-            item.SongDbId = t.DbId;
-            FixtureThumbRef l;
-            l.FormatId = largeId;
-            l.Offset = largeFiles[fileNo].Add(coverBytes[a].first);
-            l.Size = uint32_t(large.Size);
-            l.Width = uint16_t(large.Width);
-            l.Height = uint16_t(large.Height);
-            l.FileName = QStringLiteral(":F%1_%2.ithmb").arg(largeId).arg(fileNo);
-            FixtureThumbRef s;
-            s.FormatId = smallId;
-            s.Offset = smallFile.Add(coverBytes[a].second);
-            s.Size = uint32_t(small.Size);
-            s.Width = uint16_t(small.Width);
-            s.Height = uint16_t(small.Height);
-            s.FileName = QStringLiteral(":F%1_1.ithmb").arg(smallId);
-            item.Refs = {l, s};
-            set.Db.Items.push_back(item);
-        }
-        for (auto& [n, writer] : largeFiles)
-            set.Containers[QStringLiteral("F%1_%2.ithmb").arg(largeId).arg(n)] = writer.Bytes;
-        set.Containers[QStringLiteral("F%1_1.ithmb").arg(smallId)] = smallFile.Bytes;
+        std::vector<int> withArt;
+        for (int i = 0; i < count; ++i)
+            if (db.Tracks[size_t(i)].HasArtwork) withArt.push_back(i);
+        ArtSet set = MakeArtSet(1028, 1017, int(withArt.size()), false, 100, [&](int item, int w, int) {
+            return Cover(albumOf[size_t(withArt[size_t(item)])], w);
+        });
+        for (size_t k = 0; k < withArt.size(); ++k)
+            set.Db.Items[k].SongDbId = db.Tracks[size_t(withArt[k])].DbId;
         WriteArtSet(tree, set, false);
     }
 
     // Photos: a holiday library in three albums.
-    int photoCount = 0;
+    const int photoCount = 64;
     {
-        const int32_t largeId = 1024, smallId = 1036;
-        const FormatGeometry large = GeometryOf(largeId), small = GeometryOf(smallId);
-        const int n = 64;
-        photoCount = n;
-        PhotoSet set;
-        set.LargeId = largeId;
-        set.SmallId = smallId;
-        std::map<int, ThumbContainerWriter> largeFiles;
-        ThumbContainerWriter smallFile;
-        for (int i = 0; i < n; ++i) {
-            const QImage picture = Landscape(i, large.Width, large.Height);
-            const int fileNo = 1 + i / 20;
-            FixturePhoto photo;
-            photo.ImageId = uint32_t(100 + i);
-            FixtureThumbRef l;
-            l.FormatId = largeId;
-            const QByteArray largeBytes = EncodeForFormat(largeId, picture, false, large.Size);
-            l.Offset = largeFiles[fileNo].Add(largeBytes);
-            l.Size = uint32_t(largeBytes.size());
-            l.Width = uint16_t(large.Width);
-            l.Height = uint16_t(large.Height);
-            l.FileName = QStringLiteral(":Thumbs:F%1_%2.ithmb").arg(largeId).arg(fileNo);
-            FixtureThumbRef s;
-            s.FormatId = smallId;
-            const QByteArray smallBytes = EncodeForFormat(
-                smallId,
-                picture.scaled(small.Width, small.Height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
-                false, small.Size);
-            s.Offset = smallFile.Add(smallBytes);
-            s.Size = uint32_t(smallBytes.size());
-            s.Width = uint16_t(small.Width);
-            s.Height = uint16_t(small.Height);
-            s.FileName = QStringLiteral(":Thumbs:F%1_1.ithmb").arg(smallId);
-            photo.Refs = {s, l};
-            set.Db.Photos.push_back(photo);
-        }
-        for (auto& [no, writer] : largeFiles)
-            set.Containers[QStringLiteral("F%1_%2.ithmb").arg(largeId).arg(no)] = writer.Bytes;
-        set.Containers[QStringLiteral("F%1_1.ithmb").arg(smallId)] = smallFile.Bytes;
+        PhotoSet set = MakePhotoSet(1024, 1036, photoCount, false, 20, Landscape);
         FixtureAlbum library{QStringLiteral("Photo Library"), true, {}, {}};
         FixtureAlbum summer{QStringLiteral("Summer in Provence"), true, {}, {}};
         FixtureAlbum mountains{QStringLiteral("Mountains"), true, {}, {}};
         FixtureAlbum evenings{QStringLiteral("Evenings"), true, {}, {}};
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < photoCount; ++i) {
             library.ImageIds.push_back(uint32_t(100 + i));
             if (i < 24) summer.ImageIds.push_back(uint32_t(100 + i));
             if (i % 4 == 1) mountains.ImageIds.push_back(uint32_t(100 + i));
