@@ -139,7 +139,8 @@ bool DeviceOpenFile(const QByteArray& Path) {
     return ok;
 }
 
-bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset) {
+bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset, quint32* DeliveredCount) {
+    if (DeliveredCount) *DeliveredCount = 0;
     QMutexLocker link(&IphoneLock());
     void* const connection = IphoneMgr.AfcConnection;
     quint32 r = Call(entry::AFCFileRefSeek, connection, OpenFileRef, Offset, quint64(0));
@@ -153,6 +154,7 @@ bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset) {
         SetLastError("Read Err: " + Number(r));
         return false;
     }
+    if (DeliveredCount) *DeliveredCount = Delivered(n, Count);
     return true;
 }
 

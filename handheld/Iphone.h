@@ -88,8 +88,9 @@ bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream);
 bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream);
 bool DeviceOpenFile(const QByteArray& Path);
 // Short reads (near or past the end of the file) still return true; the bytes of Buffer
-// beyond those delivered keep their former content.
-bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset);
+// beyond those delivered keep their former content. When Delivered is given it receives the
+// number of bytes read (0 on failure), so that a caller can tell a short read.
+bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset, quint32* Delivered = nullptr);
 bool DeviceCloseFile();
 // Copies a device file into LocalPath (created or emptied). On a failed device read or a short
 // local write the partial local file is removed. A local file that cannot be created raises
