@@ -111,14 +111,7 @@ void TCopyThread::CopyFullSizePhotos() {
                 break;
             case ErrFileExists:
                 if (!FPhotoDestHasFiles) {
-                    const QString ext = FileExtension(dest);
-                    const QString base = dest.left(dest.size() - ext.size());
-                    QString numbered;
-                    for (int n = 1;; ++n) {
-                        numbered = base + QString::number(n) + ext;
-                        if (!QFileInfo::exists(numbered))
-                            break;
-                    }
+                    const QString numbered = NumberedName(dest);
                     const bool copied = FHandheldMode
                                             ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, numbered).Ok()
                                             : CopyFileNoReplace(source, numbered).Ok();
