@@ -303,16 +303,20 @@ public:
     }
 };
 
-// Column 1 takes up the spare width when the view changes its width.
+// Column 1 takes up the spare width whenever the view changes its width.
 class SpareWidthFilter : public QObject {
 public:
     SpareWidthFilter(QTreeView* view) : QObject(view), View(view) {}
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::Resize) {
             const int w = View->viewport()->width();
-            if (Last > 0 && w != Last) {
+            if (w != Last) {
                 QHeaderView* h = View->header();
-                h->resizeSection(TrackListModel::ColName, std::max(80, h->sectionSize(TrackListModel::ColName) + w - Last));
+                int others = 0;
+                for (int c = 0; c < h->count(); ++c)
+                    if (c != TrackListModel::ColName)
+                        others += h->sectionSize(c);
+                h->resizeSection(TrackListModel::ColName, std::max(80, w - others));
             }
             Last = w;
         }

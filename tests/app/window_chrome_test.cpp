@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QEvent>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QImage>
 #include <QPixmap>
 
@@ -55,4 +57,20 @@ TEST_F(WindowTest, TitleBarShowsItsPicturesEdgeToEdge) {
     EXPECT_EQ(w.TiImg->geometry().right() + 1, w.RImg->x());
     // The bottom bar's drag area spans the bar.
     EXPECT_EQ(w.BtImg->width(), w.width());
+}
+
+TEST_F(WindowTest, NameColumnTakesTheSpareWidthSoSizeStaysInView) {
+    MakeIpod('E', WindowDb());
+    TZozoDodiFrm& w = Open();
+    w.show();
+    QCoreApplication::processEvents();
+    QHeaderView* h = w.MusicList->header();
+    EXPECT_EQ(h->length(), w.MusicList->viewport()->width());
+    EXPECT_EQ(h->sectionSize(TrackListModel::ColState), 18);
+    EXPECT_EQ(h->sectionSize(TrackListModel::ColArtist), 120);
+    const int name = h->sectionSize(TrackListModel::ColName);
+    w.resize(w.width() + 150, w.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h->sectionSize(TrackListModel::ColName), name + 150);
+    EXPECT_EQ(h->length(), w.MusicList->viewport()->width());
 }
