@@ -14,6 +14,20 @@
 #include <set>
 
 namespace device {
+
+bool ReadHandheldAt(qint64 offset, char* dest, qint64 count) {
+    // The link may hand over an image in pieces; a piece of 0 bytes is the end of the file,
+    // and an image that the file does not hold in full is a failed read.
+    qint64 done = 0;
+    while (done < count) {
+        quint32 delivered = 0;
+        if (!handheld::DeviceReadAt(quint32(count - done), dest + done, offset + done, &delivered) || delivered == 0)
+            return false;
+        done += delivered;
+    }
+    return true;
+}
+
 namespace {
 
 class DiskContainer : public ThumbContainer {
@@ -44,10 +58,7 @@ public:
     bool ReadAt(qint64 offset, char* dest, qint64 count) override {
         if (offset < 0 || count < 0 || count > MaxImageBytes)
             return false;
-        // The link leaves bytes it did not deliver untouched; zero them so that a short read
-        // can never hand on an earlier image's bytes.
-        std::memset(dest, 0, size_t(count));
-        return handheld::DeviceReadAt(quint32(count), dest, offset);
+        return ReadHandheldAt(offset, dest, count);
     }
 };
 
@@ -294,8 +305,7 @@ void TPhotoDb::LoadSmallThumbFromDevice(QByteArray& buffer, int index, QImage& p
         return;
     if (buffer.size() < Small.Size)
         buffer.resize(Small.Size);
-    std::memset(buffer.data(), 0, size_t(Small.Size));
-    if (handheld::DeviceReadAt(quint32(Small.Size), buffer.data(), photo.SmallOffset)) {
+    if (ReadHandheldAt(photo.SmallOffset, buffer.data(), Small.Size)) {
         WorkStream.append(reinterpret_cast<const char*>(BmpHeader.data()), BitmapHeaderSize);
         WorkStream.append(buffer.constData(), Small.Size);
         const QImage image = DecodeBitfieldBitmap(WorkStream);

@@ -26,6 +26,10 @@ std::unique_ptr<ThumbContainer> OpenDiskContainer(const QString& path);
 // Null when the link cannot open it; `error` then holds the link's reason.
 std::unique_ptr<ThumbContainer> OpenHandheldContainer(const QByteArray& path, QByteArray& error);
 
+// Exactly `count` bytes at `offset` of the handheld link's open file; false when the file
+// does not hold them all.
+bool ReadHandheldAt(qint64 offset, char* dest, qint64 count);
+
 // Largest image a container read may ask for; larger sizes from a damaged database fail.
 constexpr qint64 MaxImageBytes = qint64(64) << 20;
 

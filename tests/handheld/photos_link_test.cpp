@@ -187,3 +187,71 @@ TEST_F(PhotosThroughLink, ArtworkUsesTheFixedSmallFormat) {
     EXPECT_EQ(progress, 0);
     EXPECT_FALSE(db.LoadSmallArt(0, picture));
 }
+
+// The link hands over what the file holds; an image that the file ends inside is a failed read
+// for every layout, and an image delivered in small pieces is still read whole.
+TEST_F(PhotosThroughLink, AnImageTheContainerEndsInsideIsAFailedRead) {
+    Connect();
+    for (const int32_t id : {1024, 1019, 1081, 1067}) {
+        SCOPED_TRACE(id);
+        const PhotoSet set = MakePhotoSet(id, 1036, 2, true, 2);
+        WritePhotoSet(Tree, set, true);
+        device::TPhotoDb db("iPhone", true);
+        ASSERT_TRUE(db.Load(false));
+        for (int i = 0; i < db.Photos.Count(); ++i)
+            db.Photos.GetItem(i)->Selected = 1;
+        QTemporaryDir out;
+        db.OutputFolder = out.path() + "/";
+        int progress = 0;
+        db.OnProgress = [&] { ++progress; };
+
+        Sim("maxread 4000");
+        EXPECT_FALSE(db.ExportThumbs(true));
+        Sim("maxread 0");
+        EXPECT_EQ(QDir(out.path()).entryList(QDir::Files).size(), 2);
+        ExpectQuadrants(QImage(out.path() + "/101.jpg"), 1, 12);
+
+        QFile container(Tree.Root() + QStringLiteral("/var/mobile/Media/Photos/Thumbs/F%1_1.ithmb").arg(id));
+        ASSERT_TRUE(container.resize(container.size() - 2));
+        QDir(out.path()).removeRecursively();
+        QDir().mkpath(out.path());
+        progress = 0;
+        EXPECT_FALSE(db.ExportThumbs(true));
+        EXPECT_EQ(progress, 2);
+        EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"100.jpg"});
+    }
+}
+
+TEST_F(PhotosThroughLink, ShortSmallImagesLeaveTilesAndArtAlone) {
+    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 2, true, 2));
+    QFile(Tree.Root() + "/var/mobile/Media/Photos/Thumbs/F1036_1.ithmb").resize(db->Small.Size + 10);
+    db->BuildBitmapHeader(true);
+    ASSERT_TRUE(db->OpenDeviceThumbFile("F1036_1.ithmb"));
+    QByteArray buffer(db->Small.Size, '\0');
+    QImage tile;
+    db->LoadSmallThumbFromDevice(buffer, 0, tile);
+    EXPECT_EQ(tile.size(), QSize(50, 41));
+    QImage kept(3, 3, QImage::Format_RGB888);
+    kept.fill(Qt::red);
+    db->LoadSmallThumbFromDevice(buffer, 1, kept);
+    EXPECT_EQ(kept.size(), QSize(3, 3));
+    EXPECT_TRUE(db->CloseDeviceThumbFile());
+
+    WriteArtSet(Tree, MakeArtSet(1060, 3006, 2, true, 2), true);
+    device::TArtworkDb art("D", true);
+    ASSERT_TRUE(art.Load());
+    QFile small(Tree.Root() + "/var/mobile/Media/iTunes_Control/Artwork/F3006_1.ithmb");
+    ASSERT_TRUE(small.resize(small.size() - 1));
+    QImage picture;
+    EXPECT_TRUE(art.LoadSmallArt(0, picture));
+    EXPECT_FALSE(art.LoadSmallArt(1, picture));
+    QFile large(Tree.Root() + "/var/mobile/Media/iTunes_Control/Artwork/F1060_1.ithmb");
+    ASSERT_TRUE(large.resize(large.size() - 1));
+    QTemporaryDir out;
+    art.OutputFolder = out.path() + "/";
+    for (int i = 0; i < 2; ++i)
+        art.Arts.GetItem(i)->Selected = 1;
+    EXPECT_EQ(art.ExportArt(), 1);
+    EXPECT_EQ(art.Arts.GetItem(1)->Selected, 0);
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files), QStringList{"0.bmp"});
+}
