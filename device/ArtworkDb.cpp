@@ -7,7 +7,6 @@
 #include "platform/Files.h"
 
 #include <QBuffer>
-#include <set>
 
 namespace device {
 
@@ -239,15 +238,11 @@ bool TArtworkDb::LoadSmallArt(int index, QImage& picture) {
 
 int TArtworkDb::ExportArt() {
     int count = 0;
-    // Numbers that no item uses are not probed: a damaged count must not make us try billions.
-    std::set<int32_t> used;
-    for (int i = 0; i < Arts.Count(); ++i) {
-        const int32_t n = Arts.GetItem(i)->LargeFileNo;
-        if (n >= 1 && n <= Large.FileCount)
-            used.insert(n);
-    }
+    std::vector<int32_t> used;
+    for (int i = 0; i < Arts.Count(); ++i)
+        used.push_back(Arts.GetItem(i)->LargeFileNo);
     QByteArray pixels;
-    for (const int32_t n : used) {
+    for (const int32_t n : ContainersToVisit(Large.FileCount, used)) {
         std::unique_ptr<ThumbContainer> container;
         if (HandheldFlag) {
             QByteArray error;

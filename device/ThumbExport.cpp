@@ -103,6 +103,20 @@ QByteArray ContainerName(int32_t id, int32_t fileNo) {
     return "F" + QByteArray::number(id) + "_" + QByteArray::number(fileNo) + ".ithmb";
 }
 
+std::vector<int32_t> ContainersToVisit(int32_t fileCount, const std::vector<int32_t>& used) {
+    std::vector<int32_t> numbers;
+    if (fileCount <= MaxProbedContainers) {
+        for (int32_t n = 1; n <= fileCount; ++n)
+            numbers.push_back(n);
+        return numbers;
+    }
+    const std::set<int32_t> distinct(used.begin(), used.end());
+    for (const int32_t n : distinct)
+        if (n >= 1 && n <= fileCount)
+            numbers.push_back(n);
+    return numbers;
+}
+
 namespace {
 
 // The loop that every exporter shares: each container of the large format in turn, and in it
@@ -138,17 +152,11 @@ public:
     }
 
 private:
-    // Containers 1 to Large.FileCount that a photo refers to. A number that no photo uses
-    // holds nothing to export; skipping those keeps a damaged count from making us probe
-    // billions of names.
     std::vector<int32_t> ContainerNumbers() const {
-        std::set<int32_t> used;
-        for (int i = 0; i < Db.Photos.Count(); ++i) {
-            const int32_t n = Db.Photos.GetItem(i)->FileNo;
-            if (n >= 1 && n <= Db.Large.FileCount)
-                used.insert(n);
-        }
-        return {used.begin(), used.end()};
+        std::vector<int32_t> used;
+        for (int i = 0; i < Db.Photos.Count(); ++i)
+            used.push_back(Db.Photos.GetItem(i)->FileNo);
+        return ContainersToVisit(Db.Large.FileCount, used);
     }
 
     std::unique_ptr<ThumbContainer> Open(int32_t n) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QString>
 #include <memory>
+#include <vector>
 
 namespace device {
 
@@ -39,5 +40,14 @@ bool SaveExportFile(const QString& path, const QByteArray& bytes, bool replace);
 
 // The photo's container name "F<id>_<n>.ithmb".
 QByteArray ContainerName(int32_t id, int32_t fileNo);
+
+// Most containers an export probes one by one; real devices stay far below it.
+constexpr int32_t MaxProbedContainers = 4096;
+
+// The container numbers an export visits, in order: 1 to `fileCount`, each looked for even
+// when no item lies in it. A count beyond MaxProbedContainers comes from a damaged database;
+// then only the numbers in `used` (those the items refer to) are visited, so that it cannot
+// make us try billions of names.
+std::vector<int32_t> ContainersToVisit(int32_t fileCount, const std::vector<int32_t>& used);
 
 } // namespace device

@@ -1,5 +1,6 @@
 #include "device/PhotoDb.h"
 #include "device/PixelDecode.h"
+#include "device/ThumbExport.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "tests/fixtures/DeviceTree.h"
@@ -208,4 +209,29 @@ TEST_F(ThumbExportTest, SmallThumbnailsOfTheGrid) {
     EXPECT_THROW(db->LoadSmallThumb(container, 2, tile), platform::Error);
     EXPECT_TRUE(tile.isNull());
     EXPECT_TRUE(db->WorkStream.isEmpty());
+}
+
+// Every number from 1 to the count is looked for, also one that no photo lies in; a count
+// that only a damaged database can give is not probed name by name.
+TEST_F(ThumbExportTest, ContainersAreVisitedUpToTheCount) {
+    PhotoSet set = MakePhotoSet(1024, 1036, 6, false, 2); // containers 1..3
+    auto db = Load(set);
+    ASSERT_EQ(db->Large.FileCount, 3);
+    QFile::remove(Tree->Path("Photos/Thumbs/F1024_2.ithmb"));
+    for (int i : {2, 3})
+        db->Photos.GetItem(i)->FileNo = 3;
+    EXPECT_TRUE(db->ExportThumbs(true));
+    EXPECT_EQ(db->Log, QByteArray("1024_2 :RGB file not found.\r\n"));
+
+    db->Log.clear();
+    db->Large.FileCount = 2000000000;
+    Progress = 0;
+    QDir(Out).removeRecursively();
+    QDir().mkpath(Out);
+    EXPECT_FALSE(db->ExportThumbs(true));
+    EXPECT_TRUE(db->Log.isEmpty());
+    EXPECT_EQ(Progress, 6);
+    EXPECT_EQ(ContainersToVisit(3, {}), (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_EQ(ContainersToVisit(MaxProbedContainers + 1, {7, 0, 3, 7, MaxProbedContainers + 2}),
+              (std::vector<int32_t>{3, 7}));
 }
