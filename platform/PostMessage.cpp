@@ -16,9 +16,15 @@ WindowHandle gNextHandle = 1;
 
 WindowHandle RegisterWindow(QObject* receiver) {
     if (!receiver) return 0;
-    QMutexLocker lock(&gWindowsLock);
-    const WindowHandle handle = gNextHandle++;
-    gWindows[handle] = receiver;
+    WindowHandle handle;
+    {
+        QMutexLocker lock(&gWindowsLock);
+        handle = gNextHandle++;
+        gWindows[handle] = receiver;
+    }
+    // Runs on the destroying thread before the object goes: a post from another thread either
+    // completes before it or finds the handle gone.
+    QObject::connect(receiver, &QObject::destroyed, [handle] { UnregisterWindow(handle); });
     return handle;
 }
 

@@ -4,6 +4,7 @@
 #include <QTemporaryFile>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -118,6 +119,26 @@ TEST(PostMessage, FromOtherThreadsToTheRegisteredReceiverOnly) {
         const platform::WindowHandle h = platform::RegisterWindow(gone);
         delete gone;
         EXPECT_FALSE(platform::PostMessage(h, 0x86C));
+    }
+}
+
+TEST(PostMessage, AReceiverDestroyedWhileAnotherThreadPosts) {
+    for (int round = 0; round < 20; ++round) {
+        auto* receiver = new Counter;
+        const platform::WindowHandle handle = platform::RegisterWindow(receiver);
+        std::atomic<int> posted{0};
+        std::atomic<bool> refused{false};
+        std::thread poster([&] {
+            while (platform::PostMessage(handle, 0x863))
+                ++posted;
+            refused = true;
+        });
+        while (posted < 10)
+            std::this_thread::yield();
+        delete receiver; // never unregistered by hand; its pending messages go with it
+        poster.join();
+        EXPECT_TRUE(refused);
+        EXPECT_FALSE(platform::PostMessage(handle, 0x863));
     }
 }
 
