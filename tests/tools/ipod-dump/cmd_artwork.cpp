@@ -4,6 +4,7 @@
 // line with both formats as JSON; export-art marks every item, writes the large images as
 // bitmaps into OUTDIR and prints the number written and the number of items handled.
 #include "Commands.h"
+#include "PhotoCommands.h"
 
 #include "device/ArtworkDb.h"
 
@@ -11,12 +12,6 @@
 #include <QJsonObject>
 #include <cstdio>
 #include <functional>
-
-namespace dump {
-QJsonObject FormatJson(const device::TThumbFormat& f);
-bool ParseDeviceArgs(const QStringList& args, int positional, QStringList& values, bool& handheld);
-int WithDevice(const QString& root, bool handheld, const std::function<int(const QByteArray&)>& body);
-} // namespace dump
 
 namespace {
 
@@ -30,20 +25,22 @@ int Artwork(const QStringList& args) {
     return dump::WithDevice(values[0], handheld, [&](const QByteArray& root) {
         device::TArtworkDb db(handheld ? QByteArrayLiteral("D") : root, handheld);
         const bool ok = db.Load();
+        using dump::JsonText;
         for (int i = 0; i < db.Arts.Count(); ++i) {
             const device::TArtItem& a = *db.Arts.GetItem(i);
-            dump::PrintJson(QJsonObject{{QStringLiteral("index"), i},
-                                        {QStringLiteral("imageid"), qint64(a.ImageId)},
-                                        {QStringLiteral("songdbid"), QString::number(a.SongDbId)},
-                                        {QStringLiteral("smallfileno"), a.SmallFileNo},
-                                        {QStringLiteral("smalloffset"), qint64(a.SmallOffset)},
-                                        {QStringLiteral("largefileno"), a.LargeFileNo},
-                                        {QStringLiteral("largeoffset"), qint64(a.LargeOffset)}});
+            // The 64-bit id as text: JSON numbers lose precision above 2^53.
+            dump::PrintOrderedLine({{"index", JsonText(i)},
+                                    {"imageid", JsonText(qint64(a.ImageId))},
+                                    {"songdbid", JsonText(QString::number(a.SongDbId))},
+                                    {"smallfileno", JsonText(a.SmallFileNo)},
+                                    {"smalloffset", JsonText(qint64(a.SmallOffset))},
+                                    {"largefileno", JsonText(a.LargeFileNo)},
+                                    {"largeoffset", JsonText(qint64(a.LargeOffset))}});
         }
-        dump::PrintJson(QJsonObject{{QStringLiteral("result"), ok},
-                                    {QStringLiteral("error"), qint64(db.ErrorCode)},
-                                    {QStringLiteral("large"), dump::FormatJson(db.Large)},
-                                    {QStringLiteral("small"), dump::FormatJson(db.Small)}});
+        dump::PrintOrderedLine({{"result", JsonText(ok)},
+                                {"error", JsonText(qint64(db.ErrorCode))},
+                                {"large", dump::FormatJson(db.Large)},
+                                {"small", dump::FormatJson(db.Small)}});
         return 0;
     });
 }
@@ -59,7 +56,7 @@ int ExportArt(const QStringList& args) {
     return dump::WithDevice(values[0], handheld, [&](const QByteArray& root) {
         device::TArtworkDb db(handheld ? QByteArrayLiteral("D") : root, handheld);
         if (!db.Load()) {
-            dump::PrintJson(QJsonObject{{QStringLiteral("result"), false}, {QStringLiteral("error"), qint64(db.ErrorCode)}});
+            dump::PrintOrderedLine({{"result", "false"}, {"error", dump::JsonText(qint64(db.ErrorCode))}});
             return 1;
         }
         for (int i = 0; i < db.Arts.Count(); ++i)
@@ -68,7 +65,7 @@ int ExportArt(const QStringList& args) {
         int handled = 0;
         db.OnProgress = [&handled] { ++handled; };
         const int written = db.ExportArt();
-        dump::PrintJson(QJsonObject{{QStringLiteral("count"), written}, {QStringLiteral("handled"), handled}});
+        dump::PrintOrderedLine({{"count", dump::JsonText(written)}, {"handled", dump::JsonText(handled)}});
         return 0;
     });
 }

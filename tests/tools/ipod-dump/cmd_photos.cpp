@@ -5,6 +5,7 @@
 // and a result line as JSON; export-photos selects every photo, runs the thumbnail export into
 // OUTDIR and prints its log and the number of photos it handled.
 #include "Commands.h"
+#include "PhotoCommands.h"
 
 #include "device/PhotoDb.h"
 #include "handheld/Iphone.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
 #include <exception>
@@ -21,12 +23,33 @@
 
 namespace dump {
 
-QJsonObject FormatJson(const device::TThumbFormat& f) {
-    return QJsonObject{{QStringLiteral("id"), f.Id},
-                       {QStringLiteral("size"), f.Size},
-                       {QStringLiteral("width"), f.Width},
-                       {QStringLiteral("height"), f.Height},
-                       {QStringLiteral("filecount"), f.FileCount}};
+QByteArray JsonText(const QJsonValue& value) {
+    // A one-element array serialises the value exactly as QJsonDocument writes it.
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+QByteArray OrderedObject(const OrderedFields& fields) {
+    QByteArray text = "{";
+    for (const auto& [key, value] : fields) {
+        if (text.size() > 1)
+            text += ',';
+        text += JsonText(QString::fromLatin1(key)) + ':' + value;
+    }
+    return text + '}';
+}
+
+void PrintOrderedLine(const OrderedFields& fields) {
+    const QByteArray line = OrderedObject(fields) + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+}
+
+QByteArray FormatJson(const device::TThumbFormat& f) {
+    return OrderedObject({{"id", JsonText(f.Id)},
+                          {"size", JsonText(f.Size)},
+                          {"width", JsonText(f.Width)},
+                          {"height", JsonText(f.Height)},
+                          {"filecount", JsonText(f.FileCount)}});
 }
 
 // Loads the simulated library pair beside this program and lets a device with ROOT as its
@@ -113,28 +136,29 @@ int Photos(const QStringList& args) {
     return dump::WithDevice(values[0], handheld, [&](const QByteArray& root) {
         device::TPhotoDb db(root, handheld);
         const bool ok = db.Load(false);
+        using dump::JsonText;
         for (int i = 0; i < db.Photos.Count(); ++i) {
             const device::TPhotoItem& p = *db.Photos.GetItem(i);
-            dump::PrintJson(QJsonObject{{QStringLiteral("index"), i},
-                                        {QStringLiteral("imageid"), qint64(p.ImageId)},
-                                        {QStringLiteral("fileno"), p.FileNo},
-                                        {QStringLiteral("largeoffset"), qint64(p.LargeOffset)},
-                                        {QStringLiteral("largesize"), qint64(p.LargeSize)},
-                                        {QStringLiteral("smalloffset"), qint64(p.SmallOffset)},
-                                        {QStringLiteral("fullres"), p.FullResName}});
+            dump::PrintOrderedLine({{"index", JsonText(i)},
+                                    {"imageid", JsonText(qint64(p.ImageId))},
+                                    {"fileno", JsonText(p.FileNo)},
+                                    {"largeoffset", JsonText(qint64(p.LargeOffset))},
+                                    {"largesize", JsonText(qint64(p.LargeSize))},
+                                    {"smalloffset", JsonText(qint64(p.SmallOffset))},
+                                    {"fullres", JsonText(p.FullResName)}});
         }
         for (int i = 0; i < db.Albums.Count(); ++i) {
             const device::TPhotoAlbumItem& a = *db.Albums.GetItem(i);
             QJsonArray ids;
             for (int k = 0; k < a.Count; ++k)
                 ids.append(qint64(a.GetImageId(k)));
-            dump::PrintJson(QJsonObject{{QStringLiteral("album"), a.Name}, {QStringLiteral("ids"), ids}});
+            dump::PrintOrderedLine({{"album", JsonText(a.Name)}, {"ids", JsonText(ids)}});
         }
-        dump::PrintJson(QJsonObject{{QStringLiteral("result"), ok},
-                                    {QStringLiteral("error"), qint64(db.ErrorCode)},
-                                    {QStringLiteral("hasfullres"), db.HasFullRes != 0},
-                                    {QStringLiteral("large"), dump::FormatJson(db.Large)},
-                                    {QStringLiteral("small"), dump::FormatJson(db.Small)}});
+        dump::PrintOrderedLine({{"result", JsonText(ok)},
+                                {"error", JsonText(qint64(db.ErrorCode))},
+                                {"hasfullres", JsonText(db.HasFullRes != 0)},
+                                {"large", dump::FormatJson(db.Large)},
+                                {"small", dump::FormatJson(db.Small)}});
         return 0;
     });
 }
@@ -150,7 +174,7 @@ int ExportPhotos(const QStringList& args) {
     return dump::WithDevice(values[0], handheld, [&](const QByteArray& root) {
         device::TPhotoDb db(root, handheld);
         if (!db.Load(false)) {
-            dump::PrintJson(QJsonObject{{QStringLiteral("result"), false}, {QStringLiteral("error"), qint64(db.ErrorCode)}});
+            dump::PrintOrderedLine({{"result", "false"}, {"error", dump::JsonText(qint64(db.ErrorCode))}});
             return 1;
         }
         for (int i = 0; i < db.Photos.Count(); ++i)
@@ -159,9 +183,9 @@ int ExportPhotos(const QStringList& args) {
         int handled = 0;
         db.OnProgress = [&handled] { ++handled; };
         const bool missing = db.ExportThumbs(true);
-        dump::PrintJson(QJsonObject{{QStringLiteral("missing"), missing},
-                                    {QStringLiteral("log"), QString::fromUtf8(db.Log)},
-                                    {QStringLiteral("count"), handled}});
+        dump::PrintOrderedLine({{"missing", dump::JsonText(missing)},
+                                {"log", dump::JsonText(QString::fromUtf8(db.Log))},
+                                {"count", dump::JsonText(handled)}});
         return 0;
     });
 }
