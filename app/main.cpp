@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -13,6 +14,12 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
     auto* window = new TZozoDodiFrm;
     window->setAttribute(Qt::WA_DeleteOnClose);
+    // A frameless window gets no placement from the window manager: centre it ourselves.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
     window->show();
     return app.exec();
 }
