@@ -7,6 +7,11 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace device {
 namespace {
@@ -136,24 +141,100 @@ void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int
 }
 
 
-// One row of the resize where only the upper source row has weight: per output pixel, the
-// byte where its left neighbour starts (the right one follows three bytes on) and the two
-// weights. `safe` pixels may load eight bytes from there without leaving the row.
-void ResampleRow(const uint8_t* src, const uint32_t* leftByte, const uint32_t* weightLeft, const uint32_t* weightRight,
-                 int pixels, int safe, uint8_t* out) {
-    for (int i = 0; i < pixels; ++i, out += 3) {
-        const uint8_t* p = src + leftByte[i];
-        const uint32_t wl = weightLeft[i], wr = weightRight[i];
-        if (i < safe && std::endian::native == std::endian::little) {
-            uint64_t v;
-            std::memcpy(&v, p, 8);
-            out[0] = uint8_t((uint32_t(v & 0xFF) * wl + uint32_t((v >> 24) & 0xFF) * wr) >> 16);
-            out[1] = uint8_t((uint32_t((v >> 8) & 0xFF) * wl + uint32_t((v >> 32) & 0xFF) * wr) >> 16);
-            out[2] = uint8_t((uint32_t((v >> 16) & 0xFF) * wl + uint32_t((v >> 40) & 0xFF) * wr) >> 16);
-        } else {
-            for (int k = 0; k < 3; ++k)
-                out[k] = uint8_t((p[k] * wl + p[k + 3] * wr) >> 16);
-        }
+// The resize works on neighbour pairs: for one channel of one source row, word x holds the
+// byte of column x in its low half and that of its right neighbour (x + 1, or x itself at the
+// last column) in its high half. One load then fetches both pixels that a dest column mixes,
+// and the loops below run over plain arrays, which the compiler vectorises.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MG_SSSE3_SPLIT 1
+// Splits 16 pixels at a time (48 bytes) into their three channels; returns how many it did.
+__attribute__((target("ssse3"))) uint32_t SplitPlanesSsse3(const uint8_t* row, uint32_t width, uint8_t* c0,
+                                                              uint8_t* c1, uint8_t* c2) {
+    const __m128i a0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i a1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
+    const __m128i a2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
+    const __m128i b0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i b1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
+    const __m128i b2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+    const __m128i d0 = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i d1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
+    const __m128i d2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
+    uint32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* p = row + 3 * x;
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+#define MG_JOIN(m0, m1, m2)                                                                                      \
+    _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, m0), _mm_shuffle_epi8(v1, m1)), _mm_shuffle_epi8(v2, m2))
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(c0 + x), MG_JOIN(a0, a1, a2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(c1 + x), MG_JOIN(b0, b1, b2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(c2 + x), MG_JOIN(d0, d1, d2));
+#undef MG_JOIN
+    }
+    return x;
+}
+#endif
+
+// The three channels of a row of 24-bit pixels, each as plain bytes.
+void SplitPlanes(const uint8_t* row, uint32_t width, uint8_t* c0, uint8_t* c1, uint8_t* c2) {
+    uint32_t x = 0;
+#ifdef MG_SSSE3_SPLIT
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3)
+        x = SplitPlanesSsse3(row, width, c0, c1, c2);
+#endif
+    for (; x < width; ++x) {
+        c0[x] = row[3 * x];
+        c1[x] = row[3 * x + 1];
+        c2[x] = row[3 * x + 2];
+    }
+}
+
+MG_VECTOR_CLONES
+void MakePairs(const uint8_t* __restrict plane, uint32_t width, uint32_t* __restrict pairs) {
+    for (uint32_t x = 0; x + 1 < width; ++x)
+        pairs[x] = uint32_t(plane[x]) | uint32_t(plane[x + 1]) << 16;
+    pairs[width - 1] = uint32_t(plane[width - 1]) * 0x10001u;
+}
+
+// Neighbour pairs of the three channels of one source row.
+void SplitPairs(const uint8_t* row, uint32_t width, std::vector<uint8_t>& planes, uint32_t* const pairs[3]) {
+    planes.resize(size_t(width) * 3);
+    uint8_t* const c[3] = {planes.data(), planes.data() + width, planes.data() + 2 * size_t(width)};
+    SplitPlanes(row, width, c[0], c[1], c[2]);
+    for (int k = 0; k < 3; ++k)
+        MakePairs(c[k], width, pairs[k]);
+}
+
+// A dest row from the upper row only, straight from the 24-bit source row: the eight bytes at
+// `at[i]` hold the left pixel and, three bytes on, the right one. Only for the dest columns whose
+// eight bytes lie inside the row, on a little-endian machine.
+MG_VECTOR_CLONES
+void MixRow(const uint8_t* __restrict row, const uint32_t* __restrict at, const uint32_t* __restrict left,
+            const uint32_t* __restrict right, uint32_t n, uint8_t* __restrict c0, uint8_t* __restrict c1,
+            uint8_t* __restrict c2) {
+    for (uint32_t i = 0; i < n; ++i) {
+        uint64_t w;
+        std::memcpy(&w, row + at[i], 8);
+        const uint32_t lo = uint32_t(w), hi = uint32_t(w >> 32);
+        c0[i] = uint8_t(((lo & 0xFF) * left[i] + (lo >> 24) * right[i]) >> 16);
+        c1[i] = uint8_t((((lo >> 8) & 0xFF) * left[i] + (hi & 0xFF) * right[i]) >> 16);
+        c2[i] = uint8_t((((lo >> 16) & 0xFF) * left[i] + ((hi >> 8) & 0xFF) * right[i]) >> 16);
+    }
+}
+
+// One channel of a dest row from both rows, with the four weights of the rule.
+MG_VECTOR_CLONES
+void MixPairs2(const uint32_t* __restrict upper, const uint32_t* __restrict lower, const uint32_t* __restrict column,
+               const uint32_t* __restrict upperLeft, const uint32_t* __restrict upperRight,
+               const uint32_t* __restrict lowerLeft, const uint32_t* __restrict lowerRight, uint32_t n,
+               uint8_t* __restrict out) {
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t u = upper[column[i]], l = lower[column[i]];
+        out[i] = uint8_t(((u & 0xFFFF) * upperLeft[i] + (u >> 16) * upperRight[i] + (l & 0xFFFF) * lowerLeft[i] +
+                          (l >> 16) * lowerRight[i]) >>
+                         16);
     }
 }
 
@@ -287,66 +368,75 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
         return;
     const uint32_t xstep = sw * 65536u / dw;
     const uint32_t ystep = sh * 65536u / dh;
-    // The column positions and fractions are the same for every row.
-    std::vector<uint32_t> left(dw), right(dw), fx(dw), upperRight(dw), upperLeft(dw);
+    // The source column and fraction of every dest column are the same for every row.
+    std::vector<uint32_t> column(dw), fx(dw);
     uint32_t sx = 0;
     for (uint32_t i = 0; i < dw; ++i, sx += xstep) {
-        const uint32_t ix = std::min(sx >> 16, sw - 1);
-        left[i] = 3 * ix;
-        right[i] = 3 * (ix < sw - 1 ? ix + 1 : ix);
+        column[i] = std::min(sx >> 16, sw - 1);
         fx[i] = sx & 0xFFFF;
     }
-    // Per output pixel for rows where only the upper row counts. At the last source column,
-    // which has no right neighbour, the reads start one pixel earlier with all the weight on
-    // the right.
-    std::vector<uint32_t> pixelLeft, pixelWeightLeft(dw), pixelWeightRight(dw);
-    int safe = 0;
-    if (sw >= 2) {
-        pixelLeft.resize(dw);
+    // Column weights for the row weights in use, remade only when those change.
+    std::vector<uint32_t> upperLeft(dw), upperRight(dw), lowerLeft(dw), lowerRight(dw);
+    uint32_t weightsFor = 0x10000;
+    // Rows with weight on the upper row only read the source row's bytes directly, from where
+    // the left pixel of each dest column starts. The columns are in rising order, so those whose
+    // eight bytes lie inside the row come first; the last ones (never the last source column)
+    // are mixed byte by byte.
+    std::vector<uint32_t> at(dw);
+    uint32_t direct = 0;
+    if (std::endian::native == std::endian::little) {
         for (uint32_t i = 0; i < dw; ++i) {
-            pixelLeft[i] = right[i] == left[i] ? left[i] - 3 : left[i];
-            if (pixelLeft[i] + 8 <= 3 * sw)
-                safe = int(i) + 1;
+            at[i] = 3 * column[i];
+            if (at[i] + 8 <= 3 * sw)
+                direct = i + 1;
         }
     }
-    uint32_t pixelWeightsFor = 0x10000;
+    // Neighbour pairs of the two source rows in use, per channel, for the other rows.
+    std::vector<uint32_t> pairs(size_t(sw) * 6);
+    uint32_t* const upperPairs[3] = {pairs.data(), pairs.data() + sw, pairs.data() + 2 * sw};
+    uint32_t* const lowerPairs[3] = {pairs.data() + 3 * sw, pairs.data() + 4 * sw, pairs.data() + 5 * sw};
+    uint32_t upperRow = sh, lowerRow = sh; // the source rows the pairs hold
+    std::vector<uint8_t> sourcePlanes, planes(size_t(dw) * 3);
+    uint8_t* const channel[3] = {planes.data(), planes.data() + dw, planes.data() + 2 * dw};
+
     uint32_t sy = 0;
-    uint32_t weightsFor = 0x10000; // the row weight the column weights were made for
     for (uint32_t j = 0; j < dh; ++j, sy += ystep) {
         const uint32_t iy = std::min(sy >> 16, sh - 1);
         const uint32_t fy = sy & 0xFFFF;
-        const uint8_t* upper = source.constScanLine(int(iy));
-        const uint8_t* lower = source.constScanLine(int(iy < sh - 1 ? iy + 1 : iy));
         const uint32_t wy0 = 0xFFFF - fy, wy1 = fy;
-        uint8_t* out = dest.scanLine(int(j));
-        if (weightsFor != wy0) {
+        if (weightsFor != fy) {
             for (uint32_t i = 0; i < dw; ++i) {
                 upperRight[i] = (wy0 * fx[i]) >> 16;
                 upperLeft[i] = wy0 - upperRight[i];
+                lowerRight[i] = (wy1 * fx[i]) >> 16;
+                lowerLeft[i] = wy1 - lowerRight[i];
             }
-            weightsFor = wy0;
+            weightsFor = fy;
         }
-        if (wy1 == 0 && !pixelLeft.empty()) {
+        if (wy1 == 0) {
             // The lower row has no weight (every row of the 480-to-480 resize).
-            if (pixelWeightsFor != wy0) {
-                for (uint32_t i = 0; i < dw; ++i) {
-                    const bool last = right[i] == left[i];
-                    pixelWeightLeft[i] = last ? 0 : upperLeft[i];
-                    pixelWeightRight[i] = last ? upperLeft[i] + upperRight[i] : upperRight[i];
-                }
-                pixelWeightsFor = wy0;
+            const uint8_t* row = source.constScanLine(int(iy));
+            MixRow(row, at.data(), upperLeft.data(), upperRight.data(), direct, channel[0], channel[1], channel[2]);
+            for (uint32_t i = direct; i < dw; ++i) {
+                const uint32_t left = 3 * column[i], right = 3 * (column[i] < sw - 1 ? column[i] + 1 : column[i]);
+                for (int c = 0; c < 3; ++c)
+                    channel[c][i] = uint8_t((row[left + c] * upperLeft[i] + row[right + c] * upperRight[i]) >> 16);
             }
-            ResampleRow(upper, pixelLeft.data(), pixelWeightLeft.data(), pixelWeightRight.data(), int(dw), safe, out);
-            continue;
+        } else {
+            const uint32_t below = iy < sh - 1 ? iy + 1 : iy;
+            if (upperRow != iy) {
+                SplitPairs(source.constScanLine(int(iy)), sw, sourcePlanes, upperPairs);
+                upperRow = iy;
+            }
+            if (lowerRow != below) {
+                SplitPairs(source.constScanLine(int(below)), sw, sourcePlanes, lowerPairs);
+                lowerRow = below;
+            }
+            for (int c = 0; c < 3; ++c)
+                MixPairs2(upperPairs[c], lowerPairs[c], column.data(), upperLeft.data(), upperRight.data(),
+                          lowerLeft.data(), lowerRight.data(), dw, channel[c]);
         }
-        for (uint32_t i = 0; i < dw; ++i) {
-            const uint32_t ul = upperLeft[i], ur = upperRight[i];
-            const uint32_t lr = (wy1 * fx[i]) >> 16, ll = wy1 - lr;
-            for (uint32_t k = 0; k < 3; ++k)
-                out[3 * i + k] = uint8_t((upper[left[i] + k] * ul + upper[right[i] + k] * ur + lower[left[i] + k] * ll +
-                                          lower[right[i] + k] * lr) >>
-                                         16);
-        }
+        Interleave(channel[0], channel[1], channel[2], int(dw), dest.scanLine(int(j)));
     }
 }
 

@@ -270,7 +270,9 @@ TEST(PixelDecode, ResampleMatchesTheRuleOnNoise) {
     };
     uint32_t seed = 12345;
     for (const auto& [from, to] : std::vector<std::pair<QSize, QSize>>{
-             {{704, 480}, {640, 480}}, {{7, 5}, {13, 9}}, {{10, 10}, {3, 4}}, {{5, 3}, {5, 3}}}) {
+             {{704, 480}, {640, 480}}, {{7, 5}, {13, 9}}, {{10, 10}, {3, 4}}, {{5, 3}, {5, 3}},
+             // Heights kept (only the upper row counts) while columns reach the last one.
+             {{3, 4}, {7, 4}}, {{2, 2}, {5, 2}}, {{1, 3}, {4, 3}}, {{40, 6}, {37, 6}}, {{9, 2}, {25, 1}}}) {
         QImage source(from, QImage::Format_RGB888);
         for (int y = 0; y < source.height(); ++y)
             for (int x = 0; x < source.width() * 3; ++x)
