@@ -67,6 +67,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bitmap(reinterpret_cast<const char*>(data), qsizetype(size));
     (void)device::DecodeBitfieldBitmap(bitmap);
 
+    // The resize at sizes of the input's choosing; its rows are read eight bytes at a time.
+    {
+        QImage source(1 + data[2] % 48, 1 + data[3] % 48, QImage::Format_RGB888);
+        QImage dest(1 + data[4] % 48, 1 + data[5] % 48, QImage::Format_RGB888);
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width() * 3; ++x)
+                source.scanLine(y)[x] = data[(y * 7 + x) % size];
+        device::ResampleBitmap(source, dest);
+    }
+
     const int32_t id = kFormats[data[0] % std::size(kFormats)];
     const bool aspect = data[1] & 1;
     const QString out = gDir->path() + "/out/";
