@@ -47,45 +47,16 @@ bool TArtworkDb::LoadFromData(const QByteArray& bytes) {
 
 bool TArtworkDb::Parse() {
     Stream = ByteView(StreamData);
-    if (!Stream.Fits(0, 28) || !Stream.TagIs(0, "mhfd")) {
-        ErrorCode = 7;
-        return false;
-    }
-    const int32_t sections = Stream.I32(20);
-    qint64 pos = Stream.U32(4);
-    for (int32_t s = 0; s < sections; ++s) {
-        if (!Stream.Fits(pos, 16))
-            break;
-        const qint64 totalLength = Stream.U32(pos + 8);
-        if (Stream.U32(pos + 12) == 1 && !ParseImageList(pos, Stream.U32(pos + 4)))
-            return false;
-        if (totalLength == 0)
-            break;
-        pos += totalLength;
-    }
-    return true;
+    return WalkImageDbSections(Stream, ErrorCode, [this](qint64 pos, qint64 headerLength, uint32_t type) {
+        return type != 1 || ParseImageList(pos, headerLength);
+    });
 }
 
 bool TArtworkDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
     Arts.Clear();
-    const qint64 listPos = sectionPos + sectionHeaderLength;
-    if (!Stream.Fits(listPos, 12) || !Stream.TagIs(listPos, "mhli")) {
-        ErrorCode = 8;
-        return false;
-    }
-    const uint32_t count = Stream.U32(listPos + 8);
-    if (count == 0)
-        return false;
-    qint64 pos = listPos + Stream.U32(listPos + 4);
-    if (!ChooseArtFormats(pos))
-        return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t length = ParseImageItem(pos);
-        if (length == 0)
-            break;
-        pos += length;
-    }
-    return true;
+    return WalkImageList(
+        Stream, sectionPos, sectionHeaderLength, ErrorCode, [this](qint64 first) { return ChooseArtFormats(first); },
+        [this](qint64 pos) { return ParseImageItem(pos); });
 }
 
 bool TArtworkDb::ChooseArtFormats(qint64 itemPos) {

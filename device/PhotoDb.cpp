@@ -81,24 +81,20 @@ bool TPhotoDb::LoadFromData(const QByteArray& bytes, bool skip720) {
     return loaded;
 }
 
-bool TPhotoDb::Parse() {
-    Stream = ByteView(StreamData);
-    if (!Stream.Fits(0, 28) || !Stream.TagIs(0, "mhfd")) {
-        ErrorCode = 7;
+bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
+                         const std::function<bool(qint64 pos, qint64 headerLength, uint32_t type)>& section) {
+    if (!data.Fits(0, 28) || !data.TagIs(0, "mhfd")) {
+        errorCode = 7;
         return false;
     }
-    const int32_t sections = Stream.I32(20);
-    qint64 pos = Stream.U32(4);
+    const int32_t sections = data.I32(20);
+    qint64 pos = data.U32(4);
     for (int32_t s = 0; s < sections; ++s) {
         // A section that does not fit, or that would not advance, ends the walk.
-        if (!Stream.Fits(pos, 16))
+        if (!data.Fits(pos, 16))
             break;
-        const qint64 headerLength = Stream.U32(pos + 4);
-        const qint64 totalLength = Stream.U32(pos + 8);
-        const uint32_t type = Stream.U32(pos + 12);
-        if (type == 1 && !ParseImageList(pos, headerLength))
-            return false;
-        if (type == 2 && !ParseAlbumList(pos, headerLength))
+        const qint64 totalLength = data.U32(pos + 8);
+        if (!section(pos, data.U32(pos + 4), data.U32(pos + 12)))
             return false;
         if (totalLength == 0)
             break;
@@ -107,26 +103,44 @@ bool TPhotoDb::Parse() {
     return true;
 }
 
-bool TPhotoDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
-    Photos.Clear();
+bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
+                   const std::function<bool(qint64 firstItem)>& choose, const std::function<uint32_t(qint64 pos)>& item) {
     const qint64 listPos = sectionPos + sectionHeaderLength;
-    if (!Stream.Fits(listPos, 12) || !Stream.TagIs(listPos, "mhli")) {
-        ErrorCode = 8;
+    if (!data.Fits(listPos, 12) || !data.TagIs(listPos, "mhli")) {
+        errorCode = 8;
         return false;
     }
-    const uint32_t count = Stream.U32(listPos + 8);
+    const uint32_t count = data.U32(listPos + 8);
     if (count == 0)
         return false;
-    qint64 pos = listPos + Stream.U32(listPos + 4);
-    if (!ChooseThumbFormats(pos))
+    qint64 pos = listPos + data.U32(listPos + 4);
+    if (!choose(pos))
         return false;
     for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t length = ParseImageItem(pos);
+        const uint32_t length = item(pos);
         if (length == 0)
             break;
         pos += length;
     }
     return true;
+}
+
+bool TPhotoDb::Parse() {
+    Stream = ByteView(StreamData);
+    return WalkImageDbSections(Stream, ErrorCode, [this](qint64 pos, qint64 headerLength, uint32_t type) {
+        if (type == 1)
+            return ParseImageList(pos, headerLength);
+        if (type == 2)
+            return ParseAlbumList(pos, headerLength);
+        return true;
+    });
+}
+
+bool TPhotoDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
+    Photos.Clear();
+    return WalkImageList(
+        Stream, sectionPos, sectionHeaderLength, ErrorCode, [this](qint64 first) { return ChooseThumbFormats(first); },
+        [this](qint64 pos) { return ParseImageItem(pos); });
 }
 
 bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {

@@ -86,6 +86,19 @@ struct TPhotoStringRecord {
 // and the first '.', 1 when that is not a decimal number.
 int32_t ContainerFileNumber(const QString& name);
 
+// The section walk that the photo and artwork databases share: the root must be an "mhfd"
+// (else `errorCode` 7 and false); then each section in turn goes to `section` with its
+// position, header length and type, and a false answer ends the walk with false. A section
+// that does not fit, or whose total length is 0, ends the walk.
+bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
+                         const std::function<bool(qint64 pos, qint64 headerLength, uint32_t type)>& section);
+
+// The image list of a section: an "mhli" (else `errorCode` 8 and false), false without items;
+// `choose` picks the formats from the first item, then `item` parses the items one after another,
+// each at the previous one plus the length it returned, until the count or a length of 0.
+bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
+                   const std::function<bool(qint64 firstItem)>& choose, const std::function<uint32_t(qint64 pos)>& item);
+
 class TPhotoDb {
 public:
     // Create: nothing is read.
