@@ -32,10 +32,21 @@ TEST(ThumbFormat, TableSetsOnlyWidthAndHeightOfKnownIds) {
         changed += g.Width != -1;
     }
     EXPECT_EQ(changed, int(std::size(known)));
-    for (int32_t id : known) {
+    EXPECT_EQ(std::size(known), 37u);
+    // Every size, as the devices define them.
+    const int sizes[][3] = {
+        {1009, 42, 30},   {1013, 220, 176}, {1015, 130, 88},  {1016, 140, 140}, {1017, 56, 56},
+        {1019, 720, 480}, {1023, 176, 132}, {1024, 320, 240}, {1027, 100, 100}, {1028, 100, 100},
+        {1029, 200, 200}, {1031, 42, 42},   {1032, 42, 37},   {1036, 50, 41},   {1055, 128, 128},
+        {1060, 320, 320}, {1061, 56, 55},   {1062, 56, 56},   {1064, 320, 240}, {1066, 64, 64},
+        {1067, 720, 480}, {1068, 128, 128}, {1071, 240, 240}, {1074, 50, 50},   {1078, 80, 80},
+        {1081, 640, 480}, {1084, 240, 240}, {3001, 256, 256}, {3002, 128, 128}, {3003, 64, 64},
+        {3004, 56, 73},   {3005, 320, 320}, {3006, 56, 56},   {3007, 88, 88},   {3008, 640, 480},
+        {3009, 160, 128}, {3011, 80, 79}};
+    for (const auto& [id, width, height] : sizes) {
         TThumbFormat g{id, 0, -1, -1, 0};
         LookupThumbFormatSize(g);
-        EXPECT_GT(g.Width, 0) << id;
+        EXPECT_EQ(g, (TThumbFormat{id, 0, width, height, 0})) << id;
     }
 }
 
@@ -55,6 +66,11 @@ TEST(ThumbFormat, BitmapHeaderFollowsFormatAndDeviceKind) {
     EXPECT_EQ(U32(h, 54), 0x7C00u);
     EXPECT_EQ(U32(h, 58), 0x03E0u);
     EXPECT_EQ(U32(h, 62), 0x001Fu);
+    // Reserved words, resolutions and colour counts are zero.
+    for (int at : {6, 7, 8, 9})
+        EXPECT_EQ(h[size_t(at)], 0) << at;
+    for (int at = 38; at < 54; ++at)
+        EXPECT_EQ(h[size_t(at)], 0) << at;
 
     // The same format read from a disk-mode iPod gets the RGB565 masks.
     TPhotoDb disk("E:", false);
