@@ -83,7 +83,20 @@ protected:
         return n;
     }
 
+    int TickedTiles() const {
+        int n = 0;
+        for (TPhotoControl* t : Tiles())
+            n += t->Selected() ? 1 : 0;
+        return n;
+    }
+
     QString RootText() { return PhotoRoot() ? PhotoRoot()->text(0) : QString(); }
+
+    // The page bar as "page/pages", then "<" and ">" for the buttons shown.
+    QString PageBar() const {
+        return Window->SelectPage->text() + QLatin1Char('/') + Window->MaxPage->text() +
+               QLatin1String(Window->PrvBtn->isHidden() ? "" : " <") + QLatin1String(Window->NxtBtn->isHidden() ? "" : " >");
+    }
 };
 
 // 15 photos: album 0 lists all but the last, "Ten" the first ten, "Five" the next five,
@@ -129,18 +142,9 @@ TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
     EXPECT_TRUE(w.LoadLb->isHidden());
     EXPECT_EQ(w.FThumbFileName, QByteArray("F3004_1.ithmb"));
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Total 12 photos"));
-    const auto tiles = Tiles();
-    ASSERT_EQ(tiles.size(), 12u);
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(tiles[size_t(i)]->geometry(), QRect(20 + 76 * i, 20, 56, 56)) << i;
-    EXPECT_EQ(tiles[9]->pos(), QPoint(20, 96));
-    EXPECT_EQ(tiles[11]->pos(), QPoint(172, 96));
-    // Each tile holds its own photo's small picture with its colours (RGB565 on disk).
-    for (size_t i = 0; i < tiles.size(); ++i) {
-        EXPECT_EQ(tiles[i]->Id, int(i));
-        EXPECT_EQ(tiles[i]->Picture().size(), QSize(56, 73));
-        ExpectQuadrants(tiles[i]->Picture(), int(i));
-    }
+    ASSERT_EQ(Tiles().size(), 12u);
+    EXPECT_EQ(Tiles()[11]->pos(), QPoint(172, 96));
+    EXPECT_EQ(Tiles()[11]->Picture().size(), QSize(56, 73));
     // The scroll box's content covers every row.
     EXPECT_EQ(w.PhotoPage->size(), QSize(76 * 9, 96 + 56 + 20));
     EXPECT_TRUE(w.PlayLstList->isEnabled());
@@ -162,11 +166,11 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
     struct Case {
         int32_t Id;
         QSize Tile;
-        int Gap, Columns, PerPage;
+        int Gap, Columns, PerPage, Shift;
     };
-    const Case cases[] = {{3004, {56, 56}, 20, 9, 450},  {3011, {75, 75}, 20, 7, 350}, {1036, {50, 41}, 20, 10, 500},
-                          {1015, {119, 88}, 22, 5, 250}, {1032, {42, 37}, 18, 12, 450},
-                          {1009, {64, 64}, 15, 9, 450}}; // any other id
+    const Case cases[] = {{3004, {56, 56}, 20, 9, 450, 0},  {3011, {75, 75}, 20, 7, 350, 0},
+                          {1036, {50, 41}, 20, 10, 500, 0}, {1015, {119, 88}, 22, 5, 250, 5},
+                          {1032, {42, 37}, 18, 12, 450, 0}, {1009, {64, 64}, 15, 9, 450, 0}}; // 1009: any other id
     fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Id);
@@ -185,48 +189,34 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
         EXPECT_EQ(tiles[size_t(c.Columns)]->pos(), QPoint(c.Gap, 2 * c.Gap + c.Tile.height()));
         for (size_t i = 0; i < tiles.size(); ++i)
             ExpectQuadrants(tiles[i]->Picture(), int(i));
-        QTest::mouseClick(tiles[1], Qt::LeftButton);
+        // On screen: a black frame, then the picture from its column `Shift` on.
+        TPhotoControl* tile = tiles[1];
+        const int right = c.Tile.width() - 1, bottom = c.Tile.height() - 1;
+        // Where the picture covers the tile: 1009's is smaller than its tile.
+        const int wide = std::min(c.Tile.width(), tile->Picture().width() - c.Shift);
+        const int y = std::min(c.Tile.height(), tile->Picture().height()) / 2;
+        QImage shot = tile->grab().toImage();
+        ASSERT_EQ(shot.size(), c.Tile);
+        EXPECT_EQ(shot.pixel(0, 0) & 0xFFFFFF, 0u);
+        EXPECT_EQ(shot.pixel(right, bottom) & 0xFFFFFF, 0u);
+        const int half = tile->Picture().width() / 2 - c.Shift; // where two quadrants meet on screen
+        for (int x : {1, half - 1, half, wide - 2})
+            EXPECT_EQ(shot.pixel(x, y), tile->Picture().pixel(x + c.Shift, y)) << x;
+        // Ticked: the frame turns white, the picture stays.
+        QTest::mouseClick(tile, Qt::LeftButton);
         QTest::mouseClick(tiles[3], Qt::LeftButton);
         EXPECT_EQ(RootText(), QStringLiteral("All photos (2/13)"));
-        w.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(QStringLiteral("photogrid-%1.png").arg(c.Id)));
+        shot = tile->grab().toImage();
+        EXPECT_EQ(shot.pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);
+        EXPECT_EQ(shot.pixel(right / 2, bottom) & 0xFFFFFF, 0xFFFFFFu);
+        EXPECT_EQ(shot.pixel(wide / 3, y), tile->Picture().pixel(wide / 3 + c.Shift, y));
+        SaveShot(w, QStringLiteral("photogrid-%1.png").arg(c.Id));
     }
-}
-
-TEST_F(PhotoGridTest, Format1015TilesDrawTheirPictureFivePixelsLeft) {
-    const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(1015), 1015, 7, false);
-    MakePhotoIpod(set);
-    TZozoDodiFrm& w = Open();
-    w.show();
-    ASSERT_EQ(PhotoDb->Small.Id, 1015);
-    EXPECT_EQ(PhotosPerPage, 250);
-    ChooseAlbum(0);
-    const auto tiles = Tiles();
-    ASSERT_EQ(tiles.size(), 7u);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(tiles[size_t(i)]->geometry(), QRect(22 + 141 * i, 22, 119, 88)) << i;
-    EXPECT_EQ(tiles[5]->pos(), QPoint(22, 132));
-
-    // On screen: a black frame, then the picture from its sixth column on.
-    TPhotoControl* tile = tiles[2];
-    ExpectQuadrants(tile->Picture(), 2);
-    QImage shot = tile->grab().toImage();
-    ASSERT_EQ(shot.size(), QSize(119, 88));
-    EXPECT_EQ(shot.pixel(0, 0) & 0xFFFFFF, 0u);
-    EXPECT_EQ(shot.pixel(118, 87) & 0xFFFFFF, 0u);
-    for (int x : {1, 40, 117})
-        EXPECT_EQ(shot.pixel(x, 20), tile->Picture().pixel(x + 5, 20)) << x;
-    // Ticked: the frame turns white, the picture stays.
-    QTest::mouseClick(tile, Qt::LeftButton);
-    shot = tile->grab().toImage();
-    EXPECT_EQ(shot.pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);
-    EXPECT_EQ(shot.pixel(60, 87) & 0xFFFFFF, 0xFFFFFFu);
-    EXPECT_EQ(shot.pixel(40, 20), tile->Picture().pixel(45, 20));
 }
 
 TEST_F(PhotoGridTest, PagesOf450Tiles) {
     // 451 photos: two pages; "First" has one page.
-    const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, false, 500);
-    MakePhotoIpod(set);
+    MakePhotoIpod(fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, false, 500));
     TZozoDodiFrm& w = Open();
     w.show();
     // The device load already shows the page count and the next button.
@@ -235,32 +225,25 @@ TEST_F(PhotoGridTest, PagesOf450Tiles) {
 
     ChooseAlbum(0);
     EXPECT_EQ(Tiles().size(), 450u);
-    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
-    EXPECT_FALSE(w.NxtBtn->isHidden());
-    EXPECT_TRUE(w.PrvBtn->isHidden());
+    EXPECT_EQ(PageBar(), QStringLiteral("1/2 >"));
     EXPECT_FALSE(w.SelectPage->isHidden());
     EXPECT_FALSE(w.Pgseplb->isHidden());
     EXPECT_EQ(Tiles().back()->pos(), QPoint(20 + 76 * 8, 20 + 76 * 49));
 
     w.StatusLb->setText(QStringLiteral("kept"));
     QTest::mouseClick(w.NxtBtn, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("2"));
+    EXPECT_EQ(PageBar(), QStringLiteral("2/2 <"));
     EXPECT_EQ(TileImageIds(), std::vector<uint32_t>{550});
     EXPECT_EQ(Tiles().front()->pos(), QPoint(20, 20));
-    EXPECT_TRUE(w.NxtBtn->isHidden());
-    EXPECT_FALSE(w.PrvBtn->isHidden());
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("kept"));
-    w.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(QStringLiteral("photogrid-page2.png")));
+    SaveShot(w, QStringLiteral("photogrid-page2.png"));
 
     // A tick on page 2, then invert on page 1: the whole album turns, not just the page.
     QTest::mouseClick(Tiles().front(), Qt::LeftButton);
     EXPECT_EQ(w.FCheckedPhotos, 1);
-
     QTest::mouseClick(w.PrvBtn, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
+    EXPECT_EQ(PageBar(), QStringLiteral("1/2 >"));
     EXPECT_EQ(Tiles().size(), 450u);
-    EXPECT_TRUE(w.PrvBtn->isHidden());
-    EXPECT_FALSE(w.NxtBtn->isHidden());
     w.InvertMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 450);
     EXPECT_EQ(CountTicked(), 450);
@@ -268,16 +251,10 @@ TEST_F(PhotoGridTest, PagesOf450Tiles) {
     w.NxtBtnClick();
     ASSERT_EQ(Tiles().size(), 1u);
     EXPECT_FALSE(Tiles().front()->Selected());
-    w.PrvBtnClick();
 
-    // Another album of one page after one of two pages.
-    w.NxtBtnClick();
-    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("2"));
+    // Another album of one page after page 2 of two.
     ChooseAlbum(1);
-    EXPECT_EQ(w.MaxPage->text(), QStringLiteral("1"));
-    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
-    EXPECT_TRUE(w.NxtBtn->isHidden());
-    EXPECT_TRUE(w.PrvBtn->isHidden());
+    EXPECT_EQ(PageBar(), QStringLiteral("1/1"));
     EXPECT_EQ(Tiles().size(), 2u);
 }
 
@@ -288,10 +265,9 @@ TEST_F(PhotoGridTest, ExactlyOnePageOf450) {
     EXPECT_TRUE(w.NxtBtn->isHidden());
     ChooseAlbum(0);
     EXPECT_EQ(Tiles().size(), 450u);
+    EXPECT_EQ(PageBar(), QStringLiteral("1/1"));
     // Fifty full rows and a gap below the last: no empty row to scroll to.
     EXPECT_EQ(w.PhotoPage->height(), 20 + 76 * 49 + 56 + 20);
-    EXPECT_TRUE(w.NxtBtn->isHidden());
-    EXPECT_TRUE(w.PrvBtn->isHidden());
 }
 
 TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
@@ -334,8 +310,7 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
                                   QStringLiteral("Invert")}));
     w.CheckMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 10);
-    for (TPhotoControl* t : Tiles())
-        EXPECT_TRUE(t->Selected());
+    EXPECT_EQ(TickedTiles(), 10);
     ChooseAlbum(2);
     w.CheckMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 15);
@@ -343,15 +318,11 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     w.UncheckMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 10);
     EXPECT_EQ(CountTicked(), 10);
-    for (TPhotoControl* t : Tiles())
-        EXPECT_FALSE(t->Selected());
+    EXPECT_EQ(TickedTiles(), 0);
 
     // Ticks outlive their tiles: the ten show ticked again, under the root too.
     ChooseAlbum(0);
-    int shownTicked = 0;
-    for (TPhotoControl* t : Tiles())
-        shownTicked += t->Selected() ? 1 : 0;
-    EXPECT_EQ(shownTicked, 10);
+    EXPECT_EQ(TickedTiles(), 10);
 
     // Invert on the root's page flips the fifteen; the photo in no album keeps its mark.
     w.InvertMnuClick();
@@ -426,7 +397,7 @@ TEST_F(PhotoGridTest, WhileATransferIsEndingPagesWaitAndTicksStay) {
 
     // The next page is asked for: no tiles of page 1 stand in for it.
     w.NxtBtnClick();
-    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("2"));
+    EXPECT_EQ(PageBar(), QStringLiteral("2/2 <"));
     EXPECT_TRUE(Tiles().empty());
     w.TransferEnded();
     EXPECT_TRUE(Tiles().empty());
@@ -571,15 +542,24 @@ protected:
     }
     int Sim(const QByteArray& command) { return Control(command.constData(), nullptr, 0); }
 
+    // A phone's files with the window's tracks and `count` photos.
+    fixtures::DeviceTree MakePhone(int count, int perContainer = 3) {
+        fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
+        phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+        WritePhonePhotos(phone, count, perContainer);
+        return phone;
+    }
+    static void WritePhonePhotos(const fixtures::DeviceTree& phone, int count, int perContainer = 3) {
+        fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, count, true, perContainer), true);
+    }
+
     QTemporaryDir Libs;
     QString OldCwd;
     PFN_MobileDeviceSimControl Control = nullptr;
 };
 
 TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkInRgb555) {
-    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
-    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
-    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 11, true), true);
+    fixtures::DeviceTree phone = MakePhone(11);
     TZozoDodiFrm& w = OpenWithPhone(phone);
     ASSERT_EQ(w.FDeviceKind, 2) << handheld::IphoneLastError().constData();
     ASSERT_TRUE(PhotoDb && PhotoDb->HandheldFlag);
@@ -595,17 +575,14 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkInRgb555) {
     EXPECT_EQ(Tiles().size(), 2u);
     ExpectQuadrants(Tiles()[1]->Picture(), 1);
 
-    const QPixmap shot = w.grab();
-    shot.save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(QStringLiteral("photogrid-handheld.png")));
+    SaveShot(w, QStringLiteral("photogrid-handheld.png"));
     // Between the tiles lies the grid's dark background.
     const QImage box = w.PhotoBox->grab().toImage();
     EXPECT_EQ(box.pixel(10, 10) & 0xFFFFFF, 0x3F3F3Fu);
 }
 
 TEST_F(HandheldPhotoGridTest, AMissingContainerGivesAnEmptyPage) {
-    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
-    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
-    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 4, true), true);
+    fixtures::DeviceTree phone = MakePhone(4);
     ASSERT_TRUE(QFile::remove(phone.MediaPath(QStringLiteral("/Photos/Thumbs/F3004_1.ithmb"))));
     TZozoDodiFrm& w = OpenWithPhone(phone);
     ASSERT_EQ(w.FDeviceKind, 2);
@@ -616,9 +593,7 @@ TEST_F(HandheldPhotoGridTest, AMissingContainerGivesAnEmptyPage) {
 }
 
 TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
-    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
-    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
-    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 30, true), true);
+    fixtures::DeviceTree phone = MakePhone(30);
     TZozoDodiFrm& w = OpenWithPhone(phone);
     ASSERT_EQ(w.FDeviceKind, 2);
     ChooseAlbum(1);
@@ -656,26 +631,20 @@ TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
 }
 
 TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
-    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
-    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
-    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, true, 500), true);
+    fixtures::DeviceTree phone = MakePhone(451, 500);
     TZozoDodiFrm& w = OpenWithPhone(phone);
     ASSERT_EQ(w.FDeviceKind, 2);
     ChooseAlbum(0);
     w.NxtBtnClick();
-    ASSERT_EQ(w.SelectPage->text(), QStringLiteral("2"));
-    ASSERT_FALSE(w.PrvBtn->isHidden());
+    ASSERT_EQ(PageBar(), QStringLiteral("2/2 <"));
     ASSERT_EQ(Tiles().size(), 1u);
 
     // The phone now holds one page of photos: no way to page on from the old page 2.
-    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 10, true), true);
+    WritePhonePhotos(phone, 10);
     platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
     QCoreApplication::processEvents();
     ASSERT_EQ(PhotoDb->Photos.Count(), 10);
-    EXPECT_EQ(w.MaxPage->text(), QStringLiteral("1"));
-    EXPECT_EQ(w.SelectPage->text(), QStringLiteral("1"));
-    EXPECT_TRUE(w.NxtBtn->isHidden());
-    EXPECT_TRUE(w.PrvBtn->isHidden());
+    EXPECT_EQ(PageBar(), QStringLiteral("1/1"));
     EXPECT_TRUE(Tiles().empty());
     ChooseAlbum(0);
     ASSERT_EQ(Tiles().size(), 10u);
@@ -692,9 +661,7 @@ TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
 }
 
 TEST_F(HandheldPhotoGridTest, ClosingTheWindowDuringABuildEndsItAndFreesTheLink) {
-    fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
-    phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
-    fixtures::WritePhotoSet(phone, fixtures::MakePhotoSet(LargeFor(3004), 3004, 30, true), true);
+    fixtures::DeviceTree phone = MakePhone(30);
     TZozoDodiFrm& w = OpenWithPhone(phone);
     ASSERT_EQ(w.FDeviceKind, 2);
     bool closed = false;

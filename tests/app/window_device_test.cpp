@@ -15,20 +15,6 @@
 
 namespace {
 
-bool HasBox(const std::vector<ShownBox>& boxes, const QString& start) {
-    for (const ShownBox& b : boxes)
-        if (b.Text.startsWith(start))
-            return true;
-    return false;
-}
-
-int CountBoxes(const std::vector<ShownBox>& boxes, const QString& start) {
-    int n = 0;
-    for (const ShownBox& b : boxes)
-        n += b.Text.startsWith(start);
-    return n;
-}
-
 const QString kLost = QStringLiteral("Lost connection to the iPod device.");
 
 } // namespace
@@ -63,13 +49,10 @@ TEST_F(WindowTest, FirstRunWritesDefaultsAndOpensStartPageOnce) {
 TEST_F(WindowTest, LaterRunIgnoresValuesOutOfRangeOrOfAnotherType) {
     {
         QSettings s = Settings();
-        s.setValue(QStringLiteral("FirstRun"), 0);
-        s.setValue(QStringLiteral("SaveType"), 7);
-        s.setValue(QStringLiteral("LWidth"), 5000);
-        s.setValue(QStringLiteral("OutPath"), QStringLiteral("   "));
-        s.setValue(QStringLiteral("OutPathPic"), QStringLiteral(" /pics "));
-        s.setValue(QStringLiteral("Sync"), 1);
-        s.setValue(QStringLiteral("Art"), QStringLiteral("yes"));
+        for (const auto& [key, value] : std::initializer_list<std::pair<const char*, QVariant>>{
+                 {"FirstRun", 0}, {"SaveType", 7}, {"LWidth", 5000}, {"OutPath", "   "}, {"OutPathPic", " /pics "},
+                 {"Sync", 1}, {"Art", "yes"}})
+            s.setValue(QLatin1String(key), value);
     }
     TZozoDodiFrm& w = Open();
     EXPECT_TRUE(Opened.empty());
@@ -106,6 +89,8 @@ TEST_F(WindowTest, WaitingNoticeWithoutDevice) {
     EXPECT_TRUE(w.PrvSongBtn->isHidden());
     EXPECT_TRUE(w.PlayBtn->isHidden());
     EXPECT_TRUE(w.StopPreview(false));
+    w.show();
+    SaveShot(w, QStringLiteral("window-waiting.png"));
     w.DiskLinkClick();
     ASSERT_FALSE(Opened.empty());
     EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("disk.html")) || !Opened.back().isValid());
@@ -128,20 +113,19 @@ TEST_F(WindowTest, LockedNoticeOffersUnlockWhichRemovesTheLockAndCloses) {
     EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
     EXPECT_FALSE(w.isVisible());
     // Closing a window that never loaded an iPod asks nothing about ejecting.
-    EXPECT_FALSE(HasBox(Boxes, QStringLiteral("Do you want to eject")));
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject")), 0);
 }
 
 TEST_F(WindowTest, LoadedIpodAsksToEjectAtClose) {
-    MakeIpod('E', WindowDb());
-    TZozoDodiFrm& w = Open();
+    TZozoDodiFrm& w = OpenLoaded();
     EXPECT_EQ(w.FDeviceKind, 1);
     EXPECT_TRUE(w.ErrPnl->isHidden());
     EXPECT_TRUE(w.ExportBtn->Enabled());
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
     Answer = MsgResult::Yes; // a plain-folder drive ejects without the bus
     w.close();
-    EXPECT_TRUE(HasBox(Boxes, QStringLiteral("Do you want to eject your iPod now?")));
-    EXPECT_FALSE(HasBox(Boxes, QStringLiteral("Failure ejecting")));
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject your iPod now?")), 1);
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Failure ejecting")), 0);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
 }
 
@@ -150,7 +134,7 @@ TEST_F(WindowTest, CloseIsRefusedWhileCopying) {
     w.show();
     w.FCopying = true;
     EXPECT_FALSE(w.close());
-    EXPECT_TRUE(HasBox(Boxes, QStringLiteral("Copy is in progress. Please cancel the transfer first.")));
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
     EXPECT_TRUE(w.isVisible());
     w.FCopying = false;
     EXPECT_TRUE(w.close());
@@ -182,26 +166,25 @@ TEST_F(WindowTest, ArrivalLoadsTheLowestDriveOfTheMaskOnly) {
 }
 
 TEST_F(WindowTest, RemovalOfTheLoadedVolumeLosesTheConnectionOnce) {
-    MakeIpod('E', WindowDb());
-    TZozoDodiFrm& w = Open();
+    TZozoDodiFrm& w = OpenLoaded();
     ASSERT_EQ(w.FDeviceKind, 1);
     EXPECT_EQ(TZozoDodiFrm::UnitMaskToDriveLetter(1u << 6), 'G');
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 6);
     EXPECT_EQ(w.FDeviceKind, 1);
-    EXPECT_EQ(CountBoxes(Boxes, kLost), 0);
+    EXPECT_EQ(BoxesStarting(kLost), 0);
     Answer = MsgResult::Yes;
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
     EXPECT_EQ(w.FDeviceKind, 0);
     EXPECT_FALSE(w.FIpodPresent);
     EXPECT_FALSE(ArtworkLoaded);
-    EXPECT_EQ(CountBoxes(Boxes, kLost), 1);
+    EXPECT_EQ(BoxesStarting(kLost), 1);
     ASSERT_FALSE(Opened.empty());
     EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
     // The lists stay; later removals do nothing.
     EXPECT_GT(w.MusicModel->Count(), 0);
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
-    EXPECT_EQ(CountBoxes(Boxes, kLost), 1);
+    EXPECT_EQ(BoxesStarting(kLost), 1);
     // After a lost connection a new volume is not loaded (the window no longer waits).
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
     EXPECT_EQ(w.FDeviceKind, 0);
@@ -252,7 +235,7 @@ TEST_F(WindowTest, HandheldArrivingAndLeaving) {
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
     EXPECT_EQ(w.MusicModel->Count(), 5);
     // Only the photos are missing: no notice.
-    EXPECT_FALSE(HasBox(Boxes, QStringLiteral("Can not read")));
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Can not read")), 0);
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Waiting for iPod ..."));
     // With a handheld loaded, volume events are ignored.
     MakeIpod('E', WindowDb());
@@ -265,7 +248,7 @@ TEST_F(WindowTest, HandheldArrivingAndLeaving) {
     EXPECT_EQ(w.FDeviceKind, 0);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
     EXPECT_FALSE(w.ErrPnl->isHidden());
-    EXPECT_EQ(CountBoxes(Boxes, kLost), 1);
+    EXPECT_EQ(BoxesStarting(kLost), 1);
     EXPECT_EQ(w.MusicModel->Count(), 0);
     device::SetHandheldFileReader(nullptr);
 }
@@ -291,14 +274,13 @@ TEST_F(WindowTest, UnreadableHandheldShowsItsNotice) {
 }
 
 TEST_F(WindowTest, HandheldNotificationIgnoredWhileAnIpodIsLoaded) {
-    MakeIpod('E', WindowDb());
-    TZozoDodiFrm& w = Open();
+    TZozoDodiFrm& w = OpenLoaded();
     ASSERT_EQ(w.FDeviceKind, 1);
     SetHandheldReady(false);
     w.WMIphoneNotify();
     EXPECT_EQ(w.FDeviceKind, 1);
     EXPECT_EQ(w.MusicModel->Count(), 5);
-    EXPECT_EQ(CountBoxes(Boxes, kLost), 0);
+    EXPECT_EQ(BoxesStarting(kLost), 0);
 }
 
 TEST_F(WindowTest, RoundedRegionFollowsTheSize) {

@@ -11,6 +11,7 @@
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/TrackDbWriter.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -105,6 +106,27 @@ protected:
     TZozoDodiFrm& Open() {
         Window = std::make_unique<TZozoDodiFrm>();
         return *Window;
+    }
+
+    // The window over a disk-mode iPod on E: holding WindowDb().
+    TZozoDodiFrm& OpenLoaded() {
+        MakeIpod('E', WindowDb());
+        return Open();
+    }
+
+    // How many message boxes shown so far begin with `start`.
+    int BoxesStarting(const QString& start) const {
+        int n = 0;
+        for (const ShownBox& b : Boxes)
+            n += b.Text.startsWith(start) ? 1 : 0;
+        return n;
+    }
+
+    QString RootCaption() const { return Window->PlayLstList->topLevelItem(0)->text(0); }
+
+    // Saves a picture of `widget` beside the binaries for a look by eye.
+    static void SaveShot(QWidget& widget, const QString& name) {
+        widget.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(name));
     }
 
     QSettings Settings() const {
