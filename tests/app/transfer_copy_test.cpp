@@ -2,7 +2,6 @@
 
 #include "app/TrackCopy.h"
 
-#include <QDirIterator>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -12,16 +11,6 @@ using namespace transfer_test;
 using app::CopyFileNoReplace;
 
 namespace {
-
-// Every entry of a folder tree, so a leftover temporary file shows.
-QStringList AllFiles(const QString& folder) {
-    QStringList out;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(folder).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
 
 // Files may not grow beyond `bytes` while it lives: a stand-in for a disk that fills up.
 class FileSizeLimit {
@@ -219,10 +208,7 @@ TEST_F(TransferTest, CancelEndsTheLoopBeforeTheNextTrack) {
     for (int i = 0; i < 5; ++i)
         AddTrack(QStringLiteral("T%1").arg(i), QStringLiteral("%1.mp3").arg(i), "x");
     TransferRun run;
-    run.Display->OnItem = [&run](const QString& text) {
-        if (text.startsWith("2/5") && run.Display->Thread)
-            run.Display->Thread->Terminate();
-    };
+    CancelAt(run, "2/5");
     Run(run, 5);
     // The track on screen when the cancel came is still copied; none after it.
     EXPECT_EQ(run.MusicCopied, 2);

@@ -39,100 +39,96 @@ QByteArray Read(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+// A device folder and an output folder; the sample database unless a test writes its own.
+class TransferDump : public ::testing::Test {
+protected:
+    QTemporaryDir Dev, Out;
+    fixtures::DeviceTree Tree{Dev.path()};
+    fixtures::FixtureDb Db = fixtures::SampleDb();
+};
+
 } // namespace
 
-TEST(TransferDump, DiskModeFolderLayoutWithAMissingFile) {
-    QTemporaryDir dev, out;
-    fixtures::DeviceTree tree(dev.path());
-    fixtures::FixtureDb db = fixtures::SampleDb();
-    tree.WriteTrackDb(fixtures::WriteTrackDb(db));
-    tree.WriteMusicFiles(db, 5 << 20); // the 150 MB video stays missing
-    const DumpResult r = RunCopy({dev.path(), out.path(), "--layout", "1"});
+TEST_F(TransferDump, DiskModeFolderLayoutWithAMissingFile) {
+    Tree.WriteTrackDb(fixtures::WriteTrackDb(Db));
+    Tree.WriteMusicFiles(Db, 5 << 20); // the 150 MB video stays missing
+    const DumpResult r = RunCopy({Dev.path(), Out.path(), "--layout", "1"});
     ASSERT_EQ(r.Exit, 0) << r.Log.toStdString();
     EXPECT_TRUE(r.Log.startsWith("[iPod mode]\n"));
-    const fixtures::FixtureTrack& a = db.Tracks[0];
-    EXPECT_EQ(Read(out.path() + "/New Order/Substance/Blue Monday.mp3"), fixtures::DeviceTree::MusicContent(a.Location, a.Size));
+    const fixtures::FixtureTrack& a = Db.Tracks[0];
+    EXPECT_EQ(Read(Out.path() + "/New Order/Substance/Blue Monday.mp3"), fixtures::DeviceTree::MusicContent(a.Location, a.Size));
     // Its device folder is missing too: a path-not-found entry naming the source side.
     EXPECT_TRUE(r.Log.contains("A Film.M4V :path not found\n, Source path\n:iPod_Control:Music:F02:IJKL.M4V\n"));
-    EXPECT_EQ(r.Summary["musiccount"].toInt(), int(db.Tracks.size()));
-    EXPECT_EQ(r.Summary["music"].toInt(), int(db.Tracks.size()) - 1);
+    EXPECT_EQ(r.Summary["musiccount"].toInt(), int(Db.Tracks.size()));
+    EXPECT_EQ(r.Summary["music"].toInt(), int(Db.Tracks.size()) - 1);
     EXPECT_EQ(r.Summary["title"].toString(), "All done");
     EXPECT_EQ(r.Summary["position"].toInt(), r.Summary["maximum"].toInt());
-    EXPECT_EQ(r.Summary["maximum"].toInt(), int(db.Tracks.size()));
+    EXPECT_EQ(r.Summary["maximum"].toInt(), int(Db.Tracks.size()));
     EXPECT_TRUE(r.Log.endsWith(QStringLiteral("\nMusic: %1/%2\nPhotos: 0/0\nTo iTunes: 0, 0")
-                                   .arg(db.Tracks.size() - 1)
-                                   .arg(db.Tracks.size())));
+                                   .arg(Db.Tracks.size() - 1)
+                                   .arg(Db.Tracks.size())));
 
     // A second run into the same folder: nothing is copied twice, nothing is overwritten.
-    const DumpResult again = RunCopy({dev.path(), out.path(), "--layout", "1"});
-    EXPECT_EQ(again.Summary["music"].toInt(), int(db.Tracks.size()) - 1);
-    EXPECT_FALSE(QFile::exists(out.path() + "/New Order/Substance/Blue Monday1.mp3"));
+    const DumpResult again = RunCopy({Dev.path(), Out.path(), "--layout", "1"});
+    EXPECT_EQ(again.Summary["music"].toInt(), int(Db.Tracks.size()) - 1);
+    EXPECT_FALSE(QFile::exists(Out.path() + "/New Order/Substance/Blue Monday1.mp3"));
 }
 
-TEST(TransferDump, HandheldCopiesThroughTheLink) {
-    QTemporaryDir dev, out;
-    fixtures::DeviceTree tree(dev.path());
-    fixtures::FixtureDb db = fixtures::SampleDb();
-    for (auto& t : db.Tracks) {
+TEST_F(TransferDump, HandheldCopiesThroughTheLink) {
+    for (auto& t : Db.Tracks) {
         t.Location.replace(":iPod_Control:", ":iTunes_Control:");
         t.Size = std::min<uint32_t>(t.Size, 3 << 20);
     }
-    db.Tracks[1].Location = ":iTunes_Control:Music:F01:GONE.m4a";
-    tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
-    for (size_t i = 0; i < db.Tracks.size(); ++i)
+    Db.Tracks[1].Location = ":iTunes_Control:Music:F01:GONE.m4a";
+    Tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(Db), true);
+    for (size_t i = 0; i < Db.Tracks.size(); ++i)
         if (i != 1)
-            tree.WriteFile(QStringLiteral("var/mobile/Media") + db.Tracks[i].Location.replace(':', '/'),
-                           fixtures::DeviceTree::MusicContent(QString::number(i), db.Tracks[i].Size));
-    const DumpResult r = RunCopy({dev.path(), out.path(), "--handheld"});
+            Tree.WriteFile(QStringLiteral("var/mobile/Media") + Db.Tracks[i].Location.replace(':', '/'),
+                           fixtures::DeviceTree::MusicContent(QString::number(i), Db.Tracks[i].Size));
+    const DumpResult r = RunCopy({Dev.path(), Out.path(), "--handheld"});
     ASSERT_EQ(r.Exit, 0) << r.Log.toStdString();
     EXPECT_TRUE(r.Log.startsWith("[iPhone/iTouch mode]\n"));
-    EXPECT_EQ(Read(out.path() + "/Blue Monday.mp3"), fixtures::DeviceTree::MusicContent("0", db.Tracks[0].Size));
-    EXPECT_TRUE(r.Log.contains(out.path() + "/" + db.Tracks[1].Title + ".m4a\n"));
-    EXPECT_FALSE(QFile::exists(out.path() + "/" + db.Tracks[1].Title + ".m4a"));
-    EXPECT_EQ(r.Summary["music"].toInt(), int(db.Tracks.size()) - 1);
-    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).size(), int(db.Tracks.size()) - 1);
+    EXPECT_EQ(Read(Out.path() + "/Blue Monday.mp3"), fixtures::DeviceTree::MusicContent("0", Db.Tracks[0].Size));
+    EXPECT_TRUE(r.Log.contains(Out.path() + "/" + Db.Tracks[1].Title + ".m4a\n"));
+    EXPECT_FALSE(QFile::exists(Out.path() + "/" + Db.Tracks[1].Title + ".m4a"));
+    EXPECT_EQ(r.Summary["music"].toInt(), int(Db.Tracks.size()) - 1);
+    EXPECT_EQ(QDir(Out.path()).entryList(QDir::Files | QDir::Hidden).size(), int(Db.Tracks.size()) - 1);
 }
 
-TEST(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
-    QTemporaryDir dev, out;
-    fixtures::DeviceTree tree(dev.path());
-    fixtures::FixtureDb db;
+TEST_F(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
+    Db = {};
     for (int i = 0; i < 13; ++i) {
         fixtures::FixtureTrack t;
         t.TrackId = uint32_t(200 + i);
         t.Title = QStringLiteral("Missing %1").arg(i);
         t.Location = QStringLiteral(":iTunes_Control:Music:F00:M%1.mp3").arg(i);
         t.Size = 10;
-        db.Tracks.push_back(t);
+        Db.Tracks.push_back(t);
     }
-    db.Tracks.back().Title = "Here";
-    tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
-    tree.WriteFile("var/mobile/Media/iTunes_Control/Music/F00/M12.mp3", "0123456789");
+    Db.Tracks.back().Title = "Here";
+    Tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(Db), true);
+    Tree.WriteFile("var/mobile/Media/iTunes_Control/Music/F00/M12.mp3", "0123456789");
     // A file of that name was there before: with --had-files it stands for the track.
-    QFile present(out.path() + "/Missing 0.mp3");
-    ASSERT_TRUE(present.open(QIODevice::WriteOnly));
-    present.write("old");
+    QFile present(Out.path() + "/Missing 0.mp3");
+    ASSERT_TRUE(present.open(QIODevice::WriteOnly) && present.write("old") == 3);
     present.close();
-    const DumpResult r = RunCopy({dev.path(), out.path(), "--handheld", "--had-files"});
+    const DumpResult r = RunCopy({Dev.path(), Out.path(), "--handheld", "--had-files"});
     ASSERT_EQ(r.Exit, 0);
     // Eleven of the twelve missing ones fail; nine are logged, each with the link's reason.
     EXPECT_EQ(r.Log.count("\nNot found\n"), 9);
     EXPECT_FALSE(r.Log.contains("Missing 11.mp3"));
     EXPECT_EQ(r.Summary["music"].toInt(), 2);
     EXPECT_EQ(r.Summary["position"].toInt(), 13);
-    EXPECT_EQ(Read(out.path() + "/Missing 0.mp3"), "old");
-    EXPECT_EQ(Read(out.path() + "/Here.mp3"), "0123456789");
+    EXPECT_EQ(Read(Out.path() + "/Missing 0.mp3"), "old");
+    EXPECT_EQ(Read(Out.path() + "/Here.mp3"), "0123456789");
 }
 
-TEST(TransferDump, ArtAndThumbnailPhotosThroughTheTool) {
-    QTemporaryDir dev, out;
-    fixtures::DeviceTree tree(dev.path());
-    fixtures::FixtureDb db = fixtures::SampleDb();
-    tree.WriteTrackDb(fixtures::WriteTrackDb(db));
-    tree.WriteMusicFiles(db, 5 << 20);
-    fixtures::WriteArtSet(tree, fixtures::MakeArtSet(1028, 1017, 4, false, 2), false);
-    fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1024, 1009, 3, false, 3), false);
-    const DumpResult r = RunCopy({dev.path(), out.path(), "--art", "--photos"});
+TEST_F(TransferDump, ArtAndThumbnailPhotosThroughTheTool) {
+    Tree.WriteTrackDb(fixtures::WriteTrackDb(Db));
+    Tree.WriteMusicFiles(Db, 5 << 20);
+    fixtures::WriteArtSet(Tree, fixtures::MakeArtSet(1028, 1017, 4, false, 2), false);
+    fixtures::WritePhotoSet(Tree, fixtures::MakePhotoSet(1024, 1009, 3, false, 3), false);
+    const DumpResult r = RunCopy({Dev.path(), Out.path(), "--art", "--photos"});
     ASSERT_EQ(r.Exit, 0) << r.Log.toStdString();
     // The stages in their order, each counted by its progress handler.
     const qsizetype art = r.Log.indexOf("\nArtworks\n"), photos = r.Log.indexOf("\nPhotos\n");
@@ -143,9 +139,9 @@ TEST(TransferDump, ArtAndThumbnailPhotosThroughTheTool) {
     EXPECT_EQ(r.Summary["photos"].toInt(), 3);
     EXPECT_EQ(r.Summary["title"].toString(), "All done");
     EXPECT_EQ(r.Summary["position"].toInt(), 3); // the photo stage's bar, filled
-    EXPECT_EQ(QDir(out.path() + "/Pictures").entryList(QDir::Files, QDir::Name),
+    EXPECT_EQ(QDir(Out.path() + "/Pictures").entryList(QDir::Files, QDir::Name),
               QStringList({"100.jpg", "101.jpg", "102.jpg"}));
     // The temporary bitmaps are gone once the transfer has ended.
-    EXPECT_TRUE(QDir(out.path() + "/Artworks").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QDir(Out.path() + "/Artworks").entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_TRUE(r.Log.endsWith("\nPhotos: 3/3\nTo iTunes: 0, 0"));
 }

@@ -1,12 +1,12 @@
 // The handheld copy loop through the simulated device library, with the device leaving
 // part-way through a transfer.
-#include "app/CopyThread.h"
-#include "app/HeadlessCopyDisplay.h"
-#include "device/TrackDb.h"
+#include "tests/app/transfer_helpers.h"
 #include "tests/handheld/SimLink.h"
 
-#include <QDirIterator>
 #include <thread>
+
+using transfer_test::AllFiles;
+using transfer_test::ReadBytes;
 
 namespace {
 
@@ -43,16 +43,6 @@ protected:
         return copied;
     }
 
-    // Every file of the music folder, temporaries included.
-    QStringList AllFiles() const {
-        QStringList out;
-        QDirIterator it(Out.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            out << QFileInfo(it.next()).fileName();
-        out.sort();
-        return out;
-    }
-
     QTemporaryDir Out;
     std::unique_ptr<device::TiTunesDB> Db;
 };
@@ -66,10 +56,8 @@ TEST_F(HandheldTransferTest, DeviceLeavingBetweenTracksFailsTheRestAndLeavesNoPa
         }
     };
     EXPECT_EQ(RunTransfer(display), 2);
-    EXPECT_EQ(AllFiles(), QStringList({"T0.mp3", "T1.mp3"}));
-    QFile t1(Out.path() + "/T1.mp3");
-    ASSERT_TRUE(t1.open(QIODevice::ReadOnly));
-    EXPECT_EQ(t1.readAll(), Content(1));
+    EXPECT_EQ(AllFiles(Out.path()), QStringList({"T0.mp3", "T1.mp3"}));
+    EXPECT_EQ(ReadBytes(Out.path() + "/T1.mp3"), Content(1));
     for (int i = 2; i < Tracks; ++i) {
         EXPECT_TRUE(Db->Tracks.GetItem(i).DestPath.isEmpty());
         // Each failure names its destination, then the link's reason.
@@ -99,15 +87,13 @@ TEST_F(HandheldTransferTest, DeviceLeavingDuringACopyNeverLeavesATruncatedFile) 
     QCoreApplication::processEvents();
 
     // Whatever the moment of the removal, a file under a final name is a whole copy.
-    const QStringList files = AllFiles();
+    const QStringList files = AllFiles(Out.path());
     EXPECT_EQ(files.size(), copied);
     EXPECT_GE(copied, 1); // the first track was copied before the removal began
     for (const QString& name : files) {
         SCOPED_TRACE(name.toStdString());
         ASSERT_TRUE(name.startsWith('T') && name.endsWith(".mp3"));
-        QFile f(Out.path() + "/" + name);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), Content(name.mid(1, name.size() - 5).toInt()));
+        EXPECT_EQ(ReadBytes(Out.path() + "/" + name), Content(name.mid(1, name.size() - 5).toInt()));
     }
     EXPECT_TRUE(app::DetailLog.Text().endsWith(QStringLiteral("\r\nMusic: %1/6\r\nPhotos: 0/0\r\nTo iTunes: 0, 0").arg(copied)));
 }

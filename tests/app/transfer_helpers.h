@@ -3,10 +3,12 @@
 // transfer run through the copy thread with a headless panel.
 #include "app/CopyThread.h"
 #include "app/HeadlessCopyDisplay.h"
+#include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -25,6 +27,16 @@ inline void WriteBytes(const QString& path, const QByteArray& bytes) {
 inline QByteArray ReadBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every file below `folder`, relative to it and sorted, so a leftover temporary file shows.
+inline QStringList AllFiles(const QString& folder) {
+    QStringList out;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(folder).relativeFilePath(it.next());
+    out.sort();
+    return out;
 }
 
 struct TransferRun {
@@ -47,6 +59,11 @@ protected:
             {'E', DeviceRoot, platform::DriveRemovable, {}}});
         Db = std::make_unique<device::TiTunesDB>("E:", false);
         Db->OutputFolder = Music;
+        Pictures = Temp.path() + QStringLiteral("/pictures/");
+        QDir().mkpath(Pictures);
+        Photos = std::make_unique<device::TPhotoDb>("E:", false);
+        Photos->HasFullRes = 1;
+        Photos->OutputFolder = Pictures;
         app::DetailLog.Clear();
     }
     void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
@@ -66,11 +83,22 @@ protected:
         return t;
     }
 
-    int CheckedCount() const {
-        int n = 0;
-        for (int i = 0; i < Db->Tracks.Count(); ++i)
-            n += Db->Tracks.GetItem(i).Selected ? 1 : 0;
-        return n;
+    // A ticked full-size photo whose file lies under Photos/ on the device (unless content is null).
+    void AddPhoto(const QString& fullRes, const QByteArray& content) {
+        device::TPhotoItem* p = Photos->Photos.Add();
+        p->Selected = 1;
+        p->FullResName = fullRes;
+        if (!content.isNull())
+            WriteBytes(DeviceRoot + QStringLiteral("/Photos/") + QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
+                       content);
+    }
+
+    // Cancels the run when the panel shows an item text beginning with `start`.
+    static void CancelAt(TransferRun& run, const QString& start) {
+        run.Display->OnItem = [&run, start](const QString& text) {
+            if (text.startsWith(start) && run.Display->Thread)
+                run.Display->Thread->Terminate();
+        };
     }
 
     // Runs one transfer to its end.
@@ -98,7 +126,9 @@ protected:
     QTemporaryDir Temp;
     QString DeviceRoot;
     QString Music;
+    QString Pictures;
     std::unique_ptr<device::TiTunesDB> Db;
+    std::unique_ptr<device::TPhotoDb> Photos;
 };
 
 } // namespace transfer_test

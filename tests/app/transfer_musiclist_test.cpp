@@ -88,10 +88,7 @@ TEST_F(MusicListTest, CancelOrFailedSaveWritesNothingAndSaysSo) {
     Fill();
     WriteBytes(Music + "VRQMusicList.xml", "earlier");
     TransferRun cancelled;
-    cancelled.Display->OnItem = [&](const QString&) {
-        if (cancelled.Display->Thread)
-            cancelled.Display->Thread->Terminate();
-    };
+    CancelAt(cancelled, QString());
     Run(cancelled, 1, 0, false, true);
     EXPECT_EQ(ListBytes(), "earlier");
     EXPECT_EQ(cancelled.Display->StageTitle, "No file was written");

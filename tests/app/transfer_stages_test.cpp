@@ -26,10 +26,6 @@ void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
     }
 }
 
-QStringList FilesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
 } // namespace
 
 class StagesTest : public TransferTest {
@@ -37,22 +33,8 @@ protected:
     void SetUp() override {
         TransferTest::SetUp();
         Tree = std::make_unique<fixtures::DeviceTree>(DeviceRoot);
-        Pictures = Temp.path() + "/pictures/";
-        QDir().mkpath(Pictures);
-    }
-    // One full-size photo on the device, ticked.
-    std::unique_ptr<device::TPhotoDb> OneFullSizePhoto() {
-        auto photos = std::make_unique<device::TPhotoDb>("E:", false);
-        photos->HasFullRes = 1;
-        photos->OutputFolder = Pictures;
-        device::TPhotoItem* p = photos->Photos.Add();
-        p->Selected = 1;
-        p->FullResName = ":Q.JPG";
-        WriteBytes(DeviceRoot + "/Photos/Q.JPG", "q");
-        return photos;
     }
     std::unique_ptr<fixtures::DeviceTree> Tree;
-    QString Pictures;
 };
 
 TEST_F(StagesTest, ITunesCannotStartAndThePhotoStageStillRuns) {
@@ -60,9 +42,9 @@ TEST_F(StagesTest, ITunesCannotStartAndThePhotoStageStillRuns) {
     AddTrack("Two", "2.mp3", "2");
     Db->Playlists.Add().Name = "iPod";
     Db->Playlists.Add().Name = "Road";
-    auto photos = OneFullSizePhoto();
+    AddPhoto(":Q.JPG", "q");
     TransferRun run;
-    Run(run, 2, 1, false, false, false, false, 0, false, photos.get(), nullptr, /*toITunes=*/true);
+    Run(run, 2, 1, false, false, false, false, 0, false, Photos.get(), nullptr, /*toITunes=*/true);
     EXPECT_TRUE(run.Display->Titles.contains("Adding the playlists and music to the iTunes"));
     EXPECT_EQ(run.Display->Maximums, QList<int>({3, 1})); // the playlists and one, then the photos
     EXPECT_TRUE(run.ITunesFailed);
@@ -93,9 +75,9 @@ TEST_F(StagesTest, ITunesIsNotStartedWithoutACopiedTrack) {
     app::DetailLog.Clear();
     for (int i = 0; i < Db->Tracks.Count(); ++i)
         Db->Tracks.GetItem(i).Selected = 0;
-    auto photos = OneFullSizePhoto();
+    AddPhoto(":Q.JPG", "q");
     TransferRun photosOnly;
-    Run(photosOnly, 0, 1, false, false, false, false, 0, false, photos.get(), nullptr, true);
+    Run(photosOnly, 0, 1, false, false, false, false, 0, false, Photos.get(), nullptr, true);
     EXPECT_FALSE(app::DetailLog.Text().contains("Add to iTunes:"));
     EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nMusic: 0/0\r\nPhotos: 1/1\r\nTo iTunes: -1, 0"));
 }
@@ -123,7 +105,7 @@ TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsAndTheEndDeletesEveryRecord
         // The iTunes stage follows the artwork stage: the bitmaps are there for it.
         if (text != "Starting iTunes, please wait ...")
             return;
-        bitmapsDuringTransfer = FilesIn(artFolder);
+        bitmapsDuringTransfer = AllFiles(artFolder);
         stepsOfArtStage = run.Display->Steps;
         maximumOfArtStage = run.Display->Maximum;
         for (int i : {0, 7, 13}) {
@@ -155,7 +137,7 @@ TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsAndTheEndDeletesEveryRecord
     EXPECT_TRUE(run.Display->Titles.contains("Transferring artworks of songs"));
     EXPECT_TRUE(app::DetailLog.Text().contains("\r\nArtworks\r\n\r\nAdd to iTunes:"));
     // Every record's bitmap is gone at the end, marked or not; other files stay.
-    EXPECT_EQ(FilesIn(artFolder), QStringList{"cover.jpg"});
+    EXPECT_EQ(AllFiles(artFolder), QStringList{"cover.jpg"});
 }
 
 TEST_F(StagesTest, ArtworkStageIsSkippedWithoutAMarkedArtwork) {
@@ -186,11 +168,7 @@ TEST_F(StagesTest, ThumbnailExportCountsEveryPhotoAndRunsToItsEndAfterACancel) {
     TransferRun run;
     run.Display->CheckedPhotos = 25;
     photos.OnProgress = [&run] { run.Display->OnCopyProgress(); };
-    // A cancel part-way: the thumbnail export does not test it.
-    run.Display->OnItem = [&run](const QString& text) {
-        if (text == "5 of 25 copied" && run.Display->Thread)
-            run.Display->Thread->Terminate();
-    };
+    CancelAt(run, "5 of 25 copied"); // the thumbnail export does not test a cancel
     Run(run, 0, 25, false, false, false, false, 0, false, &photos);
 
     QStringList lines{"Please wait ..."};
@@ -204,7 +182,7 @@ TEST_F(StagesTest, ThumbnailExportCountsEveryPhotoAndRunsToItsEndAfterACancel) {
     for (int i = 0; i < 25; ++i)
         files << QString::number(100 + i) + ".jpg";
     files.sort();
-    EXPECT_EQ(FilesIn(Pictures), files);
+    EXPECT_EQ(AllFiles(Pictures), files);
     for (int i : {0, 24}) {
         SCOPED_TRACE(i);
         const QImage image(Pictures + QString::number(100 + i) + ".jpg");

@@ -1,33 +1,10 @@
 #include "transfer_helpers.h"
 
 #include "device/ArtworkDb.h"
-#include "device/PhotoDb.h"
 
 using namespace transfer_test;
 
-class PhotoStageTest : public TransferTest {
-protected:
-    void SetUp() override {
-        TransferTest::SetUp();
-        Pictures = Temp.path() + "/pictures/";
-        QDir().mkpath(Pictures);
-        Photos = std::make_unique<device::TPhotoDb>("E:", false);
-        Photos->HasFullRes = 1;
-        Photos->OutputFolder = Pictures;
-    }
-    void AddPhoto(const QString& fullRes, const QByteArray& content) {
-        device::TPhotoItem* p = Photos->Photos.Add();
-        p->Selected = 1;
-        p->FullResName = fullRes;
-        if (!content.isNull()) {
-            QString rel = fullRes;
-            rel.replace(':', '/');
-            WriteBytes(DeviceRoot + "/Photos/" + rel, content);
-        }
-    }
-    QString Pictures;
-    std::unique_ptr<device::TPhotoDb> Photos;
-};
+using PhotoStageTest = TransferTest;
 
 TEST_F(PhotoStageTest, FullSizePhotosTakeTheFirstFreeNumberedName) {
     AddPhoto(":Full Resolution:2024:A:IMG_0001.JPG", "first");
@@ -83,10 +60,7 @@ TEST_F(PhotoStageTest, CancelCountsThePhotosNotHandled) {
     for (int i = 0; i < 10; ++i)
         AddPhoto(QStringLiteral(":P%1.JPG").arg(i), "p");
     TransferRun run;
-    run.Display->OnItem = [&](const QString& text) {
-        if (text == "3 of 10 copied" && run.Display->Thread)
-            run.Display->Thread->Terminate();
-    };
+    CancelAt(run, "3 of 10 copied");
     Run(run, 0, 10, false, false, false, false, 0, false, Photos.get());
     EXPECT_EQ(run.PhotosFailed, 7);
     EXPECT_TRUE(app::DetailLog.Text().contains("Photos: 3/10"));
@@ -107,10 +81,7 @@ TEST_F(PhotoStageTest, StagesRunInOrderAfterACancelAndBitmapsAreDeleted) {
     }
     WriteBytes(artFolder + "keep.txt", "k");
     TransferRun run;
-    run.Display->OnItem = [&](const QString& text) {
-        if (text.startsWith("1/2") && run.Display->Thread)
-            run.Display->Thread->Terminate();
-    };
+    CancelAt(run, "1/2");
     // No artwork is marked, so the export writes nothing; the stage still runs and its
     // bitmaps are deleted at the end.
     Run(run, 2, 1, false, false, false, false, 1, true, Photos.get(), art.get());
