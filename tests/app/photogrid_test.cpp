@@ -120,8 +120,7 @@ fixtures::PhotoSet AlbumSet() {
 TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
     const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 12, false);
     MakePhotoIpod(set);
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     ASSERT_EQ(w.FDeviceKind, 1);
     ASSERT_EQ(PhotoDb->Small.Id, 3004);
     QTreeWidgetItem* root = PhotoRoot();
@@ -177,8 +176,7 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
         const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(c.Id), c.Id, 13, false);
         fixtures::WritePhotoSet(tree, set, false);
         Window.reset();
-        TZozoDodiFrm& w = Open();
-        w.show();
+        TZozoDodiFrm& w = OpenShown();
         ASSERT_EQ(PhotoDb->Small.Id, c.Id);
         EXPECT_EQ(PhotosPerPage, c.PerPage);
         ChooseAlbum(0);
@@ -217,8 +215,7 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
 TEST_F(PhotoGridTest, PagesOf450Tiles) {
     // 451 photos: two pages; "First" has one page.
     MakePhotoIpod(fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, false, 500));
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     // The device load already shows the page count and the next button.
     EXPECT_EQ(w.MaxPage->text(), QStringLiteral("2"));
     EXPECT_FALSE(w.NxtBtn->isHidden());
@@ -272,8 +269,7 @@ TEST_F(PhotoGridTest, ExactlyOnePageOf450) {
 
 TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     MakePhotoIpod(AlbumSet());
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     ASSERT_EQ(PhotoDb->Photos.Count(), 16);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/16)"));
 
@@ -347,8 +343,7 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
 
 TEST_F(PhotoGridTest, TheTicksOfTheGridAreWhatTheTransferCopies) {
     MakePhotoIpod(AlbumSet());
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     ChooseAlbum(1);
     w.CheckMnuClick();
     ChooseAlbum(2);
@@ -382,8 +377,7 @@ TEST_F(PhotoGridTest, TheTicksOfTheGridAreWhatTheTransferCopies) {
 
 TEST_F(PhotoGridTest, WhileATransferIsEndingPagesWaitAndTicksStay) {
     MakePhotoIpod(fixtures::MakePhotoSet(LargeFor(3004), 3004, 451, false, 500));
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     ChooseAlbum(0);
     ASSERT_EQ(Tiles().size(), 450u);
     // A cancelled transfer's thread that has not made its final report yet.
@@ -429,8 +423,7 @@ TEST_F(PhotoGridTest, APhotoListedTwiceIsCountedOnce) {
     fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 3, false);
     set.Db.Albums = {{QStringLiteral("Library"), true, {100, 101, 100, 102}, {}}};
     MakePhotoIpod(set);
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     ChooseAlbum(0);
     auto tiles = Tiles();
     ASSERT_EQ(tiles.size(), 4u);
@@ -456,8 +449,7 @@ TEST_F(PhotoGridTest, DamagedContainersGiveShortOrEmptyPages) {
 
     // Ends inside the fourth picture: the page ends there, three tiles stay.
     tree.WriteFile(thumbs, whole.left(3 * imageBytes + 100));
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     ChooseAlbum(0);
     EXPECT_EQ(Tiles().size(), 3u);
     ExpectQuadrants(Tiles()[2]->Picture(), 2);
@@ -480,8 +472,7 @@ TEST_F(PhotoGridTest, DamagedContainersGiveShortOrEmptyPages) {
 
 TEST_F(PhotoGridTest, AVolumeRemovedDuringABuildIsHandledAfterIt) {
     MakePhotoIpod(fixtures::MakePhotoSet(LargeFor(3004), 3004, 20, false));
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     bool disabledMeanwhile = false;
     size_t boxesMeanwhile = 99;
     // Runs from the build's first turn of the event loop.
@@ -526,8 +517,7 @@ protected:
 
     // Opens the window (which loads the simulated library) and connects a phone serving `phone`.
     TZozoDodiFrm& OpenWithPhone(const fixtures::DeviceTree& phone) {
-        TZozoDodiFrm& w = Open();
-        w.show();
+        TZozoDodiFrm& w = OpenShown();
         auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
             platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
         EXPECT_NE(control, nullptr);

@@ -78,10 +78,8 @@ TEST_F(TransferWindowTest, FullTransferOfTracksAndPhotos) {
     EXPECT_EQ(w.CancelBtn->Caption(), "Done");
     EXPECT_FALSE(w.DetailLb->isHidden());
     EXPECT_EQ(w.CopyPrgs->value(), w.CopyPrgs->maximum());
-    EXPECT_TRUE(QFile::exists(Out + "/delta.mp3"));
-    EXPECT_TRUE(QFile::exists(Out + "/delta1.mp3"));
-    EXPECT_TRUE(QFile::exists(Out + "/Charlie.M4V"));
-    EXPECT_TRUE(QFile::exists(Out + "/Echo alpha.m4a"));
+    EXPECT_EQ(QDir(Out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              QStringList({"Charlie.M4V", "Echo alpha.m4a", "bravo.mov", "delta.mp3", "delta1.mp3"}));
     EXPECT_EQ(QDir(Pics).entryList(QDir::Files).size(), 2);
     EXPECT_EQ(w.FPhotosDone, 2u);
     const QString log = app::DetailLog.Text();

@@ -20,8 +20,7 @@ QRgb Corner(QLabel* label) {
 } // namespace
 
 TEST_F(WindowTest, WebAndAboutLabelsTurnWhiteOnTheirGreyUnderTheMouse) {
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     const struct {
         QLabel* Label;
         QRgb Hover;
@@ -45,8 +44,7 @@ TEST_F(WindowTest, WebAndAboutLabelsTurnWhiteOnTheirGreyUnderTheMouse) {
 }
 
 TEST_F(WindowTest, TitleBarShowsItsPicturesEdgeToEdge) {
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     for (QLabel* l : {w.SImg, w.TiImg, w.RImg}) {
         ASSERT_FALSE(l->pixmap().isNull());
         EXPECT_EQ(l->height(), 57);
@@ -61,8 +59,7 @@ TEST_F(WindowTest, TitleBarShowsItsPicturesEdgeToEdge) {
 
 TEST_F(WindowTest, NameColumnTakesTheSpareWidthSoSizeStaysInView) {
     MakeIpod('E', WindowDb());
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     QCoreApplication::processEvents();
     QHeaderView* h = w.MusicList->header();
     EXPECT_EQ(h->length(), w.MusicList->viewport()->width());

@@ -98,8 +98,7 @@ TEST_F(WindowTest, WaitingNoticeWithoutDevice) {
 
 TEST_F(WindowTest, LockedNoticeOffersUnlockWhichRemovesTheLockAndCloses) {
     fixtures::DeviceTree tree = MakeIpod('E', WindowDb(), true);
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("iPod is locked by iTunes!"));
     EXPECT_TRUE(w.DesLb->text().startsWith(QStringLiteral("iPod is in used by the iTunes currently.")));
     EXPECT_TRUE(w.DiskLink->isHidden());
@@ -130,8 +129,7 @@ TEST_F(WindowTest, LoadedIpodAsksToEjectAtClose) {
 }
 
 TEST_F(WindowTest, CloseIsRefusedWhileCopying) {
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     w.FCopying = true;
     EXPECT_FALSE(w.close());
     EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
@@ -208,11 +206,11 @@ TEST_F(WindowTest, ArrivalDuringATransferIsLoadedWhenTheTransferEnds) {
 
 namespace {
 
-// The handheld's state record as the link leaves it, and its files served from a folder.
-void SetHandheldReady(bool ready) {
+// The handheld's state record as the link leaves it.
+void SetHandheldReady(bool ready, bool failed = false) {
     QMutexLocker lock(&handheld::IphoneLock());
     handheld::IphoneMgr.Ready = ready;
-    handheld::IphoneMgr.LastError = ready ? QByteArray() : QByteArray("Open AFC error: 7");
+    handheld::IphoneMgr.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
 }
 
 } // namespace
@@ -256,11 +254,7 @@ TEST_F(WindowTest, HandheldArrivingAndLeaving) {
 TEST_F(WindowTest, UnreadableHandheldShowsItsNotice) {
     device::SetHandheldFileReader([](const QByteArray&, QByteArray&) { return false; });
     TZozoDodiFrm& w = Open();
-    SetHandheldReady(true);
-    {
-        QMutexLocker lock(&handheld::IphoneLock());
-        handheld::IphoneMgr.LastError = "Open AFC error: 7";
-    }
+    SetHandheldReady(true, /*failed=*/true);
     w.WMIphoneNotify();
     EXPECT_EQ(w.FDeviceKind, 2);
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Can not read from iPhone/iPod touch"));
@@ -291,8 +285,7 @@ TEST_F(WindowTest, RoundedRegionFollowsTheSize) {
     EXPECT_TRUE(r.contains(QPoint(4, 0)));
     EXPECT_TRUE(r.contains(QPoint(400, 260)));
     EXPECT_TRUE(r.contains(QPoint(799, 260)));
-    TZozoDodiFrm& w = Open();
-    w.show();
+    TZozoDodiFrm& w = OpenShown();
     w.resize(700, 400); // below the minimum
     EXPECT_GE(w.width(), 800);
     EXPECT_GE(w.height(), 520);

@@ -108,6 +108,11 @@ protected:
         return *Window;
     }
 
+    TZozoDodiFrm& OpenShown() {
+        Open().show();
+        return *Window;
+    }
+
     // The window over a disk-mode iPod on E: holding WindowDb().
     TZozoDodiFrm& OpenLoaded() {
         MakeIpod('E', WindowDb());
