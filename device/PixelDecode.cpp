@@ -77,7 +77,7 @@ constexpr FixedYuv kPlanarFixed{1220542, 1673527, 409993, 852492, 2116026};
 
 // The clones' resolvers run before ThreadSanitizer is set up, so a TSan build goes without them.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
-#define MG_VECTOR_CLONES __attribute__((target_clones("avx2", "default"), optimize("O3", "vect-cost-model=dynamic")))
+#define MG_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), optimize("O3", "vect-cost-model=dynamic")))
 #else
 #define MG_VECTOR_CLONES
 #endif
