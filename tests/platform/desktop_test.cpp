@@ -1,7 +1,8 @@
 #include "platform/Desktop.h"
 
-#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QGuiApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -10,14 +11,6 @@
 using namespace platform;
 
 namespace {
-
-void EnsureApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "tests_platform";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
-}
 
 // Catches what would go to the browser or the file manager.
 struct Catcher {
@@ -36,10 +29,18 @@ QString Read(const QUrl& url) {
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+// Stands in for the desktop's own file handler.
+class UrlHandler : public QObject {
+    Q_OBJECT
+public:
+    int Opened = 0;
+public slots:
+    void Open(const QUrl&) { ++Opened; }
+};
+
 } // namespace
 
 TEST(Desktop, HelpPagesLieBesideTheProgram) {
-    EnsureApplication();
     const QString folder = HelpFolder();
     ASSERT_FALSE(folder.isEmpty());
     EXPECT_TRUE(folder.endsWith(QLatin1Char('/')));
@@ -57,7 +58,6 @@ TEST(Desktop, HelpPagesLieBesideTheProgram) {
 }
 
 TEST(Desktop, TopicsCannotLeaveTheHelpFolder) {
-    EnsureApplication();
     EXPECT_FALSE(HelpUrl(QStringLiteral("::/no-such-page.html")).isValid());
     const QUrl escaped = HelpUrl(QStringLiteral("::/../../../../etc/hostname"));
     EXPECT_FALSE(escaped.isValid());
@@ -67,7 +67,6 @@ TEST(Desktop, TopicsCannotLeaveTheHelpFolder) {
 }
 
 TEST(Desktop, OpeningGoesThroughTheHookAndMissingTargetsOpenNothing) {
-    EnsureApplication();
     Catcher c;
     EXPECT_TRUE(OpenHelp(QStringLiteral("::/ej.html")));
     EXPECT_TRUE(OpenHelp());
@@ -83,14 +82,18 @@ TEST(Desktop, OpeningGoesThroughTheHookAndMissingTargetsOpenNothing) {
     EXPECT_EQ(c.opened[3], c.opened[1]);
 }
 
+// With a desktop to start them on, test runs still never reach it.
 TEST(Desktop, TestRunsNeverLaunchTheDesktop) {
-    EnsureApplication();
+    ASSERT_TRUE(qobject_cast<QGuiApplication*>(QCoreApplication::instance()));
+    UrlHandler desktop;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &desktop, "Open");
     const QByteArray before = qgetenv("MARROWGATE_TEST");
     qputenv("MARROWGATE_TEST", "1");
     EXPECT_FALSE(OpenHelp(QStringLiteral("::/ej.html")));
     EXPECT_FALSE(OpenFolder(QStringLiteral("/")));
-    if (before.isEmpty())
-        qunsetenv("MARROWGATE_TEST");
-    else
-        qputenv("MARROWGATE_TEST", before);
+    EXPECT_EQ(desktop.Opened, 0);
+    qputenv("MARROWGATE_TEST", before);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
 }
+
+#include "desktop_test.moc"

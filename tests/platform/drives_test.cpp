@@ -9,15 +9,6 @@
 
 using namespace platform;
 
-namespace {
-
-struct TableGuard {
-    explicit TableGuard(std::vector<Drive> t) { SetDriveTableForTesting(std::move(t)); }
-    ~TableGuard() { SetDriveTableForTesting(std::nullopt); }
-};
-
-} // namespace
-
 TEST(DriveFile, ParsesLettersTypesAndPathsWithBlanks) {
     const auto drives = ParseDriveFile("# demo\nE: /tmp/my ipod/ removable\n"
                                        "f: /srv fixed\nG: /mnt/cd cdrom\nbad line\n1: /x removable\n");
@@ -44,7 +35,7 @@ TEST(MountInfo, ParsesEscapedMountPointsAndOptionalFields) {
 }
 
 TEST(DriveTable, TypesResolutionAndMask) {
-    TableGuard guard({{'C', "/", DriveFixed, {}}, {'E', "/tmp/ipod", DriveRemovable, {}}});
+    SetDriveTableForTesting({{{'C', "/", DriveFixed, {}}, {'E', "/tmp/ipod", DriveRemovable, {}}}});
     EXPECT_EQ(GetDriveType("E:"), DriveRemovable);
     EXPECT_EQ(GetDriveType("e:\\"), DriveRemovable);
     EXPECT_EQ(GetDriveType("C:"), DriveFixed);
@@ -72,7 +63,7 @@ TEST(DriveTable, EnvironmentFileReplacesTheScan) {
 
 TEST(Files, ExistenceOpenAndDeleteThroughLetters) {
     QTemporaryDir dir;
-    TableGuard guard({{'E', dir.path(), DriveRemovable, {}}});
+    SetDriveTableForTesting({{{'E', dir.path(), DriveRemovable, {}}}});
     QDir(dir.path()).mkpath("iPod_Control/iTunes");
     QFile f(dir.filePath("iPod_Control/iTunes/iTunesPrefs"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));

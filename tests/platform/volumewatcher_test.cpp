@@ -1,9 +1,7 @@
 #include "platform/Drives.h"
 #include "platform/VolumeWatcher.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -13,131 +11,85 @@ using namespace platform;
 
 namespace {
 
-// The file watch needs an event loop; this binary has no application of its own.
-void EnsureApplication() {
-    if (QCoreApplication::instance()) return;
-    static int argc = 1;
-    static char name[] = "tests_platform";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv); // lives for the whole run
-}
-
-struct TableGuard {
-    ~TableGuard() { SetDriveTableForTesting(std::nullopt); }
-};
-
-void SetTable(std::vector<Drive> table) {
-    SetDriveTableForTesting(std::move(table));
-}
-
-Drive Removable(char letter, const QString& mount) {
-    return Drive{letter, mount, DriveRemovable, QString()};
+Drive Removable(char letter, const char* mount) {
+    return Drive{letter, QString::fromLatin1(mount), DriveRemovable, QString()};
 }
 
 const Drive kSystem{'C', QStringLiteral("/"), DriveFixed, QString()};
+constexpr quint32 E = 1u << 4, F = 1u << 5, G = 1u << 6;
 
-struct Event {
-    quint32 code;
-    quint32 mask;
-};
-
-// Records the watcher's reports; wait() runs the event loop until one arrives.
+// The watcher's reports as "code:mask" pairs; Wait() runs the event loop until one arrives.
 struct Spy {
-    std::vector<Event> events;
-    QEventLoop* loop = nullptr;
+    std::vector<std::pair<quint32, quint32>> Events;
+    QEventLoop* Loop = nullptr;
     explicit Spy(VolumeWatcher* w) {
         QObject::connect(w, &VolumeWatcher::DeviceChange, [this](quint32 code, quint32 mask) {
-            events.push_back({code, mask});
-            if (loop) loop->quit();
+            Events.emplace_back(code, mask);
+            if (Loop) Loop->quit();
         });
     }
-    bool wait(int ms) {
-        if (!events.empty()) return true;
+    bool Wait(int ms) {
+        if (!Events.empty()) return true;
         QEventLoop l;
-        loop = &l;
+        Loop = &l;
         QTimer::singleShot(ms, &l, &QEventLoop::quit);
         l.exec();
-        loop = nullptr;
-        return !events.empty();
+        Loop = nullptr;
+        return !Events.empty();
     }
+    decltype(Events) Take() { return std::exchange(Events, {}); }
 };
 
-std::vector<Event> Take(Spy& spy) {
-    std::vector<Event> out;
-    out.swap(spy.events);
-    return out;
-}
-
-constexpr quint32 E = 1u << 4, F = 1u << 5, G = 1u << 6;
+using Reports = std::vector<std::pair<quint32, quint32>>;
 
 } // namespace
 
 TEST(VolumeWatcher, ReportsArrivalsAndRemovalsAsUnitMasks) {
-    EnsureApplication();
-    TableGuard guard;
-    SetTable({kSystem, Removable('E', QStringLiteral("/media/a"))});
+    SetDriveTableForTesting({{kSystem, Removable('E', "/media/a")}});
     VolumeWatcher w;
     Spy spy(&w);
     w.CheckNow(); // the first look sets the baseline without Start
-    Take(spy);
+    spy.Take();
 
     // two volumes in one look come as one arrival with both bits
-    SetTable({kSystem, Removable('E', QStringLiteral("/media/a")), Removable('F', QStringLiteral("/media/b")),
-              Removable('G', QStringLiteral("/media/c"))});
+    SetDriveTableForTesting(
+        {{kSystem, Removable('E', "/media/a"), Removable('F', "/media/b"), Removable('G', "/media/c")}});
     w.CheckNow();
-    auto events = Take(spy);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].code, DBT_DEVICEARRIVAL);
-    EXPECT_EQ(events[0].mask, F | G);
+    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEARRIVAL, F | G}}));
     EXPECT_EQ(w.CurrentMask(), (1u << 2) | E | F | G);
 
     // nothing changed: nothing reported
     w.CheckNow();
-    EXPECT_TRUE(Take(spy).empty());
+    EXPECT_TRUE(spy.Take().empty());
 
-    SetTable(
-        {kSystem, Removable('F', QStringLiteral("/media/b")), Removable('G', QStringLiteral("/media/c"))});
+    SetDriveTableForTesting({{kSystem, Removable('F', "/media/b"), Removable('G', "/media/c")}});
     w.CheckNow();
-    events = Take(spy);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].code, DBT_DEVICEREMOVECOMPLETE);
-    EXPECT_EQ(events[0].mask, E);
+    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEREMOVECOMPLETE, E}}));
 }
 
 TEST(VolumeWatcher, ALetterThatChangesFolderLeavesThenArrives) {
-    EnsureApplication();
-    TableGuard guard;
-    SetTable(
-        {kSystem, Removable('E', QStringLiteral("/media/old")), Removable('F', QStringLiteral("/media/f"))});
+    SetDriveTableForTesting({{kSystem, Removable('E', "/media/old"), Removable('F', "/media/f")}});
     VolumeWatcher w;
     w.Start();
     Spy spy(&w);
-    SetTable({kSystem, Removable('E', QStringLiteral("/media/new"))});
+    SetDriveTableForTesting({{kSystem, Removable('E', "/media/new")}});
     w.CheckNow();
     w.Stop();
-    const auto events = Take(spy);
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].code, DBT_DEVICEREMOVECOMPLETE);
-    EXPECT_EQ(events[0].mask, E | F);
-    EXPECT_EQ(events[1].code, DBT_DEVICEARRIVAL);
-    EXPECT_EQ(events[1].mask, E);
+    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEREMOVECOMPLETE, E | F}, {DBT_DEVICEARRIVAL, E}}));
 }
 
 TEST(VolumeWatcher, VolumesPresentAtStartRaiseNothing) {
-    EnsureApplication();
-    TableGuard guard;
-    SetTable({kSystem, Removable('E', QStringLiteral("/media/a"))});
+    SetDriveTableForTesting({{kSystem, Removable('E', "/media/a")}});
     VolumeWatcher w;
     Spy spy(&w);
     w.Start();
     w.CheckNow();
-    EXPECT_TRUE(Take(spy).empty());
+    EXPECT_TRUE(spy.Take().empty());
     EXPECT_EQ(w.CurrentMask(), (1u << 2) | E);
 }
 
 // The demo and the window tests make volumes come and go by rewriting the drive file.
 TEST(VolumeWatcher, FollowsTheDriveFileWhenItIsReplaced) {
-    EnsureApplication();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("drives"));
@@ -155,23 +107,13 @@ TEST(VolumeWatcher, FollowsTheDriveFileWhenItIsReplaced) {
     w.Start();
     Spy spy(&w);
     write("C: / fixed\nE: " + dir.path().toLocal8Bit() + " removable\n");
-    ASSERT_TRUE(spy.wait(20000));
-    auto events = Take(spy);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].code, DBT_DEVICEARRIVAL);
-    EXPECT_EQ(events[0].mask, E);
+    ASSERT_TRUE(spy.Wait(20000));
+    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEARRIVAL, E}}));
 
     // a second change after the rename is still seen
     write("C: / fixed\n");
-    ASSERT_TRUE(spy.wait(20000));
-    events = Take(spy);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].code, DBT_DEVICEREMOVECOMPLETE);
-    EXPECT_EQ(events[0].mask, E);
+    ASSERT_TRUE(spy.Wait(20000));
+    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEREMOVECOMPLETE, E}}));
     w.Stop();
-
-    if (before.isEmpty())
-        qunsetenv("MARROWGATE_DRIVES");
-    else
-        qputenv("MARROWGATE_DRIVES", before);
+    qputenv("MARROWGATE_DRIVES", before);
 }
