@@ -2,6 +2,7 @@
 // Test support: the simulated mobile-device library loaded through LoadDeviceLibraries, the
 // way the program loads it: a fresh copy in a fresh current folder for every test, so every
 // test starts with a library of its own.
+#include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -60,14 +61,19 @@ protected:
         ASSERT_TRUE(QDir::setCurrent(Libs.path()));
     }
 
-    // Installs, loads and subscribes; the device tree is served as the device's root.
-    void Start(bool newGeneration = true) {
+    // Installs and loads; the device tree is served as the device's root.
+    void Load(bool newGeneration = true) {
         Install(newGeneration);
         ASSERT_TRUE(handheld::LoadDeviceLibraries());
         Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
             platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
         ASSERT_NE(Control, nullptr);
         Sim("root " + Device.path().toUtf8());
+    }
+
+    // Loads and subscribes.
+    void Start(bool newGeneration = true) {
+        Load(newGeneration);
         Handle = platform::RegisterWindow(&Window);
         ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
     }
@@ -101,6 +107,14 @@ protected:
         QFile f(full);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
+    }
+    // Reads a whole device file through the link (path below the media root).
+    static bool Read(const QByteArray& path, QByteArray& out) {
+        QBuffer stream;
+        stream.open(QIODevice::ReadWrite);
+        const bool ok = handheld::DeviceReadFile(path, stream);
+        out = stream.data();
+        return ok;
     }
     QByteArray Get(const QString& path) {
         QFile f(Device.path() + path);

@@ -1,7 +1,5 @@
 // Arrival, pairing, services, media root, removal and the posted message, through the
 // simulated library in both generations.
-#include <QBuffer>
-
 #include "SimLink.h"
 
 using namespace simtest;
@@ -34,63 +32,53 @@ TEST_P(BothGenerations, ArrivalConnectsAndReadsTheDatabaseEndToEnd) {
     // The service name reached the library in the form of its own generation.
     EXPECT_TRUE(Calls().contains("AMDeviceStartService com.apple.afc2\n"));
 
-    QBuffer stream;
-    stream.open(QIODevice::ReadWrite);
-    ASSERT_TRUE(handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesDB", stream));
-    EXPECT_EQ(stream.data(), db);
+    QByteArray got;
+    ASSERT_TRUE(Read("/iTunes_Control/iTunes/iTunesDB", got));
+    EXPECT_EQ(got, db);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, BothGenerations, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Newer" : "Older"; });
 
-TEST_F(Connect, OlderGenerationNeedsNoCoreFoundation) {
-    Install(false);
-    ASSERT_TRUE(handheld::LoadDeviceLibraries());
-    EXPECT_FALSE(IphoneState().NewLibrary);
-    EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
-}
-
 TEST_F(Connect, TheConnectSequenceInOrder) {
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
     Start();
+    const QByteArray head = "AMDeviceConnect\nAMDeviceIsPaired\n";
+    const QByteArray session = "AMDeviceStartSession\nAMDeviceStartService com.apple.afc2\n";
+    const QByteArray tail = "AMDeviceStopSession\nAMDeviceDisconnect\nAFCConnectionOpen\n";
+    struct Case {
+        std::vector<QByteArray> sims;
+        QByteArray calls;
+        bool ready;
+    } cases[] = {
+        // A failure stops the sequence where it happens; nothing is undone.
+        {{"fail AMDeviceStartSession 1"}, head + "AMDeviceValidatePairing\nAMDeviceStartSession\n", false},
+        // The database is looked for plain first; the compressed one alone picks the mobile root.
+        {{}, head + "AMDeviceValidatePairing\n" + session + tail +
+                 "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesDB\n"
+                 "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesCDB\n",
+         true},
+        // Never paired, and no full access: paired without a validation, the plain service
+        // second, and no media root to look for.
+        {{"pairing none", "afc2 0"},
+         head + "AMDevicePair\n" + session + "AMDeviceStartService com.apple.afc\n" + tail, true},
+        // Paired but no longer valid: paired again.
+        {{"pairing invalid", "afc2 0"},
+         head + "AMDeviceValidatePairing\nAMDevicePair\n" + session + "AMDeviceStartService com.apple.afc\n" +
+             tail,
+         true},
+    };
+    for (const Case& c : cases) {
+        Sim("reset");
+        for (const QByteArray& sim : c.sims)
+            Sim(sim);
+        Notify("arrive");
+        EXPECT_EQ(Calls(), c.calls);
+        EXPECT_EQ(IphoneState().Ready, c.ready) << c.calls.constData();
+    }
     Sim("reset");
     Notify("arrive");
-    EXPECT_EQ(Calls(), "AMDeviceConnect\n"
-                       "AMDeviceIsPaired\n"
-                       "AMDeviceValidatePairing\n"
-                       "AMDeviceStartSession\n"
-                       "AMDeviceStartService com.apple.afc2\n"
-                       "AMDeviceStopSession\n"
-                       "AMDeviceDisconnect\n"
-                       "AFCConnectionOpen\n"
-                       "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesDB\n"
-                       "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesCDB\n");
-
-    // Never paired, and no full access: paired without a validation, the plain service
-    // second, and no media root to look for.
-    Sim("reset");
-    Sim("pairing none");
-    Sim("afc2 0");
-    Notify("arrive");
-    EXPECT_EQ(Calls(), "AMDeviceConnect\n"
-                       "AMDeviceIsPaired\n"
-                       "AMDevicePair\n"
-                       "AMDeviceStartSession\n"
-                       "AMDeviceStartService com.apple.afc2\n"
-                       "AMDeviceStartService com.apple.afc\n"
-                       "AMDeviceStopSession\n"
-                       "AMDeviceDisconnect\n"
-                       "AFCConnectionOpen\n");
-    EXPECT_TRUE(IphoneState().Ready);
-
-    // A failure stops the sequence where it happens; nothing is undone.
-    Sim("reset");
-    Sim("fail AMDeviceStartSession 1");
-    Notify("arrive");
-    EXPECT_EQ(Calls(), "AMDeviceConnect\n"
-                       "AMDeviceIsPaired\n"
-                       "AMDeviceValidatePairing\n"
-                       "AMDeviceStartSession\n");
+    EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
 }
 
 TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase) {
@@ -107,77 +95,41 @@ TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase) {
     EXPECT_TRUE(IphoneState().Ready);
     EXPECT_FALSE(IphoneState().FullAccess);
     EXPECT_EQ(IphoneState().MediaRoot, "");
-    QBuffer stream;
-    stream.open(QIODevice::ReadWrite);
-    ASSERT_TRUE(handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesDB", stream));
-    EXPECT_EQ(stream.data(), "plain");
+    QByteArray got;
+    ASSERT_TRUE(Read("/iTunes_Control/iTunes/iTunesDB", got));
+    EXPECT_EQ(got, "plain");
     EXPECT_TRUE(Calls().contains("AFCFileRefOpen /iTunes_Control/iTunes/iTunesDB\n"));
-}
-
-TEST_F(Connect, CompressedDatabaseAloneChoosesTheMobileRoot) {
-    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "x");
-    Start();
-    Notify("arrive");
-    EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
-}
-
-TEST_F(Connect, PairingPaths) {
-    Start();
-    // Never paired: paired now and used without a validation.
-    Sim("pairing none");
-    Notify("arrive");
-    EXPECT_TRUE(IphoneState().Ready);
-    EXPECT_EQ(Sim("count AMDevicePair"), 1);
-    EXPECT_EQ(Sim("count AMDeviceValidatePairing"), 0);
-
-    // Paired but no longer valid: paired again.
-    Sim("pairing invalid");
-    Notify("arrive");
-    EXPECT_TRUE(IphoneState().Ready);
-    EXPECT_EQ(Sim("count AMDeviceValidatePairing"), 1);
-    EXPECT_EQ(Sim("count AMDevicePair"), 2);
-}
-
-TEST_F(Connect, PairingFailuresCarryThePairResult) {
-    Start();
-    Sim("pairing none");
-    Sim("fail AMDevicePair 3892314149");
-    Notify("arrive");
-    EXPECT_FALSE(IphoneState().Ready);
-    EXPECT_EQ(IphoneLastError(), "Pair failed: 3892314149 (Please do a pair with iTunes first)");
-
-    // A refused validation is not what the text reports: the pair call's result is.
-    Sim("pairing invalid");
-    Sim("fail AMDevicePair 7");
-    Notify("arrive");
-    EXPECT_EQ(IphoneLastError(), "Invalid pair, failed: 7 (Please do a pair with iTunes first)");
-    EXPECT_FALSE(IphoneState().Connected); // no step of the session was reached
-    EXPECT_EQ(Window.Seen.size(), 2u);
 }
 
 TEST_F(Connect, EveryConnectFailureText) {
     Start();
     struct Case {
-        const char* fail;
+        std::vector<QByteArray> sims;
         const char* text;
         bool connected;
     } cases[] = {
-        {"fail AMDeviceConnect 3892314244", "Cannot connect to iPhone or it's in recovery mode: 3892314244",
+        {{"fail AMDeviceConnect 3892314244"}, "Cannot connect to iPhone or it's in recovery mode: 3892314244",
          false},
-        {"fail AMDeviceStartSession 4294967295", "Start session error: 4294967295", true},
-        {"fail AMDeviceStartService 3892314147", "Cannot start AFC", true},
-        {"fail AFCConnectionOpen 2147483648", "Open AFC error: 2147483648", false},
+        {{"pairing none", "fail AMDevicePair 3892314149"},
+         "Pair failed: 3892314149 (Please do a pair with iTunes first)", false},
+        // A refused validation is not what the text reports: the pair call's result is.
+        {{"pairing invalid", "fail AMDevicePair 7"}, "Invalid pair, failed: 7 (Please do a pair with iTunes first)",
+         false},
+        {{"fail AMDeviceStartSession 4294967295"}, "Start session error: 4294967295", true},
+        {{"fail AMDeviceStartService 3892314147"}, "Cannot start AFC", true},
+        {{"fail AFCConnectionOpen 2147483648"}, "Open AFC error: 2147483648", false},
     };
     for (const Case& c : cases) {
         Sim("reset");
-        Sim(c.fail);
+        for (const QByteArray& sim : c.sims)
+            Sim(sim);
         Notify("arrive");
         EXPECT_EQ(IphoneLastError(), c.text);
         EXPECT_FALSE(IphoneState().Ready) << c.text;
         EXPECT_EQ(IphoneState().Connected, c.connected) << c.text;
     }
     // A failed connect sequence still posts, exactly once each.
-    EXPECT_EQ(Window.Seen.size(), 4u);
+    EXPECT_EQ(Window.Seen.size(), std::size(cases));
 }
 
 TEST_F(Connect, RemovalOtherStatesAndReArrival) {
@@ -197,9 +149,8 @@ TEST_F(Connect, RemovalOtherStatesAndReArrival) {
     EXPECT_TRUE(IphoneState().AfcOpen);
     EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
     // The connection of a device that is gone fails its reads.
-    QBuffer stream;
-    stream.open(QIODevice::ReadWrite);
-    EXPECT_FALSE(handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesCDB", stream));
+    QByteArray got;
+    EXPECT_FALSE(Read("/iTunes_Control/iTunes/iTunesCDB", got));
 
     Notify("arrive");
     EXPECT_TRUE(IphoneState().Ready);
@@ -209,11 +160,7 @@ TEST_F(Connect, RemovalOtherStatesAndReArrival) {
 }
 
 TEST_F(Connect, DeviceAlreadyAttachedArrivesWithTheSubscription) {
-    Install(true);
-    ASSERT_TRUE(handheld::LoadDeviceLibraries());
-    Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
-        platform::GetProcAddress(IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
-    Sim("root " + Device.path().toUtf8());
+    Load();
     Sim("arrive");
     Handle = platform::RegisterWindow(&Window);
     ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
@@ -224,10 +171,7 @@ TEST_F(Connect, DeviceAlreadyAttachedArrivesWithTheSubscription) {
 }
 
 TEST_F(Connect, SubscriptionRefused) {
-    Install(true);
-    ASSERT_TRUE(handheld::LoadDeviceLibraries());
-    Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
-        platform::GetProcAddress(IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+    Load();
     Sim("fail AMDeviceNotificationSubscribe 3892314113");
     EXPECT_FALSE(handheld::SubscribeDeviceNotification(platform::RegisterWindow(&Window)));
     EXPECT_EQ(IphoneLastError(), "Subscribes error: 3892314113");
