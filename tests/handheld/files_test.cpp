@@ -20,14 +20,6 @@ constexpr qsizetype kChunk = 0x300000;
 class Files : public SimLink {
 protected:
     void SetUp() override { StartConnected(); }
-
-    bool Read(const QByteArray& path, QByteArray& out) {
-        QBuffer stream;
-        stream.open(QIODevice::ReadWrite);
-        const bool ok = handheld::DeviceReadFile(path, stream);
-        out = stream.data();
-        return ok;
-    }
 };
 
 TEST_F(Files, WholeFileReadsAtChunkBoundaries) {

@@ -28,18 +28,25 @@ protected:
         ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
     }
 
-    std::unique_ptr<device::TPhotoDb> LoadPhotos(const PhotoSet& set) {
+    // Loads the set's database with every photo selected for export into OutDir.
+    std::unique_ptr<device::TPhotoDb> LoadPhotos(const PhotoSet& set, bool connect = true) {
         WritePhotoSet(Tree, set, true);
-        Connect();
+        if (connect) Connect();
         auto db = std::make_unique<device::TPhotoDb>("iPhone", true);
         EXPECT_TRUE(db->Load(false));
         for (int i = 0; i < db->Photos.Count(); ++i)
             db->Photos.GetItem(i)->Selected = 1;
+        ClearOut();
         db->OutputFolder = OutDir.path() + "/";
         db->OnProgress = [this] { ++Progress; };
         return db;
     }
 
+    void ClearOut() {
+        QDir(OutDir.path()).removeRecursively();
+        QDir().mkpath(OutDir.path());
+        Progress = 0;
+    }
     QStringList Files() const { return QDir(OutDir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 };
 
@@ -57,24 +64,33 @@ void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
 
 } // namespace
 
+// Every layout is read with the handheld masks (1023 is a disk-mode format; on a phone its header
+// would take the RGB555 masks). An image delivered in small pieces is still read whole; one the
+// container file ends inside is a failed read.
 TEST_F(PhotosThroughLink, EveryLayoutIsReadThroughTheLinkWithTheHandheldMasks) {
     Connect();
-    // 1023 is a disk-mode format; on a phone its header would take the RGB555 masks.
     for (const int32_t id : {1024, 1019, 1081, 1067}) {
         SCOPED_TRACE(id);
-        // Each run reads a database whose large format is `id`.
-        WritePhotoSet(Tree, MakePhotoSet(id, 1036, 2, true, 2), true);
-        device::TPhotoDb db("iPhone", true);
-        ASSERT_TRUE(db.Load(false));
-        ASSERT_EQ(db.Large.Id, id);
-        for (int i = 0; i < db.Photos.Count(); ++i)
-            db.Photos.GetItem(i)->Selected = 1;
-        QTemporaryDir out;
-        db.OutputFolder = out.path() + "/";
-        EXPECT_FALSE(db.ExportThumbs(true));
-        EXPECT_TRUE(db.Log.isEmpty()) << db.Log.constData();
+        auto db = LoadPhotos(MakePhotoSet(id, 1036, 2, true, 2), false);
+        ASSERT_EQ(db->Large.Id, id);
+        EXPECT_FALSE(db->ExportThumbs(true));
+        EXPECT_TRUE(db->Log.isEmpty()) << db->Log.constData();
         for (int i = 0; i < 2; ++i)
-            ExpectQuadrants(QImage(out.path() + QStringLiteral("/%1.jpg").arg(100 + i)), i, 12);
+            ExpectQuadrants(QImage(OutDir.path() + QStringLiteral("/%1.jpg").arg(100 + i)), i, 12);
+
+        ClearOut();
+        Sim("maxread 4000");
+        EXPECT_FALSE(db->ExportThumbs(true));
+        Sim("maxread 0");
+        EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg"}));
+        ExpectQuadrants(QImage(OutDir.path() + "/101.jpg"), 1, 12);
+
+        QFile container(Tree.Root() + QStringLiteral("/var/mobile/Media/Photos/Thumbs/F%1_1.ithmb").arg(id));
+        ASSERT_TRUE(container.resize(container.size() - 2));
+        ClearOut();
+        EXPECT_FALSE(db->ExportThumbs(true));
+        EXPECT_EQ(Progress, 2);
+        EXPECT_EQ(Files(), QStringList{"100.jpg"});
     }
 }
 
@@ -91,9 +107,7 @@ TEST_F(PhotosThroughLink, ContainersAreOpenedOneAtATimeAndFailuresAreLogged) {
     EXPECT_EQ(sequence.mid(sequence.size() - 6), pair + pair + pair);
 
     // A container that cannot be opened: one line with the link's reason, no progress.
-    QDir(OutDir.path()).removeRecursively();
-    QDir().mkpath(OutDir.path());
-    Progress = 0;
+    ClearOut();
     Sim("fail AFCFileRefOpen 77");
     EXPECT_TRUE(db->ExportThumbs(true));
     EXPECT_TRUE(db->Log.startsWith("1024_1 :ip-")) << db->Log.constData();
@@ -109,9 +123,7 @@ TEST_F(PhotosThroughLink, AFailedReadWritesNothingAndTheNextPhotoStandsAlone) {
     // Learn how many reads one photo takes, then let only the first selected photo's succeed.
     const int before = Sim("count AFCFileRefRead");
     ASSERT_FALSE(db->ExportThumbs(true));
-    QDir(OutDir.path()).removeRecursively();
-    QDir().mkpath(OutDir.path());
-    Progress = 0;
+    ClearOut();
     const int readsPerPhoto = (Sim("count AFCFileRefRead") - before) / 2;
     ASSERT_GT(readsPerPhoto, 0);
     Sim("fail AFCFileRefRead 10 " + QByteArray::number(readsPerPhoto));
@@ -186,40 +198,6 @@ TEST_F(PhotosThroughLink, ArtworkUsesTheFixedSmallFormat) {
     EXPECT_EQ(db.ExportArt(), 0);
     EXPECT_EQ(progress, 0);
     EXPECT_FALSE(db.LoadSmallArt(0, picture));
-}
-
-// The link hands over what the file holds; an image that the file ends inside is a failed read
-// for every layout, and an image delivered in small pieces is still read whole.
-TEST_F(PhotosThroughLink, AnImageTheContainerEndsInsideIsAFailedRead) {
-    Connect();
-    for (const int32_t id : {1024, 1019, 1081, 1067}) {
-        SCOPED_TRACE(id);
-        const PhotoSet set = MakePhotoSet(id, 1036, 2, true, 2);
-        WritePhotoSet(Tree, set, true);
-        device::TPhotoDb db("iPhone", true);
-        ASSERT_TRUE(db.Load(false));
-        for (int i = 0; i < db.Photos.Count(); ++i)
-            db.Photos.GetItem(i)->Selected = 1;
-        QTemporaryDir out;
-        db.OutputFolder = out.path() + "/";
-        int progress = 0;
-        db.OnProgress = [&] { ++progress; };
-
-        Sim("maxread 4000");
-        EXPECT_FALSE(db.ExportThumbs(true));
-        Sim("maxread 0");
-        EXPECT_EQ(QDir(out.path()).entryList(QDir::Files).size(), 2);
-        ExpectQuadrants(QImage(out.path() + "/101.jpg"), 1, 12);
-
-        QFile container(Tree.Root() + QStringLiteral("/var/mobile/Media/Photos/Thumbs/F%1_1.ithmb").arg(id));
-        ASSERT_TRUE(container.resize(container.size() - 2));
-        QDir(out.path()).removeRecursively();
-        QDir().mkpath(out.path());
-        progress = 0;
-        EXPECT_FALSE(db.ExportThumbs(true));
-        EXPECT_EQ(progress, 2);
-        EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"100.jpg"});
-    }
 }
 
 TEST_F(PhotosThroughLink, ShortSmallImagesLeaveTilesAndArtAlone) {
