@@ -63,9 +63,9 @@ constexpr YuvExact kUyvyExact{0.392, 2.017};
 constexpr YuvExact kPlanarExact{0.391, 2.018};
 
 // The bulk of a row in 2^-20 fixed point, written so that the compiler can vectorise it (and,
-// with GCC on x86-64, build an AVX2 variant chosen at run time). The constants err by at most
-// half a unit each, so a channel within kMargin units of a rounding boundary is flagged and
-// recomputed exactly; everything else equals the double-precision result.
+// with GCC on x86-64, build AVX2 and AVX-512 variants chosen at run time). The constants err
+// by at most half a unit each, so a pixel with a channel within kMargin units of a rounding
+// boundary is marked and recomputed exactly; everything else equals the double-precision result.
 struct FixedYuv {
     int32_t Y, R, Gb, Gr, B;
 };
@@ -92,24 +92,32 @@ inline uint8_t ToByte(int32_t v) {
     return uint8_t(n < 0 ? 0 : n > 255 ? 255 : n);
 }
 
-// `n` pixels whose luma, Cb and Cr are given per pixel; planar bytes out. True when some
-// channel needs the exact computation.
+// One pixel in fixed point: planar bytes out, and whether a channel lies near a rounding
+// boundary (then the pixel is recomputed exactly).
+inline int32_t FixedPixel(int32_t y, int32_t chromaR, int32_t chromaG, int32_t chromaB, uint8_t& r, uint8_t& g,
+                          uint8_t& b) {
+    const int32_t vr = y + chromaR, vg = y + chromaG, vb = y + chromaB;
+    r = ToByte(vr);
+    g = ToByte(vg);
+    b = ToByte(vb);
+    return NearTie(vr) | NearTie(vg) | NearTie(vb);
+}
+
+// `n` pixels whose luma, Cb and Cr are given per pixel. `near[i]` marks the pixels to recompute;
+// true when there is one.
 MG_VECTOR_CLONES
 bool FixedYuvRow(const uint8_t* __restrict ys, const uint8_t* __restrict cbs, const uint8_t* __restrict crs, int n,
-                 FixedYuv k, uint8_t* __restrict r, uint8_t* __restrict g, uint8_t* __restrict b) {
-    int32_t ties = 0;
+                 FixedYuv k, uint8_t* __restrict r, uint8_t* __restrict g, uint8_t* __restrict b,
+                 uint8_t* __restrict near) {
+    int32_t any = 0;
     for (int i = 0; i < n; ++i) {
-        const int32_t y = k.Y * (int32_t(ys[i]) - 16) + kOne20 / 2;
         const int32_t cb = int32_t(cbs[i]) - 128, cr = int32_t(crs[i]) - 128;
-        const int32_t vr = y + k.R * cr;
-        const int32_t vg = y - k.Gb * cb - k.Gr * cr;
-        const int32_t vb = y + k.B * cb;
-        ties |= NearTie(vr) | NearTie(vg) | NearTie(vb);
-        r[i] = ToByte(vr);
-        g[i] = ToByte(vg);
-        b[i] = ToByte(vb);
+        const int32_t t = FixedPixel(k.Y * (int32_t(ys[i]) - 16) + kOne20 / 2, k.R * cr, -k.Gb * cb - k.Gr * cr,
+                                     k.B * cb, r[i], g[i], b[i]);
+        near[i] = uint8_t(t);
+        any |= t;
     }
-    return ties != 0;
+    return any != 0;
 }
 
 MG_VECTOR_CLONES
@@ -122,22 +130,23 @@ void Interleave(const uint8_t* __restrict r, const uint8_t* __restrict g, const 
     }
 }
 
-// Finishes a row: interleaves the planar bytes and recomputes flagged channels exactly.
-void FinishYuvRow(const uint8_t* ys, const uint8_t* cbs, const uint8_t* crs, int n, FixedYuv k, const YuvExact& t,
-                  bool ties, const uint8_t* r, const uint8_t* g, const uint8_t* b, uint8_t* out) {
-    Interleave(r, g, b, n, out);
-    if (!ties)
-        return;
-    for (int i = 0; i < n; ++i) {
-        const int32_t y = k.Y * (int32_t(ys[i]) - 16) + kOne20 / 2;
-        const int32_t cb = int32_t(cbs[i]) - 128, cr = int32_t(crs[i]) - 128;
-        if (NearTie(y + k.R * cr))
-            out[3 * i] = t.Red(ys[i], crs[i]);
-        if (NearTie(y - k.Gb * cb - k.Gr * cr))
-            out[3 * i + 1] = t.Green(ys[i], cbs[i], crs[i]);
-        if (NearTie(y + k.B * cb))
-            out[3 * i + 2] = t.Blue(ys[i], cbs[i]);
+// Recomputes exactly the marked pixels of an interleaved row: `exact(i, out + 3 * i)`. The
+// marks are scanned eight at a time, as most are clear.
+template <class Exact>
+void FixNearPixels(const uint8_t* near, int n, uint8_t* out, const Exact& exact) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, near + i, 8);
+        if (word == 0)
+            continue;
+        for (int k = i; k < i + 8; ++k)
+            if (near[k])
+                exact(k, out + 3 * k);
     }
+    for (; i < n; ++i)
+        if (near[i])
+            exact(i, out + 3 * i);
 }
 
 
@@ -317,7 +326,7 @@ void SwapBytes16(uint8_t* data, qint64 count) {
 
 void DecodeUyvyLine(const uint8_t* b, uint8_t* rgbRow) {
     // Each group of four bytes is Cb, Y (even column), Cr, Y (odd column); columns 8 to 711.
-    uint8_t ys[UyvyWidth], cbs[UyvyWidth], crs[UyvyWidth], r[UyvyWidth], g[UyvyWidth], bl[UyvyWidth];
+    uint8_t ys[UyvyWidth], cbs[UyvyWidth], crs[UyvyWidth], r[UyvyWidth], g[UyvyWidth], bl[UyvyWidth], near[UyvyWidth];
     const uint8_t* groups = b + 16;
     for (int p = 0; p < UyvyWidth / 2; ++p) {
         const uint8_t* q = groups + 4 * p;
@@ -326,8 +335,15 @@ void DecodeUyvyLine(const uint8_t* b, uint8_t* rgbRow) {
         crs[2 * p] = crs[2 * p + 1] = q[2];
         ys[2 * p + 1] = q[3];
     }
-    const bool ties = FixedYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, r, g, bl);
-    FinishYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, kUyvyExact, ties, r, g, bl, rgbRow);
+    const bool any = FixedYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, r, g, bl, near);
+    Interleave(r, g, bl, UyvyWidth, rgbRow);
+    if (any) {
+        FixNearPixels(near, UyvyWidth, rgbRow, [&](int i, uint8_t* px) {
+            px[0] = kUyvyExact.Red(ys[i], crs[i]);
+            px[1] = kUyvyExact.Green(ys[i], cbs[i], crs[i]);
+            px[2] = kUyvyExact.Blue(ys[i], cbs[i]);
+        });
+    }
 }
 
 bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target) {
@@ -347,7 +363,7 @@ void DecodePlanarYuv(const uint8_t* buffer, QImage& target) {
         return;
     const uint8_t* cbPlane = buffer + 345600;
     const uint8_t* crPlane = buffer + 432000;
-    uint8_t cbs[PlanarWidth], crs[PlanarWidth], r[PlanarWidth], g[PlanarWidth], bl[PlanarWidth];
+    uint8_t cbs[PlanarWidth], crs[PlanarWidth], r[PlanarWidth], g[PlanarWidth], bl[PlanarWidth], near[PlanarWidth];
     for (int y = 0; y < PlanarHeight; ++y) {
         const uint8_t* yRow = buffer + y * PlanarWidth;
         const uint8_t* cbRow = cbPlane + (y / 2) * 360;
@@ -356,8 +372,16 @@ void DecodePlanarYuv(const uint8_t* buffer, QImage& target) {
             cbs[x] = cbRow[x / 2];
             crs[x] = crRow[x / 2];
         }
-        const bool ties = FixedYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, r, g, bl);
-        FinishYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, kPlanarExact, ties, r, g, bl, target.scanLine(y));
+        uint8_t* out = target.scanLine(y);
+        const bool any = FixedYuvRow(yRow, cbs, crs, PlanarWidth, kPlanarFixed, r, g, bl, near);
+        Interleave(r, g, bl, PlanarWidth, out);
+        if (any) {
+            FixNearPixels(near, PlanarWidth, out, [&](int i, uint8_t* px) {
+                px[0] = kPlanarExact.Red(yRow[i], crs[i]);
+                px[1] = kPlanarExact.Green(yRow[i], cbs[i], crs[i]);
+                px[2] = kPlanarExact.Blue(yRow[i], cbs[i]);
+            });
+        }
     }
 }
 
