@@ -41,6 +41,17 @@ protected:
         ASSERT_TRUE(QFile::copy(from, to)) << to.toStdString();
     }
     static QByteArray Escaped(const QString& path) { return path.toUtf8().replace("\\", "\\\\"); }
+    // Writes the generation's library with `from` replaced by `to` into the current folder.
+    void WritePatched(bool newGeneration, const QByteArray& from, const QByteArray& to) {
+        QFile in(SimFolder(newGeneration) + "/iTunesMobileDevice.dll");
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        QByteArray bytes = in.readAll();
+        ASSERT_GT(bytes.count(from), 0);
+        QFile::remove(Empty.filePath("iTunesMobileDevice.dll"));
+        QFile out(Empty.filePath("iTunesMobileDevice.dll"));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes.replace(from, to));
+    }
 };
 
 TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare) {
@@ -104,15 +115,10 @@ TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing) {
 }
 
 TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
-    QFile in(SimFolder(false) + "/iTunesMobileDevice.dll");
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    const QByteArray original = in.readAll();
     auto versionBytes = [](quint64 major, quint64 minor, quint64 build) {
         const quint64 v = major << 48 | minor << 32 | build << 16;
         return QByteArray(reinterpret_cast<const char*>(&v), 8);
     };
-    const QByteArray declared = versionBytes(238, 8, 0);
-    ASSERT_EQ(original.count(declared), 1);
     struct Case {
         quint64 major, minor, build;
         bool newer;
@@ -121,13 +127,7 @@ TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
                  {65535, 65535, 0, true}};
     const QString path = Empty.filePath("iTunesMobileDevice.dll");
     for (const Case& c : cases) {
-        QByteArray bytes = original;
-        bytes.replace(declared, versionBytes(c.major, c.minor, c.build));
-        QFile::remove(path);
-        QFile out(path);
-        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(bytes);
-        out.close();
+        WritePatched(false, versionBytes(238, 8, 0), versionBytes(c.major, c.minor, c.build));
         QString md, cf;
         ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
         EXPECT_EQ(IphoneState().NewLibrary, c.newer) << c.major << "." << c.minor << "." << c.build;
@@ -174,15 +174,7 @@ TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly) {
 
 TEST_F(Load, AMissingExportFailsTheWholeLoad) {
     // The same library with one exported name spoilt: the loader cannot find AFCFileRefSeek.
-    QFile in(SimFolder(true) + "/iTunesMobileDevice.dll");
-    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-    QByteArray bytes = in.readAll();
-    ASSERT_GT(bytes.count(QByteArray("AFCFileRefSeek\0", 15)), 0);
-    bytes.replace(QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
-    QFile out(Empty.filePath("iTunesMobileDevice.dll"));
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(bytes);
-    out.close();
+    WritePatched(true, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
     CopyTo(SimFolder(true) + "/CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
     EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
