@@ -6,8 +6,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/build.sh" -DMG_BUILD_TESTS=ON
 build=${MG_BUILD_DIR:-$here/build}
 if [ ! -x "$build/bin/marrowgate" ]; then
-  echo "The window is not built yet: the build contains the device readers and the test tool"
-  echo "$build/bin/ipod-dump only."
-  exit 0
+  echo "The program was not built; see the messages above." >&2
+  exit 1
 fi
 exec "$build/bin/marrowgate" "$@"
