@@ -4,9 +4,11 @@
 #include "device/ThumbFormat.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -148,6 +150,284 @@ void FixNearPixels(const uint8_t* near, int n, uint8_t* out, const Exact& exact)
         if (near[i])
             exact(i, out + 3 * i);
 }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define MG_X86_KERNELS 1
+
+std::atomic<bool> vectorKernels{true};
+
+bool HasAvx2() {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && vectorKernels.load(std::memory_order_relaxed);
+}
+
+// Shuffles that put 16 bytes of each of three planes into 48 interleaved bytes: chunk q takes
+// from plane c the bytes listed in kInterleave[q][c] (0x80: none).
+struct InterleaveMasks {
+    alignas(16) uint8_t M[3][3][16];
+    constexpr InterleaveMasks() : M{} {
+        for (int q = 0; q < 3; ++q)
+            for (int c = 0; c < 3; ++c)
+                for (int p = 0; p < 16; ++p) {
+                    const int n = 16 * q + p;
+                    M[q][c][p] = uint8_t(n % 3 == c ? n / 3 : 0x80);
+                }
+    }
+};
+constexpr InterleaveMasks kInterleave;
+
+__attribute__((target("ssse3"))) uint32_t InterleaveSsse3(const uint8_t* c0, const uint8_t* c1, const uint8_t* c2,
+                                                           uint32_t n, uint8_t* out) {
+    __m128i m[3][3];
+    for (int q = 0; q < 3; ++q)
+        for (int c = 0; c < 3; ++c)
+            m[q][c] = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.M[q][c]));
+    uint32_t x = 0;
+    for (; x + 16 <= n; x += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c0 + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c1 + x));
+        const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c2 + x));
+        for (int q = 0; q < 3; ++q) {
+            const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m[q][0]), _mm_shuffle_epi8(b, m[q][1])),
+                                           _mm_shuffle_epi8(d, m[q][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x + 16 * q), v);
+        }
+    }
+    return x;
+}
+
+// 704 UYVY pixels (from the line's 17th byte) into three planes, in 2^-20 fixed point with
+// the constants of FixedYuv, 16 pixels a step. The chroma terms are formed once per pair of
+// pixels with 16-bit multiply-adds, each constant split as hi x 128 + lo so that both halves
+// fit, which keeps the products exact. The value of a channel is offset by the margin, so that
+// one mask test finds a fraction within the margin of the rounding boundary; away from it the
+// offset never carries into the integer part. Bit 2k of near[s] marks pixel 16s + k; true when
+// a pixel is marked.
+__attribute__((target("avx2"))) bool UyvyPlanesAvx2(const uint8_t* groups, FixedYuv k, uint8_t* r, uint8_t* g,
+                                                    uint8_t* b, uint32_t* near) {
+    // 16-bit pairs (Cb, Cr) times (for Cb, for Cr): the high and low parts of each constant.
+    auto pairOf = [](int32_t forCb, int32_t forCr) {
+        return int32_t(uint32_t(uint16_t(int16_t(forCb))) | uint32_t(uint16_t(int16_t(forCr))) << 16);
+    };
+#define MG_PAIR(cb, cr) _mm256_set1_epi32(pairOf(cb, cr))
+    auto high = [](int32_t v) { return v >= 0 ? v >> 7 : -((-v) >> 7); };
+    auto low = [&](int32_t v) { return v - high(v) * 128; };
+    const int32_t gb = -k.Gb, gr = -k.Gr;
+    const __m256i redHigh = MG_PAIR(0, high(k.R)), redLow = MG_PAIR(0, low(k.R));
+    const __m256i greenHigh = MG_PAIR(high(gb), high(gr)), greenLow = MG_PAIR(low(gb), low(gr));
+    const __m256i blueHigh = MG_PAIR(high(k.B), 0), blueLow = MG_PAIR(low(k.B), 0);
+#undef MG_PAIR
+    const __m256i ky = _mm256_set1_epi32(k.Y);
+    // Luma offset 16, the half for rounding and the margin.
+    const __m256i base = _mm256_set1_epi32(-16 * k.Y + kOne20 / 2 + kMargin20);
+    const __m256i chromaMask = _mm256_set1_epi16(0xFF), chromaZero = _mm256_set1_epi16(128);
+    const __m256i fraction = _mm256_set1_epi32(kOne20 - 1), window = _mm256_set1_epi32(2 * kMargin20);
+    const __m256i zero = _mm256_setzero_si256();
+    uint32_t any = 0;
+    for (int s = 0; s < UyvyWidth / 16; ++s) {
+        // Lanes: pixels 0-7 | 8-15, that is pairs 0-3 | 4-7.
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(groups + 32 * s));
+        const __m256i y16 = _mm256_srli_epi16(v, 8);
+        // Set 0 holds pixels 0-3 and 8-11, set 1 pixels 4-7 and 12-15: the 256-bit packs below
+        // then give the pixels in order.
+        const __m256i luma[2] = {
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_unpacklo_epi16(y16, zero), ky), base),
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_unpackhi_epi16(y16, zero), ky), base)};
+        const __m256i c = _mm256_sub_epi16(_mm256_and_si256(v, chromaMask), chromaZero);
+        const __m256i c7 = _mm256_slli_epi16(c, 7);
+        const __m256i cr = _mm256_add_epi32(_mm256_madd_epi16(c7, redHigh), _mm256_madd_epi16(c, redLow));
+        const __m256i cg = _mm256_add_epi32(_mm256_madd_epi16(c7, greenHigh), _mm256_madd_epi16(c, greenLow));
+        const __m256i cb = _mm256_add_epi32(_mm256_madd_epi16(c7, blueHigh), _mm256_madd_epi16(c, blueLow));
+        __m256i outR[2], outG[2], outB[2], flag[2];
+        for (int set = 0; set < 2; ++set) {
+            const __m256i crSet = set ? _mm256_unpackhi_epi32(cr, cr) : _mm256_unpacklo_epi32(cr, cr);
+            const __m256i vr = _mm256_add_epi32(luma[set], crSet);
+            const __m256i cgSet = set ? _mm256_unpackhi_epi32(cg, cg) : _mm256_unpacklo_epi32(cg, cg);
+            const __m256i vg = _mm256_add_epi32(luma[set], cgSet);
+            const __m256i cbSet = set ? _mm256_unpackhi_epi32(cb, cb) : _mm256_unpacklo_epi32(cb, cb);
+            const __m256i vb = _mm256_add_epi32(luma[set], cbSet);
+            const __m256i least = _mm256_min_epi32(
+                _mm256_min_epi32(_mm256_and_si256(vr, fraction), _mm256_and_si256(vg, fraction)),
+                _mm256_and_si256(vb, fraction));
+            flag[set] = _mm256_cmpgt_epi32(window, least);
+            outR[set] = _mm256_srai_epi32(vr, 20);
+            outG[set] = _mm256_srai_epi32(vg, 20);
+            outB[set] = _mm256_srai_epi32(vb, 20);
+        }
+        // Saturating packs clamp to 0..255 on the way.
+        const __m256i rg = _mm256_permute4x64_epi64(
+            _mm256_packus_epi16(_mm256_packs_epi32(outR[0], outR[1]), _mm256_packs_epi32(outG[0], outG[1])), 0xD8);
+        const __m256i bb = _mm256_permute4x64_epi64(
+            _mm256_packus_epi16(_mm256_packs_epi32(outB[0], outB[1]), zero), 0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 16 * s), _mm256_castsi256_si128(rg));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 16 * s), _mm256_extracti128_si256(rg, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 16 * s), _mm256_castsi256_si128(bb));
+        const uint32_t mask = uint32_t(_mm256_movemask_epi8(_mm256_packs_epi32(flag[0], flag[1])));
+        near[s] = mask;
+        any |= mask;
+    }
+    return any != 0;
+}
+#endif
+
+// Interleaves three planes into 24-bit pixels.
+void InterleaveFast(const uint8_t* c0, const uint8_t* c1, const uint8_t* c2, uint32_t n, uint8_t* out) {
+    uint32_t x = 0;
+#ifdef MG_X86_KERNELS
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3)
+        x = InterleaveSsse3(c0, c1, c2, n, out);
+#endif
+    for (; x < n; ++x) {
+        out[3 * x] = c0[x];
+        out[3 * x + 1] = c1[x];
+        out[3 * x + 2] = c2[x];
+    }
+}
+
+// One UYVY line (1440 bytes) into three planes of 704 bytes, exactly as the formulas give.
+void UyvyLinePlanes(const uint8_t* line, uint8_t* r, uint8_t* g, uint8_t* b) {
+    const uint8_t* groups = line + 16;
+    auto exact = [&](int i) {
+        const int y = groups[2 * i + 1], cb = groups[4 * (i / 2)], cr = groups[4 * (i / 2) + 2];
+        r[i] = kUyvyExact.Red(y, cr);
+        g[i] = kUyvyExact.Green(y, cb, cr);
+        b[i] = kUyvyExact.Blue(y, cb);
+    };
+#ifdef MG_X86_KERNELS
+    if (HasAvx2()) {
+        uint32_t near[UyvyWidth / 16];
+        if (UyvyPlanesAvx2(groups, kUyvyFixed, r, g, b, near)) {
+            for (int s = 0; s < UyvyWidth / 16; ++s)
+                for (uint32_t m = near[s] & 0x55555555u; m; m &= m - 1)
+                    exact(16 * s + std::countr_zero(m) / 2);
+        }
+        return;
+    }
+#endif
+    uint8_t ys[UyvyWidth], cbs[UyvyWidth], crs[UyvyWidth], near[UyvyWidth];
+    for (int p = 0; p < UyvyWidth / 2; ++p) {
+        const uint8_t* q = groups + 4 * p;
+        cbs[2 * p] = cbs[2 * p + 1] = q[0];
+        ys[2 * p] = q[1];
+        crs[2 * p] = crs[2 * p + 1] = q[2];
+        ys[2 * p + 1] = q[3];
+    }
+    if (FixedYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, r, g, b, near))
+        for (int i = 0; i < UyvyWidth; ++i)
+            if (near[i])
+                exact(i);
+}
+
+// The resize of one row that takes the upper source row only (fy = 0), plane by plane. Dest
+// columns go in blocks of eight whose source pixels (left and right) lie within 16 bytes of
+// the block's first one: one load and two byte shuffles fetch them as 16-bit lanes.
+class RowMixer {
+public:
+    // `column[i]` the source column of dest column i; the weights of the row.
+    RowMixer(const std::vector<uint32_t>& column, uint32_t sw, const std::vector<uint32_t>& left,
+             const std::vector<uint32_t>& right)
+        : Width(uint32_t(column.size())), Left(Width), Right(Width), WeightLeft(Width), WeightRight(Width) {
+        for (uint32_t i = 0; i < Width; ++i) {
+            Left[i] = column[i];
+            Right[i] = column[i] < sw - 1 ? column[i] + 1 : column[i];
+            WeightLeft[i] = uint16_t(left[i]);
+            WeightRight[i] = uint16_t(right[i]);
+        }
+        // Leading blocks that fit, taken in pairs.
+        uint32_t blocks = 0;
+        for (; blocks < Width / 8; ++blocks) {
+            const uint32_t first = Left[8 * blocks];
+            if (Right[8 * blocks + 7] - first > 15)
+                break;
+        }
+        Pairs = blocks / 2;
+        Base.resize(2 * size_t(Pairs));
+        ShuffleLeft.resize(32 * size_t(Pairs));
+        ShuffleRight.resize(32 * size_t(Pairs));
+        for (uint32_t k = 0; k < 2 * Pairs; ++k) {
+            Base[k] = Left[8 * k];
+            for (uint32_t c = 0; c < 8; ++c) {
+                ShuffleLeft[16 * k + 2 * c] = uint8_t(Left[8 * k + c] - Base[k]);
+                ShuffleRight[16 * k + 2 * c] = uint8_t(Right[8 * k + c] - Base[k]);
+                ShuffleLeft[16 * k + 2 * c + 1] = ShuffleRight[16 * k + 2 * c + 1] = 0x80;
+            }
+        }
+    }
+
+    // Bytes a plane needs after its last pixel for the block loads.
+    static constexpr uint32_t Padding = 16;
+
+    // The three planes of the source row into the 24-bit dest row.
+    void MixInterleaved(const uint8_t* const planes[3], uint8_t* out) const {
+        uint32_t i = 0;
+#ifdef MG_X86_KERNELS
+        if (HasAvx2() && Pairs) {
+            MixInterleavedAvx2(planes, Base.data(), ShuffleLeft.data(), ShuffleRight.data(), WeightLeft.data(),
+                               WeightRight.data(), Pairs, out);
+            i = 16 * Pairs;
+        }
+#endif
+        for (; i < Width; ++i)
+            for (int c = 0; c < 3; ++c)
+                out[3 * i + uint32_t(c)] = uint8_t((planes[c][Left[i]] * uint32_t(WeightLeft[i]) +
+                                                    planes[c][Right[i]] * uint32_t(WeightRight[i])) >> 16);
+    }
+
+private:
+#ifdef MG_X86_KERNELS
+    // (l x wl + r x wr) shr 16 in 16-bit lanes: the high halves of both products, plus one when
+    // their low halves carry.
+    __attribute__((target("avx2"))) static inline __m256i MixLanes(__m256i l, __m256i r, __m256i a, __m256i b) {
+        const __m256i lowL = _mm256_mullo_epi16(l, a), lowR = _mm256_mullo_epi16(r, b);
+        const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_add_epi16(lowL, lowR), _mm256_adds_epu16(lowL, lowR));
+        return _mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epu16(l, a), _mm256_mulhi_epu16(r, b)),
+                                _mm256_sub_epi16(noCarry, _mm256_set1_epi16(-1)));
+    }
+
+    // The three planes at once, sharing the shuffles and weights, and interleaved on the way out.
+    __attribute__((target("avx2"))) static void MixInterleavedAvx2(const uint8_t* const planes[3], const uint32_t* base,
+                                                                   const uint8_t* shufLeft, const uint8_t* shufRight,
+                                                                   const uint16_t* wl, const uint16_t* wr,
+                                                                   uint32_t pairs, uint8_t* out) {
+        __m128i m[3][3];
+        for (int q = 0; q < 3; ++q)
+            for (int c = 0; c < 3; ++c)
+                m[q][c] = _mm_load_si128(reinterpret_cast<const __m128i*>(kInterleave.M[q][c]));
+        for (uint32_t p = 0; p < pairs; ++p) {
+            const __m256i ml = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shufLeft + 32 * p));
+            const __m256i mr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shufRight + 32 * p));
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wl + 16 * p));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wr + 16 * p));
+            const uint32_t at0 = base[2 * p], at1 = base[2 * p + 1];
+            __m256i sum[3];
+            for (int c = 0; c < 3; ++c) {
+                const __m256i src = _mm256_inserti128_si256(
+                    _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[c] + at0))),
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[c] + at1)), 1);
+                sum[c] = MixLanes(_mm256_shuffle_epi8(src, ml), _mm256_shuffle_epi8(src, mr), a, b);
+            }
+            const __m256i rg = _mm256_permute4x64_epi64(_mm256_packus_epi16(sum[0], sum[1]), 0xD8);
+            const __m128i r = _mm256_castsi256_si128(rg), g = _mm256_extracti128_si256(rg, 1);
+            const __m128i bl =
+                _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi16(sum[2], sum[2]), 0x08));
+            for (int q = 0; q < 3; ++q) {
+                const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(r, m[q][0]), _mm_shuffle_epi8(g, m[q][1])),
+                                               _mm_shuffle_epi8(bl, m[q][2]));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48 * p + 16 * q), v);
+            }
+        }
+    }
+
+#endif
+
+    uint32_t Width;
+    std::vector<uint32_t> Left, Right;
+    std::vector<uint16_t> WeightLeft, WeightRight;
+    uint32_t Pairs = 0;
+    std::vector<uint32_t> Base;
+    std::vector<uint8_t> ShuffleLeft, ShuffleRight;
+};
 
 
 // The resize works on neighbour pairs: for one channel of one source row, word x holds the
@@ -326,24 +606,9 @@ void SwapBytes16(uint8_t* data, qint64 count) {
 
 void DecodeUyvyLine(const uint8_t* b, uint8_t* rgbRow) {
     // Each group of four bytes is Cb, Y (even column), Cr, Y (odd column); columns 8 to 711.
-    uint8_t ys[UyvyWidth], cbs[UyvyWidth], crs[UyvyWidth], r[UyvyWidth], g[UyvyWidth], bl[UyvyWidth], near[UyvyWidth];
-    const uint8_t* groups = b + 16;
-    for (int p = 0; p < UyvyWidth / 2; ++p) {
-        const uint8_t* q = groups + 4 * p;
-        cbs[2 * p] = cbs[2 * p + 1] = q[0];
-        ys[2 * p] = q[1];
-        crs[2 * p] = crs[2 * p + 1] = q[2];
-        ys[2 * p + 1] = q[3];
-    }
-    const bool any = FixedYuvRow(ys, cbs, crs, UyvyWidth, kUyvyFixed, r, g, bl, near);
-    Interleave(r, g, bl, UyvyWidth, rgbRow);
-    if (any) {
-        FixNearPixels(near, UyvyWidth, rgbRow, [&](int i, uint8_t* px) {
-            px[0] = kUyvyExact.Red(ys[i], crs[i]);
-            px[1] = kUyvyExact.Green(ys[i], cbs[i], crs[i]);
-            px[2] = kUyvyExact.Blue(ys[i], cbs[i]);
-        });
-    }
+    alignas(32) uint8_t planes[3][UyvyWidth];
+    UyvyLinePlanes(b, planes[0], planes[1], planes[2]);
+    InterleaveFast(planes[0], planes[1], planes[2], UyvyWidth, rgbRow);
 }
 
 bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target) {
@@ -356,6 +621,44 @@ bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target) {
             DecodeUyvyLine(line, target.scanLine(row));
     }
     return true;
+}
+
+void SetVectorKernelsForTesting(bool enabled) {
+#ifdef MG_X86_KERNELS
+    vectorKernels.store(enabled, std::memory_order_relaxed);
+#else
+    (void)enabled;
+#endif
+}
+
+void DecodeUyvyResampled(const uint8_t* image, QImage& dest) {
+    const uint32_t dw = uint32_t(dest.width());
+    if (dest.height() != UyvyHeight || dw == 0 || dest.depth() != 24) {
+        // Rows that mix two source rows: through the full-size picture.
+        QImage decoded(UyvyWidth, UyvyHeight, QImage::Format_RGB888);
+        for (int row = 0; row < UyvyHeight; ++row)
+            DecodeUyvyLine(image + size_t((row & 1) * UyvyFieldLines + row / 2) * UyvyLineBytes, decoded.scanLine(row));
+        ResampleBitmap(decoded, dest);
+        return;
+    }
+    // Same height: dest row j is source row j with weight 65535 on it, field j & 1, line j / 2.
+    const uint32_t xstep = uint32_t(UyvyWidth) * 65536u / dw;
+    std::vector<uint32_t> column(dw), left(dw), right(dw);
+    uint32_t sx = 0;
+    for (uint32_t i = 0; i < dw; ++i, sx += xstep) {
+        column[i] = std::min(sx >> 16, uint32_t(UyvyWidth) - 1);
+        right[i] = (0xFFFFu * (sx & 0xFFFF)) >> 16;
+        left[i] = 0xFFFFu - right[i];
+    }
+    const RowMixer mixer(column, UyvyWidth, left, right);
+    constexpr size_t stride = UyvyWidth + RowMixer::Padding;
+    alignas(32) uint8_t source[3][stride] = {};
+    const uint8_t* const planes[3] = {source[0], source[1], source[2]};
+    for (int row = 0; row < UyvyHeight; ++row) {
+        UyvyLinePlanes(image + size_t((row & 1) * UyvyFieldLines + row / 2) * UyvyLineBytes, source[0], source[1],
+                       source[2]);
+        mixer.MixInterleaved(planes, dest.scanLine(row));
+    }
 }
 
 void DecodePlanarYuv(const uint8_t* buffer, QImage& target) {
@@ -422,6 +725,16 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
     uint32_t upperRow = sh, lowerRow = sh; // the source rows the pairs hold
     std::vector<uint8_t> sourcePlanes, planes(size_t(dw) * 3);
     uint8_t* const channel[3] = {planes.data(), planes.data() + dw, planes.data() + 2 * dw};
+    // Rows from the upper row only go plane by plane where the byte shuffles are at hand.
+    std::optional<RowMixer> mixer;
+#ifdef MG_X86_KERNELS
+    const bool byPlanes = HasAvx2();
+#else
+    const bool byPlanes = false;
+#endif
+    const size_t stride = size_t(sw) + RowMixer::Padding;
+    std::vector<uint8_t> splitPlanes(byPlanes ? 3 * stride : 0);
+    uint8_t* const split[3] = {splitPlanes.data(), splitPlanes.data() + stride, splitPlanes.data() + 2 * stride};
 
     uint32_t sy = 0;
     for (uint32_t j = 0; j < dh; ++j, sy += ystep) {
@@ -437,8 +750,14 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
             }
             weightsFor = fy;
         }
-        if (wy1 == 0) {
+        if (wy1 == 0 && byPlanes) {
             // The lower row has no weight (every row of the 480-to-480 resize).
+            if (!mixer)
+                mixer.emplace(column, sw, upperLeft, upperRight);
+            SplitPlanes(source.constScanLine(int(iy)), sw, split[0], split[1], split[2]);
+            mixer->MixInterleaved(split, dest.scanLine(int(j)));
+            continue;
+        } else if (wy1 == 0) {
             const uint8_t* row = source.constScanLine(int(iy));
             MixRow(row, at.data(), upperLeft.data(), upperRight.data(), direct, channel[0], channel[1], channel[2]);
             for (uint32_t i = direct; i < dw; ++i) {
@@ -460,7 +779,7 @@ void ResampleBitmap(const QImage& source, QImage& dest) {
                 MixPairs2(upperPairs[c], lowerPairs[c], column.data(), upperLeft.data(), upperRight.data(),
                           lowerLeft.data(), lowerRight.data(), dw, channel[c]);
         }
-        Interleave(channel[0], channel[1], channel[2], int(dw), dest.scanLine(int(j)));
+        InterleaveFast(channel[0], channel[1], channel[2], dw, dest.scanLine(int(j)));
     }
 }
 

@@ -41,6 +41,14 @@ using UyvyLineReader = std::function<bool(uint8_t* line)>;
 // False when a line could not be read; the rows decoded so far stay.
 bool ReadUyuvField(const UyvyLineReader& read, int field, QImage& target);
 
+// A whole two-field UYVY image (UyvyImageBytes) decoded and resized into the RGB888 `dest`:
+// the same pixels as ReadUyuvField for both fields followed by ResampleBitmap, without the
+// full-size picture in between when every dest row comes from one source row.
+void DecodeUyvyResampled(const uint8_t* image, QImage& dest);
+
+// Tests turn the hand-written vector kernels off (and on again) to check the portable code.
+void SetVectorKernelsForTesting(bool enabled);
+
 // Planar YUV 4:2:0 (format 1067): Y 720 x 480 at 0, Cb 360 x 240 at 345600, Cr at 432000.
 constexpr int PlanarWidth = 720;
 constexpr int PlanarHeight = 480;

@@ -238,16 +238,22 @@ bool TPhotoDb::ExportNrgbThumbs() {
 
 bool TPhotoDb::ExportUyuvThumbs(bool aspect) {
     JpegWriter jpeg;
-    QImage decoded(UyvyWidth, UyvyHeight, QImage::Format_RGB888);
-    QImage resized;
+    QImage decoded, resized;
     if (aspect)
         resized = QImage(640, 480, QImage::Format_RGB888);
+    else
+        decoded = QImage(UyvyWidth, UyvyHeight, QImage::Format_RGB888);
     // The whole image in one read: through the handheld link that is one request, not 480.
     QByteArray image(UyvyImageBytes, '\0');
     return ExportLoop(*this, " :UYUV file not found.").Run([&](ThumbContainer& container, TPhotoItem& photo) {
         if (!container.ReadAt(photo.LargeOffset, image.data(), UyvyImageBytes))
             return QByteArray();
         const uint8_t* next = reinterpret_cast<const uint8_t*>(image.constData());
+        if (aspect) {
+            // Straight to the resized picture, a row at a time.
+            DecodeUyvyResampled(next, resized);
+            return jpeg.Encode(resized);
+        }
         const UyvyLineReader line = [&](uint8_t* out) {
             std::memcpy(out, next, UyvyLineBytes);
             next += UyvyLineBytes;
@@ -255,10 +261,7 @@ bool TPhotoDb::ExportUyuvThumbs(bool aspect) {
         };
         ReadUyuvField(line, 0, decoded);
         ReadUyuvField(line, 1, decoded);
-        if (!aspect)
-            return jpeg.Encode(decoded);
-        ResampleBitmap(decoded, resized);
-        return jpeg.Encode(resized);
+        return jpeg.Encode(decoded);
     });
 }
 
