@@ -334,8 +334,19 @@ public:
             WeightLeft[i] = uint16_t(left[i]);
             WeightRight[i] = uint16_t(right[i]);
         }
-        // Leading blocks that fit, taken in pairs.
+        // The vector path takes the weights as one fraction: with wl + wr = 65535 and wr > 0,
+        // wl = 65536 - f and wr = f - 1, so that (l x wl + r x wr) shr 16 = l + (d x f - r) shr 16
+        // with d = r - l; a column with wr = 0 takes its left pixel as the right one, f = 0.
+        Fraction.resize(Width);
+        FractionHigh.resize(Width);
         uint32_t blocks = 0;
+        for (uint32_t i = 0; i < Width; ++i) {
+            if (uint32_t(WeightLeft[i]) + WeightRight[i] != 0xFFFF || WeightRight[i] == 0xFFFF)
+                return;
+            Fraction[i] = uint16_t(WeightRight[i] ? WeightRight[i] + 1 : 0);
+            FractionHigh[i] = uint16_t(Fraction[i] >= 0x8000 ? 0xFFFF : 0);
+        }
+        // Leading blocks that fit, taken in pairs.
         for (; blocks < Width / 8; ++blocks) {
             const uint32_t first = Left[8 * blocks];
             if (Right[8 * blocks + 7] - first > 15)
@@ -349,7 +360,8 @@ public:
             Base[k] = Left[8 * k];
             for (uint32_t c = 0; c < 8; ++c) {
                 ShuffleLeft[16 * k + 2 * c] = uint8_t(Left[8 * k + c] - Base[k]);
-                ShuffleRight[16 * k + 2 * c] = uint8_t(Right[8 * k + c] - Base[k]);
+                const uint32_t right = Fraction[8 * k + c] ? Right[8 * k + c] : Left[8 * k + c];
+                ShuffleRight[16 * k + 2 * c] = uint8_t(right - Base[k]);
                 ShuffleLeft[16 * k + 2 * c + 1] = ShuffleRight[16 * k + 2 * c + 1] = 0x80;
             }
         }
@@ -363,8 +375,8 @@ public:
         uint32_t i = 0;
 #ifdef MG_X86_KERNELS
         if (HasAvx2() && Pairs) {
-            MixInterleavedAvx2(planes, Base.data(), ShuffleLeft.data(), ShuffleRight.data(), WeightLeft.data(),
-                               WeightRight.data(), Pairs, out);
+            MixInterleavedAvx2(planes, Base.data(), ShuffleLeft.data(), ShuffleRight.data(), Fraction.data(),
+                               FractionHigh.data(), Pairs, out);
             i = 16 * Pairs;
         }
 #endif
@@ -376,20 +388,21 @@ public:
 
 private:
 #ifdef MG_X86_KERNELS
-    // (l x wl + r x wr) shr 16 in 16-bit lanes: the high halves of both products, plus one when
-    // their low halves carry.
-    __attribute__((target("avx2"))) static inline __m256i MixLanes(__m256i l, __m256i r, __m256i a, __m256i b) {
-        const __m256i lowL = _mm256_mullo_epi16(l, a), lowR = _mm256_mullo_epi16(r, b);
-        const __m256i noCarry = _mm256_cmpeq_epi16(_mm256_add_epi16(lowL, lowR), _mm256_adds_epu16(lowL, lowR));
-        return _mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epu16(l, a), _mm256_mulhi_epu16(r, b)),
-                                _mm256_sub_epi16(noCarry, _mm256_set1_epi16(-1)));
+    // l + (d x f - r) shr 16 in 16-bit lanes: the signed high half of d x f (f taken as signed,
+    // so d is added back where f >= 32768), less one where the low half is below r.
+    __attribute__((target("avx2"))) static inline __m256i MixLanes(__m256i l, __m256i r, __m256i f, __m256i fHigh) {
+        const __m256i d = _mm256_sub_epi16(r, l);
+        const __m256i high = _mm256_add_epi16(_mm256_mulhi_epi16(d, f), _mm256_and_si256(d, fHigh));
+        const __m256i borrow = _mm256_min_epu16(_mm256_subs_epu16(r, _mm256_mullo_epi16(d, f)), _mm256_set1_epi16(1));
+        return _mm256_sub_epi16(_mm256_add_epi16(l, high), borrow);
     }
 
     // The three planes at once, sharing the shuffles and weights, and interleaved on the way out.
     __attribute__((target("avx2"))) static void MixInterleavedAvx2(const uint8_t* const planes[3], const uint32_t* base,
                                                                    const uint8_t* shufLeft, const uint8_t* shufRight,
-                                                                   const uint16_t* wl, const uint16_t* wr,
-                                                                   uint32_t pairs, uint8_t* out) {
+                                                                   const uint16_t* fraction,
+                                                                   const uint16_t* fractionHigh, uint32_t pairs,
+                                                                   uint8_t* out) {
         __m128i m[3][3];
         for (int q = 0; q < 3; ++q)
             for (int c = 0; c < 3; ++c)
@@ -397,15 +410,15 @@ private:
         for (uint32_t p = 0; p < pairs; ++p) {
             const __m256i ml = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shufLeft + 32 * p));
             const __m256i mr = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shufRight + 32 * p));
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wl + 16 * p));
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wr + 16 * p));
+            const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fraction + 16 * p));
+            const __m256i fHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(fractionHigh + 16 * p));
             const uint32_t at0 = base[2 * p], at1 = base[2 * p + 1];
             __m256i sum[3];
             for (int c = 0; c < 3; ++c) {
                 const __m256i src = _mm256_inserti128_si256(
                     _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[c] + at0))),
                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[c] + at1)), 1);
-                sum[c] = MixLanes(_mm256_shuffle_epi8(src, ml), _mm256_shuffle_epi8(src, mr), a, b);
+                sum[c] = MixLanes(_mm256_shuffle_epi8(src, ml), _mm256_shuffle_epi8(src, mr), f, fHigh);
             }
             const __m256i rg = _mm256_permute4x64_epi64(_mm256_packus_epi16(sum[0], sum[1]), 0xD8);
             const __m128i r = _mm256_castsi256_si128(rg), g = _mm256_extracti128_si256(rg, 1);
@@ -423,7 +436,7 @@ private:
 
     uint32_t Width;
     std::vector<uint32_t> Left, Right;
-    std::vector<uint16_t> WeightLeft, WeightRight;
+    std::vector<uint16_t> WeightLeft, WeightRight, Fraction, FractionHigh;
     uint32_t Pairs = 0;
     std::vector<uint32_t> Base;
     std::vector<uint8_t> ShuffleLeft, ShuffleRight;
