@@ -1,5 +1,6 @@
 // The artwork database reader on arbitrary bytes, as a disk-mode iPod's and as a phone's.
 #include "device/ArtworkDb.h"
+#include "fuzz/FuzzSeeds.h"
 #include "tests/fixtures/ArtworkDbWriter.h"
 
 #include <QDir>
@@ -8,15 +9,10 @@
 
 namespace {
 
-void WriteSeed(const QString& dir, const QString& name, const QByteArray& bytes) {
-    QFile f(dir + QLatin1Char('/') + name);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
+using fuzzseeds::WriteSeed;
 
 void WriteSeeds(const QString& dir) {
     using namespace fixtures;
-    QDir().mkpath(dir);
     WriteSeed(dir, QStringLiteral("seed-disk"), WriteArtworkDb(MakeArtSet(1028, 1017, 4, false, 2).Db));
     WriteSeed(dir, QStringLiteral("seed-phone"), WriteArtworkDb(MakeArtSet(3005, 3006, 3, true, 1).Db));
 }
@@ -24,9 +20,7 @@ void WriteSeeds(const QString& dir) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const QByteArray seeds = qgetenv("MG_FUZZ_SEED_DIR");
-    if (!seeds.isEmpty())
-        WriteSeeds(QString::fromLocal8Bit(seeds));
+    fuzzseeds::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 

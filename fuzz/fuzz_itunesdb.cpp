@@ -3,6 +3,7 @@
 #include "device/Inflate.h"
 #include "device/TrackDb.h"
 #include "platform/Errors.h"
+#include "fuzz/FuzzSeeds.h"
 #include "tests/fixtures/TrackDbWriter.h"
 
 #include <QDir>
@@ -12,17 +13,12 @@
 
 namespace {
 
-QByteArray gInput;
+using fuzzseeds::WriteSeed;
 
-void WriteSeed(const QString& dir, const QString& name, const QByteArray& bytes) {
-    QFile f(dir + QLatin1Char('/') + name);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
+QByteArray gInput;
 
 void WriteSeeds(const QString& dir) {
     using namespace fixtures;
-    QDir().mkpath(dir);
     FixtureDb upper = SampleDb();
     upper.UpperCaseTags = true;
     FixtureDb noPlaylists = SampleDb();
@@ -42,9 +38,7 @@ void WriteSeeds(const QString& dir) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const QByteArray seeds = qgetenv("MG_FUZZ_SEED_DIR");
-    if (!seeds.isEmpty())
-        WriteSeeds(QString::fromLocal8Bit(seeds));
+    fuzzseeds::WriteSeedsIfAsked(WriteSeeds);
     device::SetHandheldFileReader([](const QByteArray& path, QByteArray& out) {
         if (!path.endsWith("iTunesCDB"))
             return false;

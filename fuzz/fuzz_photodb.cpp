@@ -1,5 +1,6 @@
 // The photo database reader on arbitrary bytes, as a disk-mode iPod's and as a phone's.
 #include "device/PhotoDb.h"
+#include "fuzz/FuzzSeeds.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 
 #include <QDir>
@@ -8,15 +9,10 @@
 
 namespace {
 
-void WriteSeed(const QString& dir, const QString& name, const QByteArray& bytes) {
-    QFile f(dir + QLatin1Char('/') + name);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(bytes);
-}
+using fuzzseeds::WriteSeed;
 
 void WriteSeeds(const QString& dir) {
     using namespace fixtures;
-    QDir().mkpath(dir);
     PhotoSet full = MakePhotoSet(1024, 1036, 3, false, 2);
     full.Db.Photos[1].FullResPath = QStringLiteral(":2008:IMG_1.JPG");
     full.Db.Photos[2].TypeOneChild = true;
@@ -28,9 +24,7 @@ void WriteSeeds(const QString& dir) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const QByteArray seeds = qgetenv("MG_FUZZ_SEED_DIR");
-    if (!seeds.isEmpty())
-        WriteSeeds(QString::fromLocal8Bit(seeds));
+    fuzzseeds::WriteSeedsIfAsked(WriteSeeds);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include "device/PixelDecode.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
+#include "fuzz/FuzzSeeds.h"
 #include "tests/fixtures/ThumbWriter.h"
 
 #include <QBuffer>
@@ -24,7 +25,6 @@ constexpr int32_t kFormats[] = {1019, 1023, 1067, 1081, 1024, 1009, 3006, 7777};
 uint32_t U32(const uint8_t* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
 
 void WriteSeeds(const QString& dir) {
-    QDir().mkpath(dir);
     // One seed per layout: parameters, then two images of pictures we know.
     int n = 0;
     for (const int32_t id : {1019, 1023, 1067, 1081, 1024}) {
@@ -49,9 +49,7 @@ void WriteSeeds(const QString& dir) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const QByteArray seeds = qgetenv("MG_FUZZ_SEED_DIR");
-    if (!seeds.isEmpty())
-        WriteSeeds(QString::fromLocal8Bit(seeds));
+    fuzzseeds::WriteSeedsIfAsked(WriteSeeds);
     gDir = new QTemporaryDir;
     QDir().mkpath(gDir->path() + "/dev/Photos/Thumbs");
     QDir().mkpath(gDir->path() + "/dev/iPod_Control/Artwork");
