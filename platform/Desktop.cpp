@@ -31,8 +31,10 @@ bool Open(const QUrl& url) {
 } // namespace
 
 QString HelpFolder() {
-    const QString programDir =
-        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return HelpFolderFor(QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString());
+}
+
+QString HelpFolderFor(const QString& programDir) {
     if (programDir.isEmpty()) return {};
     for (const QString& candidate :
          {programDir + QStringLiteral("/help"), programDir + QStringLiteral("/../share/marrowgate/help")}) {

@@ -6,8 +6,11 @@
 
 namespace platform {
 
-// The help pages' folder: "help/" beside the program (build tree), else the install's
-// share/marrowgate/help/. Ends in "/"; "" when neither exists.
+// The help pages' folder for a program in `programDir`: "help/" beside the program (the build
+// tree's bin/), else the install's share/marrowgate/help/ beside its bin/. Ends in "/"; ""
+// when neither exists.
+QString HelpFolderFor(const QString& programDir);
+// The same for the running program.
 QString HelpFolder();
 
 // The page for a help topic such as "::/ej.html"; an empty topic is the start page

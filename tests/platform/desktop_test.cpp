@@ -57,6 +57,28 @@ TEST(Desktop, HelpPagesLieBesideTheProgram) {
     EXPECT_TRUE(Read(HelpUrl(QStringLiteral("::/ts.html"))).contains(QLatin1String("usbmuxd")));
 }
 
+// The build tree keeps the pages in bin/help/, an install in share/marrowgate/help/ beside
+// bin/; a program finds them in either layout, the build tree's first.
+TEST(Desktop, HelpFolderInTheBuildTreeAndInAnInstall) {
+    QTemporaryDir root;
+    const struct {
+        const char* Folders; // made under root, ';'-separated
+        const char* Found;   // expected under root, "" for none
+    } cases[] = {{"build/bin/help", "build/bin/help/"},
+                 {"usr/bin;usr/share/marrowgate/help", "usr/share/marrowgate/help/"},
+                 {"both/bin/help;both/share/marrowgate/help", "both/bin/help/"},
+                 {"none/bin;none/share/help", ""}};
+    for (const auto& c : cases) {
+        const QStringList folders = QString::fromLatin1(c.Folders).split(u';');
+        for (const QString& f : folders)
+            ASSERT_TRUE(QDir(root.path()).mkpath(f));
+        const QString program = root.filePath(folders[0].section(u'/', 0, 1));
+        const QString found = QString::fromLatin1(c.Found);
+        EXPECT_EQ(HelpFolderFor(program), found.isEmpty() ? QString() : root.filePath(found)) << c.Folders;
+    }
+    EXPECT_EQ(HelpFolderFor(QString()), QString());
+}
+
 TEST(Desktop, TopicsCannotLeaveTheHelpFolder) {
     EXPECT_FALSE(HelpUrl(QStringLiteral("::/no-such-page.html")).isValid());
     const QUrl escaped = HelpUrl(QStringLiteral("::/../../../../etc/hostname"));
