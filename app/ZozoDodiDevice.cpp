@@ -275,7 +275,7 @@ void TZozoDodiFrm::IphoneErrLbClick() { OpenHelpTopic(QStringLiteral("::/ts.html
 
 void TZozoDodiFrm::HelpBtnClick() { OpenHelpTopic(QString()); }
 
-void TZozoDodiFrm::WeblbClick() { platform::OpenPage(platform::ProductPage()); }
+void TZozoDodiFrm::ErlbClick() { platform::OpenPage(platform::ProductPage()); }
 
 void TZozoDodiFrm::UnlockBtnClick() {
     if (FIpod)

@@ -658,6 +658,7 @@ void TZozoDodiFrm::BuildCopyPanel() {
     Namelb->setGeometry(12, 28, 560, 16);
     DetailLb = MakeLink(CopyPnl, QStringLiteral("Detail Log"));
     DetailLb->setGeometry(600, 8, 80, 16);
+    DetailLb->installEventFilter(this);
     DetailLb->hide();
     WorkImg = new QLabel(CopyPnl);
     WorkImg->setGeometry(12, 52, 16, 16);

@@ -112,10 +112,13 @@ public:
     void ExitBtnClick();
     void DiskLinkClick();
     void IphoneErrLbClick();
-    void WeblbClick();
+    void ErlbClick();
     void HttpLbOnMouseEnter(QLabel* label);
     void HttpLbOnMouseLeave(QLabel* label);
     void HelpBtnClick();
+    // The About and detail windows (IpodAboutFrm.cpp, IpodDetailFrm.cpp).
+    void AboutLbClick();
+    void DetailLbClick();
     void EjectDrive(const QByteArray& root);
     QByteArray GetPreviewTempName() const;
     void OpenHelpTopic(const QString& topic);
@@ -346,6 +349,9 @@ public:
     QLabel* Out2lb = nullptr;
     QComboBox* FormatLst = nullptr;
     QCheckBox* SyncCb = nullptr;
+    // The music-list mode: a transfer writes only the music list. Off at start, not saved.
+    bool musicListOnly() const;
+    void setMusicListOnly(bool on);
     QCheckBox* ArtCb = nullptr;
     QPushButton* ExpBtn = nullptr;
     QPushButton* NoIpodBtn = nullptr;

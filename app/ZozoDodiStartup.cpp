@@ -322,7 +322,15 @@ bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
             return true;
         }
         if (watched == Weblb) {
-            WeblbClick();
+            ErlbClick();
+            return true;
+        }
+        if (watched == AboutLb) {
+            AboutLbClick();
+            return true;
+        }
+        if (watched == DetailLb) {
+            DetailLbClick();
             return true;
         }
     }
