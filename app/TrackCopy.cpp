@@ -309,7 +309,9 @@ void TCopyThread::CopyMusicFromIPod() {
                 if (notFoundLines == 0)
                     DetailLog.AppendRaw(track.Location + QStringLiteral("\r\n") + dest + QStringLiteral("\r\n"));
             }
-            ++notFoundLines;
+            // A refusal has its own line and leaves the not-found lines to files really missing.
+            if (safe)
+                ++notFoundLines;
             break;
         case ErrPathNotFound:
             track.DestPath.clear();
@@ -424,7 +426,9 @@ void TCopyThread::CopyMusicFromHandheld() {
         }
         track.DestPath.clear();
         if (!IsSafeDeviceLocation(track.Location)) {
-            logFailure(dest, QStringLiteral("Not found (outside the device): ") + track.Location);
+            // Always logged, and not at the cost of the lines kept for failed copies.
+            DetailLog.AppendRaw(dest + QStringLiteral("\r\nNot found (outside the device): ") + track.Location +
+                                QStringLiteral("\r\n"));
         } else {
             platform::SafeWrite out(FolderOf(dest));
             if (!handheld::DeviceCopyFileBuffered(location.toUtf8(), out.TempPath(), buffer.get(),

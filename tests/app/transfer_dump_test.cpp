@@ -106,6 +106,11 @@ TEST_F(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
         Db.Tracks.push_back(t);
     }
     Db.Tracks.back().Title = "Here";
+    // A refusal first: logged, but not in place of one of the nine.
+    fixtures::FixtureTrack escape = Db.Tracks.front();
+    escape.Title = "Escape";
+    escape.Location = ":iTunes_Control:..:..:..:etc:hostname";
+    Db.Tracks.insert(Db.Tracks.begin(), escape);
     Tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(Db), true);
     Tree.WriteFile("var/mobile/Media/iTunes_Control/Music/F00/M12.mp3", "0123456789");
     // A file of that name was there before: with --had-files it stands for the track.
@@ -116,9 +121,11 @@ TEST_F(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
     ASSERT_EQ(r.Exit, 0);
     // Eleven of the twelve missing ones fail; nine are logged, each with the link's reason.
     EXPECT_EQ(r.Log.count("\nNot found\n"), 9);
+    EXPECT_TRUE(r.Log.contains("Missing 9.mp3"));
     EXPECT_FALSE(r.Log.contains("Missing 11.mp3"));
+    EXPECT_TRUE(r.Log.contains("/Escape\nNot found (outside the device): :iTunes_Control:..:..:..:etc:hostname\n"));
     EXPECT_EQ(r.Summary["music"].toInt(), 2);
-    EXPECT_EQ(r.Summary["position"].toInt(), 13);
+    EXPECT_EQ(r.Summary["position"].toInt(), 14);
     EXPECT_EQ(Read(Out.path() + "/Missing 0.mp3"), "old");
     EXPECT_EQ(Read(Out.path() + "/Here.mp3"), "0123456789");
 }
