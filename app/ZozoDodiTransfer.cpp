@@ -62,9 +62,11 @@ public:
     void CopyThreadEnded(app::TCopyThread* thread) override {
         if (W->CopyThread == thread)
             W->CopyThread = nullptr;
-        // A cancelled transfer that was still ending has now ended.
-        if (!W->FCopying)
+        // A cancelled transfer that was still ending has now ended, and its log with it.
+        if (!W->FCopying) {
+            app::DetailLog.Clear();
             W->UpdateSelectionStatus();
+        }
         W->TransferEnded();
     }
     int CheckedPhotoCount() const override { return W->FCheckedPhotos; }
@@ -374,7 +376,9 @@ void TZozoDodiFrm::CancelBtnClick() {
         platform::OpenFolder(OutEdit->text());
     if (GroupShown(PicOutEdit) && !PicOutEdit->text().isEmpty())
         platform::OpenFolder(PicOutEdit->text());
-    app::DetailLog.Clear();
+    // A thread still ending still writes: its log is cleared once it has ended.
+    if (!ending)
+        app::DetailLog.Clear();
     if (ending)
         StatusLb->setText(QStringLiteral("The transfer is ending, please wait ..."));
 }
