@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+class QTemporaryDir;
+
 namespace device {
 class TiTunesDB;
 class TPhotoDb;
@@ -139,6 +141,10 @@ public:
     // The summary lines ShowDone appends (exposed for tests).
     QString SummaryText() const;
 
+    // The folder, private to this transfer, that holds the artwork stage's bitmaps (ends in
+    // '/'; empty before that stage). It goes with its files when the transfer ends.
+    QString ArtworkFolder() const;
+
 protected:
     void run() override;
 
@@ -172,6 +178,8 @@ private:
     TTransferSources Src;
     // Files this transfer wrote, so a same-named track is not taken for one copied before.
     QSet<QString> WrittenThisRun;
+    std::unique_ptr<QTemporaryDir> ArtFolder;
+    bool PhotoStageBegun = false;
 };
 
 } // namespace app

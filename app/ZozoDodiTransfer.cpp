@@ -273,15 +273,9 @@ void TZozoDodiFrm::ExpBtnClick() {
         }
     }
     const bool copyArt = music && ArtCb->isEnabled() && ArtCb->isChecked();
-    if (copyArt) {
-        const QString artFolder = OutEdit->text() + QStringLiteral("Artworks/");
-        if (!QDir().mkpath(artFolder)) {
-            ShowMessageBox(this, MsgKind::Error, QStringLiteral("Can not create the folder to save the artworks.\r") + artFolder,
-                           MsgButtons::Ok);
-            return;
-        }
+    // The artwork bitmaps go to a private folder of the transfer, not into the music folder.
+    if (copyArt)
         MarkArtworkForCopy();
-    }
     const bool listOnly = SyncCb->property("Tag").toInt() == 1;
     if (!listOnly) {
         if (!CheckFreeDiskSpace())
@@ -330,11 +324,8 @@ void TZozoDodiFrm::ExpBtnClick() {
         PhotoDb->OutputFolder = PicOutEdit->text();
         PhotoDb->OnProgress = [this] { OnCopyProgress(); };
     }
-    if (ArtworkDb) {
+    if (ArtworkDb)
         ArtworkDb->OnProgress = [this] { OnArtCopyProgress(); };
-        if (copyArt)
-            ArtworkDb->OutputFolder = OutEdit->text() + QStringLiteral("Artworks/");
-    }
 
     CopyPnl->move((width() - CopyPnl->width()) / 2, (height() - CopyPnl->height()) / 2);
     ErrPnl->hide();

@@ -192,8 +192,6 @@ int Copy(const QStringList& args) {
     }
     int artCount = 0;
     if (art) {
-        art->OutputFolder = out + QStringLiteral("Artworks/");
-        QDir().mkpath(art->OutputFolder);
         for (int i = 0; i < art->Arts.Count(); ++i)
             art->Arts.GetItem(i)->Selected = 1;
         artCount = art->Arts.Count();
