@@ -131,6 +131,8 @@ public:
     // The music list was saved (list-only mode); why not, when it was not.
     bool FListSaved = false;
     QString FFailure;
+    // A stage ended early on an error (its stop entry is in the log).
+    bool FStopped = false;
 
     // Name of the music-list file in the music folder.
     static constexpr const char* MusicListName = "VRQMusicList.xml";

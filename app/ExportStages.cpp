@@ -168,6 +168,7 @@ void TCopyThread::CopyFullSizePhotos() {
                 FPhotosFailed += FPhotoCount - FPhotoIndex;
                 DetailLog.Append(QStringLiteral("[X]Stopped at: ") + photo.FullResName + QStringLiteral("\r\nReason: ") +
                                  outcome.Reason);
+                FStopped = true;
                 return;
             }
         }

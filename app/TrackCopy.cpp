@@ -282,6 +282,7 @@ void TCopyThread::CopyMusicFromIPod() {
         const QString source = root + location;
         QString dest = BuildDestPath(i);
         if (dest.isEmpty()) {
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         }
@@ -366,12 +367,14 @@ void TCopyThread::CopyMusicFromIPod() {
             DetailLog.Append(QStringLiteral("[X]Stopped at: ") + track.Title + ext +
                              QStringLiteral("\r\nReason: Over 20 songs have parameter error.\r\n"
                                             "Please skip the songs list above, then try again."));
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         default:
             track.DestPath.clear();
             DetailLog.Append(QStringLiteral("[X]Stopped at: ") + track.Title + ext + QStringLiteral("\r\nReason: ") +
                              outcome.Reason);
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         }
@@ -410,6 +413,7 @@ void TCopyThread::CopyMusicFromHandheld() {
         location.replace(u':', u'/');
         QString dest = BuildDestPath(i);
         if (dest.isEmpty()) {
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         }

@@ -73,6 +73,15 @@ TEST_F(TransferDump, DiskModeFolderLayoutWithAMissingFile) {
     const DumpResult again = RunCopy({Dev.path(), Out.path(), "--layout", "1"});
     EXPECT_EQ(again.Summary["music"].toInt(), int(Db.Tracks.size()) - 1);
     EXPECT_FALSE(QFile::exists(Out.path() + "/New Order/Substance/Blue Monday1.mp3"));
+
+    // A stage that stops is no success to a script.
+    QTemporaryDir blocked;
+    QFile artist(blocked.path() + "/New Order");
+    ASSERT_TRUE(artist.open(QIODevice::WriteOnly));
+    artist.close();
+    const DumpResult stopped = RunCopy({Dev.path(), blocked.path(), "--layout", "1"});
+    EXPECT_TRUE(stopped.Log.contains("[X] Stopped at: Blue Monday")) << stopped.Log.toStdString();
+    EXPECT_EQ(stopped.Exit, 1);
 }
 
 TEST_F(TransferDump, HandheldCopiesThroughTheLink) {
