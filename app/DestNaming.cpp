@@ -86,7 +86,8 @@ QString MakeNamePart(const QString& value, const QString& suffix) {
     QString text;
     if (value.size() > MaxNamePartLength) {
         // A cut between the halves of a surrogate pair would leave half a character.
-        const bool splitsPair = value[MaxNamePartLength - 1].isHighSurrogate() && value[MaxNamePartLength].isLowSurrogate();
+        const bool splitsPair =
+            value[MaxNamePartLength - 1].isHighSurrogate() && value[MaxNamePartLength].isLowSurrogate();
         text = TrimControls(value.left(MaxNamePartLength - (splitsPair ? 1 : 0)));
     } else {
         text = TrimControls(value);

@@ -83,8 +83,9 @@ void TCopyThread::ExportPhotos() {
             if (out.isFile() && !out.isSymLink())
                 ++written;
             else if (logFailures)
-                DetailLog.AppendRaw(name + (out.exists() || out.isSymLink() ? QStringLiteral(" :name in use\r\n")
-                                                                           : QStringLiteral(" :image cannot be read\r\n")));
+                DetailLog.AppendRaw(name + (out.exists() || out.isSymLink()
+                                                ? QStringLiteral(" :name in use\r\n")
+                                                : QStringLiteral(" :image cannot be read\r\n")));
         }
         FPhotosFailed = FPhotoCount - std::min(written, FPhotoCount);
     };
