@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QMetaObject>
+#include <QTemporaryDir>
 #include <exception>
 #include <new>
 
@@ -132,8 +133,12 @@ void TCopyThread::run() {
     }
     // A failure that ends the transfer early is said in the log rather than left to look like
     // a finished transfer.
-    if (!FFailure.isEmpty())
+    if (!FFailure.isEmpty()) {
         DetailLog.Append(QStringLiteral("[X]Reason: ") + FFailure);
+        // A photo stage that never ran wrote no photo.
+        if (!PhotoStageBegun)
+            FPhotosFailed = FPhotoCount;
+    }
     Finish();
 }
 
@@ -171,13 +176,12 @@ void TCopyThread::Execute() {
 
 // What the destructor of the transfer does: it still runs on the copy thread.
 void TCopyThread::Finish() {
-    if (FCopyArtwork && FArtworkCount >= 1 && Src.ArtworkDb) {
-        const int count = Src.ArtworkDb->Arts.Count();
-        for (int i = 0; i < count; ++i)
-            QFile::remove(Src.ArtworkDb->OutputFolder + QString::number(i) + QStringLiteral(".bmp"));
-    }
+    // The temporary bitmaps go with their folder.
+    ArtFolder.reset();
     Synchronize(&TCopyThread::ShowDone);
 }
+
+QString TCopyThread::ArtworkFolder() const { return ArtFolder ? ArtFolder->path() + u'/' : QString(); }
 
 void TCopyThread::Synchronize(void (TCopyThread::*routine)()) {
     if (Src.Display)

@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+class QTemporaryDir;
+
 namespace device {
 class TiTunesDB;
 class TPhotoDb;
@@ -129,6 +131,8 @@ public:
     // The music list was saved (list-only mode); why not, when it was not.
     bool FListSaved = false;
     QString FFailure;
+    // A stage ended early on an error (its stop entry is in the log).
+    bool FStopped = false;
 
     // Name of the music-list file in the music folder.
     static constexpr const char* MusicListName = "VRQMusicList.xml";
@@ -138,6 +142,10 @@ public:
 
     // The summary lines ShowDone appends (exposed for tests).
     QString SummaryText() const;
+
+    // The folder, private to this transfer, that holds the artwork stage's bitmaps (ends in
+    // '/'; empty before that stage). It goes with its files when the transfer ends.
+    QString ArtworkFolder() const;
 
 protected:
     void run() override;
@@ -172,6 +180,8 @@ private:
     TTransferSources Src;
     // Files this transfer wrote, so a same-named track is not taken for one copied before.
     QSet<QString> WrittenThisRun;
+    std::unique_ptr<QTemporaryDir> ArtFolder;
+    bool PhotoStageBegun = false;
 };
 
 } // namespace app

@@ -1,13 +1,19 @@
 #include "app/DestNaming.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <climits>
 
 namespace app {
 namespace {
 
 constexpr int MaxNamePartLength = 41;
+// A file name's limit in bytes of the file system's encoding, and the room kept in a joined name
+// for the clash number and the extension that the callers append.
+constexpr qsizetype MaxNameBytes = NAME_MAX;
+constexpr qsizetype NameTailBytes = 20;
 
 bool IsTrimmed(QChar c) { return c.unicode() <= 32; }
 
@@ -27,6 +33,34 @@ bool IsReserved(QChar c) {
         return true;
     default:
         return false;
+    }
+}
+
+qsizetype NameBytes(const QString& text) { return QFile::encodeName(text).size(); }
+
+// Shortens the longest of the parts by whole characters, a surrogate pair never split, until
+// the parts and their joiners take at most budget bytes.
+void FitParts(std::initializer_list<QString*> parts, qsizetype joinerBytes, qsizetype budget) {
+    for (;;) {
+        qsizetype total = joinerBytes;
+        QString* longest = nullptr;
+        qsizetype longestBytes = -1;
+        for (QString* part : parts) {
+            const qsizetype bytes = NameBytes(*part);
+            total += bytes;
+            if (bytes > longestBytes) {
+                longest = part;
+                longestBytes = bytes;
+            }
+        }
+        if (total <= budget || longest->isEmpty())
+            return;
+        qsizetype end = longest->size() - 1;
+        if (end > 0 && longest->at(end).isLowSurrogate() && longest->at(end - 1).isHighSurrogate())
+            --end;
+        longest->truncate(end);
+        while (!longest->isEmpty() && IsTrimmed(longest->back()))
+            longest->chop(1);
     }
 }
 
@@ -51,7 +85,10 @@ QStringList NamingLayoutTexts() {
 QString MakeNamePart(const QString& value, const QString& suffix) {
     QString text;
     if (value.size() > MaxNamePartLength) {
-        text = TrimControls(value.left(MaxNamePartLength));
+        // A cut between the halves of a surrogate pair would leave half a character.
+        const bool splitsPair =
+            value[MaxNamePartLength - 1].isHighSurrogate() && value[MaxNamePartLength].isLowSurrogate();
+        text = TrimControls(value.left(MaxNamePartLength - (splitsPair ? 1 : 0)));
     } else {
         text = TrimControls(value);
         if (text.isEmpty())
@@ -69,12 +106,18 @@ QString MakeNamePart(const QString& value, const QString& suffix) {
 
 QString BuildDestPath(const QString& folder, int layout, const QString& title, const QString& artist,
                       const QString& album, QString* logEntry) {
-    const QString t = MakeNamePart(title, QStringLiteral(" Name"));
-    const QString a = MakeNamePart(artist, QStringLiteral(" Artist"));
-    const QString l = MakeNamePart(album, QStringLiteral(" Album"));
+    QString t = MakeNamePart(title, QStringLiteral(" Name"));
+    QString a = MakeNamePart(artist, QStringLiteral(" Artist"));
+    QString l = MakeNamePart(album, QStringLiteral(" Album"));
     const QString j = QStringLiteral(" - ");
+    // Every name a layout builds fits the file system; a file name keeps room for its tail.
+    const qsizetype budget = MaxNameBytes - NameTailBytes;
+    const qsizetype joiners = 2 * j.size();
     switch (layout) {
     case LayoutFolders: {
+        FitParts({&a}, 0, MaxNameBytes);
+        FitParts({&l}, 0, MaxNameBytes);
+        FitParts({&t}, 0, budget);
         const QString d = folder + a + QLatin1Char('/') + l;
         if (MakeFolders(d))
             return d + QLatin1Char('/') + t;
@@ -84,16 +127,22 @@ QString BuildDestPath(const QString& folder, int layout, const QString& title, c
         return {};
     }
     case LayoutArtistTitle:
+        FitParts({&a, &t}, j.size(), budget);
         return folder + a + j + t;
     case LayoutTitleArtist:
+        FitParts({&t, &a}, j.size(), budget);
         return folder + t + j + a;
     case LayoutArtistAlbumTitle:
+        FitParts({&a, &l, &t}, joiners, budget);
         return folder + a + j + l + j + t;
     case LayoutTitleAlbumArtist:
+        FitParts({&t, &l, &a}, joiners, budget);
         return folder + t + j + l + j + a;
     case LayoutTitleArtistAlbum:
+        FitParts({&t, &a, &l}, joiners, budget);
         return folder + t + j + a + j + l;
     default:
+        FitParts({&t}, 0, budget);
         return folder + t;
     }
 }

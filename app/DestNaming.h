@@ -18,13 +18,16 @@ enum NamingLayout : int {
 // The texts of the layout list, item index = layout.
 QStringList NamingLayoutTexts();
 
-// One text of a track as a file-name part: cut to 41 characters, trimmed of characters up to
-// blank at both ends, "Unknown" + suffix when nothing is left, reserved characters as '_'.
+// One text of a track as a file-name part: cut to 41 characters (a surrogate pair kept whole),
+// trimmed of characters up to blank at both ends, "Unknown" + suffix when nothing is left,
+// reserved characters as '_'.
 QString MakeNamePart(const QString& value, const QString& suffix);
 
-// The destination of a track without its extension. folder ends in '/'. For the folder layout
-// the artist and album folders are created; when they cannot be, the result is empty and
-// *logEntry receives the entry for the transfer log (without its leading line break).
+// The destination of a track without its extension. folder ends in '/'. Every name it builds
+// fits the file system's 255 bytes, a file name with room for a clash number and the extension
+// (the longest parts shortened first, by whole characters). For the folder layout the artist and
+// album folders are created; when they cannot be, the result is empty and *logEntry receives the
+// entry for the transfer log (without its leading line break).
 QString BuildDestPath(const QString& folder, int layout, const QString& title, const QString& artist,
                       const QString& album, QString* logEntry);
 

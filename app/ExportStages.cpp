@@ -5,11 +5,14 @@
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
 #include "handheld/Iphone.h"
+#include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/SafeWrite.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -40,16 +43,59 @@ CopyOutcome CopyFromHandheld(const QString& devicePath, const QString& dest) {
 
 void TCopyThread::ExportArtworks() {
     DetailLog.Append(QStringLiteral("Artworks\r\n"));
+    // The bitmaps only feed the iTunes stage: they go to a folder of this transfer (0700),
+    // never among the user's files.
+    const QString temp = QDir::tempPath(); // empty when TMPDIR names no folder
+    if (!temp.isEmpty())
+        ArtFolder = std::make_unique<QTemporaryDir>(temp + QStringLiteral("/marrowgate-art-XXXXXX"));
+    if (!ArtFolder || !ArtFolder->isValid())
+        throw platform::EFOpenError((QStringLiteral("Cannot create a temporary folder for the artworks. ") +
+                                     (ArtFolder ? ArtFolder->errorString() : QString()))
+                                        .trimmed());
+    Src.ArtworkDb->OutputFolder = ArtworkFolder();
     // Runs to its end once begun; a cancel takes effect at the next stage's test.
     Src.ArtworkDb->ExportArt();
 }
 
 void TCopyThread::ExportPhotos() {
     DetailLog.Append(QStringLiteral("Photos\r\n"));
-    if (Src.PhotoDb->HasFullRes == 0)
-        Src.PhotoDb->ExportThumbs(true);
-    else
-        CopyFullSizePhotos();
+    PhotoStageBegun = true;
+    device::TPhotoDb& db = *Src.PhotoDb;
+    if (db.HasFullRes != 0) {
+        try {
+            CopyFullSizePhotos();
+        } catch (...) {
+            FPhotosFailed += FPhotoCount - FPhotoIndex; // the photos not reached
+            throw;
+        }
+        return;
+    }
+    // The export tells of no failed photo: one counts as written only when its file is there,
+    // whether the export ends or fails part-way.
+    auto countWritten = [&](bool logFailures) {
+        int written = 0;
+        for (int i = 0; i < db.Photos.Count(); ++i) {
+            const device::TPhotoItem& photo = *db.Photos.GetItem(i);
+            if (!photo.Selected)
+                continue;
+            const QString name = QString::number(photo.ImageId) + QStringLiteral(".jpg");
+            const QFileInfo out(db.OutputFolder + name);
+            if (out.isFile() && !out.isSymLink())
+                ++written;
+            else if (logFailures)
+                DetailLog.AppendRaw(name + (out.exists() || out.isSymLink()
+                                                ? QStringLiteral(" :name in use\r\n")
+                                                : QStringLiteral(" :image cannot be read\r\n")));
+        }
+        FPhotosFailed = FPhotoCount - std::min(written, FPhotoCount);
+    };
+    try {
+        db.ExportThumbs(true);
+    } catch (...) {
+        countWritten(false);
+        throw;
+    }
+    countWritten(true);
 }
 
 void TCopyThread::CopyFullSizePhotos() {
@@ -123,6 +169,7 @@ void TCopyThread::CopyFullSizePhotos() {
                 FPhotosFailed += FPhotoCount - FPhotoIndex;
                 DetailLog.Append(QStringLiteral("[X]Stopped at: ") + photo.FullResName + QStringLiteral("\r\nReason: ") +
                                  outcome.Reason);
+                FStopped = true;
                 return;
             }
         }

@@ -44,8 +44,22 @@ public:
 } // namespace
 
 QByteArray XmlEscape(const QString& text) {
+    // A character that XML 1.0 does not allow (most controls, a lone surrogate, U+FFFE and
+    // U+FFFF) would make the whole file unreadable: it is left out.
+    QString allowed;
+    allowed.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            allowed += text[i];
+            allowed += text[++i];
+        } else if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+                   (c >= 0xE000 && c <= 0xFFFD)) {
+            allowed += text[i];
+        }
+    }
     QByteArray out;
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArray utf8 = allowed.toUtf8();
     out.reserve(utf8.size());
     for (char c : utf8) {
         switch (c) {

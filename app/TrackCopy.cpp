@@ -282,6 +282,7 @@ void TCopyThread::CopyMusicFromIPod() {
         const QString source = root + location;
         QString dest = BuildDestPath(i);
         if (dest.isEmpty()) {
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         }
@@ -309,7 +310,9 @@ void TCopyThread::CopyMusicFromIPod() {
                 if (notFoundLines == 0)
                     DetailLog.AppendRaw(track.Location + QStringLiteral("\r\n") + dest + QStringLiteral("\r\n"));
             }
-            ++notFoundLines;
+            // A refusal has its own line and leaves the not-found lines to files really missing.
+            if (safe)
+                ++notFoundLines;
             break;
         case ErrPathNotFound:
             track.DestPath.clear();
@@ -364,12 +367,14 @@ void TCopyThread::CopyMusicFromIPod() {
             DetailLog.Append(QStringLiteral("[X]Stopped at: ") + track.Title + ext +
                              QStringLiteral("\r\nReason: Over 20 songs have parameter error.\r\n"
                                             "Please skip the songs list above, then try again."));
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         default:
             track.DestPath.clear();
             DetailLog.Append(QStringLiteral("[X]Stopped at: ") + track.Title + ext + QStringLiteral("\r\nReason: ") +
                              outcome.Reason);
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         }
@@ -408,6 +413,7 @@ void TCopyThread::CopyMusicFromHandheld() {
         location.replace(u':', u'/');
         QString dest = BuildDestPath(i);
         if (dest.isEmpty()) {
+            FStopped = true;
             Synchronize(&TCopyThread::FillProgress);
             return;
         }
@@ -424,7 +430,9 @@ void TCopyThread::CopyMusicFromHandheld() {
         }
         track.DestPath.clear();
         if (!IsSafeDeviceLocation(track.Location)) {
-            logFailure(dest, QStringLiteral("Not found (outside the device): ") + track.Location);
+            // Always logged, and not at the cost of the lines kept for failed copies.
+            DetailLog.AppendRaw(dest + QStringLiteral("\r\nNot found (outside the device): ") + track.Location +
+                                QStringLiteral("\r\n"));
         } else {
             platform::SafeWrite out(FolderOf(dest));
             if (!handheld::DeviceCopyFileBuffered(location.toUtf8(), out.TempPath(), buffer.get(),

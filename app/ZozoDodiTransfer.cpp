@@ -62,9 +62,11 @@ public:
     void CopyThreadEnded(app::TCopyThread* thread) override {
         if (W->CopyThread == thread)
             W->CopyThread = nullptr;
-        // A cancelled transfer that was still ending has now ended.
-        if (!W->FCopying)
+        // A cancelled transfer that was still ending has now ended, and its log with it.
+        if (!W->FCopying) {
+            app::DetailLog.Clear();
             W->UpdateSelectionStatus();
+        }
         W->TransferEnded();
     }
     int CheckedPhotoCount() const override { return W->FCheckedPhotos; }
@@ -271,15 +273,9 @@ void TZozoDodiFrm::ExpBtnClick() {
         }
     }
     const bool copyArt = music && ArtCb->isEnabled() && ArtCb->isChecked();
-    if (copyArt) {
-        const QString artFolder = OutEdit->text() + QStringLiteral("Artworks/");
-        if (!QDir().mkpath(artFolder)) {
-            ShowMessageBox(this, MsgKind::Error, QStringLiteral("Can not create the folder to save the artworks.\r") + artFolder,
-                           MsgButtons::Ok);
-            return;
-        }
+    // The artwork bitmaps go to a private folder of the transfer, not into the music folder.
+    if (copyArt)
         MarkArtworkForCopy();
-    }
     const bool listOnly = SyncCb->property("Tag").toInt() == 1;
     if (!listOnly) {
         if (!CheckFreeDiskSpace())
@@ -328,11 +324,8 @@ void TZozoDodiFrm::ExpBtnClick() {
         PhotoDb->OutputFolder = PicOutEdit->text();
         PhotoDb->OnProgress = [this] { OnCopyProgress(); };
     }
-    if (ArtworkDb) {
+    if (ArtworkDb)
         ArtworkDb->OnProgress = [this] { OnArtCopyProgress(); };
-        if (copyArt)
-            ArtworkDb->OutputFolder = OutEdit->text() + QStringLiteral("Artworks/");
-    }
 
     CopyPnl->move((width() - CopyPnl->width()) / 2, (height() - CopyPnl->height()) / 2);
     ErrPnl->hide();
@@ -374,7 +367,9 @@ void TZozoDodiFrm::CancelBtnClick() {
         platform::OpenFolder(OutEdit->text());
     if (GroupShown(PicOutEdit) && !PicOutEdit->text().isEmpty())
         platform::OpenFolder(PicOutEdit->text());
-    app::DetailLog.Clear();
+    // A thread still ending still writes: its log is cleared once it has ended.
+    if (!ending)
+        app::DetailLog.Clear();
     if (ending)
         StatusLb->setText(QStringLiteral("The transfer is ending, please wait ..."));
 }

@@ -128,39 +128,42 @@ TEST_F(TransferTest, DiskLoopNamesClashesAndCountsPresentFiles) {
 }
 
 TEST_F(TransferTest, DiskLoopLogsMissingFilesAndGoesOn) {
+    // Refusals come first: they must leave the not-found lines to the missing files.
+    for (int i = 0; i < 4; ++i)
+        AddTrack("Escape", "x.mp3", QByteArray()).Location = ":iPod_Control:..:..:..:etc:hostname";
     for (int i = 0; i < 5; ++i)
         AddTrack(QStringLiteral("Gone%1").arg(i), QStringLiteral("G%1.mp3").arg(i), QByteArray());
     AddTrack("Here", "H.mp3", "here");
-    AddTrack("Escape", "x.mp3", QByteArray()).Location = ":iPod_Control:..:..:..:etc:hostname";
     TransferRun run;
-    Run(run, 7);
+    Run(run, 10);
     const QString log = app::DetailLog.Text();
     EXPECT_EQ(log.count(" :not found\r\n"), 4);
     EXPECT_TRUE(log.contains("Gone0.mp3 :not found\r\n:iPod_Control:Music:F00:G0.mp3\r\n" + Music + "Gone0.mp3\r\n"));
     EXPECT_FALSE(log.contains("Gone4"));
-    EXPECT_TRUE(log.contains("Escape :not found (outside the device)\r\n:iPod_Control:..:..:..:etc:hostname"));
+    EXPECT_EQ(log.count("Escape :not found (outside the device)\r\n:iPod_Control:..:..:..:etc:hostname"), 4);
     EXPECT_EQ(run.MusicCopied, 1);
-    EXPECT_EQ(run.Display->Steps, 7);
-    for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(run.Display->Steps, 10);
+    for (int i = 0; i < 9; ++i)
         EXPECT_TRUE(Db->Tracks.GetItem(i).DestPath.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(Music + "Escape"));
 }
 
 TEST_F(TransferTest, DiskLoopStopsAtTheTwentyFirstParameterError) {
-    Db->NamingScheme = 4;
-    const QString wide(41, QChar(0x65E5)); // three UTF-8 bytes each: the name grows past the limit
+    // A device file's extension long enough to take the name past the file system's limit.
+    const QString ext = "." + QString(240, 'x');
     for (int i = 0; i < 22; ++i)
-        AddTrack(wide + QString::number(i), QStringLiteral("P%1.mp3").arg(i), "p", wide, wide);
+        AddTrack(QStringLiteral("Long title number %1").arg(i), QStringLiteral("P%1").arg(i) + ext, "p");
     AddTrack("After", "After.mp3", "after");
     TransferRun run;
     Run(run, 23);
     const QString log = app::DetailLog.Text();
     EXPECT_EQ(log.count(" : parameter error\r\n"), 20);
-    EXPECT_TRUE(log.contains("\r\n[X]Stopped at: " + wide + "20.mp3\r\nReason: Over 20 songs have parameter error.\r\n"
+    EXPECT_TRUE(log.contains("\r\n[X]Stopped at: Long title number 20" + ext +
+                             "\r\nReason: Over 20 songs have parameter error.\r\n"
                              "Please skip the songs list above, then try again."));
     EXPECT_EQ(run.TracksDone, 21);
     EXPECT_EQ(run.MusicCopied, 0);
-    EXPECT_FALSE(QFileInfo::exists(Music + "Unknown Artist - Unknown Album - After.mp3"));
+    EXPECT_FALSE(QFileInfo::exists(Music + "After.mp3"));
     EXPECT_EQ(run.Display->Fills, 2); // the stop, then the final report
 }
 

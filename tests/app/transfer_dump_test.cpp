@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -72,6 +73,15 @@ TEST_F(TransferDump, DiskModeFolderLayoutWithAMissingFile) {
     const DumpResult again = RunCopy({Dev.path(), Out.path(), "--layout", "1"});
     EXPECT_EQ(again.Summary["music"].toInt(), int(Db.Tracks.size()) - 1);
     EXPECT_FALSE(QFile::exists(Out.path() + "/New Order/Substance/Blue Monday1.mp3"));
+
+    // A stage that stops is no success to a script.
+    QTemporaryDir blocked;
+    QFile artist(blocked.path() + "/New Order");
+    ASSERT_TRUE(artist.open(QIODevice::WriteOnly));
+    artist.close();
+    const DumpResult stopped = RunCopy({Dev.path(), blocked.path(), "--layout", "1"});
+    EXPECT_TRUE(stopped.Log.contains("[X] Stopped at: Blue Monday")) << stopped.Log.toStdString();
+    EXPECT_EQ(stopped.Exit, 1);
 }
 
 TEST_F(TransferDump, HandheldCopiesThroughTheLink) {
@@ -106,6 +116,11 @@ TEST_F(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
         Db.Tracks.push_back(t);
     }
     Db.Tracks.back().Title = "Here";
+    // A refusal first: logged, but not in place of one of the nine.
+    fixtures::FixtureTrack escape = Db.Tracks.front();
+    escape.Title = "Escape";
+    escape.Location = ":iTunes_Control:..:..:..:etc:hostname";
+    Db.Tracks.insert(Db.Tracks.begin(), escape);
     Tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(Db), true);
     Tree.WriteFile("var/mobile/Media/iTunes_Control/Music/F00/M12.mp3", "0123456789");
     // A file of that name was there before: with --had-files it stands for the track.
@@ -116,9 +131,11 @@ TEST_F(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
     ASSERT_EQ(r.Exit, 0);
     // Eleven of the twelve missing ones fail; nine are logged, each with the link's reason.
     EXPECT_EQ(r.Log.count("\nNot found\n"), 9);
+    EXPECT_TRUE(r.Log.contains("Missing 9.mp3"));
     EXPECT_FALSE(r.Log.contains("Missing 11.mp3"));
+    EXPECT_TRUE(r.Log.contains("/Escape\nNot found (outside the device): :iTunes_Control:..:..:..:etc:hostname\n"));
     EXPECT_EQ(r.Summary["music"].toInt(), 2);
-    EXPECT_EQ(r.Summary["position"].toInt(), 13);
+    EXPECT_EQ(r.Summary["position"].toInt(), 14);
     EXPECT_EQ(Read(Out.path() + "/Missing 0.mp3"), "old");
     EXPECT_EQ(Read(Out.path() + "/Here.mp3"), "0123456789");
 }
@@ -141,7 +158,7 @@ TEST_F(TransferDump, ArtAndThumbnailPhotosThroughTheTool) {
     EXPECT_EQ(r.Summary["position"].toInt(), 3); // the photo stage's bar, filled
     EXPECT_EQ(QDir(Out.path() + "/Pictures").entryList(QDir::Files, QDir::Name),
               QStringList({"100.jpg", "101.jpg", "102.jpg"}));
-    // The temporary bitmaps are gone once the transfer has ended.
-    EXPECT_TRUE(QDir(Out.path() + "/Artworks").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    // The temporary bitmaps never touch the output folder.
+    EXPECT_FALSE(QFileInfo::exists(Out.path() + "/Artworks"));
     EXPECT_TRUE(r.Log.endsWith("\nPhotos: 3/3\nTo iTunes: 0, 0"));
 }

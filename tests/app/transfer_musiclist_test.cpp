@@ -72,6 +72,13 @@ TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
     EXPECT_FALSE(QFileInfo::exists(Music + "Unknown Name.m4a"));
 }
 
+TEST(MusicListText, CharactersXmlDoesNotAllowAreLeftOut) {
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xB5");
+    const QString text = QStringLiteral("a\x01\x1F" "b\tc") + QChar(0xD800) + "d" + QChar(0xDC00) + QChar(0xFFFE) +
+                         QChar(0xFFFF) + emoji + "&";
+    EXPECT_EQ(app::XmlEscape(text), "ab\tcd" + emoji.toUtf8() + "&amp;");
+}
+
 TEST_F(MusicListTest, HandheldLocationsAreTheCopyDestinations) {
     Fill();
     Db = std::make_unique<device::TiTunesDB>("D", true);

@@ -27,6 +27,22 @@ TEST(TransferNaming, NamePartsReplaceTrimAndCut) {
     EXPECT_EQ(MakeNamePart(QString(60, ' '), " Name"), "Unknown Name");
     // Dots never survive, so no part can be "." or "..".
     EXPECT_EQ(MakeNamePart("..", " Name"), "__");
+    // The cut never leaves half of a surrogate pair.
+    const QString note = QString::fromUtf8("\xF0\x9F\x8E\xB5");
+    EXPECT_EQ(MakeNamePart(note.repeated(30), " Name"), note.repeated(20));
+}
+
+TEST(TransferNaming, LongNamesInWideScriptsStillMakeFiles) {
+    QTemporaryDir temp;
+    const QString wide = QString(60, QChar(0x65E5)); // three bytes a character in UTF-8
+    const QString notes = QString::fromUtf8("\xF0\x9F\x8E\xB5").repeated(60);
+    for (int layout = 0; layout <= 6; ++layout) {
+        const QString dest = BuildDestPath(temp.path() + "/", layout, wide, notes, wide, nullptr);
+        EXPECT_EQ(QString::fromUtf8(dest.toUtf8()), dest) << layout;
+        // With a clash number and an extension the name is still one the file system takes.
+        QFile file(dest + "123.mp3");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << layout << " " << file.errorString().toStdString();
+    }
 }
 
 TEST(TransferNaming, SevenLayouts) {

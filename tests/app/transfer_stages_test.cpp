@@ -82,7 +82,7 @@ TEST_F(StagesTest, ITunesIsNotStartedWithoutACopiedTrack) {
     EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nMusic: 0/0\r\nPhotos: 1/1\r\nTo iTunes: -1, 0"));
 }
 
-TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsAndTheEndDeletesEveryRecordsFile) {
+TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsToItsOwnFolderRemovedAtTheEnd) {
     const fixtures::ArtSet set = fixtures::MakeArtSet(1028, 1017, 14, false, 5);
     fixtures::WriteArtSet(*Tree, set, false);
     device::TArtworkDb art("E:", false);
@@ -90,21 +90,25 @@ TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsAndTheEndDeletesEveryRecord
     ASSERT_EQ(art.Arts.Count(), 14);
     for (int i = 0; i < 14; ++i)
         art.Arts.GetItem(i)->Selected = i == 3 || i == 9 ? 0 : 1; // twelve marked
-    const QString artFolder = Music + "Artworks/";
-    QDir().mkpath(artFolder);
-    art.OutputFolder = artFolder;
-    WriteBytes(artFolder + "3.bmp", "left by an earlier run"); // an unmarked record's file
-    WriteBytes(artFolder + "cover.jpg", "not ours");
+    // Files of the user that look like the bitmaps are none of the transfer's business.
+    const QString userFolder = Music + "Artworks/";
+    art.OutputFolder = userFolder;
+    WriteBytes(userFolder + "0.bmp", "the user's");
     AddTrack("Song", "A.mp3", "a");
 
     TransferRun run;
     art.OnProgress = [&run] { run.Display->OnArtCopyProgress(); };
     QStringList bitmapsDuringTransfer;
+    QString artFolder;
     int stepsOfArtStage = -1, maximumOfArtStage = -1;
     run.Display->OnItem = [&](const QString& text) {
         // The iTunes stage follows the artwork stage: the bitmaps are there for it.
         if (text != "Starting iTunes, please wait ...")
             return;
+        artFolder = run.Display->Thread->ArtworkFolder();
+        EXPECT_EQ(QFileInfo(artFolder).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                         QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                  QFile::Permissions());
         bitmapsDuringTransfer = AllFiles(artFolder);
         stepsOfArtStage = run.Display->Steps;
         maximumOfArtStage = run.Display->Maximum;
@@ -117,7 +121,7 @@ TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsAndTheEndDeletesEveryRecord
     };
     Run(run, 1, 0, false, false, false, false, 12, true, nullptr, &art, /*toITunes=*/true);
 
-    QStringList expected{"3.bmp", "cover.jpg"};
+    QStringList expected;
     for (int i = 0; i < 14; ++i)
         if (i != 3 && i != 9)
             expected << QString::number(i) + ".bmp";
@@ -136,8 +140,11 @@ TEST_F(StagesTest, ArtworkStageWritesTheMarkedBitmapsAndTheEndDeletesEveryRecord
     EXPECT_EQ(items.mid(first, 12), counts);
     EXPECT_TRUE(run.Display->Titles.contains("Transferring artworks of songs"));
     EXPECT_TRUE(app::DetailLog.Text().contains("\r\nArtworks\r\n\r\nAdd to iTunes:"));
-    // Every record's bitmap is gone at the end, marked or not; other files stay.
-    EXPECT_EQ(AllFiles(artFolder), QStringList{"cover.jpg"});
+    // The bitmaps are gone with their folder at the end.
+    ASSERT_FALSE(artFolder.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(artFolder));
+    EXPECT_EQ(AllFiles(userFolder), QStringList{"0.bmp"});
+    EXPECT_EQ(ReadBytes(userFolder + "0.bmp"), "the user's");
 }
 
 TEST_F(StagesTest, ArtworkStageIsSkippedWithoutAMarkedArtwork) {
@@ -190,4 +197,45 @@ TEST_F(StagesTest, ThumbnailExportCountsEveryPhotoAndRunsToItsEndAfterACancel) {
         ExpectQuadrants(image, i, 12);
     }
     EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\n\r\nMusic: 0/0\r\nPhotos: 25/25\r\nTo iTunes: 0, 0");
+}
+
+TEST_F(StagesTest, ThumbnailsNotWrittenAreLoggedAndNotCounted) {
+    fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 4, false, 2);
+    set.Containers["F1024_2.ithmb"].chop(10); // the last photo's image is cut short
+    fixtures::WritePhotoSet(*Tree, set, false);
+    device::TPhotoDb photos("E:", false);
+    ASSERT_TRUE(photos.Load());
+    ASSERT_EQ(photos.HasFullRes, 0);
+    for (int i = 0; i < photos.Photos.Count(); ++i)
+        photos.Photos.GetItem(i)->Selected = 1;
+    photos.OutputFolder = Pictures;
+    QDir().mkpath(Pictures + "101.jpg");
+    {
+        TransferRun run;
+        Run(run, 0, 4, false, false, false, false, 0, false, &photos);
+        const QString log = app::DetailLog.Text();
+        EXPECT_TRUE(log.contains("\r\nPhotos\r\n101.jpg :name in use\r\n103.jpg :image cannot be read\r\n"))
+            << log.toStdString();
+        EXPECT_TRUE(log.endsWith("\r\nPhotos: 2/4\r\nTo iTunes: 0, 0"));
+    }
+    // A stage that fails part-way, or never runs, says what was written.
+    app::DetailLog.Clear();
+    photos.OutputFolder = Temp.path() + "/missing/";
+    TransferRun failed;
+    Run(failed, 0, 4, false, false, false, false, 0, false, &photos);
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 0/4\r\nTo iTunes: 0, 0"));
+
+    app::DetailLog.Clear();
+    photos.OutputFolder = Pictures;
+    AddTrack("Song", "A.mp3", "a");
+    device::TArtworkDb art("E:", false);
+    const QByteArray tmp = qgetenv("TMPDIR");
+    WriteBytes(Temp.path() + "/file", "not a folder");
+    qputenv("TMPDIR", (Temp.path() + "/file").toUtf8());
+    TransferRun neverRan;
+    Run(neverRan, 1, 4, false, false, false, false, 1, true, &photos, &art);
+    tmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmp);
+    const QString log = app::DetailLog.Text();
+    EXPECT_TRUE(log.contains("[X]Reason: Cannot create a temporary folder for the artworks.")) << log.toStdString();
+    EXPECT_TRUE(log.endsWith("\r\nMusic: 1/1\r\nPhotos: 0/4\r\nTo iTunes: 0, 0"));
 }

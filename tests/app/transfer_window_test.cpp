@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QMovie>
+#include <QTest>
 
 namespace {
 
@@ -202,4 +203,18 @@ TEST_F(TransferWindowTest, CancelWhileRunningHoldsTheWindowUntilTheFinalReport) 
     EXPECT_FALSE(w.TransferThreadAlive());
     EXPECT_NE(w.StatusLb->text(), "The transfer is ending, please wait ...");
     EXPECT_TRUE(w.PrepareExport());
+}
+
+TEST_F(TransferWindowTest, CancelledTransferLeavesNoLogForTheNextOne) {
+    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
+    w.show();
+    w.CheckAllTracks();
+    ASSERT_TRUE(w.PrepareExport());
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    ASSERT_TRUE(w.TransferThreadAlive());
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_FALSE(w.FCopying);
+    ASSERT_EQ(w.StatusLb->text(), "The transfer is ending, please wait ...");
+    WaitForThreadEnd(w);
+    EXPECT_TRUE(app::DetailLog.Text().isEmpty()) << app::DetailLog.Text().toStdString();
 }

@@ -2,7 +2,9 @@
 //                            [--handheld]
 // Ticks every track (and every photo, every artwork when asked), runs one transfer through the
 // copy thread with a headless panel, and prints the transfer log and a summary line as JSON.
-// Music goes to OUTDIR/, photos to OUTDIR/Pictures/, album art to OUTDIR/Artworks/.
+// Exits 1 when a stage stopped on an error or the transfer failed, so that scripts can tell.
+// Music goes to OUTDIR/, photos to OUTDIR/Pictures/; album art only passes through the
+// transfer's own temporary folder.
 // With --handheld, ROOT is the handheld's file system, served by the simulated device library.
 #include "Commands.h"
 
@@ -192,8 +194,6 @@ int Copy(const QStringList& args) {
     }
     int artCount = 0;
     if (art) {
-        art->OutputFolder = out + QStringLiteral("Artworks/");
-        QDir().mkpath(art->OutputFolder);
         for (int i = 0; i < art->Arts.Count(); ++i)
             art->Arts.GetItem(i)->Selected = 1;
         artCount = art->Arts.Count();
@@ -206,8 +206,10 @@ int Copy(const QStringList& args) {
     if (art)
         art->OnProgress = [&display] { display.OnArtCopyProgress(); };
     QJsonObject summary;
+    bool stopped = false;
     display.OnEnded = [&] {
         const app::TCopyThread& t = *display.Thread;
+        stopped = t.FStopped || !t.FFailure.isEmpty();
         summary = QJsonObject{{QStringLiteral("music"), t.FMusicCopied},
                               {QStringLiteral("musiccount"), t.FMusicCount},
                               {QStringLiteral("photos"), t.FPhotoCount - t.FPhotosFailed},
@@ -233,7 +235,7 @@ int Copy(const QStringList& args) {
     summary.insert(QStringLiteral("position"), display.Position);
     summary.insert(QStringLiteral("maximum"), display.Maximum);
     dump::PrintJson(summary);
-    return 0;
+    return stopped ? 1 : 0;
 }
 
 const dump::Registration kCopy("copy",
