@@ -174,9 +174,13 @@ void TCopyThread::Finish() {
     if (FCopyArtwork && FArtworkCount >= 1 && Src.ArtworkDb) {
         const int count = Src.ArtworkDb->Arts.Count();
         for (int i = 0; i < count; ++i)
-            QFile::remove(Src.ArtworkDb->OutputFolder + QString::number(i) + QStringLiteral(".bmp"));
+            QFile::remove(ArtBitmapPath(i));
     }
     Synchronize(&TCopyThread::ShowDone);
+}
+
+QString TCopyThread::ArtBitmapPath(int index) const {
+    return Src.ArtworkDb->OutputFolder + QString::number(index) + QStringLiteral(".bmp");
 }
 
 void TCopyThread::Synchronize(void (TCopyThread::*routine)()) {

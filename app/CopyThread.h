@@ -19,6 +19,10 @@ class TPhotoDb;
 class TArtworkDb;
 } // namespace device
 
+namespace platform::itunes {
+class IComponent;
+}
+
 namespace app {
 
 class TCopyThread;
@@ -95,6 +99,8 @@ struct TTransferSources {
     device::TPhotoDb* PhotoDb = nullptr;
     device::TArtworkDb* ArtworkDb = nullptr;
     TCopyDisplay* Display = nullptr;
+    // iTunes' automation binding; the platform's own when null.
+    platform::itunes::IComponent* ITunes = nullptr;
 };
 
 class TCopyThread final : public QThread {
@@ -138,6 +144,8 @@ public:
 
     // The summary lines ShowDone appends (exposed for tests).
     QString SummaryText() const;
+    // The album-art stage's temporary bitmap of an artwork index.
+    QString ArtBitmapPath(int index) const;
 
 protected:
     void run() override;
@@ -167,6 +175,7 @@ private:
     void StepProgress();
     void FillProgress();
     void ShowITunesStart();
+    void ShowITunesCreating();
     void ShowDone();
 
     TTransferSources Src;
