@@ -22,12 +22,14 @@ struct Cancelled {};
 
 // Where iTunes hands back no object although it must, the step fails like any other call.
 template <typename T> std::shared_ptr<T> Need(std::shared_ptr<T> object) {
-    if (!object) throw itn::Error(QStringLiteral("iTunes returned no object"));
+    if (!object)
+        throw itn::Error(QStringLiteral("iTunes returned no object"));
     return object;
 }
 
 QString MessageOf(const std::exception& e) {
-    if (const auto* error = dynamic_cast<const itn::Error*>(&e)) return error->Message();
+    if (const auto* error = dynamic_cast<const itn::Error*>(&e))
+        return error->Message();
     return QString::fromUtf8(e.what());
 }
 
@@ -40,7 +42,8 @@ public:
 
     void Run() {
         Host.Log(QString::number(In.MusicCopied) + u'/' + QString::number(In.MusicCount));
-        if (In.MusicCopied < 1) return;
+        if (In.MusicCopied < 1)
+            return;
         Host.ShowITunesStart();
         Host.SetITunesFailed(false);
         ITunes.Initialize();
@@ -66,7 +69,8 @@ public:
                 TrackPass();
                 StageNo = 2;
                 Host.StepProgress();
-                if (Playlists.Count() > 1) PlaylistPass();
+                if (Playlists.Count() > 1)
+                    PlaylistPass();
             } catch (const Cancelled&) {
             } catch (const std::exception& e) {
                 Host.SetITunesFailed(true);
@@ -88,7 +92,8 @@ public:
 
 private:
     void CheckCancel() const {
-        if (Host.Terminated()) throw Cancelled{};
+        if (Host.Terminated())
+            throw Cancelled{};
     }
 
     void Release() {
@@ -104,7 +109,8 @@ private:
         for (int i = 0; i < Tracks.Count(); ++i) {
             CheckCancel();
             const device::TTrackItem& t = Tracks.GetItem(i);
-            if (!t.Selected || t.DestPath.isEmpty()) continue;
+            if (!t.Selected || t.DestPath.isEmpty())
+                continue;
             try {
                 AddToLibrary(t);
                 ++AddedTracks;
@@ -125,9 +131,11 @@ private:
             CheckCancel();
         }
         const auto added = Need(status->Tracks());
-        if (added->Count() <= 0) return;
+        if (added->Count() <= 0)
+            return;
         const auto track = Need(added->Item(1));
-        if (t.Rating > 0) track->SetRating(t.Rating);
+        if (t.Rating > 0)
+            track->SetRating(t.Rating);
         // iTunes takes a signed count; a larger one from a damaged database is held at the top.
         if (t.PlayCount > 0)
             track->SetPlayedCount(int(std::min<uint32_t>(t.PlayCount, std::numeric_limits<int>::max())));
@@ -153,9 +161,12 @@ private:
             const bool smart = p.Smart != 0;
             std::shared_ptr<itn::IPlaylist> target = FindPlaylist(p.Name, smart);
             // iTunes fills a smart playlist by its own rules.
-            if (target && smart) continue;
-            if (!target) target = App->CreatePlaylist(p.Name);
-            if (!target) continue;
+            if (target && smart)
+                continue;
+            if (!target)
+                target = App->CreatePlaylist(p.Name);
+            if (!target)
+                continue;
             try {
                 FillPlaylist(*target, p);
             } catch (const std::exception&) {
@@ -171,10 +182,13 @@ private:
         const int count = PlaylistList->Count();
         for (int k = 1; k <= count; ++k) {
             auto candidate = PlaylistList->Item(k);
-            if (!candidate || candidate->Kind() != itn::KindUser) continue;
+            if (!candidate || candidate->Kind() != itn::KindUser)
+                continue;
             const auto user = Need(candidate->AsUserPlaylist());
-            if (user->Smart() != smart || user->SpecialKind() != itn::SpecialNone) continue;
-            if (Collator.compare(candidate->Name(), name) == 0) return candidate;
+            if (user->Smart() != smart || user->SpecialKind() != itn::SpecialNone)
+                continue;
+            if (Collator.compare(candidate->Name(), name) == 0)
+                return candidate;
         }
         return {};
     }
@@ -186,11 +200,14 @@ private:
             const device::TTrackItem* track = nullptr;
             for (int i = 0; i < Tracks.Count() && !track; ++i) {
                 CheckCancel();
-                if (Tracks.GetItem(i).TrackId == id) track = &Tracks.GetItem(i);
+                if (Tracks.GetItem(i).TrackId == id)
+                    track = &Tracks.GetItem(i);
             }
-            if (!track || !track->Selected || track->DestPath.isEmpty()) continue;
+            if (!track || !track->Selected || track->DestPath.isEmpty())
+                continue;
             // A title already there is not added again, so a second export adds nothing.
-            if (Need(target.Tracks())->ItemByName(track->Title)) continue;
+            if (Need(target.Tracks())->ItemByName(track->Title))
+                continue;
             const auto status = Need(target.AsUserPlaylist())->AddFile(track->DestPath);
             if (!status) {
                 ITunes.Sleep(100);

@@ -20,7 +20,8 @@ public:
     void ShowITunesCreating() override { Shown << "creating"; }
     void StepProgress() override {
         Shown << "step";
-        if (++Steps == FailAtStep) throw std::runtime_error("display gone");
+        if (++Steps == FailAtStep)
+            throw std::runtime_error("display gone");
     }
     void FillProgress() override { Shown << "fill"; }
     void SetITunesFailed(bool failed) override { Failed = failed; }
@@ -44,7 +45,8 @@ protected:
         t.Title = title;
         t.TrackId = id;
         t.Selected = 1;
-        if (copied) t.DestPath = "/m/" + title + ".mp3";
+        if (copied)
+            t.DestPath = "/m/" + title + ".mp3";
         return t;
     }
     void List(const QString& name, std::vector<uint32_t> ids, bool smart = false) {

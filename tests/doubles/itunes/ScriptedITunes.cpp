@@ -44,7 +44,8 @@ public:
         Lib->Tracks[TrackNo].PlayedCount = count;
     }
     std::shared_ptr<itn::IArtworkCollection> Artwork() override {
-        if (Lib->Step(QStringLiteral("Artwork"), {Name()})) return {};
+        if (Lib->Step(QStringLiteral("Artwork"), {Name()}))
+            return {};
         return Make<ArtworkCollection>(Lib, TrackNo);
     }
     void AddArtworkFromFile(const QString& path) override {
@@ -69,13 +70,16 @@ public:
     std::shared_ptr<itn::ITrack> Item(int index) override {
         const bool none = Lib->Step(QStringLiteral("TrackItem"), {Label, index});
         const std::vector<int> tracks = Tracks();
-        if (index < 1 || index > int(tracks.size())) throw itn::Error(QStringLiteral("Invalid index"));
+        if (index < 1 || index > int(tracks.size()))
+            throw itn::Error(QStringLiteral("Invalid index"));
         return none ? nullptr : Make<TrackObject>(Lib, tracks[size_t(index - 1)]);
     }
     std::shared_ptr<itn::ITrack> ItemByName(const QString& name) override {
-        if (Lib->Step(QStringLiteral("TrackByName"), {Label, name})) return {};
+        if (Lib->Step(QStringLiteral("TrackByName"), {Label, name}))
+            return {};
         for (int t : Tracks())
-            if (Lib->Tracks[size_t(t)].Name == name) return Make<TrackObject>(Lib, t);
+            if (Lib->Tracks[size_t(t)].Name == name)
+                return Make<TrackObject>(Lib, t);
         return {};
     }
 
@@ -92,7 +96,8 @@ public:
         return Polls-- > 0;
     }
     std::shared_ptr<itn::ITrackCollection> Tracks() override {
-        if (Lib->Step(QStringLiteral("AddedTracks"))) return {};
+        if (Lib->Step(QStringLiteral("AddedTracks")))
+            return {};
         const int track = TrackNo;
         return Make<TrackCollection>(Lib, QStringLiteral("added"),
                                      [track] { return std::vector<int>{track}; });
@@ -119,13 +124,15 @@ public:
         return Me().Name;
     }
     std::shared_ptr<itn::ITrackCollection> Tracks() override {
-        if (Lib->Step(QStringLiteral("Tracks"), {Name_()})) return {};
+        if (Lib->Step(QStringLiteral("Tracks"), {Name_()}))
+            return {};
         S* lib = Lib;
         const int no = No;
         return Make<TrackCollection>(Lib, Name_(), [lib, no] { return lib->Playlists[size_t(no)].Tracks; });
     }
     std::shared_ptr<itn::IUserPlaylist> AsUserPlaylist() override {
-        if (Me().Kind != itn::KindUser) throw itn::Error(QStringLiteral("No such interface supported"));
+        if (Me().Kind != itn::KindUser)
+            throw itn::Error(QStringLiteral("No such interface supported"));
         return std::shared_ptr<itn::IUserPlaylist>(shared_from_this(),
                                                    static_cast<itn::IUserPlaylist*>(this));
     }
@@ -138,7 +145,8 @@ public:
         return Me().SpecialKind;
     }
     std::shared_ptr<itn::IAddStatus> AddFile(const QString& path) override {
-        if (Lib->Step(QStringLiteral("AddFile"), {Name_(), path})) return {};
+        if (Lib->Step(QStringLiteral("AddFile"), {Name_(), path}))
+            return {};
         return Make<AddStatus>(Lib, Lib->AddFile(No, path));
     }
 
@@ -156,7 +164,8 @@ public:
         return int(Lib->Playlists.size());
     }
     std::shared_ptr<itn::IPlaylist> Item(int index) override {
-        if (Lib->Step(QStringLiteral("PlaylistItem"), {index})) return {};
+        if (Lib->Step(QStringLiteral("PlaylistItem"), {index}))
+            return {};
         if (index < 1 || index > int(Lib->Playlists.size()))
             throw itn::Error(QStringLiteral("Invalid index"));
         return Make<PlaylistObject>(Lib, index - 1);
@@ -167,7 +176,8 @@ class Source final : public itn::ISource, Counted {
 public:
     using Counted::Counted;
     std::shared_ptr<itn::IPlaylistCollection> Playlists() override {
-        if (Lib->Step(QStringLiteral("Playlists"))) return {};
+        if (Lib->Step(QStringLiteral("Playlists")))
+            return {};
         return Make<PlaylistCollection>(Lib);
     }
 };
@@ -176,15 +186,18 @@ class Application final : public itn::IApplication, Counted {
 public:
     using Counted::Counted;
     std::shared_ptr<itn::ILibraryPlaylist> LibraryPlaylist() override {
-        if (Lib->Step(QStringLiteral("LibraryPlaylist"))) return {};
+        if (Lib->Step(QStringLiteral("LibraryPlaylist")))
+            return {};
         return Make<PlaylistObject>(Lib, Lib->Library());
     }
     std::shared_ptr<itn::ISource> LibrarySource() override {
-        if (Lib->Step(QStringLiteral("LibrarySource"))) return {};
+        if (Lib->Step(QStringLiteral("LibrarySource")))
+            return {};
         return Make<Source>(Lib);
     }
     std::shared_ptr<itn::IPlaylist> CreatePlaylist(const QString& name) override {
-        if (Lib->Step(QStringLiteral("CreatePlaylist"), {name})) return {};
+        if (Lib->Step(QStringLiteral("CreatePlaylist"), {name}))
+            return {};
         Lib->Playlists.push_back({name, itn::KindUser, itn::SpecialNone, false, {}});
         return Make<PlaylistObject>(Lib, int(Lib->Playlists.size()) - 1);
     }
@@ -205,9 +218,12 @@ bool ScriptedITunes::Step(const QString& op, const QJsonArray& args) {
     const int n = ++CallCounts[op];
     bool none = false;
     for (const Failure& f : Failures) {
-        if (f.Op != op || (f.Call != 0 && f.Call != n)) continue;
-        if (f.Cancel && OnCancel) OnCancel();
-        if (!f.Message.isEmpty()) throw itn::Error(f.Message);
+        if (f.Op != op || (f.Call != 0 && f.Call != n))
+            continue;
+        if (f.Cancel && OnCancel)
+            OnCancel();
+        if (!f.Message.isEmpty())
+            throw itn::Error(f.Message);
         none = none || f.None;
     }
     return none;
@@ -215,7 +231,8 @@ bool ScriptedITunes::Step(const QString& op, const QJsonArray& args) {
 
 int ScriptedITunes::Library() {
     for (size_t i = 0; i < Playlists.size(); ++i)
-        if (Playlists[i].Kind == itn::KindLibrary) return int(i);
+        if (Playlists[i].Kind == itn::KindLibrary)
+            return int(i);
     Playlists.insert(Playlists.begin(), Playlist{QStringLiteral("Library"), itn::KindLibrary, 0, false, {}});
     for (size_t t = 0; t < Tracks.size(); ++t)
         Playlists.front().Tracks.push_back(int(t));
@@ -225,7 +242,8 @@ int ScriptedITunes::Library() {
 int ScriptedITunes::AddFile(int playlist, const QString& path) {
     int track = -1;
     for (size_t t = 0; t < Tracks.size() && track < 0; ++t)
-        if (!Tracks[t].Location.isEmpty() && Tracks[t].Location == path) track = int(t);
+        if (!Tracks[t].Location.isEmpty() && Tracks[t].Location == path)
+            track = int(t);
     if (track < 0) {
         Tracks.push_back({QFileInfo(path).completeBaseName(), path});
         track = int(Tracks.size()) - 1;
@@ -246,7 +264,8 @@ void ScriptedITunes::Uninitialize() {
 }
 
 std::shared_ptr<itn::IApplication> ScriptedITunes::CreateApplication() {
-    if (Step(QStringLiteral("CreateApplication"))) return {};
+    if (Step(QStringLiteral("CreateApplication")))
+        return {};
     Library(); // in place before any playlist object holds an index
     return Make<Application>(this);
 }
@@ -276,7 +295,8 @@ QString ScriptedITunes::Load(const QJsonObject& json) {
         for (const QJsonValue& name : p.value(QLatin1String("tracks")).toArray()) {
             int found = -1;
             for (size_t t = 0; t < Tracks.size() && found < 0; ++t)
-                if (Tracks[t].Name == name.toString()) found = int(t);
+                if (Tracks[t].Name == name.toString())
+                    found = int(t);
             if (found < 0)
                 return QStringLiteral("playlist \"%1\" names no track \"%2\"")
                     .arg(list.Name, name.toString());
@@ -298,7 +318,8 @@ QString ScriptedITunes::Load(const QJsonObject& json) {
         Failure failure{f.value(QLatin1String("op")).toString(), f.value(QLatin1String("call")).toInt(),
                         f.value(QLatin1String("message")).toString(), f.value(QLatin1String("none")).toBool(),
                         f.value(QLatin1String("cancel")).toBool()};
-        if (failure.Op.isEmpty()) return QStringLiteral("a failure names no operation");
+        if (failure.Op.isEmpty())
+            return QStringLiteral("a failure names no operation");
         Failures.push_back(failure);
     }
     return {};
@@ -331,7 +352,8 @@ QJsonObject ScriptedITunes::CallJson(const Call& call) {
 std::vector<ScriptedITunes::Call> ScriptedITunes::CallsOf(const QString& op) const {
     std::vector<Call> out;
     for (const Call& c : Calls)
-        if (c.Op == op) out.push_back(c);
+        if (c.Op == op)
+            out.push_back(c);
     return out;
 }
 
