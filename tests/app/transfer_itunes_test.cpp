@@ -332,3 +332,21 @@ TEST_F(ITunesTransfer, CopiedFilesReachITunesAndTheSummarySaysSo) {
         "\r\nAdd to iTunes:\r\n2/2\r\n- done.\r\nMusic: 2/2\r\nPhotos: 0/0\r\nTo iTunes: -1, 0"))
         << app::DetailLog.Text().toStdString();
 }
+
+TEST_F(ITunesStage, AFailedVersionReadOrQuitLeavesTheStageWithoutABlock) {
+    Track("A", 1);
+    const std::vector<ScriptedITunes::Failure> cases[] = {
+        {{"LibraryPlaylist", 1, "no library"}, {"Version", 1, "gone"}},
+        {{"Quit", 1, "gone"}},
+    };
+    for (const auto& failures : cases) {
+        It = ScriptedITunes();
+        It.Failures = failures;
+        H = Host();
+        EXPECT_THROW(Run(), platform::itunes::Error);
+        EXPECT_EQ(H.Entries, QStringList{"1/1"});
+        EXPECT_FALSE(H.Shown.contains("fill"));
+        EXPECT_EQ(Trace().last(), "Uninitialize()");
+        EXPECT_EQ(It.LiveAtUninitialize, 0);
+    }
+}

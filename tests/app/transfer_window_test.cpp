@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTest>
 #include <QMovie>
 
 namespace {
@@ -202,4 +203,19 @@ TEST_F(TransferWindowTest, CancelWhileRunningHoldsTheWindowUntilTheFinalReport) 
     EXPECT_FALSE(w.TransferThreadAlive());
     EXPECT_NE(w.StatusLb->text(), "The transfer is ending, please wait ...");
     EXPECT_TRUE(w.PrepareExport());
+}
+
+TEST_F(TransferWindowTest, TickedITunesBoxEndsInTheFailedStart) {
+    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
+    w.CheckAllTracks();
+    ASSERT_TRUE(w.PrepareExport());
+    QTest::mouseClick(w.SyncCb, Qt::LeftButton, {}, QPoint(5, w.SyncCb->height() / 2));
+    ASSERT_TRUE(w.SyncCb->isChecked());
+    w.ExpBtn->click();
+    WaitForThreadEnd(w);
+    const QString log = app::DetailLog.Text();
+    EXPECT_TRUE(log.endsWith("\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\n"
+                             "Reason: iTunes is not installed on this computer\r\n- done.\r\nMusic: 5/5\r\n"
+                             "Photos: 0/0\r\nTo iTunes: -1, -1"))
+        << log.toStdString();
 }
