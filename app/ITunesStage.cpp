@@ -10,6 +10,7 @@
 #include <exception>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 
 namespace app {
 namespace {
@@ -194,16 +195,21 @@ private:
     }
 
     void FillPlaylist(itn::IPlaylist& target, const device::TPlayListItem& p) {
+        if (FirstOfId.empty()) {
+            // Only the first track of an id counts. A map in place of a scan of the whole list
+            // per entry, so a long playlist on a large device cannot stall the transfer.
+            for (int i = 0; i < Tracks.Count(); ++i)
+                FirstOfId.emplace(Tracks.GetItem(i).TrackId, i);
+        }
         for (int m = 0; m < p.Count; ++m) {
             const uint32_t id = p.GetTrackId(m);
-            // Only the first track of an id counts, as the device's own lists do.
-            const device::TTrackItem* track = nullptr;
-            for (int i = 0; i < Tracks.Count() && !track; ++i) {
+            if (Tracks.Count() > 0)
                 CheckCancel();
-                if (Tracks.GetItem(i).TrackId == id)
-                    track = &Tracks.GetItem(i);
-            }
-            if (!track || !track->Selected || track->DestPath.isEmpty())
+            const auto found = FirstOfId.find(id);
+            if (found == FirstOfId.end())
+                continue;
+            const device::TTrackItem* track = &Tracks.GetItem(found->second);
+            if (!track->Selected || track->DestPath.isEmpty())
                 continue;
             // A title already there is not added again, so a second export adds nothing.
             if (Need(target.Tracks())->ItemByName(track->Title))
@@ -236,6 +242,7 @@ private:
     const device::TTrackList& Tracks;
     const device::TPlayLists& Playlists;
     QCollator Collator{QLocale()};
+    std::unordered_map<uint32_t, int> FirstOfId;
 
     // Working values, reported only in the error block.
     int StageNo = 0;
