@@ -5,7 +5,7 @@
 // Music goes to OUTDIR/, photos to OUTDIR/Pictures/, album art to OUTDIR/Artworks/.
 // With --handheld, ROOT is the handheld's file system, served by the simulated device library.
 // With --itunes, the transfer adds to a scripted iTunes whose library FILE describes (see
-// ITunesUsage); its final library and the calls it received are printed before the summary.
+// CopyUsage); its final library and the calls it received are printed before the summary.
 #include "Commands.h"
 
 #include "app/CopyThread.h"
