@@ -102,47 +102,17 @@ TEST_F(ITunesStage, AddsTracksThenFillsANewPlaylistInOrder) {
     List("Road", {2, 1});
     It.AddPolls = 1;
     Run();
-    EXPECT_EQ(Trace(), QStringList({"Initialize()",
-                                    "CreateApplication()",
-                                    "LibraryPlaylist()",
-                                    "AddFile(Library,/m/A.mp3)",
-                                    "InProgress()",
-                                    "Sleep(300)",
-                                    "InProgress()",
-                                    "AddedTracks()",
-                                    "TrackCount(added)",
-                                    "TrackItem(added,1)",
-                                    "SetRating(A,60)",
-                                    "SetPlayedCount(A,3)",
-                                    "AddFile(Library,/m/B.mp3)",
-                                    "InProgress()",
-                                    "Sleep(300)",
-                                    "InProgress()",
-                                    "AddedTracks()",
-                                    "TrackCount(added)",
-                                    "TrackItem(added,1)",
-                                    "LibrarySource()",
-                                    "Playlists()",
-                                    "PlaylistCount()",
-                                    "PlaylistCount()",
-                                    "PlaylistItem(1)",
-                                    "Kind(Library)",
-                                    "CreatePlaylist(Road)",
-                                    "Tracks(Road)",
-                                    "TrackByName(Road,B)",
-                                    "AddFile(Road,/m/B.mp3)",
-                                    "InProgress()",
-                                    "Sleep(100)",
-                                    "InProgress()",
-                                    "Tracks(Road)",
-                                    "TrackByName(Road,A)",
-                                    "AddFile(Road,/m/A.mp3)",
-                                    "InProgress()",
-                                    "Sleep(100)",
-                                    "InProgress()",
-                                    "Sleep(500)",
-                                    "Quit()",
-                                    "Uninitialize()"}));
+    EXPECT_EQ(Trace().join(' '),
+              "Initialize() CreateApplication() LibraryPlaylist() "
+              "AddFile(Library,/m/A.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+              "TrackItem(added,1) SetRating(A,60) SetPlayedCount(A,3) "
+              "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+              "TrackItem(added,1) "
+              "LibrarySource() Playlists() PlaylistCount() PlaylistCount() PlaylistItem(1) Kind(Library) "
+              "CreatePlaylist(Road) "
+              "Tracks(Road) TrackByName(Road,B) AddFile(Road,/m/B.mp3) InProgress() Sleep(100) InProgress() "
+              "Tracks(Road) TrackByName(Road,A) AddFile(Road,/m/A.mp3) InProgress() Sleep(100) InProgress() "
+              "Sleep(500) Quit() Uninitialize()");
     EXPECT_EQ(It.LiveAtUninitialize, 0);
     EXPECT_EQ(PlaylistTracks("Road"), QStringList({"B", "A"}));
     EXPECT_EQ(It.Tracks[0].Rating, 60);
