@@ -183,6 +183,10 @@ void TCopyThread::Finish() {
 
 QString TCopyThread::ArtworkFolder() const { return ArtFolder ? ArtFolder->path() + u'/' : QString(); }
 
+QString TCopyThread::ArtBitmapPath(int index) const {
+    return ArtworkFolder() + QString::number(index) + QStringLiteral(".bmp");
+}
+
 void TCopyThread::Synchronize(void (TCopyThread::*routine)()) {
     if (Src.Display)
         Src.Display->RunBlocking([this, routine] { (this->*routine)(); });

@@ -21,6 +21,10 @@ class TPhotoDb;
 class TArtworkDb;
 } // namespace device
 
+namespace platform::itunes {
+class IComponent;
+}
+
 namespace app {
 
 class TCopyThread;
@@ -97,6 +101,8 @@ struct TTransferSources {
     device::TPhotoDb* PhotoDb = nullptr;
     device::TArtworkDb* ArtworkDb = nullptr;
     TCopyDisplay* Display = nullptr;
+    // iTunes' automation binding; the platform's own when null.
+    platform::itunes::IComponent* ITunes = nullptr;
 };
 
 class TCopyThread final : public QThread {
@@ -142,6 +148,8 @@ public:
 
     // The summary lines ShowDone appends (exposed for tests).
     QString SummaryText() const;
+    // The album-art stage's temporary bitmap of an artwork index.
+    QString ArtBitmapPath(int index) const;
 
     // The folder, private to this transfer, that holds the artwork stage's bitmaps (ends in
     // '/'; empty before that stage). It goes with its files when the transfer ends.
@@ -175,6 +183,7 @@ private:
     void StepProgress();
     void FillProgress();
     void ShowITunesStart();
+    void ShowITunesCreating();
     void ShowDone();
 
     TTransferSources Src;

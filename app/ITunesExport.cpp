@@ -1,24 +1,40 @@
-// The iTunes export stage of the copy thread. No iTunes exists on this platform, so creating
-// its application object always fails; the stage reports that as a failed start, sets the
-// failure flag the summary shows, and does nothing else.
+// The iTunes export stage of the copy thread: the stage itself (ITunesStage) reaches the panel,
+// the log and the thread's fields through this host.
 #include "app/CopyThread.h"
+#include "app/ITunesStage.h"
+
+#include "platform/itunes/ITunes.h"
 
 namespace app {
 
-namespace {
-// Why the application object cannot be created here.
-constexpr const char* ITunesMissingReason = "iTunes is not installed on this computer";
-} // namespace
-
 void TCopyThread::AddToITunes() {
-    // The count line is written in every case.
-    DetailLog.Append(QString::number(FMusicCopied) + u'/' + QString::number(FMusicCount));
-    if (FMusicCopied < 1)
-        return;
-    Synchronize(&TCopyThread::ShowITunesStart);
-    FITunesFailed = true;
-    DetailLog.Append(QStringLiteral("[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: ") +
-                     QLatin1String(ITunesMissingReason));
+    class Host final : public TITunesStageHost {
+    public:
+        explicit Host(TCopyThread& thread) : T(thread) {}
+        bool Terminated() const override { return T.Terminated(); }
+        void Log(const QString& entry) override { DetailLog.Append(entry); }
+        void ShowITunesStart() override { T.Synchronize(&TCopyThread::ShowITunesStart); }
+        void ShowITunesCreating() override { T.Synchronize(&TCopyThread::ShowITunesCreating); }
+        void StepProgress() override { T.Synchronize(&TCopyThread::StepProgress); }
+        void FillProgress() override { T.Synchronize(&TCopyThread::FillProgress); }
+        void SetITunesFailed(bool failed) override { T.FITunesFailed = failed; }
+        QString ArtBitmapPath(int index) const override { return T.ArtBitmapPath(index); }
+
+    private:
+        TCopyThread& T;
+    } host(*this);
+
+    TITunesStageInput in;
+    in.TrackDb = Src.TrackDb;
+    in.ArtworkDb = Src.ArtworkDb;
+    in.MusicCopied = FMusicCopied;
+    in.MusicCount = FMusicCount;
+    in.CopyArtwork = FCopyArtwork;
+    RunITunesStage(host, Src.ITunes ? *Src.ITunes : platform::itunes::SystemComponent(), in);
+}
+
+void TCopyThread::ShowITunesCreating() {
+    Src.Display->SetItemText(QStringLiteral("Creating playlists and songs in iTunes, please wait ..."));
 }
 
 } // namespace app

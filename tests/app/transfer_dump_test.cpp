@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -161,4 +162,36 @@ TEST_F(TransferDump, ArtAndThumbnailPhotosThroughTheTool) {
     // The temporary bitmaps never touch the output folder.
     EXPECT_FALSE(QFileInfo::exists(Out.path() + "/Artworks"));
     EXPECT_TRUE(r.Log.endsWith("\nPhotos: 3/3\nTo iTunes: 0, 0"));
+}
+
+TEST_F(TransferDump, ITunesLibraryAndCallsPrecedeTheSummary) {
+    Tree.WriteTrackDb(fixtures::WriteTrackDb(Db));
+    Tree.WriteMusicFiles(Db, 5 << 20); // the video stays missing: four tracks copied
+    const QString library = Dev.path() + "/library.json";
+    QFile f(library);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(R"({"playlists": [{"name": "RECENTLY played", "smart": true}],
+                "failures": [{"op": "CreatePlaylist", "call": 1, "message": "Disk full"}]})");
+    f.close();
+    const DumpResult r = RunCopy({Dev.path(), Out.path(), "--itunes", library});
+    ASSERT_EQ(r.Exit, 0) << r.Log.toStdString();
+    EXPECT_TRUE(r.Log.contains("\nAdd to iTunes:\n4/5\n[X]Error occured when adding to iTunes.\nDisk full\n"
+                               "3M: 4:5\nP: 0:3 - 2\nVer: 12.13.2.3\n\n- done.\n"))
+        << r.Log.toStdString();
+    EXPECT_TRUE(r.Log.contains("\nTo iTunes: -1, -1\n"));
+    QStringList calls;
+    QJsonObject itunes;
+    for (const QString& line : r.Log.split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (o.contains("call"))
+            calls << o["call"].toString();
+        itunes = o.contains("itunes") ? o["itunes"].toObject() : itunes;
+    }
+    EXPECT_EQ(calls.mid(calls.size() - 5),
+              QStringList({"CreatePlaylist", "Version", "Sleep", "Quit", "Uninitialize"}));
+    const QJsonArray lists = itunes["playlists"].toArray();
+    ASSERT_EQ(lists.size(), 2);
+    EXPECT_EQ(lists[0].toObject()["tracks"].toArray().size(), 4);
+    EXPECT_EQ(itunes["tracks"].toArray()[0].toObject()["name"].toString(), "Blue Monday");
+    EXPECT_EQ(r.Summary["music"].toInt(), 4);
 }

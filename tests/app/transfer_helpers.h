@@ -105,7 +105,7 @@ protected:
     void Run(TransferRun& run, int musicCount, int photoCount = 0, bool handheld = false, bool listOnly = false,
              bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0, bool copyArt = false,
              device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr, bool toITunes = false) {
-        app::TTransferSources src{Db.get(), photos, art, run.Display.get()};
+        app::TTransferSources src{Db.get(), photos, art, run.Display.get(), ITunes};
         auto* thread = new app::TCopyThread(musicCount, photoCount, artCount, handheld, toITunes, listOnly, copyArt,
                                             musicHadFiles, photoHadFiles, src);
         run.Display->Thread = thread;
@@ -129,6 +129,7 @@ protected:
     QString Pictures;
     std::unique_ptr<device::TiTunesDB> Db;
     std::unique_ptr<device::TPhotoDb> Photos;
+    platform::itunes::IComponent* ITunes = nullptr; // the platform's own when null
 };
 
 } // namespace transfer_test

@@ -218,3 +218,18 @@ TEST_F(TransferWindowTest, CancelledTransferLeavesNoLogForTheNextOne) {
     WaitForThreadEnd(w);
     EXPECT_TRUE(app::DetailLog.Text().isEmpty()) << app::DetailLog.Text().toStdString();
 }
+
+TEST_F(TransferWindowTest, TickedITunesBoxEndsInTheFailedStart) {
+    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
+    w.CheckAllTracks();
+    ASSERT_TRUE(w.PrepareExport());
+    QTest::mouseClick(w.SyncCb, Qt::LeftButton, {}, QPoint(5, w.SyncCb->height() / 2));
+    ASSERT_TRUE(w.SyncCb->isChecked());
+    w.ExpBtn->click();
+    WaitForThreadEnd(w);
+    const QString log = app::DetailLog.Text();
+    EXPECT_TRUE(log.endsWith("\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\n"
+                             "Reason: iTunes is not installed on this computer\r\n- done.\r\nMusic: 5/5\r\n"
+                             "Photos: 0/0\r\nTo iTunes: -1, -1"))
+        << log.toStdString();
+}

@@ -1,11 +1,13 @@
 // ipod-dump copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] [--art]
-//                            [--handheld]
+//                            [--handheld] [--itunes FILE]
 // Ticks every track (and every photo, every artwork when asked), runs one transfer through the
 // copy thread with a headless panel, and prints the transfer log and a summary line as JSON.
 // Exits 1 when a stage stopped on an error or the transfer failed, so that scripts can tell.
 // Music goes to OUTDIR/, photos to OUTDIR/Pictures/; album art only passes through the
 // transfer's own temporary folder.
 // With --handheld, ROOT is the handheld's file system, served by the simulated device library.
+// With --itunes, the transfer adds to a scripted iTunes whose library FILE describes (see
+// CopyUsage); its final library and the calls it received are printed before the summary.
 #include "Commands.h"
 
 #include "app/CopyThread.h"
@@ -18,18 +20,44 @@
 #include "platform/Library.h"
 #include "platform/PostMessage.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
+#include "tests/doubles/itunes/ScriptedITunes.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <unordered_map>
 
 namespace {
+
+constexpr const char* CopyUsage =
+    "copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] [--art] [--handheld] [--itunes FILE]\n"
+    "      --itunes FILE: add the copied tracks and the playlists to a scripted iTunes whose starting\n"
+    "      library FILE holds, as JSON:\n"
+    "        {\"tracks\": [{\"name\", \"rating\", \"played\", \"artwork\" (images held), \"location\"}],\n"
+    "         \"playlists\": [{\"name\", \"kind\" (1 library, 2 user; default 2), \"special\" (default 0),\n"
+    "                        \"smart\" (default false), \"tracks\": [track names]}],\n"
+    "         \"addpolls\": polls for which each add stays in progress (default 0),\n"
+    "         \"version\": the version text,\n"
+    "         \"failures\": [{\"op\", \"call\" (the n-th call of op, 0 or absent: every call),\n"
+    "                       \"message\": fail with it | \"none\": answer no object | \"cancel\": true,\n"
+    "                       press Cancel once the call is made}]}\n"
+    "      A library without a kind 1 playlist gets \"Library\" first; it holds every track. An added file\n"
+    "      whose location the library holds gives that track; a new one is named after the file.\n"
+    "      Operations: Initialize, Uninitialize, CreateApplication, Sleep, LibraryPlaylist, LibrarySource,\n"
+    "      CreatePlaylist, Version, Quit, AddFile, InProgress, AddedTracks, TrackCount, TrackItem,\n"
+    "      TrackByName, SetRating, SetPlayedCount, Artwork, ArtworkCount, AddArtworkFromFile, Playlists,\n"
+    "      PlaylistCount, PlaylistItem, Kind, Name, Tracks, Smart, SpecialKind. Their args: the playlist or\n"
+    "      track by name (a track collection by its playlist's name, or \"added\"), then what was passed.\n"
+    "      Output after the log: {\"itunes\": {\"tracks\": [{\"name\", \"rating\", \"played\", \"artwork\"}],\n"
+    "      \"playlists\": [{\"name\", \"kind\", \"special\", \"smart\", \"tracks\": [names in order]}]}}, then one\n"
+    "      line {\"call\": op, \"args\": [...]} per call in order, then the summary line.";
 
 struct Options {
     QString Root;
@@ -40,6 +68,7 @@ struct Options {
     bool Photos = false;
     bool Art = false;
     bool Handheld = false;
+    QString ITunes;
 };
 
 bool ParseArgs(QStringList args, Options& o) {
@@ -60,6 +89,10 @@ bool ParseArgs(QStringList args, Options& o) {
             o.Art = true;
         } else if (a == QLatin1String("--handheld")) {
             o.Handheld = true;
+        } else if (a == QLatin1String("--itunes")) {
+            if (args.isEmpty())
+                return false;
+            o.ITunes = args.takeFirst();
         } else if (a.startsWith(QLatin1String("--"))) {
             return false;
         } else if (o.Root.isEmpty()) {
@@ -125,8 +158,7 @@ QString WithSlash(const QString& path) { return path.endsWith(u'/') ? path : pat
 int Copy(const QStringList& args) {
     Options o;
     if (!ParseArgs(args, o)) {
-        std::fprintf(stderr, "usage: ipod-dump copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] "
-                             "[--art] [--handheld]\n");
+        std::fprintf(stderr, "usage: ipod-dump %s\n", CopyUsage);
         return 2;
     }
     const QString root = QDir(o.Root).absolutePath();
@@ -134,6 +166,19 @@ int Copy(const QStringList& args) {
     if (!QDir(root).exists()) {
         std::fprintf(stderr, "ipod-dump: no folder %s\n", qPrintable(root));
         return 1;
+    }
+    doubles::ScriptedITunes itunes;
+    if (!o.ITunes.isEmpty()) {
+        QFile file(o.ITunes);
+        QJsonParseError error{};
+        const QJsonDocument doc =
+            file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll(), &error) : QJsonDocument();
+        const QString problem = !doc.isObject() ? QStringLiteral("no JSON object (%1)").arg(error.errorString())
+                                                : itunes.Load(doc.object());
+        if (!problem.isEmpty()) {
+            std::fprintf(stderr, "ipod-dump: %s: %s\n", qPrintable(o.ITunes), qPrintable(problem));
+            return 1;
+        }
     }
     std::unique_ptr<SimHandheld> link;
     QByteArray driveRoot = "E:";
@@ -197,6 +242,16 @@ int Copy(const QStringList& args) {
         for (int i = 0; i < art->Arts.Count(); ++i)
             art->Arts.GetItem(i)->Selected = 1;
         artCount = art->Arts.Count();
+        // Each track with art gets the first artwork item of its song, as the window links them.
+        std::unordered_map<uint64_t, int> firstArt;
+        for (int i = 0; i < artCount; ++i)
+            firstArt.emplace(art->Arts.GetItem(i)->SongDbId, i);
+        for (int i = 0; i < tracks.Tracks.Count(); ++i) {
+            device::TTrackItem& t = tracks.Tracks.GetItem(i);
+            const auto it = t.HasArtwork ? firstArt.find(t.DbId) : firstArt.end();
+            if (it != firstArt.end())
+                t.ArtIndex = it->second;
+        }
     }
 
     app::THeadlessCopyDisplay display;
@@ -219,14 +274,23 @@ int Copy(const QStringList& args) {
     app::DetailLog.Clear();
     // The bar's range as the output page's Start sets it.
     display.SetProgress(0, tracks.Tracks.Count() >= 1 ? tracks.Tracks.Count() : photoCount);
-    display.Thread = new app::TCopyThread(tracks.Tracks.Count(), photoCount, artCount, o.Handheld, false, o.ListOnly,
-                                          o.Art, musicHad, photoHad, {&tracks, photos.get(), art.get(), &display});
+    // The thread reaches the iTunes stage only after a blocking call into this thread, which
+    // comes after Thread is set.
+    itunes.OnCancel = [&display] { display.Thread->Terminate(); };
+    display.Thread = new app::TCopyThread(tracks.Tracks.Count(), photoCount, artCount, o.Handheld,
+                                          !o.ITunes.isEmpty(), o.ListOnly, o.Art, musicHad, photoHad,
+                                          {&tracks, photos.get(), art.get(), &display, &itunes});
     display.WaitForEnd();
 
     QByteArray log = app::DetailLog.Text().toUtf8();
     log.replace("\r\n", "\n");
     std::fwrite(log.constData(), 1, size_t(log.size()), stdout);
     std::fputc('\n', stdout);
+    if (!o.ITunes.isEmpty()) {
+        dump::PrintJson({{QStringLiteral("itunes"), itunes.LibraryJson()}});
+        for (const auto& call : itunes.Calls)
+            dump::PrintJson(doubles::ScriptedITunes::CallJson(call));
+    }
     summary.insert(QStringLiteral("title"), display.StageTitle);
     summary.insert(QStringLiteral("item"), display.ItemText);
     // What the exporters' progress handlers counted.
@@ -238,8 +302,6 @@ int Copy(const QStringList& args) {
     return stopped ? 1 : 0;
 }
 
-const dump::Registration kCopy("copy",
-                               "copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] [--art] [--handheld]",
-                               Copy);
+const dump::Registration kCopy("copy", CopyUsage, Copy);
 
 } // namespace

@@ -1,0 +1,322 @@
+// The iTunes export against the scripted iTunes: the stage alone with a recording host, and
+// once through the copy thread.
+#include "transfer_helpers.h"
+
+#include "app/ITunesStage.h"
+#include "device/ArtworkDb.h"
+#include "tests/doubles/itunes/ScriptedITunes.h"
+
+#include <stdexcept>
+
+using doubles::ScriptedITunes;
+
+namespace {
+
+class Host final : public app::TITunesStageHost {
+public:
+    bool Terminated() const override { return Cancel; }
+    void Log(const QString& entry) override { Entries << entry; }
+    void ShowITunesStart() override { Shown << "start"; }
+    void ShowITunesCreating() override { Shown << "creating"; }
+    void StepProgress() override {
+        Shown << "step";
+        if (++Steps == FailAtStep)
+            throw std::runtime_error("display gone");
+    }
+    void FillProgress() override { Shown << "fill"; }
+    void SetITunesFailed(bool failed) override { Failed = failed; }
+    QString ArtBitmapPath(int index) const override { return "/art/" + QString::number(index) + ".bmp"; }
+
+    bool Cancel = false, Failed = false;
+    int Steps = 0, FailAtStep = 0;
+    QStringList Entries, Shown;
+};
+
+class ITunesStage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Db.Playlists.Add().Name = "iPod"; // the master playlist, never exported
+        It.OnCancel = [this] { H.Cancel = true; };
+    }
+
+    // A checked track, copied unless `copied` is false.
+    device::TTrackItem& Track(const QString& title, uint32_t id, bool copied = true) {
+        device::TTrackItem& t = Db.Tracks.Add();
+        t.Title = title;
+        t.TrackId = id;
+        t.Selected = 1;
+        if (copied)
+            t.DestPath = "/m/" + title + ".mp3";
+        return t;
+    }
+    void List(const QString& name, std::vector<uint32_t> ids, bool smart = false) {
+        device::TPlayListItem& p = Db.Playlists.Add();
+        p.Name = name;
+        p.Count = int(ids.size());
+        p.TrackIds = std::move(ids);
+        p.Smart = smart;
+    }
+    void Run(bool copyArt = false) {
+        int copied = 0;
+        for (int i = 0; i < Db.Tracks.Count(); ++i)
+            copied += Db.Tracks.GetItem(i).DestPath.isEmpty() ? 0 : 1;
+        app::RunITunesStage(H, It, {&Db, &Art, copied, Db.Tracks.Count(), copyArt});
+    }
+    // Every call as "Op(arg,arg)".
+    QStringList Trace(qsizetype from = 0) const {
+        QStringList out;
+        for (size_t i = size_t(from); i < It.Calls.size(); ++i) {
+            QStringList args;
+            for (const QJsonValue& a : It.Calls[i].Args)
+                args << a.toVariant().toString();
+            out << It.Calls[i].Op + "(" + args.join(',') + ")";
+        }
+        return out;
+    }
+    QStringList PlaylistTracks(const QString& name) const {
+        for (const auto& p : It.Playlists)
+            if (p.Name == name) {
+                QStringList names;
+                for (int t : p.Tracks)
+                    names << It.Tracks[size_t(t)].Name;
+                return names;
+            }
+        return {"<no playlist>"};
+    }
+    ScriptedITunes::Playlist UserList(const QString& name, bool smart = false, int special = 0) {
+        return {name, platform::itunes::KindUser, special, smart, {}};
+    }
+
+    device::TiTunesDB Db{"E:", false};
+    device::TArtworkDb Art{"E:", false};
+    ScriptedITunes It;
+    Host H;
+};
+
+} // namespace
+
+TEST_F(ITunesStage, AddsTracksThenFillsANewPlaylistInOrder) {
+    Track("A", 1).Rating = 60;
+    Db.Tracks.GetItem(0).PlayCount = 3;
+    Track("B", 2);
+    List("Road", {2, 1});
+    It.AddPolls = 1;
+    Run();
+    EXPECT_EQ(Trace().join(' '),
+              "Initialize() CreateApplication() LibraryPlaylist() "
+              "AddFile(Library,/m/A.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+              "TrackItem(added,1) SetRating(A,60) SetPlayedCount(A,3) "
+              "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+              "TrackItem(added,1) "
+              "LibrarySource() Playlists() PlaylistCount() PlaylistCount() PlaylistItem(1) Kind(Library) "
+              "CreatePlaylist(Road) "
+              "Tracks(Road) TrackByName(Road,B) AddFile(Road,/m/B.mp3) InProgress() Sleep(100) InProgress() "
+              "Tracks(Road) TrackByName(Road,A) AddFile(Road,/m/A.mp3) InProgress() Sleep(100) InProgress() "
+              "Sleep(500) Quit() Uninitialize()");
+    EXPECT_EQ(It.LiveAtUninitialize, 0);
+    EXPECT_EQ(PlaylistTracks("Road"), QStringList({"B", "A"}));
+    EXPECT_EQ(It.Tracks[0].Rating, 60);
+    EXPECT_EQ(It.Tracks[0].PlayedCount, 3);
+    EXPECT_EQ(H.Entries, QStringList{"2/2"});
+    EXPECT_FALSE(H.Failed);
+    // One step once started, one after the tracks, one per handled playlist.
+    EXPECT_EQ(H.Shown, QStringList({"start", "step", "creating", "step", "step", "fill"}));
+}
+
+TEST_F(ITunesStage, NothingCopiedWritesTheCountLineOnly) {
+    Track("A", 1, false);
+    Track("B", 2, false);
+    Run();
+    EXPECT_EQ(H.Entries, QStringList{"0/2"});
+    EXPECT_TRUE(It.Calls.empty());
+    EXPECT_TRUE(H.Shown.isEmpty());
+}
+
+TEST_F(ITunesStage, PlaylistsMatchByKindSmartnessSpecialKindAndNameInAnyCase) {
+    Track("A", 1);
+    It.Playlists = {UserList("MIX", true), UserList("road trip"), UserList("Party", true),
+                    UserList("party", false, 4)};
+    It.Playlists.insert(It.Playlists.begin(), {"Library", platform::itunes::KindLibrary, 0, false, {}});
+    List("Mix", {1}, true); // a smart match: left alone
+    List("Road Trip", {1}); // a plain match: reused
+    List("Gym", {1}, true); // no match: created plain
+    List("PARTY", {1});     // only a smart and a special one: created beside them
+    Run();
+    QStringList names;
+    for (const auto& p : It.Playlists)
+        names << p.Name + (p.Smart ? "*" : "");
+    EXPECT_EQ(names, QStringList({"Library", "MIX*", "road trip", "Party*", "party", "Gym", "PARTY"}));
+    EXPECT_EQ(PlaylistTracks("MIX"), QStringList());
+    EXPECT_EQ(PlaylistTracks("road trip"), QStringList{"A"});
+    EXPECT_EQ(PlaylistTracks("Gym"), QStringList{"A"});
+    EXPECT_EQ(PlaylistTracks("PARTY"), QStringList{"A"});
+    EXPECT_EQ(H.Shown.count("step"), 2 + 3);
+}
+
+TEST_F(ITunesStage, FillsOnlyFirstCopiedTracksOfAnIdAndASecondExportAddsNothing) {
+    Track("A", 7);
+    Track("A twin", 7);
+    Track("Unchecked", 8).Selected = 0;
+    Track("Not copied", 9, false);
+    Track("Here", 10);
+    It.Tracks = {{"Here", "/m/Here.mp3"}};
+    It.Playlists = {UserList("Road")};
+    It.Playlists.front().Tracks = {0};
+    List("road", {7, 8, 9, 404, 10});
+    List("Empty", {});
+    Run();
+    EXPECT_EQ(PlaylistTracks("Road"), QStringList({"Here", "A"}));
+    EXPECT_EQ(PlaylistTracks("Empty"), QStringList());
+    EXPECT_EQ(PlaylistTracks("Library"), QStringList({"Here", "A", "A twin"}));
+    EXPECT_EQ(H.Shown.count("step"), 2 + 2);
+
+    const QJsonObject first = It.LibraryJson();
+    const qsizetype before = qsizetype(It.Calls.size());
+    Run();
+    EXPECT_EQ(It.LibraryJson(), first);
+    EXPECT_FALSE(Trace(before).contains("AddFile(Road,/m/A.mp3)"));
+    EXPECT_FALSE(Trace(before).contains("CreatePlaylist(Empty)"));
+}
+
+TEST_F(ITunesStage, ArtworkGoesOnlyToTracksWithoutImagesWhoseBitmapWasWritten) {
+    for (int i = 0; i < 3; ++i)
+        Art.Arts.Add()->Selected = i != 2;
+    Track("Has one", 1).ArtIndex = 0;
+    Track("Gets one", 2).ArtIndex = 1;
+    Track("None", 3);
+    Track("Not written", 4).ArtIndex = 2;
+    Track("Out of range", 5).ArtIndex = 3;
+    It.Tracks = {{"Has one", "/m/Has one.mp3", 0, 0, 1}};
+    Run(false);
+    EXPECT_TRUE(It.CallsOf("AddArtworkFromFile").empty());
+    Run(true);
+    const auto adds = It.CallsOf("AddArtworkFromFile");
+    ASSERT_EQ(adds.size(), 1u);
+    EXPECT_EQ(adds[0].Args, QJsonArray({"Gets one", "/art/1.bmp"}));
+    EXPECT_EQ(It.Tracks[0].ArtworkCount, 1);
+}
+
+TEST_F(ITunesStage, ErrorBlockCarriesTheStageBeforeTheCounts) {
+    struct Case {
+        const char* Op;
+        int Call;
+        int Lists; // device playlists besides the master
+        int FailAtStep;
+        const char* Block;
+    };
+    const Case cases[] = {
+        {"CreateApplication", 1, 1, 0,
+         "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom"},
+        {"LibraryPlaylist", 1, 1, 0, "1M: 0:2\r\nP: 0:2 - 0"},
+        {"", 0, 0, 2, "2M: 1:2\r\nP: 0:1 - 0"}, // the bar's step after the track pass fails
+        {"PlaylistCount", 2, 2, 0, "3M: 1:2\r\nP: 0:3 - 1"},
+        {"CreatePlaylist", 2, 2, 0, "3M: 1:2\r\nP: 1:3 - 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Op);
+        It = ScriptedITunes();
+        It.OnCancel = [this] { H.Cancel = true; };
+        H = Host();
+        H.FailAtStep = c.FailAtStep;
+        Db.Tracks.Clear();
+        Db.Playlists.Clear();
+        Db.Playlists.Add().Name = "iPod";
+        Track("A", 1);
+        Track("B", 2).Rating = 20;
+        for (int i = 0; i < c.Lists; ++i)
+            List("L" + QString::number(i), {1, 2});
+        It.Failures = {{"SetRating", 1, "rating refused"}, {c.Op, c.Call, "boom"}};
+        Run();
+        ASSERT_EQ(H.Entries.size(), 2);
+        EXPECT_TRUE(H.Failed);
+        const QString block = H.Entries[1];
+        if (std::string(c.Op) == "CreateApplication") {
+            EXPECT_EQ(block, c.Block);
+            EXPECT_EQ(Trace(), QStringList({"Initialize()", "CreateApplication()", "Uninitialize()"}));
+            continue;
+        }
+        EXPECT_EQ(block, QString("[X]Error occured when adding to iTunes.\r\n") +
+                             (c.FailAtStep ? "display gone" : "boom") + "\r\n" + c.Block +
+                             "\r\nVer: 12.13.2.3\r\n");
+        EXPECT_EQ(Trace().mid(Trace().size() - 4),
+                  QStringList({"Version()", "Sleep(500)", "Quit()", "Uninitialize()"}));
+        EXPECT_EQ(It.LiveAtUninitialize, 0);
+        EXPECT_EQ(H.Shown.last(), "fill");
+    }
+}
+
+TEST_F(ITunesStage, CancelStopsAtTheNextTestWithoutAnErrorBlock) {
+    struct Case {
+        const char* Op; // the call after which the cancel comes
+        int Call;
+        QStringList Tail; // the calls from that one on
+    };
+    const QStringList closing{"Sleep(500)", "Quit()", "Uninitialize()"};
+    const Case cases[] = {
+        {"CreateApplication", 1, {"CreateApplication()", "Uninitialize()"}}, // iTunes stays open
+        {"SetRating", 1, QStringList{"SetRating(A,20)"} + closing},          // before the next track
+        {"InProgress", 1, QStringList{"InProgress()", "Sleep(300)"} + closing},
+        {"Playlists", 1, QStringList{"Playlists()", "PlaylistCount()"} + closing},
+        {"CreatePlaylist", 1, QStringList{"CreatePlaylist(L)"} + closing},
+        {"InProgress", 5, QStringList{"InProgress()", "Sleep(100)"} + closing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Op) + " " + std::to_string(c.Call));
+        It = ScriptedITunes();
+        It.OnCancel = [this] { H.Cancel = true; };
+        It.AddPolls = 1;
+        It.Failures = {{c.Op, c.Call, {}, false, true}};
+        H = Host();
+        if (Db.Tracks.Count() == 0) {
+            Track("A", 1).Rating = 20;
+            Track("B", 2);
+            List("L", {1, 2});
+        }
+        Run();
+        const QStringList trace = Trace();
+        EXPECT_EQ(trace.mid(trace.size() - c.Tail.size()), c.Tail);
+        EXPECT_EQ(H.Entries, QStringList{"2/2"});
+        EXPECT_FALSE(H.Failed);
+        EXPECT_EQ(It.LiveAtUninitialize, 0);
+    }
+}
+
+// Through the copy thread: the panel's lines and bar, the log and the summary.
+class ITunesTransfer : public transfer_test::TransferTest {};
+
+TEST_F(ITunesTransfer, CopiedFilesReachITunesAndTheSummarySaysSo) {
+    AddTrack("One", "1.mp3", "1");
+    AddTrack("Two", "2.mp3", "2");
+    Db->Playlists.Add().Name = "iPod";
+    ScriptedITunes it;
+    ITunes = &it;
+    transfer_test::TransferRun run;
+    Run(run, 2, 0, false, false, false, false, 0, false, nullptr, nullptr, /*toITunes=*/true);
+    EXPECT_FALSE(run.ITunesFailed);
+    const auto adds = it.CallsOf("AddFile");
+    ASSERT_EQ(adds.size(), 2u);
+    EXPECT_EQ(adds[1].Args, QJsonArray({"Library", Music + "Two.mp3"}));
+    EXPECT_TRUE(run.Display->Items.contains("Creating playlists and songs in iTunes, please wait ..."));
+    EXPECT_EQ(run.Display->Maximums.last(), 2);
+    EXPECT_TRUE(app::DetailLog.Text().endsWith(
+        "\r\nAdd to iTunes:\r\n2/2\r\n- done.\r\nMusic: 2/2\r\nPhotos: 0/0\r\nTo iTunes: -1, 0"))
+        << app::DetailLog.Text().toStdString();
+}
+
+TEST_F(ITunesStage, AFailedVersionReadOrQuitLeavesTheStageWithoutABlock) {
+    Track("A", 1);
+    const std::vector<ScriptedITunes::Failure> cases[] = {
+        {{"LibraryPlaylist", 1, "no library"}, {"Version", 1, "gone"}},
+        {{"Quit", 1, "gone"}},
+    };
+    for (const auto& failures : cases) {
+        It = ScriptedITunes();
+        It.Failures = failures;
+        H = Host();
+        EXPECT_THROW(Run(), platform::itunes::Error);
+        EXPECT_EQ(H.Entries, QStringList{"1/1"});
+        EXPECT_FALSE(H.Shown.contains("fill"));
+        EXPECT_EQ(Trace().last(), "Uninitialize()");
+        EXPECT_EQ(It.LiveAtUninitialize, 0);
+    }
+}
