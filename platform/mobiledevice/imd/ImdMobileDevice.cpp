@@ -342,8 +342,11 @@ MG_EXPORT uint32_t AMDeviceIsPaired(void* device) {
     return r == 1 ? 1 : 0; // an unknown or removed device is not paired
 }
 
-// ValidatePair exists only before iOS 7 (later versions refuse it); there the stored record is
-// proven the way the library's own handshake does it, by starting a session with it.
+// ValidatePair exists only before iOS 7 (later versions refuse it). From iOS 7 on the stored
+// record is proven the way the library's own handshake does it: the handshake reads the product
+// version (which also lets later sessions use current TLS), finds the record and starts a
+// session with it; freeing its client stops that session. It pairs only when no record is
+// stored, which is why the record is looked up first.
 MG_EXPORT uint32_t AMDeviceValidatePairing(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
         if (!d.Lockdown) return kErrInvalidArgument;
@@ -351,12 +354,9 @@ MG_EXPORT uint32_t AMDeviceValidatePairing(void* device) {
         if (major > 0 && major < 7) return Result(lockdownd_validate_pair(d.Lockdown, nullptr));
         std::string hostId;
         if (!ReadHostId(d.Udid, hostId)) return Result(LOCKDOWN_E_INVALID_HOST_ID);
-        char* session = nullptr;
-        const lockdownd_error_t r = lockdownd_start_session(d.Lockdown, hostId.c_str(), &session, nullptr);
-        if (session) {
-            lockdownd_stop_session(d.Lockdown, session);
-            std::free(session);
-        }
+        lockdownd_client_t probe = nullptr;
+        const lockdownd_error_t r = lockdownd_client_new_with_handshake(d.Mux->Device, &probe, kLabel);
+        if (probe) lockdownd_client_free(probe);
         return Result(r);
     });
 }
