@@ -62,6 +62,7 @@ struct Device {
     std::string Udid;
     bool Present = true;
     bool PairingFailed = false; // the last connect ended at the pairing step
+    bool VersionKnown = false;  // the handle carries the product version (see Handshake)
     std::shared_ptr<Handle> Mux;
     lockdownd_client_t Lockdown = nullptr;
     std::string SessionId;
@@ -268,8 +269,6 @@ int MajorVersion(lockdownd_client_t client) {
     return major;
 }
 
-} // namespace
-
 MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback callback, uint32_t, uint32_t,
                                                  void* cookie, void** notification) {
     {
@@ -342,11 +341,24 @@ MG_EXPORT uint32_t AMDeviceIsPaired(void* device) {
     return r == 1 ? 1 : 0; // an unknown or removed device is not paired
 }
 
-// ValidatePair exists only before iOS 7 (later versions refuse it). From iOS 7 on the stored
-// record is proven the way the library's own handshake does it: the handshake reads the product
-// version (which also lets later sessions use current TLS), finds the record and starts a
-// session with it; freeing its client stops that session. It pairs only when no record is
-// stored, which is why the record is looked up first.
+// The library's own handshake on a throwaway client: it reads the product version into the
+// device handle, finds the stored record and starts a session with it; freeing the client stops
+// that session. Only the handshake records the version, and without it every session of the
+// handle offers nothing but TLS 1.0, which current devices refuse. Before iOS 7 it would send
+// ValidatePair and pair anew on a refusal, so it is used from iOS 7 on, and only with a stored
+// record (without one it would pair).
+lockdownd_error_t Handshake(Device& d) {
+    lockdownd_client_t probe = nullptr;
+    const lockdownd_error_t r = lockdownd_client_new_with_handshake(d.Mux->Device, &probe, kLabel);
+    if (probe) lockdownd_client_free(probe);
+    d.VersionKnown = d.VersionKnown || r == LOCKDOWN_E_SUCCESS;
+    return r;
+}
+
+} // namespace
+
+// ValidatePair exists only before iOS 7 (later versions refuse it); from iOS 7 on the stored
+// record is proven by the handshake's session, as the library itself does it.
 MG_EXPORT uint32_t AMDeviceValidatePairing(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
         if (!d.Lockdown) return kErrInvalidArgument;
@@ -354,10 +366,7 @@ MG_EXPORT uint32_t AMDeviceValidatePairing(void* device) {
         if (major > 0 && major < 7) return Result(lockdownd_validate_pair(d.Lockdown, nullptr));
         std::string hostId;
         if (!ReadHostId(d.Udid, hostId)) return Result(LOCKDOWN_E_INVALID_HOST_ID);
-        lockdownd_client_t probe = nullptr;
-        const lockdownd_error_t r = lockdownd_client_new_with_handshake(d.Mux->Device, &probe, kLabel);
-        if (probe) lockdownd_client_free(probe);
-        return Result(r);
+        return Result(Handshake(d));
     });
 }
 
@@ -375,6 +384,7 @@ MG_EXPORT uint32_t AMDeviceStartSession(void* device) {
         if (!d.Lockdown) return kErrInvalidArgument;
         std::string hostId;
         if (!ReadHostId(d.Udid, hostId)) return Result(LOCKDOWN_E_INVALID_HOST_ID);
+        if (!d.VersionKnown && MajorVersion(d.Lockdown) >= 7) Handshake(d); // its result: see below
         char* session = nullptr;
         const lockdownd_error_t r = lockdownd_start_session(d.Lockdown, hostId.c_str(), &session, nullptr);
         if (session) {

@@ -597,6 +597,7 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             break;
         }
         case OpRead: {
+            Counted("AFCRead");
             {
                 std::unique_lock<std::mutex> lock(FLock);
                 FStallEnd.wait(lock, [&] { return !FStall || !d->Present || FStopping; });
