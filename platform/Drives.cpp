@@ -12,6 +12,7 @@ namespace {
 
 QMutex gMutex;
 std::optional<std::vector<Drive>> gTestTable;
+std::optional<QByteArray> gTestMountInfo;
 // Letters handed out to mounted volumes, kept for as long as the volume stays mounted.
 std::map<QString, char> gLetters;
 
@@ -244,7 +245,12 @@ QStringList MountsOfDevice(const QString& devNumber) {
     // A partition's sysfs folder lies inside its disk's, so the disk's path prefixes both.
     const QString disk = QFileInfo(QStringLiteral("/sys/dev/block/") + devNumber).canonicalFilePath();
     QStringList mounts;
-    for (const MountRow& row : ParseMountInfo(ReadSmallFile(QStringLiteral("/proc/self/mountinfo")))) {
+    QByteArray text;
+    {
+        QMutexLocker lock(&gMutex);
+        text = gTestMountInfo ? *gTestMountInfo : ReadSmallFile(QStringLiteral("/proc/self/mountinfo"));
+    }
+    for (const MountRow& row : ParseMountInfo(text)) {
         if (row.DevNumber == devNumber) {
             mounts << row.MountPoint;
             continue;
@@ -256,6 +262,11 @@ QStringList MountsOfDevice(const QString& devNumber) {
             mounts << row.MountPoint;
     }
     return mounts;
+}
+
+void SetMountInfoForTesting(std::optional<QByteArray> text) {
+    QMutexLocker lock(&gMutex);
+    gTestMountInfo = std::move(text);
 }
 
 void SetDriveTableForTesting(std::optional<std::vector<Drive>> table) {

@@ -70,5 +70,7 @@ std::vector<Drive> DrivesFromMountInfo(const QByteArray& text);
 
 // The mount points at which the block device major:minor, or a partition of it, is mounted now.
 QStringList MountsOfDevice(const QString& devNumber);
+// Tests can give the mount table that MountsOfDevice reads; std::nullopt returns to the real one.
+void SetMountInfoForTesting(std::optional<QByteArray> text);
 
 } // namespace platform

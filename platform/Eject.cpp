@@ -39,10 +39,17 @@ QVariantMap NoInteraction() {
     return {{QStringLiteral("auth.no_user_interaction"), true}};
 }
 
+QString gTestBus; // a private bus address that tests put in place of the system bus
+
+QDBusConnection Bus() {
+    if (gTestBus.isEmpty()) return QDBusConnection::systemBus();
+    return QDBusConnection::connectToBus(gTestBus, QStringLiteral("marrowgate-eject-test"));
+}
+
 QDBusMessage Call(const QString& path, const QString& iface, const QString& method, const QVariantList& args) {
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
     msg.setArguments(args);
-    return QDBusConnection::systemBus().call(msg, QDBus::Block, kCallTimeoutMs);
+    return Bus().call(msg, QDBus::Block, kCallTimeoutMs);
 }
 
 QString ErrorText(const QDBusMessage& reply) {
@@ -80,7 +87,14 @@ QString ObjectProperty(const QString& path, const QString& iface, const QString&
     return value.isEmpty() ? QStringLiteral("/") : value;
 }
 
-QString DevNumberOf(const QString& device) {
+// major:minor of the block device, as udisks knows it or else from the device node.
+QString DevNumberOf(const QString& block, const QString& device) {
+    QString error;
+    const QVariant number = Property(block, kBlockIface, QStringLiteral("DeviceNumber"), &error);
+    if (error.isEmpty() && number.isValid()) {
+        const dev_t dev = dev_t(number.toULongLong());
+        return QStringLiteral("%1:%2").arg(major(dev)).arg(minor(dev));
+    }
     struct stat st {};
     if (device.isEmpty() || ::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
         return {};
@@ -126,7 +140,7 @@ EjectStep VolumeEject::Open(const QByteArray& root) {
         return {true, {}};
     }
 
-    if (!QDBusConnection::systemBus().isConnected())
+    if (!Bus().isConnected())
         return {false, QStringLiteral("The system bus is not available")};
     // A mount table may name the device through a link (/dev/disk/by-...).
     QString device = QFileInfo(found->Device).canonicalFilePath();
@@ -144,7 +158,7 @@ EjectStep VolumeEject::Open(const QByteArray& root) {
     const QVariant drive = Property(block, kBlockIface, QStringLiteral("Drive"), &error);
     if (!error.isEmpty()) return {false, error};
     FBlockObject = block;
-    FDevNumber = DevNumberOf(device);
+    FDevNumber = DevNumberOf(block, device);
     FDriveObject = drive.value<QDBusObjectPath>().path();
     if (FDriveObject.isEmpty()) FDriveObject = QStringLiteral("/");
     FOpen = true;
@@ -233,6 +247,10 @@ EjectStep VolumeEject::EjectDevice() {
     }
     if (lastError.isEmpty()) lastError = QStringLiteral("The drive can neither eject nor power off");
     return {false, lastError};
+}
+
+void SetEjectBusForTesting(const QString& address) {
+    gTestBus = address;
 }
 
 } // namespace platform

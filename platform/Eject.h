@@ -45,4 +45,7 @@ private:
     QString FRefusal;     // why udisks will not let the volume go, once it said so
 };
 
+// Tests point the eject at a private bus with a fake udisks2; "" returns to the system bus.
+void SetEjectBusForTesting(const QString& address);
+
 } // namespace platform
