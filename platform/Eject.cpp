@@ -46,7 +46,8 @@ QDBusConnection Bus() {
     return QDBusConnection::connectToBus(gTestBus, QStringLiteral("marrowgate-eject-test"));
 }
 
-QDBusMessage Call(const QString& path, const QString& iface, const QString& method, const QVariantList& args) {
+QDBusMessage Call(const QString& path, const QString& iface, const QString& method,
+                  const QVariantList& args) {
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
     msg.setArguments(args);
     return Bus().call(msg, QDBus::Block, kCallTimeoutMs);
@@ -140,8 +141,7 @@ EjectStep VolumeEject::Open(const QByteArray& root) {
         return {true, {}};
     }
 
-    if (!Bus().isConnected())
-        return {false, QStringLiteral("The system bus is not available")};
+    if (!Bus().isConnected()) return {false, QStringLiteral("The system bus is not available")};
     // A mount table may name the device through a link (/dev/disk/by-...).
     QString device = QFileInfo(found->Device).canonicalFilePath();
     if (device.isEmpty()) device = found->Device;
@@ -175,7 +175,8 @@ EjectStep VolumeEject::Unmount() {
     if (reply.type() == QDBusMessage::ErrorMessage &&
         reply.errorName() != QLatin1String("org.freedesktop.UDisks2.Error.NotMounted")) {
         const QString reason = ErrorText(reply);
-        qWarning("Unmount of %s: %s (%s)", qPrintable(FBlockObject), qPrintable(reason), qPrintable(reply.errorName()));
+        qWarning("Unmount of %s: %s (%s)", qPrintable(FBlockObject), qPrintable(reason),
+                 qPrintable(reply.errorName()));
         if (!IsBusy(reply)) FRefusal = reason;
         return {false, reason};
     }
@@ -197,7 +198,8 @@ EjectStep VolumeEject::Eject() {
     if (!FDevNumber.isEmpty()) {
         const QStringList left = MountsOfDevice(DiskOf(FDevNumber));
         if (!left.isEmpty()) {
-            const QString reason = QStringLiteral("The device is still mounted at %1").arg(left.join(QStringLiteral(", ")));
+            const QString reason =
+                QStringLiteral("The device is still mounted at %1").arg(left.join(QStringLiteral(", ")));
             qWarning("%s", qPrintable(reason));
             return {false, reason};
         }

@@ -19,7 +19,8 @@ namespace imdtest {
 
 inline QString ImdFile(const char* name) {
     return QStringLiteral(MG_BIN_DIR "/mobiledevice/Apple/") +
-           (QByteArray(name) == "CoreFoundation.dll" ? "Apple Application Support/" : "Mobile Device Support/bin/") +
+           (QByteArray(name) == "CoreFoundation.dll" ? "Apple Application Support/"
+                                                     : "Mobile Device Support/bin/") +
            name;
 }
 

@@ -41,7 +41,8 @@ protected:
 
     void SetUp() override {
         Fixture::SetUp();
-        Module = dlopen(imdtest::ImdFile("iTunesMobileDevice.dll").toUtf8().constData(), RTLD_NOW | RTLD_LOCAL);
+        Module =
+            dlopen(imdtest::ImdFile("iTunesMobileDevice.dll").toUtf8().constData(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(Module, nullptr) << dlerror();
         ASSERT_EQ(Entry<PFN_AMDeviceNotificationSubscribe>("AMDeviceNotificationSubscribe")(
                       &Events::Callback, 0, 0, &Seen, &Notification),
@@ -65,7 +66,8 @@ protected:
         void* connection = nullptr;
         EXPECT_EQ(Call("AMDeviceConnect", device), 0u);
         EXPECT_EQ(Call("AMDeviceStartSession", device), 0u);
-        EXPECT_EQ(Entry<PFN_AMDeviceStartService>("AMDeviceStartService")(device, &afc, &handle, nullptr), 0u);
+        EXPECT_EQ(Entry<PFN_AMDeviceStartService>("AMDeviceStartService")(device, &afc, &handle, nullptr),
+                  0u);
         Call("AMDeviceStopSession", device);
         Call("AMDeviceDisconnect", device);
         EXPECT_EQ(Entry<PFN_AFCConnectionOpen>("AFCConnectionOpen")(handle, 0, &connection), 0u);

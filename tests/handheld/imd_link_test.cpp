@@ -63,7 +63,8 @@ TEST_F(ImdLink, TrustedDeviceConnectsWithItsStoredPairing) {
         spec.Locked = c.Locked;
         const int id = Muxd->Plug(spec);
         WaitFor(++seen);
-        EXPECT_TRUE(Window.Seen.back().Ready) << c.Version << ": " << Window.Seen.back().LastError.constData();
+        EXPECT_TRUE(Window.Seen.back().Ready)
+            << c.Version << ": " << Window.Seen.back().LastError.constData();
         EXPECT_EQ(Muxd->Count("ValidatePair"), c.Validations) << c.Version;
         EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0) << c.Version;
         EXPECT_GT(Muxd->Count("StartSession"), starts);
@@ -82,7 +83,8 @@ TEST_F(ImdLink, FirstTrustConnectsTheWaitingDevice) {
     const int id = Muxd->Plug(spec);
     WaitFor(1);
     EXPECT_FALSE(Window.Seen.back().Ready);
-    EXPECT_TRUE(Window.Seen.back().LastError.startsWith("Pair failed: ")) << Window.Seen.back().LastError.constData();
+    EXPECT_TRUE(Window.Seen.back().LastError.startsWith("Pair failed: "))
+        << Window.Seen.back().LastError.constData();
     Muxd->Trust(id);
     WaitFor(2);
     EXPECT_TRUE(Window.Seen.back().Ready) << Window.Seen.back().LastError.constData();

@@ -44,16 +44,20 @@ public:
             else if (name == QLatin1String("Ejectable") || name == QLatin1String("CanPowerOff"))
                 value = true;
             if (!value.isValid())
-                return bus.send(m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), name));
+                return bus.send(
+                    m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), name));
             return bus.send(m.createReply(QVariant::fromValue(QDBusVariant(value))));
         }
         if (member == QLatin1String("ResolveDevice"))
-            return bus.send(m.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kBlock)})));
+            return bus.send(
+                m.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kBlock)})));
         const auto options = qdbus_cast<QVariantMap>(m.arguments().value(0));
         const bool quiet = options.value(QStringLiteral("auth.no_user_interaction")).toBool();
         Calls << member + (quiet ? "" : " asks");
-        const QString error = member == QLatin1String("Unmount") && !Unmounts.isEmpty() ? Unmounts.takeFirst() : QString();
-        return bus.send(error.isEmpty() ? m.createReply() : m.createErrorReply(error, error.section('.', -1)));
+        const QString error =
+            member == QLatin1String("Unmount") && !Unmounts.isEmpty() ? Unmounts.takeFirst() : QString();
+        return bus.send(error.isEmpty() ? m.createReply()
+                                        : m.createErrorReply(error, error.section('.', -1)));
     }
 };
 
@@ -74,7 +78,8 @@ protected:
         Fake.moveToThread(&Service);
         Service.start();
         SetEjectBusForTesting(address);
-        SetDriveTableForTesting({{{'C', "/", DriveFixed, {}}, {'E', "/media/u/STICK", DriveRemovable, "/dev/loop3"}}});
+        SetDriveTableForTesting(
+            {{{'C', "/", DriveFixed, {}}, {'E', "/media/u/STICK", DriveRemovable, "/dev/loop3"}}});
     }
     void TearDown() override {
         QDBusConnection::disconnectFromBus(QStringLiteral("fake-udisks"));

@@ -260,7 +260,8 @@ bool ReadHostId(const std::string& udid, std::string& hostId) {
 // The major number of the device's ProductVersion, 0 when it cannot be read. Needs no session.
 int MajorVersion(lockdownd_client_t client) {
     plist_t node = nullptr;
-    if (lockdownd_get_value(client, nullptr, "ProductVersion", &node) != LOCKDOWN_E_SUCCESS || !node) return 0;
+    if (lockdownd_get_value(client, nullptr, "ProductVersion", &node) != LOCKDOWN_E_SUCCESS || !node)
+        return 0;
     char* text = nullptr;
     if (plist_get_node_type(node) == PLIST_STRING) plist_get_string_val(node, &text);
     plist_free(node);
@@ -491,8 +492,9 @@ MG_EXPORT uint32_t AFCFileRefOpen(void* connection, const char* path, uint64_t m
         afcMode = AFC_FOPEN_WRONLY;
     else
         return kErrInvalidArgument;
-    return WithConnection(connection,
-                          [&](Connection& c) -> uint32_t { return Result(afc_file_open(c.Client, path, afcMode, ref)); });
+    return WithConnection(connection, [&](Connection& c) -> uint32_t {
+        return Result(afc_file_open(c.Client, path, afcMode, ref));
+    });
 }
 
 MG_EXPORT uint32_t AFCFileRefRead(void* connection, uint64_t ref, void* buffer, uint32_t* count) {
@@ -519,8 +521,8 @@ MG_EXPORT uint32_t AFCFileRefWrite(void* connection, uint64_t ref, const void* b
         uint32_t done = 0;
         while (done < count) {
             uint32_t written = 0;
-            const afc_error_t r =
-                afc_file_write(c.Client, ref, static_cast<const char*>(buffer) + done, count - done, &written);
+            const afc_error_t r = afc_file_write(c.Client, ref, static_cast<const char*>(buffer) + done,
+                                                 count - done, &written);
             if (r != AFC_E_SUCCESS) return Result(r);
             if (written == 0) return Result(AFC_E_IO_ERROR);
             done += written;
@@ -532,10 +534,12 @@ MG_EXPORT uint32_t AFCFileRefWrite(void* connection, uint64_t ref, const void* b
 MG_EXPORT uint32_t AFCFileRefSeek(void* connection, uint64_t ref, int64_t offset, uint64_t origin) {
     if (origin > 2) return kAfcBadHandle;
     const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
-    return WithConnection(connection,
-                          [&](Connection& c) -> uint32_t { return Result(afc_file_seek(c.Client, ref, offset, whence)); });
+    return WithConnection(connection, [&](Connection& c) -> uint32_t {
+        return Result(afc_file_seek(c.Client, ref, offset, whence));
+    });
 }
 
 MG_EXPORT uint32_t AFCFileRefClose(void* connection, uint64_t ref) {
-    return WithConnection(connection, [&](Connection& c) -> uint32_t { return Result(afc_file_close(c.Client, ref)); });
+    return WithConnection(connection,
+                          [&](Connection& c) -> uint32_t { return Result(afc_file_close(c.Client, ref)); });
 }

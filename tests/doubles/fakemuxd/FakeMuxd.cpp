@@ -63,8 +63,8 @@ const Identity& Id() {
         X509_gmtime_adj(X509_getm_notAfter(i.Cert), 3600L * 24 * 365);
         X509_set_pubkey(i.Cert, i.Key);
         X509_NAME* name = X509_get_subject_name(i.Cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("fake device"),
-                                   -1, -1, 0);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>("fake device"), -1, -1, 0);
         X509_set_issuer_name(i.Cert, name);
         X509_sign(i.Cert, i.Key, EVP_sha256());
         BIO* b = BIO_new(BIO_s_mem());
@@ -403,7 +403,8 @@ void Server::Serve(std::shared_ptr<Client> c) {
                 if (it != FDevices.end()) {
                     if (port == kLockdownPort) {
                         d = it->second;
-                    } else if (auto p = FPorts.find(port); p != FPorts.end() && p->second.first == it->second) {
+                    } else if (auto p = FPorts.find(port);
+                               p != FPorts.end() && p->second.first == it->second) {
                         d = it->second;
                         afc = true;
                         FPorts.erase(p);
@@ -473,9 +474,9 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         } else if (name == "ValidatePair") {
             ok = major >= 11 || !trusted ? error("InvalidHostID") : reply({{"Result", Str("Success")}});
         } else if (name == "Pair") {
-            ok = spec.Locked   ? error("PasswordProtected")
-                 : !trusted ? error("PairingDialogResponsePending")
-                            : reply({{"Result", Str("Success")}, {"EscrowBag", Data("bag")}});
+            ok = spec.Locked ? error("PasswordProtected")
+                 : !trusted  ? error("PairingDialogResponsePending")
+                             : reply({{"Result", Str("Success")}, {"EscrowBag", Data("bag")}});
         } else if (name == "StartSession") {
             if (!trusted) {
                 ok = error("InvalidHostID");
@@ -517,7 +518,9 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
                     port = FNextPort++;
                     FPorts[port] = {d, true};
                 }
-                ok = reply({{"Result", Str("Success")}, {"Service", Str(service)}, {"Port", plist_new_uint(uint64_t(port))}});
+                ok = reply({{"Result", Str("Success")},
+                            {"Service", Str(service)},
+                            {"Port", plist_new_uint(uint64_t(port))}});
             }
         } else if (name == "Goodbye") {
             reply({{"Result", Str("Success")}});
@@ -532,8 +535,15 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
 
 namespace {
 enum : uint64_t {
-    OpStatus = 1, OpData = 2, OpFileInfo = 0x0A, OpOpen = 0x0D, OpOpenResult = 0x0E,
-    OpRead = 0x0F, OpWrite = 0x10, OpSeek = 0x11, OpClose = 0x14,
+    OpStatus = 1,
+    OpData = 2,
+    OpFileInfo = 0x0A,
+    OpOpen = 0x0D,
+    OpOpenResult = 0x0E,
+    OpRead = 0x0F,
+    OpWrite = 0x10,
+    OpSeek = 0x11,
+    OpClose = 0x14,
 };
 struct AfcHeader {
     char Magic[8];
@@ -571,7 +581,8 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             break;
         std::string head(h.This - sizeof h, '\0'), payload(h.Entire - h.This, '\0');
         if (!c->ReadFull(head.data(), head.size()) || !c->ReadFull(payload.data(), payload.size())) break;
-        const std::string path = d->Spec.Folder + std::string(h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
+        const std::string path =
+            d->Spec.Folder + std::string(h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
         switch (h.Operation) {
         case OpFileInfo: {
             struct stat st {};
@@ -586,7 +597,8 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         }
         case OpOpen: {
             const uint64_t mode = word(head, 0);
-            const int fd = ::open(path.c_str(), mode == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            const int fd =
+                ::open(path.c_str(), mode == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             if (fd < 0) {
                 ok = status(h.Number, 8);
                 break;
@@ -620,7 +632,7 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         case OpWrite: {
             auto f = files.find(word(head, 0));
             ok = status(h.Number, f != files.end() && ::write(f->second, payload.data(), payload.size()) ==
-                                                         long(payload.size())
+                                                          long(payload.size())
                                       ? 0
                                       : 5);
             break;
@@ -628,7 +640,9 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         case OpSeek: {
             auto f = files.find(word(head, 0));
             ok = status(h.Number,
-                        f != files.end() && ::lseek(f->second, off_t(word(head, 16)), int(word(head, 8))) >= 0 ? 0 : 7);
+                        f != files.end() && ::lseek(f->second, off_t(word(head, 16)), int(word(head, 8))) >= 0
+                            ? 0
+                            : 7);
             break;
         }
         case OpClose: {

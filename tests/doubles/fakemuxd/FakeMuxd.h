@@ -21,7 +21,7 @@ struct DeviceSpec {
     bool Locked = false; // a passcode locks the screen: no new pairing
     std::string Folder;  // served by com.apple.afc
     std::string LockdownType = "com.apple.mobile.lockdown";
-    std::string PullAt;  // lockdown request on whose arrival the device is pulled out
+    std::string PullAt; // lockdown request on whose arrival the device is pulled out
 };
 
 class Server {
