@@ -219,7 +219,7 @@ Server::~Server() {
         std::lock_guard<std::mutex> lock(FLock);
         FStopping = true;
         for (auto& c : FClients)
-            ::shutdown(c->Fd, SHUT_RDWR);
+            if (c->Open) ::shutdown(c->Fd, SHUT_RDWR); // a closed one's number may be reused
     }
     FStallEnd.notify_all();
     ::shutdown(FListen, SHUT_RDWR);
@@ -261,15 +261,6 @@ int Server::Count(const std::string& request) {
     return FCounts[request];
 }
 
-int Server::OpenConnections() {
-    std::lock_guard<std::mutex> lock(FLock);
-    int n = 0;
-    for (auto& [id, d] : FDevices)
-        for (auto& w : d->Connections)
-            if (auto c = w.lock(); c && c->Open) ++n;
-    return n;
-}
-
 namespace {
 plist_t Attached(int id, const DeviceSpec& spec) {
     return Dict({{"MessageType", Str("Attached")},
@@ -307,7 +298,7 @@ void Server::Pull(std::shared_ptr<Device> d) {
     if (!d->Present) return;
     d->Present = false;
     for (auto& w : d->Connections)
-        if (auto c = w.lock()) ::shutdown(c->Fd, SHUT_RDWR);
+        if (auto c = w.lock(); c && c->Open) ::shutdown(c->Fd, SHUT_RDWR);
     FDevices.erase(d->Id);
     Broadcast(Xml(Dict({{"MessageType", Str("Detached")}, {"DeviceID", plist_new_uint(uint64_t(d->Id))}})));
     FStallEnd.notify_all();
@@ -403,8 +394,7 @@ void Server::Serve(std::shared_ptr<Client> c) {
                 if (it != FDevices.end()) {
                     if (port == kLockdownPort) {
                         d = it->second;
-                    } else if (auto p = FPorts.find(port);
-                               p != FPorts.end() && p->second.first == it->second) {
+                    } else if (auto p = FPorts.find(port); p != FPorts.end() && p->second == it->second) {
                         d = it->second;
                         afc = true;
                         FPorts.erase(p);
@@ -516,7 +506,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
                 {
                     std::lock_guard<std::mutex> lock(FLock);
                     port = FNextPort++;
-                    FPorts[port] = {d, true};
+                    FPorts[port] = d;
                 }
                 ok = reply({{"Result", Str("Success")},
                             {"Service", Str(service)},

@@ -39,7 +39,6 @@ public:
     // How often a lockdown request ("Pair", "ValidatePair", "StartSession", ...) or a usbmuxd
     // message ("SavePairRecord", ...) arrived.
     int Count(const std::string& request);
-    int OpenConnections();
 
 private:
     struct Device;
@@ -64,7 +63,7 @@ private:
     std::vector<std::shared_ptr<Client>> FListeners;
     std::vector<std::thread> FThreads;
     std::map<std::string, int> FCounts;
-    std::map<int, std::pair<std::shared_ptr<Device>, bool>> FPorts; // service port -> device, started
+    std::map<int, std::shared_ptr<Device>> FPorts; // started service's port -> device
     int FNextId = 1;
     int FNextPort = 50000;
 };
