@@ -21,6 +21,11 @@ namespace {
 
 const QString kBlock = QStringLiteral("/org/freedesktop/UDisks2/block_devices/loop3");
 const QString kDrive = QStringLiteral("/org/freedesktop/UDisks2/drives/Stick");
+const QString kBacking = QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdc1");
+
+// What holds the file system's block device: a drive, nothing (a loop device), or an encrypted
+// partition of the drive.
+enum class Holder { Drive, Loop, Encrypted };
 
 // Answers like udisks2 for one block device; unmounts answer from a script of error names
 // ("" for success) and every call is written down, with " asks" when it allowed a dialog.
@@ -28,7 +33,7 @@ class FakeUDisks : public QDBusVirtualObject {
 public:
     QMutex Lock;
     QStringList Unmounts, Calls;
-    bool HasDrive = true;
+    Holder Held = Holder::Drive;
 
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
@@ -37,8 +42,11 @@ public:
         if (member == QLatin1String("Get")) {
             const QString name = m.arguments().value(1).toString();
             QVariant value;
+            const bool drive = Held == Holder::Drive || m.path() == kBacking;
             if (name == QLatin1String("Drive"))
-                value = QVariant::fromValue(QDBusObjectPath(HasDrive ? kDrive : QStringLiteral("/")));
+                value = QVariant::fromValue(QDBusObjectPath(drive ? kDrive : QStringLiteral("/")));
+            else if (name == QLatin1String("CryptoBackingDevice") && Held == Holder::Encrypted)
+                value = QVariant::fromValue(QDBusObjectPath(kBacking));
             else if (name == QLatin1String("DeviceNumber"))
                 value = qulonglong(makedev(7, 3));
             else if (name == QLatin1String("Ejectable") || name == QLatin1String("CanPowerOff"))
@@ -103,19 +111,35 @@ TEST_F(UDisksEject, RetriesOnlyABusyVolumeAndNeverEjectsWhatIsStillMounted) {
     const struct Case {
         const char* Name;
         QStringList Unmounts;
-        bool HasDrive;
+        Holder Held;
         QByteArray MountInfo;
         bool Dismounted;
         QStringList Calls;
     } cases[] = {
-        {"refused", {"org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain"}, true, "", false, {"Unmount"}},
-        {"busy, then free", {busy, busy}, true, "", true, {"Unmount", "Unmount", "Unmount", "Eject"}},
-        {"loop device", {}, false, "", true, {"Unmount", "Delete"}},
-        {"mounted twice", {}, true, "40 1 7:3 / /mnt/other rw - vfat /dev/loop3 rw\n", false, {"Unmount"}},
+        {"refused",
+         {"org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain"},
+         Holder::Drive,
+         "",
+         false,
+         {"Unmount"}},
+        {"busy, then free",
+         {busy, busy},
+         Holder::Drive,
+         "",
+         true,
+         {"Unmount", "Unmount", "Unmount", "Eject"}},
+        {"loop device", {}, Holder::Loop, "", true, {"Unmount", "Delete"}},
+        {"encrypted", {}, Holder::Encrypted, "", true, {"Unmount", "Lock", "Eject"}},
+        {"mounted twice",
+         {},
+         Holder::Drive,
+         "40 1 7:3 / /mnt/other rw - vfat /dev/loop3 rw\n",
+         false,
+         {"Unmount"}},
     };
     for (const Case& c : cases) {
         Fake.Unmounts = c.Unmounts;
-        Fake.HasDrive = c.HasDrive;
+        Fake.Held = c.Held;
         Fake.Calls.clear();
         SetMountInfoForTesting(c.MountInfo);
         VolumeEject volume;
