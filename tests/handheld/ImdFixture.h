@@ -36,21 +36,21 @@ protected:
     }
 
     // A device whose files live in a folder of its own.
-    fakemuxd::DeviceSpec Spec(const char* udid) {
-        fakemuxd::DeviceSpec s;
+    fakemuxd::DeviceSetup Setup(const char* udid) {
+        fakemuxd::DeviceSetup s;
         s.Udid = udid;
         s.Folder = Work.filePath(udid).toStdString();
         QDir().mkpath(QString::fromStdString(s.Folder));
         return s;
     }
-    void Put(const fakemuxd::DeviceSpec& s, const QString& path, const QByteArray& bytes) {
+    void Put(const fakemuxd::DeviceSetup& s, const QString& path, const QByteArray& bytes) {
         const QString full = QString::fromStdString(s.Folder) + path;
         QDir().mkpath(full.left(full.lastIndexOf('/')));
         QFile f(full);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    QByteArray Get(const fakemuxd::DeviceSpec& s, const QString& path) {
+    QByteArray Get(const fakemuxd::DeviceSetup& s, const QString& path) {
         QFile f(QString::fromStdString(s.Folder) + path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }

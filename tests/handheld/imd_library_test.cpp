@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(ImdLibrary, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
-    fakemuxd::DeviceSpec a = Spec("device-a");
+    fakemuxd::DeviceSetup a = Setup("device-a");
     Put(a, "/big", simtest::Pattern(1 << 20));
     const int idA = Muxd->Plug(a);
     void* deviceA = Seen.Wait(1, 1);
@@ -95,7 +95,7 @@ TEST_F(ImdLibrary, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     while (Muxd->Count("AFCRead") == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
-    Muxd->Plug(Spec("device-b"));
+    Muxd->Plug(Setup("device-b"));
     void* deviceB = Seen.Wait(2, 1);
     if (deviceB) {
         EXPECT_EQ(Call("AMDeviceConnect", deviceB), 0u);

@@ -58,10 +58,10 @@ TEST_F(ImdLink, TrustedDeviceConnectsWithItsStoredPairing) {
     size_t seen = 0;
     int starts = 0;
     for (const Case& c : cases) {
-        fakemuxd::DeviceSpec spec = Spec(c.Version);
-        spec.Version = c.Version;
-        spec.Locked = c.Locked;
-        const int id = Muxd->Plug(spec);
+        fakemuxd::DeviceSetup setup = Setup(c.Version);
+        setup.Version = c.Version;
+        setup.Locked = c.Locked;
+        const int id = Muxd->Plug(setup);
         WaitFor(++seen);
         EXPECT_TRUE(Window.Seen.back().Ready)
             << c.Version << ": " << Window.Seen.back().LastError.constData();
@@ -78,9 +78,9 @@ TEST_F(ImdLink, TrustedDeviceConnectsWithItsStoredPairing) {
 
 // Never paired: the first connect waits for "Trust"; the answer connects the device at once.
 TEST_F(ImdLink, FirstTrustConnectsTheWaitingDevice) {
-    fakemuxd::DeviceSpec spec = Spec("new-device");
-    spec.Trusted = false;
-    const int id = Muxd->Plug(spec);
+    fakemuxd::DeviceSetup setup = Setup("new-device");
+    setup.Trusted = false;
+    const int id = Muxd->Plug(setup);
     WaitFor(1);
     EXPECT_FALSE(Window.Seen.back().Ready);
     EXPECT_TRUE(Window.Seen.back().LastError.startsWith("Pair failed: "))
@@ -94,12 +94,12 @@ TEST_F(ImdLink, FirstTrustConnectsTheWaitingDevice) {
 // A device pulled in the middle of the session ends the connect, not the program; one in
 // restore mode is refused at the connect.
 TEST_F(ImdLink, PulledOrRestoringDeviceFailsItsConnect) {
-    fakemuxd::DeviceSpec pulled = Spec("pulled");
+    fakemuxd::DeviceSetup pulled = Setup("pulled");
     pulled.PullAt = "StartService";
     Muxd->Plug(pulled);
     WaitFor(2);
     EXPECT_FALSE(IphoneReady());
-    fakemuxd::DeviceSpec restoring = Spec("restoring");
+    fakemuxd::DeviceSetup restoring = Setup("restoring");
     restoring.LockdownType = "com.apple.mobile.restored";
     Muxd->Plug(restoring);
     WaitFor(3);
@@ -108,14 +108,14 @@ TEST_F(ImdLink, PulledOrRestoringDeviceFailsItsConnect) {
 }
 
 TEST_F(ImdLink, WholeFilesArriveByteForByteAndThePrefsByteIsWrittenBack) {
-    fakemuxd::DeviceSpec spec = Spec("files");
+    fakemuxd::DeviceSetup setup = Setup("files");
     const int sizes[] = {0, 0x300000, 0x300001, 20000000};
     for (int size : sizes)
-        Put(spec, QStringLiteral("/f%1").arg(size), simtest::Pattern(size));
+        Put(setup, QStringLiteral("/f%1").arg(size), simtest::Pattern(size));
     QByteArray prefs = simtest::Pattern(40);
     prefs[10] = 1;
-    Put(spec, "/iTunes_Control/iTunes/iTunesPrefs", prefs);
-    Muxd->Plug(spec);
+    Put(setup, "/iTunes_Control/iTunes/iTunesPrefs", prefs);
+    Muxd->Plug(setup);
     WaitFor(1);
     ASSERT_TRUE(IphoneReady()) << IphoneLastError().constData();
     for (int size : sizes) {
@@ -125,7 +125,7 @@ TEST_F(ImdLink, WholeFilesArriveByteForByteAndThePrefsByteIsWrittenBack) {
     }
     EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
     prefs[10] = 0;
-    EXPECT_EQ(Get(spec, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
+    EXPECT_EQ(Get(setup, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
 }
 
 } // namespace

@@ -140,7 +140,7 @@ std::string PairRecord(const std::string& hostId) {
 
 struct Server::Device {
     int Id = 0;
-    DeviceSpec Spec;
+    DeviceSetup Setup;
     bool Present = true;
     std::set<std::string> Hosts; // host ids whose records the device accepts
     std::vector<std::weak_ptr<Client>> Connections;
@@ -262,14 +262,14 @@ int Server::Count(const std::string& request) {
 }
 
 namespace {
-plist_t Attached(int id, const DeviceSpec& spec) {
+plist_t Attached(int id, const DeviceSetup& setup) {
     return Dict({{"MessageType", Str("Attached")},
                  {"DeviceID", plist_new_uint(uint64_t(id))},
                  {"Properties", Dict({{"ConnectionType", Str("USB")},
                                       {"DeviceID", plist_new_uint(uint64_t(id))},
                                       {"LocationID", plist_new_uint(0)},
                                       {"ProductID", plist_new_uint(0x12a8)},
-                                      {"SerialNumber", Str(spec.Udid)}})}});
+                                      {"SerialNumber", Str(setup.Udid)}})}});
 }
 } // namespace
 
@@ -278,18 +278,18 @@ void Server::Broadcast(const std::string& xml) {
         if (c->Open) c->SendMux(xml, 0);
 }
 
-int Server::Plug(const DeviceSpec& spec) {
+int Server::Plug(const DeviceSetup& setup) {
     auto d = std::make_shared<Device>();
-    d->Spec = spec;
+    d->Setup = setup;
     std::lock_guard<std::mutex> lock(FLock);
     d->Id = FNextId++;
-    if (spec.Trusted) {
-        const std::string host = "HOST-" + spec.Udid;
-        FRecords[spec.Udid] = PairRecord(host);
+    if (setup.Trusted) {
+        const std::string host = "HOST-" + setup.Udid;
+        FRecords[setup.Udid] = PairRecord(host);
         d->Hosts.insert(host);
     }
     FDevices[d->Id] = d;
-    Broadcast(Xml(Attached(d->Id, spec)));
+    Broadcast(Xml(Attached(d->Id, setup)));
     return d->Id;
 }
 
@@ -313,8 +313,8 @@ void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
     auto it = FDevices.find(id);
     if (it == FDevices.end()) return;
-    const std::string host = "HOST-" + it->second->Spec.Udid;
-    FRecords[it->second->Spec.Udid] = PairRecord(host);
+    const std::string host = "HOST-" + it->second->Setup.Udid;
+    FRecords[it->second->Setup.Udid] = PairRecord(host);
     it->second->Hosts.insert(host);
     Broadcast(Xml(Dict({{"MessageType", Str("Paired")}, {"DeviceID", plist_new_uint(uint64_t(id))}})));
 }
@@ -346,13 +346,13 @@ void Server::Serve(std::shared_ptr<Client> c) {
             std::lock_guard<std::mutex> lock(FLock);
             FListeners.push_back(c);
             for (auto& [id, d] : FDevices)
-                c->SendMux(Xml(Attached(id, d->Spec)), 0);
+                c->SendMux(Xml(Attached(id, d->Setup)), 0);
         } else if (type == "ListDevices") {
             plist_t list = plist_new_array();
             {
                 std::lock_guard<std::mutex> lock(FLock);
                 for (auto& [id, d] : FDevices)
-                    plist_array_append_item(list, Attached(id, d->Spec));
+                    plist_array_append_item(list, Attached(id, d->Setup));
             }
             c->SendMux(Xml(Dict({{"DeviceList", list}})), tag);
         } else if (type == "ReadBUID") {
@@ -427,11 +427,11 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         if (!req) return;
         const std::string name = Text(req, "Request");
         Counted(name);
-        const DeviceSpec& spec = d->Spec;
+        const DeviceSetup& setup = d->Setup;
         bool trusted = false;
         {
             std::lock_guard<std::mutex> lock(FLock);
-            if (spec.PullAt == name) {
+            if (setup.PullAt == name) {
                 Pull(d);
                 plist_free(req);
                 return;
@@ -439,7 +439,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             std::string host = Text(req, "HostID");
             if (plist_t rec = plist_dict_get_item(req, "PairRecord")) host = Text(rec, "HostID");
             trusted = d->Hosts.count(host) > 0;
-            if (name == "Pair" && trusted && !spec.Locked) d->Hosts.insert(host);
+            if (name == "Pair" && trusted && !setup.Locked) d->Hosts.insert(host);
         }
         auto reply = [&](std::initializer_list<std::pair<const char*, plist_t>> items) {
             plist_t r = Dict(items);
@@ -448,31 +448,31 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         };
         auto error = [&](const char* e) { return reply({{"Error", Str(e)}}); };
         bool ok = true;
-        const int major = std::atoi(spec.Version.c_str());
+        const int major = std::atoi(setup.Version.c_str());
         if (name == "QueryType") {
-            ok = reply({{"Type", Str(spec.LockdownType)}});
+            ok = reply({{"Type", Str(setup.LockdownType)}});
         } else if (name == "GetValue") {
             const std::string key = Text(req, "Key");
             if (key == "ProductVersion")
-                ok = reply({{"Key", Str(key)}, {"Value", Str(spec.Version)}});
+                ok = reply({{"Key", Str(key)}, {"Value", Str(setup.Version)}});
             else if (key == "DevicePublicKey")
                 ok = reply({{"Key", Str(key)}, {"Value", Data(Id().PublicPem)}});
             else if (key == "UniqueDeviceID")
-                ok = reply({{"Key", Str(key)}, {"Value", Str(spec.Udid)}});
+                ok = reply({{"Key", Str(key)}, {"Value", Str(setup.Udid)}});
             else
                 ok = error("MissingValue");
         } else if (name == "ValidatePair") {
             ok = major >= 11 || !trusted ? error("InvalidHostID") : reply({{"Result", Str("Success")}});
         } else if (name == "Pair") {
-            ok = spec.Locked ? error("PasswordProtected")
-                 : !trusted  ? error("PairingDialogResponsePending")
-                             : reply({{"Result", Str("Success")}, {"EscrowBag", Data("bag")}});
+            ok = setup.Locked ? error("PasswordProtected")
+                 : !trusted   ? error("PairingDialogResponsePending")
+                              : reply({{"Result", Str("Success")}, {"EscrowBag", Data("bag")}});
         } else if (name == "StartSession") {
             if (!trusted) {
                 ok = error("InvalidHostID");
             } else {
                 ok = reply({{"Result", Str("Success")},
-                            {"SessionID", Str("SESSION-" + spec.Udid)},
+                            {"SessionID", Str("SESSION-" + setup.Udid)},
                             {"EnableSessionSSL", plist_new_bool(1)}});
                 SSL* tls = SSL_new(major < 10 ? Id().Legacy : Id().Tls);
                 SSL_set_fd(tls, c->Fd);
@@ -572,7 +572,7 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         std::string head(h.This - sizeof h, '\0'), payload(h.Entire - h.This, '\0');
         if (!c->ReadFull(head.data(), head.size()) || !c->ReadFull(payload.data(), payload.size())) break;
         const std::string path =
-            d->Spec.Folder + std::string(h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
+            d->Setup.Folder + std::string(h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
         switch (h.Operation) {
         case OpFileInfo: {
             struct stat st {};

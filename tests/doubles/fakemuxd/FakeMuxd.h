@@ -14,7 +14,7 @@
 
 namespace fakemuxd {
 
-struct DeviceSpec {
+struct DeviceSetup {
     std::string Udid;
     std::string Version = "16.4";
     bool Trusted = true; // the stored pair record is accepted
@@ -30,7 +30,7 @@ public:
     ~Server();
     std::string Address() const { return "UNIX:" + FPath; }
 
-    int Plug(const DeviceSpec& spec);
+    int Plug(const DeviceSetup& setup);
     void Unplug(int id);
     // The user answers "Trust": usbmuxd stores the pair record and reports the device paired.
     void Trust(int id);
