@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QScreen>
+#include <csignal>
 
 int main(int argc, char* argv[]) {
+    std::signal(SIGPIPE, SIG_IGN); // a pulled device must fail its socket write, not end the program
     QApplication app(argc, argv);
     // The pictures are compiled into the static app library; keep them linked in.
     Q_INIT_RESOURCE(marrowgate);

@@ -12,6 +12,7 @@ namespace {
 
 QMutex gMutex;
 std::optional<std::vector<Drive>> gTestTable;
+std::optional<QByteArray> gTestMountInfo;
 // Letters handed out to mounted volumes, kept for as long as the volume stays mounted.
 std::map<QString, char> gLetters;
 
@@ -56,13 +57,21 @@ bool SysfsSaysRemovable(const QString& devNumber) {
     return false;
 }
 
+// Only a whole volume of a block device counts: a bind mount of a folder (which may be on the
+// system disk) and a virtual file system such as tmpfs are not drives.
+bool IsWholeBlockVolume(const MountRow& row) {
+    return row.Root == QLatin1String("/") && row.Source.startsWith(QLatin1String("/dev/"));
+}
+
 DriveType Classify(const MountRow& row) {
     if (row.MountPoint == QLatin1String("/"))
         return DriveFixed;
+    if (!IsWholeBlockVolume(row))
+        return DriveUnknown;
     if (row.FsType == QLatin1String("iso9660") || row.FsType == QLatin1String("udf") ||
         row.Source.startsWith(QLatin1String("/dev/sr")))
         return DriveCdRom;
-    if (row.Source.startsWith(QLatin1String("/dev/")) && SysfsSaysRemovable(row.DevNumber))
+    if (SysfsSaysRemovable(row.DevNumber))
         return DriveRemovable;
     if (row.MountPoint.startsWith(QLatin1String("/media/")) ||
         row.MountPoint.startsWith(QLatin1String("/run/media/")))
@@ -141,7 +150,7 @@ std::vector<MountRow> ParseMountInfo(const QByteArray& text) {
         if (f.size() < 5 || dash < 6 || dash + 2 >= f.size())
             continue;
         rows.push_back({Unescape(f[4]), Unescape(f[dash + 2]), QString::fromUtf8(f[dash + 1]),
-                        QString::fromUtf8(f[2])});
+                        QString::fromUtf8(f[2]), Unescape(f[3])});
     }
     return rows;
 }
@@ -230,6 +239,34 @@ QString ResolvePath(const QString& path) {
     if (!rest.startsWith(QLatin1Char('/')))
         rest.prepend(QLatin1Char('/'));
     return mount == QLatin1String("/") ? rest : mount + rest;
+}
+
+QStringList MountsOfDevice(const QString& devNumber) {
+    // A partition's sysfs folder lies inside its disk's, so the disk's path prefixes both.
+    const QString disk = QFileInfo(QStringLiteral("/sys/dev/block/") + devNumber).canonicalFilePath();
+    QStringList mounts;
+    QByteArray text;
+    {
+        QMutexLocker lock(&gMutex);
+        text = gTestMountInfo ? *gTestMountInfo : ReadSmallFile(QStringLiteral("/proc/self/mountinfo"));
+    }
+    for (const MountRow& row : ParseMountInfo(text)) {
+        if (row.DevNumber == devNumber) {
+            mounts << row.MountPoint;
+            continue;
+        }
+        if (disk.isEmpty() || row.DevNumber.startsWith(QLatin1String("0:")))
+            continue;
+        const QString path = QFileInfo(QStringLiteral("/sys/dev/block/") + row.DevNumber).canonicalFilePath();
+        if (path.startsWith(disk + QLatin1Char('/')))
+            mounts << row.MountPoint;
+    }
+    return mounts;
+}
+
+void SetMountInfoForTesting(std::optional<QByteArray> text) {
+    QMutexLocker lock(&gMutex);
+    gTestMountInfo = std::move(text);
 }
 
 void SetDriveTableForTesting(std::optional<std::vector<Drive>> table) {

@@ -5,6 +5,7 @@
 // "E: /some/folder removable" that replaces the scan (tests and demos).
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -51,18 +52,25 @@ void SetDriveTableForTesting(std::optional<std::vector<Drive>> table);
 // Parses the drive file's text (exposed for tests).
 std::vector<Drive> ParseDriveFile(const QByteArray& text);
 
-// Parses /proc/self/mountinfo text into (mount point, source, fstype, major:minor) rows
-// (exposed for tests).
+// Parses /proc/self/mountinfo text into (mount point, source, fstype, major:minor, root) rows
+// (exposed for tests). Root is the folder of the file system that is mounted: "/" for a whole
+// volume, a sub-folder for a bind mount.
 struct MountRow {
     QString MountPoint;
     QString Source;
     QString FsType;
     QString DevNumber;
+    QString Root;
 };
 std::vector<MountRow> ParseMountInfo(const QByteArray& text);
 
 // The table that a scan of this mountinfo text gives, with the letters of earlier scans kept
 // (exposed for tests; the scan itself reads /proc/self/mountinfo).
 std::vector<Drive> DrivesFromMountInfo(const QByteArray& text);
+
+// The mount points at which the block device major:minor, or a partition of it, is mounted now.
+QStringList MountsOfDevice(const QString& devNumber);
+// Tests can give the mount table that MountsOfDevice reads; std::nullopt returns to the real one.
+void SetMountInfoForTesting(std::optional<QByteArray> text);
 
 } // namespace platform

@@ -1,0 +1,158 @@
+// The eject against a fake udisks2 on a private bus.
+#include "platform/Drives.h"
+#include "platform/Eject.h"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QMutex>
+#include <QProcess>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
+
+using namespace platform;
+
+namespace {
+
+const QString kBlock = QStringLiteral("/org/freedesktop/UDisks2/block_devices/loop3");
+const QString kDrive = QStringLiteral("/org/freedesktop/UDisks2/drives/Stick");
+const QString kBacking = QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdc1");
+
+// What holds the file system's block device: a drive, nothing (a loop device), or an encrypted
+// partition of the drive.
+enum class Holder { Drive, Loop, Encrypted };
+
+// Answers like udisks2 for one block device; unmounts answer from a script of error names
+// ("" for success) and every call is written down, with " asks" when it allowed a dialog.
+class FakeUDisks : public QDBusVirtualObject {
+public:
+    QMutex Lock;
+    QStringList Unmounts, Calls;
+    Holder Held = Holder::Drive;
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+        QMutexLocker lock(&Lock);
+        const QString member = m.member();
+        if (member == QLatin1String("Get")) {
+            const QString name = m.arguments().value(1).toString();
+            QVariant value;
+            const bool drive = Held == Holder::Drive || m.path() == kBacking;
+            if (name == QLatin1String("Drive"))
+                value = QVariant::fromValue(QDBusObjectPath(drive ? kDrive : QStringLiteral("/")));
+            else if (name == QLatin1String("CryptoBackingDevice") && Held == Holder::Encrypted)
+                value = QVariant::fromValue(QDBusObjectPath(kBacking));
+            else if (name == QLatin1String("DeviceNumber"))
+                value = qulonglong(makedev(7, 3));
+            else if (name == QLatin1String("Ejectable") || name == QLatin1String("CanPowerOff"))
+                value = true;
+            if (!value.isValid())
+                return bus.send(
+                    m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), name));
+            return bus.send(m.createReply(QVariant::fromValue(QDBusVariant(value))));
+        }
+        if (member == QLatin1String("ResolveDevice"))
+            return bus.send(
+                m.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kBlock)})));
+        const auto options = qdbus_cast<QVariantMap>(m.arguments().value(0));
+        const bool quiet = options.value(QStringLiteral("auth.no_user_interaction")).toBool();
+        Calls << member + (quiet ? "" : " asks");
+        const QString error =
+            member == QLatin1String("Unmount") && !Unmounts.isEmpty() ? Unmounts.takeFirst() : QString();
+        return bus.send(error.isEmpty() ? m.createReply()
+                                        : m.createErrorReply(error, error.section('.', -1)));
+    }
+};
+
+class UDisksEject : public ::testing::Test {
+protected:
+    QProcess Daemon;
+    FakeUDisks Fake;
+    QThread Service; // the fake answers there while the test's calls block this thread
+
+    void SetUp() override {
+#if defined(__SANITIZE_THREAD__)
+        GTEST_SKIP() << "starts a process, which the thread checker cannot follow";
+#endif
+        Daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+        ASSERT_TRUE(Daemon.waitForStarted() && Daemon.waitForReadyRead(10000));
+        const QString address = QString::fromUtf8(Daemon.readLine().trimmed());
+        QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("fake-udisks"));
+        ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.UDisks2")));
+        ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/UDisks2"), &Fake,
+                                              QDBusConnection::SubPath));
+        Fake.moveToThread(&Service);
+        Service.start();
+        SetEjectBusForTesting(address);
+        SetDriveTableForTesting(
+            {{{'C', "/", DriveFixed, {}}, {'E', "/media/u/STICK", DriveRemovable, "/dev/loop3"}}});
+    }
+    void TearDown() override {
+        if (!Service.isRunning()) return;
+        QDBusConnection::disconnectFromBus(QStringLiteral("fake-udisks"));
+        Service.quit();
+        Service.wait();
+        SetEjectBusForTesting({});
+        SetMountInfoForTesting(std::nullopt);
+        SetDriveTableForTesting(std::nullopt);
+        Daemon.kill();
+        Daemon.waitForFinished();
+    }
+};
+
+// The window's sequence: up to five unmounts, then the eject once one succeeded.
+TEST_F(UDisksEject, RetriesOnlyABusyVolumeAndNeverEjectsWhatIsStillMounted) {
+    const QString busy = QStringLiteral("org.freedesktop.UDisks2.Error.DeviceBusy");
+    const struct Case {
+        const char* Name;
+        QStringList Unmounts;
+        Holder Held;
+        QByteArray MountInfo;
+        bool Dismounted;
+        QStringList Calls;
+    } cases[] = {
+        {"refused",
+         {"org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain"},
+         Holder::Drive,
+         "",
+         false,
+         {"Unmount"}},
+        {"busy, then free",
+         {busy, busy},
+         Holder::Drive,
+         "",
+         true,
+         {"Unmount", "Unmount", "Unmount", "Eject"}},
+        {"loop device", {}, Holder::Loop, "", true, {"Unmount", "Delete"}},
+        {"encrypted", {}, Holder::Encrypted, "", true, {"Unmount", "Lock", "Eject"}},
+        {"mounted twice",
+         {},
+         Holder::Drive,
+         "40 1 7:3 / /mnt/other rw - vfat /dev/loop3 rw\n",
+         false,
+         {"Unmount"}},
+    };
+    for (const Case& c : cases) {
+        Fake.Unmounts = c.Unmounts;
+        Fake.Held = c.Held;
+        Fake.Calls.clear();
+        SetMountInfoForTesting(c.MountInfo);
+        VolumeEject volume;
+        ASSERT_TRUE(volume.Open("E:").Ok) << c.Name;
+        EjectStep step;
+        for (int attempt = 0; attempt < 5 && !step.Ok; ++attempt)
+            step = volume.Unmount();
+        EXPECT_EQ(step.Ok, c.Dismounted) << c.Name;
+        EXPECT_EQ(step.Error.isEmpty(), c.Dismounted) << c.Name << ": " << step.Error.toStdString();
+        EXPECT_EQ(volume.Eject().Ok, c.Dismounted) << c.Name; // and without a call when not dismounted
+        QMutexLocker lock(&Fake.Lock);
+        EXPECT_EQ(Fake.Calls, c.Calls) << c.Name << ": " << Fake.Calls.join(' ').toStdString();
+    }
+}
+
+} // namespace
