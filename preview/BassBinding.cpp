@@ -19,10 +19,18 @@ bool LoadBass(const QByteArray& path) {
     gModule = dlopen(name.constData(), RTLD_NOW | RTLD_LOCAL);
     if (!gModule) return false;
     void** slot = reinterpret_cast<void**>(&Bass);
-    static const char* const names[] = {
-        "BASS_Init",           "BASS_Free",         "BASS_PluginLoad",      "BASS_PluginFree",
-        "BASS_StreamCreateFile", "BASS_StreamFree", "BASS_ChannelIsActive", "BASS_ChannelPlay",
-        "BASS_ChannelStop",    "BASS_ChannelPause", "BASS_ChannelSetSync",  "BASS_ChannelRemoveSync"};
+    static const char* const names[] = {"BASS_Init",
+                                        "BASS_Free",
+                                        "BASS_PluginLoad",
+                                        "BASS_PluginFree",
+                                        "BASS_StreamCreateFile",
+                                        "BASS_StreamFree",
+                                        "BASS_ChannelIsActive",
+                                        "BASS_ChannelPlay",
+                                        "BASS_ChannelStop",
+                                        "BASS_ChannelPause",
+                                        "BASS_ChannelSetSync",
+                                        "BASS_ChannelRemoveSync"};
     static_assert(sizeof names / sizeof *names == sizeof(BassEntryPoints) / sizeof(void*));
     for (const char* entry : names) {
         *slot = dlsym(gModule, entry);
@@ -40,8 +48,12 @@ void UnloadBass() {
     gModule = nullptr;
 }
 
-bool BassLoaded() { return gModule != nullptr; }
+bool BassLoaded() {
+    return gModule != nullptr;
+}
 
-void* BassModule() { return gModule; }
+void* BassModule() {
+    return gModule;
+}
 
 } // namespace preview

@@ -98,7 +98,8 @@ void TBsPodPlayer::ExtractOne(const char* resource, const char* file) {
 
 void TBsPodPlayer::DeleteLibraries() {
     if (FDir.isEmpty()) return;
-    for (const char* file : {"aac.dll", "alac.dll", "bass.dll"}) ::unlink((FDir + file).constData());
+    for (const char* file : {"aac.dll", "alac.dll", "bass.dll"})
+        ::unlink((FDir + file).constData());
     ::rmdir(FDir.constData());
 }
 

@@ -6,6 +6,7 @@
 
 #include <gst/gst.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -38,6 +39,10 @@ struct Stream {
     DWORD handle = 0;
     GstElement* pipeline = nullptr;
     GstElement* convert = nullptr;
+    // The streaming threads get the stream through GStreamer's own queues, which a race
+    // checker cannot see into; they read this first, so the hand-over is visible to it.
+    std::atomic<bool> published{false};
+    void Receive() const { (void)published.load(std::memory_order_acquire); }
     // Written by streaming threads while the stream is prepared.
     std::mutex prepLock;
     std::condition_variable prepDone;
@@ -121,7 +126,8 @@ void RunLibraryThread() {
             calls = s.syncs;
         }
         // Without the lock: a sync procedure may free the stream.
-        for (const Sync& sync : calls) sync.proc(sync.handle, event.stream, 0, sync.user);
+        for (const Sync& sync : calls)
+            sync.proc(sync.handle, event.stream, 0, sync.user);
     }
 }
 
@@ -136,6 +142,7 @@ void SetPrep(Stream& s, decltype(Stream::prep) prep) {
 
 GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
     Stream& s = *static_cast<Stream*>(data);
+    s.Receive();
     bool prepared;
     {
         std::lock_guard lock(s.prepLock);
@@ -147,8 +154,10 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
         break;
     case GST_MESSAGE_ERROR:
         // An error once the stream plays ends it where it is, as its end would.
-        if (prepared) Queue(s.handle, Event::End);
-        else SetPrep(s, Stream::Failed);
+        if (prepared)
+            Queue(s.handle, Event::End);
+        else
+            SetPrep(s, Stream::Failed);
         break;
     case GST_MESSAGE_EOS:
         Queue(s.handle, Event::End);
@@ -185,6 +194,7 @@ gboolean OnAutoplugContinue(GstElement*, GstPad*, GstCaps* caps, gpointer) {
 
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     Stream& s = *static_cast<Stream*>(data);
+    s.Receive();
     GstCaps* caps = gst_pad_get_current_caps(pad);
     if (!caps) caps = gst_pad_query_caps(pad, nullptr);
     const bool raw = caps && gst_caps_get_size(caps) > 0 &&
@@ -199,6 +209,7 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
 
 void OnNoMorePads(GstElement*, gpointer data) {
     Stream& s = *static_cast<Stream*>(data);
+    s.Receive();
     bool linked;
     {
         std::lock_guard lock(s.prepLock);
@@ -301,7 +312,8 @@ BASS_EXPORT BOOL BASS_Free() {
         streams.swap(gStreams);
         plugins.swap(gPlugins);
     }
-    for (auto& [handle, stream] : streams) Release(stream);
+    for (auto& [handle, stream] : streams)
+        Release(stream);
     for (auto& [handle, plugin] : plugins) {
         gst_caps_unref(plugin.formats);
         dlclose(plugin.module);
@@ -311,8 +323,10 @@ BASS_EXPORT BOOL BASS_Free() {
         gQuit = true;
     }
     gQueueWake.notify_one();
-    if (gThread.get_id() == std::this_thread::get_id()) gThread.detach();
-    else gThread.join();
+    if (gThread.get_id() == std::this_thread::get_id())
+        gThread.detach();
+    else
+        gThread.join();
     return 1;
 }
 
@@ -347,7 +361,8 @@ BASS_EXPORT BOOL BASS_PluginFree(HPLUGIN handle) {
     return 1;
 }
 
-BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
+BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length,
+                                          DWORD flags) {
     std::string sinkDescription, sinkFactory;
     auto s = std::make_shared<Stream>();
     {
@@ -388,12 +403,13 @@ BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offs
     g_signal_connect(decode, "pad-added", G_CALLBACK(OnPadAdded), s.get());
     g_signal_connect(decode, "no-more-pads", G_CALLBACK(OnNoMorePads), s.get());
 
+    s->published.store(true, std::memory_order_release);
     bool ready = gst_element_set_state(s->pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
     if (ready) {
         std::unique_lock lock(s->prepLock);
-        ready = s->prepDone.wait_for(lock, std::chrono::microseconds(kPrepareTimeoutUs),
-                                     [&] { return s->prep != Stream::Pending; }) &&
-                s->prep == Stream::Ready;
+        ready = s->prepDone.wait_for(lock, std::chrono::microseconds(kPrepareTimeoutUs), [&] {
+            return s->prep != Stream::Pending;
+        }) && s->prep == Stream::Ready;
     }
     if (!ready) {
         Release(s);

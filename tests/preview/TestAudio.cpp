@@ -17,10 +17,9 @@ bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int 
         encode = "avenc_alac ! mp4mux";
         break;
     }
-    const QByteArray launch = "audiotestsrc wave=sine samplesperbuffer=1024 num-buffers=" +
-                              QByteArray::number(buffers) +
-                              " ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! " + encode +
-                              " ! filesink name=out";
+    const QByteArray launch =
+        "audiotestsrc wave=sine samplesperbuffer=1024 num-buffers=" + QByteArray::number(buffers) +
+        " ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! " + encode + " ! filesink name=out";
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(launch.constData(), &error);
     if (error) {
@@ -33,8 +32,8 @@ bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int 
     gst_object_unref(out);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     GstBus* bus = gst_element_get_bus(pipeline);
-    GstMessage* done = gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND,
-                                                  GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    GstMessage* done =
+        gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
     const bool ok = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
     if (done) gst_message_unref(done);
     gst_object_unref(bus);

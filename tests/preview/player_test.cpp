@@ -4,13 +4,13 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <dlfcn.h>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
-#include <dlfcn.h>
 #include <memory>
 #include <sys/stat.h>
 
@@ -27,7 +27,9 @@ struct EndCounter : QObject {
     }
 };
 
-QString Track(const char* name) { return QDir::tempPath() + "/tracks/" + name; }
+QString Track(const char* name) {
+    return QDir::tempPath() + "/tracks/" + name;
+}
 
 struct Tracks : ::testing::Environment {
     void SetUp() override {
@@ -64,7 +66,8 @@ protected:
     // Waits until the end message came, then a little longer for any second one.
     void WaitForEnd() {
         QDeadlineTimer deadline(5000);
-        while (Receiver.Ends == 0 && !deadline.hasExpired()) Pump(10);
+        while (Receiver.Ends == 0 && !deadline.hasExpired())
+            Pump(10);
         Pump(200);
     }
     EndCounter Receiver;
@@ -201,7 +204,8 @@ TEST(PlayerCreate, AMissingDecoderGivesStatus2AndNoAac) {
         EXPECT_TRUE(player.Play(Track("alac.m4a")));
         EXPECT_TRUE(player.Play(Track("short.mp3")));
     }
-    for (auto [feature, rank] : ranks) gst_plugin_feature_set_rank(feature, rank);
+    for (auto [feature, rank] : ranks)
+        gst_plugin_feature_set_rank(feature, rank);
     gst_plugin_feature_list_free(decoders);
     gst_plugin_feature_list_free(all);
     gst_caps_unref(aac);
@@ -229,7 +233,8 @@ TEST(PlayerCreate, LibrariesAlreadyInTheFolder) {
         ASSERT_EQ(::mkdir(native.constData(), 0700), 0);
         ASSERT_EQ(::chmod(native.constData(), mode), 0);
         QList<ino_t> inodes;
-        for (auto [resource, file] : {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}}) {
+        for (auto [resource, file] :
+             {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}}) {
             ASSERT_TRUE(QFile::copy(QStringLiteral(":/") + resource, dir + "/" + file));
             struct stat info;
             ::stat(QFile::encodeName(dir + "/" + file).constData(), &info);
@@ -242,7 +247,8 @@ TEST(PlayerCreate, LibrariesAlreadyInTheFolder) {
             EXPECT_EQ(player.Play(Track("short.mp3")), privateFolder);
             for (int i = 0; i < 3; ++i) {
                 struct stat info;
-                ::stat(QFile::encodeName(dir + "/" + QStringList{"bass.dll", "aac.dll", "alac.dll"}[i]).constData(),
+                ::stat(QFile::encodeName(dir + "/" + QStringList{"bass.dll", "aac.dll", "alac.dll"}[i])
+                           .constData(),
                        &info);
                 EXPECT_EQ(info.st_ino, inodes[i]);
             }
