@@ -255,6 +255,7 @@ std::string FindOutput() {
 }
 
 void Release(const std::shared_ptr<Stream>& s) {
+    if (!s->pipeline) return;
     gst_element_set_state(s->pipeline, GST_STATE_NULL);
     GstBus* bus = gst_element_get_bus(s->pipeline);
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
@@ -403,6 +404,12 @@ BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offs
     g_signal_connect(decode, "pad-added", G_CALLBACK(OnPadAdded), s.get());
     g_signal_connect(decode, "no-more-pads", G_CALLBACK(OnNoMorePads), s.get());
 
+    // In the table from here on, so that an end or error right after the first buffer is not
+    // lost; nobody else knows the handle before it is returned.
+    {
+        std::lock_guard lock(gLock);
+        gStreams[s->handle] = s;
+    }
     s->published.store(true, std::memory_order_release);
     bool ready = gst_element_set_state(s->pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
     if (ready) {
@@ -411,17 +418,16 @@ BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offs
             return s->prep != Stream::Pending;
         }) && s->prep == Stream::Ready;
     }
+    {
+        std::lock_guard lock(gLock);
+        // BASS_Free may have run meanwhile.
+        ready = ready && gInit && gStreams.count(s->handle);
+        if (!ready) gStreams.erase(s->handle);
+    }
     if (!ready) {
         Release(s);
         return 0;
     }
-    std::lock_guard lock(gLock);
-    if (!gInit) {
-        // BASS_Free ran meanwhile.
-        Release(s);
-        return 0;
-    }
-    gStreams[s->handle] = s;
     return s->handle;
 }
 

@@ -259,3 +259,27 @@ TEST(PlayerCreate, LibrariesAlreadyInTheFolder) {
 }
 
 } // namespace
+
+namespace {
+
+// The built files themselves: aac.dll loads but has none of the library's entry points.
+TEST(BassBinding, LoadsOnlyACompleteLibraryAndKeepsTheFirst) {
+    const QByteArray dir = MG_BIN_DIR "/../audiolibs/";
+    const QString home = QDir::currentPath();
+    // A bare name is for the loader's search, which never looks in the current folder.
+    QDir::setCurrent(QString::fromUtf8(dir));
+    EXPECT_FALSE(preview::LoadBass(""));
+    EXPECT_FALSE(preview::LoadBass("bass.dll"));
+    QDir::setCurrent(home);
+    EXPECT_FALSE(preview::LoadBass(dir + "aac.dll"));
+    EXPECT_FALSE(preview::BassLoaded());
+    EXPECT_FALSE(preview::LoadBass(dir + "none.dll"));
+    ASSERT_TRUE(preview::LoadBass(dir + "bass.dll"));
+    void* const first = preview::BassModule();
+    EXPECT_TRUE(preview::LoadBass(dir + "alac.dll"));
+    EXPECT_EQ(preview::BassModule(), first);
+    preview::UnloadBass();
+    EXPECT_FALSE(preview::BassLoaded());
+}
+
+} // namespace
