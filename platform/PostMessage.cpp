@@ -43,4 +43,11 @@ bool PostMessage(WindowHandle window, quint32 message, quintptr wParam, quintptr
     return true;
 }
 
+void RemovePostedMessages(WindowHandle window, quint32 message) {
+    QMutexLocker lock(&gWindowsLock);
+    const auto it = gWindows.find(window);
+    if (it == gWindows.end() || it->second.isNull()) return;
+    QCoreApplication::removePostedEvents(it->second.data(), int(message));
+}
+
 } // namespace platform

@@ -16,6 +16,8 @@ void UnregisterWindow(WindowHandle window);
 
 // Thread-safe. The event's type() is QEvent::Type(message); wParam and lParam travel with it.
 bool PostMessage(WindowHandle window, quint32 message, quintptr wParam = 0, quintptr lParam = 0);
+// Thread-safe. Drops the messages of that number posted to the window and not yet delivered.
+void RemovePostedMessages(WindowHandle window, quint32 message);
 
 class PostedMessage : public QEvent {
 public:

@@ -8,7 +8,7 @@ PACKAGES=(
   zlib1g-dev libjpeg-dev libturbojpeg0-dev
   libimobiledevice-dev libplist-dev libusbmuxd-dev usbmuxd
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-alsa
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   fonts-dejavu-core xdg-utils dbus libssl-dev

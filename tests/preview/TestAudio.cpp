@@ -1,0 +1,43 @@
+#include "TestAudio.h"
+
+#include <QFile>
+#include <gst/gst.h>
+
+bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int mp3Kbps) {
+    const int buffers = int(seconds * 44100 / 1024 + 0.5);
+    QByteArray encode;
+    switch (format) {
+    case TestFormat::Mp3:
+        encode = "lamemp3enc target=bitrate cbr=true bitrate=" + QByteArray::number(mp3Kbps);
+        break;
+    case TestFormat::Aac:
+        encode = "avenc_aac ! mp4mux";
+        break;
+    case TestFormat::Alac:
+        encode = "avenc_alac ! mp4mux";
+        break;
+    }
+    const QByteArray launch =
+        "audiotestsrc wave=sine samplesperbuffer=1024 num-buffers=" + QByteArray::number(buffers) +
+        " ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! " + encode + " ! filesink name=out";
+    GError* error = nullptr;
+    GstElement* pipeline = gst_parse_launch(launch.constData(), &error);
+    if (error) {
+        g_error_free(error);
+        if (pipeline) gst_object_unref(pipeline);
+        return false;
+    }
+    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    g_object_set(out, "location", QFile::encodeName(path).constData(), nullptr);
+    gst_object_unref(out);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* done =
+        gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    const bool ok = done && GST_MESSAGE_TYPE(done) == GST_MESSAGE_EOS;
+    if (done) gst_message_unref(done);
+    gst_object_unref(bus);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return ok;
+}

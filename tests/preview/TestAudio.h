@@ -1,0 +1,9 @@
+#pragma once
+// Short test tracks, encoded on the spot by GStreamer's own encoders: a sine tone as MP3, as
+// AAC in MP4 and as Apple Lossless in MP4.
+#include <QString>
+
+enum class TestFormat { Mp3, Aac, Alac };
+
+// false when an encoder is missing or the file cannot be written. Needs gst_init.
+bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int mp3Kbps = 128);

@@ -1,0 +1,285 @@
+#include "TestAudio.h"
+#include "preview/BassBinding.h"
+#include "preview/PodPlayer.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <dlfcn.h>
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/stat.h>
+
+using preview::TBsPodPlayer;
+
+namespace {
+
+struct EndCounter : QObject {
+    int Ends = 0;
+    bool event(QEvent* e) override {
+        if (e->type() != QEvent::Type(preview::WM_PREVIEW_END)) return QObject::event(e);
+        ++Ends;
+        return true;
+    }
+};
+
+QString Track(const char* name) {
+    return QDir::tempPath() + "/tracks/" + name;
+}
+
+struct Tracks : ::testing::Environment {
+    void SetUp() override {
+        QDir().mkpath(Track(""));
+        ASSERT_TRUE(WriteTestTrack(Track("short.mp3"), TestFormat::Mp3, 0.3));
+        ASSERT_TRUE(WriteTestTrack(Track("short.m4a"), TestFormat::Aac, 0.3));
+        ASSERT_TRUE(WriteTestTrack(Track("alac.m4a"), TestFormat::Alac, 0.3));
+        ASSERT_TRUE(WriteTestTrack(Track("long.mp3"), TestFormat::Mp3, 3));
+        ASSERT_TRUE(WriteTestTrack(Track("tiny.mp3"), TestFormat::Mp3, 0.1));
+    }
+};
+const auto* const gTracks = ::testing::AddGlobalTestEnvironment(new Tracks);
+
+void Pump(int ms) {
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+}
+
+bass::DWORD LiveStreams() {
+    auto count = reinterpret_cast<bass::StreamCountFn*>(dlsym(preview::BassModule(), bass::kStreamCountName));
+    return count ? count() : ~0u;
+}
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Window = platform::RegisterWindow(&Receiver);
+        Player = std::make_unique<TBsPodPlayer>(Window, true);
+        ASSERT_EQ(Player->Status(), TBsPodPlayer::kReady);
+    }
+    // Waits until the end message came, then a little longer for any second one.
+    void WaitForEnd() {
+        QDeadlineTimer deadline(5000);
+        while (Receiver.Ends == 0 && !deadline.hasExpired())
+            Pump(10);
+        Pump(200);
+    }
+    EndCounter Receiver;
+    platform::WindowHandle Window = 0;
+    std::unique_ptr<TBsPodPlayer> Player;
+};
+
+TEST_F(PlayerTest, EachFormatPlaysToItsEndOnce) {
+    for (const char* name : {"short.mp3", "short.m4a", "alac.m4a"}) {
+        SCOPED_TRACE(name);
+        Receiver.Ends = 0;
+        ASSERT_TRUE(Player->Play(Track(name)));
+        EXPECT_EQ(Player->GetState(), preview::stPlaying);
+        WaitForEnd();
+        EXPECT_EQ(Receiver.Ends, 1);
+        EXPECT_EQ(Player->GetState(), preview::stStopped);
+        EXPECT_EQ(LiveStreams(), 0u);
+    }
+}
+
+// Stop lands before, at and after the end; whoever releases the stream, it is released, and
+// no end message reaches the window after the stop.
+TEST_F(PlayerTest, StopAtTheEndReleasesOnceAndPostsNothingAfter) {
+    // The delay homes in on the end: shorter after a stop that came too late, longer after
+    // one that came too early.
+    int delay = 100;
+    int late = 0;
+    for (int i = 0; i < 30; ++i) {
+        Receiver.Ends = 0;
+        ASSERT_TRUE(Player->Play(Track("tiny.mp3")));
+        QThread::msleep(delay);
+        const bool ended = Player->GetState() == preview::stStopped;
+        late += ended;
+        delay += ended ? -3 : 2;
+        Player->Stop();
+        Pump(40);
+        EXPECT_EQ(Receiver.Ends, 0) << "round " << i;
+        EXPECT_EQ(LiveStreams(), 0u) << "round " << i;
+    }
+    EXPECT_GT(late, 0);
+    EXPECT_LT(late, 30);
+}
+
+TEST_F(PlayerTest, PlayWhilePlayingReplacesTheStream) {
+    ASSERT_TRUE(Player->Play(Track("long.mp3")));
+    ASSERT_TRUE(Player->Play(Track("short.mp3")));
+    EXPECT_EQ(LiveStreams(), 1u);
+    WaitForEnd();
+    EXPECT_EQ(Receiver.Ends, 1);
+    EXPECT_EQ(LiveStreams(), 0u);
+}
+
+TEST_F(PlayerTest, PauseAndResumeInEachState) {
+    struct Case {
+        bool play, pauseFirst;
+        void (TBsPodPlayer::*action)();
+        int before, after;
+    } cases[] = {
+        {false, false, &TBsPodPlayer::Pause, preview::stStopped, preview::stStopped},
+        {false, false, &TBsPodPlayer::Resume, preview::stStopped, preview::stStopped},
+        {true, false, &TBsPodPlayer::Resume, preview::stPlaying, preview::stPlaying},
+        {true, false, &TBsPodPlayer::Pause, preview::stPlaying, preview::stPaused},
+        {true, true, &TBsPodPlayer::Pause, preview::stPaused, preview::stPaused},
+        {true, true, &TBsPodPlayer::Resume, preview::stPaused, preview::stPlaying},
+    };
+    for (const Case& c : cases) {
+        Player->Stop();
+        if (c.play) {
+            ASSERT_TRUE(Player->Play(Track("long.mp3")));
+        }
+        if (c.pauseFirst) Player->Pause();
+        EXPECT_EQ(Player->GetState(), c.before);
+        ((*Player).*c.action)();
+        EXPECT_EQ(Player->GetState(), c.after);
+    }
+}
+
+TEST_F(PlayerTest, APausedTrackWaitsAndEndsAfterResume) {
+    ASSERT_TRUE(Player->Play(Track("short.mp3")));
+    Player->Pause();
+    Pump(600);
+    EXPECT_EQ(Receiver.Ends, 0);
+    EXPECT_EQ(Player->GetState(), preview::stPaused);
+    Player->Resume();
+    WaitForEnd();
+    EXPECT_EQ(Receiver.Ends, 1);
+}
+
+TEST_F(PlayerTest, AnEmptyNameStopsThePlayingStream) {
+    ASSERT_TRUE(Player->Play(Track("long.mp3")));
+    EXPECT_FALSE(Player->Play(QString()));
+    EXPECT_EQ(Player->Status(), TBsPodPlayer::kEmptyName);
+    EXPECT_EQ(Player->GetState(), preview::stStopped);
+    EXPECT_EQ(LiveStreams(), 0u);
+}
+
+TEST_F(PlayerTest, FilesThatDoNotPlayLeaveNoStream) {
+    QFile text(Track("text.mp3"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write(QByteArray(20000, 'x'));
+    text.close();
+    const QString fifo = Track("pipe.mp3");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& name : {Track("text.mp3"), Track("missing.mp3"), Track(""), fifo}) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_FALSE(Player->Play(name));
+        EXPECT_EQ(Player->GetState(), preview::stStopped);
+        EXPECT_EQ(LiveStreams(), 0u);
+    }
+}
+
+TEST_F(PlayerTest, AWideNameOutsideLatin1Plays) {
+    const QString name = Track("") + QString::fromUtf8("\xe9\x9f\xb3\xe6\xa5\xbd \xf0\x9f\x8e\xb5.mp3");
+    ASSERT_TRUE(QFile::copy(Track("short.mp3"), name));
+    EXPECT_TRUE(Player->Play(name));
+}
+
+// Taking every AAC decoder out of GStreamer's choice is what a machine without them looks like.
+TEST(PlayerCreate, AMissingDecoderGivesStatus2AndNoAac) {
+    GstCaps* aac = gst_caps_from_string("audio/mpeg, mpegversion=(int)4");
+    GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
+    GList* decoders = gst_element_factory_list_filter(all, aac, GST_PAD_SINK, FALSE);
+    std::vector<std::pair<GstPluginFeature*, guint>> ranks;
+    for (GList* d = decoders; d; d = d->next) {
+        auto feature = GST_PLUGIN_FEATURE(d->data);
+        ranks.emplace_back(feature, gst_plugin_feature_get_rank(feature));
+        gst_plugin_feature_set_rank(feature, GST_RANK_NONE);
+    }
+    ASSERT_FALSE(ranks.empty());
+    {
+        TBsPodPlayer player(0, true);
+        EXPECT_EQ(player.Status(), TBsPodPlayer::kNoPlugin);
+        EXPECT_FALSE(player.Play(Track("short.m4a")));
+        EXPECT_TRUE(player.Play(Track("alac.m4a")));
+        EXPECT_TRUE(player.Play(Track("short.mp3")));
+    }
+    for (auto [feature, rank] : ranks)
+        gst_plugin_feature_set_rank(feature, rank);
+    gst_plugin_feature_list_free(decoders);
+    gst_plugin_feature_list_free(all);
+    gst_caps_unref(aac);
+}
+
+TEST(PlayerCreate, NoAudioOutputGivesStatus1) {
+    const QByteArray sink = qgetenv("MARROWGATE_AUDIO_SINK");
+    qputenv("MARROWGATE_AUDIO_SINK", "nosuchaudiosink");
+    {
+        TBsPodPlayer player(0, true);
+        EXPECT_EQ(player.Status(), TBsPodPlayer::kNoLibrary);
+        EXPECT_FALSE(player.Play(Track("short.mp3")));
+    }
+    qputenv("MARROWGATE_AUDIO_SINK", sink);
+}
+
+// Files already in the folder (another copy of the program, or one that died) are used as
+// they are, and removed with the folder at the end; a folder that others could have written
+// is never loaded from, nor emptied.
+TEST(PlayerCreate, LibrariesAlreadyInTheFolder) {
+    const QString dir = QDir::tempPath() + "/~vrqplay";
+    const QByteArray native = QFile::encodeName(dir);
+    for (mode_t mode : {0700, 0770, 0707}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(::mkdir(native.constData(), 0700), 0);
+        ASSERT_EQ(::chmod(native.constData(), mode), 0);
+        QList<ino_t> inodes;
+        for (auto [resource, file] :
+             {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}}) {
+            ASSERT_TRUE(QFile::copy(QStringLiteral(":/") + resource, dir + "/" + file));
+            struct stat info;
+            ::stat(QFile::encodeName(dir + "/" + file).constData(), &info);
+            inodes << info.st_ino;
+        }
+        const bool privateFolder = mode == 0700;
+        {
+            TBsPodPlayer player(0, true);
+            EXPECT_EQ(player.Status(), privateFolder ? TBsPodPlayer::kReady : TBsPodPlayer::kNoLibrary);
+            EXPECT_EQ(player.Play(Track("short.mp3")), privateFolder);
+            for (int i = 0; i < 3; ++i) {
+                struct stat info;
+                ::stat(QFile::encodeName(dir + "/" + QStringList{"bass.dll", "aac.dll", "alac.dll"}[i])
+                           .constData(),
+                       &info);
+                EXPECT_EQ(info.st_ino, inodes[i]);
+            }
+        }
+        EXPECT_EQ(QDir(dir).exists(), !privateFolder);
+        QDir(dir).removeRecursively();
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The built files themselves: aac.dll loads but has none of the library's entry points.
+TEST(BassBinding, LoadsOnlyACompleteLibraryAndKeepsTheFirst) {
+    const QByteArray dir = MG_BIN_DIR "/../audiolibs/";
+    const QString home = QDir::currentPath();
+    // A bare name is for the loader's search, which never looks in the current folder.
+    QDir::setCurrent(QString::fromUtf8(dir));
+    EXPECT_FALSE(preview::LoadBass(""));
+    EXPECT_FALSE(preview::LoadBass("bass.dll"));
+    QDir::setCurrent(home);
+    EXPECT_FALSE(preview::LoadBass(dir + "aac.dll"));
+    EXPECT_FALSE(preview::BassLoaded());
+    EXPECT_FALSE(preview::LoadBass(dir + "none.dll"));
+    ASSERT_TRUE(preview::LoadBass(dir + "bass.dll"));
+    void* const first = preview::BassModule();
+    EXPECT_TRUE(preview::LoadBass(dir + "alac.dll"));
+    EXPECT_EQ(preview::BassModule(), first);
+    preview::UnloadBass();
+    EXPECT_FALSE(preview::BassLoaded());
+}
+
+} // namespace
