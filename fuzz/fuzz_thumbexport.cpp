@@ -1,6 +1,8 @@
 // The thumbnail exporters, the grid loader and the artwork export over fuzzed containers.
 // The input's first 32 bytes choose the format and the photos' places; the rest is the
-// container, written as container 1 of a disk-mode device.
+// container, written as container 1 of a disk-mode device. With bit 2 of byte 1 set the
+// container is repeated up to the end of the first photo, so that small inputs reach the
+// decoders of the large formats (a full UYVY image alone is 675 KiB).
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
 #include "device/PixelDecode.h"
@@ -12,8 +14,11 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -25,32 +30,48 @@ constexpr int32_t kFormats[] = {1019, 1023, 1067, 1081, 1024, 1009, 3006, 7777};
 uint32_t U32(const uint8_t* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
 
 void WriteSeeds(const QString& dir) {
-    // One seed per layout: parameters, then two images of pictures we know.
+    // One seed per layout: parameters, then the first rows of a picture we know, repeated.
     int n = 0;
     for (const int32_t id : {1019, 1023, 1067, 1081, 1024}) {
         QByteArray params(32, '\0');
-        params[0] = char(n);
-        QImage picture = fixtures::QuadrantPicture(id == 1023 ? 176 : id == 1024 ? 320 : 720,
-                                                   id == 1023 ? 132 : id == 1024 ? 240 : 480, n);
-        const QByteArray image = fixtures::EncodeForFormat(id, picture, false,
-                                                           id == 1023 ? 46464 : id == 1024 ? 153600 : 518400);
-        const uint32_t size = uint32_t(image.size());
+        params[0] = char(n++);
+        params[1] = 4;
+        const bool small = id == 1023 || id == 1081;
+        const QImage picture = fixtures::QuadrantPicture(small ? 176 : id == 1024 ? 320 : 720,
+                                                         small ? 132 : id == 1024 ? 240 : 480, n);
+        const int full = id == 1023 ? 46464 : id == 1024 ? 153600 : 691200;
+        QByteArray image = fixtures::EncodeForFormat(id, picture, false, full);
+        const uint32_t size = id == 1081 ? uint32_t(image.size()) : uint32_t(full);
+        if (id != 1081)
+            image.truncate(8192);
         std::memcpy(params.data() + 4, &size, 4);       // Large.Size
         std::memcpy(params.data() + 12, &size, 4);      // photo 0 LargeSize
         std::memcpy(params.data() + 16, &size, 4);      // photo 1 offset
         std::memcpy(params.data() + 20, &size, 4);      // photo 1 LargeSize
-        QFile f(dir + QStringLiteral("/seed-%1").arg(id));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(params + image + image);
-        ++n;
+        fuzzseeds::WriteSeed(dir, QStringLiteral("seed-%1").arg(id), params + image);
     }
+}
+
+// The container, repeated up to `needed` bytes.
+QByteArray Filled(const QByteArray& container, qint64 needed) {
+    if (container.isEmpty() || container.size() >= needed)
+        return container;
+    QByteArray out;
+    out.reserve(qsizetype(needed));
+    while (out.size() < needed)
+        out.append(container.constData(), qsizetype(std::min<qint64>(container.size(), needed - out.size())));
+    return out;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzseeds::WriteSeedsIfAsked(WriteSeeds);
-    gDir = new QTemporaryDir;
+    // Containers and exported pictures (each synced) stay in memory when /dev/shm is there.
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    gDir = shm.isDir() && shm.isWritable() ? new QTemporaryDir(shm.filePath() + QStringLiteral("/mg-fuzz-XXXXXX"))
+                                           : new QTemporaryDir;
+    std::atexit([] { delete gDir; }); // memory-backed: leave nothing behind
     QDir().mkpath(gDir->path() + "/dev/Photos/Thumbs");
     QDir().mkpath(gDir->path() + "/dev/iPod_Control/Artwork");
     platform::SetDriveTableForTesting(
@@ -61,7 +82,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 32)
         return 0;
-    const QByteArray container(reinterpret_cast<const char*>(data) + 32, qsizetype(size - 32));
+    QByteArray container(reinterpret_cast<const char*>(data) + 32, qsizetype(size - 32));
     const QByteArray bitmap(reinterpret_cast<const char*>(data), qsizetype(size));
     (void)device::DecodeBitfieldBitmap(bitmap);
 
@@ -98,6 +119,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     db.Photos.GetItem(0)->LargeOffset = 0;
     db.OutputFolder = out;
+    if (data[1] & 4) {
+        // Up to the end of the first photo only: a full decode is most of an input's time.
+        const device::TPhotoItem* first = db.Photos.GetItem(0);
+        const qint64 length = id == device::FormatUyvy       ? device::UyvyImageBytes
+                              : id == device::FormatJpegData ? qint64(first->LargeSize)
+                                                             : qint64(db.Large.Size);
+        container = Filled(container, std::max(qint64(first->LargeOffset) + length,
+                                               db.Small.Size + qint64(U32(data + 28) & 0xFFFF)));
+    }
     {
         QFile f(gDir->path() + QStringLiteral("/dev/Photos/Thumbs/F%1_1.ithmb").arg(id));
         if (!f.open(QIODevice::WriteOnly))

@@ -71,7 +71,6 @@ bool gSubscribed = false;
 PFN_AMDeviceNotificationUnsubscribe gUnsubscribe = nullptr;
 platform::WindowHandle gNotifyWindow = 0;
 
-const char kMobileDeviceName[] = "iTunesMobileDevice.dll";
 const char kCoreFoundationName[] = "CoreFoundation.dll";
 const char kMobileDeviceUnderCommon[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 const char kMobileDeviceKey[] = "SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared";
@@ -86,9 +85,10 @@ const char kOldCoreFoundationUnderCommon[] = "/Apple/Mobile Device Support/bin/C
 
 constexpr quint32 kNewGenerationThreshold = 0x00EE0009; // 238.9
 
-// A plain file test: a folder of the same name does not count.
+// A plain file test: a folder of the same name does not count, nor a relative path, which
+// would name a file in whatever folder the program was started from.
 bool IsFile(const QString& path) {
-    return !path.isEmpty() && platform::FileExists(path);
+    return !path.isEmpty() && QFileInfo(platform::ResolvePath(path)).isAbsolute() && platform::FileExists(path);
 }
 
 bool IsNewGeneration(const QString& path) {
@@ -167,14 +167,9 @@ QByteArray ReadMachineRegString(const QByteArray& Key, const QByteArray& Name) {
     return value->Text;
 }
 
+// Never the current folder: a library of that name left in the folder the program was started
+// from would run inside it.
 bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPath) {
-    if (IsFile(QString::fromLatin1(kMobileDeviceName))) {
-        MobileDevicePath = QString::fromLatin1(kMobileDeviceName);
-        CoreFoundationPath = QString::fromLatin1(kCoreFoundationName);
-        const bool isNew = IsNewGeneration(MobileDevicePath);
-        WriteRecord([&](TIphoneMgr& m) { m.NewLibrary = isNew; });
-        return true;
-    }
     const QString common = platform::CommonProgramFilesFolder();
 
     MobileDevicePath = common.isEmpty() ? QString() : common + QLatin1String(kMobileDeviceUnderCommon);

@@ -6,6 +6,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh"
 if [ "${1:-}" = "--thread" ]; then
   build=$here/build-tsan; flags=(-DMG_TSAN=ON)
+  # Qt and GLib are not built with the thread sanitizer; see the file for what it leaves out.
+  export TSAN_OPTIONS="suppressions=$here/scripts/tsan-suppressions.txt ${TSAN_OPTIONS:-}"
 else
   build=$here/build-asan; flags=(-DMG_SANITIZE=ON)
 fi

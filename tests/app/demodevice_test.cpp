@@ -5,6 +5,7 @@
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -55,4 +56,24 @@ TEST(DemoDevice, SampleIPodLoadsWithTracksPlaylistsArtAndPhotos) {
     EXPECT_EQ(photos.Photos.Count(), 64);
     EXPECT_GE(photos.Albums.Count(), 3);
     platform::SetDriveTableForTesting(std::nullopt);
+}
+
+TEST(DemoDevice, OptionsAreNeverTakenForTheFolder) {
+    const QString tool = QStringLiteral(MG_BIN_DIR "/make-demo-device");
+    if (!QFileInfo(tool).isExecutable()) GTEST_SKIP() << "make-demo-device is not built";
+    QTemporaryDir dir;
+    const struct {
+        const char* Arg;
+        int Exit;
+        bool UsageOnStdout;
+    } cases[] = {{"--help", 0, true}, {"-h", 0, true}, {"--force", 2, false}, {"-", 2, false}};
+    for (const auto& c : cases) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(tool, {QString::fromLatin1(c.Arg)});
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), c.Exit) << c.Arg;
+        EXPECT_EQ(p.readAllStandardOutput().startsWith("usage:"), c.UsageOnStdout) << c.Arg;
+        EXPECT_TRUE(QDir(dir.path()).isEmpty()) << c.Arg;
+    }
 }

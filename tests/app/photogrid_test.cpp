@@ -9,6 +9,7 @@
 #include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/app/window_helpers.h"
 #include "tests/fixtures/PhotoDbWriter.h"
+#include "tests/fixtures/SimLibraries.h"
 #include "tests/fixtures/ThumbWriter.h"
 
 #include <QDir>
@@ -504,15 +505,11 @@ protected:
     void SetUp() override {
         PhotoGridTest::SetUp();
         ASSERT_TRUE(Libs.isValid());
-        const QString sim = QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/new/");
-        for (const char* name : {"iTunesMobileDevice.dll", "CoreFoundation.dll"})
-            ASSERT_TRUE(QFile::copy(sim + QLatin1String(name), Libs.filePath(QLatin1String(name))));
-        OldCwd = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(Libs.path()));
+        ASSERT_TRUE(fixtures::InstallSimulatedLibraries(QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/new"), Libs.path()));
     }
     void TearDown() override {
         PhotoGridTest::TearDown();
-        QDir::setCurrent(OldCwd);
+        platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
     // Opens the window (which loads the simulated library) and connects a phone serving `phone`.
@@ -544,7 +541,6 @@ protected:
     }
 
     QTemporaryDir Libs;
-    QString OldCwd;
     PFN_MobileDeviceSimControl Control = nullptr;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 // Test support: the simulated mobile-device library loaded through LoadDeviceLibraries, the
-// way the program loads it: a fresh copy in a fresh current folder for every test, so every
+// way the program loads it: a fresh copy in a fresh program folder for every test, so every
 // test starts with a library of its own.
 #include <QBuffer>
 #include <QByteArray>
@@ -19,6 +19,7 @@
 #include "platform/Library.h"
 #include "platform/PostMessage.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
+#include "tests/fixtures/SimLibraries.h"
 
 namespace simtest {
 
@@ -39,7 +40,7 @@ public:
     }
 };
 
-// Current folder of the test, a device tree, and the loaded simulated pair.
+// Program folder of the test, a device tree, and the loaded simulated pair.
 class SimLink : public ::testing::Test {
 protected:
     QTemporaryDir Libs, Device;
@@ -48,17 +49,10 @@ protected:
     platform::WindowHandle Handle = 0;
     PFN_MobileDeviceSimControl Control = nullptr;
 
-    // Copies the generation's files into a fresh current folder.
+    // Copies the generation's files into a fresh program folder.
     void Install(bool newGeneration, bool withCoreFoundation = true) {
         ASSERT_TRUE(Libs.isValid());
-        ASSERT_TRUE(QFile::copy(SimFolder(newGeneration) + "/iTunesMobileDevice.dll",
-                                Libs.filePath("iTunesMobileDevice.dll")));
-        if (newGeneration && withCoreFoundation) {
-            ASSERT_TRUE(
-                QFile::copy(SimFolder(true) + "/CoreFoundation.dll", Libs.filePath("CoreFoundation.dll")));
-        }
-        OldCwd = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(Libs.path()));
+        ASSERT_TRUE(fixtures::InstallSimulatedLibraries(SimFolder(newGeneration), Libs.path(), withCoreFoundation));
     }
 
     // Installs and loads; the device tree is served as the device's root.

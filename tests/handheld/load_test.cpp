@@ -1,5 +1,5 @@
-// Finding and loading the library pair: the current folder, the program's own folder, the
-// machine settings, the fall-back path, the generations and missing exports.
+// Finding and loading the library pair: the program's own folder, the machine settings, the
+// fall-back path (never the current folder), the generations and missing exports.
 #include <QFileInfo>
 #include <QTemporaryFile>
 
@@ -41,42 +41,53 @@ protected:
         ASSERT_TRUE(QFile::copy(from, to)) << to.toStdString();
     }
     static QByteArray Escaped(const QString& path) { return path.toUtf8().replace("\\", "\\\\"); }
-    // Writes the generation's library with `from` replaced by `to` into the current folder.
+    // Writes the generation's library with `from` replaced by `to` into the program folder.
     void WritePatched(bool newGeneration, const QByteArray& from, const QByteArray& to) {
         QFile in(SimFolder(newGeneration) + "/iTunesMobileDevice.dll");
         ASSERT_TRUE(in.open(QIODevice::ReadOnly));
         QByteArray bytes = in.readAll();
         ASSERT_GT(bytes.count(from), 0);
-        QFile::remove(Empty.filePath("iTunesMobileDevice.dll"));
-        QFile out(Empty.filePath("iTunesMobileDevice.dll"));
+        const QString path = Common.path() + kMdUnderCommon;
+        QFile::remove(path);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile out(path);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(bytes.replace(from, to));
     }
 };
 
-TEST_F(Load, CopyInTheCurrentFolderWinsAndNamesItsBaseLibraryBare) {
-    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
-    CopyTo(SimFolder(false) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
+TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
+    // A loadable pair in the folder the program was started from, and settings naming it
+    // relatively: neither is found.
+    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
     QString md, cf;
+    for (const QByteArray& named : {QByteArray(), QByteArray("iTunesMobileDevice.dll")}) {
+        WriteSettings("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n"
+                      "\"iTunesMobileDeviceDLL\"=\"" + named + "\"\n");
+        EXPECT_FALSE(handheld::LocateDeviceLibraries(md, cf)) << md.toStdString();
+        EXPECT_FALSE(handheld::LoadDeviceLibraries());
+        EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
+    }
+
+    // The program's folder is used instead; the older generation needs no base library.
+    CopyTo(SimFolder(false) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
     ASSERT_TRUE(handheld::LocateDeviceLibraries(md, cf));
-    EXPECT_EQ(md, "iTunesMobileDevice.dll");
-    EXPECT_EQ(cf, "CoreFoundation.dll");
+    EXPECT_EQ(md, Common.path() + kMdUnderCommon);
     EXPECT_FALSE(IphoneState().NewLibrary);
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
 
-    // The newer generation in the current folder needs its base library there too.
-    handheld::UnloadDeviceLibraries();
-    QFile::remove(Empty.filePath("iTunesMobileDevice.dll"));
-    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
-    EXPECT_FALSE(handheld::LoadDeviceLibraries());
-    EXPECT_NE(IphoneState().MobileDeviceModule, nullptr); // stays loaded until the unload
-    // Nothing of the library released before is called through a stale entry point.
-    EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
-    EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
+    // A newer library there without its base library fails to load, and nothing of the
+    // library released before is called through a stale entry point.
     handheld::UnloadDeviceLibraries();
     EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
-    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
+    QFile::remove(Common.path() + kMdUnderCommon);
+    CopyTo(SimFolder(true) + "/iTunesMobileDevice.dll", Common.path() + kMdUnderCommon);
+    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+    EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
+    EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Common.path() + kCfUnderCommon);
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     EXPECT_TRUE(IphoneState().NewLibrary);
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
@@ -125,7 +136,8 @@ TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
     } cases[] = {{238, 8, 0, false}, {238, 8, 65535, false}, {238, 9, 0, true},
                  {238, 10, 0, true}, {239, 0, 0, true},      {1, 65535, 0, false},
                  {65535, 65535, 0, true}};
-    const QString path = Empty.filePath("iTunesMobileDevice.dll");
+    const QString path = Common.path() + kMdUnderCommon;
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Common.path() + kCfUnderCommon);
     for (const Case& c : cases) {
         WritePatched(false, versionBytes(238, 8, 0), versionBytes(c.major, c.minor, c.build));
         QString md, cf;
@@ -175,7 +187,7 @@ TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly) {
 TEST_F(Load, AMissingExportFailsTheWholeLoad) {
     // The same library with one exported name spoilt: the loader cannot find AFCFileRefSeek.
     WritePatched(true, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
-    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
+    CopyTo(SimFolder(true) + "/CoreFoundation.dll", Common.path() + kCfUnderCommon);
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
     EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);

@@ -21,6 +21,7 @@
 #include "platform/PostMessage.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/doubles/itunes/ScriptedITunes.h"
+#include "tests/fixtures/SimLibraries.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -110,13 +111,9 @@ bool ParseArgs(QStringList args, Options& o) {
 class SimHandheld {
 public:
     bool Start(const QString& root) {
-        const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/mobiledevice-sim/new/");
-        if (!Libs.isValid() ||
-            !QFile::copy(sim + QStringLiteral("iTunesMobileDevice.dll"), Libs.filePath(QStringLiteral("iTunesMobileDevice.dll"))) ||
-            !QFile::copy(sim + QStringLiteral("CoreFoundation.dll"), Libs.filePath(QStringLiteral("CoreFoundation.dll"))))
+        const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/mobiledevice-sim/new");
+        if (!Libs.isValid() || !fixtures::InstallSimulatedLibraries(sim, Libs.path()))
             return Fail("the simulated device library is missing");
-        OldCwd = QDir::currentPath();
-        QDir::setCurrent(Libs.path());
         if (!handheld::LoadDeviceLibraries())
             return Fail("the device library did not load");
         auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
@@ -138,8 +135,6 @@ public:
         handheld::UnloadDeviceLibraries();
         if (Handle)
             platform::UnregisterWindow(Handle);
-        if (!OldCwd.isEmpty())
-            QDir::setCurrent(OldCwd);
     }
 
 private:
@@ -148,7 +143,6 @@ private:
         return false;
     }
     QTemporaryDir Libs;
-    QString OldCwd;
     QObject Window;
     platform::WindowHandle Handle = 0;
 };

@@ -11,12 +11,14 @@
 #include "handheld/Iphone.h"
 #include "platform/Drives.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
+#include "tests/fixtures/SimLibraries.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -57,7 +59,9 @@ QByteArray FormatJson(const device::TThumbFormat& f) {
 bool ConnectSimulatedPhone(const QString& root) {
     const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
     const QString sim = QFileInfo(exe).absolutePath() + QStringLiteral("/mobiledevice-sim/new");
-    if (!QDir::setCurrent(sim) || !handheld::LoadDeviceLibraries()) {
+    static QTemporaryDir libs;
+    if (!libs.isValid() || !fixtures::InstallSimulatedLibraries(sim, libs.path()) ||
+        !handheld::LoadDeviceLibraries()) {
         std::fprintf(stderr, "ipod-dump: no simulated mobile-device library in %s\n", qPrintable(sim));
         return false;
     }

@@ -1,7 +1,7 @@
 // Writes a sample disk-mode iPod into a folder, for the demo: a few hundred tracks with
 // believable names (each a short real WAV tone, so that copying and previewing work), the
 // device's playlists, album art and a photo library.
-//   make-demo-device <folder>
+//   make-demo-device <folder>     (a folder whose name starts with "-" is given as ./-name)
 #include "tests/fixtures/ArtworkDbWriter.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/PhotoDbWriter.h"
@@ -15,6 +15,7 @@
 #include <QtEndian>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 using namespace fixtures;
 
@@ -441,8 +442,16 @@ int Run(const QString& folder) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv); // painting the covers and photos needs the GUI side
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make-demo-device <folder>\n");
+    const char usage[] = "usage: make-demo-device <folder>\n"
+                         "Writes a sample iPod in disk mode into <folder> (created when missing).\n";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    // Anything else that looks like an option is refused, not taken for a folder name.
+    if (argc != 2 || argv[1][0] == '-') {
+        if (argc == 2) std::fprintf(stderr, "make-demo-device: unknown option %s\n", argv[1]);
+        std::fputs(usage, stderr);
         return 2;
     }
     try {
