@@ -14,7 +14,5 @@ fi
 MG_BUILD_DIR=$build "$here/scripts/build.sh" -DMG_BUILD_TESTS=ON -DMG_BUILD_BENCH=OFF "${flags[@]}"
 cd "$build"
 # Qt and fontconfig keep caches for the life of the process; leaks there are not ours.
-# Libraries that are not built for ThreadSanitizer are named in tsan.supp.
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 QT_QPA_PLATFORM=offscreen \
-  TSAN_OPTIONS="suppressions=$here/scripts/tsan.supp halt_on_error=0" \
   ctest --output-on-failure -j "$(nproc)" --timeout 600
