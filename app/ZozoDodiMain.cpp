@@ -1,7 +1,7 @@
 // Construction of the main window: the regions top to bottom, their components and texts.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/ArtworkDb.h"
 #include "device/IPod.h"

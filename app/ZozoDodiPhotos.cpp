@@ -1,7 +1,7 @@
 // The photo grid: album nodes in the tree, pages of thumbnail tiles in PhotoBox, paging and
 // ticking photos.
-#include "app/PhotoControl.h"
-#include "app/PicBtn.h"
+#include "widgets/PhotoControl.h"
+#include "widgets/PicBtn.h"
 #include "app/ZozoDodiMain.h"
 #include "device/PhotoDb.h"
 #include "device/ThumbExport.h"

@@ -1,7 +1,7 @@
 // The search box, the check menu and the bulk check operations of the track list.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/Format.h"
 #include "device/TrackDb.h"

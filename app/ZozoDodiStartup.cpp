@@ -1,7 +1,7 @@
 // Start-up, settings, shut-down and the borderless window's chrome.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/ArtworkDb.h"
 #include "device/IPod.h"

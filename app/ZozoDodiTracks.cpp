@@ -1,7 +1,7 @@
 // Playlist tree, track list, check totals, status line and the album-art panel.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/ArtworkDb.h"
 #include "device/Format.h"

@@ -3,8 +3,8 @@
 // the copy thread's reports.
 #include "app/ZozoDodiMain.h"
 
-#include "app/CopyThread.h"
-#include "app/PicBtn.h"
+#include "transfer/CopyThread.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/ArtworkDb.h"
 #include "device/IPod.h"

@@ -1,8 +1,8 @@
 // Copying tracks from a device folder into the music folder through the transfer, beside `cp`
 // of the same files in the same run. MG_BENCH_COPY_BYTES sets the amount (default 2 GiB, in
 // files of 8 MiB); MG_BENCH_DIR the folder to work in (default the temporary folder).
-#include "app/CopyThread.h"
-#include "app/HeadlessCopyDisplay.h"
+#include "transfer/CopyThread.h"
+#include "transfer/HeadlessCopyDisplay.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
 

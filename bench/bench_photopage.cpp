@@ -1,6 +1,6 @@
 // The photo grid: building one page of 500 tiles (small format 1036) from a disk-mode iPod's
 // container, with the window's events run after each tile, on a shown and on a hidden window.
-#include "app/PhotoControl.h"
+#include "widgets/PhotoControl.h"
 #include "app/ZozoDodiMain.h"
 #include "device/PhotoDb.h"
 #include "platform/Desktop.h"

@@ -1,7 +1,7 @@
 // The photo grid in the window: album nodes, tile placement and pictures, paging, ticking with
 // its counts, damaged containers, the handheld through the simulated device, and device
 // messages that arrive while a page is built.
-#include "app/PhotoControl.h"
+#include "widgets/PhotoControl.h"
 #include "device/PhotoDb.h"
 #include "handheld/Iphone.h"
 #include "platform/Library.h"

@@ -2,7 +2,7 @@
 // panel; and the set-up's refusals.
 #include "tests/app/window_helpers.h"
 
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 #include "device/PhotoDb.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 

@@ -6,8 +6,8 @@
 // With --handheld, ROOT is the handheld's file system, served by the simulated device library.
 #include "Commands.h"
 
-#include "app/CopyThread.h"
-#include "app/HeadlessCopyDisplay.h"
+#include "transfer/CopyThread.h"
+#include "transfer/HeadlessCopyDisplay.h"
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"

@@ -1,6 +1,6 @@
 // The handheld copy loop through the simulated device library, with the device leaving
 // part-way through a transfer.
-#include "tests/app/transfer_helpers.h"
+#include "tests/transfer/transfer_helpers.h"
 #include "tests/handheld/SimLink.h"
 
 #include <thread>

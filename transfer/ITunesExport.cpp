@@ -1,7 +1,7 @@
 // The iTunes export stage of the copy thread. No iTunes exists on this platform, so creating
 // its application object always fails; the stage reports that as a failed start, sets the
 // failure flag the summary shows, and does nothing else.
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 
 namespace app {
 

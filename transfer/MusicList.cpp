@@ -1,7 +1,7 @@
-#include "app/MusicList.h"
+#include "transfer/MusicList.h"
 
-#include "app/CopyThread.h"
-#include "app/TrackCopy.h"
+#include "transfer/CopyThread.h"
+#include "transfer/TrackCopy.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"

@@ -1,8 +1,8 @@
 #pragma once
 // A device folder mapped to a drive letter, a track database filled in memory, and one
 // transfer run through the copy thread with a headless panel.
-#include "app/CopyThread.h"
-#include "app/HeadlessCopyDisplay.h"
+#include "transfer/CopyThread.h"
+#include "transfer/HeadlessCopyDisplay.h"
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"

@@ -1,4 +1,4 @@
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 
 #include "device/ArtworkDb.h"
 #include "platform/Errors.h"

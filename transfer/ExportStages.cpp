@@ -1,6 +1,6 @@
 // The album-art and photo stages of the copy thread.
-#include "app/CopyThread.h"
-#include "app/TrackCopy.h"
+#include "transfer/CopyThread.h"
+#include "transfer/TrackCopy.h"
 
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"

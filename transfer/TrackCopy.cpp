@@ -1,7 +1,7 @@
-#include "app/TrackCopy.h"
+#include "transfer/TrackCopy.h"
 
-#include "app/CopyThread.h"
-#include "app/DestNaming.h"
+#include "transfer/CopyThread.h"
+#include "transfer/DestNaming.h"
 #include "device/TrackDb.h"
 #include "handheld/Iphone.h"
 #include "platform/Files.h"

@@ -1,4 +1,4 @@
-#include "app/PhotoControl.h"
+#include "widgets/PhotoControl.h"
 
 #include <QMouseEvent>
 #include <QPainter>
