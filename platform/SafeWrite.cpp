@@ -1,6 +1,7 @@
 #include "platform/SafeWrite.h"
 
 #include "platform/Errors.h"
+#include "platform/FileCopy.h"
 
 #include <QFile>
 #include <cerrno>
@@ -55,8 +56,12 @@ bool SafeWrite::Write(const char* data, qint64 size) {
         errno = EBADF;
         return false;
     }
+    return WriteAll(Fd, data, size);
+}
+
+bool WriteAll(int fd, const char* data, qint64 size) {
     while (size > 0) {
-        const ssize_t n = ::write(Fd, data, size_t(size));
+        const ssize_t n = ::write(fd, data, size_t(size));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -130,6 +135,6 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace)
     }
 }
 
-QString LastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString LastErrorText() { return SystemErrorText(errno); }
 
 } // namespace platform

@@ -44,6 +44,9 @@ bool MoveNoReplace(const QString& from, const QString& to);
 // (EEXIST when the name is taken and `replace` is false).
 bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace = false);
 
+// Writes all of `size` bytes to `fd`, going on after interruptions; false (errno set) on failure.
+bool WriteAll(int fd, const char* data, qint64 size);
+
 // A readable reason for the errno of a failed write: "<strerror>" text.
 QString LastErrorText();
 

@@ -1,0 +1,32 @@
+#pragma once
+// Copying one file the way the transfer needs it: the destination is never replaced, a
+// failure never leaves a file under the final name, and failures come back as the four error
+// classes the copy loops sort by (2 not found, 3 path not found, 80 exists, 87 invalid name)
+// or as the system's own errno and text.
+#include <QString>
+
+namespace platform {
+
+enum CopyErrorCode : int {
+    CopyOk = 0,
+    ErrFileNotFound = 2,
+    ErrPathNotFound = 3,
+    ErrFileExists = 80,
+    ErrInvalidParameter = 87,
+};
+
+struct CopyOutcome {
+    int Code = CopyOk;  // one of the classes above, or an errno for anything else
+    QString Reason;     // the system's text for the failure
+    bool Ok() const { return Code == CopyOk; }
+};
+
+// Copies source (a device path like "E:/iPod_Control/..." or a native path) to the native path
+// dest through a temporary file in dest's folder, and fails with ErrFileExists when dest
+// exists at the start or appears before the move. Keeps the source's modification time.
+CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest);
+
+// The system's text for an errno.
+QString SystemErrorText(int errnoValue);
+
+} // namespace platform
