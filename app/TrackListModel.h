@@ -2,6 +2,8 @@
 // The track list: a model over track indexes of the loaded track database. No text is
 // stored; every cell is made from its track when the view asks for it.
 #include <QAbstractItemModel>
+#include "widgets/ListHeader.h"
+
 #include <QHeaderView>
 #include <QImage>
 #include <cstdint>
@@ -63,26 +65,6 @@ Q_SIGNALS:
 
 private:
     std::vector<int32_t> Rows;
-};
-
-// The header: the window's bitmap stretched behind every section and the empty area, a
-// light line at each section's left edge and a dark one at its right edge.
-class TrackListHeader : public QHeaderView {
-    Q_OBJECT
-public:
-    explicit TrackListHeader(QWidget* parent = nullptr);
-    QImage Background;
-
-Q_SIGNALS:
-    void HeaderClicked(int column, Qt::MouseButton button);
-
-protected:
-    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
-    void paintEvent(QPaintEvent* e) override;
-    void mousePressEvent(QMouseEvent* e) override;
-
-private:
-    void PaintBackground(QPainter* painter, const QRect& rect) const;
 };
 
 // Columns, widths, colours and selection of the track view.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/PostMessage.h"
+#include "widgets/PhotoControl.h"
 
 class QAction;
 class QCheckBox;
@@ -214,6 +215,9 @@ public:
     int SelectedPhotoAlbum() const;
     // The tiles of the page shown, in the order they were made.
     std::vector<TPhotoControl*> PhotoTiles() const;
+    // The tile geometry of a small thumbnail format, and that of the loaded device.
+    static TThumbTile ThumbTileFor(int32_t smallFormatId);
+    TThumbTile Tile;
     // A page build lets the window's events run after each tile. A device message that would
     // reload the databases meanwhile is kept here: the build ends at its next tile, closes its
     // container, and the message runs from the event loop after it. True when kept.

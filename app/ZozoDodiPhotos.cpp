@@ -29,10 +29,10 @@ int AlbumImageCount(const device::TPhotoAlbumItem& album) {
     return std::max(0, std::min<int>(album.Count, int(album.ImageIds.size())));
 }
 
-int PageCount(int photos) {
-    if (PhotosPerPage <= 0 || photos <= 0)
+int PageCount(int photos, int perPage) {
+    if (perPage <= 0 || photos <= 0)
         return 0;
-    return photos / PhotosPerPage + (photos % PhotosPerPage >= 1 ? 1 : 0);
+    return photos / perPage + (photos % perPage >= 1 ? 1 : 0);
 }
 
 void PaintBackground(QWidget* w) {
@@ -51,11 +51,8 @@ struct WaitCursor {
 
 } // namespace
 
-void SetThumbTileGeometry(int32_t smallFormatId) {
-    struct Geometry {
-        int32_t Width, Height, Gap, Columns, PerPage, OffsetX;
-    };
-    Geometry g{64, 64, 15, 9, 450, 0};
+TThumbTile TZozoDodiFrm::ThumbTileFor(int32_t smallFormatId) {
+    TThumbTile g{64, 64, 15, 9, 450, 0};
     switch (smallFormatId) {
     case 3004: g = {56, 56, 20, 9, 450, 0}; break;
     case 3011: g = {75, 75, 20, 7, 350, 0}; break;
@@ -64,12 +61,7 @@ void SetThumbTileGeometry(int32_t smallFormatId) {
     case 1032: g = {42, 37, 18, 12, 450, 0}; break;
     default: break;
     }
-    ThumbTileWidth = g.Width;
-    ThumbTileHeight = g.Height;
-    ThumbTileGap = g.Gap;
-    ThumbColumns = g.Columns;
-    PhotosPerPage = g.PerPage;
-    ThumbOffsetX = g.OffsetX;
+    return g;
 }
 
 // Called once the panel's components exist.
@@ -110,9 +102,9 @@ void TZozoDodiFrm::PhotoGridAfterLoad() {
     // Tiles of an earlier device point into a photo list that is gone.
     ClearPhotoBox();
     FPhotoPagePending = false;
-    SetThumbTileGeometry(PhotoDb->Small.Id);
+    Tile = ThumbTileFor(PhotoDb->Small.Id);
     BuildPhotoAlbumTree();
-    const int pages = PageCount(PhotoDb->Photos.Count());
+    const int pages = PageCount(PhotoDb->Photos.Count(), Tile.PerPage);
     MaxPage->setText(QString::number(pages));
     // The page bar of an earlier device would page beyond this one's photos.
     SelectPage->setText(QStringLiteral("1"));
@@ -156,7 +148,7 @@ void TZozoDodiFrm::ShowPhotoAlbum(int Album) {
         n = PhotoDb->Photos.Count();
     else if (Album > 0 && Album < PhotoDb->Albums.Count())
         n = PhotoDb->Albums.GetItem(Album)->Count;
-    const int pages = PageCount(n);
+    const int pages = PageCount(n, Tile.PerPage);
     MaxPage->setText(QString::number(pages));
     if (pages > 1) {
         NxtBtn->show();
@@ -186,7 +178,7 @@ int TZozoDodiFrm::ShowPhotoPage(int Album, int Page) {
     }
     EnableControls(false);
     ClearPhotoBox();
-    const int first = (Page - 1) * PhotosPerPage;
+    const int first = (Page - 1) * Tile.PerPage;
     PhotoBox->setEnabled(false);
     const int tiles = BuildPhotoPage(FThumbFileName, Album, first);
     PhotoBox->setEnabled(true);
@@ -231,7 +223,7 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     const int count = AlbumImageCount(album);
     if (count < 1)
         return 0;
-    int x = ThumbTileGap, y = ThumbTileGap;
+    int x = Tile.Gap, y = Tile.Gap;
     db->BuildBitmapHeader(true);
 
     const bool handheld = FDeviceKind == 2;
@@ -266,9 +258,9 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     int tiles = 0;
     const int last = count - 1;
     // As wide as a full row of tiles; the gap after the last one needs no scrolling.
-    const int pageWidth = (ThumbTileWidth + ThumbTileGap) * ThumbColumns;
-    PhotoPage->resize(pageWidth, y + ThumbTileHeight + ThumbTileGap);
-    for (int j = First; j <= last && tiles < PhotosPerPage && !FPhotoPageStop; ++j) {
+    const int pageWidth = (Tile.Width + Tile.Gap) * Tile.Columns;
+    PhotoPage->resize(pageWidth, y + Tile.Height + Tile.Gap);
+    for (int j = First; j <= last && tiles < Tile.PerPage && !FPhotoPageStop; ++j) {
         const uint32_t imageId = album.ImageIds[size_t(j)];
         // The multimap gives equal keys in no set order; tiles follow the photo list's order.
         std::vector<int> matches;
@@ -277,7 +269,7 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
             matches.push_back(it->second);
         std::sort(matches.begin(), matches.end());
         for (const int k : matches) {
-            auto* tile = new TPhotoControl(PhotoPage);
+            auto* tile = new TPhotoControl(Tile, PhotoPage);
             tile->move(x, y);
             connect(tile, &TPhotoControl::OnClick, this, [this](TPhotoControl* sender) { PhotoClick(sender); });
             tile->Id = k;
@@ -296,12 +288,12 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
             }
             tile->show();
             ++tiles;
-            if (PhotoPage->height() < y + ThumbTileHeight + ThumbTileGap)
-                PhotoPage->resize(PhotoPage->width(), y + ThumbTileHeight + ThumbTileGap);
-            x += ThumbTileGap + ThumbTileWidth;
-            if ((ThumbTileWidth + ThumbTileGap) * ThumbColumns < x) {
-                x = ThumbTileGap;
-                y += ThumbTileGap + ThumbTileHeight;
+            if (PhotoPage->height() < y + Tile.Height + Tile.Gap)
+                PhotoPage->resize(PhotoPage->width(), y + Tile.Height + Tile.Gap);
+            x += Tile.Gap + Tile.Width;
+            if ((Tile.Width + Tile.Gap) * Tile.Columns < x) {
+                x = Tile.Gap;
+                y += Tile.Gap + Tile.Height;
             }
             StatusLb->setText(QString::number(k));
             QCoreApplication::processEvents();

@@ -47,7 +47,7 @@ void BM_BuildPhotoPage(benchmark::State& state) {
     for (int i = 0; i < w.PlayLstList->topLevelItemCount(); ++i)
         if (w.ImageIndexOf(w.PlayLstList->topLevelItem(i)) == 5)
             root = w.PlayLstList->topLevelItem(i);
-    if (!root || PhotosPerPage != kPhotos) {
+    if (!root || w.Tile.PerPage != kPhotos) {
         state.SkipWithError("the device's photos did not load");
         return;
     }

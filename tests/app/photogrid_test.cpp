@@ -178,7 +178,7 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
         Window.reset();
         TZozoDodiFrm& w = OpenShown();
         ASSERT_EQ(PhotoDb->Small.Id, c.Id);
-        EXPECT_EQ(PhotosPerPage, c.PerPage);
+        EXPECT_EQ(w.Tile.PerPage, c.PerPage);
         ChooseAlbum(0);
         const auto tiles = Tiles();
         ASSERT_EQ(tiles.size(), 13u);
