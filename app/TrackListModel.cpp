@@ -1,6 +1,5 @@
 #include "app/TrackListModel.h"
 
-#include "app/ZozoDodiMain.h"
 #include "device/Format.h"
 #include "device/TrackDb.h"
 
@@ -48,12 +47,12 @@ QString TrackListModel::CellText(const device::TTrackItem& t, int column) {
 }
 
 QVariant TrackListModel::data(const QModelIndex& idx, int role) const {
-    if (!idx.isValid() || !TrackDb || idx.row() >= Count())
+    if (!idx.isValid() || !TrackDb() || idx.row() >= Count())
         return {};
     const int32_t ti = Rows[size_t(idx.row())];
-    if (ti < 0 || ti >= TrackDb->Tracks.Count())
+    if (ti < 0 || ti >= TrackDb()->Tracks.Count())
         return {};
-    const device::TTrackItem& t = TrackDb->Tracks.GetItem(ti);
+    const device::TTrackItem& t = TrackDb()->Tracks.GetItem(ti);
     switch (role) {
     case Qt::DisplayRole:
         return CellText(t, idx.column());
@@ -70,7 +69,7 @@ QVariant TrackListModel::data(const QModelIndex& idx, int role) const {
             return QColor(0xEE, 0xEE, 0xEE);
         return (idx.row() % 2 == 0) ? QColor(241, 245, 250) : QColor(Qt::white);
     case Qt::DecorationRole:
-        if (idx.column() == ColState && TrackDb->PlayingIndex == ti && !PlayingIcon.isNull())
+        if (idx.column() == ColState && TrackDb()->PlayingIndex == ti && !PlayingIcon.isNull())
             return PlayingIcon;
         return {};
     default:
@@ -79,7 +78,7 @@ QVariant TrackListModel::data(const QModelIndex& idx, int role) const {
 }
 
 bool TrackListModel::setData(const QModelIndex& idx, const QVariant& value, int role) {
-    if (!idx.isValid() || role != Qt::CheckStateRole || idx.column() != ColName || !TrackDb)
+    if (!idx.isValid() || role != Qt::CheckStateRole || idx.column() != ColName || !TrackDb())
         return false;
     const auto state = Qt::CheckState(value.toInt());
     emit UserChecked(idx.row(), state == Qt::Checked);
@@ -133,9 +132,9 @@ void TrackListModel::RowChanged(int row) {
 }
 
 void TrackListModel::Sort(int column, bool ascending) {
-    if (!TrackDb || Rows.size() < 2)
+    if (!TrackDb() || Rows.size() < 2)
         return;
-    const auto& tracks = TrackDb->Tracks;
+    const auto& tracks = TrackDb()->Tracks;
     std::vector<size_t> order(Rows.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -28,6 +29,8 @@ public:
     enum Column { ColState = 0, ColName, ColTime, ColArtist, ColAlbum, ColGenre, ColSize, ColumnCount };
 
     explicit TrackListModel(QObject* parent = nullptr);
+    // The window's slot of the loaded track database; the model reads whatever it holds.
+    void SetTrackDb(const std::unique_ptr<device::TiTunesDB>& db) { Db = &db; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -64,6 +67,8 @@ Q_SIGNALS:
     void UserChecked(int row, bool checked);
 
 private:
+    device::TiTunesDB* TrackDb() const { return Db ? Db->get() : nullptr; }
+    const std::unique_ptr<device::TiTunesDB>* Db = nullptr;
     std::vector<int32_t> Rows;
 };
 

@@ -63,18 +63,18 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
         FIpodPresent = true;
         TrackDb = std::make_unique<device::TiTunesDB>(FIpod->Root, false);
         PhotoDb = std::make_unique<device::TPhotoDb>(FIpod->Root, false);
-        if (GuardedLoad(this, [] { return TrackDb->Load(); })) {
+        if (GuardedLoad(this, [this] { return TrackDb->Load(); })) {
             FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
             BuildPlaylistTree();
             if (PlayLstList->topLevelItemCount() > 0)
                 PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
         }
         LoadLb->show();
-        if (GuardedLoad(this, [] { return PhotoDb->Load(false); }))
+        if (GuardedLoad(this, [this] { return PhotoDb->Load(false); }))
             PhotoGridAfterLoad();
         if (!FSkipArtwork) {
             ArtworkDb = std::make_unique<device::TArtworkDb>(FIpod->Root, false);
-            ArtworkLoaded = GuardedLoad(this, [] { return ArtworkDb->Load(); });
+            ArtworkLoaded = GuardedLoad(this, [this] { return ArtworkDb->Load(); });
             LinkTrackArtwork();
         }
         FDeviceLoaded = true;
@@ -101,7 +101,7 @@ void TZozoDodiFrm::LoadHandheld() {
     FTrackIdIndex.clear();
     TrackDb.reset();
     TrackDb = std::make_unique<device::TiTunesDB>(QByteArray("D"), true);
-    const bool tracksOk = GuardedLoad(this, [] { return TrackDb->Load(); });
+    const bool tracksOk = GuardedLoad(this, [this] { return TrackDb->Load(); });
     if (tracksOk) {
         FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
         BuildPlaylistTree();
@@ -113,14 +113,14 @@ void TZozoDodiFrm::LoadHandheld() {
     PhotoDb.reset();
     PhotoDb = std::make_unique<device::TPhotoDb>(QByteArray("D"), true);
     bool photosFailed = false;
-    if (GuardedLoad(this, [] { return PhotoDb->Load(false); }))
+    if (GuardedLoad(this, [this] { return PhotoDb->Load(false); }))
         PhotoGridAfterLoad();
     else
         photosFailed = true;
     ArtworkDb.reset();
     if (!FSkipArtwork) {
         ArtworkDb = std::make_unique<device::TArtworkDb>(QByteArray("D"), true);
-        ArtworkLoaded = GuardedLoad(this, [] { return ArtworkDb->Load(); });
+        ArtworkLoaded = GuardedLoad(this, [this] { return ArtworkDb->Load(); });
         LinkTrackArtwork();
     }
     if (photosFailed && !tracksOk) {

@@ -29,12 +29,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-std::unique_ptr<device::TiTunesDB> TrackDb;
-std::unique_ptr<device::TPhotoDb> PhotoDb;
-std::unique_ptr<device::TArtworkDb> ArtworkDb;
-bool ArtworkLoaded = false;
 MessageBoxFn MessageBoxHook;
-TZozoDodiFrm* ZozoDodiFrm = nullptr;
 
 MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, MsgButtons buttons) {
     if (MessageBoxHook)
@@ -172,7 +167,6 @@ QString Shown(QString text) {
 } // namespace
 
 TZozoDodiFrm::TZozoDodiFrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
-    ZozoDodiFrm = this;
     setWindowTitle(QStringLiteral("Marrowgate"));
     QFont f = QApplication::font();
     f.setFamily(QStringLiteral("Sans Serif"));
@@ -187,8 +181,6 @@ TZozoDodiFrm::TZozoDodiFrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::F
 TZozoDodiFrm::~TZozoDodiFrm() {
     if (!FCloseDone)
         FormClose();
-    if (ZozoDodiFrm == this)
-        ZozoDodiFrm = nullptr;
 }
 
 void TZozoDodiFrm::BuildLayout() {
@@ -405,6 +397,7 @@ void TZozoDodiFrm::BuildTrackPanel() {
     auto* lay = new QVBoxLayout(SongPnl);
     lay->setContentsMargins(0, 0, 0, 0);
     MusicModel = new TrackListModel(this);
+    MusicModel->SetTrackDb(TrackDb);
     MusicList = new QTreeView(SongPnl);
     MusicList->setFrameShape(QFrame::NoFrame);
     MusicHeader = new TrackListHeader(MusicList);
@@ -612,7 +605,6 @@ void TZozoDodiFrm::BuildNoticePanel() {
                          QStringLiteral("Artist - album - title"), QStringLiteral("Title - album - artist"),
                          QStringLiteral("Title - artist - album")});
     SyncCb = new QCheckBox(QStringLiteral("Copy the playlists and music to the iTunes library directly"), SetTab);
-    SyncCb->setProperty("Tag", 0);
     ArtCb = new QCheckBox(QStringLiteral("Including the artworks in the iPod"), SetTab);
     ArtCb->setEnabled(false);
     // ArtCb follows SyncCb, also when the settings set SyncCb at start-up.

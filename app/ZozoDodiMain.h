@@ -51,13 +51,6 @@ class TPhotoControl;
 class TrackListModel;
 class TrackListHeader;
 
-// The databases of the loaded device; each load frees and rebuilds them. The transfer thread
-// reads them, so nothing replaces them while it is alive.
-extern std::unique_ptr<device::TiTunesDB> TrackDb;
-extern std::unique_ptr<device::TPhotoDb> PhotoDb;
-extern std::unique_ptr<device::TArtworkDb> ArtworkDb;
-extern bool ArtworkLoaded;
-
 // Message boxes of the window. Every box goes through MessageBoxHook when it is set, so
 // that tests can answer them; otherwise a modal QMessageBox is shown.
 enum class MsgKind { Warning, Error, Information, Confirmation };
@@ -69,9 +62,6 @@ MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, Msg
 
 // A top-level iTunes window never exists on Linux.
 bool IsITunesRunning();
-
-// Sets ArtIndex of every track with art from the loaded artwork database.
-void LinkTrackArtwork();
 
 class TZozoDodiFrm : public QWidget {
     Q_OBJECT
@@ -86,6 +76,20 @@ public:
 
     explicit TZozoDodiFrm(QWidget* parent = nullptr);
     ~TZozoDodiFrm() override;
+
+    // The databases of the loaded device; each load frees and rebuilds them. The transfer
+    // thread reads them, so nothing replaces them while it is alive.
+    std::unique_ptr<device::TiTunesDB> TrackDb;
+    std::unique_ptr<device::TPhotoDb> PhotoDb;
+    std::unique_ptr<device::TArtworkDb> ArtworkDb;
+    bool ArtworkLoaded = false;
+    // Sets ArtIndex of every track with art from the loaded artwork database.
+    void LinkTrackArtwork();
+
+    // Whether the transfer writes the music list only or copies the files too.
+    enum TMusicListMode { mlCopyFiles = 0, mlListOnly = 1 };
+    TMusicListMode MusicListMode() const { return FMusicListMode; }
+    void SetMusicListMode(TMusicListMode mode) { FMusicListMode = mode; }
 
     // ---- start-up, settings, shut-down, chrome (ZozoDodiStartup.cpp) ----
     void FormCreate();
@@ -395,6 +399,5 @@ private:
     void PositionOverlays();
     void ProcessPendingEvents();
     bool FCloseDone = false;
+    TMusicListMode FMusicListMode = mlCopyFiles;
 };
-
-extern TZozoDodiFrm* ZozoDodiFrm;

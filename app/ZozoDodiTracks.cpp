@@ -29,7 +29,7 @@ QString StatusText(const char* lead, int count, uint32_t length, uint64_t size) 
 
 } // namespace
 
-void LinkTrackArtwork() {
+void TZozoDodiFrm::LinkTrackArtwork() {
     if (!ArtworkLoaded || !ArtworkDb || ArtworkDb->Arts.Count() == 0 || !TrackDb)
         return;
     // The first art item of each song id, so each track costs one lookup.

@@ -280,7 +280,7 @@ void TZozoDodiFrm::ExpBtnClick() {
         }
         MarkArtworkForCopy();
     }
-    const bool listOnly = SyncCb->property("Tag").toInt() == 1;
+    const bool listOnly = FMusicListMode == mlListOnly;
     if (!listOnly) {
         if (!CheckFreeDiskSpace())
             return;

@@ -72,14 +72,14 @@ protected:
     std::vector<uint32_t> TileImageIds() const {
         std::vector<uint32_t> ids;
         for (TPhotoControl* t : Tiles())
-            ids.push_back(PhotoDb->Photos.GetItem(t->Id)->ImageId);
+            ids.push_back(Window->PhotoDb->Photos.GetItem(t->Id)->ImageId);
         return ids;
     }
 
     int CountTicked() const {
         int n = 0;
-        for (int k = 0; k < PhotoDb->Photos.Count(); ++k)
-            n += PhotoDb->Photos.GetItem(k)->Selected ? 1 : 0;
+        for (int k = 0; k < Window->PhotoDb->Photos.Count(); ++k)
+            n += Window->PhotoDb->Photos.GetItem(k)->Selected ? 1 : 0;
         return n;
     }
 
@@ -122,7 +122,7 @@ TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
     MakePhotoIpod(set);
     TZozoDodiFrm& w = OpenShown();
     ASSERT_EQ(w.FDeviceKind, 1);
-    ASSERT_EQ(PhotoDb->Small.Id, 3004);
+    ASSERT_EQ(Window->PhotoDb->Small.Id, 3004);
     QTreeWidgetItem* root = PhotoRoot();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->text(0), QStringLiteral("All photos (0/12)"));
@@ -177,7 +177,7 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
         fixtures::WritePhotoSet(tree, set, false);
         Window.reset();
         TZozoDodiFrm& w = OpenShown();
-        ASSERT_EQ(PhotoDb->Small.Id, c.Id);
+        ASSERT_EQ(Window->PhotoDb->Small.Id, c.Id);
         EXPECT_EQ(w.Tile.PerPage, c.PerPage);
         ChooseAlbum(0);
         const auto tiles = Tiles();
@@ -270,7 +270,7 @@ TEST_F(PhotoGridTest, ExactlyOnePageOf450) {
 TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     MakePhotoIpod(AlbumSet());
     TZozoDodiFrm& w = OpenShown();
-    ASSERT_EQ(PhotoDb->Photos.Count(), 16);
+    ASSERT_EQ(Window->PhotoDb->Photos.Count(), 16);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/16)"));
 
     // The photo in no album has no tile, not even under the root.
@@ -285,7 +285,7 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     TPhotoControl* tile = Tiles()[1];
     QTest::mouseClick(tile, Qt::LeftButton);
     EXPECT_TRUE(tile->Selected());
-    EXPECT_EQ(PhotoDb->Photos.GetItem(tile->Id)->Selected, 1);
+    EXPECT_EQ(Window->PhotoDb->Photos.GetItem(tile->Id)->Selected, 1);
     EXPECT_EQ(w.FCheckedPhotos, 1);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (1/16)"));
     QTest::mouseClick(tile, Qt::LeftButton);
@@ -324,8 +324,8 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     w.InvertMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 5);
     for (TPhotoControl* t : Tiles())
-        EXPECT_EQ(t->Selected(), PhotoDb->Photos.GetItem(t->Id)->Selected != 0);
-    EXPECT_EQ(PhotoDb->Photos.GetItem(15)->Selected, 0);
+        EXPECT_EQ(t->Selected(), Window->PhotoDb->Photos.GetItem(t->Id)->Selected != 0);
+    EXPECT_EQ(Window->PhotoDb->Photos.GetItem(15)->Selected, 0);
     w.InvertMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 10);
     EXPECT_TRUE(w.FPhotoGridReady);
@@ -552,7 +552,7 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkInRgb555) {
     fixtures::DeviceTree phone = MakePhone(11);
     TZozoDodiFrm& w = OpenWithPhone(phone);
     ASSERT_EQ(w.FDeviceKind, 2) << handheld::IphoneLastError().constData();
-    ASSERT_TRUE(PhotoDb && PhotoDb->HandheldFlag);
+    ASSERT_TRUE(Window->PhotoDb && Window->PhotoDb->HandheldFlag);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/11)"));
     ChooseAlbum(0);
     const auto tiles = Tiles();
@@ -591,18 +591,18 @@ TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
     ASSERT_EQ(w.FCheckedPhotos, 1);
 
     // The link says the phone is ready again while the root's page is being built.
-    const device::TPhotoDb* before = PhotoDb.get();
+    const device::TPhotoDb* before = Window->PhotoDb.get();
     bool sameDbMeanwhile = false;
     QTimer::singleShot(0, &w, [&] {
         platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
         QCoreApplication::processEvents();
-        sameDbMeanwhile = PhotoDb.get() == before && w.PhotoPageBuilding();
+        sameDbMeanwhile = Window->PhotoDb.get() == before && w.PhotoPageBuilding();
     });
     ChooseAlbum(0);
     EXPECT_TRUE(sameDbMeanwhile);
     // The build stopped early and closed its file; the reload has not run yet.
     EXPECT_LT(Tiles().size(), 30u);
-    EXPECT_EQ(PhotoDb.get(), before);
+    EXPECT_EQ(Window->PhotoDb.get(), before);
     EXPECT_EQ(w.FCheckedPhotos, 1);
     for (TPhotoControl* t : Tiles())
         ExpectQuadrants(t->Picture(), t->Id);
@@ -633,7 +633,7 @@ TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
     WritePhonePhotos(phone, 10);
     platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
     QCoreApplication::processEvents();
-    ASSERT_EQ(PhotoDb->Photos.Count(), 10);
+    ASSERT_EQ(Window->PhotoDb->Photos.Count(), 10);
     EXPECT_EQ(PageBar(), QStringLiteral("1/1"));
     EXPECT_TRUE(Tiles().empty());
     ChooseAlbum(0);

@@ -175,7 +175,7 @@ TEST_F(WindowTest, RemovalOfTheLoadedVolumeLosesTheConnectionOnce) {
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
     EXPECT_EQ(w.FDeviceKind, 0);
     EXPECT_FALSE(w.FIpodPresent);
-    EXPECT_FALSE(ArtworkLoaded);
+    EXPECT_FALSE(Window->ArtworkLoaded);
     EXPECT_EQ(BoxesStarting(kLost), 1);
     ASSERT_FALSE(Opened.empty());
     EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
@@ -195,7 +195,7 @@ TEST_F(WindowTest, ArrivalDuringATransferIsLoadedWhenTheTransferEnds) {
     w.CopyThread = thread;
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
     EXPECT_EQ(w.FDeviceKind, 0);
-    EXPECT_FALSE(TrackDb);
+    EXPECT_FALSE(Window->TrackDb);
     w.TransferEnded(); // the thread is still referenced: nothing yet
     EXPECT_EQ(w.FDeviceKind, 0);
     delete thread;

@@ -151,7 +151,7 @@ protected:
     QStringList Titles() const {
         QStringList out;
         for (int r = 0; r < Window->MusicModel->Count(); ++r)
-            out << TrackDb->Tracks.GetItem(Window->MusicModel->TrackIndexAt(r)).Title;
+            out << Window->TrackDb->Tracks.GetItem(Window->MusicModel->TrackIndexAt(r)).Title;
         return out;
     }
 
