@@ -345,8 +345,8 @@ void TZozoDodiFrm::ExpBtnClick() {
     CopyPnl->show();
     CopyPnl->raise();
 
-    CopyThread = new app::TCopyThread(FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == 2, SyncCb->isChecked(),
-                                      listOnly, copyArt, musicHad, photoHad,
+    CopyThread = new app::TCopyThread({FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == 2, SyncCb->isChecked(),
+                                       listOnly, copyArt, musicHad, photoHad},
                                       {TrackDb.get(), PhotoDb.get(), ArtworkDb.get(), FCopyDisplay});
 }
 

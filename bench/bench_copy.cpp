@@ -85,7 +85,7 @@ void FillDb(device::TiTunesDB& db, const Device& dev) {
 
 bool RunTransfer(device::TiTunesDB& db, const Device& dev) {
     app::THeadlessCopyDisplay display;
-    display.Thread = new app::TCopyThread(dev.Files, 0, 0, false, false, false, false, false, false,
+    display.Thread = new app::TCopyThread({dev.Files, 0, 0, false, false, false, false, false, false},
                                           {&db, nullptr, nullptr, &display});
     display.WaitForEnd();
     return app::DetailLog.Text().contains(QStringLiteral("Music: %1/%1").arg(dev.Files));

@@ -89,6 +89,19 @@ private:
     uint32_t FArtDoneCount = 0;
 };
 
+// The nine start values of a transfer, in their order.
+struct TTransferOptions {
+    int32_t MusicCount = 0;
+    int32_t PhotoCount = 0;
+    int32_t ArtworkCount = 0;
+    bool Handheld = false;
+    bool ToITunes = false;
+    bool ListOnly = false;
+    bool CopyArtwork = false;
+    bool MusicDestHasFiles = false;
+    bool PhotoDestHasFiles = false;
+};
+
 // What a transfer reads; the databases stay alive and unchanged while the thread runs.
 struct TTransferSources {
     device::TiTunesDB* TrackDb = nullptr;
@@ -100,10 +113,8 @@ struct TTransferSources {
 class TCopyThread final : public QThread {
     Q_OBJECT
 public:
-    // Starts at once. The nine transfer arguments in their order, then what it reads.
-    TCopyThread(int32_t MusicCount, int32_t PhotoCount, int32_t ArtworkCount, bool Handheld, bool ToITunes,
-                bool ListOnly, bool CopyArtwork, bool MusicDestHasFiles, bool PhotoDestHasFiles,
-                const TTransferSources& sources);
+    // Starts at once with the start values and what it reads.
+    TCopyThread(const TTransferOptions& options, const TTransferSources& sources);
     ~TCopyThread() override;
 
     // The termination request; the stages test Terminated() where they may stop.

@@ -217,8 +217,8 @@ int Copy(const QStringList& args) {
     app::DetailLog.Clear();
     // The bar's range as the output page's Start sets it.
     display.SetProgress(0, tracks.Tracks.Count() >= 1 ? tracks.Tracks.Count() : photoCount);
-    display.Thread = new app::TCopyThread(tracks.Tracks.Count(), photoCount, artCount, o.Handheld, false, o.ListOnly,
-                                          o.Art, musicHad, photoHad, {&tracks, photos.get(), art.get(), &display});
+    display.Thread = new app::TCopyThread({tracks.Tracks.Count(), photoCount, artCount, o.Handheld, false, o.ListOnly,
+                                           o.Art, musicHad, photoHad}, {&tracks, photos.get(), art.get(), &display});
     display.WaitForEnd();
 
     QByteArray log = app::DetailLog.Text().toUtf8();
