@@ -174,7 +174,7 @@ void TZozoDodiFrm::TransferEnded() {
 void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask) {
     if (DeferWhilePhotoPageBuilds([this, event, deviceType, unitMask] { WMDeviceChange(event, deviceType, unitMask); }))
         return;
-    if (FDeviceKind == 2)
+    if (FDeviceKind == dkHandheld)
         return;
     if (event == DBT_DEVICEARRIVAL && FWaitingDevice) {
         if (deviceType != DBT_DEVTYP_VOLUME)
@@ -188,11 +188,11 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
         ReadLb->show();
         ProcessPendingEvents();
         if (LoadDevice(false, UnitMaskToDriveLetter(unitMask))) {
-            FDeviceKind = 1;
+            FDeviceKind = dkIpod;
             EnableControls(true);
             ErrPnl->hide();
         } else {
-            FDeviceKind = 0;
+            FDeviceKind = dkNone;
             EnableControls(false);
             ErrPnl->show();
             ErrPnl->raise();
@@ -205,7 +205,7 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
             FThumbFileName.clear();
             FIpodPresent = false;
             FDeviceLoaded = false;
-            FDeviceKind = 0;
+            FDeviceKind = dkNone;
             ArtworkLoaded = false;
             StopPreview(true);
             ShowLostConnection();
@@ -216,7 +216,7 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
 void TZozoDodiFrm::WMIphoneNotify() {
     if (DeferWhilePhotoPageBuilds([this] { WMIphoneNotify(); }))
         return;
-    if (FDeviceKind == 1)
+    if (FDeviceKind == dkIpod)
         return;
     const bool ready = handheld::IphoneReady();
     if (ready && TransferThreadAlive()) {
@@ -229,7 +229,7 @@ void TZozoDodiFrm::WMIphoneNotify() {
     if (ready) {
         ReadLb->show();
         ProcessPendingEvents();
-        FDeviceKind = 2;
+        FDeviceKind = dkHandheld;
         ErrPnl->hide();
         ReadLb->hide();
         EnableControls(true);
@@ -239,7 +239,7 @@ void TZozoDodiFrm::WMIphoneNotify() {
         EnableControls(false);
         ErrPnl->show();
         ErrPnl->raise();
-        FDeviceKind = 0;
+        FDeviceKind = dkNone;
         StatusLb->setText(QStringLiteral("Connection Lost"));
         ArtworkLoaded = false;
         StopPreview(true);

@@ -143,13 +143,28 @@ public:
     void MusicListChange(int row);
     void ArtBtnPnlClick();
     int AbsoluteIndex(const QTreeWidgetItem* node) const;
+    // What a node of the left tree stands for; its icon is the picture of that kind.
+    enum TNodeKind {
+        nkNone = -1,
+        nkPlaylist = 0,
+        nkAllMusic = 1,
+        nkAllVideos = 2,
+        nkMusicRoot = 3,
+        nkPhotoAlbum = 4,
+        nkPhotoRoot = 5,
+    };
+    static TNodeKind NodeKindOf(const QTreeWidgetItem* node);
+    static bool IsPhotoNode(const QTreeWidgetItem* node);
+    // The index of the node's icon picture.
     int ImageIndexOf(const QTreeWidgetItem* node) const;
-    // A tree node showing `image`, which ImageIndexOf gives back.
-    static QTreeWidgetItem* MakeTreeNode(const QString& text, int image);
+    static QTreeWidgetItem* MakeTreeNode(const QString& text, TNodeKind kind);
     void ClearTree();
 
     // ---- search and selection (ZozoDodiSearch.cpp) ----
     // Returns true when the key is swallowed.
+    // The key codes the search field reacts to, besides the characters it is given.
+    static constexpr int VK_BACK = 8;
+    static constexpr int VK_RETURN = 13;
     bool SrEditKeyPress(int key);
     void SearchTracks(const QString& text);
     void ClearImgClick();
@@ -202,7 +217,9 @@ public:
     // Calls from the device loads, the tree and the check menu.
     void PhotoGridAfterLoad(); // tile geometry, album nodes, page count
     void PhotoGridShowAlbum(int album);
-    void PhotoGridSetChecks(int mode);
+    // What a check-menu item does to the boxes it covers.
+    enum TCheckMode { cmCheckAll = 0, cmInvert = 1, cmClearAll = 2 };
+    void PhotoGridSetChecks(TCheckMode mode);
     bool PhotoGridHasTiles() const;
     void SetUpPhotoBox(); // PhotoBox's content and the page buttons, once the panel exists
     void BuildPhotoAlbumTree();
@@ -213,7 +230,7 @@ public:
     void NxtBtnClick();
     void PrvBtnClick();
     void PhotoClick(TPhotoControl* Sender);
-    void SetPhotoChecks(int Mode); // 0 tick all, 1 invert, 2 clear
+    void SetPhotoChecks(TCheckMode Mode);
     void UpdatePhotoSelectionCount();
     // 0 for the photo root, k for its k-th album node.
     int SelectedPhotoAlbum() const;
@@ -236,8 +253,10 @@ public:
     bool FPhotoPageStop = false;
     std::vector<std::function<void()>> FDeferredDeviceMessages;
 
-    // ---- state (declaration order of the device Part) ----
-    int FDeviceKind = 0;
+    // ---- state ----
+    // What is loaded: nothing, an iPod in disk mode, or an iPhone / iPod touch.
+    enum TDeviceKind { dkNone = 0, dkIpod = 1, dkHandheld = 2 };
+    TDeviceKind FDeviceKind = dkNone;
     QImage FHeaderBitmap;
     int32_t FCheckedCount = 0;
     int32_t FArtCount = 0;

@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr int kPhotoRootImage = 5;
-constexpr int kPhotoAlbumImage = 4;
 const QColor kPhotoBoxColor(0x3F, 0x3F, 0x3F);
 
 // A damaged database may count more ids than it holds.
@@ -121,7 +119,7 @@ void TZozoDodiFrm::PhotoGridAfterLoad() {
 
 void TZozoDodiFrm::PhotoGridShowAlbum(int album) { ShowPhotoAlbum(album); }
 
-void TZozoDodiFrm::PhotoGridSetChecks(int mode) { SetPhotoChecks(mode); }
+void TZozoDodiFrm::PhotoGridSetChecks(TCheckMode mode) { SetPhotoChecks(mode); }
 
 bool TZozoDodiFrm::PhotoGridHasTiles() const { return !PhotoTiles().empty(); }
 
@@ -132,9 +130,9 @@ void TZozoDodiFrm::BuildPhotoAlbumTree() {
         return;
     QTreeWidgetItem* root = MakeTreeNode(
         QStringLiteral("All photos (0/") + QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")"),
-        kPhotoRootImage);
+        nkPhotoRoot);
     for (int a = 1; a < PhotoDb->Albums.Count(); ++a)
-        root->addChild(MakeTreeNode(PhotoDb->Albums.GetItem(a)->Name, kPhotoAlbumImage));
+        root->addChild(MakeTreeNode(PhotoDb->Albums.GetItem(a)->Name, nkPhotoAlbum));
     PlayLstList->addTopLevelItem(root);
 }
 
@@ -192,7 +190,7 @@ void TZozoDodiFrm::PhotoGridTransferEnded() {
     if (!FPhotoPagePending)
         return;
     FPhotoPagePending = false;
-    if (!PhotoDb || PicPnl->isHidden() || ImageIndexOf(PlayLstList->currentItem()) < kPhotoAlbumImage)
+    if (!PhotoDb || PicPnl->isHidden() || !IsPhotoNode(PlayLstList->currentItem()))
         return;
     // The page bar already shows the page that was asked for.
     const QString kept = StatusLb->text();
@@ -226,7 +224,7 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     int x = Tile.Gap, y = Tile.Gap;
     db->BuildBitmapHeader(true);
 
-    const bool handheld = FDeviceKind == 2;
+    const bool handheld = FDeviceKind == dkHandheld;
     std::unique_ptr<QFile> stream;
     QByteArray buffer;
     if (!handheld) {
@@ -353,7 +351,7 @@ void TZozoDodiFrm::PhotoClick(TPhotoControl* Sender) {
     // Tiles left over from a device that is gone tick nothing; nor does a tile while a
     // transfer that is ending still reads the ticks.
     if (!Sender || TransferThreadAlive() || !PhotoDb || Sender->Id < 0 || Sender->Id >= PhotoDb->Photos.Count() ||
-        ImageIndexOf(PlayLstList->currentItem()) < kPhotoAlbumImage)
+        !IsPhotoNode(PlayLstList->currentItem()))
         return;
     device::TPhotoItem& photo = *PhotoDb->Photos.GetItem(Sender->Id);
     const bool was = photo.Selected != 0;
@@ -371,7 +369,7 @@ void TZozoDodiFrm::PhotoClick(TPhotoControl* Sender) {
     }
 }
 
-void TZozoDodiFrm::SetPhotoChecks(int Mode) {
+void TZozoDodiFrm::SetPhotoChecks(TCheckMode Mode) {
     if (!PhotoDb || PhotoTiles().empty() || TransferThreadAlive())
         return;
     FPhotoGridReady = false;
@@ -394,10 +392,9 @@ void TZozoDodiFrm::SetPhotoChecks(int Mode) {
             if (!ids.count(photo.ImageId))
                 continue;
             switch (Mode) {
-            case 0: photo.Selected = 1; break;
-            case 1: photo.Selected = photo.Selected ? 0 : 1; break;
-            case 2: photo.Selected = 0; break;
-            default: break;
+            case cmCheckAll: photo.Selected = 1; break;
+            case cmInvert: photo.Selected = photo.Selected ? 0 : 1; break;
+            case cmClearAll: photo.Selected = 0; break;
             }
         }
     }
@@ -418,8 +415,8 @@ void TZozoDodiFrm::UpdatePhotoSelectionCount() {
         return;
     const QString text = QStringLiteral("All photos (") + QString::number(FCheckedPhotos) + QStringLiteral("/") +
                          QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")");
-    if (ImageIndexOf(node) == kPhotoRootImage)
+    if (NodeKindOf(node) == nkPhotoRoot)
         node->setText(0, text);
-    else if (ImageIndexOf(node) == kPhotoAlbumImage && node->parent())
+    else if (NodeKindOf(node) == nkPhotoAlbum && node->parent())
         node->parent()->setText(0, text);
 }

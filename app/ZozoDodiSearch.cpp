@@ -29,7 +29,7 @@ bool TZozoDodiFrm::SrEditKeyPress(int key) {
     if (MusicModel->Count() == 0)
         return false;
     const QString text = SrEdit->text(); // as it was before the key
-    if (key == 13 && !IsBlank(text)) {
+    if (key == VK_RETURN && !IsBlank(text)) {
         if (!StopPreview(false))
             return true;
         SearchTracks(text);
@@ -37,7 +37,7 @@ bool TZozoDodiFrm::SrEditKeyPress(int key) {
             ClearImg->show();
         return true;
     }
-    if (key == 8) {
+    if (key == VK_BACK) {
         if (text.size() == 1) {
             if (QTreeWidgetItem* node = PlayLstList->currentItem())
                 RefreshTrackList(AbsoluteIndex(node));
@@ -109,7 +109,7 @@ void TZozoDodiFrm::CheckMnuClick() {
         CheckAllTracks();
         UpdateSelectionStatus();
     } else if (!PicPnl->isHidden()) {
-        PhotoGridSetChecks(0);
+        PhotoGridSetChecks(cmCheckAll);
     }
 }
 
@@ -118,7 +118,7 @@ void TZozoDodiFrm::UncheckMnuClick() {
         UncheckAllTracks();
         UpdateSelectionStatus();
     } else if (!PicPnl->isHidden()) {
-        PhotoGridSetChecks(2);
+        PhotoGridSetChecks(cmClearAll);
     }
 }
 
@@ -137,7 +137,7 @@ void TZozoDodiFrm::InvertMnuClick() {
         InvertTrackChecks();
         UpdateSelectionStatus();
     } else if (!PicPnl->isHidden()) {
-        PhotoGridSetChecks(1);
+        PhotoGridSetChecks(cmInvert);
     }
 }
 

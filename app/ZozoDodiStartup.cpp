@@ -89,7 +89,7 @@ void TZozoDodiFrm::FormCreate() {
     // Double-buffered drawing is Qt's own; nothing to switch on.
     PositionOverlays();
     FPhotoGridReady = true;
-    FDeviceKind = 0;
+    FDeviceKind = dkNone;
     FWaitingDevice = false;
     FDeviceLoaded = false;
     setMinimumSize(800, 520);
@@ -113,7 +113,7 @@ void TZozoDodiFrm::FormCreate() {
     FVolumeWatcher->Start();
 
     if (LoadDevice(true, 'A')) {
-        FDeviceKind = 1;
+        FDeviceKind = dkIpod;
     } else {
         EnableControls(false);
         ErrPnl->show();
@@ -201,9 +201,9 @@ void TZozoDodiFrm::FormClose() {
     StopCopyThread();
     SaveSettings();
     // The preview player is freed here once it exists.
-    if (FDeviceKind == 2 && !FPreviewTemp.isEmpty())
+    if (FDeviceKind == dkHandheld && !FPreviewTemp.isEmpty())
         QFile::remove(QString::fromUtf8(FPreviewTemp));
-    if (FDeviceKind == 1 && FIpodPresent && FIpod) {
+    if (FDeviceKind == dkIpod && FIpodPresent && FIpod) {
         const MsgResult r = ShowMessageBox(
             this, MsgKind::Confirmation,
             QStringLiteral("Do you want to eject your iPod now?\r\rWhen in disk mode, the iPod must be ejected before "
@@ -337,9 +337,9 @@ bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
         auto* ke = static_cast<QKeyEvent*>(e);
         int key = 0;
         if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter)
-            key = 13;
+            key = VK_RETURN;
         else if (ke->key() == Qt::Key_Backspace)
-            key = 8;
+            key = VK_BACK;
         else if (!ke->text().isEmpty())
             key = ke->text().at(0).unicode();
         if (key != 0 && SrEditKeyPress(key))

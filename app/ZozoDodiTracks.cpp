@@ -20,6 +20,7 @@
 namespace {
 
 constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kKindRole = Qt::UserRole + 2;
 
 QString StatusText(const char* lead, int count, uint32_t length, uint64_t size) {
     return QString::fromLatin1(lead) + QString::number(count) + QStringLiteral(" songs, ") +
@@ -59,8 +60,10 @@ void TZozoDodiFrm::ClearTree() {
         PlayLstList->clear();
 }
 
-QTreeWidgetItem* TZozoDodiFrm::MakeTreeNode(const QString& text, int image) {
+QTreeWidgetItem* TZozoDodiFrm::MakeTreeNode(const QString& text, TNodeKind kind) {
     auto* item = new QTreeWidgetItem(QStringList{text});
+    const int image = int(kind);
+    item->setData(0, kKindRole, int(kind));
     item->setData(0, kImageRole, image);
     const QIcon icon(QStringLiteral(":/PlayListImgs%1").arg(image));
     if (!icon.isNull())
@@ -70,6 +73,15 @@ QTreeWidgetItem* TZozoDodiFrm::MakeTreeNode(const QString& text, int image) {
 
 int TZozoDodiFrm::ImageIndexOf(const QTreeWidgetItem* node) const {
     return node ? node->data(0, kImageRole).toInt() : -1;
+}
+
+TZozoDodiFrm::TNodeKind TZozoDodiFrm::NodeKindOf(const QTreeWidgetItem* node) {
+    return node ? TNodeKind(node->data(0, kKindRole).toInt()) : nkNone;
+}
+
+bool TZozoDodiFrm::IsPhotoNode(const QTreeWidgetItem* node) {
+    const TNodeKind kind = NodeKindOf(node);
+    return kind == nkPhotoAlbum || kind == nkPhotoRoot;
 }
 
 int TZozoDodiFrm::AbsoluteIndex(const QTreeWidgetItem* node) const {
@@ -90,11 +102,11 @@ void TZozoDodiFrm::BuildPlaylistTree() {
     }
     IpodLb->setText(TrackDb->Playlists.GetItem(0).Name);
     QTreeWidgetItem* root =
-        MakeTreeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), 3);
-    root->addChild(MakeTreeNode(QStringLiteral("All music"), 1));
-    root->addChild(MakeTreeNode(QStringLiteral("All videos"), 2));
+        MakeTreeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), nkMusicRoot);
+    root->addChild(MakeTreeNode(QStringLiteral("All music"), nkAllMusic));
+    root->addChild(MakeTreeNode(QStringLiteral("All videos"), nkAllVideos));
     for (int p = 1; p < TrackDb->Playlists.Count(); ++p)
-        root->addChild(MakeTreeNode(TrackDb->Playlists.GetItem(p).Name, 0));
+        root->addChild(MakeTreeNode(TrackDb->Playlists.GetItem(p).Name, nkPlaylist));
     PlayLstList->addTopLevelItem(root);
 }
 
@@ -158,13 +170,13 @@ void TZozoDodiFrm::UpdateSelectionStatus() {
         return;
     // The caption belongs to the music root, whichever node is selected.
     QTreeWidgetItem* root = nullptr;
-    if (ImageIndexOf(selected) == 3)
+    if (NodeKindOf(selected) == nkMusicRoot)
         root = selected;
-    else if (selected->parent() && ImageIndexOf(selected->parent()) == 3)
+    else if (selected->parent() && NodeKindOf(selected->parent()) == nkMusicRoot)
         root = selected->parent();
     else
         for (int i = 0; i < PlayLstList->topLevelItemCount() && !root; ++i)
-            if (ImageIndexOf(PlayLstList->topLevelItem(i)) == 3)
+            if (NodeKindOf(PlayLstList->topLevelItem(i)) == nkMusicRoot)
                 root = PlayLstList->topLevelItem(i);
     if (root && TrackDb)
         root->setText(0, QStringLiteral("All music & videos (") + QString::number(FCheckedCount) + QStringLiteral("/") +
@@ -266,7 +278,7 @@ void TZozoDodiFrm::MarkArtworkForCopy() {
 void TZozoDodiFrm::PlayLstListChange(QTreeWidgetItem* node) {
     if (!node)
         return;
-    if (ImageIndexOf(node) >= 4) {
+    if (IsPhotoNode(node)) {
         if (PicPnl->isHidden()) {
             PicPnl->show();
             SongPnl->hide();

@@ -286,16 +286,16 @@ void TZozoDodiFrm::ExpBtnClick() {
             return;
         if (SyncCb->isChecked() && !IsITunesRunning()) {
             try {
-                if (FDeviceKind == 1 && FIpod)
+                if (FDeviceKind == dkIpod && FIpod)
                     FIpod->ClearPrefsFlag();
-                else if (FDeviceKind == 2)
+                else if (FDeviceKind == dkHandheld)
                     handheld::ClearDevicePrefsFlag();
             } catch (const std::exception& e) {
                 ShowMessageBox(this, MsgKind::Error, QString::fromUtf8(e.what()), MsgButtons::Ok);
                 return;
             }
         }
-        if (FDeviceKind == 1 && (!FIpod || !platform::DirectoryExists(QString::fromUtf8(FIpod->Root)))) {
+        if (FDeviceKind == dkIpod && (!FIpod || !platform::DirectoryExists(QString::fromUtf8(FIpod->Root)))) {
             ShowLostConnection();
             return;
         }
@@ -345,7 +345,7 @@ void TZozoDodiFrm::ExpBtnClick() {
     CopyPnl->show();
     CopyPnl->raise();
 
-    CopyThread = new app::TCopyThread({FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == 2, SyncCb->isChecked(),
+    CopyThread = new app::TCopyThread({FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == dkHandheld, SyncCb->isChecked(),
                                        listOnly, copyArt, musicHad, photoHad},
                                       {TrackDb.get(), PhotoDb.get(), ArtworkDb.get(), FCopyDisplay});
 }

@@ -121,7 +121,7 @@ TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
     const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 12, false);
     MakePhotoIpod(set);
     TZozoDodiFrm& w = OpenShown();
-    ASSERT_EQ(w.FDeviceKind, 1);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     ASSERT_EQ(Window->PhotoDb->Small.Id, 3004);
     QTreeWidgetItem* root = PhotoRoot();
     ASSERT_NE(root, nullptr);
@@ -488,11 +488,11 @@ TEST_F(PhotoGridTest, AVolumeRemovedDuringABuildIsHandledAfterIt) {
     // The build ended early; the removal has not run yet.
     EXPECT_LT(Tiles().size(), 20u);
     EXPECT_GE(Tiles().size(), 1u);
-    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_TRUE(w.PlayLstList->isEnabled());
     EXPECT_TRUE(w.LoadLb->isHidden());
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
     EXPECT_EQ(Boxes.size(), 1u);
 }
@@ -551,7 +551,7 @@ protected:
 TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkInRgb555) {
     fixtures::DeviceTree phone = MakePhone(11);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2) << handheld::IphoneLastError().constData();
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld) << handheld::IphoneLastError().constData();
     ASSERT_TRUE(Window->PhotoDb && Window->PhotoDb->HandheldFlag);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/11)"));
     ChooseAlbum(0);
@@ -575,7 +575,7 @@ TEST_F(HandheldPhotoGridTest, AMissingContainerGivesAnEmptyPage) {
     fixtures::DeviceTree phone = MakePhone(4);
     ASSERT_TRUE(QFile::remove(phone.MediaPath(QStringLiteral("/Photos/Thumbs/F3004_1.ithmb"))));
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     ChooseAlbum(0);
     EXPECT_TRUE(Tiles().empty());
     EXPECT_TRUE(w.PlayLstList->isEnabled());
@@ -585,7 +585,7 @@ TEST_F(HandheldPhotoGridTest, AMissingContainerGivesAnEmptyPage) {
 TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
     fixtures::DeviceTree phone = MakePhone(30);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     ChooseAlbum(1);
     QTest::mouseClick(Tiles()[0], Qt::LeftButton);
     ASSERT_EQ(w.FCheckedPhotos, 1);
@@ -609,7 +609,7 @@ TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
 
     QCoreApplication::processEvents();
     // Reloaded: new databases, counts zeroed, the track view shown, the old tiles gone.
-    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     EXPECT_EQ(w.FCheckedPhotos, 0);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/30)"));
     EXPECT_EQ(CountTicked(), 0);
@@ -623,7 +623,7 @@ TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
 TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
     fixtures::DeviceTree phone = MakePhone(451, 500);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     ChooseAlbum(0);
     w.NxtBtnClick();
     ASSERT_EQ(PageBar(), QStringLiteral("2/2 <"));
@@ -653,7 +653,7 @@ TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
 TEST_F(HandheldPhotoGridTest, ClosingTheWindowDuringABuildEndsItAndFreesTheLink) {
     fixtures::DeviceTree phone = MakePhone(30);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     bool closed = false;
     QTimer::singleShot(0, &w, [&] { closed = w.close(); });
     ChooseAlbum(0);
