@@ -227,6 +227,11 @@ public:
     int ShowPhotoPage(int Album, int Page);
     int BuildPhotoPage(const QByteArray& Name, int Album, int First);
     void ClearPhotoBox();
+    // The page shown and the number of pages of the album; the page bar shows both.
+    int FPhotoPage = 1;
+    int FPhotoPages = 1;
+    void SetPhotoPage(int page);
+    void ResetPageBar(int pages);
     void NxtBtnClick();
     void PrvBtnClick();
     void PhotoClick(TPhotoControl* Sender);

@@ -102,10 +102,19 @@ void TZozoDodiFrm::PhotoGridAfterLoad() {
     FPhotoPagePending = false;
     Tile = ThumbTileFor(PhotoDb->Small.Id);
     BuildPhotoAlbumTree();
-    const int pages = PageCount(PhotoDb->Photos.Count(), Tile.PerPage);
-    MaxPage->setText(QString::number(pages));
     // The page bar of an earlier device would page beyond this one's photos.
-    SelectPage->setText(QStringLiteral("1"));
+    ResetPageBar(PageCount(PhotoDb->Photos.Count(), Tile.PerPage));
+}
+
+void TZozoDodiFrm::SetPhotoPage(int page) {
+    FPhotoPage = page;
+    SelectPage->setText(QString::number(page));
+}
+
+void TZozoDodiFrm::ResetPageBar(int pages) {
+    FPhotoPages = pages;
+    MaxPage->setText(QString::number(pages));
+    SetPhotoPage(1);
     PrvBtn->hide();
     if (pages > 1) {
         NxtBtn->show();
@@ -139,23 +148,12 @@ void TZozoDodiFrm::BuildPhotoAlbumTree() {
 void TZozoDodiFrm::ShowPhotoAlbum(int Album) {
     if (!PhotoDb)
         return;
-    SelectPage->setText(QStringLiteral("1"));
-    PrvBtn->hide();
     int n = 0;
     if (Album == 0)
         n = PhotoDb->Photos.Count();
     else if (Album > 0 && Album < PhotoDb->Albums.Count())
         n = PhotoDb->Albums.GetItem(Album)->Count;
-    const int pages = PageCount(n, Tile.PerPage);
-    MaxPage->setText(QString::number(pages));
-    if (pages > 1) {
-        NxtBtn->show();
-        MaxPage->show();
-        SelectPage->show();
-        Pgseplb->show();
-    } else {
-        NxtBtn->hide();
-    }
+    ResetPageBar(PageCount(n, Tile.PerPage));
     ShowPhotoPage(Album, 1);
     UpdatePhotoSelectionCount();
     if (PhotoDb)
@@ -194,7 +192,7 @@ void TZozoDodiFrm::PhotoGridTransferEnded() {
         return;
     // The page bar already shows the page that was asked for.
     const QString kept = StatusLb->text();
-    ShowPhotoPage(SelectedPhotoAlbum(), std::max(1, SelectPage->text().toInt()));
+    ShowPhotoPage(SelectedPhotoAlbum(), std::max(1, FPhotoPage));
     StatusLb->setText(kept);
 }
 
@@ -323,9 +321,9 @@ void TZozoDodiFrm::ClearPhotoBox() {
 }
 
 void TZozoDodiFrm::NxtBtnClick() {
-    const int cur = SelectPage->text().toInt();
-    const int max = MaxPage->text().toInt();
-    SelectPage->setText(QString::number(cur + 1));
+    const int cur = FPhotoPage;
+    const int max = FPhotoPages;
+    SetPhotoPage(cur + 1);
     if (max == cur + 1)
         NxtBtn->hide();
     if (PrvBtn->isHidden())
@@ -336,8 +334,8 @@ void TZozoDodiFrm::NxtBtnClick() {
 }
 
 void TZozoDodiFrm::PrvBtnClick() {
-    const int cur = SelectPage->text().toInt() - 1;
-    SelectPage->setText(QString::number(cur));
+    const int cur = FPhotoPage - 1;
+    SetPhotoPage(cur);
     if (cur == 1)
         PrvBtn->hide();
     if (NxtBtn->isHidden())
