@@ -248,11 +248,10 @@ void TZozoDodiFrm::WMIphoneNotify() {
 }
 
 void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool showDiskLink) {
-    auto shown = [](QString s) { return s.replace(QLatin1Char('\r'), QLatin1Char('\n')); };
     if (title)
-        ErrLb->setText(shown(*title));
+        ErrLb->setText(Shown(*title));
     if (text)
-        DesLb->setText(shown(*text));
+        DesLb->setText(Shown(*text));
     DiskLink->setVisible(showDiskLink);
 }
 

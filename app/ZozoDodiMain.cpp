@@ -3,6 +3,7 @@
 
 #include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
+#include "transfer/DestNaming.h"
 #include "device/ArtworkDb.h"
 #include "device/IPod.h"
 #include "device/PhotoDb.h"
@@ -31,15 +32,17 @@
 
 MessageBoxFn MessageBoxHook;
 
+QString Shown(QString text) {
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, MsgButtons buttons) {
     if (MessageBoxHook)
         return MessageBoxHook(kind, text, buttons);
     QMessageBox box(parent);
     box.setWindowTitle(QApplication::applicationName());
-    // The texts use a lone CR as their line break.
-    QString shown = text;
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setText(shown);
+    box.setText(Shown(text));
     switch (kind) {
     case MsgKind::Warning: box.setIcon(QMessageBox::Warning); break;
     case MsgKind::Error: box.setIcon(QMessageBox::Critical); break;
@@ -156,12 +159,6 @@ QLabel* MakeLink(QWidget* parent, const QString& text, QColor color = QColor(0, 
     l->setFont(f);
     l->setCursor(Qt::PointingHandCursor);
     return l;
-}
-
-// The texts use a lone CR as their line break; labels break on LF.
-QString Shown(QString text) {
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
 }
 
 } // namespace
@@ -599,11 +596,7 @@ void TZozoDodiFrm::BuildNoticePanel() {
     Browse2Btn->hide();
     Out2lb = MakeLabel(SetTab, QStringLiteral("Names the music files based on:"), true);
     FormatLst = new QComboBox(SetTab);
-    FormatLst->addItems({QStringLiteral("Song title (Default)"),
-                         QStringLiteral("Places files into artist and album folders"),
-                         QStringLiteral("Artist - title"), QStringLiteral("Title - artist"),
-                         QStringLiteral("Artist - album - title"), QStringLiteral("Title - album - artist"),
-                         QStringLiteral("Title - artist - album")});
+    FormatLst->addItems(app::NamingLayoutTexts());
     SyncCb = new QCheckBox(QStringLiteral("Copy the playlists and music to the iTunes library directly"), SetTab);
     ArtCb = new QCheckBox(QStringLiteral("Including the artworks in the iPod"), SetTab);
     ArtCb->setEnabled(false);

@@ -59,6 +59,8 @@ enum class MsgResult { Ok, Yes, No, Cancel };
 using MessageBoxFn = std::function<MsgResult(MsgKind, const QString& text, MsgButtons)>;
 extern MessageBoxFn MessageBoxHook;
 MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, MsgButtons buttons);
+// The program's texts use a lone CR as their line break; labels and boxes break on LF.
+QString Shown(QString text);
 
 // A top-level iTunes window never exists on Linux.
 bool IsITunesRunning();

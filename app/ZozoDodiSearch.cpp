@@ -5,6 +5,7 @@
 #include "app/TrackListModel.h"
 #include "device/Format.h"
 #include "device/TrackDb.h"
+#include "platform/Text.h"
 
 #include <QAction>
 #include <QItemSelectionModel>
@@ -16,12 +17,7 @@
 
 namespace {
 
-bool IsBlank(const QString& s) {
-    for (QChar c : s)
-        if (c.unicode() >= 33)
-            return false;
-    return true;
-}
+using platform::IsBlank;
 
 } // namespace
 

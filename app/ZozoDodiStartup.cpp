@@ -10,6 +10,7 @@
 #include "handheld/Iphone.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 #include "platform/VolumeWatcher.h"
 
 #include <QApplication>
@@ -63,19 +64,9 @@ std::optional<int> ReadInt(const QSettings& s, const QString& name) {
     return i;
 }
 
-// Blanks in the Windows sense: every character below 33.
-QString TrimBlanks(const QString& s) {
-    int b = 0, e = int(s.size());
-    while (b < e && s.at(b).unicode() < 33)
-        ++b;
-    while (e > b && s.at(e - 1).unicode() < 33)
-        --e;
-    return s.mid(b, e - b);
-}
-
 QString SpecialFolderWith(QStandardPaths::StandardLocation where, const QString& leaf) {
     QString path = QStandardPaths::writableLocation(where);
-    if (TrimBlanks(path).isEmpty())
+    if (platform::TrimBlanks(path).isEmpty())
         return {};
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
@@ -130,9 +121,9 @@ void TZozoDodiFrm::LoadSettings() {
         PicOutEdit->setText(GetDefaultPhotoFolder());
         return;
     }
-    QString out = TrimBlanks(ReadString(*s, QStringLiteral("OutPath")).value_or(QString()));
+    QString out = platform::TrimBlanks(ReadString(*s, QStringLiteral("OutPath")).value_or(QString()));
     OutEdit->setText(out.isEmpty() ? GetDefaultMusicFolder() : out);
-    QString pic = TrimBlanks(ReadString(*s, QStringLiteral("OutPathPic")).value_or(QString()));
+    QString pic = platform::TrimBlanks(ReadString(*s, QStringLiteral("OutPathPic")).value_or(QString()));
     PicOutEdit->setText(pic.isEmpty() ? GetDefaultPhotoFolder() : pic);
     if (auto v = ReadInt(*s, QStringLiteral("Sync")))
         SyncCb->setChecked(*v != 0);

@@ -143,9 +143,6 @@ public:
 
     // Name of the music-list file in the music folder.
     static constexpr const char* MusicListName = "VRQMusicList.xml";
-    // The handheld loop's buffer, and its fall-back when that much memory cannot be had.
-    static constexpr int CopyBufferSize = 8 * 1024 * 1024;
-    static constexpr int FallbackCopyBufferSize = 1024 * 1024;
 
     // The summary lines ShowDone appends (exposed for tests).
     QString SummaryText() const;
@@ -167,6 +164,9 @@ private:
     void CopyFullSizePhotos();
 
     QString BuildDestPath(int index);
+    // The head of both copy loops: the progress line of track i, its location with '/' and its
+    // destination without extension; false when the folder layout failed and the loop ends.
+    bool BeginTrack(int i, QString& location, QString& dest);
 
     // display routines, each run through Synchronize
     void Synchronize(void (TCopyThread::*routine)());

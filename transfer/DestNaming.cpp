@@ -1,5 +1,7 @@
 #include "transfer/DestNaming.h"
 
+#include "platform/Text.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -9,17 +11,7 @@ namespace {
 
 constexpr int MaxNamePartLength = 41;
 
-bool IsTrimmed(QChar c) { return c.unicode() <= 32; }
-
-QString TrimControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsTrimmed(text[begin]))
-        ++begin;
-    while (end > begin && IsTrimmed(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
+using platform::TrimBlanks;
 
 bool IsReserved(QChar c) {
     switch (c.unicode()) {
@@ -51,9 +43,9 @@ QStringList NamingLayoutTexts() {
 QString MakeNamePart(const QString& value, const QString& suffix) {
     QString text;
     if (value.size() > MaxNamePartLength) {
-        text = TrimControls(value.left(MaxNamePartLength));
+        text = TrimBlanks(value.left(MaxNamePartLength));
     } else {
-        text = TrimControls(value);
+        text = TrimBlanks(value);
         if (text.isEmpty())
             return QStringLiteral("Unknown") + suffix;
     }

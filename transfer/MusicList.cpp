@@ -61,8 +61,7 @@ QByteArray XmlEscape(const QString& text) {
 }
 
 QString DiskTrackLocation(const QByteArray& root, const QString& location) {
-    QString path = location;
-    path.replace(u':', u'/');
+    const QString path = SlashedLocation(location);
     const QString onDrive = QString::fromUtf8(root) + path;
     const QString native = platform::ResolvePath(onDrive);
     if (native.isEmpty())

@@ -65,6 +65,30 @@ QString FileExtension(const QString& path) {
     return dot < 0 ? QString() : name.mid(dot);
 }
 
+QString SlashedLocation(QString location) {
+    location.replace(u':', u'/');
+    return location;
+}
+
+TMissingPaths MissingPaths(const QString& source, const QString& dest) {
+    TMissingPaths m;
+    m.Dest = !platform::DirectoryExists(dest.left(dest.lastIndexOf(u'/')));
+    m.Source = !platform::DirectoryExists(source.left(source.lastIndexOf(u'/')));
+    m.Drive = m.Source && !platform::DirectoryExists(source.left(3));
+    return m;
+}
+
+CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize) {
+    platform::SafeWrite out(FolderOf(dest));
+    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer, bufferSize))
+        return {ErrFileNotFound, QString::fromUtf8(handheld::DeviceLastError())};
+    if (!out.Commit(dest, false)) {
+        const int err = errno;
+        return {err == EEXIST ? int(ErrFileExists) : err, SystemErrorText(err)};
+    }
+    return {};
+}
+
 bool IsSafeDeviceLocation(const QString& location) {
     if (location.trimmed().isEmpty())
         return false;
@@ -128,6 +152,19 @@ QString TCopyThread::BuildDestPath(int index) {
     return dest;
 }
 
+bool TCopyThread::BeginTrack(int i, QString& location, QString& dest) {
+    FCurrentTrack = i;
+    ++FTracksDone;
+    Synchronize(&TCopyThread::ShowTrackProgress);
+    location = SlashedLocation(Src.TrackDb->Tracks.GetItem(i).Location);
+    dest = BuildDestPath(i);
+    if (dest.isEmpty()) {
+        Synchronize(&TCopyThread::FillProgress);
+        return false;
+    }
+    return true;
+}
+
 void TCopyThread::CopyMusicFromIPod() {
     DetailLog.Replace(QStringLiteral("[iPod mode]\r\n"));
     device::TiTunesDB& db = *Src.TrackDb;
@@ -141,18 +178,10 @@ void TCopyThread::CopyMusicFromIPod() {
         device::TTrackItem& track = db.Tracks.GetItem(i);
         if (!track.Selected)
             continue;
-        FCurrentTrack = i;
-        ++FTracksDone;
-        Synchronize(&TCopyThread::ShowTrackProgress);
-
-        QString location = track.Location;
-        location.replace(u':', u'/');
-        const QString source = root + location;
-        QString dest = BuildDestPath(i);
-        if (dest.isEmpty()) {
-            Synchronize(&TCopyThread::FillProgress);
+        QString location, dest;
+        if (!BeginTrack(i, location, dest))
             return;
-        }
+        const QString source = root + location;
         const QString ext = FileExtension(source);
         dest += ext;
 
@@ -184,10 +213,11 @@ void TCopyThread::CopyMusicFromIPod() {
             if (pathNotFoundLines < 4) {
                 QString text = FileNamePart(dest) + QStringLiteral(" :path not found\r\n");
                 if (pathNotFoundLines == 0) {
-                    if (!platform::DirectoryExists(dest.left(dest.lastIndexOf(u'/'))))
+                    const TMissingPaths missing = MissingPaths(source, dest);
+                    if (missing.Dest)
                         text += QStringLiteral("Dest path");
-                    if (!platform::DirectoryExists(source.left(source.lastIndexOf(u'/')))) {
-                        if (platform::DirectoryExists(source.left(3)))
+                    if (missing.Source) {
+                        if (!missing.Drive)
                             text += QStringLiteral(", Source path");
                         else
                             text += QStringLiteral("\r\nLose iPod, please check the connection between iPod with computer!");
@@ -249,10 +279,10 @@ void TCopyThread::CopyMusicFromIPod() {
 // name and moved into place only once complete.
 void TCopyThread::CopyMusicFromHandheld() {
     DetailLog.Replace(QStringLiteral("[iPhone/iTouch mode]\r\n"));
-    int bufferSize = CopyBufferSize;
+    quint32 bufferSize = handheld::CopyBufferSize;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t(bufferSize)]);
     if (!buffer) {
-        bufferSize = FallbackCopyBufferSize;
+        bufferSize = handheld::FallbackCopyBufferSize;
         buffer.reset(new char[size_t(bufferSize)]); // std::bad_alloc ends the thread's work
     }
     device::TiTunesDB& db = *Src.TrackDb;
@@ -268,17 +298,9 @@ void TCopyThread::CopyMusicFromHandheld() {
         device::TTrackItem& track = db.Tracks.GetItem(i);
         if (!track.Selected)
             continue;
-        FCurrentTrack = i;
-        ++FTracksDone;
-        Synchronize(&TCopyThread::ShowTrackProgress);
-
-        QString location = track.Location;
-        location.replace(u':', u'/');
-        QString dest = BuildDestPath(i);
-        if (dest.isEmpty()) {
-            Synchronize(&TCopyThread::FillProgress);
+        QString location, dest;
+        if (!BeginTrack(i, location, dest))
             return;
-        }
         dest += FileExtension(location);
 
         if (QFileInfo::exists(dest)) {
@@ -294,12 +316,9 @@ void TCopyThread::CopyMusicFromHandheld() {
         if (!IsSafeDeviceLocation(track.Location)) {
             logFailure(dest, QStringLiteral("Not found (outside the device): ") + track.Location);
         } else {
-            platform::SafeWrite out(FolderOf(dest));
-            if (!handheld::DeviceCopyFileBuffered(location.toUtf8(), out.TempPath(), buffer.get(),
-                                                  quint32(bufferSize))) {
-                logFailure(dest, QString::fromUtf8(handheld::DeviceLastError()));
-            } else if (!out.Commit(dest, false)) {
-                logFailure(dest, platform::LastErrorText());
+            const CopyOutcome outcome = CopyDeviceFileToTemp(location, dest, buffer.get(), bufferSize);
+            if (!outcome.Ok()) {
+                logFailure(dest, outcome.Reason);
             } else {
                 ++FMusicCopied;
                 track.DestPath = dest;

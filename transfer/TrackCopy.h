@@ -28,6 +28,22 @@ QString FileExtension(const QString& path);
 // The last name of a path (after the last '/', '\' or ':').
 QString FileNamePart(const QString& path);
 
+// A device location as stored (':' between its parts) with '/' instead.
+QString SlashedLocation(QString location);
+
+// Which folders of a copy that failed with ErrPathNotFound are missing: the destination's,
+// the source's, and whether the source's drive is gone with it (the device was lost).
+struct TMissingPaths {
+    bool Dest = false;
+    bool Source = false;
+    bool Drive = false;
+};
+TMissingPaths MissingPaths(const QString& source, const QString& dest);
+
+// Copies a file of the handheld through the link into a temporary file beside `dest`, moved
+// into place when complete without replacing a file. Reason is the link's or the system's text.
+CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize);
+
 // False for a device location that would lead outside the device's root: a ".." part or an
 // empty text. Separators are ':' as stored, and '/' or '\' that a damaged record may hold.
 bool IsSafeDeviceLocation(const QString& location);
