@@ -61,22 +61,11 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
         ArtworkDb.reset();
         ArtworkLoaded = false;
         FIpodPresent = true;
-        TrackDb = std::make_unique<device::TiTunesDB>(FIpod->Root, false);
-        PhotoDb = std::make_unique<device::TPhotoDb>(FIpod->Root, false);
-        if (GuardedLoad(this, [this] { return TrackDb->Load(); })) {
-            FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
-            BuildPlaylistTree();
-            if (PlayLstList->topLevelItemCount() > 0)
-                PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
-        }
+        LoadTrackDb(FIpod->Root, false);
         LoadLb->show();
-        if (GuardedLoad(this, [this] { return PhotoDb->Load(false); }))
-            PhotoGridAfterLoad();
-        if (!FSkipArtwork) {
-            ArtworkDb = std::make_unique<device::TArtworkDb>(FIpod->Root, false);
-            ArtworkLoaded = GuardedLoad(this, [this] { return ArtworkDb->Load(); });
-            LinkTrackArtwork();
-        }
+        LoadPhotoDb(FIpod->Root, false);
+        if (!FSkipArtwork)
+            LoadArtworkDb(FIpod->Root, false);
         FDeviceLoaded = true;
     } else if (r == device::prLocked) {
         FIpodPresent = false;
@@ -97,32 +86,43 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
     return r == device::prFound;
 }
 
-void TZozoDodiFrm::LoadHandheld() {
+bool TZozoDodiFrm::LoadTrackDb(const QByteArray& root, bool handheld) {
     FTrackIdIndex.clear();
     TrackDb.reset();
-    TrackDb = std::make_unique<device::TiTunesDB>(QByteArray("D"), true);
-    const bool tracksOk = GuardedLoad(this, [this] { return TrackDb->Load(); });
-    if (tracksOk) {
+    TrackDb = std::make_unique<device::TiTunesDB>(root, handheld);
+    const bool ok = GuardedLoad(this, [this] { return TrackDb->Load(); });
+    if (ok) {
         FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
         BuildPlaylistTree();
         if (PlayLstList->topLevelItemCount() > 0)
             PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
     }
-    LoadLb->show();
+    return ok;
+}
+
+bool TZozoDodiFrm::LoadPhotoDb(const QByteArray& root, bool handheld) {
     ClearPhotoBox(); // its tiles show the photos of the database freed here
     PhotoDb.reset();
-    PhotoDb = std::make_unique<device::TPhotoDb>(QByteArray("D"), true);
-    bool photosFailed = false;
-    if (GuardedLoad(this, [this] { return PhotoDb->Load(false); }))
-        PhotoGridAfterLoad();
-    else
-        photosFailed = true;
+    PhotoDb = std::make_unique<device::TPhotoDb>(root, handheld);
+    if (!GuardedLoad(this, [this] { return PhotoDb->Load(false); }))
+        return false;
+    PhotoGridAfterLoad();
+    return true;
+}
+
+void TZozoDodiFrm::LoadArtworkDb(const QByteArray& root, bool handheld) {
+    ArtworkDb = std::make_unique<device::TArtworkDb>(root, handheld);
+    ArtworkLoaded = GuardedLoad(this, [this] { return ArtworkDb->Load(); });
+    LinkTrackArtwork();
+}
+
+void TZozoDodiFrm::LoadHandheld() {
+    const bool tracksOk = LoadTrackDb(QByteArray("D"), true);
+    LoadLb->show();
+    const bool photosFailed = !LoadPhotoDb(QByteArray("D"), true);
     ArtworkDb.reset();
-    if (!FSkipArtwork) {
-        ArtworkDb = std::make_unique<device::TArtworkDb>(QByteArray("D"), true);
-        ArtworkLoaded = GuardedLoad(this, [this] { return ArtworkDb->Load(); });
-        LinkTrackArtwork();
-    }
+    if (!FSkipArtwork)
+        LoadArtworkDb(QByteArray("D"), true);
     if (photosFailed && !tracksOk) {
         const QString title = QStringLiteral("Can not read from iPhone/iPod touch");
         const QString text = QStringLiteral("Please close this program, and reconnect the iPod,\rthen, start this program to try again.  (\r") +
@@ -201,14 +201,9 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
     } else if (event == DBT_DEVICEREMOVECOMPLETE && FDeviceLoaded && deviceType == DBT_DEVTYP_VOLUME) {
         const char letter = UnitMaskToDriveLetter(unitMask);
         if (FIpod && FIpod->Root.contains(letter)) {
-            StatusLb->setText(QStringLiteral("Connection Lost"));
-            FThumbFileName.clear();
             FIpodPresent = false;
             FDeviceLoaded = false;
-            FDeviceKind = dkNone;
-            ArtworkLoaded = false;
-            StopPreview(true);
-            ShowLostConnection();
+            ConnectionLost();
         }
     }
 }
@@ -235,15 +230,10 @@ void TZozoDodiFrm::WMIphoneNotify() {
         EnableControls(true);
         LoadHandheld();
     } else {
-        FThumbFileName.clear();
         EnableControls(false);
         ErrPnl->show();
         ErrPnl->raise();
-        FDeviceKind = dkNone;
-        StatusLb->setText(QStringLiteral("Connection Lost"));
-        ArtworkLoaded = false;
-        StopPreview(true);
-        ShowLostConnection();
+        ConnectionLost();
     }
 }
 
@@ -253,6 +243,15 @@ void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool sh
     if (text)
         DesLb->setText(Shown(*text));
     DiskLink->setVisible(showDiskLink);
+}
+
+void TZozoDodiFrm::ConnectionLost() {
+    StatusLb->setText(QStringLiteral("Connection Lost"));
+    FThumbFileName.clear();
+    FDeviceKind = dkNone;
+    ArtworkLoaded = false;
+    StopPreview(true);
+    ShowLostConnection();
 }
 
 void TZozoDodiFrm::ShowLostConnection() {

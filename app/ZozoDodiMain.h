@@ -108,12 +108,18 @@ public:
 
     // ---- device load and device events (ZozoDodiDevice.cpp) ----
     bool LoadDevice(bool scanAll, char letter);
+    // One database of the device at root, loaded and shown; a failure is reported in a box.
+    bool LoadTrackDb(const QByteArray& root, bool handheld);
+    bool LoadPhotoDb(const QByteArray& root, bool handheld);
+    void LoadArtworkDb(const QByteArray& root, bool handheld);
     void LoadHandheld();
     void StartHandheldLink();
     void WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask);
     void WMIphoneNotify();
     static char UnitMaskToDriveLetter(quint32 mask);
     void ShowNotice(const QString* title, const QString* text, bool showDiskLink);
+    // The device went away: the state of no device, then the lost-connection box.
+    void ConnectionLost();
     void ShowLostConnection();
     void UnlockBtnClick();
     void ExitBtnClick();
