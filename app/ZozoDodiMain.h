@@ -44,6 +44,7 @@ class TiTunesDB;
 class TPhotoDb;
 class TArtworkDb;
 class TIPod;
+class TTrackItem;
 } // namespace device
 
 class TPicButton;
@@ -143,6 +144,10 @@ public:
     QString FillTrackList(int view);
     void RefreshTrackList(int view);
     void UpdateSelectionStatus();
+    // "<lead><count> songs, <time>, <size>": the status line of a list or of the ticks.
+    static QString StatusText(const char* lead, int count, uint32_t length, uint64_t size);
+    // Changes one track's mark and the check totals together; false when it had that mark.
+    bool MarkTrack(device::TTrackItem& t, bool checked);
     void MarkArtworkForCopy();
     void ShowTrackArtwork(int artIndex);
     void PlayLstListChange(QTreeWidgetItem* node);

@@ -66,9 +66,7 @@ void TZozoDodiFrm::SearchTracks(const QString& text) {
     }
     const int count = int(rows.size());
     MusicModel->SetRows(std::move(rows));
-    FViewStatus = QStringLiteral("Found ") + QString::number(count) + QStringLiteral(" songs, ") +
-                  QString::fromLatin1(device::FormatTimeText(length)) + QStringLiteral(", ") +
-                  QString::fromLatin1(device::FormatSizeText(int64_t(size)));
+    FViewStatus = StatusText("Found ", count, length, size);
     StatusLb->setText(FViewStatus);
 }
 
@@ -137,32 +135,11 @@ void TZozoDodiFrm::InvertMnuClick() {
     }
 }
 
-namespace {
-
-// Changes one track's mark and the totals together; a track already in that state is left
-// alone, so a track shown on two rows is never counted twice.
-void SetTrackMark(device::TTrackItem& t, bool checked, int32_t& count, uint32_t& length, uint64_t& size) {
-    if (checked == bool(t.Selected))
-        return;
-    t.Selected = checked ? 1 : 0;
-    if (checked) {
-        ++count;
-        length += t.Length;
-        size += t.Size;
-    } else {
-        --count;
-        length -= t.Length;
-        size -= t.Size;
-    }
-}
-
-} // namespace
-
 void TZozoDodiFrm::CheckAllTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (int32_t ti : MusicModel->TrackRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(ti), true, FCheckedCount, FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(ti), true);
     MusicModel->ChecksChanged();
 }
 
@@ -170,7 +147,7 @@ void TZozoDodiFrm::UncheckAllTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (int32_t ti : MusicModel->TrackRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(ti), false, FCheckedCount, FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(ti), false);
     MusicModel->ChecksChanged();
 }
 
@@ -178,8 +155,7 @@ void TZozoDodiFrm::CheckSelectedTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (const QModelIndex& idx : MusicList->selectionModel()->selectedRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), true, FCheckedCount,
-                     FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), true);
     MusicModel->ChecksChanged();
 }
 
@@ -187,8 +163,7 @@ void TZozoDodiFrm::UncheckSelectedTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (const QModelIndex& idx : MusicList->selectionModel()->selectedRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), false, FCheckedCount,
-                     FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), false);
     MusicModel->ChecksChanged();
 }
 
@@ -202,7 +177,7 @@ void TZozoDodiFrm::InvertTrackChecks() {
             continue;
         seen[size_t(ti)] = 1;
         device::TTrackItem& t = TrackDb->Tracks.GetItem(ti);
-        SetTrackMark(t, !t.Selected, FCheckedCount, FCheckedLength, FCheckedSize);
+        MarkTrack(t, !t.Selected);
     }
     MusicModel->ChecksChanged();
 }

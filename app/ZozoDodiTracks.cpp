@@ -22,13 +22,29 @@ namespace {
 constexpr int kImageRole = Qt::UserRole + 1;
 constexpr int kKindRole = Qt::UserRole + 2;
 
-QString StatusText(const char* lead, int count, uint32_t length, uint64_t size) {
+} // namespace
+
+QString TZozoDodiFrm::StatusText(const char* lead, int count, uint32_t length, uint64_t size) {
     return QString::fromLatin1(lead) + QString::number(count) + QStringLiteral(" songs, ") +
            QString::fromLatin1(device::FormatTimeText(length)) + QStringLiteral(", ") +
            QString::fromLatin1(device::FormatSizeText(int64_t(size)));
 }
 
-} // namespace
+bool TZozoDodiFrm::MarkTrack(device::TTrackItem& t, bool checked) {
+    if (checked == bool(t.Selected))
+        return false;
+    t.Selected = checked ? 1 : 0;
+    if (checked) {
+        ++FCheckedCount;
+        FCheckedLength += t.Length;
+        FCheckedSize += t.Size;
+    } else {
+        --FCheckedCount;
+        FCheckedLength -= t.Length;
+        FCheckedSize -= t.Size;
+    }
+    return true;
+}
 
 void TZozoDodiFrm::LinkTrackArtwork() {
     if (!ArtworkLoaded || !ArtworkDb || ArtworkDb->Arts.Count() == 0 || !TrackDb)
@@ -192,19 +208,8 @@ void TZozoDodiFrm::MusicListChecked(int row, bool checked) {
         return;
     device::TTrackItem& t = TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(row));
     // The mark lives in the track, so a track listed twice is counted once.
-    if (checked && !t.Selected) {
-        t.Selected = 1;
-        ++FCheckedCount;
-        FCheckedLength += t.Length;
-        FCheckedSize += t.Size;
-    } else if (!checked && t.Selected) {
-        t.Selected = 0;
-        --FCheckedCount;
-        FCheckedLength -= t.Length;
-        FCheckedSize -= t.Size;
-    } else {
+    if (!MarkTrack(t, checked))
         return;
-    }
     MusicModel->ChecksChanged();
     UpdateSelectionStatus();
 }
