@@ -26,9 +26,12 @@
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QTreeView>
+#include <QTreeWidget>
 #include <exception>
 
 std::function<QString(const QString& caption)> TZozoDodiFrm::FolderPickerHook;
@@ -387,4 +390,27 @@ void TZozoDodiFrm::OnCopyProgress() {
 void TZozoDodiFrm::OnArtCopyProgress() {
     FCopyDisplay->OnArtCopyProgress();
     FArtDone = FCopyDisplay->ArtDone();
+}
+
+// ---- transfer set-up: the window-wide switch and the terminate request ----
+
+void TZozoDodiFrm::EnableControls(bool enabled) {
+    CheckBtn->SetEnabled(enabled);
+    ExportBtn->SetEnabled(enabled);
+    PlayLstList->setEnabled(enabled);
+    MusicList->setEnabled(enabled);
+    SrEdit->setEnabled(enabled);
+    MinBtn->SetEnabled(enabled);
+    PhotoBox->setEnabled(enabled);
+    PlayBtn->SetEnabled(enabled);
+    PrvSongBtn->SetEnabled(enabled);
+    NxtSongBtn->SetEnabled(enabled);
+    IpodLb->setEnabled(enabled);
+    PrvBtn->SetEnabled(enabled);
+    NxtBtn->SetEnabled(enabled);
+}
+
+void TZozoDodiFrm::StopCopyThread() {
+    if (FCopying && CopyThread)
+        CopyThread->requestInterruption();
 }
