@@ -118,16 +118,13 @@ void DrawGlyph(QImage& img, const QString& glyph) {
     }
 }
 
-TPicButton* MakePicButton(QWidget* parent, const QString& name, QSize size, const QString& glyph,
+TPicButton* MakePicButton(QWidget* parent, const QString& name, const QString& glyph,
                           QColor top = QColor(92, 104, 120), QColor bottom = QColor(52, 60, 72)) {
     auto* b = new TPicButton(parent);
     b->SetTransparentColor(kPicKeyColor);
-    QImage face = ResourcePicture(name);
+    const QImage face = ResourcePicture(name);
     QImage down = ResourcePicture(name + QLatin1String("Down"));
-    if (face.isNull()) {
-        face = DrawnButtonFace(size, top, bottom, false);
-        DrawGlyph(face, glyph);
-    }
+    // Buttons without a pressed picture of their own get a drawn one.
     if (down.isNull()) {
         down = DrawnButtonFace(face.size(), top, bottom, true);
         DrawGlyph(down, glyph);
@@ -241,20 +238,12 @@ void TZozoDodiFrm::BuildTopBar() {
     SImg = new QLabel(TopPnl);
     TiImg = new QLabel(TopPnl);
     RImg = new QLabel(TopPnl);
-    const QImage title = ResourcePicture(QStringLiteral("TiImg"));
-    if (!title.isNull()) {
-        TiImg->setPixmap(QPixmap::fromImage(title));
-        TiImg->setScaledContents(true);
-        SImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("SImg"))));
-        RImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("RImg"))));
-        SImg->setScaledContents(true);
-        RImg->setScaledContents(true);
-    } else {
-        // The title bar's own drawing: a dark, slightly blue gradient.
-        TopPnl->setStyleSheet(QStringLiteral(
-            "QWidget#TopPnl { background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
-            " stop:0 #3b4654, stop:0.5 #2a323d, stop:1 #1d232b); }"));
-    }
+    TiImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("TiImg"))));
+    TiImg->setScaledContents(true);
+    SImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("SImg"))));
+    RImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("RImg"))));
+    SImg->setScaledContents(true);
+    RImg->setScaledContents(true);
     TopPnl->setObjectName(QStringLiteral("TopPnl"));
     for (QLabel* l : {SImg, TiImg, RImg})
         l->installEventFilter(this);
@@ -284,10 +273,10 @@ void TZozoDodiFrm::BuildTopBar() {
     AboutLb->move(16, 38);
     Weblb->move(60, 38);
 
-    PrvSongBtn = MakePicButton(TopPnl, QStringLiteral("PrvSongBtn"), QSize(28, 22), QStringLiteral("\u25C0"));
-    PlayBtn = MakePicButton(TopPnl, QStringLiteral("PlayBtn"), QSize(35, 36), QStringLiteral("\u25B6"));
-    PauseBtn = MakePicButton(TopPnl, QStringLiteral("PauseBtn"), QSize(35, 36), QStringLiteral("II"));
-    NxtSongBtn = MakePicButton(TopPnl, QStringLiteral("NxtSongBtn"), QSize(28, 22), QStringLiteral("\u25B6"));
+    PrvSongBtn = MakePicButton(TopPnl, QStringLiteral("PrvSongBtn"), QStringLiteral("\u25C0"));
+    PlayBtn = MakePicButton(TopPnl, QStringLiteral("PlayBtn"), QStringLiteral("\u25B6"));
+    PauseBtn = MakePicButton(TopPnl, QStringLiteral("PauseBtn"), QStringLiteral("II"));
+    NxtSongBtn = MakePicButton(TopPnl, QStringLiteral("NxtSongBtn"), QStringLiteral("\u25B6"));
     PauseBtn->setToolTip(QStringLiteral("Pause"));
     PauseBtn->hide();
     const int px = 200;
@@ -296,10 +285,10 @@ void TZozoDodiFrm::BuildTopBar() {
     PauseBtn->move(px + 30, 10);
     NxtSongBtn->move(px + 67, 17);
 
-    CheckBtn = MakePicButton(TopPnl, QStringLiteral("CheckBtn"), QSize(64, 28), QString(),
+    CheckBtn = MakePicButton(TopPnl, QStringLiteral("CheckBtn"), QString(),
                              QColor(96, 110, 128), QColor(60, 70, 84));
     CheckBtn->setToolTip(QStringLiteral("Check"));
-    ExportBtn = MakePicButton(TopPnl, QStringLiteral("ExportBtn"), QSize(74, 28), QString(),
+    ExportBtn = MakePicButton(TopPnl, QStringLiteral("ExportBtn"), QString(),
                               QColor(70, 140, 214), QColor(36, 92, 160));
     ExportBtn->SetCaption(QStringLiteral("Copy"));
     ExportBtn->SetCaptionPosition(cpRight);
@@ -314,9 +303,9 @@ void TZozoDodiFrm::BuildTopBar() {
     CheckBtn->move(330, 10);
     ExportBtn->move(384, 10);
 
-    HelpBtn = MakePicButton(TopPnl, QStringLiteral("HelpBtn"), QSize(22, 20), QStringLiteral("?"));
-    MinBtn = MakePicButton(TopPnl, QStringLiteral("MinBtn"), QSize(22, 20), QStringLiteral("MinBtn"));
-    CloseBtn = MakePicButton(TopPnl, QStringLiteral("CloseBtn"), QSize(22, 20), QStringLiteral("CloseBtn"),
+    HelpBtn = MakePicButton(TopPnl, QStringLiteral("HelpBtn"), QStringLiteral("?"));
+    MinBtn = MakePicButton(TopPnl, QStringLiteral("MinBtn"), QStringLiteral("MinBtn"));
+    CloseBtn = MakePicButton(TopPnl, QStringLiteral("CloseBtn"), QStringLiteral("CloseBtn"),
                              QColor(190, 72, 60), QColor(140, 40, 32));
 
     connect(CloseBtn, &TPicButton::OnClick, this, [this] { CloseBtnClick(); });
@@ -367,11 +356,7 @@ void TZozoDodiFrm::BuildLeftPane() {
     ArtPlaceholder->setAlignment(Qt::AlignCenter);
     ArtPlaceholder->setStyleSheet(QStringLiteral(
         "QLabel { background: #f7f9fb; border: 1px solid #c3cad4; color: #9aa6b4; font-size: 26px; }"));
-    const QImage holder = ResourcePicture(QStringLiteral("ArtHolder"));
-    if (!holder.isNull())
-        ArtPlaceholder->setPixmap(QPixmap::fromImage(holder));
-    else
-        ArtPlaceholder->setText(QStringLiteral("\u266B"));
+    ArtPlaceholder->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("ArtHolder"))));
     ArtImg = new QLabel(ArtPnl);
     ArtImg->setFixedSize(60, 60);
     ArtImg->setScaledContents(true);
@@ -424,8 +409,8 @@ void TZozoDodiFrm::BuildPhotoPanel() {
     SelectPage->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Pgseplb = MakeLabel(PagePnl, QStringLiteral("/"));
     MaxPage = MakeLabel(PagePnl, QStringLiteral("1"));
-    PrvBtn = MakePicButton(PagePnl, QStringLiteral("PrvBtn"), QSize(18, 16), QStringLiteral("<"));
-    NxtBtn = MakePicButton(PagePnl, QStringLiteral("NxtBtn"), QSize(18, 16), QStringLiteral(">"));
+    PrvBtn = MakePicButton(PagePnl, QStringLiteral("PrvBtn"), QStringLiteral("<"));
+    NxtBtn = MakePicButton(PagePnl, QStringLiteral("NxtBtn"), QStringLiteral(">"));
     NxtBtn->setToolTip(QStringLiteral("Next page"));
     pl->addWidget(LoadLb);
     pl->addStretch(1);
@@ -518,11 +503,7 @@ void TZozoDodiFrm::BuildNoticePanel() {
     auto* bl = new QHBoxLayout(bar);
     bl->setContentsMargins(8, 0, 8, 0);
     WarImg = new QLabel(bar);
-    const QImage warn = ResourcePicture(QStringLiteral("WarImg"));
-    if (!warn.isNull())
-        WarImg->setPixmap(QPixmap::fromImage(warn));
-    else
-        WarImg->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16, 16));
+    WarImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("WarImg"))));
     Erlb = MakeLabel(bar, QStringLiteral("Notice"), true, QColor(230, 233, 238));
     bl->addWidget(WarImg);
     bl->addWidget(Erlb, 1);
@@ -649,7 +630,7 @@ void TZozoDodiFrm::BuildCopyPanel() {
     CopyPrgs = new QProgressBar(CopyPnl);
     CopyPrgs->setGeometry(34, 54, 540, 12);
     CopyPrgs->setTextVisible(false);
-    CancelBtn = MakePicButton(CopyPnl, QStringLiteral("btnc"), QSize(90, 26), QString());
+    CancelBtn = MakePicButton(CopyPnl, QStringLiteral("btnc"), QString());
     CancelBtn->SetCaption(QStringLiteral("Cancel"));
     QFont cf = font();
     cf.setBold(true);
