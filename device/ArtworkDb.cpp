@@ -23,17 +23,9 @@ bool TArtworkDb::Load() {
         }
     } release{*this};
 
-    if (HandheldFlag) {
-        QBuffer buffer(&StreamData);
-        buffer.open(QIODevice::WriteOnly);
-        if (!handheld::DeviceReadFile("/iTunes_Control/Artwork/ArtworkDB", buffer))
-            return false;
-    } else {
-        const QString path = QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/Artwork/ArtworkDB");
-        if (!platform::FileExists(path))
-            return false;
-        StreamData = platform::OpenReadOnly(path)->readAll();
-    }
+    if (!ReadImageDbFile(HandheldFlag, "/iTunes_Control/Artwork/ArtworkDB",
+                         QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/Artwork/ArtworkDB"), StreamData))
+        return false;
     return Parse();
 }
 

@@ -58,18 +58,22 @@ bool TPhotoDb::Load(bool skip720) {
         }
     } release{*this};
 
-    if (HandheldFlag) {
-        QBuffer buffer(&StreamData);
-        buffer.open(QIODevice::WriteOnly);
-        if (!handheld::DeviceReadFile("/Photos/Photo Database", buffer))
-            return false;
-    } else {
-        const QString path = QString::fromUtf8(Root) + QStringLiteral("/Photos/Photo Database");
-        if (!platform::FileExists(path))
-            return false;
-        StreamData = platform::OpenReadOnly(path)->readAll();
-    }
+    if (!ReadImageDbFile(HandheldFlag, "/Photos/Photo Database",
+                         QString::fromUtf8(Root) + QStringLiteral("/Photos/Photo Database"), StreamData))
+        return false;
     return Parse();
+}
+
+bool ReadImageDbFile(bool handheld, const char* handheldPath, const QString& diskPath, QByteArray& data) {
+    if (handheld) {
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        return handheld::DeviceReadFile(handheldPath, buffer);
+    }
+    if (!platform::FileExists(diskPath))
+        return false;
+    data = platform::OpenReadOnly(diskPath)->readAll();
+    return true;
 }
 
 bool TPhotoDb::LoadFromData(const QByteArray& bytes, bool skip720) {

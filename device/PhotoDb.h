@@ -96,6 +96,10 @@ enum : uint32_t {
     ecNotMhla = 13, // album list
 };
 
+// The bytes of a database file: through the link from `handheldPath` on a handheld, from
+// `diskPath` on a disk-mode iPod. False when it cannot be read.
+bool ReadImageDbFile(bool handheld, const char* handheldPath, const QString& diskPath, QByteArray& data);
+
 // The section walk that the photo and artwork databases share: the root must be an "mhfd"
 // (else `errorCode` ecNotMhfd and false); then each section in turn goes to `section` with its
 // position, header length and type, and a false answer ends the walk with false. A section
