@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "handheld/Iphone.h"
 #include "platform/PostMessage.h"
 #include "widgets/PhotoControl.h"
 
@@ -71,7 +72,7 @@ class TZozoDodiFrm : public QWidget {
 public:
     // Posted event numbers, as the handheld link and the player post them.
     static constexpr int WM_DEVICECHANGE = 0x219;
-    static constexpr int WM_IPHONE_NOTIFY = 0x863;
+    static constexpr int WM_IPHONE_NOTIFY = int(handheld::WM_IPHONE_NOTIFY);
     static constexpr int WM_PREVIEW_END = 0x86C;
     static constexpr quint32 DBT_DEVICEARRIVAL = 0x8000;
     static constexpr quint32 DBT_DEVICEREMOVECOMPLETE = 0x8004;
