@@ -17,19 +17,9 @@
 namespace platform {
 namespace {
 
-QString FolderOf(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
 bool IsFolder(const QString& native) {
     struct stat st {};
     return ::stat(QFile::encodeName(native).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool Exists(const QString& native) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(native).constData(), &st) == 0;
 }
 
 CopyOutcome Failure(int code, int err) { return {code, SystemErrorText(err)}; }
@@ -96,6 +86,11 @@ bool CopyData(int in, int out, off_t size) {
 
 } // namespace
 
+bool EntryExists(const QString& native) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(native).constData(), &st) == 0;
+}
+
 QString SystemErrorText(int errnoValue) { return QString::fromLocal8Bit(std::strerror(errnoValue)); }
 
 CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest) {
@@ -126,7 +121,7 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest) {
         return Failure(ErrPathNotFound, ENOENT);
     if (QFile::encodeName(QFileInfo(dest).fileName()).size() > NAME_MAX)
         return Failure(ErrInvalidParameter, ENAMETOOLONG);
-    if (Exists(dest))
+    if (EntryExists(dest))
         return Failure(ErrFileExists, EEXIST);
 
     std::unique_ptr<SafeWrite> out;

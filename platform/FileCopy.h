@@ -26,6 +26,9 @@ struct CopyOutcome {
 // exists at the start or appears before the move. Keeps the source's modification time.
 CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest);
 
+// True when a native path names any entry, a dangling link included.
+bool EntryExists(const QString& native);
+
 // The system's text for an errno.
 QString SystemErrorText(int errnoValue);
 

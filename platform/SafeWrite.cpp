@@ -16,11 +16,6 @@ namespace {
 
 QByteArray Native(const QString& path) { return QFile::encodeName(path); }
 
-QString FolderOf(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
 // renameat2 with RENAME_NOREPLACE where the kernel and file system have it; link and unlink
 // otherwise, which refuses an existing target just the same.
 bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
@@ -120,6 +115,11 @@ void SafeWrite::Discard() {
         Temp.clear();
     }
     errno = saved;
+}
+
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
 
 bool MoveNoReplace(const QString& from, const QString& to) { return RenameNoReplace(Native(from), Native(to)); }

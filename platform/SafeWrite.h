@@ -36,6 +36,10 @@ private:
     QString Temp;
 };
 
+// The folder of a path: the text before its last '/', "/" for a file in the root and "."
+// for a bare name.
+QString FolderOf(const QString& path);
+
 // Moves an already written file `from` to `to` in the same file system without replacing an
 // existing `to` (false with errno EEXIST). `from` is left where it was on failure.
 bool MoveNoReplace(const QString& from, const QString& to);

@@ -20,20 +20,6 @@
 #include <unistd.h>
 
 namespace app {
-namespace {
-
-QString FolderOf(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-bool Exists(const QString& native) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(native).constData(), &st) == 0;
-}
-
-} // namespace
-
 qint64 FileSizeOf(const QString& path) {
     const QString native = platform::ResolvePath(path);
     struct stat st {};
@@ -47,7 +33,7 @@ QString NumberedName(const QString& dest) {
     const QString base = dest.left(dest.size() - ext.size());
     for (qint64 n = 1;; ++n) {
         const QString candidate = base + QString::number(n) + ext;
-        if (!Exists(candidate))
+        if (!platform::EntryExists(candidate))
             return candidate;
     }
 }
@@ -79,7 +65,7 @@ TMissingPaths MissingPaths(const QString& source, const QString& dest) {
 }
 
 CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize) {
-    platform::SafeWrite out(FolderOf(dest));
+    platform::SafeWrite out(platform::FolderOf(dest));
     if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer, bufferSize))
         return {ErrFileNotFound, QString::fromUtf8(handheld::DeviceLastError())};
     if (!out.Commit(dest, false)) {
