@@ -24,14 +24,6 @@ void CentreOnOwner(QWidget* window, const QWidget* owner) {
     window->setGeometry(r);
 }
 
-// Only the About window writes the mode; it is not kept in the settings.
-bool TZozoDodiFrm::musicListOnly() const {
-    return SyncCb->property("Tag").toInt() == 1;
-}
-void TZozoDodiFrm::setMusicListOnly(bool on) {
-    SyncCb->setProperty("Tag", on ? 1 : 0);
-}
-
 void TZozoDodiFrm::AboutLbClick() {
     TIpodAboutFrm about(this);
     about.exec();
@@ -83,11 +75,12 @@ TIpodAboutFrm::TIpodAboutFrm(TZozoDodiFrm* owner)
 }
 
 void TIpodAboutFrm::FormCreate() {
-    UseDebug->setChecked(Owner && Owner->musicListOnly());
+    UseDebug->setChecked(Owner && Owner->MusicListMode() == TZozoDodiFrm::mlListOnly);
 }
 
 void TIpodAboutFrm::UseDebugClick() {
-    if (Owner) Owner->setMusicListOnly(UseDebug->isChecked());
+    if (Owner)
+        Owner->SetMusicListMode(UseDebug->isChecked() ? TZozoDodiFrm::mlListOnly : TZozoDodiFrm::mlCopyFiles);
 }
 
 void TIpodAboutFrm::LinklbClick() {

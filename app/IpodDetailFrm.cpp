@@ -1,6 +1,6 @@
 #include "app/IpodDetailFrm.h"
 
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 #include "app/IpodAboutFrm.h"
 #include "app/ZozoDodiMain.h"
 #include "platform/Desktop.h"

@@ -2,9 +2,12 @@
 // The track list: a model over track indexes of the loaded track database. No text is
 // stored; every cell is made from its track when the view asks for it.
 #include <QAbstractItemModel>
+#include "widgets/ListHeader.h"
+
 #include <QHeaderView>
 #include <QImage>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -26,6 +29,8 @@ public:
     enum Column { ColState = 0, ColName, ColTime, ColArtist, ColAlbum, ColGenre, ColSize, ColumnCount };
 
     explicit TrackListModel(QObject* parent = nullptr);
+    // The window's slot of the loaded track database; the model reads whatever it holds.
+    void SetTrackDb(const std::unique_ptr<device::TiTunesDB>& db) { Db = &db; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -62,27 +67,9 @@ Q_SIGNALS:
     void UserChecked(int row, bool checked);
 
 private:
+    device::TiTunesDB* TrackDb() const { return Db ? Db->get() : nullptr; }
+    const std::unique_ptr<device::TiTunesDB>* Db = nullptr;
     std::vector<int32_t> Rows;
-};
-
-// The header: the window's bitmap stretched behind every section and the empty area, a
-// light line at each section's left edge and a dark one at its right edge.
-class TrackListHeader : public QHeaderView {
-    Q_OBJECT
-public:
-    explicit TrackListHeader(QWidget* parent = nullptr);
-    QImage Background;
-
-Q_SIGNALS:
-    void HeaderClicked(int column, Qt::MouseButton button);
-
-protected:
-    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
-    void paintEvent(QPaintEvent* e) override;
-    void mousePressEvent(QMouseEvent* e) override;
-
-private:
-    void PaintBackground(QPainter* painter, const QRect& rect) const;
 };
 
 // Columns, widths, colours and selection of the track view.

@@ -61,22 +61,11 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
         ArtworkDb.reset();
         ArtworkLoaded = false;
         FIpodPresent = true;
-        TrackDb = std::make_unique<device::TiTunesDB>(FIpod->Root, false);
-        PhotoDb = std::make_unique<device::TPhotoDb>(FIpod->Root, false);
-        if (GuardedLoad(this, [] { return TrackDb->Load(); })) {
-            FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
-            BuildPlaylistTree();
-            if (PlayLstList->topLevelItemCount() > 0)
-                PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
-        }
+        LoadTrackDb(FIpod->Root, false);
         LoadLb->show();
-        if (GuardedLoad(this, [] { return PhotoDb->Load(false); }))
-            PhotoGridAfterLoad();
-        if (!FSkipArtwork) {
-            ArtworkDb = std::make_unique<device::TArtworkDb>(FIpod->Root, false);
-            ArtworkLoaded = GuardedLoad(this, [] { return ArtworkDb->Load(); });
-            LinkTrackArtwork();
-        }
+        LoadPhotoDb(FIpod->Root, false);
+        if (!FSkipArtwork)
+            LoadArtworkDb(FIpod->Root, false);
         FDeviceLoaded = true;
     } else if (r == device::prLocked) {
         FIpodPresent = false;
@@ -97,32 +86,43 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
     return r == device::prFound;
 }
 
-void TZozoDodiFrm::LoadHandheld() {
+bool TZozoDodiFrm::LoadTrackDb(const QByteArray& root, bool handheld) {
     FTrackIdIndex.clear();
     TrackDb.reset();
-    TrackDb = std::make_unique<device::TiTunesDB>(QByteArray("D"), true);
-    const bool tracksOk = GuardedLoad(this, [] { return TrackDb->Load(); });
-    if (tracksOk) {
+    TrackDb = std::make_unique<device::TiTunesDB>(root, handheld);
+    const bool ok = GuardedLoad(this, [this] { return TrackDb->Load(); });
+    if (ok) {
         FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
         BuildPlaylistTree();
         if (PlayLstList->topLevelItemCount() > 0)
             PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
     }
-    LoadLb->show();
+    return ok;
+}
+
+bool TZozoDodiFrm::LoadPhotoDb(const QByteArray& root, bool handheld) {
     ClearPhotoBox(); // its tiles show the photos of the database freed here
     PhotoDb.reset();
-    PhotoDb = std::make_unique<device::TPhotoDb>(QByteArray("D"), true);
-    bool photosFailed = false;
-    if (GuardedLoad(this, [] { return PhotoDb->Load(false); }))
-        PhotoGridAfterLoad();
-    else
-        photosFailed = true;
+    PhotoDb = std::make_unique<device::TPhotoDb>(root, handheld);
+    if (!GuardedLoad(this, [this] { return PhotoDb->Load(false); }))
+        return false;
+    PhotoGridAfterLoad();
+    return true;
+}
+
+void TZozoDodiFrm::LoadArtworkDb(const QByteArray& root, bool handheld) {
+    ArtworkDb = std::make_unique<device::TArtworkDb>(root, handheld);
+    ArtworkLoaded = GuardedLoad(this, [this] { return ArtworkDb->Load(); });
+    LinkTrackArtwork();
+}
+
+void TZozoDodiFrm::LoadHandheld() {
+    const bool tracksOk = LoadTrackDb(QByteArray("D"), true);
+    LoadLb->show();
+    const bool photosFailed = !LoadPhotoDb(QByteArray("D"), true);
     ArtworkDb.reset();
-    if (!FSkipArtwork) {
-        ArtworkDb = std::make_unique<device::TArtworkDb>(QByteArray("D"), true);
-        ArtworkLoaded = GuardedLoad(this, [] { return ArtworkDb->Load(); });
-        LinkTrackArtwork();
-    }
+    if (!FSkipArtwork)
+        LoadArtworkDb(QByteArray("D"), true);
     if (photosFailed && !tracksOk) {
         const QString title = QStringLiteral("Can not read from iPhone/iPod touch");
         const QString text = QStringLiteral("Please close this program, and reconnect the iPod,\rthen, start this program to try again.  (\r") +
@@ -174,7 +174,7 @@ void TZozoDodiFrm::TransferEnded() {
 void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask) {
     if (DeferWhilePhotoPageBuilds([this, event, deviceType, unitMask] { WMDeviceChange(event, deviceType, unitMask); }))
         return;
-    if (FDeviceKind == 2)
+    if (FDeviceKind == dkHandheld)
         return;
     if (event == DBT_DEVICEARRIVAL && FWaitingDevice) {
         if (deviceType != DBT_DEVTYP_VOLUME)
@@ -188,11 +188,11 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
         ReadLb->show();
         ProcessPendingEvents();
         if (LoadDevice(false, UnitMaskToDriveLetter(unitMask))) {
-            FDeviceKind = 1;
+            FDeviceKind = dkIpod;
             EnableControls(true);
             ErrPnl->hide();
         } else {
-            FDeviceKind = 0;
+            FDeviceKind = dkNone;
             EnableControls(false);
             ErrPnl->show();
             ErrPnl->raise();
@@ -201,14 +201,9 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
     } else if (event == DBT_DEVICEREMOVECOMPLETE && FDeviceLoaded && deviceType == DBT_DEVTYP_VOLUME) {
         const char letter = UnitMaskToDriveLetter(unitMask);
         if (FIpod && FIpod->Root.contains(letter)) {
-            StatusLb->setText(QStringLiteral("Connection Lost"));
-            FThumbFileName.clear();
             FIpodPresent = false;
             FDeviceLoaded = false;
-            FDeviceKind = 0;
-            ArtworkLoaded = false;
-            StopPreview(true);
-            ShowLostConnection();
+            ConnectionLost();
         }
     }
 }
@@ -216,7 +211,7 @@ void TZozoDodiFrm::WMDeviceChange(quint32 event, quint32 deviceType, quint32 uni
 void TZozoDodiFrm::WMIphoneNotify() {
     if (DeferWhilePhotoPageBuilds([this] { WMIphoneNotify(); }))
         return;
-    if (FDeviceKind == 1)
+    if (FDeviceKind == dkIpod)
         return;
     const bool ready = handheld::IphoneReady();
     if (ready && TransferThreadAlive()) {
@@ -229,31 +224,34 @@ void TZozoDodiFrm::WMIphoneNotify() {
     if (ready) {
         ReadLb->show();
         ProcessPendingEvents();
-        FDeviceKind = 2;
+        FDeviceKind = dkHandheld;
         ErrPnl->hide();
         ReadLb->hide();
         EnableControls(true);
         LoadHandheld();
     } else {
-        FThumbFileName.clear();
         EnableControls(false);
         ErrPnl->show();
         ErrPnl->raise();
-        FDeviceKind = 0;
-        StatusLb->setText(QStringLiteral("Connection Lost"));
-        ArtworkLoaded = false;
-        StopPreview(true);
-        ShowLostConnection();
+        ConnectionLost();
     }
 }
 
 void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool showDiskLink) {
-    auto shown = [](QString s) { return s.replace(QLatin1Char('\r'), QLatin1Char('\n')); };
     if (title)
-        ErrLb->setText(shown(*title));
+        ErrLb->setText(Shown(*title));
     if (text)
-        DesLb->setText(shown(*text));
+        DesLb->setText(Shown(*text));
     DiskLink->setVisible(showDiskLink);
+}
+
+void TZozoDodiFrm::ConnectionLost() {
+    StatusLb->setText(QStringLiteral("Connection Lost"));
+    FThumbFileName.clear();
+    FDeviceKind = dkNone;
+    ArtworkLoaded = false;
+    StopPreview(true);
+    ShowLostConnection();
 }
 
 void TZozoDodiFrm::ShowLostConnection() {

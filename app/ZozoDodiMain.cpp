@@ -1,8 +1,9 @@
 // Construction of the main window: the regions top to bottom, their components and texts.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
+#include "transfer/DestNaming.h"
 #include "device/ArtworkDb.h"
 #include "device/IPod.h"
 #include "device/PhotoDb.h"
@@ -29,22 +30,19 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-std::unique_ptr<device::TiTunesDB> TrackDb;
-std::unique_ptr<device::TPhotoDb> PhotoDb;
-std::unique_ptr<device::TArtworkDb> ArtworkDb;
-bool ArtworkLoaded = false;
 MessageBoxFn MessageBoxHook;
-TZozoDodiFrm* ZozoDodiFrm = nullptr;
+
+QString Shown(QString text) {
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
 
 MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, MsgButtons buttons) {
     if (MessageBoxHook)
         return MessageBoxHook(kind, text, buttons);
     QMessageBox box(parent);
     box.setWindowTitle(QApplication::applicationName());
-    // The texts use a lone CR as their line break.
-    QString shown = text;
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setText(shown);
+    box.setText(Shown(text));
     switch (kind) {
     case MsgKind::Warning: box.setIcon(QMessageBox::Warning); break;
     case MsgKind::Error: box.setIcon(QMessageBox::Critical); break;
@@ -120,16 +118,13 @@ void DrawGlyph(QImage& img, const QString& glyph) {
     }
 }
 
-TPicButton* MakePicButton(QWidget* parent, const QString& name, QSize size, const QString& glyph,
+TPicButton* MakePicButton(QWidget* parent, const QString& name, const QString& glyph,
                           QColor top = QColor(92, 104, 120), QColor bottom = QColor(52, 60, 72)) {
     auto* b = new TPicButton(parent);
     b->SetTransparentColor(kPicKeyColor);
-    QImage face = ResourcePicture(name);
+    const QImage face = ResourcePicture(name);
     QImage down = ResourcePicture(name + QLatin1String("Down"));
-    if (face.isNull()) {
-        face = DrawnButtonFace(size, top, bottom, false);
-        DrawGlyph(face, glyph);
-    }
+    // Buttons without a pressed picture of their own get a drawn one.
     if (down.isNull()) {
         down = DrawnButtonFace(face.size(), top, bottom, true);
         DrawGlyph(down, glyph);
@@ -163,16 +158,9 @@ QLabel* MakeLink(QWidget* parent, const QString& text, QColor color = QColor(0, 
     return l;
 }
 
-// The texts use a lone CR as their line break; labels break on LF.
-QString Shown(QString text) {
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
-
 } // namespace
 
 TZozoDodiFrm::TZozoDodiFrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
-    ZozoDodiFrm = this;
     setWindowTitle(QStringLiteral("Marrowgate"));
     QFont f = QApplication::font();
     f.setFamily(QStringLiteral("Sans Serif"));
@@ -187,8 +175,6 @@ TZozoDodiFrm::TZozoDodiFrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::F
 TZozoDodiFrm::~TZozoDodiFrm() {
     if (!FCloseDone)
         FormClose();
-    if (ZozoDodiFrm == this)
-        ZozoDodiFrm = nullptr;
 }
 
 void TZozoDodiFrm::BuildLayout() {
@@ -252,20 +238,12 @@ void TZozoDodiFrm::BuildTopBar() {
     SImg = new QLabel(TopPnl);
     TiImg = new QLabel(TopPnl);
     RImg = new QLabel(TopPnl);
-    const QImage title = ResourcePicture(QStringLiteral("TiImg"));
-    if (!title.isNull()) {
-        TiImg->setPixmap(QPixmap::fromImage(title));
-        TiImg->setScaledContents(true);
-        SImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("SImg"))));
-        RImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("RImg"))));
-        SImg->setScaledContents(true);
-        RImg->setScaledContents(true);
-    } else {
-        // The title bar's own drawing: a dark, slightly blue gradient.
-        TopPnl->setStyleSheet(QStringLiteral(
-            "QWidget#TopPnl { background: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
-            " stop:0 #3b4654, stop:0.5 #2a323d, stop:1 #1d232b); }"));
-    }
+    TiImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("TiImg"))));
+    TiImg->setScaledContents(true);
+    SImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("SImg"))));
+    RImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("RImg"))));
+    SImg->setScaledContents(true);
+    RImg->setScaledContents(true);
     TopPnl->setObjectName(QStringLiteral("TopPnl"));
     for (QLabel* l : {SImg, TiImg, RImg})
         l->installEventFilter(this);
@@ -295,10 +273,10 @@ void TZozoDodiFrm::BuildTopBar() {
     AboutLb->move(16, 38);
     Weblb->move(60, 38);
 
-    PrvSongBtn = MakePicButton(TopPnl, QStringLiteral("PrvSongBtn"), QSize(28, 22), QStringLiteral("\u25C0"));
-    PlayBtn = MakePicButton(TopPnl, QStringLiteral("PlayBtn"), QSize(35, 36), QStringLiteral("\u25B6"));
-    PauseBtn = MakePicButton(TopPnl, QStringLiteral("PauseBtn"), QSize(35, 36), QStringLiteral("II"));
-    NxtSongBtn = MakePicButton(TopPnl, QStringLiteral("NxtSongBtn"), QSize(28, 22), QStringLiteral("\u25B6"));
+    PrvSongBtn = MakePicButton(TopPnl, QStringLiteral("PrvSongBtn"), QStringLiteral("\u25C0"));
+    PlayBtn = MakePicButton(TopPnl, QStringLiteral("PlayBtn"), QStringLiteral("\u25B6"));
+    PauseBtn = MakePicButton(TopPnl, QStringLiteral("PauseBtn"), QStringLiteral("II"));
+    NxtSongBtn = MakePicButton(TopPnl, QStringLiteral("NxtSongBtn"), QStringLiteral("\u25B6"));
     PauseBtn->setToolTip(QStringLiteral("Pause"));
     PauseBtn->hide();
     const int px = 200;
@@ -307,10 +285,10 @@ void TZozoDodiFrm::BuildTopBar() {
     PauseBtn->move(px + 30, 10);
     NxtSongBtn->move(px + 67, 17);
 
-    CheckBtn = MakePicButton(TopPnl, QStringLiteral("CheckBtn"), QSize(64, 28), QString(),
+    CheckBtn = MakePicButton(TopPnl, QStringLiteral("CheckBtn"), QString(),
                              QColor(96, 110, 128), QColor(60, 70, 84));
     CheckBtn->setToolTip(QStringLiteral("Check"));
-    ExportBtn = MakePicButton(TopPnl, QStringLiteral("ExportBtn"), QSize(74, 28), QString(),
+    ExportBtn = MakePicButton(TopPnl, QStringLiteral("ExportBtn"), QString(),
                               QColor(70, 140, 214), QColor(36, 92, 160));
     ExportBtn->SetCaption(QStringLiteral("Copy"));
     ExportBtn->SetCaptionPosition(cpRight);
@@ -325,9 +303,9 @@ void TZozoDodiFrm::BuildTopBar() {
     CheckBtn->move(330, 10);
     ExportBtn->move(384, 10);
 
-    HelpBtn = MakePicButton(TopPnl, QStringLiteral("HelpBtn"), QSize(22, 20), QStringLiteral("?"));
-    MinBtn = MakePicButton(TopPnl, QStringLiteral("MinBtn"), QSize(22, 20), QStringLiteral("MinBtn"));
-    CloseBtn = MakePicButton(TopPnl, QStringLiteral("CloseBtn"), QSize(22, 20), QStringLiteral("CloseBtn"),
+    HelpBtn = MakePicButton(TopPnl, QStringLiteral("HelpBtn"), QStringLiteral("?"));
+    MinBtn = MakePicButton(TopPnl, QStringLiteral("MinBtn"), QStringLiteral("MinBtn"));
+    CloseBtn = MakePicButton(TopPnl, QStringLiteral("CloseBtn"), QStringLiteral("CloseBtn"),
                              QColor(190, 72, 60), QColor(140, 40, 32));
 
     connect(CloseBtn, &TPicButton::OnClick, this, [this] { CloseBtnClick(); });
@@ -378,11 +356,7 @@ void TZozoDodiFrm::BuildLeftPane() {
     ArtPlaceholder->setAlignment(Qt::AlignCenter);
     ArtPlaceholder->setStyleSheet(QStringLiteral(
         "QLabel { background: #f7f9fb; border: 1px solid #c3cad4; color: #9aa6b4; font-size: 26px; }"));
-    const QImage holder = ResourcePicture(QStringLiteral("ArtHolder"));
-    if (!holder.isNull())
-        ArtPlaceholder->setPixmap(QPixmap::fromImage(holder));
-    else
-        ArtPlaceholder->setText(QStringLiteral("\u266B"));
+    ArtPlaceholder->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("ArtHolder"))));
     ArtImg = new QLabel(ArtPnl);
     ArtImg->setFixedSize(60, 60);
     ArtImg->setScaledContents(true);
@@ -405,6 +379,7 @@ void TZozoDodiFrm::BuildTrackPanel() {
     auto* lay = new QVBoxLayout(SongPnl);
     lay->setContentsMargins(0, 0, 0, 0);
     MusicModel = new TrackListModel(this);
+    MusicModel->SetTrackDb(TrackDb);
     MusicList = new QTreeView(SongPnl);
     MusicList->setFrameShape(QFrame::NoFrame);
     MusicHeader = new TrackListHeader(MusicList);
@@ -434,8 +409,8 @@ void TZozoDodiFrm::BuildPhotoPanel() {
     SelectPage->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Pgseplb = MakeLabel(PagePnl, QStringLiteral("/"));
     MaxPage = MakeLabel(PagePnl, QStringLiteral("1"));
-    PrvBtn = MakePicButton(PagePnl, QStringLiteral("PrvBtn"), QSize(18, 16), QStringLiteral("<"));
-    NxtBtn = MakePicButton(PagePnl, QStringLiteral("NxtBtn"), QSize(18, 16), QStringLiteral(">"));
+    PrvBtn = MakePicButton(PagePnl, QStringLiteral("PrvBtn"), QStringLiteral("<"));
+    NxtBtn = MakePicButton(PagePnl, QStringLiteral("NxtBtn"), QStringLiteral(">"));
     NxtBtn->setToolTip(QStringLiteral("Next page"));
     pl->addWidget(LoadLb);
     pl->addStretch(1);
@@ -528,11 +503,7 @@ void TZozoDodiFrm::BuildNoticePanel() {
     auto* bl = new QHBoxLayout(bar);
     bl->setContentsMargins(8, 0, 8, 0);
     WarImg = new QLabel(bar);
-    const QImage warn = ResourcePicture(QStringLiteral("WarImg"));
-    if (!warn.isNull())
-        WarImg->setPixmap(QPixmap::fromImage(warn));
-    else
-        WarImg->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16, 16));
+    WarImg->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("WarImg"))));
     Erlb = MakeLabel(bar, QStringLiteral("Notice"), true, QColor(230, 233, 238));
     bl->addWidget(WarImg);
     bl->addWidget(Erlb, 1);
@@ -606,13 +577,8 @@ void TZozoDodiFrm::BuildNoticePanel() {
     Browse2Btn->hide();
     Out2lb = MakeLabel(SetTab, QStringLiteral("Names the music files based on:"), true);
     FormatLst = new QComboBox(SetTab);
-    FormatLst->addItems({QStringLiteral("Song title (Default)"),
-                         QStringLiteral("Places files into artist and album folders"),
-                         QStringLiteral("Artist - title"), QStringLiteral("Title - artist"),
-                         QStringLiteral("Artist - album - title"), QStringLiteral("Title - album - artist"),
-                         QStringLiteral("Title - artist - album")});
+    FormatLst->addItems(app::NamingLayoutTexts());
     SyncCb = new QCheckBox(QStringLiteral("Copy the playlists and music to the iTunes library directly"), SetTab);
-    SyncCb->setProperty("Tag", 0);
     ArtCb = new QCheckBox(QStringLiteral("Including the artworks in the iPod"), SetTab);
     ArtCb->setEnabled(false);
     // ArtCb follows SyncCb, also when the settings set SyncCb at start-up.
@@ -665,7 +631,7 @@ void TZozoDodiFrm::BuildCopyPanel() {
     CopyPrgs = new QProgressBar(CopyPnl);
     CopyPrgs->setGeometry(34, 54, 540, 12);
     CopyPrgs->setTextVisible(false);
-    CancelBtn = MakePicButton(CopyPnl, QStringLiteral("btnc"), QSize(90, 26), QString());
+    CancelBtn = MakePicButton(CopyPnl, QStringLiteral("btnc"), QString());
     CancelBtn->SetCaption(QStringLiteral("Cancel"));
     QFont cf = font();
     cf.setBold(true);

@@ -17,7 +17,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "handheld/Iphone.h"
 #include "platform/PostMessage.h"
+#include "widgets/PhotoControl.h"
 
 class QAction;
 class QCheckBox;
@@ -43,19 +45,13 @@ class TiTunesDB;
 class TPhotoDb;
 class TArtworkDb;
 class TIPod;
+class TTrackItem;
 } // namespace device
 
 class TPicButton;
 class TPhotoControl;
 class TrackListModel;
 class TrackListHeader;
-
-// The databases of the loaded device; each load frees and rebuilds them. The transfer thread
-// reads them, so nothing replaces them while it is alive.
-extern std::unique_ptr<device::TiTunesDB> TrackDb;
-extern std::unique_ptr<device::TPhotoDb> PhotoDb;
-extern std::unique_ptr<device::TArtworkDb> ArtworkDb;
-extern bool ArtworkLoaded;
 
 // Message boxes of the window. Every box goes through MessageBoxHook when it is set, so
 // that tests can answer them; otherwise a modal QMessageBox is shown.
@@ -65,19 +61,18 @@ enum class MsgResult { Ok, Yes, No, Cancel };
 using MessageBoxFn = std::function<MsgResult(MsgKind, const QString& text, MsgButtons)>;
 extern MessageBoxFn MessageBoxHook;
 MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, MsgButtons buttons);
+// The program's texts use a lone CR as their line break; labels and boxes break on LF.
+QString Shown(QString text);
 
 // A top-level iTunes window never exists on Linux.
 bool IsITunesRunning();
-
-// Sets ArtIndex of every track with art from the loaded artwork database.
-void LinkTrackArtwork();
 
 class TZozoDodiFrm : public QWidget {
     Q_OBJECT
 public:
     // Posted event numbers, as the handheld link and the player post them.
     static constexpr int WM_DEVICECHANGE = 0x219;
-    static constexpr int WM_IPHONE_NOTIFY = 0x863;
+    static constexpr int WM_IPHONE_NOTIFY = int(handheld::WM_IPHONE_NOTIFY);
     static constexpr int WM_PREVIEW_END = 0x86C;
     static constexpr quint32 DBT_DEVICEARRIVAL = 0x8000;
     static constexpr quint32 DBT_DEVICEREMOVECOMPLETE = 0x8004;
@@ -85,6 +80,20 @@ public:
 
     explicit TZozoDodiFrm(QWidget* parent = nullptr);
     ~TZozoDodiFrm() override;
+
+    // The databases of the loaded device; each load frees and rebuilds them. The transfer
+    // thread reads them, so nothing replaces them while it is alive.
+    std::unique_ptr<device::TiTunesDB> TrackDb;
+    std::unique_ptr<device::TPhotoDb> PhotoDb;
+    std::unique_ptr<device::TArtworkDb> ArtworkDb;
+    bool ArtworkLoaded = false;
+    // Sets ArtIndex of every track with art from the loaded artwork database.
+    void LinkTrackArtwork();
+
+    // Whether the transfer writes the music list only or copies the files too.
+    enum TMusicListMode { mlCopyFiles = 0, mlListOnly = 1 };
+    TMusicListMode MusicListMode() const { return FMusicListMode; }
+    void SetMusicListMode(TMusicListMode mode) { FMusicListMode = mode; }
 
     // ---- start-up, settings, shut-down, chrome (ZozoDodiStartup.cpp) ----
     void FormCreate();
@@ -101,12 +110,18 @@ public:
 
     // ---- device load and device events (ZozoDodiDevice.cpp) ----
     bool LoadDevice(bool scanAll, char letter);
+    // One database of the device at root, loaded and shown; a failure is reported in a box.
+    bool LoadTrackDb(const QByteArray& root, bool handheld);
+    bool LoadPhotoDb(const QByteArray& root, bool handheld);
+    void LoadArtworkDb(const QByteArray& root, bool handheld);
     void LoadHandheld();
     void StartHandheldLink();
     void WMDeviceChange(quint32 event, quint32 deviceType, quint32 unitMask);
     void WMIphoneNotify();
     static char UnitMaskToDriveLetter(quint32 mask);
     void ShowNotice(const QString* title, const QString* text, bool showDiskLink);
+    // The device went away: the state of no device, then the lost-connection box.
+    void ConnectionLost();
     void ShowLostConnection();
     void UnlockBtnClick();
     void ExitBtnClick();
@@ -133,6 +148,10 @@ public:
     QString FillTrackList(int view);
     void RefreshTrackList(int view);
     void UpdateSelectionStatus();
+    // "<lead><count> songs, <time>, <size>": the status line of a list or of the ticks.
+    static QString StatusText(const char* lead, int count, uint32_t length, uint64_t size);
+    // Changes one track's mark and the check totals together; false when it had that mark.
+    bool MarkTrack(device::TTrackItem& t, bool checked);
     void MarkArtworkForCopy();
     void ShowTrackArtwork(int artIndex);
     void PlayLstListChange(QTreeWidgetItem* node);
@@ -141,13 +160,28 @@ public:
     void MusicListChange(int row);
     void ArtBtnPnlClick();
     int AbsoluteIndex(const QTreeWidgetItem* node) const;
+    // What a node of the left tree stands for; its icon is the picture of that kind.
+    enum TNodeKind {
+        nkNone = -1,
+        nkPlaylist = 0,
+        nkAllMusic = 1,
+        nkAllVideos = 2,
+        nkMusicRoot = 3,
+        nkPhotoAlbum = 4,
+        nkPhotoRoot = 5,
+    };
+    static TNodeKind NodeKindOf(const QTreeWidgetItem* node);
+    static bool IsPhotoNode(const QTreeWidgetItem* node);
+    // The index of the node's icon picture.
     int ImageIndexOf(const QTreeWidgetItem* node) const;
-    // A tree node showing `image`, which ImageIndexOf gives back.
-    static QTreeWidgetItem* MakeTreeNode(const QString& text, int image);
+    static QTreeWidgetItem* MakeTreeNode(const QString& text, TNodeKind kind);
     void ClearTree();
 
     // ---- search and selection (ZozoDodiSearch.cpp) ----
     // Returns true when the key is swallowed.
+    // The key codes the search field reacts to, besides the characters it is given.
+    static constexpr int VK_BACK = 8;
+    static constexpr int VK_RETURN = 13;
     bool SrEditKeyPress(int key);
     void SearchTracks(const QString& text);
     void ClearImgClick();
@@ -200,7 +234,9 @@ public:
     // Calls from the device loads, the tree and the check menu.
     void PhotoGridAfterLoad(); // tile geometry, album nodes, page count
     void PhotoGridShowAlbum(int album);
-    void PhotoGridSetChecks(int mode);
+    // What a check-menu item does to the boxes it covers.
+    enum TCheckMode { cmCheckAll = 0, cmInvert = 1, cmClearAll = 2 };
+    void PhotoGridSetChecks(TCheckMode mode);
     bool PhotoGridHasTiles() const;
     void SetUpPhotoBox(); // PhotoBox's content and the page buttons, once the panel exists
     void BuildPhotoAlbumTree();
@@ -208,15 +244,23 @@ public:
     int ShowPhotoPage(int Album, int Page);
     int BuildPhotoPage(const QByteArray& Name, int Album, int First);
     void ClearPhotoBox();
+    // The page shown and the number of pages of the album; the page bar shows both.
+    int FPhotoPage = 1;
+    int FPhotoPages = 1;
+    void SetPhotoPage(int page);
+    void ResetPageBar(int pages);
     void NxtBtnClick();
     void PrvBtnClick();
     void PhotoClick(TPhotoControl* Sender);
-    void SetPhotoChecks(int Mode); // 0 tick all, 1 invert, 2 clear
+    void SetPhotoChecks(TCheckMode Mode);
     void UpdatePhotoSelectionCount();
     // 0 for the photo root, k for its k-th album node.
     int SelectedPhotoAlbum() const;
     // The tiles of the page shown, in the order they were made.
     std::vector<TPhotoControl*> PhotoTiles() const;
+    // The tile geometry of a small thumbnail format, and that of the loaded device.
+    static TThumbTile ThumbTileFor(int32_t smallFormatId);
+    TThumbTile Tile;
     // A page build lets the window's events run after each tile. A device message that would
     // reload the databases meanwhile is kept here: the build ends at its next tile, closes its
     // container, and the message runs from the event loop after it. True when kept.
@@ -231,8 +275,10 @@ public:
     bool FPhotoPageStop = false;
     std::vector<std::function<void()>> FDeferredDeviceMessages;
 
-    // ---- state (declaration order of the device Part) ----
-    int FDeviceKind = 0;
+    // ---- state ----
+    // What is loaded: nothing, an iPod in disk mode, or an iPhone / iPod touch.
+    enum TDeviceKind { dkNone = 0, dkIpod = 1, dkHandheld = 2 };
+    TDeviceKind FDeviceKind = dkNone;
     QImage FHeaderBitmap;
     int32_t FCheckedCount = 0;
     int32_t FArtCount = 0;
@@ -349,9 +395,6 @@ public:
     QLabel* Out2lb = nullptr;
     QComboBox* FormatLst = nullptr;
     QCheckBox* SyncCb = nullptr;
-    // The music-list mode: a transfer writes only the music list. Off at start, not saved.
-    bool musicListOnly() const;
-    void setMusicListOnly(bool on);
     QCheckBox* ArtCb = nullptr;
     QPushButton* ExpBtn = nullptr;
     QPushButton* NoIpodBtn = nullptr;
@@ -397,6 +440,5 @@ private:
     void PositionOverlays();
     void ProcessPendingEvents();
     bool FCloseDone = false;
+    TMusicListMode FMusicListMode = mlCopyFiles;
 };
-
-extern TZozoDodiFrm* ZozoDodiFrm;

@@ -1,7 +1,7 @@
 // The photo grid: album nodes in the tree, pages of thumbnail tiles in PhotoBox, paging and
 // ticking photos.
-#include "app/PhotoControl.h"
-#include "app/PicBtn.h"
+#include "widgets/PhotoControl.h"
+#include "widgets/PicBtn.h"
 #include "app/ZozoDodiMain.h"
 #include "device/PhotoDb.h"
 #include "device/ThumbExport.h"
@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr int kPhotoRootImage = 5;
-constexpr int kPhotoAlbumImage = 4;
 const QColor kPhotoBoxColor(0x3F, 0x3F, 0x3F);
 
 // A damaged database may count more ids than it holds.
@@ -29,10 +27,10 @@ int AlbumImageCount(const device::TPhotoAlbumItem& album) {
     return std::max(0, std::min<int>(album.Count, int(album.ImageIds.size())));
 }
 
-int PageCount(int photos) {
-    if (PhotosPerPage <= 0 || photos <= 0)
+int PageCount(int photos, int perPage) {
+    if (perPage <= 0 || photos <= 0)
         return 0;
-    return photos / PhotosPerPage + (photos % PhotosPerPage >= 1 ? 1 : 0);
+    return photos / perPage + (photos % perPage >= 1 ? 1 : 0);
 }
 
 void PaintBackground(QWidget* w) {
@@ -51,11 +49,8 @@ struct WaitCursor {
 
 } // namespace
 
-void SetThumbTileGeometry(int32_t smallFormatId) {
-    struct Geometry {
-        int32_t Width, Height, Gap, Columns, PerPage, OffsetX;
-    };
-    Geometry g{64, 64, 15, 9, 450, 0};
+TThumbTile TZozoDodiFrm::ThumbTileFor(int32_t smallFormatId) {
+    TThumbTile g{64, 64, 15, 9, 450, 0};
     switch (smallFormatId) {
     case 3004: g = {56, 56, 20, 9, 450, 0}; break;
     case 3011: g = {75, 75, 20, 7, 350, 0}; break;
@@ -64,12 +59,7 @@ void SetThumbTileGeometry(int32_t smallFormatId) {
     case 1032: g = {42, 37, 18, 12, 450, 0}; break;
     default: break;
     }
-    ThumbTileWidth = g.Width;
-    ThumbTileHeight = g.Height;
-    ThumbTileGap = g.Gap;
-    ThumbColumns = g.Columns;
-    PhotosPerPage = g.PerPage;
-    ThumbOffsetX = g.OffsetX;
+    return g;
 }
 
 // Called once the panel's components exist.
@@ -110,12 +100,21 @@ void TZozoDodiFrm::PhotoGridAfterLoad() {
     // Tiles of an earlier device point into a photo list that is gone.
     ClearPhotoBox();
     FPhotoPagePending = false;
-    SetThumbTileGeometry(PhotoDb->Small.Id);
+    Tile = ThumbTileFor(PhotoDb->Small.Id);
     BuildPhotoAlbumTree();
-    const int pages = PageCount(PhotoDb->Photos.Count());
-    MaxPage->setText(QString::number(pages));
     // The page bar of an earlier device would page beyond this one's photos.
-    SelectPage->setText(QStringLiteral("1"));
+    ResetPageBar(PageCount(PhotoDb->Photos.Count(), Tile.PerPage));
+}
+
+void TZozoDodiFrm::SetPhotoPage(int page) {
+    FPhotoPage = page;
+    SelectPage->setText(QString::number(page));
+}
+
+void TZozoDodiFrm::ResetPageBar(int pages) {
+    FPhotoPages = pages;
+    MaxPage->setText(QString::number(pages));
+    SetPhotoPage(1);
     PrvBtn->hide();
     if (pages > 1) {
         NxtBtn->show();
@@ -129,7 +128,7 @@ void TZozoDodiFrm::PhotoGridAfterLoad() {
 
 void TZozoDodiFrm::PhotoGridShowAlbum(int album) { ShowPhotoAlbum(album); }
 
-void TZozoDodiFrm::PhotoGridSetChecks(int mode) { SetPhotoChecks(mode); }
+void TZozoDodiFrm::PhotoGridSetChecks(TCheckMode mode) { SetPhotoChecks(mode); }
 
 bool TZozoDodiFrm::PhotoGridHasTiles() const { return !PhotoTiles().empty(); }
 
@@ -140,32 +139,21 @@ void TZozoDodiFrm::BuildPhotoAlbumTree() {
         return;
     QTreeWidgetItem* root = MakeTreeNode(
         QStringLiteral("All photos (0/") + QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")"),
-        kPhotoRootImage);
+        nkPhotoRoot);
     for (int a = 1; a < PhotoDb->Albums.Count(); ++a)
-        root->addChild(MakeTreeNode(PhotoDb->Albums.GetItem(a)->Name, kPhotoAlbumImage));
+        root->addChild(MakeTreeNode(PhotoDb->Albums.GetItem(a)->Name, nkPhotoAlbum));
     PlayLstList->addTopLevelItem(root);
 }
 
 void TZozoDodiFrm::ShowPhotoAlbum(int Album) {
     if (!PhotoDb)
         return;
-    SelectPage->setText(QStringLiteral("1"));
-    PrvBtn->hide();
     int n = 0;
     if (Album == 0)
         n = PhotoDb->Photos.Count();
     else if (Album > 0 && Album < PhotoDb->Albums.Count())
         n = PhotoDb->Albums.GetItem(Album)->Count;
-    const int pages = PageCount(n);
-    MaxPage->setText(QString::number(pages));
-    if (pages > 1) {
-        NxtBtn->show();
-        MaxPage->show();
-        SelectPage->show();
-        Pgseplb->show();
-    } else {
-        NxtBtn->hide();
-    }
+    ResetPageBar(PageCount(n, Tile.PerPage));
     ShowPhotoPage(Album, 1);
     UpdatePhotoSelectionCount();
     if (PhotoDb)
@@ -186,7 +174,7 @@ int TZozoDodiFrm::ShowPhotoPage(int Album, int Page) {
     }
     EnableControls(false);
     ClearPhotoBox();
-    const int first = (Page - 1) * PhotosPerPage;
+    const int first = (Page - 1) * Tile.PerPage;
     PhotoBox->setEnabled(false);
     const int tiles = BuildPhotoPage(FThumbFileName, Album, first);
     PhotoBox->setEnabled(true);
@@ -200,11 +188,11 @@ void TZozoDodiFrm::PhotoGridTransferEnded() {
     if (!FPhotoPagePending)
         return;
     FPhotoPagePending = false;
-    if (!PhotoDb || PicPnl->isHidden() || ImageIndexOf(PlayLstList->currentItem()) < kPhotoAlbumImage)
+    if (!PhotoDb || PicPnl->isHidden() || !IsPhotoNode(PlayLstList->currentItem()))
         return;
     // The page bar already shows the page that was asked for.
     const QString kept = StatusLb->text();
-    ShowPhotoPage(SelectedPhotoAlbum(), std::max(1, SelectPage->text().toInt()));
+    ShowPhotoPage(SelectedPhotoAlbum(), std::max(1, FPhotoPage));
     StatusLb->setText(kept);
 }
 
@@ -231,10 +219,10 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     const int count = AlbumImageCount(album);
     if (count < 1)
         return 0;
-    int x = ThumbTileGap, y = ThumbTileGap;
+    int x = Tile.Gap, y = Tile.Gap;
     db->BuildBitmapHeader(true);
 
-    const bool handheld = FDeviceKind == 2;
+    const bool handheld = FDeviceKind == dkHandheld;
     std::unique_ptr<QFile> stream;
     QByteArray buffer;
     if (!handheld) {
@@ -266,9 +254,9 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     int tiles = 0;
     const int last = count - 1;
     // As wide as a full row of tiles; the gap after the last one needs no scrolling.
-    const int pageWidth = (ThumbTileWidth + ThumbTileGap) * ThumbColumns;
-    PhotoPage->resize(pageWidth, y + ThumbTileHeight + ThumbTileGap);
-    for (int j = First; j <= last && tiles < PhotosPerPage && !FPhotoPageStop; ++j) {
+    const int pageWidth = (Tile.Width + Tile.Gap) * Tile.Columns;
+    PhotoPage->resize(pageWidth, y + Tile.Height + Tile.Gap);
+    for (int j = First; j <= last && tiles < Tile.PerPage && !FPhotoPageStop; ++j) {
         const uint32_t imageId = album.ImageIds[size_t(j)];
         // The multimap gives equal keys in no set order; tiles follow the photo list's order.
         std::vector<int> matches;
@@ -277,7 +265,7 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
             matches.push_back(it->second);
         std::sort(matches.begin(), matches.end());
         for (const int k : matches) {
-            auto* tile = new TPhotoControl(PhotoPage);
+            auto* tile = new TPhotoControl(Tile, PhotoPage);
             tile->move(x, y);
             connect(tile, &TPhotoControl::OnClick, this, [this](TPhotoControl* sender) { PhotoClick(sender); });
             tile->Id = k;
@@ -296,12 +284,12 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
             }
             tile->show();
             ++tiles;
-            if (PhotoPage->height() < y + ThumbTileHeight + ThumbTileGap)
-                PhotoPage->resize(PhotoPage->width(), y + ThumbTileHeight + ThumbTileGap);
-            x += ThumbTileGap + ThumbTileWidth;
-            if ((ThumbTileWidth + ThumbTileGap) * ThumbColumns < x) {
-                x = ThumbTileGap;
-                y += ThumbTileGap + ThumbTileHeight;
+            if (PhotoPage->height() < y + Tile.Height + Tile.Gap)
+                PhotoPage->resize(PhotoPage->width(), y + Tile.Height + Tile.Gap);
+            x += Tile.Gap + Tile.Width;
+            if ((Tile.Width + Tile.Gap) * Tile.Columns < x) {
+                x = Tile.Gap;
+                y += Tile.Gap + Tile.Height;
             }
             StatusLb->setText(QString::number(k));
             QCoreApplication::processEvents();
@@ -333,9 +321,9 @@ void TZozoDodiFrm::ClearPhotoBox() {
 }
 
 void TZozoDodiFrm::NxtBtnClick() {
-    const int cur = SelectPage->text().toInt();
-    const int max = MaxPage->text().toInt();
-    SelectPage->setText(QString::number(cur + 1));
+    const int cur = FPhotoPage;
+    const int max = FPhotoPages;
+    SetPhotoPage(cur + 1);
     if (max == cur + 1)
         NxtBtn->hide();
     if (PrvBtn->isHidden())
@@ -346,8 +334,8 @@ void TZozoDodiFrm::NxtBtnClick() {
 }
 
 void TZozoDodiFrm::PrvBtnClick() {
-    const int cur = SelectPage->text().toInt() - 1;
-    SelectPage->setText(QString::number(cur));
+    const int cur = FPhotoPage - 1;
+    SetPhotoPage(cur);
     if (cur == 1)
         PrvBtn->hide();
     if (NxtBtn->isHidden())
@@ -361,7 +349,7 @@ void TZozoDodiFrm::PhotoClick(TPhotoControl* Sender) {
     // Tiles left over from a device that is gone tick nothing; nor does a tile while a
     // transfer that is ending still reads the ticks.
     if (!Sender || TransferThreadAlive() || !PhotoDb || Sender->Id < 0 || Sender->Id >= PhotoDb->Photos.Count() ||
-        ImageIndexOf(PlayLstList->currentItem()) < kPhotoAlbumImage)
+        !IsPhotoNode(PlayLstList->currentItem()))
         return;
     device::TPhotoItem& photo = *PhotoDb->Photos.GetItem(Sender->Id);
     const bool was = photo.Selected != 0;
@@ -379,7 +367,7 @@ void TZozoDodiFrm::PhotoClick(TPhotoControl* Sender) {
     }
 }
 
-void TZozoDodiFrm::SetPhotoChecks(int Mode) {
+void TZozoDodiFrm::SetPhotoChecks(TCheckMode Mode) {
     if (!PhotoDb || PhotoTiles().empty() || TransferThreadAlive())
         return;
     FPhotoGridReady = false;
@@ -402,10 +390,9 @@ void TZozoDodiFrm::SetPhotoChecks(int Mode) {
             if (!ids.count(photo.ImageId))
                 continue;
             switch (Mode) {
-            case 0: photo.Selected = 1; break;
-            case 1: photo.Selected = photo.Selected ? 0 : 1; break;
-            case 2: photo.Selected = 0; break;
-            default: break;
+            case cmCheckAll: photo.Selected = 1; break;
+            case cmInvert: photo.Selected = photo.Selected ? 0 : 1; break;
+            case cmClearAll: photo.Selected = 0; break;
             }
         }
     }
@@ -426,8 +413,8 @@ void TZozoDodiFrm::UpdatePhotoSelectionCount() {
         return;
     const QString text = QStringLiteral("All photos (") + QString::number(FCheckedPhotos) + QStringLiteral("/") +
                          QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")");
-    if (ImageIndexOf(node) == kPhotoRootImage)
+    if (NodeKindOf(node) == nkPhotoRoot)
         node->setText(0, text);
-    else if (ImageIndexOf(node) == kPhotoAlbumImage && node->parent())
+    else if (NodeKindOf(node) == nkPhotoAlbum && node->parent())
         node->parent()->setText(0, text);
 }

@@ -1,10 +1,11 @@
 // The search box, the check menu and the bulk check operations of the track list.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/Format.h"
 #include "device/TrackDb.h"
+#include "platform/Text.h"
 
 #include <QAction>
 #include <QItemSelectionModel>
@@ -16,12 +17,7 @@
 
 namespace {
 
-bool IsBlank(const QString& s) {
-    for (QChar c : s)
-        if (c.unicode() >= 33)
-            return false;
-    return true;
-}
+using platform::IsBlank;
 
 } // namespace
 
@@ -29,7 +25,7 @@ bool TZozoDodiFrm::SrEditKeyPress(int key) {
     if (MusicModel->Count() == 0)
         return false;
     const QString text = SrEdit->text(); // as it was before the key
-    if (key == 13 && !IsBlank(text)) {
+    if (key == VK_RETURN && !IsBlank(text)) {
         if (!StopPreview(false))
             return true;
         SearchTracks(text);
@@ -37,7 +33,7 @@ bool TZozoDodiFrm::SrEditKeyPress(int key) {
             ClearImg->show();
         return true;
     }
-    if (key == 8) {
+    if (key == VK_BACK) {
         if (text.size() == 1) {
             if (QTreeWidgetItem* node = PlayLstList->currentItem())
                 RefreshTrackList(AbsoluteIndex(node));
@@ -70,9 +66,7 @@ void TZozoDodiFrm::SearchTracks(const QString& text) {
     }
     const int count = int(rows.size());
     MusicModel->SetRows(std::move(rows));
-    FViewStatus = QStringLiteral("Found ") + QString::number(count) + QStringLiteral(" songs, ") +
-                  QString::fromLatin1(device::FormatTimeText(length)) + QStringLiteral(", ") +
-                  QString::fromLatin1(device::FormatSizeText(int64_t(size)));
+    FViewStatus = StatusText("Found ", count, length, size);
     StatusLb->setText(FViewStatus);
 }
 
@@ -109,7 +103,7 @@ void TZozoDodiFrm::CheckMnuClick() {
         CheckAllTracks();
         UpdateSelectionStatus();
     } else if (!PicPnl->isHidden()) {
-        PhotoGridSetChecks(0);
+        PhotoGridSetChecks(cmCheckAll);
     }
 }
 
@@ -118,7 +112,7 @@ void TZozoDodiFrm::UncheckMnuClick() {
         UncheckAllTracks();
         UpdateSelectionStatus();
     } else if (!PicPnl->isHidden()) {
-        PhotoGridSetChecks(2);
+        PhotoGridSetChecks(cmClearAll);
     }
 }
 
@@ -137,36 +131,15 @@ void TZozoDodiFrm::InvertMnuClick() {
         InvertTrackChecks();
         UpdateSelectionStatus();
     } else if (!PicPnl->isHidden()) {
-        PhotoGridSetChecks(1);
+        PhotoGridSetChecks(cmInvert);
     }
 }
-
-namespace {
-
-// Changes one track's mark and the totals together; a track already in that state is left
-// alone, so a track shown on two rows is never counted twice.
-void SetTrackMark(device::TTrackItem& t, bool checked, int32_t& count, uint32_t& length, uint64_t& size) {
-    if (checked == bool(t.Selected))
-        return;
-    t.Selected = checked ? 1 : 0;
-    if (checked) {
-        ++count;
-        length += t.Length;
-        size += t.Size;
-    } else {
-        --count;
-        length -= t.Length;
-        size -= t.Size;
-    }
-}
-
-} // namespace
 
 void TZozoDodiFrm::CheckAllTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (int32_t ti : MusicModel->TrackRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(ti), true, FCheckedCount, FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(ti), true);
     MusicModel->ChecksChanged();
 }
 
@@ -174,7 +147,7 @@ void TZozoDodiFrm::UncheckAllTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (int32_t ti : MusicModel->TrackRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(ti), false, FCheckedCount, FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(ti), false);
     MusicModel->ChecksChanged();
 }
 
@@ -182,8 +155,7 @@ void TZozoDodiFrm::CheckSelectedTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (const QModelIndex& idx : MusicList->selectionModel()->selectedRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), true, FCheckedCount,
-                     FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), true);
     MusicModel->ChecksChanged();
 }
 
@@ -191,8 +163,7 @@ void TZozoDodiFrm::UncheckSelectedTracks() {
     if (MusicModel->Count() == 0 || !TrackDb)
         return;
     for (const QModelIndex& idx : MusicList->selectionModel()->selectedRows())
-        SetTrackMark(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), false, FCheckedCount,
-                     FCheckedLength, FCheckedSize);
+        MarkTrack(TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(idx.row())), false);
     MusicModel->ChecksChanged();
 }
 
@@ -206,7 +177,7 @@ void TZozoDodiFrm::InvertTrackChecks() {
             continue;
         seen[size_t(ti)] = 1;
         device::TTrackItem& t = TrackDb->Tracks.GetItem(ti);
-        SetTrackMark(t, !t.Selected, FCheckedCount, FCheckedLength, FCheckedSize);
+        MarkTrack(t, !t.Selected);
     }
     MusicModel->ChecksChanged();
 }

@@ -1,7 +1,7 @@
 // Start-up, settings, shut-down and the borderless window's chrome.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/ArtworkDb.h"
 #include "device/IPod.h"
@@ -10,6 +10,7 @@
 #include "handheld/Iphone.h"
 #include "platform/Desktop.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 #include "platform/VolumeWatcher.h"
 
 #include <QApplication>
@@ -63,19 +64,9 @@ std::optional<int> ReadInt(const QSettings& s, const QString& name) {
     return i;
 }
 
-// Blanks in the Windows sense: every character below 33.
-QString TrimBlanks(const QString& s) {
-    int b = 0, e = int(s.size());
-    while (b < e && s.at(b).unicode() < 33)
-        ++b;
-    while (e > b && s.at(e - 1).unicode() < 33)
-        --e;
-    return s.mid(b, e - b);
-}
-
 QString SpecialFolderWith(QStandardPaths::StandardLocation where, const QString& leaf) {
     QString path = QStandardPaths::writableLocation(where);
-    if (TrimBlanks(path).isEmpty())
+    if (platform::TrimBlanks(path).isEmpty())
         return {};
     if (!path.endsWith(QLatin1Char('/')))
         path += QLatin1Char('/');
@@ -89,7 +80,7 @@ void TZozoDodiFrm::FormCreate() {
     // Double-buffered drawing is Qt's own; nothing to switch on.
     PositionOverlays();
     FPhotoGridReady = true;
-    FDeviceKind = 0;
+    FDeviceKind = dkNone;
     FWaitingDevice = false;
     FDeviceLoaded = false;
     setMinimumSize(800, 520);
@@ -113,7 +104,7 @@ void TZozoDodiFrm::FormCreate() {
     FVolumeWatcher->Start();
 
     if (LoadDevice(true, 'A')) {
-        FDeviceKind = 1;
+        FDeviceKind = dkIpod;
     } else {
         EnableControls(false);
         ErrPnl->show();
@@ -130,9 +121,9 @@ void TZozoDodiFrm::LoadSettings() {
         PicOutEdit->setText(GetDefaultPhotoFolder());
         return;
     }
-    QString out = TrimBlanks(ReadString(*s, QStringLiteral("OutPath")).value_or(QString()));
+    QString out = platform::TrimBlanks(ReadString(*s, QStringLiteral("OutPath")).value_or(QString()));
     OutEdit->setText(out.isEmpty() ? GetDefaultMusicFolder() : out);
-    QString pic = TrimBlanks(ReadString(*s, QStringLiteral("OutPathPic")).value_or(QString()));
+    QString pic = platform::TrimBlanks(ReadString(*s, QStringLiteral("OutPathPic")).value_or(QString()));
     PicOutEdit->setText(pic.isEmpty() ? GetDefaultPhotoFolder() : pic);
     if (auto v = ReadInt(*s, QStringLiteral("Sync")))
         SyncCb->setChecked(*v != 0);
@@ -201,9 +192,9 @@ void TZozoDodiFrm::FormClose() {
     StopCopyThread();
     SaveSettings();
     // The preview player is freed here once it exists.
-    if (FDeviceKind == 2 && !FPreviewTemp.isEmpty())
+    if (FDeviceKind == dkHandheld && !FPreviewTemp.isEmpty())
         QFile::remove(QString::fromUtf8(FPreviewTemp));
-    if (FDeviceKind == 1 && FIpodPresent && FIpod) {
+    if (FDeviceKind == dkIpod && FIpodPresent && FIpod) {
         const MsgResult r = ShowMessageBox(
             this, MsgKind::Confirmation,
             QStringLiteral("Do you want to eject your iPod now?\r\rWhen in disk mode, the iPod must be ejected before "
@@ -345,9 +336,9 @@ bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
         auto* ke = static_cast<QKeyEvent*>(e);
         int key = 0;
         if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter)
-            key = 13;
+            key = VK_RETURN;
         else if (ke->key() == Qt::Key_Backspace)
-            key = 8;
+            key = VK_BACK;
         else if (!ke->text().isEmpty())
             key = ke->text().at(0).unicode();
         if (key != 0 && SrEditKeyPress(key))

@@ -1,7 +1,7 @@
 // Playlist tree, track list, check totals, status line and the album-art panel.
 #include "app/ZozoDodiMain.h"
 
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/ArtworkDb.h"
 #include "device/Format.h"
@@ -20,16 +20,33 @@
 namespace {
 
 constexpr int kImageRole = Qt::UserRole + 1;
+constexpr int kKindRole = Qt::UserRole + 2;
 
-QString StatusText(const char* lead, int count, uint32_t length, uint64_t size) {
+} // namespace
+
+QString TZozoDodiFrm::StatusText(const char* lead, int count, uint32_t length, uint64_t size) {
     return QString::fromLatin1(lead) + QString::number(count) + QStringLiteral(" songs, ") +
            QString::fromLatin1(device::FormatTimeText(length)) + QStringLiteral(", ") +
            QString::fromLatin1(device::FormatSizeText(int64_t(size)));
 }
 
-} // namespace
+bool TZozoDodiFrm::MarkTrack(device::TTrackItem& t, bool checked) {
+    if (checked == bool(t.Selected))
+        return false;
+    t.Selected = checked ? 1 : 0;
+    if (checked) {
+        ++FCheckedCount;
+        FCheckedLength += t.Length;
+        FCheckedSize += t.Size;
+    } else {
+        --FCheckedCount;
+        FCheckedLength -= t.Length;
+        FCheckedSize -= t.Size;
+    }
+    return true;
+}
 
-void LinkTrackArtwork() {
+void TZozoDodiFrm::LinkTrackArtwork() {
     if (!ArtworkLoaded || !ArtworkDb || ArtworkDb->Arts.Count() == 0 || !TrackDb)
         return;
     // The first art item of each song id, so each track costs one lookup.
@@ -59,8 +76,10 @@ void TZozoDodiFrm::ClearTree() {
         PlayLstList->clear();
 }
 
-QTreeWidgetItem* TZozoDodiFrm::MakeTreeNode(const QString& text, int image) {
+QTreeWidgetItem* TZozoDodiFrm::MakeTreeNode(const QString& text, TNodeKind kind) {
     auto* item = new QTreeWidgetItem(QStringList{text});
+    const int image = int(kind);
+    item->setData(0, kKindRole, int(kind));
     item->setData(0, kImageRole, image);
     const QIcon icon(QStringLiteral(":/PlayListImgs%1").arg(image));
     if (!icon.isNull())
@@ -70,6 +89,15 @@ QTreeWidgetItem* TZozoDodiFrm::MakeTreeNode(const QString& text, int image) {
 
 int TZozoDodiFrm::ImageIndexOf(const QTreeWidgetItem* node) const {
     return node ? node->data(0, kImageRole).toInt() : -1;
+}
+
+TZozoDodiFrm::TNodeKind TZozoDodiFrm::NodeKindOf(const QTreeWidgetItem* node) {
+    return node ? TNodeKind(node->data(0, kKindRole).toInt()) : nkNone;
+}
+
+bool TZozoDodiFrm::IsPhotoNode(const QTreeWidgetItem* node) {
+    const TNodeKind kind = NodeKindOf(node);
+    return kind == nkPhotoAlbum || kind == nkPhotoRoot;
 }
 
 int TZozoDodiFrm::AbsoluteIndex(const QTreeWidgetItem* node) const {
@@ -90,11 +118,11 @@ void TZozoDodiFrm::BuildPlaylistTree() {
     }
     IpodLb->setText(TrackDb->Playlists.GetItem(0).Name);
     QTreeWidgetItem* root =
-        MakeTreeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), 3);
-    root->addChild(MakeTreeNode(QStringLiteral("All music"), 1));
-    root->addChild(MakeTreeNode(QStringLiteral("All videos"), 2));
+        MakeTreeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), nkMusicRoot);
+    root->addChild(MakeTreeNode(QStringLiteral("All music"), nkAllMusic));
+    root->addChild(MakeTreeNode(QStringLiteral("All videos"), nkAllVideos));
     for (int p = 1; p < TrackDb->Playlists.Count(); ++p)
-        root->addChild(MakeTreeNode(TrackDb->Playlists.GetItem(p).Name, 0));
+        root->addChild(MakeTreeNode(TrackDb->Playlists.GetItem(p).Name, nkPlaylist));
     PlayLstList->addTopLevelItem(root);
 }
 
@@ -158,13 +186,13 @@ void TZozoDodiFrm::UpdateSelectionStatus() {
         return;
     // The caption belongs to the music root, whichever node is selected.
     QTreeWidgetItem* root = nullptr;
-    if (ImageIndexOf(selected) == 3)
+    if (NodeKindOf(selected) == nkMusicRoot)
         root = selected;
-    else if (selected->parent() && ImageIndexOf(selected->parent()) == 3)
+    else if (selected->parent() && NodeKindOf(selected->parent()) == nkMusicRoot)
         root = selected->parent();
     else
         for (int i = 0; i < PlayLstList->topLevelItemCount() && !root; ++i)
-            if (ImageIndexOf(PlayLstList->topLevelItem(i)) == 3)
+            if (NodeKindOf(PlayLstList->topLevelItem(i)) == nkMusicRoot)
                 root = PlayLstList->topLevelItem(i);
     if (root && TrackDb)
         root->setText(0, QStringLiteral("All music & videos (") + QString::number(FCheckedCount) + QStringLiteral("/") +
@@ -180,19 +208,8 @@ void TZozoDodiFrm::MusicListChecked(int row, bool checked) {
         return;
     device::TTrackItem& t = TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(row));
     // The mark lives in the track, so a track listed twice is counted once.
-    if (checked && !t.Selected) {
-        t.Selected = 1;
-        ++FCheckedCount;
-        FCheckedLength += t.Length;
-        FCheckedSize += t.Size;
-    } else if (!checked && t.Selected) {
-        t.Selected = 0;
-        --FCheckedCount;
-        FCheckedLength -= t.Length;
-        FCheckedSize -= t.Size;
-    } else {
+    if (!MarkTrack(t, checked))
         return;
-    }
     MusicModel->ChecksChanged();
     UpdateSelectionStatus();
 }
@@ -266,7 +283,7 @@ void TZozoDodiFrm::MarkArtworkForCopy() {
 void TZozoDodiFrm::PlayLstListChange(QTreeWidgetItem* node) {
     if (!node)
         return;
-    if (ImageIndexOf(node) >= 4) {
+    if (IsPhotoNode(node)) {
         if (PicPnl->isHidden()) {
             PicPnl->show();
             SongPnl->hide();
@@ -294,49 +311,4 @@ void TZozoDodiFrm::PlayLstListChange(QTreeWidgetItem* node) {
         SrbgImg->show();
     }
     RefreshTrackList(AbsoluteIndex(node));
-}
-
-// ---- transfer set-up: the window-wide switch and the terminate request ----
-
-void TZozoDodiFrm::EnableControls(bool enabled) {
-    CheckBtn->SetEnabled(enabled);
-    ExportBtn->SetEnabled(enabled);
-    PlayLstList->setEnabled(enabled);
-    MusicList->setEnabled(enabled);
-    SrEdit->setEnabled(enabled);
-    MinBtn->SetEnabled(enabled);
-    PhotoBox->setEnabled(enabled);
-    PlayBtn->SetEnabled(enabled);
-    PrvSongBtn->SetEnabled(enabled);
-    NxtSongBtn->SetEnabled(enabled);
-    IpodLb->setEnabled(enabled);
-    PrvBtn->SetEnabled(enabled);
-    NxtBtn->SetEnabled(enabled);
-}
-
-void TZozoDodiFrm::StopCopyThread() {
-    if (FCopying && CopyThread)
-        CopyThread->requestInterruption();
-}
-
-// ---- preview: unavailable until the player exists ----
-
-void TZozoDodiFrm::CreatePlayer() {
-    FPlayingNode = -1;
-    FPreviewTemp.clear();
-    FPlayer = nullptr;
-    PlayBtn->hide();
-    PrvSongBtn->hide();
-    NxtSongBtn->hide();
-}
-
-bool TZozoDodiFrm::PreviewAvailable() const { return !PrvSongBtn->isHidden(); }
-
-bool TZozoDodiFrm::StopPreview(bool) {
-    // Nothing is ever marked playing without a player.
-    if (!TrackDb || TrackDb->PlayingIndex < 0)
-        return true;
-    TrackDb->PlayingIndex = -1;
-    FPlayingNode = -1;
-    return true;
 }

@@ -3,8 +3,8 @@
 // the copy thread's reports.
 #include "app/ZozoDodiMain.h"
 
-#include "app/CopyThread.h"
-#include "app/PicBtn.h"
+#include "transfer/CopyThread.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "device/ArtworkDb.h"
 #include "device/IPod.h"
@@ -26,9 +26,12 @@
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStorageInfo>
+#include <QTreeView>
+#include <QTreeWidget>
 #include <exception>
 
 std::function<QString(const QString& caption)> TZozoDodiFrm::FolderPickerHook;
@@ -276,22 +279,22 @@ void TZozoDodiFrm::ExpBtnClick() {
     // The artwork bitmaps go to a private folder of the transfer, not into the music folder.
     if (copyArt)
         MarkArtworkForCopy();
-    const bool listOnly = SyncCb->property("Tag").toInt() == 1;
+    const bool listOnly = FMusicListMode == mlListOnly;
     if (!listOnly) {
         if (!CheckFreeDiskSpace())
             return;
         if (SyncCb->isChecked() && !IsITunesRunning()) {
             try {
-                if (FDeviceKind == 1 && FIpod)
+                if (FDeviceKind == dkIpod && FIpod)
                     FIpod->ClearPrefsFlag();
-                else if (FDeviceKind == 2)
+                else if (FDeviceKind == dkHandheld)
                     handheld::ClearDevicePrefsFlag();
             } catch (const std::exception& e) {
                 ShowMessageBox(this, MsgKind::Error, QString::fromUtf8(e.what()), MsgButtons::Ok);
                 return;
             }
         }
-        if (FDeviceKind == 1 && (!FIpod || !platform::DirectoryExists(QString::fromUtf8(FIpod->Root)))) {
+        if (FDeviceKind == dkIpod && (!FIpod || !platform::DirectoryExists(QString::fromUtf8(FIpod->Root)))) {
             ShowLostConnection();
             return;
         }
@@ -338,8 +341,8 @@ void TZozoDodiFrm::ExpBtnClick() {
     CopyPnl->show();
     CopyPnl->raise();
 
-    CopyThread = new app::TCopyThread(FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == 2, SyncCb->isChecked(),
-                                      listOnly, copyArt, musicHad, photoHad,
+    CopyThread = new app::TCopyThread({FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == dkHandheld, SyncCb->isChecked(),
+                                       listOnly, copyArt, musicHad, photoHad},
                                       {TrackDb.get(), PhotoDb.get(), ArtworkDb.get(), FCopyDisplay});
 }
 
@@ -382,4 +385,27 @@ void TZozoDodiFrm::OnCopyProgress() {
 void TZozoDodiFrm::OnArtCopyProgress() {
     FCopyDisplay->OnArtCopyProgress();
     FArtDone = FCopyDisplay->ArtDone();
+}
+
+// ---- transfer set-up: the window-wide switch and the terminate request ----
+
+void TZozoDodiFrm::EnableControls(bool enabled) {
+    CheckBtn->SetEnabled(enabled);
+    ExportBtn->SetEnabled(enabled);
+    PlayLstList->setEnabled(enabled);
+    MusicList->setEnabled(enabled);
+    SrEdit->setEnabled(enabled);
+    MinBtn->SetEnabled(enabled);
+    PhotoBox->setEnabled(enabled);
+    PlayBtn->SetEnabled(enabled);
+    PrvSongBtn->SetEnabled(enabled);
+    NxtSongBtn->SetEnabled(enabled);
+    IpodLb->setEnabled(enabled);
+    PrvBtn->SetEnabled(enabled);
+    NxtBtn->SetEnabled(enabled);
+}
+
+void TZozoDodiFrm::StopCopyThread() {
+    if (FCopying && CopyThread)
+        CopyThread->requestInterruption();
 }

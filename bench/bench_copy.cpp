@@ -1,8 +1,8 @@
 // Copying tracks from a device folder into the music folder through the transfer, beside `cp`
 // of the same files in the same run. MG_BENCH_COPY_BYTES sets the amount (default 2 GiB, in
 // files of 8 MiB); MG_BENCH_DIR the folder to work in (default the temporary folder).
-#include "app/CopyThread.h"
-#include "app/HeadlessCopyDisplay.h"
+#include "transfer/CopyThread.h"
+#include "transfer/HeadlessCopyDisplay.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
 
@@ -85,7 +85,7 @@ void FillDb(device::TiTunesDB& db, const Device& dev) {
 
 bool RunTransfer(device::TiTunesDB& db, const Device& dev) {
     app::THeadlessCopyDisplay display;
-    display.Thread = new app::TCopyThread(dev.Files, 0, 0, false, false, false, false, false, false,
+    display.Thread = new app::TCopyThread({dev.Files, 0, 0, false, false, false, false, false, false},
                                           {&db, nullptr, nullptr, &display});
     display.WaitForEnd();
     return app::DetailLog.Text().contains(QStringLiteral("Music: %1/%1").arg(dev.Files));

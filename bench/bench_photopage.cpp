@@ -1,6 +1,6 @@
 // The photo grid: building one page of 500 tiles (small format 1036) from a disk-mode iPod's
 // container, with the window's events run after each tile, on a shown and on a hidden window.
-#include "app/PhotoControl.h"
+#include "widgets/PhotoControl.h"
 #include "app/ZozoDodiMain.h"
 #include "device/PhotoDb.h"
 #include "platform/Desktop.h"
@@ -47,7 +47,7 @@ void BM_BuildPhotoPage(benchmark::State& state) {
     for (int i = 0; i < w.PlayLstList->topLevelItemCount(); ++i)
         if (w.ImageIndexOf(w.PlayLstList->topLevelItem(i)) == 5)
             root = w.PlayLstList->topLevelItem(i);
-    if (!root || PhotosPerPage != kPhotos) {
+    if (!root || w.Tile.PerPage != kPhotos) {
         state.SkipWithError("the device's photos did not load");
         return;
     }

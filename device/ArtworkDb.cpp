@@ -23,17 +23,9 @@ bool TArtworkDb::Load() {
         }
     } release{*this};
 
-    if (HandheldFlag) {
-        QBuffer buffer(&StreamData);
-        buffer.open(QIODevice::WriteOnly);
-        if (!handheld::DeviceReadFile("/iTunes_Control/Artwork/ArtworkDB", buffer))
-            return false;
-    } else {
-        const QString path = QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/Artwork/ArtworkDB");
-        if (!platform::FileExists(path))
-            return false;
-        StreamData = platform::OpenReadOnly(path)->readAll();
-    }
+    if (!ReadImageDbFile(HandheldFlag, "/iTunes_Control/Artwork/ArtworkDB",
+                         QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/Artwork/ArtworkDB"), StreamData))
+        return false;
     return Parse();
 }
 
@@ -61,21 +53,17 @@ bool TArtworkDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
 
 bool TArtworkDb::ChooseArtFormats(qint64 itemPos) {
     if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
-        ErrorCode = 9;
+        ErrorCode = ecNotMhii;
         return false;
     }
     int bestWidth = 0, smallestWidth = 1024;
-    const int32_t children = Stream.I32(itemPos + 12);
-    qint64 child = itemPos + Stream.U32(itemPos + 4);
-    for (int32_t c = 0; c < children; ++c) {
-        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
-            ErrorCode = 11;
-            return false;
-        }
-        if (Stream.U16(child + 12) == 2) {
+    bool badReference = false;
+    const bool walked = WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
+        if (type == 2) {
             const qint64 ni = child + Stream.U32(child + 4);
             if (!Stream.Fits(ni, 36) || !Stream.TagIs(ni, "mhni")) {
-                ErrorCode = 10;
+                ErrorCode = ecNotMhni;
+                badReference = true;
                 return false;
             }
             const int32_t id = Stream.I32(ni + 16);
@@ -91,11 +79,10 @@ bool TArtworkDb::ChooseArtFormats(qint64 itemPos) {
                 Small = {id, size, width + hpad, height + vpad, Small.FileCount};
             }
         }
-        const uint32_t total = Stream.U32(child + 8);
-        if (total == 0)
-            break;
-        child += total;
-    }
+        return true;
+    });
+    if (!walked || badReference)
+        return false;
     if (HandheldFlag) {
         Small.Id = HandheldSmallId;
         Small.Size = HandheldSmallSize;
@@ -110,7 +97,7 @@ bool TArtworkDb::ChooseArtFormats(qint64 itemPos) {
 
 uint32_t TArtworkDb::ParseImageItem(qint64 itemPos) {
     if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
-        ErrorCode = 9;
+        ErrorCode = ecNotMhii;
         return 0;
     }
     const uint32_t total = Stream.U32(itemPos + 8);
@@ -118,20 +105,10 @@ uint32_t TArtworkDb::ParseImageItem(qint64 itemPos) {
     art->ImageId = Stream.U32(itemPos + 16);
     art->SongDbId = Stream.U64(itemPos + 20);
     int found = 0;
-    const int32_t children = Stream.I32(itemPos + 12);
-    qint64 child = itemPos + Stream.U32(itemPos + 4);
-    for (int32_t c = 0; c < children; ++c) {
-        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
-            ErrorCode = 11;
-            return total; // the item stays as far as it was filled
-        }
-        if (!ParseArtRef(child + Stream.U32(child + 4), Stream.U16(child + 12), found) || found >= 2)
-            break;
-        const uint32_t childTotal = Stream.U32(child + 8);
-        if (childTotal == 0)
-            break;
-        child += childTotal;
-    }
+    if (!WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
+            return ParseArtRef(child + Stream.U32(child + 4), type, found) && found < 2;
+        }))
+        return total; // the item stays as far as it was filled
     if (found < 2)
         Arts.Delete(Arts.Count() - 1);
     return total;
@@ -139,7 +116,7 @@ uint32_t TArtworkDb::ParseImageItem(qint64 itemPos) {
 
 bool TArtworkDb::ParseArtRef(qint64 pos, int type, int& found) {
     if (!Stream.Fits(pos, 36) || !Stream.TagIs(pos, "mhni")) {
-        ErrorCode = 10;
+        ErrorCode = ecNotMhni;
         return false;
     }
     if (type != 2)

@@ -42,7 +42,7 @@ public:
     // be written.
     int ExportArt();
 
-    uint32_t ErrorCode = 0; // 7 root, 8 image list, 9 image item, 10 reference, 11 child
+    uint32_t ErrorCode = 0; // ecNotMhfd ... ecNotMhod (PhotoDb.h), 0 when loaded
     QByteArray Root;
     QString OutputFolder;   // ends in "/"
     uint8_t HandheldFlag = 0;

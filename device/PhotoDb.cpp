@@ -58,18 +58,22 @@ bool TPhotoDb::Load(bool skip720) {
         }
     } release{*this};
 
-    if (HandheldFlag) {
-        QBuffer buffer(&StreamData);
-        buffer.open(QIODevice::WriteOnly);
-        if (!handheld::DeviceReadFile("/Photos/Photo Database", buffer))
-            return false;
-    } else {
-        const QString path = QString::fromUtf8(Root) + QStringLiteral("/Photos/Photo Database");
-        if (!platform::FileExists(path))
-            return false;
-        StreamData = platform::OpenReadOnly(path)->readAll();
-    }
+    if (!ReadImageDbFile(HandheldFlag, "/Photos/Photo Database",
+                         QString::fromUtf8(Root) + QStringLiteral("/Photos/Photo Database"), StreamData))
+        return false;
     return Parse();
+}
+
+bool ReadImageDbFile(bool handheld, const char* handheldPath, const QString& diskPath, QByteArray& data) {
+    if (handheld) {
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        return handheld::DeviceReadFile(handheldPath, buffer);
+    }
+    if (!platform::FileExists(diskPath))
+        return false;
+    data = platform::OpenReadOnly(diskPath)->readAll();
+    return true;
 }
 
 bool TPhotoDb::LoadFromData(const QByteArray& bytes, bool skip720) {
@@ -84,7 +88,7 @@ bool TPhotoDb::LoadFromData(const QByteArray& bytes, bool skip720) {
 bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
                          const std::function<bool(qint64 pos, qint64 headerLength, uint32_t type)>& section) {
     if (!data.Fits(0, 28) || !data.TagIs(0, "mhfd")) {
-        errorCode = 7;
+        errorCode = ecNotMhfd;
         return false;
     }
     const int32_t sections = data.I32(20);
@@ -103,11 +107,30 @@ bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
     return true;
 }
 
+bool WalkImageItemChildren(const ByteView& data, qint64 itemPos, uint32_t& errorCode,
+                           const std::function<bool(qint64 pos, uint16_t type)>& child) {
+    const int32_t children = data.I32(itemPos + 12);
+    qint64 pos = itemPos + data.U32(itemPos + 4);
+    for (int32_t c = 0; c < children; ++c) {
+        if (!data.Fits(pos, 16) || !data.TagIs(pos, "mhod")) {
+            errorCode = ecNotMhod;
+            return false;
+        }
+        if (!child(pos, data.U16(pos + 12)))
+            break;
+        const uint32_t total = data.U32(pos + 8);
+        if (total == 0)
+            break;
+        pos += total;
+    }
+    return true;
+}
+
 bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
                    const std::function<bool(qint64 firstItem)>& choose, const std::function<uint32_t(qint64 pos)>& item) {
     const qint64 listPos = sectionPos + sectionHeaderLength;
     if (!data.Fits(listPos, 12) || !data.TagIs(listPos, "mhli")) {
-        errorCode = 8;
+        errorCode = ecNotMhli;
         return false;
     }
     const uint32_t count = data.U32(listPos + 8);
@@ -145,19 +168,13 @@ bool TPhotoDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
 
 bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {
     if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
-        ErrorCode = 9;
+        ErrorCode = ecNotMhii;
         return false;
     }
     int bestWidth = 0, smallestWidth = 1024;
     bool smallLocked = false;
-    const int32_t children = Stream.I32(itemPos + 12);
-    qint64 child = itemPos + Stream.U32(itemPos + 4);
-    for (int32_t c = 0; c < children; ++c) {
-        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
-            ErrorCode = 11;
-            return false;
-        }
-        const uint16_t type = Stream.U16(child + 12);
+    bool badReference = false;
+    const bool walked = WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
         if (type == 5) {
             HasFullRes = 1;
             Large.Id = Large.Size = Large.Width = Large.Height = 0;
@@ -165,7 +182,8 @@ bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {
         } else if (type == 2) {
             const qint64 ni = child + Stream.U32(child + 4);
             if (!Stream.Fits(ni, 36) || !Stream.TagIs(ni, "mhni")) {
-                ErrorCode = 10;
+                ErrorCode = ecNotMhni;
+                badReference = true;
                 return false;
             }
             const int32_t id = Stream.I32(ni + 16);
@@ -189,11 +207,10 @@ bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {
                 }
             }
         }
-        const uint32_t total = Stream.U32(child + 8);
-        if (total == 0)
-            break;
-        child += total;
-    }
+        return true;
+    });
+    if (!walked || badReference)
+        return false;
     Large.FileCount = 1;
     Small.FileCount = 1;
     if (bestWidth <= 0 || smallestWidth >= 1024)
@@ -205,27 +222,17 @@ bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {
 
 uint32_t TPhotoDb::ParseImageItem(qint64 itemPos) {
     if (!Stream.Fits(itemPos, 52) || !Stream.TagIs(itemPos, "mhii")) {
-        ErrorCode = 9;
+        ErrorCode = ecNotMhii;
         return 0;
     }
     const uint32_t total = Stream.U32(itemPos + 8);
     TPhotoItem* photo = Photos.Add();
     photo->ImageId = Stream.U32(itemPos + 16);
     int found = 0;
-    const int32_t children = Stream.I32(itemPos + 12);
-    qint64 child = itemPos + Stream.U32(itemPos + 4);
-    for (int32_t c = 0; c < children; ++c) {
-        if (!Stream.Fits(child, 16) || !Stream.TagIs(child, "mhod")) {
-            ErrorCode = 11;
-            return total; // the photo stays as far as it was filled
-        }
-        if (!ParseThumbRef(child + Stream.U32(child + 4), Stream.U16(child + 12), found) || found >= 2)
-            break;
-        const uint32_t childTotal = Stream.U32(child + 8);
-        if (childTotal == 0)
-            break;
-        child += childTotal;
-    }
+    if (!WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
+            return ParseThumbRef(child + Stream.U32(child + 4), type, found) && found < 2;
+        }))
+        return total; // the photo stays as far as it was filled
     if (found < 2)
         Photos.Delete(Photos.Count() - 1);
     return total;
@@ -235,7 +242,7 @@ bool TPhotoDb::ParseThumbRef(qint64 pos, int type, int& found) {
     if (type == 1)
         return true;
     if (!Stream.Fits(pos, 36) || !Stream.TagIs(pos, "mhni")) {
-        ErrorCode = 10;
+        ErrorCode = ecNotMhni;
         return false;
     }
     TPhotoItem* photo = Photos.GetItem(Photos.Count() - 1);
@@ -264,7 +271,7 @@ bool TPhotoDb::ParseThumbRef(qint64 pos, int type, int& found) {
 bool TPhotoDb::ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength) {
     const qint64 listPos = sectionPos + sectionHeaderLength;
     if (!Stream.Fits(listPos, 12) || !Stream.TagIs(listPos, "mhla")) {
-        ErrorCode = 13;
+        ErrorCode = ecNotMhla;
         return false;
     }
     Albums.Clear();

@@ -86,18 +86,38 @@ struct TPhotoStringRecord {
 // and the first '.', 1 when that is not a decimal number.
 int32_t ContainerFileNumber(const QString& name);
 
+// ErrorCode values of TPhotoDb and TArtworkDb: the record that was not where it belonged.
+enum : uint32_t {
+    ecNotMhfd = 7,  // root record
+    ecNotMhli = 8,  // image list
+    ecNotMhii = 9,  // image item
+    ecNotMhni = 10, // thumbnail reference
+    ecNotMhod = 11, // child of an image item
+    ecNotMhla = 13, // album list
+};
+
+// The bytes of a database file: through the link from `handheldPath` on a handheld, from
+// `diskPath` on a disk-mode iPod. False when it cannot be read.
+bool ReadImageDbFile(bool handheld, const char* handheldPath, const QString& diskPath, QByteArray& data);
+
 // The section walk that the photo and artwork databases share: the root must be an "mhfd"
-// (else `errorCode` 7 and false); then each section in turn goes to `section` with its
+// (else `errorCode` ecNotMhfd and false); then each section in turn goes to `section` with its
 // position, header length and type, and a false answer ends the walk with false. A section
 // that does not fit, or whose total length is 0, ends the walk.
 bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
                          const std::function<bool(qint64 pos, qint64 headerLength, uint32_t type)>& section);
 
-// The image list of a section: an "mhli" (else `errorCode` 8 and false), false without items;
+// The image list of a section: an "mhli" (else `errorCode` ecNotMhli and false), false without items;
 // `choose` picks the formats from the first item, then `item` parses the items one after another,
 // each at the previous one plus the length it returned, until the count or a length of 0.
 bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
                    const std::function<bool(qint64 firstItem)>& choose, const std::function<uint32_t(qint64 pos)>& item);
+
+// The children of the image item at `itemPos`: each "mhod" goes to `child` with its position
+// and type, until `child` answers false, the count is reached or a child's total length is 0.
+// A child that is not an "mhod" sets `errorCode` ecNotMhod and ends the walk with false.
+bool WalkImageItemChildren(const ByteView& data, qint64 itemPos, uint32_t& errorCode,
+                           const std::function<bool(qint64 pos, uint16_t type)>& child);
 
 class TPhotoDb {
 public:
@@ -133,7 +153,7 @@ public:
 
     uint8_t HandheldFlag = 0;
     QByteArray Root;
-    uint32_t ErrorCode = 0; // 7 root, 8 image list, 9 image item, 10 reference, 11 child, 13 album list
+    uint32_t ErrorCode = 0; // one of the values above, 0 when loaded
     TPhotoList Photos;
     TPhotoAlbumList Albums;
     TThumbFormat Large;

@@ -4,6 +4,7 @@
 #include "device/Inflate.h"
 #include "handheld/Iphone.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 #include <QBuffer>
 #include <stdexcept>
@@ -37,16 +38,6 @@ bool ReadThroughLink(const QByteArray& path, QByteArray& out) {
 HandheldFileReader& Reader() {
     static HandheldFileReader reader = ReadThroughLink;
     return reader;
-}
-
-// Delphi's Trim: blanks and control characters at both ends.
-QString TrimControls(const QString& text) {
-    qsizetype first = 0, last = text.size();
-    while (first < last && text[first].unicode() <= 0x20)
-        ++first;
-    while (last > first && text[last - 1].unicode() <= 0x20)
-        --last;
-    return text.mid(first, last - first);
 }
 
 // [pos, pos + total) is a record of at least a header's size inside [pos, end).
@@ -257,7 +248,7 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
             case 3: t.Album = r.Text; break;
             case 4: t.Artist = r.Text; break;
             case 5: t.Genre = r.Text; break;
-            case 8: t.KindText = TrimControls(r.Text); break;
+            case 8: t.KindText = platform::TrimBlanks(r.Text); break;
             default: break;
             }
             at += r.TotalLength;

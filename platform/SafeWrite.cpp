@@ -1,6 +1,7 @@
 #include "platform/SafeWrite.h"
 
 #include "platform/Errors.h"
+#include "platform/FileCopy.h"
 
 #include <QFile>
 #include <cerrno>
@@ -14,11 +15,6 @@ namespace platform {
 namespace {
 
 QByteArray Native(const QString& path) { return QFile::encodeName(path); }
-
-QString FolderOf(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
 
 // renameat2 with RENAME_NOREPLACE where the kernel and file system have it; link and unlink
 // otherwise, which refuses an existing target just the same.
@@ -55,8 +51,12 @@ bool SafeWrite::Write(const char* data, qint64 size) {
         errno = EBADF;
         return false;
     }
+    return WriteAll(Fd, data, size);
+}
+
+bool WriteAll(int fd, const char* data, qint64 size) {
     while (size > 0) {
-        const ssize_t n = ::write(Fd, data, size_t(size));
+        const ssize_t n = ::write(fd, data, size_t(size));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -117,6 +117,11 @@ void SafeWrite::Discard() {
     errno = saved;
 }
 
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
 bool MoveNoReplace(const QString& from, const QString& to) { return RenameNoReplace(Native(from), Native(to)); }
 
 bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace) {
@@ -130,6 +135,6 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace)
     }
 }
 
-QString LastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString LastErrorText() { return SystemErrorText(errno); }
 
 } // namespace platform

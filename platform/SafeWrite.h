@@ -36,6 +36,10 @@ private:
     QString Temp;
 };
 
+// The folder of a path: the text before its last '/', "/" for a file in the root and "."
+// for a bare name.
+QString FolderOf(const QString& path);
+
 // Moves an already written file `from` to `to` in the same file system without replacing an
 // existing `to` (false with errno EEXIST). `from` is left where it was on failure.
 bool MoveNoReplace(const QString& from, const QString& to);
@@ -43,6 +47,9 @@ bool MoveNoReplace(const QString& from, const QString& to);
 // Writes `bytes` as a new file `path` through a temporary. False with errno on failure
 // (EEXIST when the name is taken and `replace` is false).
 bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace = false);
+
+// Writes all of `size` bytes to `fd`, going on after interruptions; false (errno set) on failure.
+bool WriteAll(int fd, const char* data, qint64 size);
 
 // A readable reason for the errno of a failed write: "<strerror>" text.
 QString LastErrorText();

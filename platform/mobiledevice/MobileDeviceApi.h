@@ -35,7 +35,7 @@ typedef uint32_t (*PFN_AFCFileRefSeek)(void* connection, uint64_t ref, int64_t o
 typedef uint32_t (*PFN_AFCFileRefClose)(void* connection, uint64_t ref);
 
 // The test control of the simulated pair: one command line in, a number back, and text in
-// out (when given). See sim/SimDevice.h for the commands.
+// out (when given). See tests/doubles/mobiledevice/SimDevice.h for the commands.
 typedef int (*PFN_MobileDeviceSimControl)(const char* command, char* out, uint32_t outSize);
 
 } // extern "C"

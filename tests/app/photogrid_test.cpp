@@ -1,7 +1,7 @@
 // The photo grid in the window: album nodes, tile placement and pictures, paging, ticking with
 // its counts, damaged containers, the handheld through the simulated device, and device
 // messages that arrive while a page is built.
-#include "app/PhotoControl.h"
+#include "widgets/PhotoControl.h"
 #include "device/PhotoDb.h"
 #include "handheld/Iphone.h"
 #include "platform/Library.h"
@@ -73,14 +73,14 @@ protected:
     std::vector<uint32_t> TileImageIds() const {
         std::vector<uint32_t> ids;
         for (TPhotoControl* t : Tiles())
-            ids.push_back(PhotoDb->Photos.GetItem(t->Id)->ImageId);
+            ids.push_back(Window->PhotoDb->Photos.GetItem(t->Id)->ImageId);
         return ids;
     }
 
     int CountTicked() const {
         int n = 0;
-        for (int k = 0; k < PhotoDb->Photos.Count(); ++k)
-            n += PhotoDb->Photos.GetItem(k)->Selected ? 1 : 0;
+        for (int k = 0; k < Window->PhotoDb->Photos.Count(); ++k)
+            n += Window->PhotoDb->Photos.GetItem(k)->Selected ? 1 : 0;
         return n;
     }
 
@@ -122,8 +122,8 @@ TEST_F(PhotoGridTest, AlbumNodesAndNineTilesARowFor3004) {
     const fixtures::PhotoSet set = fixtures::MakePhotoSet(LargeFor(3004), 3004, 12, false);
     MakePhotoIpod(set);
     TZozoDodiFrm& w = OpenShown();
-    ASSERT_EQ(w.FDeviceKind, 1);
-    ASSERT_EQ(PhotoDb->Small.Id, 3004);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
+    ASSERT_EQ(Window->PhotoDb->Small.Id, 3004);
     QTreeWidgetItem* root = PhotoRoot();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->text(0), QStringLiteral("All photos (0/12)"));
@@ -178,8 +178,8 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesInPlace) {
         fixtures::WritePhotoSet(tree, set, false);
         Window.reset();
         TZozoDodiFrm& w = OpenShown();
-        ASSERT_EQ(PhotoDb->Small.Id, c.Id);
-        EXPECT_EQ(PhotosPerPage, c.PerPage);
+        ASSERT_EQ(Window->PhotoDb->Small.Id, c.Id);
+        EXPECT_EQ(w.Tile.PerPage, c.PerPage);
         ChooseAlbum(0);
         const auto tiles = Tiles();
         ASSERT_EQ(tiles.size(), 13u);
@@ -271,7 +271,7 @@ TEST_F(PhotoGridTest, ExactlyOnePageOf450) {
 TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     MakePhotoIpod(AlbumSet());
     TZozoDodiFrm& w = OpenShown();
-    ASSERT_EQ(PhotoDb->Photos.Count(), 16);
+    ASSERT_EQ(Window->PhotoDb->Photos.Count(), 16);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/16)"));
 
     // The photo in no album has no tile, not even under the root.
@@ -286,7 +286,7 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     TPhotoControl* tile = Tiles()[1];
     QTest::mouseClick(tile, Qt::LeftButton);
     EXPECT_TRUE(tile->Selected());
-    EXPECT_EQ(PhotoDb->Photos.GetItem(tile->Id)->Selected, 1);
+    EXPECT_EQ(Window->PhotoDb->Photos.GetItem(tile->Id)->Selected, 1);
     EXPECT_EQ(w.FCheckedPhotos, 1);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (1/16)"));
     QTest::mouseClick(tile, Qt::LeftButton);
@@ -325,8 +325,8 @@ TEST_F(PhotoGridTest, TickingAcrossAlbumsKeepsOneCount) {
     w.InvertMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 5);
     for (TPhotoControl* t : Tiles())
-        EXPECT_EQ(t->Selected(), PhotoDb->Photos.GetItem(t->Id)->Selected != 0);
-    EXPECT_EQ(PhotoDb->Photos.GetItem(15)->Selected, 0);
+        EXPECT_EQ(t->Selected(), Window->PhotoDb->Photos.GetItem(t->Id)->Selected != 0);
+    EXPECT_EQ(Window->PhotoDb->Photos.GetItem(15)->Selected, 0);
     w.InvertMnuClick();
     EXPECT_EQ(w.FCheckedPhotos, 10);
     EXPECT_TRUE(w.FPhotoGridReady);
@@ -489,11 +489,11 @@ TEST_F(PhotoGridTest, AVolumeRemovedDuringABuildIsHandledAfterIt) {
     // The build ended early; the removal has not run yet.
     EXPECT_LT(Tiles().size(), 20u);
     EXPECT_GE(Tiles().size(), 1u);
-    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_TRUE(w.PlayLstList->isEnabled());
     EXPECT_TRUE(w.LoadLb->isHidden());
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
     EXPECT_EQ(Boxes.size(), 1u);
 }
@@ -547,8 +547,8 @@ protected:
 TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkInRgb555) {
     fixtures::DeviceTree phone = MakePhone(11);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2) << handheld::IphoneLastError().constData();
-    ASSERT_TRUE(PhotoDb && PhotoDb->HandheldFlag);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld) << handheld::IphoneLastError().constData();
+    ASSERT_TRUE(Window->PhotoDb && Window->PhotoDb->HandheldFlag);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/11)"));
     ChooseAlbum(0);
     const auto tiles = Tiles();
@@ -571,7 +571,7 @@ TEST_F(HandheldPhotoGridTest, AMissingContainerGivesAnEmptyPage) {
     fixtures::DeviceTree phone = MakePhone(4);
     ASSERT_TRUE(QFile::remove(phone.MediaPath(QStringLiteral("/Photos/Thumbs/F3004_1.ithmb"))));
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     ChooseAlbum(0);
     EXPECT_TRUE(Tiles().empty());
     EXPECT_TRUE(w.PlayLstList->isEnabled());
@@ -581,31 +581,31 @@ TEST_F(HandheldPhotoGridTest, AMissingContainerGivesAnEmptyPage) {
 TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
     fixtures::DeviceTree phone = MakePhone(30);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     ChooseAlbum(1);
     QTest::mouseClick(Tiles()[0], Qt::LeftButton);
     ASSERT_EQ(w.FCheckedPhotos, 1);
 
     // The link says the phone is ready again while the root's page is being built.
-    const device::TPhotoDb* before = PhotoDb.get();
+    const device::TPhotoDb* before = Window->PhotoDb.get();
     bool sameDbMeanwhile = false;
     QTimer::singleShot(0, &w, [&] {
         platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
         QCoreApplication::processEvents();
-        sameDbMeanwhile = PhotoDb.get() == before && w.PhotoPageBuilding();
+        sameDbMeanwhile = Window->PhotoDb.get() == before && w.PhotoPageBuilding();
     });
     ChooseAlbum(0);
     EXPECT_TRUE(sameDbMeanwhile);
     // The build stopped early and closed its file; the reload has not run yet.
     EXPECT_LT(Tiles().size(), 30u);
-    EXPECT_EQ(PhotoDb.get(), before);
+    EXPECT_EQ(Window->PhotoDb.get(), before);
     EXPECT_EQ(w.FCheckedPhotos, 1);
     for (TPhotoControl* t : Tiles())
         ExpectQuadrants(t->Picture(), t->Id);
 
     QCoreApplication::processEvents();
     // Reloaded: new databases, counts zeroed, the track view shown, the old tiles gone.
-    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     EXPECT_EQ(w.FCheckedPhotos, 0);
     EXPECT_EQ(RootText(), QStringLiteral("All photos (0/30)"));
     EXPECT_EQ(CountTicked(), 0);
@@ -619,7 +619,7 @@ TEST_F(HandheldPhotoGridTest, AReloadDuringABuildWaitsForIt) {
 TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
     fixtures::DeviceTree phone = MakePhone(451, 500);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     ChooseAlbum(0);
     w.NxtBtnClick();
     ASSERT_EQ(PageBar(), QStringLiteral("2/2 <"));
@@ -629,7 +629,7 @@ TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
     WritePhonePhotos(phone, 10);
     platform::PostMessage(w.FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
     QCoreApplication::processEvents();
-    ASSERT_EQ(PhotoDb->Photos.Count(), 10);
+    ASSERT_EQ(Window->PhotoDb->Photos.Count(), 10);
     EXPECT_EQ(PageBar(), QStringLiteral("1/1"));
     EXPECT_TRUE(Tiles().empty());
     ChooseAlbum(0);
@@ -649,7 +649,7 @@ TEST_F(HandheldPhotoGridTest, AReloadStartsThePageBarAndTheTilesAfresh) {
 TEST_F(HandheldPhotoGridTest, ClosingTheWindowDuringABuildEndsItAndFreesTheLink) {
     fixtures::DeviceTree phone = MakePhone(30);
     TZozoDodiFrm& w = OpenWithPhone(phone);
-    ASSERT_EQ(w.FDeviceKind, 2);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     bool closed = false;
     QTimer::singleShot(0, &w, [&] { closed = w.close(); });
     ChooseAlbum(0);

@@ -2,7 +2,7 @@
 // panel; and the set-up's refusals.
 #include "tests/app/window_helpers.h"
 
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 #include "device/PhotoDb.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 
@@ -42,9 +42,9 @@ protected:
         return w;
     }
     void TickPhotos(TZozoDodiFrm& w, int n) {
-        ASSERT_TRUE(PhotoDb);
+        ASSERT_TRUE(Window->PhotoDb);
         for (int i = 0; i < n; ++i)
-            PhotoDb->Photos.GetItem(i)->Selected = 1;
+            Window->PhotoDb->Photos.GetItem(i)->Selected = 1;
         w.FCheckedPhotos = n;
     }
     QString Out, Pics;
@@ -70,7 +70,7 @@ TEST_F(TransferWindowTest, FullTransferOfTracksAndPhotos) {
     EXPECT_FALSE(w.CopyPnl->isHidden());
     EXPECT_TRUE(w.ErrPnl->isHidden());
     EXPECT_EQ(w.OutEdit->text(), Out + "/");
-    EXPECT_EQ(TrackDb->OutputFolder, Out + "/");
+    EXPECT_EQ(Window->TrackDb->OutputFolder, Out + "/");
     // The window refuses to close while the panel is up.
     EXPECT_FALSE(w.FormCloseQuery());
 
@@ -165,7 +165,7 @@ TEST_F(TransferWindowTest, MusicListModeAndFolderStates) {
     EXPECT_FALSE(TZozoDodiFrm::IsFolderEmpty(Out));
     QFile::remove(Out + "/.hidden");
 
-    w.SyncCb->setProperty("Tag", 1);
+    w.SetMusicListMode(TZozoDodiFrm::mlListOnly);
     w.CheckAllTracks();
     ASSERT_TRUE(w.PrepareExport());
     Boxes.clear();

@@ -3,7 +3,7 @@
 // from a timer; opened pages are caught at the desktop's URL handler.
 #include "tests/app/window_helpers.h"
 
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 #include "app/IpodAboutFrm.h"
 #include "app/IpodDetailFrm.h"
 
@@ -130,7 +130,7 @@ TEST_F(AboutWindowTest, ModeTickedAndClearedAcrossOpeningsAsksOnlyWhileTicked) {
         QTest::mouseClick(about.tilb, Qt::LeftButton); // a text does not close the window
         EXPECT_TRUE(about.isVisible());
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
-        EXPECT_TRUE(w.musicListOnly()); // at once, before the window closes
+        EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlListOnly); // at once, before the window closes
         QTest::mouseClick(about.Linklb, Qt::LeftButton);
         EXPECT_EQ(LastPage(), QStringLiteral("index.html"));
         ClickSurface(about);
@@ -138,7 +138,7 @@ TEST_F(AboutWindowTest, ModeTickedAndClearedAcrossOpeningsAsksOnlyWhileTicked) {
     ASSERT_EQ(Answerer.Texts.size(), 1);
     EXPECT_TRUE(Answerer.Texts[0].startsWith(question)) << Answerer.Texts[0].toStdString();
     EXPECT_EQ(Browser.Urls.size(), 1u); // "No" opens nothing
-    EXPECT_TRUE(w.musicListOnly());
+    EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlListOnly);
 
     // Shown ticked again; the question again, and "Yes" opens the mode's help page.
     Answerer.Answer = QMessageBox::Yes;
@@ -156,7 +156,7 @@ TEST_F(AboutWindowTest, ModeTickedAndClearedAcrossOpeningsAsksOnlyWhileTicked) {
         ClickSurface(about);
     });
     EXPECT_EQ(Answerer.Texts.size(), 2);
-    EXPECT_FALSE(w.musicListOnly());
+    EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlCopyFiles);
     InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
         EXPECT_FALSE(about.UseDebug->isChecked());
         ClickSurface(about);

@@ -82,7 +82,7 @@ TEST_F(WindowTest, WaitingNoticeWithoutDevice) {
     EXPECT_FALSE(w.DiskLink->isHidden());
     EXPECT_TRUE(w.UnlockBtn->isHidden());
     EXPECT_TRUE(w.FWaitingDevice);
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     EXPECT_FALSE(w.ExportBtn->Enabled());
     EXPECT_FALSE(w.MusicList->isEnabled());
     // The preview is unavailable: its buttons are hidden and nothing asks to stop.
@@ -106,7 +106,7 @@ TEST_F(WindowTest, LockedNoticeOffersUnlockWhichRemovesTheLockAndCloses) {
     EXPECT_FALSE(w.ExitBtn->isHidden());
     EXPECT_FALSE(w.FWaitingDevice);
     EXPECT_FALSE(w.FIpodPresent);
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     EXPECT_TRUE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
     w.UnlockBtn->click();
     EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
@@ -117,7 +117,7 @@ TEST_F(WindowTest, LockedNoticeOffersUnlockWhichRemovesTheLockAndCloses) {
 
 TEST_F(WindowTest, LoadedIpodAsksToEjectAtClose) {
     TZozoDodiFrm& w = OpenLoaded();
-    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_TRUE(w.ErrPnl->isHidden());
     EXPECT_TRUE(w.ExportBtn->Enabled());
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
@@ -147,13 +147,13 @@ TEST_F(WindowTest, ArrivalLoadsTheLowestDriveOfTheMaskOnly) {
     MakeIpod('H', other);
     // Not a volume, then a mask without drive bits (drive A): nothing loads.
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, 5, 1u << 5);
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 0xFC000000u);
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     EXPECT_FALSE(w.ErrPnl->isHidden());
     EXPECT_TRUE(w.FWaitingDevice);
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, (1u << 5) | (1u << 7));
-    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
     EXPECT_TRUE(w.ErrPnl->isHidden());
     EXPECT_TRUE(w.ReadLb->isHidden());
@@ -165,17 +165,17 @@ TEST_F(WindowTest, ArrivalLoadsTheLowestDriveOfTheMaskOnly) {
 
 TEST_F(WindowTest, RemovalOfTheLoadedVolumeLosesTheConnectionOnce) {
     TZozoDodiFrm& w = OpenLoaded();
-    ASSERT_EQ(w.FDeviceKind, 1);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_EQ(TZozoDodiFrm::UnitMaskToDriveLetter(1u << 6), 'G');
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 6);
-    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_EQ(BoxesStarting(kLost), 0);
     Answer = MsgResult::Yes;
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     EXPECT_FALSE(w.FIpodPresent);
-    EXPECT_FALSE(ArtworkLoaded);
+    EXPECT_FALSE(Window->ArtworkLoaded);
     EXPECT_EQ(BoxesStarting(kLost), 1);
     ASSERT_FALSE(Opened.empty());
     EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
@@ -185,7 +185,7 @@ TEST_F(WindowTest, RemovalOfTheLoadedVolumeLosesTheConnectionOnce) {
     EXPECT_EQ(BoxesStarting(kLost), 1);
     // After a lost connection a new volume is not loaded (the window no longer waits).
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
 }
 
 TEST_F(WindowTest, ArrivalDuringATransferIsLoadedWhenTheTransferEnds) {
@@ -194,13 +194,13 @@ TEST_F(WindowTest, ArrivalDuringATransferIsLoadedWhenTheTransferEnds) {
     auto* thread = new QThread;
     w.CopyThread = thread;
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
-    EXPECT_EQ(w.FDeviceKind, 0);
-    EXPECT_FALSE(TrackDb);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
+    EXPECT_FALSE(Window->TrackDb);
     w.TransferEnded(); // the thread is still referenced: nothing yet
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     delete thread;
     w.TransferEnded();
-    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
 }
 
@@ -228,7 +228,7 @@ TEST_F(WindowTest, HandheldArrivingAndLeaving) {
     TZozoDodiFrm& w = Open();
     SetHandheldReady(true);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     EXPECT_TRUE(w.ErrPnl->isHidden());
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
     EXPECT_EQ(w.MusicModel->Count(), 5);
@@ -239,11 +239,11 @@ TEST_F(WindowTest, HandheldArrivingAndLeaving) {
     MakeIpod('E', WindowDb());
     w.FWaitingDevice = true;
     w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
-    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
 
     SetHandheldReady(false);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.FDeviceKind, 0);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
     EXPECT_FALSE(w.ErrPnl->isHidden());
     EXPECT_EQ(BoxesStarting(kLost), 1);
@@ -256,7 +256,7 @@ TEST_F(WindowTest, UnreadableHandheldShowsItsNotice) {
     TZozoDodiFrm& w = Open();
     SetHandheldReady(true, /*failed=*/true);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.FDeviceKind, 2);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Can not read from iPhone/iPod touch"));
     // The link's latest failure text, whichever read failed last.
     EXPECT_TRUE(w.DesLb->text().contains(QStringLiteral("(\n") + QString::fromUtf8(handheld::IphoneLastError()) + QStringLiteral(")")));
@@ -269,10 +269,10 @@ TEST_F(WindowTest, UnreadableHandheldShowsItsNotice) {
 
 TEST_F(WindowTest, HandheldNotificationIgnoredWhileAnIpodIsLoaded) {
     TZozoDodiFrm& w = OpenLoaded();
-    ASSERT_EQ(w.FDeviceKind, 1);
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     SetHandheldReady(false);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.FDeviceKind, 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_EQ(w.MusicModel->Count(), 5);
     EXPECT_EQ(BoxesStarting(kLost), 0);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // In-process main-window tests: a temporary settings folder, a fake drive table over
 // fixture-written device trees, recorded message boxes and opened pages.
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "app/ZozoDodiMain.h"
 #include "device/TrackDb.h"
@@ -151,7 +151,7 @@ protected:
     QStringList Titles() const {
         QStringList out;
         for (int r = 0; r < Window->MusicModel->Count(); ++r)
-            out << TrackDb->Tracks.GetItem(Window->MusicModel->TrackIndexAt(r)).Title;
+            out << Window->TrackDb->Tracks.GetItem(Window->MusicModel->TrackIndexAt(r)).Title;
         return out;
     }
 

@@ -266,12 +266,12 @@ TEST_F(WindowTest, ArtPanelToggleAndTrackWithoutArt) {
     EXPECT_TRUE(w.ArtPnl->isHidden());
     w.ArtBtnPnlClick();
     EXPECT_FALSE(w.ArtPnl->isHidden());
-    ArtworkLoaded = true; // a track with no art record hides the picture
-    TrackDb->Tracks.GetItem(0).HasArtwork = 1;
+    Window->ArtworkLoaded = true; // a track with no art record hides the picture
+    Window->TrackDb->Tracks.GetItem(0).HasArtwork = 1;
     w.ArtImg->show();
     w.MusicListChange(0);
     EXPECT_TRUE(w.ArtImg->isHidden());
-    ArtworkLoaded = false;
+    Window->ArtworkLoaded = false;
 }
 
 namespace {

@@ -10,8 +10,8 @@
 // CopyUsage); its final library and the calls it received are printed before the summary.
 #include "Commands.h"
 
-#include "app/CopyThread.h"
-#include "app/HeadlessCopyDisplay.h"
+#include "transfer/CopyThread.h"
+#include "transfer/HeadlessCopyDisplay.h"
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
@@ -271,8 +271,8 @@ int Copy(const QStringList& args) {
     // The thread reaches the iTunes stage only after a blocking call into this thread, which
     // comes after Thread is set.
     itunes.OnCancel = [&display] { display.Thread->Terminate(); };
-    display.Thread = new app::TCopyThread(tracks.Tracks.Count(), photoCount, artCount, o.Handheld,
-                                          !o.ITunes.isEmpty(), o.ListOnly, o.Art, musicHad, photoHad,
+    display.Thread = new app::TCopyThread({tracks.Tracks.Count(), photoCount, artCount, o.Handheld, !o.ITunes.isEmpty(),
+                                           o.ListOnly, o.Art, musicHad, photoHad},
                                           {&tracks, photos.get(), art.get(), &display, &itunes});
     display.WaitForEnd();
 

@@ -1,7 +1,7 @@
 // The iTunes export stage of the copy thread: the stage itself (ITunesStage) reaches the panel,
 // the log and the thread's fields through this host.
-#include "app/CopyThread.h"
-#include "app/ITunesStage.h"
+#include "transfer/CopyThread.h"
+#include "transfer/ITunesStage.h"
 
 #include "platform/itunes/ITunes.h"
 

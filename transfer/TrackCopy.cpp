@@ -1,7 +1,7 @@
-#include "app/TrackCopy.h"
+#include "transfer/TrackCopy.h"
 
-#include "app/CopyThread.h"
-#include "app/DestNaming.h"
+#include "transfer/CopyThread.h"
+#include "transfer/DestNaming.h"
 #include "device/TrackDb.h"
 #include "handheld/Iphone.h"
 #include "platform/Files.h"
@@ -20,152 +20,6 @@
 #include <unistd.h>
 
 namespace app {
-namespace {
-
-QString FolderOf(const QString& path) {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-bool IsFolder(const QString& native) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(native).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool Exists(const QString& native) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(native).constData(), &st) == 0;
-}
-
-CopyOutcome Failure(int code, int err) { return {code, SystemErrorText(err)}; }
-
-// Maps the errno of a failed step onto the classes the copy loops know.
-CopyOutcome MapErrno(int err) {
-    switch (err) {
-    case EEXIST:
-        return Failure(ErrFileExists, err);
-    case ENOENT:
-    case ENOTDIR:
-        return Failure(ErrPathNotFound, err);
-    case EINVAL:
-    case ENAMETOOLONG:
-    case EILSEQ:
-        return Failure(ErrInvalidParameter, err);
-    default:
-        return Failure(err, err);
-    }
-}
-
-// The kernel copies within the page cache (or shares extents) without the bytes passing
-// through user space; a plain read/write loop is the fall-back for file systems without it.
-bool CopyData(int in, int out, off_t size) {
-    off_t done = 0;
-    bool useRange = true;
-    while (useRange && done < size) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(size - done), 0);
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n == 0)
-            return true; // the source became shorter: all there is was copied
-        if (errno == EINTR)
-            continue;
-        if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL ||
-                          errno == EBADF || errno == EPERM))
-            useRange = false;
-        else
-            return false;
-    }
-    if (useRange)
-        return true;
-    constexpr size_t BufferSize = 1 << 20;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[BufferSize]);
-    if (!buffer) {
-        errno = ENOMEM;
-        return false;
-    }
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.get(), BufferSize);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (got == 0)
-            return true;
-        const char* p = buffer.get();
-        ssize_t left = got;
-        while (left > 0) {
-            const ssize_t put = ::write(out, p, size_t(left));
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            p += put;
-            left -= put;
-        }
-    }
-}
-
-} // namespace
-
-QString SystemErrorText(int errnoValue) { return QString::fromLocal8Bit(std::strerror(errnoValue)); }
-
-CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest) {
-    const QString native = platform::ResolvePath(source);
-    if (native.isEmpty())
-        return Failure(ErrPathNotFound, ENOENT); // the drive is no longer in the table
-
-    const int in = ::open(QFile::encodeName(native).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        const int err = errno;
-        if (err == ENOENT)
-            return Failure(IsFolder(FolderOf(native)) ? ErrFileNotFound : ErrPathNotFound, err);
-        return MapErrno(err);
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closeIn{in};
-    struct stat st {};
-    if (::fstat(in, &st) != 0)
-        return MapErrno(errno);
-    if (S_ISDIR(st.st_mode))
-        return Failure(EISDIR, EISDIR);
-    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
-
-    const QString folder = FolderOf(dest);
-    if (!IsFolder(folder))
-        return Failure(ErrPathNotFound, ENOENT);
-    if (QFile::encodeName(QFileInfo(dest).fileName()).size() > NAME_MAX)
-        return Failure(ErrInvalidParameter, ENAMETOOLONG);
-    if (Exists(dest))
-        return Failure(ErrFileExists, EEXIST);
-
-    std::unique_ptr<platform::SafeWrite> out;
-    try {
-        out = std::make_unique<platform::SafeWrite>(folder);
-    } catch (const platform::Error& e) {
-        const int err = errno ? errno : EACCES;
-        return {err == ENOENT || err == ENOTDIR ? int(ErrPathNotFound) : err, e.Message()};
-    }
-    if (!CopyData(in, out->Handle(), st.st_size)) {
-        const int err = errno;
-        out->Discard();
-        return Failure(err == EINVAL ? EIO : err, err == EINVAL ? EIO : err);
-    }
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out->Handle(), times);
-    // Like cp, the bytes are left to the page cache: waiting for the disk after every track
-    // would cap the transfer at the disk's speed. A file cut short by a crash is not taken for
-    // a copy later, since a present file only stands for a track when the sizes agree.
-    if (!out->Commit(dest, false, false))
-        return MapErrno(errno);
-    return {};
-}
-
 qint64 FileSizeOf(const QString& path) {
     const QString native = platform::ResolvePath(path);
     struct stat st {};
@@ -179,7 +33,7 @@ QString NumberedName(const QString& dest) {
     const QString base = dest.left(dest.size() - ext.size());
     for (qint64 n = 1;; ++n) {
         const QString candidate = base + QString::number(n) + ext;
-        if (!Exists(candidate))
+        if (!platform::EntryExists(candidate))
             return candidate;
     }
 }
@@ -195,6 +49,30 @@ QString FileExtension(const QString& path) {
     const QString name = FileNamePart(path);
     const qsizetype dot = name.lastIndexOf(u'.');
     return dot < 0 ? QString() : name.mid(dot);
+}
+
+QString SlashedLocation(QString location) {
+    location.replace(u':', u'/');
+    return location;
+}
+
+TMissingPaths MissingPaths(const QString& source, const QString& dest) {
+    TMissingPaths m;
+    m.Dest = !platform::DirectoryExists(dest.left(dest.lastIndexOf(u'/')));
+    m.Source = !platform::DirectoryExists(source.left(source.lastIndexOf(u'/')));
+    m.Drive = m.Source && !platform::DirectoryExists(source.left(3));
+    return m;
+}
+
+CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize) {
+    platform::SafeWrite out(platform::FolderOf(dest));
+    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer, bufferSize))
+        return {ErrFileNotFound, QString::fromUtf8(handheld::DeviceLastError())};
+    if (!out.Commit(dest, false)) {
+        const int err = errno;
+        return {err == EEXIST ? int(ErrFileExists) : err, SystemErrorText(err)};
+    }
+    return {};
 }
 
 bool IsSafeDeviceLocation(const QString& location) {
@@ -260,6 +138,20 @@ QString TCopyThread::BuildDestPath(int index) {
     return dest;
 }
 
+bool TCopyThread::BeginTrack(int i, QString& location, QString& dest) {
+    FCurrentTrack = i;
+    ++FTracksDone;
+    Synchronize(&TCopyThread::ShowTrackProgress);
+    location = SlashedLocation(Src.TrackDb->Tracks.GetItem(i).Location);
+    dest = BuildDestPath(i);
+    if (dest.isEmpty()) {
+        FStopped = true;
+        Synchronize(&TCopyThread::FillProgress);
+        return false;
+    }
+    return true;
+}
+
 void TCopyThread::CopyMusicFromIPod() {
     DetailLog.Replace(QStringLiteral("[iPod mode]\r\n"));
     device::TiTunesDB& db = *Src.TrackDb;
@@ -273,19 +165,10 @@ void TCopyThread::CopyMusicFromIPod() {
         device::TTrackItem& track = db.Tracks.GetItem(i);
         if (!track.Selected)
             continue;
-        FCurrentTrack = i;
-        ++FTracksDone;
-        Synchronize(&TCopyThread::ShowTrackProgress);
-
-        QString location = track.Location;
-        location.replace(u':', u'/');
-        const QString source = root + location;
-        QString dest = BuildDestPath(i);
-        if (dest.isEmpty()) {
-            FStopped = true;
-            Synchronize(&TCopyThread::FillProgress);
+        QString location, dest;
+        if (!BeginTrack(i, location, dest))
             return;
-        }
+        const QString source = root + location;
         const QString ext = FileExtension(source);
         dest += ext;
 
@@ -319,10 +202,11 @@ void TCopyThread::CopyMusicFromIPod() {
             if (pathNotFoundLines < 4) {
                 QString text = FileNamePart(dest) + QStringLiteral(" :path not found\r\n");
                 if (pathNotFoundLines == 0) {
-                    if (!platform::DirectoryExists(dest.left(dest.lastIndexOf(u'/'))))
+                    const TMissingPaths missing = MissingPaths(source, dest);
+                    if (missing.Dest)
                         text += QStringLiteral("Dest path");
-                    if (!platform::DirectoryExists(source.left(source.lastIndexOf(u'/')))) {
-                        if (platform::DirectoryExists(source.left(3)))
+                    if (missing.Source) {
+                        if (!missing.Drive)
                             text += QStringLiteral(", Source path");
                         else
                             text += QStringLiteral("\r\nLose iPod, please check the connection between iPod with computer!");
@@ -386,10 +270,10 @@ void TCopyThread::CopyMusicFromIPod() {
 // name and moved into place only once complete.
 void TCopyThread::CopyMusicFromHandheld() {
     DetailLog.Replace(QStringLiteral("[iPhone/iTouch mode]\r\n"));
-    int bufferSize = CopyBufferSize;
+    quint32 bufferSize = handheld::CopyBufferSize;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size_t(bufferSize)]);
     if (!buffer) {
-        bufferSize = FallbackCopyBufferSize;
+        bufferSize = handheld::FallbackCopyBufferSize;
         buffer.reset(new char[size_t(bufferSize)]); // std::bad_alloc ends the thread's work
     }
     device::TiTunesDB& db = *Src.TrackDb;
@@ -405,18 +289,9 @@ void TCopyThread::CopyMusicFromHandheld() {
         device::TTrackItem& track = db.Tracks.GetItem(i);
         if (!track.Selected)
             continue;
-        FCurrentTrack = i;
-        ++FTracksDone;
-        Synchronize(&TCopyThread::ShowTrackProgress);
-
-        QString location = track.Location;
-        location.replace(u':', u'/');
-        QString dest = BuildDestPath(i);
-        if (dest.isEmpty()) {
-            FStopped = true;
-            Synchronize(&TCopyThread::FillProgress);
+        QString location, dest;
+        if (!BeginTrack(i, location, dest))
             return;
-        }
         dest += FileExtension(location);
 
         if (QFileInfo::exists(dest)) {
@@ -434,12 +309,9 @@ void TCopyThread::CopyMusicFromHandheld() {
             DetailLog.AppendRaw(dest + QStringLiteral("\r\nNot found (outside the device): ") + track.Location +
                                 QStringLiteral("\r\n"));
         } else {
-            platform::SafeWrite out(FolderOf(dest));
-            if (!handheld::DeviceCopyFileBuffered(location.toUtf8(), out.TempPath(), buffer.get(),
-                                                  quint32(bufferSize))) {
-                logFailure(dest, QString::fromUtf8(handheld::DeviceLastError()));
-            } else if (!out.Commit(dest, false)) {
-                logFailure(dest, platform::LastErrorText());
+            const CopyOutcome outcome = CopyDeviceFileToTemp(location, dest, buffer.get(), bufferSize);
+            if (!outcome.Ok()) {
+                logFailure(dest, outcome.Reason);
             } else {
                 ++FMusicCopied;
                 track.DestPath = dest;

@@ -1,6 +1,6 @@
 #include "transfer_helpers.h"
 
-#include "app/MusicList.h"
+#include "transfer/MusicList.h"
 
 #include <QXmlStreamReader>
 

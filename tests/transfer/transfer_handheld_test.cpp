@@ -1,6 +1,6 @@
 // The handheld copy loop through the simulated device library, with the device leaving
 // part-way through a transfer.
-#include "tests/app/transfer_helpers.h"
+#include "tests/transfer/transfer_helpers.h"
 #include "tests/handheld/SimLink.h"
 
 #include <thread>
@@ -36,7 +36,7 @@ protected:
     // Runs one transfer of every track to its end; the copied count from its final report.
     int RunTransfer(app::THeadlessCopyDisplay& display) {
         int copied = -1;
-        display.Thread = new app::TCopyThread(Tracks, 0, 0, true, false, false, false, false, false,
+        display.Thread = new app::TCopyThread({Tracks, 0, 0, true, false, false, false, false, false},
                                               {Db.get(), nullptr, nullptr, &display});
         display.OnEnded = [&] { copied = display.Thread->FMusicCopied; };
         display.WaitForEnd();

@@ -5,22 +5,21 @@
 #include <QWidget>
 #include <cstdint>
 
-// Tile geometry of the loaded device's small thumbnail format.
-extern int32_t ThumbTileWidth;
-extern int32_t ThumbTileHeight;
-extern int32_t ThumbTileGap;
-extern int32_t ThumbColumns;
-extern int32_t PhotosPerPage;
-extern int32_t ThumbOffsetX; // where the picture starts inside its tile (1015 is wider than its tile)
-
-// Sets the six values above for a small format id.
-void SetThumbTileGeometry(int32_t smallFormatId);
+// Tile geometry of a small thumbnail format.
+struct TThumbTile {
+    int32_t Width = 64;
+    int32_t Height = 64;
+    int32_t Gap = 15;
+    int32_t Columns = 9;
+    int32_t PerPage = 450;
+    int32_t OffsetX = 0; // where the picture starts inside its tile (1015 is wider than its tile)
+};
 
 class TPhotoControl : public QWidget {
     Q_OBJECT
 public:
-    // Sized ThumbTileWidth x ThumbTileHeight as they are now.
-    explicit TPhotoControl(QWidget* owner = nullptr);
+    // Sized as the tile says; the picture is drawn at the tile's offset.
+    explicit TPhotoControl(const TThumbTile& tile, QWidget* owner = nullptr);
     ~TPhotoControl() override;
 
     int32_t Id = 0; // index of the photo in the photo list
@@ -47,6 +46,7 @@ protected:
 
 private:
     QImage FPicture;
+    int32_t FOffsetX = 0;
     bool FSelected = false;
     bool FPressed = false;
 };

@@ -2,7 +2,7 @@
 // once through the copy thread.
 #include "transfer_helpers.h"
 
-#include "app/ITunesStage.h"
+#include "transfer/ITunesStage.h"
 #include "device/ArtworkDb.h"
 #include "tests/doubles/itunes/ScriptedITunes.h"
 

@@ -95,6 +95,19 @@ private:
     uint32_t FArtDoneCount = 0;
 };
 
+// The nine start values of a transfer, in their order.
+struct TTransferOptions {
+    int32_t MusicCount = 0;
+    int32_t PhotoCount = 0;
+    int32_t ArtworkCount = 0;
+    bool Handheld = false;
+    bool ToITunes = false;
+    bool ListOnly = false;
+    bool CopyArtwork = false;
+    bool MusicDestHasFiles = false;
+    bool PhotoDestHasFiles = false;
+};
+
 // What a transfer reads; the databases stay alive and unchanged while the thread runs.
 struct TTransferSources {
     device::TiTunesDB* TrackDb = nullptr;
@@ -108,10 +121,8 @@ struct TTransferSources {
 class TCopyThread final : public QThread {
     Q_OBJECT
 public:
-    // Starts at once. The nine transfer arguments in their order, then what it reads.
-    TCopyThread(int32_t MusicCount, int32_t PhotoCount, int32_t ArtworkCount, bool Handheld, bool ToITunes,
-                bool ListOnly, bool CopyArtwork, bool MusicDestHasFiles, bool PhotoDestHasFiles,
-                const TTransferSources& sources);
+    // Starts at once with the start values and what it reads.
+    TCopyThread(const TTransferOptions& options, const TTransferSources& sources);
     ~TCopyThread() override;
 
     // The termination request; the stages test Terminated() where they may stop.
@@ -142,9 +153,6 @@ public:
 
     // Name of the music-list file in the music folder.
     static constexpr const char* MusicListName = "VRQMusicList.xml";
-    // The handheld loop's buffer, and its fall-back when that much memory cannot be had.
-    static constexpr int CopyBufferSize = 8 * 1024 * 1024;
-    static constexpr int FallbackCopyBufferSize = 1024 * 1024;
 
     // The summary lines ShowDone appends (exposed for tests).
     QString SummaryText() const;
@@ -172,6 +180,9 @@ private:
     void CopyFullSizePhotos();
 
     QString BuildDestPath(int index);
+    // The head of both copy loops: the progress line of track i, its location with '/' and its
+    // destination without extension; false when the folder layout failed and the loop ends.
+    bool BeginTrack(int i, QString& location, QString& dest);
 
     // display routines, each run through Synchronize
     void Synchronize(void (TCopyThread::*routine)());

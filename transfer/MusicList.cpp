@@ -1,7 +1,7 @@
-#include "app/MusicList.h"
+#include "transfer/MusicList.h"
 
-#include "app/CopyThread.h"
-#include "app/TrackCopy.h"
+#include "transfer/CopyThread.h"
+#include "transfer/TrackCopy.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
 #include "platform/Errors.h"
@@ -75,8 +75,7 @@ QByteArray XmlEscape(const QString& text) {
 }
 
 QString DiskTrackLocation(const QByteArray& root, const QString& location) {
-    QString path = location;
-    path.replace(u':', u'/');
+    const QString path = SlashedLocation(location);
     const QString onDrive = QString::fromUtf8(root) + path;
     const QString native = platform::ResolvePath(onDrive);
     if (native.isEmpty())

@@ -1,6 +1,6 @@
 // The album-art and photo stages of the copy thread.
-#include "app/CopyThread.h"
-#include "app/TrackCopy.h"
+#include "transfer/CopyThread.h"
+#include "transfer/TrackCopy.h"
 
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
@@ -29,14 +29,7 @@ CopyOutcome CopyFromHandheld(const QString& devicePath, const QString& dest) {
         return {ErrPathNotFound, SystemErrorText(ENOENT)};
     constexpr quint32 BufferSize = 1024 * 1024;
     std::unique_ptr<char[]> buffer(new char[BufferSize]);
-    platform::SafeWrite out(folder);
-    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer.get(), BufferSize))
-        return {ErrFileNotFound, QString::fromUtf8(handheld::DeviceLastError())};
-    if (!out.Commit(dest, false)) {
-        const int err = errno;
-        return {err == EEXIST ? int(ErrFileExists) : err, SystemErrorText(err)};
-    }
-    return {};
+    return CopyDeviceFileToTemp(devicePath, dest, buffer.get(), BufferSize);
 }
 
 } // namespace
@@ -111,8 +104,7 @@ void TCopyThread::CopyFullSizePhotos() {
         const device::TPhotoItem& photo = *db.Photos.GetItem(i);
         if (!photo.Selected)
             continue;
-        QString relative = photo.FullResName;
-        relative.replace(u':', u'/');
+        const QString relative = SlashedLocation(photo.FullResName);
         const QString source = root + QStringLiteral("/Photos/") + relative;
         const QString name = FileNamePart(source);
         QString dest = db.OutputFolder + name;
@@ -142,13 +134,13 @@ void TCopyThread::CopyFullSizePhotos() {
                 if (!pathNotFoundLogged) {
                     pathNotFoundLogged = true;
                     QString text = dest + QStringLiteral(" :path not found\r\n");
-                    const QString sourceFolder = source.left(source.lastIndexOf(u'/'));
-                    if (!platform::DirectoryExists(sourceFolder)) {
-                        if (platform::DirectoryExists(source.left(3)))
+                    const TMissingPaths missing = MissingPaths(source, dest);
+                    if (missing.Source) {
+                        if (!missing.Drive)
                             text += QStringLiteral("Source path");
                         else
                             text += QStringLiteral("\r\nLose iPod, please check the connection between iPod and computer.\r\n");
-                    } else if (!QFileInfo(dest).absoluteDir().exists()) {
+                    } else if (missing.Dest) {
                         text += QStringLiteral("Dest path");
                     }
                     text += QStringLiteral("\r\n") + photo.FullResName + QStringLiteral("\r\n");

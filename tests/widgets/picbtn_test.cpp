@@ -1,4 +1,4 @@
-#include "app/PicBtn.h"
+#include "widgets/PicBtn.h"
 
 #include <QApplication>
 #include <QDirIterator>

@@ -1,4 +1,4 @@
-#include "app/ITunesStage.h"
+#include "transfer/ITunesStage.h"
 
 #include "device/ArtworkDb.h"
 #include "device/TrackDb.h"

@@ -1,4 +1,4 @@
-#include "app/HeadlessCopyDisplay.h"
+#include "transfer/HeadlessCopyDisplay.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

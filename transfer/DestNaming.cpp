@@ -1,4 +1,6 @@
-#include "app/DestNaming.h"
+#include "transfer/DestNaming.h"
+
+#include "platform/Text.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,17 +17,7 @@ constexpr int MaxNamePartLength = 41;
 constexpr qsizetype MaxNameBytes = NAME_MAX;
 constexpr qsizetype NameTailBytes = 20;
 
-bool IsTrimmed(QChar c) { return c.unicode() <= 32; }
-
-QString TrimControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsTrimmed(text[begin]))
-        ++begin;
-    while (end > begin && IsTrimmed(text[end - 1]))
-        --end;
-    return text.mid(begin, end - begin);
-}
+using platform::TrimBlanks;
 
 bool IsReserved(QChar c) {
     switch (c.unicode()) {
@@ -58,9 +50,7 @@ void FitParts(std::initializer_list<QString*> parts, qsizetype joinerBytes, qsiz
         qsizetype end = longest->size() - 1;
         if (end > 0 && longest->at(end).isLowSurrogate() && longest->at(end - 1).isHighSurrogate())
             --end;
-        longest->truncate(end);
-        while (!longest->isEmpty() && IsTrimmed(longest->back()))
-            longest->chop(1);
+        *longest = TrimBlanks(longest->left(end));
     }
 }
 
@@ -88,9 +78,9 @@ QString MakeNamePart(const QString& value, const QString& suffix) {
         // A cut between the halves of a surrogate pair would leave half a character.
         const bool splitsPair =
             value[MaxNamePartLength - 1].isHighSurrogate() && value[MaxNamePartLength].isLowSurrogate();
-        text = TrimControls(value.left(MaxNamePartLength - (splitsPair ? 1 : 0)));
+        text = TrimBlanks(value.left(MaxNamePartLength - (splitsPair ? 1 : 0)));
     } else {
-        text = TrimControls(value);
+        text = TrimBlanks(value);
         if (text.isEmpty())
             return QStringLiteral("Unknown") + suffix;
     }

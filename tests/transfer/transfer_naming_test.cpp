@@ -1,4 +1,4 @@
-#include "app/DestNaming.h"
+#include "transfer/DestNaming.h"
 
 #include <QDir>
 #include <QFile>

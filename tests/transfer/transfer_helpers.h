@@ -1,8 +1,8 @@
 #pragma once
 // A device folder mapped to a drive letter, a track database filled in memory, and one
 // transfer run through the copy thread with a headless panel.
-#include "app/CopyThread.h"
-#include "app/HeadlessCopyDisplay.h"
+#include "transfer/CopyThread.h"
+#include "transfer/HeadlessCopyDisplay.h"
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
@@ -106,8 +106,8 @@ protected:
              bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0, bool copyArt = false,
              device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr, bool toITunes = false) {
         app::TTransferSources src{Db.get(), photos, art, run.Display.get(), ITunes};
-        auto* thread = new app::TCopyThread(musicCount, photoCount, artCount, handheld, toITunes, listOnly, copyArt,
-                                            musicHadFiles, photoHadFiles, src);
+        auto* thread = new app::TCopyThread({musicCount, photoCount, artCount, handheld, toITunes, listOnly, copyArt,
+                                             musicHadFiles, photoHadFiles}, src);
         run.Display->Thread = thread;
         // The final report runs on this thread while the copy thread waits: read its fields there.
         auto ended = run.Display->OnEnded;

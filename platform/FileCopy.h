@@ -5,7 +5,7 @@
 // or as the system's own errno and text.
 #include <QString>
 
-namespace app {
+namespace platform {
 
 enum CopyErrorCode : int {
     CopyOk = 0,
@@ -26,23 +26,10 @@ struct CopyOutcome {
 // exists at the start or appears before the move. Keeps the source's modification time.
 CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest);
 
-// Size of a regular file (device paths resolved), -1 when there is none.
-qint64 FileSizeOf(const QString& path);
+// True when a native path names any entry, a dangling link included.
+bool EntryExists(const QString& native);
 
 // The system's text for an errno.
 QString SystemErrorText(int errnoValue);
 
-// "Song.mp3" -> the first free of "Song1.mp3", "Song2.mp3", ...
-QString NumberedName(const QString& dest);
-
-// The extension of the last name of a path, '.' included; "" when it has none.
-QString FileExtension(const QString& path);
-
-// The last name of a path (after the last '/', '\' or ':').
-QString FileNamePart(const QString& path);
-
-// False for a device location that would lead outside the device's root: a ".." part or an
-// empty text. Separators are ':' as stored, and '/' or '\' that a damaged record may hold.
-bool IsSafeDeviceLocation(const QString& location);
-
-} // namespace app
+} // namespace platform

@@ -1,4 +1,4 @@
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 
 #include "device/ArtworkDb.h"
 #include "platform/Errors.h"
@@ -107,12 +107,10 @@ void TCopyDisplay::OnArtCopyProgress() {
 
 // ---- thread ----
 
-TCopyThread::TCopyThread(int32_t MusicCount, int32_t PhotoCount, int32_t ArtworkCount, bool Handheld,
-                         bool ToITunes, bool ListOnly, bool CopyArtwork, bool MusicDestHasFiles,
-                         bool PhotoDestHasFiles, const TTransferSources& sources)
-    : FAddToITunes(ToITunes), FPhotoDestHasFiles(PhotoDestHasFiles), FMusicDestHasFiles(MusicDestHasFiles),
-      FHandheldMode(Handheld), FListOnly(ListOnly), FCopyArtwork(CopyArtwork), FMusicCount(MusicCount),
-      FArtworkCount(ArtworkCount), FPhotoCount(PhotoCount), Src(sources) {
+TCopyThread::TCopyThread(const TTransferOptions& o, const TTransferSources& sources)
+    : FAddToITunes(o.ToITunes), FPhotoDestHasFiles(o.PhotoDestHasFiles), FMusicDestHasFiles(o.MusicDestHasFiles),
+      FHandheldMode(o.Handheld), FListOnly(o.ListOnly), FCopyArtwork(o.CopyArtwork), FMusicCount(o.MusicCount),
+      FArtworkCount(o.ArtworkCount), FPhotoCount(o.PhotoCount), Src(sources) {
     // The object frees itself once its body has returned (the queued deletion runs in the
     // thread that created it).
     connect(this, &QThread::finished, this, &QObject::deleteLater);

@@ -1,17 +1,10 @@
-#include "app/PhotoControl.h"
+#include "widgets/PhotoControl.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 
-int32_t ThumbTileWidth = 64;
-int32_t ThumbTileHeight = 64;
-int32_t ThumbTileGap = 15;
-int32_t ThumbColumns = 9;
-int32_t PhotosPerPage = 450;
-int32_t ThumbOffsetX = 0;
-
-TPhotoControl::TPhotoControl(QWidget* owner) : QWidget(owner) {
-    resize(ThumbTileWidth, ThumbTileHeight);
+TPhotoControl::TPhotoControl(const TThumbTile& tile, QWidget* owner) : QWidget(owner), FOffsetX(tile.OffsetX) {
+    resize(tile.Width, tile.Height);
 }
 
 TPhotoControl::~TPhotoControl() = default;
@@ -31,7 +24,7 @@ void TPhotoControl::SetSelected(bool selected) {
 void TPhotoControl::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (!FPicture.isNull())
-        p.drawImage(QPoint(ThumbOffsetX, 0), FPicture);
+        p.drawImage(QPoint(FOffsetX, 0), FPicture);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(QPen(FSelected ? QColor(0xFF, 0xFF, 0xFF) : QColor(0, 0, 0), 1));
     p.setBrush(Qt::NoBrush);

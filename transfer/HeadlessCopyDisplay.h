@@ -1,7 +1,7 @@
 #pragma once
 // A transfer panel without a window: it keeps what the copy thread shows, for ipod-dump and
 // for tests, which drive the same thread class as the window does.
-#include "app/CopyThread.h"
+#include "transfer/CopyThread.h"
 
 #include <QObject>
 #include <QPointer>

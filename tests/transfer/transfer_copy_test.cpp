@@ -1,6 +1,6 @@
 #include "transfer_helpers.h"
 
-#include "app/TrackCopy.h"
+#include "transfer/TrackCopy.h"
 
 #include <csignal>
 #include <fcntl.h>
