@@ -69,7 +69,15 @@ public:
         for (qsizetype i = 0; i < units; ++i)
             out[i] = char16_t(src[2 * i] | src[2 * i + 1] << 8);
 #endif
-        for (qsizetype i = 0; i < units; ++i)
+        // Four units at a time: a word with a zero unit has a high bit left after the borrow.
+        qsizetype i = 0;
+        for (; i + 4 <= units; i += 4) {
+            uint64_t v;
+            std::memcpy(&v, out + i, 8);
+            if ((v - 0x0001000100010001ull) & ~v & 0x8000800080008000ull)
+                break;
+        }
+        for (; i < units; ++i)
             if (out[i] == 0)
                 return i;
         if (byteCount % 2 == 1 && src[byteCount - 1] != 0) {
@@ -104,9 +112,14 @@ private:
     uint64_t Get(qint64 pos) const {
         if (!Fits(pos, N))
             return 0;
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        uint64_t v = 0;
+        std::memcpy(&v, Data + pos, N);
+#else
         uint64_t v = 0;
         for (int i = N - 1; i >= 0; --i)
             v = v << 8 | Data[pos + i];
+#endif
         return v;
     }
 

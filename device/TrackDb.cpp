@@ -119,6 +119,7 @@ constexpr qsizetype kTextBlock = qsizetype(1) << 20;
 
 char16_t* TTextStore::Reserve(qsizetype units) {
     if (Room < units + 1) { // a zero follows every text
+        ReturnSpare();
         const auto [header, data] = QTypedArrayData<char16_t>::allocate(qMax(kTextBlock, units + 1));
         if (!header)
             throw std::bad_alloc();
@@ -133,16 +134,29 @@ char16_t* TTextStore::Reserve(qsizetype units) {
 QString TTextStore::Commit(qsizetype first, qsizetype size) {
     if (size <= 0)
         return QString();
+    if (Spare == 0) {
+        // A text takes at least two units with its zero: enough for the rest of the block.
+        Spare = int(qMin<qsizetype>(Room / 2 + 1, 1 << 20));
+        Current->ref_.fetchAndAddRelaxed(Spare);
+    }
+    --Spare;
     // Strings are zero-terminated, as every QString's data is.
     Next[first + size] = 0;
-    Current->ref();
     QString text(QString::DataPointer(Current, Next + first, size));
     Next += first + size + 1;
     Room -= first + size + 1;
     return text;
 }
 
+// The block's own string in Blocks still holds a reference, so this never frees it.
+void TTextStore::ReturnSpare() {
+    if (Spare > 0)
+        Current->ref_.fetchAndSubRelaxed(Spare);
+    Spare = 0;
+}
+
 void TTextStore::Clear() {
+    ReturnSpare();
     Blocks.clear();
     Current = nullptr;
     Next = nullptr;

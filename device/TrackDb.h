@@ -85,6 +85,11 @@ private:
 // and a load costs a few allocations instead of one per text.
 class TTextStore {
 public:
+    TTextStore() = default;
+    TTextStore(const TTextStore&) = delete;
+    TTextStore& operator=(const TTextStore&) = delete;
+    ~TTextStore() { Clear(); }
+
     // Room for a text of up to `units` units; Commit turns `size` units at `first` in that room
     // into a string.
     char16_t* Reserve(qsizetype units);
@@ -96,6 +101,9 @@ private:
     QTypedArrayData<char16_t>* Current = nullptr;
     char16_t* Next = nullptr;
     qsizetype Room = 0;
+    // References taken on the current block in one step and handed to its texts one by one.
+    int Spare = 0;
+    void ReturnSpare();
 };
 
 class TPlayLists {
