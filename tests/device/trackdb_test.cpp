@@ -562,3 +562,17 @@ TEST_F(TrackDbTest, DamageFailsTheLoadOnlyWhereDataItNeedsIsCutOff) {
         EXPECT_EQ(db.Playlists.Count(), c.Playlists) << c.Name;
     }
 }
+
+TEST_F(TrackDbTest, TextsOutliveTheDatabaseAndAChangedCopyLeavesTheOthersAlone) {
+    QString title;
+    {
+        TiTunesDB db("E:", false);
+        ASSERT_TRUE(Parse(db, WriteTrackDb(SampleDb())));
+        title = db.Tracks.GetItem(0).Title;
+        title += QStringLiteral("!!!!"); // the texts share one block: this must not run into the next
+        ExpectSample(db);
+    }
+    EXPECT_EQ(title, QStringLiteral("Blue Monday!!!!"));
+    title += QStringLiteral("?"); // the last holder of the block
+    EXPECT_EQ(title, QStringLiteral("Blue Monday!!!!?"));
+}
