@@ -8,8 +8,10 @@
 #include "platform/Errors.h"
 
 #include <QBuffer>
+#include <memory>
 #include <cerrno>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <unistd.h>
 
 // How damaged data is treated. Every walk stays inside the data:
@@ -45,6 +47,16 @@ bool ReadThroughLink(const QByteArray& path, QByteArray& out) {
 HandheldFileReader& Reader() {
     static HandheldFileReader reader = ReadThroughLink;
     return reader;
+}
+
+// Maps the whole pages of [data, data + size) in one call instead of one fault per page; the
+// large blocks of a load are written from end to end anyway. Kernels without it ignore it.
+void Prefault(void* data, size_t size) {
+    const uintptr_t page = 4096;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
 }
 
 // [pos, pos + total) is a record of at least a header's size inside [pos, end).
@@ -87,10 +99,21 @@ auto& Item(List& items, int index) {
 }
 } // namespace
 
+void TTrackList::FreeBlock::operator()(TTrackItem* items) const {
+    std::destroy_n(items, kBlock);
+    ::operator delete(items);
+}
+
 TTrackItem& TTrackList::Add() {
-    if (N % kBlock == 0 && size_t(N / kBlock) == Blocks.size())
-        Blocks.push_back(std::make_unique<TTrackItem[]>(kBlock));
-    TTrackItem& item = Blocks[size_t(N / kBlock)][N % kBlock];
+    if (N % kBlock == 0 && size_t(N / kBlock) == Blocks.size()) {
+        void* raw = ::operator new(sizeof(TTrackItem) * kBlock);
+        Prefault(raw, sizeof(TTrackItem) * kBlock);
+        auto* items = static_cast<TTrackItem*>(raw);
+        std::uninitialized_value_construct_n(items, kBlock);
+        std::unique_ptr<TTrackItem, FreeBlock> block(items);
+        Blocks.push_back(std::move(block));
+    }
+    TTrackItem& item = Blocks[size_t(N / kBlock)].get()[N % kBlock];
     ++N;
     return item;
 }
@@ -98,7 +121,7 @@ TTrackItem& TTrackList::Add() {
 TTrackItem& TTrackList::GetItem(int index) {
     if (index < 0 || index >= N)
         throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
-    return Blocks[size_t(index / kBlock)][index % kBlock];
+    return Blocks[size_t(index / kBlock)].get()[index % kBlock];
 }
 
 const TTrackItem& TTrackList::GetItem(int index) const { return const_cast<TTrackList*>(this)->GetItem(index); }
@@ -124,6 +147,7 @@ char16_t* TTextStore::Reserve(qsizetype units) {
         if (!header)
             throw std::bad_alloc();
         Blocks.emplace_back(QString::DataPointer(header, data, 0));
+        Prefault(data, size_t(header->allocatedCapacity()) * sizeof(char16_t));
         Current = header;
         Next = data;
         Room = header->allocatedCapacity();
@@ -192,6 +216,7 @@ private:
             Buffer.reset(); // free the old window before the larger one is taken
             Capacity = 0;
             Buffer.reset(new char[size_t(want)]);
+            Prefault(Buffer.get(), size_t(want));
             Capacity = want;
         }
         WindowLen = 0;

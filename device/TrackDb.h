@@ -76,7 +76,10 @@ public:
 
 private:
     static constexpr int kBlock = 1024;
-    std::vector<std::unique_ptr<TTrackItem[]>> Blocks;
+    struct FreeBlock {
+        void operator()(TTrackItem* items) const;
+    };
+    std::vector<std::unique_ptr<TTrackItem, FreeBlock>> Blocks;
     int N = 0;
 };
 
