@@ -29,14 +29,14 @@ QByteArray InflateTrackDb(const QByteArray& compressed, qint64 maxSize) {
         Fail("the inflated data is too large");
 
     // The output is sized once from the root record's total length (the whole database), which
-    // a device states; a wrong or hostile claim costs at most a few doublings, and a claim
-    // beyond what the compressed bytes can hold (zlib expands at most about 1032 times) is not
-    // believed. One byte beyond maxSize tells a database that is too large.
+    // the device states. A claim that the compressed bytes cannot plausibly hold (track
+    // databases shrink about 5 to 40 times) is not believed; a wrong claim costs a few doublings,
+    // never bytes. One byte beyond maxSize tells a database that is too large.
     const qint64 limit = maxSize + 1;
     const qint64 claimed = view.U32(8);
-    const qint64 possible = header + rest * 1032 + 64;
-    qint64 capacity = claimed > header ? claimed : header + rest * 4;
-    capacity = qBound<qint64>(header + 1, qMin(capacity, possible), limit);
+    const qint64 believable = header + rest * 64 + 4096;
+    qint64 capacity = claimed > header && claimed <= believable ? claimed : header + rest * 8 + 4096;
+    capacity = qBound<qint64>(header + 1, capacity, limit);
     QByteArray out;
     out.resize(qsizetype(capacity));
     std::memcpy(out.data(), compressed.constData(), size_t(header));
