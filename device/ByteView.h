@@ -53,21 +53,46 @@ public:
         return QByteArray(reinterpret_cast<const char*>(Data + pos), qsizetype(count));
     }
 
-    // UTF-16LE text of `byteCount` bytes at pos (clipped to the data), up to the first U+0000.
+    // Decodes the UTF-16LE text of `byteCount` bytes at pos (clipped to the data) up to the first
+    // U+0000 into `out`, which has room for (byteCount + 1) / 2 units; returns the units written.
+    // An odd last byte is a character of its own, as if a zero byte followed it.
+    qsizetype DecodeUtf16Le(qint64 pos, qint64 byteCount, char16_t* out) const {
+        if (pos < 0 || pos >= Len || byteCount <= 0)
+            return 0;
+        if (byteCount > Len - pos)
+            byteCount = Len - pos;
+        const uint8_t* src = Data + pos;
+        const qsizetype units = qsizetype(byteCount / 2);
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        std::memcpy(out, src, size_t(units) * 2);
+#else
+        for (qsizetype i = 0; i < units; ++i)
+            out[i] = char16_t(src[2 * i] | src[2 * i + 1] << 8);
+#endif
+        // Four units at a time: a word with a zero unit has a high bit left after the borrow.
+        qsizetype i = 0;
+        for (; i + 4 <= units; i += 4) {
+            uint64_t v;
+            std::memcpy(&v, out + i, 8);
+            if ((v - 0x0001000100010001ull) & ~v & 0x8000800080008000ull)
+                break;
+        }
+        for (; i < units; ++i)
+            if (out[i] == 0)
+                return i;
+        if (byteCount % 2 == 1 && src[byteCount - 1] != 0) {
+            out[units] = char16_t(src[byteCount - 1]);
+            return units + 1;
+        }
+        return units;
+    }
+
+    // The text of DecodeUtf16Le as a string.
     QString Utf16Le(qint64 pos, qint64 byteCount) const {
         if (pos < 0 || pos >= Len || byteCount <= 0)
             return {};
-        if (byteCount > Len - pos)
-            byteCount = Len - pos;
-        const qint64 units = byteCount / 2;
-        QString text;
-        text.reserve(qsizetype(units));
-        for (qint64 i = 0; i < units; ++i) {
-            const char16_t c = char16_t(Data[pos + 2 * i] | Data[pos + 2 * i + 1] << 8);
-            if (c == 0)
-                break;
-            text.append(QChar(c));
-        }
+        QString text(qsizetype((qMin(byteCount, Len - pos) + 1) / 2), Qt::Uninitialized);
+        text.resize(DecodeUtf16Le(pos, byteCount, reinterpret_cast<char16_t*>(text.data())));
         return text;
     }
 
@@ -87,9 +112,14 @@ private:
     uint64_t Get(qint64 pos) const {
         if (!Fits(pos, N))
             return 0;
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+        uint64_t v = 0;
+        std::memcpy(&v, Data + pos, N);
+#else
         uint64_t v = 0;
         for (int i = N - 1; i >= 0; --i)
             v = v << 8 | Data[pos + i];
+#endif
         return v;
     }
 

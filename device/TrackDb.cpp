@@ -6,13 +6,23 @@
 #include "platform/Files.h"
 #include "platform/Text.h"
 
+#include "platform/Errors.h"
+
 #include <QBuffer>
+#include <memory>
+#include <cerrno>
 #include <stdexcept>
+#include <sys/mman.h>
+#include <unistd.h>
 
 // How damaged data is treated. Every walk stays inside the data:
 // - a list item (section, track, playlist, playlist item) whose total length is smaller than
-//   a record header or that runs past the end of the data ends its list; the items read before
-//   it are kept and Load returns false with ErrorCode ecDataPastEnd;
+//   a record header, or that runs past the end of the data, ends its list; the items read
+//   before it are kept and Damaged() is set. Only data that runs past the end fails the load
+//   (ErrorCode ecDataPastEnd); a short record is damage that ends the walk but loses nothing
+//   that was there to read;
+// - a section walk that cannot go on loses nothing when it was at the last section or when
+//   both lists were read, so it is no damage then;
 // - a string record of total length 0 (which is also what a record that is not an "mhod" gives)
 //   ends its string walk;
 // - a track's string records and a playlist's children are read only inside their own record,
@@ -38,6 +48,16 @@ bool ReadThroughLink(const QByteArray& path, QByteArray& out) {
 HandheldFileReader& Reader() {
     static HandheldFileReader reader = ReadThroughLink;
     return reader;
+}
+
+// Maps the whole pages of [data, data + size) in one call instead of one fault per page; the
+// large blocks of a load are written from end to end anyway. Kernels without it ignore it.
+void Prefault(void* data, size_t size) {
+    const uintptr_t page = 4096;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + page - 1) & ~(page - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + size) & ~(page - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
 }
 
 // [pos, pos + total) is a record of at least a header's size inside [pos, end).
@@ -80,13 +100,149 @@ auto& Item(List& items, int index) {
 }
 } // namespace
 
-TTrackItem& TTrackList::Add() { return Items.emplace_back(); }
-TTrackItem& TTrackList::GetItem(int index) { return Item(Items, index); }
-const TTrackItem& TTrackList::GetItem(int index) const { return Item(Items, index); }
+void TTrackList::FreeBlock::operator()(TTrackItem* items) const {
+    std::destroy_n(items, kBlock);
+    ::operator delete(items);
+}
+
+TTrackItem& TTrackList::Add() {
+    if (N % kBlock == 0 && size_t(N / kBlock) == Blocks.size()) {
+        void* raw = ::operator new(sizeof(TTrackItem) * kBlock);
+        Prefault(raw, sizeof(TTrackItem) * kBlock);
+        auto* items = static_cast<TTrackItem*>(raw);
+        std::uninitialized_value_construct_n(items, kBlock);
+        std::unique_ptr<TTrackItem, FreeBlock> block(items);
+        Blocks.push_back(std::move(block));
+    }
+    TTrackItem& item = Blocks[size_t(N / kBlock)].get()[N % kBlock];
+    ++N;
+    return item;
+}
+
+TTrackItem& TTrackList::GetItem(int index) {
+    if (index < 0 || index >= N)
+        throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+    return Blocks[size_t(index / kBlock)].get()[index % kBlock];
+}
+
+const TTrackItem& TTrackList::GetItem(int index) const { return const_cast<TTrackList*>(this)->GetItem(index); }
+
+void TTrackList::Clear() {
+    Blocks.clear();
+    N = 0;
+}
 
 TPlayListItem& TPlayLists::Add() { return Items.emplace_back(); }
 TPlayListItem& TPlayLists::GetItem(int index) { return Item(Items, index); }
 const TPlayListItem& TPlayLists::GetItem(int index) const { return Item(Items, index); }
+
+namespace {
+// 1 Mi units (2 MiB) a block: a few blocks for the largest libraries, little slack for small.
+constexpr qsizetype kTextBlock = qsizetype(1) << 20;
+} // namespace
+
+char16_t* TTextStore::Reserve(qsizetype units) {
+    if (Room < units + 1) { // a zero follows every text
+        ReturnSpare();
+        const auto [header, data] = QTypedArrayData<char16_t>::allocate(qMax(kTextBlock, units + 1));
+        if (!header)
+            throw std::bad_alloc();
+        Blocks.emplace_back(QString::DataPointer(header, data, 0));
+        Prefault(data, size_t(header->allocatedCapacity()) * sizeof(char16_t));
+        Current = header;
+        Next = data;
+        Room = header->allocatedCapacity();
+    }
+    return Next;
+}
+
+QString TTextStore::Commit(qsizetype first, qsizetype size) {
+    if (size <= 0)
+        return QString();
+    if (Spare == 0) {
+        // A text takes at least two units with its zero: enough for the rest of the block.
+        Spare = int(qMin<qsizetype>(Room / 2 + 1, 1 << 20));
+        Current->ref_.fetchAndAddRelaxed(Spare);
+    }
+    --Spare;
+    // Strings are zero-terminated, as every QString's data is.
+    Next[first + size] = 0;
+    QString text(QString::DataPointer(Current, Next + first, size));
+    Next += first + size + 1;
+    Room -= first + size + 1;
+    return text;
+}
+
+// The block's own string in Blocks still holds a reference, so this never frees it.
+void TTextStore::ReturnSpare() {
+    if (Spare > 0)
+        Current->ref_.fetchAndSubRelaxed(Spare);
+    Spare = 0;
+}
+
+void TTextStore::Clear() {
+    ReturnSpare();
+    Blocks.clear();
+    Current = nullptr;
+    Next = nullptr;
+    Room = 0;
+}
+
+// The bytes of the database being parsed: all of them in memory, or a window of a file that
+// is refilled by pread as the walk moves.
+class TiTunesDB::Bytes {
+public:
+    explicit Bytes(const QByteArray& data) : All(data), Total(data.size()) {}
+    Bytes(int fd, qint64 size, qint64 chunk) : Fd(fd), Total(qMax<qint64>(0, size)), Chunk(qMax<qint64>(chunk, 64)) {}
+
+    qint64 Size() const { return Total; }
+
+    // [pos, pos + count) clipped to the end of the data, as a view whose offset 0 is pos;
+    // valid until the next call.
+    ByteView At(qint64 pos, qint64 count) {
+        if (pos < 0 || pos >= Total || count <= 0)
+            return {};
+        count = qMin(count, Total - pos);
+        if (Fd < 0)
+            return ByteView(All.constData() + pos, count);
+        if (pos < WindowPos || pos - WindowPos > WindowLen - count)
+            Fill(pos, count);
+        return ByteView(Buffer.get() + (pos - WindowPos), count);
+    }
+
+private:
+    void Fill(qint64 pos, qint64 count) {
+        const qint64 want = qMin(qMax(count, Chunk), Total - pos);
+        if (want > Capacity) {
+            Buffer.reset(); // free the old window before the larger one is taken
+            Capacity = 0;
+            Buffer.reset(new char[size_t(want)]);
+            Prefault(Buffer.get(), size_t(want));
+            Capacity = want;
+        }
+        WindowLen = 0;
+        for (qint64 got = 0; got < want;) {
+            const ssize_t r = ::pread(Fd, Buffer.get() + got, size_t(want - got), off_t(pos + got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            // Fewer bytes than the file held at open: it shrank, or the device went away.
+            if (r <= 0)
+                throw platform::Error(QStringLiteral("Stream read error"));
+            got += r;
+        }
+        WindowPos = pos;
+        WindowLen = want;
+    }
+
+    QByteArray All;
+    int Fd = -1;
+    qint64 Total = 0;
+    qint64 Chunk = 0;
+    std::unique_ptr<char[]> Buffer;
+    qint64 Capacity = 0;
+    qint64 WindowPos = 0;
+    qint64 WindowLen = 0;
+};
 
 TiTunesDB::TiTunesDB(const QByteArray& root, bool handheld) : HandheldFlag(handheld ? 1 : 0), Root(root) {}
 
@@ -99,29 +255,20 @@ TStringRecord TiTunesDB::ReadStringRecord(const ByteView& data, qint64 pos) {
     if (record.Type < 15) {
         // The text never reaches past its own record, whatever length it claims.
         const qint64 room = qMax<qint64>(0, qint64(record.TotalLength) - 40);
-        const qint64 present = qMax<qint64>(0, data.Size() - (pos + 40));
-        const qint64 count = qMin(qMin<qint64>(data.U32(pos + 28), room), present);
-        record.Text = data.Utf16Le(pos + 40, count);
-        // The text is read into a zeroed buffer, so an odd last byte is a character of its own.
-        if (count % 2 == 1 && record.Text.size() == count / 2) {
-            const uint8_t last = data.U8(pos + 40 + count - 1);
-            if (last != 0)
-                record.Text.append(QChar(last));
-        }
+        record.Text = data.Utf16Le(pos + 40, qMin<qint64>(data.U32(pos + 28), room));
     }
     return record;
 }
 
 bool TiTunesDB::Load() {
-    QByteArray data;
     if (HandheldFlag) {
+        QByteArray data;
         if (!ReadHandheld(data))
             return false;
-    } else {
-        const auto file = platform::OpenReadOnly(QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/iTunes/iTunesDB"));
-        data = file->readAll();
+        return LoadFromData(data);
     }
-    return LoadFromData(data);
+    const auto file = platform::OpenReadOnly(QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/iTunes/iTunesDB"));
+    return LoadFromFile(file->handle(), file->size());
 }
 
 bool TiTunesDB::ReadHandheld(QByteArray& data) {
@@ -138,49 +285,77 @@ bool TiTunesDB::ReadHandheld(QByteArray& data) {
 }
 
 bool TiTunesDB::LoadFromData(const QByteArray& data) {
+    Bytes bytes(data);
+    return Parse(bytes);
+}
+
+bool TiTunesDB::LoadFromFile(int fd, qint64 size, qint64 chunk) {
+    Bytes bytes(fd, size, chunk);
+    return Parse(bytes);
+}
+
+void TiTunesDB::NoteDamage(qint64 pos, qint64 total) {
+    FDamaged = true;
+    if (total >= kListHeader && pos >= 0 && total > Stream->Size() - pos)
+        CutOff = true;
+}
+
+bool TiTunesDB::Parse(Bytes& bytes) {
     struct StreamRelease {
         TiTunesDB* Db;
-        ~StreamRelease() { Db->Stream = ByteView(); }
+        ~StreamRelease() { Db->Stream = nullptr; }
     } release{this};
-    Stream = ByteView(data);
-    Damaged = false;
-    TrackBytesLeft = PlaylistBytesLeft = Stream.Size();
+    Stream = &bytes;
+    FDamaged = CutOff = false;
+    TrackBytesLeft = PlaylistBytesLeft = bytes.Size();
 
-    Header = data.left(24);
+    const ByteView root = bytes.At(0, 24);
+    Header = QByteArray(reinterpret_cast<const char*>(root.Raw()), qsizetype(root.Size()));
     Header.append(24 - Header.size(), '\0');
-    if (!Stream.TagIs(0, "mhbd")) {
+    if (!root.TagIs(0, "mhbd")) {
         ErrorCode = ecNotMhbd;
         return false;
     }
-    if (!Stream.Fits(0, 24)) {
+    if (root.Size() < 24) {
         ErrorCode = ecDataPastEnd; // the root record itself is cut short
+        FDamaged = true;
         return false;
     }
-    const int32_t sections = Stream.I32(20);
-    qint64 pos = Stream.U32(4);
+    const int32_t sections = root.I32(20);
+    qint64 pos = root.U32(4);
+    bool sawTracks = false, sawPlaylists = false;
     for (int32_t i = 0; i < sections; ++i) {
-        if (!Stream.Fits(pos, 16)) {
-            Damaged = true;
+        const ByteView section = bytes.At(pos, 16);
+        const qint64 total = section.U32(8);
+        if (section.Size() < 16) {
+            if (!(sawTracks && sawPlaylists)) {
+                FDamaged = true;
+                CutOff = true;
+            }
             break;
         }
-        const qint64 headerLength = Stream.U32(pos + 4);
-        const qint64 total = Stream.U32(pos + 8);
-        const uint32_t type = Stream.U32(pos + 12);
+        const qint64 headerLength = section.U32(4);
+        const uint32_t type = section.U32(12);
         bool ok = true;
-        if (type == 1)
+        if (type == 1) {
             ok = ParseTrackList(pos, headerLength);
-        else if (type == 2)
+            sawTracks = true;
+        } else if (type == 2) {
             ok = ParsePlaylists(pos, headerLength);
+            sawPlaylists = true;
+        }
         if (!ok)
             return false;
-        // A section that runs past the end still gave what it held; nothing can follow it.
-        if (!Within(pos, total, Stream.Size())) {
-            Damaged = true;
+        // A section that runs past the end still gave what it held; nothing can follow it,
+        // which loses nothing when it is the last or both lists are read.
+        if (!Within(pos, total, bytes.Size())) {
+            if (i + 1 < sections && !(sawTracks && sawPlaylists))
+                NoteDamage(pos, total);
             break;
         }
         pos += total;
     }
-    if (Damaged) {
+    if (CutOff) {
         ErrorCode = ecDataPastEnd;
         return false;
     }
@@ -188,70 +363,108 @@ bool TiTunesDB::LoadFromData(const QByteArray& data) {
 }
 
 qint64 TiTunesDB::TakeItem(qint64 item, qint64& budget) {
-    const qint64 total = Stream.U32(item + 8);
-    if (!Stream.Fits(item, kListHeader) || !Within(item, total, Stream.Size()) || total > budget) {
-        Damaged = true;
+    const ByteView head = Stream->At(item, kListHeader);
+    const qint64 total = head.U32(8);
+    if (head.Size() < kListHeader || !Within(item, total, Stream->Size()) || total > budget) {
+        NoteDamage(item, head.Size() < kListHeader ? kListHeader : total);
         return -1;
     }
     budget -= total;
     return total;
 }
 
+namespace {
+
+// Delphi's Trim: blanks and control characters at both ends.
+void TrimControls(const char16_t* text, qsizetype& first, qsizetype& last) {
+    while (first < last && text[first] <= 0x20)
+        ++first;
+    while (last > first && text[last - 1] <= 0x20)
+        --last;
+}
+
+QString* TrackText(TTrackItem& t, uint32_t type) {
+    switch (type) {
+    case 1: return &t.Title;
+    case 2: return &t.Location;
+    case 3: return &t.Album;
+    case 4: return &t.Artist;
+    case 5: return &t.Genre;
+    case 8: return &t.KindText;
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
 bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
-    const ByteView& s = Stream;
+    Bytes& s = *Stream;
     const qint64 list = pos + headerLength;
-    if (!s.TagIs(list, "mhlt")) {
+    const ByteView head = s.At(list, kListHeader);
+    if (!head.TagIs(0, "mhlt")) {
         ErrorCode = ecNotMhlt;
         return false;
     }
-    const int32_t count = s.I32(list + 8);
+    if (head.Size() < kListHeader)
+        NoteDamage(list, kListHeader); // the item count is cut off
+    const int32_t count = head.I32(8);
     Tracks.Clear();
+    Texts.Clear();
     // The totals describe the tracks in the list, also when a second track list replaces it.
     TotalTime = 0;
     TotalSize = 0;
-    qint64 item = list + s.U32(list + 4);
+    qint64 item = list + head.U32(4);
     for (int32_t k = 0; k < count; ++k) {
         const qint64 total = TakeItem(item, TrackBytesLeft);
         if (total < 0)
             break;
+        const ByteView r = s.At(item, 304);
         TTrackItem& t = Tracks.Add();
-        t.TrackId = s.U32(item + 16);
-        t.Rating = s.U8(item + 31);
-        t.Size = s.U32(item + 36);
-        t.Length = s.U32(item + 40);
-        t.PlayCount = s.U32(item + 80);
-        t.MediaType = s.U32(item + 208);
+        t.TrackId = r.U32(16);
+        t.Rating = r.U8(31);
+        t.Size = r.U32(36);
+        t.Length = r.U32(40);
+        t.PlayCount = r.U32(80);
+        t.MediaType = r.U32(208);
         TotalTime += t.Length;
         TotalSize += t.Size;
-        t.HasArtwork = s.U8(item + 164) == 1 ? 1 : 0;
+        t.HasArtwork = r.U8(164) == 1 ? 1 : 0;
         if (t.HasArtwork) {
-            t.DbId = s.U64(item + 112);
-            t.ArtworkLink = total > 352 ? s.U32(item + 300) : 0;
+            t.DbId = r.U64(112);
+            t.ArtworkLink = total > 352 ? r.U32(300) : 0;
         }
 
         const qint64 end = item + total;
-        const int32_t strings = s.I32(item + 12);
-        qint64 at = item + s.U32(item + 4);
+        const int32_t strings = r.I32(12);
+        qint64 at = item + r.U32(4);
         for (int32_t j = 0; j < strings && at < end; ++j) {
-            const TStringRecord r = ReadStringRecord(s, at);
-            if (r.TotalLength == 0)
+            const ByteView m = s.At(at, 40);
+            if (!m.TagIs(0, "mhod"))
                 break;
-            if (!Within(at, r.TotalLength, s.Size())) {
-                Damaged = true;
+            const qint64 length = m.U32(8);
+            const uint32_t type = m.U32(12);
+            if (length == 0)
+                break;
+            if (!Within(at, length, s.Size())) {
+                NoteDamage(at, length);
                 break;
             }
-            if (r.TotalLength > quint64(end - at))
+            if (length > end - at)
                 break; // outside its track: not this track's any more
-            switch (r.Type) {
-            case 1: t.Title = r.Text; break;
-            case 2: t.Location = r.Text; break;
-            case 3: t.Album = r.Text; break;
-            case 4: t.Artist = r.Text; break;
-            case 5: t.Genre = r.Text; break;
-            case 8: t.KindText = platform::TrimBlanks(r.Text); break;
-            default: break;
+            if (QString* field = TrackText(t, type)) {
+                // The text never reaches past its own record, whatever length it claims.
+                const qint64 bytes = qMin<qint64>(m.U32(28), length - 40);
+                if (bytes > 0) {
+                    char16_t* room = Texts.Reserve(qsizetype((bytes + 1) / 2));
+                    qsizetype first = 0, last = s.At(at + 40, bytes).DecodeUtf16Le(0, bytes, room);
+                    if (type == 8)
+                        TrimControls(room, first, last);
+                    *field = Texts.Commit(first, last - first);
+                } else {
+                    *field = QString();
+                }
             }
-            at += r.TotalLength;
+            at += length;
         }
         item = end;
     }
@@ -259,55 +472,64 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
 }
 
 bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
-    const ByteView& s = Stream;
+    Bytes& s = *Stream;
     const qint64 list = pos + headerLength;
-    if (!s.TagIs(list, "mhlp")) {
+    const ByteView head = s.At(list, kListHeader);
+    if (!head.TagIs(0, "mhlp")) {
         ErrorCode = ecNotMhlp;
         return false;
     }
-    const int32_t count = s.I32(list + 8);
+    if (head.Size() < kListHeader)
+        NoteDamage(list, kListHeader); // the item count is cut off
+    const int32_t count = head.I32(8);
     Playlists.Clear();
-    qint64 item = list + s.U32(list + 4);
+    qint64 item = list + head.U32(4);
     for (int32_t k = 0; k < count; ++k) {
         const qint64 total = TakeItem(item, PlaylistBytesLeft);
         if (total < 0)
             break;
         TPlayListItem& p = Playlists.Add();
         const qint64 end = item + total;
-        qint64 at = item + s.U32(item + 4);
+        const ByteView r = s.At(item, 20);
+        const int32_t entries = r.I32(16);
+        qint64 at = item + r.U32(4);
         // String records come first; the first record of type 0 (any record that is not an
         // "mhod" among them) ends them.
         while (at < end) {
-            const TStringRecord r = ReadStringRecord(s, at);
-            if (r.TotalLength == 0)
+            const ByteView m = s.At(at, 40);
+            if (!m.TagIs(0, "mhod"))
                 break;
-            if (!Within(at, r.TotalLength, s.Size())) {
-                Damaged = true;
+            const qint64 length = m.U32(8);
+            const uint32_t type = m.U32(12);
+            if (length == 0)
                 break;
-            }
-            if (r.TotalLength > quint64(end - at))
-                break;
-            if (r.Type == 1)
-                p.Name = r.Text;
-            else if (r.Type == 50)
-                p.Smart = 1;
-            at += r.TotalLength;
-            if (r.Type == 0)
-                break;
-        }
-        const int32_t entries = s.I32(item + 16);
-        for (int32_t m = 0; m < entries; ++m) {
-            if (at >= end)
-                break; // a count larger than the playlist holds
-            const qint64 length = s.U32(at + 8);
-            if (!s.Fits(at, kListHeader) || !Within(at, length, s.Size())) {
-                Damaged = true;
+            if (!Within(at, length, s.Size())) {
+                NoteDamage(at, length);
                 break;
             }
             if (length > end - at)
                 break;
-            if (s.TagIs(at, "mhip")) {
-                p.TrackIds.push_back(s.U32(at + 24));
+            if (type == 1)
+                p.Name = s.At(at + 40, qMin<qint64>(m.U32(28), length - 40)).Utf16Le(0, length);
+            else if (type == 50)
+                p.Smart = 1;
+            at += length;
+            if (type == 0)
+                break;
+        }
+        for (int32_t n = 0; n < entries; ++n) {
+            if (at >= end)
+                break; // a count larger than the playlist holds
+            const ByteView e = s.At(at, 28);
+            const qint64 length = e.U32(8);
+            if (e.Size() < kListHeader || !Within(at, length, s.Size())) {
+                NoteDamage(at, e.Size() < kListHeader ? kListHeader : length);
+                break;
+            }
+            if (length > end - at)
+                break;
+            if (e.TagIs(0, "mhip")) {
+                p.TrackIds.push_back(e.U32(24));
                 ++p.Count;
             }
             at += length;

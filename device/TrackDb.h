@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace device {
@@ -18,8 +19,12 @@ enum : int32_t {
     ecNotMhbd = 4,      // root record is not "mhbd"
     ecNotMhlt = 5,      // track list is not "mhlt"
     ecNotMhlp = 6,      // playlist list is not "mhlp"
-    ecDataPastEnd = 20, // a record runs past the end of the data (damaged or truncated file)
+    ecDataPastEnd = 20, // data the load needs runs past the end of the file (damaged or truncated)
 };
+
+// Reads of the disk database go through a window of this many bytes, refilled as the walk
+// moves on, so memory does not grow with the file and skipped sections are never read.
+inline constexpr qint64 kTrackDbChunk = qint64(4) << 20;
 
 class TTrackItem {
 public:
@@ -59,18 +64,49 @@ public:
     uint32_t GetTrackId(int i) const;
 };
 
-// Items keep their address while the list grows (a deque), so references stay valid.
+// Items keep their address while the list grows (blocks of items), so references stay valid.
 class TTrackList {
 public:
     TTrackItem& Add();
     // std::out_of_range outside 0..Count()-1.
     TTrackItem& GetItem(int index);
     const TTrackItem& GetItem(int index) const;
-    int Count() const { return int(Items.size()); }
-    void Clear() { Items.clear(); }
+    int Count() const { return N; }
+    void Clear();
 
 private:
-    std::deque<TTrackItem> Items;
+    static constexpr int kBlock = 1024;
+    struct FreeBlock {
+        void operator()(TTrackItem* items) const;
+    };
+    std::vector<std::unique_ptr<TTrackItem, FreeBlock>> Blocks;
+    int N = 0;
+};
+
+// All track texts of one load in a few large blocks. The texts are strings that share their
+// block (counted like any shared string), so a copy stays valid after the database is freed
+// and a load costs a few allocations instead of one per text.
+class TTextStore {
+public:
+    TTextStore() = default;
+    TTextStore(const TTextStore&) = delete;
+    TTextStore& operator=(const TTextStore&) = delete;
+    ~TTextStore() { Clear(); }
+
+    // Room for a text of up to `units` units; Commit turns `size` units at `first` in that room
+    // into a string.
+    char16_t* Reserve(qsizetype units);
+    QString Commit(qsizetype first, qsizetype size);
+    void Clear();
+
+private:
+    std::vector<QString> Blocks; // each holds one reference on its block
+    QTypedArrayData<char16_t>* Current = nullptr;
+    char16_t* Next = nullptr;
+    qsizetype Room = 0;
+    // References taken on the current block in one step and handed to its texts one by one.
+    int Spare = 0;
+    void ReturnSpare();
 };
 
 class TPlayLists {
@@ -106,13 +142,26 @@ public:
     TiTunesDB& operator=(const TiTunesDB&) = delete;
 
     // Reads and parses the database. Disk: Root + "/iPod_Control/iTunes/iTunesDB" (EFOpenError
-    // when it cannot be opened). Handheld: the compressed database first (EDecompressionError
-    // when it does not inflate), else the plain one; false with ErrorCode unchanged when
-    // neither can be read. True when the whole section walk completed.
+    // when it cannot be opened, platform::Error "Stream read error" when a read delivers fewer
+    // bytes than the file held at open). Handheld: the compressed database first
+    // (EDecompressionError when it does not inflate), else the plain one; false with ErrorCode
+    // unchanged when neither can be read.
+    // True when the section walk ended without losing data the load needs; false with
+    // ErrorCode ecDataPastEnd when such data runs past the end of the file. In both cases what
+    // was read stays in Tracks and Playlists, and Damaged() tells whether the walk ended early.
     bool Load();
 
-    // Parses a whole database already in memory; both branches of Load end here.
+    // Parses a whole database already in memory.
     bool LoadFromData(const QByteArray& data);
+    // Parses the database in the open file `fd`, which held `size` bytes at open, reading it
+    // `chunk` bytes at a time.
+    bool LoadFromFile(int fd, qint64 size, qint64 chunk = kTrackDbChunk);
+
+    // The last load ended early at damaged data (a record that runs past the end of the file,
+    // is shorter than a record header, or overlaps another), so tracks or playlists may be
+    // missing. Records that the load does not need (a last section whose length runs past the
+    // end, sections after both lists) never set it.
+    bool Damaged() const { return FDamaged; }
 
     // The string record at pos (reads stay inside `data`).
     static TStringRecord ReadStringRecord(const ByteView& data, qint64 pos);
@@ -130,15 +179,22 @@ public:
     int32_t PlayingIndex = -1;
 
 private:
+    class Bytes;
+    bool Parse(Bytes& bytes);
     bool ParseTrackList(qint64 pos, qint64 headerLength);
     bool ParsePlaylists(qint64 pos, qint64 headerLength);
     bool ReadHandheld(QByteArray& data);
-    // The total length of the list item at `item`, taken from `budget`; -1 (and Damaged) when
+    // The total length of the list item at `item`, taken from `budget`; -1 (and damage) when
     // the item does not fit the data or the budget, which ends its list.
     qint64 TakeItem(qint64 item, qint64& budget);
+    // Damage at a record of stated total length `total` at `pos`: cut off when it runs past
+    // the end of the data.
+    void NoteDamage(qint64 pos, qint64 total);
 
-    ByteView Stream; // valid only during LoadFromData
-    bool Damaged = false;
+    Bytes* Stream = nullptr; // valid only during a load
+    TTextStore Texts;
+    bool FDamaged = false;
+    bool CutOff = false;
     // Bytes that track items and playlist items may still cover during this load.
     qint64 TrackBytesLeft = 0;
     qint64 PlaylistBytesLeft = 0;

@@ -29,3 +29,18 @@ TEST(ByteView, TagsIgnoreCaseAndTextStopsAtNul) {
     EXPECT_EQ(v.Utf16Le(4, 8), QStringLiteral("ab"));
     EXPECT_EQ(v.Utf16Le(4, 100), QStringLiteral("ab"));
 }
+
+TEST(ByteView, Utf16TextEndsAtTheFirstNulInAnyPlaceAndKeepsAnOddLastByte) {
+    // A NUL at every unit of two four-unit words, and none.
+    const QString full = QStringLiteral("abcdefgh");
+    for (int nul = 0; nul <= 8; ++nul) {
+        QByteArray bytes;
+        for (int i = 0; i < 8; ++i)
+            bytes += i == nul ? QByteArray(2, '\0') : QByteArray(1, char(full[i].unicode())) + '\0';
+        EXPECT_EQ(ByteView(bytes).Utf16Le(0, 100), full.left(nul)) << nul;
+    }
+    // An odd last byte is a character as if zero-padded, whether the length or the data ends there.
+    EXPECT_EQ(ByteView(QByteArray("a\0b\0c", 5)).Utf16Le(0, 100), QStringLiteral("abc"));
+    EXPECT_EQ(ByteView(QByteArray("a\0b\0c\0", 6)).Utf16Le(0, 5), QStringLiteral("abc"));
+    EXPECT_EQ(ByteView(QByteArray("a\0\0", 3)).Utf16Le(0, 3), QStringLiteral("a"));
+}

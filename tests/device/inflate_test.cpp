@@ -48,3 +48,15 @@ TEST(Inflate, OutputBeyondTheLimitIsRefused) {
     EXPECT_EQ(InflateTrackDb(cdb, 300000).size(), fake.size());
     EXPECT_THROW(InflateTrackDb(cdb, 100000), platform::EDecompressionError);
 }
+
+TEST(Inflate, AnyStatedTotalLengthGivesTheSameBytesAndTheLimitIsExact) {
+    // The root record's total length sizes the output: wrong claims cost growth, never bytes.
+    QByteArray plain = WriteTrackDb(LargeDb(200, 2));
+    for (const uint32_t claim : {0u, 30u, uint32_t(plain.size() - 1), uint32_t(plain.size() + 1), 0xFFFFFFFFu}) {
+        PutU32(plain, 8, claim);
+        EXPECT_EQ(InflateTrackDb(CompressTrackDb(plain)), plain) << claim;
+    }
+    const QByteArray cdb = CompressTrackDb(plain);
+    EXPECT_EQ(InflateTrackDb(cdb, plain.size()), plain);
+    EXPECT_THROW(InflateTrackDb(cdb, plain.size() - 1), platform::EDecompressionError);
+}

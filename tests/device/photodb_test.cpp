@@ -258,3 +258,12 @@ TEST(PhotoDb, DamagedBytesNeverCrashOrHang) {
     db2.LoadFromData(child);
     SUCCEED();
 }
+
+TEST(PhotoDb, AnOddLengthUtf16TextKeepsItsLastByteAsACharacter) {
+    QByteArray record = QByteArray("mhod") + QByteArray(32, '\0') + QByteArray("A\0B\0C", 5);
+    PutU32At(record, 4, 24);  // header length: the text header follows
+    PutU32At(record, 8, 41);  // total length
+    record[12] = 3;           // UTF-16 text
+    PutU32At(record, 24, 5);  // text bytes
+    EXPECT_EQ(TPhotoDb::ReadStringRecord(ByteView(record), 0).Text, QStringLiteral("ABC"));
+}

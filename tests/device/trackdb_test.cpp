@@ -5,6 +5,7 @@
 #include "tests/fixtures/TrackDbWriter.h"
 
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 using namespace device;
@@ -264,13 +265,14 @@ TEST_F(TrackDbTest, StringRecordsThatEndTheWalk) {
     EXPECT_EQ(db.Tracks.GetItem(3).Title, QStringLiteral("No Album"));
 
     // A playlist string record of length 0 with a type ends the walk instead of spinning on it;
-    // the items cannot be found behind it, and the load says so.
+    // the items cannot be found behind it: damage, but nothing was cut off.
     QByteArray p = WriteTrackDb(SampleDb(), &at);
     PutU32(p, at.Playlists[1] + 108 + 8, 0);
     TiTunesDB pdb("E:", false);
-    EXPECT_FALSE(Parse(pdb, p));
-    EXPECT_EQ(pdb.ErrorCode, ecDataPastEnd);
+    EXPECT_TRUE(Parse(pdb, p));
+    EXPECT_TRUE(pdb.Damaged());
     EXPECT_EQ(pdb.Playlists.GetItem(1).Count, 0);
+    EXPECT_EQ(pdb.Playlists.GetItem(2).Count, 1);
     EXPECT_EQ(pdb.Tracks.Count(), 5);
 }
 
@@ -296,9 +298,10 @@ TEST_F(TrackDbTest, HugeCountsEndAtTheEndOfTheirRecords) {
     EXPECT_EQ(tdb.Tracks.GetItem(4).Title, QStringLiteral("Old Record"));
 
     QByteArray sections = WriteTrackDb(SampleDb());
-    PutU32(sections, 20, 0x7FFFFFFF);
+    PutU32(sections, 20, 0x7FFFFFFF); // sections that are not there, after both lists
     TiTunesDB sdb("E:", false);
-    EXPECT_FALSE(Parse(sdb, sections));
+    EXPECT_TRUE(Parse(sdb, sections));
+    EXPECT_FALSE(sdb.Damaged());
     EXPECT_EQ(sdb.Playlists.Count(), 3);
 }
 
@@ -319,7 +322,8 @@ TEST_F(TrackDbTest, RecordsRunningPastTheEndEndTheirListAndFailTheLoad) {
         QByteArray bytes = good;
         PutU32(bytes, at.TrackSection + 8, 0);
         TiTunesDB db("E:", false);
-        EXPECT_FALSE(Parse(db, bytes));
+        EXPECT_TRUE(Parse(db, bytes));
+        EXPECT_TRUE(db.Damaged());
         EXPECT_EQ(db.Tracks.Count(), 5);
         EXPECT_EQ(db.Playlists.Count(), 0);
     }
@@ -327,18 +331,23 @@ TEST_F(TrackDbTest, RecordsRunningPastTheEndEndTheirListAndFailTheLoad) {
         QByteArray bytes = good;
         PutU32(bytes, at.PlaylistItems[0][2] + 8, 0); // an mhip of length 0
         TiTunesDB db("E:", false);
-        EXPECT_FALSE(Parse(db, bytes));
+        EXPECT_TRUE(Parse(db, bytes));
+        EXPECT_TRUE(db.Damaged());
         EXPECT_EQ(db.Playlists.GetItem(0).Count, 2);
+        EXPECT_EQ(db.Playlists.Count(), 3);
     }
 }
 
 TEST_F(TrackDbTest, EveryTruncationFailsWithoutLosingTheCompleteTracks) {
     TrackDbLayout at;
     const QByteArray good = WriteTrackDb(SampleDb(), &at);
+    // Only the last section (skipped) follows the playlists: cutting it loses nothing.
+    const qint64 playlistsEnd = at.PlaylistSection + ByteView(good).U32(at.PlaylistSection + 8);
     for (qsizetype cut = 0; cut < good.size(); ++cut) {
         TiTunesDB db("E:", false);
-        ASSERT_FALSE(Parse(db, good.left(cut))) << cut;
-        ASSERT_NE(db.ErrorCode, 0) << cut;
+        ASSERT_EQ(Parse(db, good.left(cut)), cut >= playlistsEnd) << cut;
+        ASSERT_EQ(db.ErrorCode != 0, cut < playlistsEnd) << cut;
+        ASSERT_EQ(db.Damaged(), db.ErrorCode == ecDataPastEnd) << cut;
         // A track is kept exactly when its record was complete.
         int complete = 0;
         for (size_t i = 0; i < at.Tracks.size(); ++i) {
@@ -461,7 +470,109 @@ TEST_F(TrackDbTest, TotalsDescribeTheLastTrackListAndListsAreNotReadTwice) {
     const QByteArray bytes = WriteTrackDb(looped, &at);
     ASSERT_EQ(at.TrackList, 188 + (kRepeats + 1) * 96); // every repeat points at the real list
     TiTunesDB ldb("E:", false);
-    EXPECT_FALSE(Parse(ldb, bytes));
-    EXPECT_EQ(ldb.ErrorCode, ecDataPastEnd);
+    Parse(ldb, bytes);
+    EXPECT_TRUE(ldb.Damaged());
     EXPECT_LE(ldb.Tracks.Count(), 5);
+}
+
+namespace {
+
+// Everything a load gives, as one text.
+QString Describe(const TiTunesDB& db) {
+    QStringList lines{QStringLiteral("%1 %2 %3").arg(db.TotalTime).arg(db.TotalSize).arg(db.ErrorCode)};
+    for (int i = 0; i < db.Tracks.Count(); ++i) {
+        const TTrackItem& t = db.Tracks.GetItem(i);
+        lines << QStringList{QString::number(t.TrackId), QString::number(t.Size), QString::number(t.Length),
+                             QString::number(t.Rating), QString::number(t.PlayCount), QString::number(t.MediaType),
+                             QString::number(t.DbId), QString::number(t.ArtworkLink), t.Title, t.Artist, t.Album,
+                             t.Genre, t.KindText, t.Location}
+                     .join(u'|');
+    }
+    for (int i = 0; i < db.Playlists.Count(); ++i) {
+        const TPlayListItem& p = db.Playlists.GetItem(i);
+        QStringList ids;
+        for (int k = 0; k < p.Count; ++k)
+            ids << QString::number(p.GetTrackId(k));
+        lines << p.Name + u'|' + QString::number(p.Smart) + u'|' + ids.join(u',');
+    }
+    return lines.join(u'\n');
+}
+
+} // namespace
+
+TEST_F(TrackDbTest, ReadingTheFileInChunksGivesTheSameAndAShrinkingFileIsAReadError) {
+    for (const QByteArray& bytes : {WriteTrackDb(SampleDb()), WriteTrackDb(LargeDb(40, 3))}) {
+        QTemporaryFile file;
+        ASSERT_TRUE(file.open());
+        ASSERT_EQ(file.write(bytes), bytes.size());
+        ASSERT_TRUE(file.flush());
+        TiTunesDB whole("E:", false);
+        ASSERT_TRUE(whole.LoadFromData(bytes));
+        // Small windows make records straddle a refill at every kind of place.
+        for (const qint64 chunk : {qint64(64), qint64(1000), qint64(4096), kTrackDbChunk}) {
+            TiTunesDB db("E:", false);
+            EXPECT_TRUE(db.LoadFromFile(file.handle(), bytes.size(), chunk)) << chunk;
+            EXPECT_EQ(Describe(db), Describe(whole)) << chunk;
+        }
+        // A file that shrinks after it was opened (a pulled device) is a read error, never a
+        // shorter list taken for the whole.
+        ASSERT_TRUE(file.resize(bytes.size() / 2));
+        TiTunesDB cut("E:", false);
+        EXPECT_THROW(cut.LoadFromFile(file.handle(), bytes.size(), 1000), platform::Error);
+    }
+}
+
+TEST_F(TrackDbTest, DamageFailsTheLoadOnlyWhereDataItNeedsIsCutOff) {
+    TrackDbLayout at, alone;
+    const QByteArray good = WriteTrackDb(SampleDb(), &at);
+    const qint64 last = at.PlaylistSection + ByteView(good).U32(at.PlaylistSection + 8);
+    FixtureDb withoutLast = SampleDb();
+    withoutLast.PodcastSection = false;
+    const QByteArray playlistsLast = WriteTrackDb(withoutLast, &alone);
+    FixtureDb unusedFirst = SampleDb();
+    QByteArray unused = Record("mhsd", 96, 96);
+    PutU32(unused, 12, 9);
+    unusedFirst.ExtraSections = {unused};
+    const QByteArray early = WriteTrackDb(unusedFirst);
+    const auto patched = [](QByteArray bytes, qint64 pos, uint32_t value) {
+        PutU32(bytes, pos, value);
+        return bytes;
+    };
+    const struct {
+        const char* Name;
+        QByteArray Bytes;
+        bool Loads, Damaged;
+        int Tracks, Playlists;
+    } cases[] = {
+        {"last section runs past the end", patched(good, last + 8, 0xFFFFFF00), true, false, 5, 3},
+        {"last section of length 0", patched(good, last + 8, 0), true, false, 5, 3},
+        {"the playlists, last, run past the end", patched(playlistsLast, alone.PlaylistSection + 8, 0xFFFFFF00), true,
+         false, 5, 3},
+        {"unused section before the lists runs past the end", patched(early, 188 + 8, 0xFFFFFF00), false, true, 0, 0},
+        {"unused section before the lists of length 0", patched(early, 188 + 8, 0), true, true, 0, 0},
+        {"track section runs past the end before the playlists", patched(good, at.TrackSection + 8, 0xFFFFFF00), false,
+         true, 5, 0},
+    };
+    for (const auto& c : cases) {
+        TiTunesDB db("E:", false);
+        EXPECT_EQ(Parse(db, c.Bytes), c.Loads) << c.Name;
+        EXPECT_EQ(db.ErrorCode, c.Loads ? ecNone : ecDataPastEnd) << c.Name;
+        EXPECT_EQ(db.Damaged(), c.Damaged) << c.Name;
+        EXPECT_EQ(db.Tracks.Count(), c.Tracks) << c.Name;
+        EXPECT_EQ(db.Playlists.Count(), c.Playlists) << c.Name;
+    }
+}
+
+TEST_F(TrackDbTest, TextsOutliveTheDatabaseAndAChangedCopyLeavesTheOthersAlone) {
+    QString title;
+    {
+        TiTunesDB db("E:", false);
+        ASSERT_TRUE(Parse(db, WriteTrackDb(SampleDb())));
+        title = db.Tracks.GetItem(0).Title;
+        title += QStringLiteral("!!!!"); // the texts share one block: this must not run into the next
+        ExpectSample(db);
+    }
+    EXPECT_EQ(title, QStringLiteral("Blue Monday!!!!"));
+    title += QStringLiteral("?"); // the last holder of the block
+    EXPECT_EQ(title, QStringLiteral("Blue Monday!!!!?"));
 }

@@ -1,7 +1,6 @@
 #include "Commands.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
@@ -36,10 +35,9 @@ void PrintJson(const QJsonObject& object) {
 } // namespace dump
 
 int main(int argc, char** argv) {
-    // A GUI application object without a display, so that commands can use pictures and, for
-    // the transfer, queued calls into the main thread.
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QGuiApplication app(argc, argv);
+    // No window is shown: a core application serves the pictures (QImage needs no display) and
+    // the transfer's queued calls into the main thread, and starts faster than a GUI one.
+    QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     auto& registry = dump::Registry();
     if (args.isEmpty() || !registry.count(args.first().toStdString())) {
