@@ -20,72 +20,65 @@ namespace fakemuxd {
 namespace {
 
 constexpr int kLockdownPort = 62078;
+using Items = std::initializer_list<std::pair<const char*, plist_t>>;
 
 // One key and self-signed certificate per test process serve as the device's and the host's.
 struct Identity {
-    EVP_PKEY* Key = nullptr;
-    X509* Cert = nullptr;
     std::string KeyPem, CertPem, PublicPem;
     SSL_CTX* Tls = nullptr;    // devices from iOS 10 on: TLS 1.2 and later
     SSL_CTX* Legacy = nullptr; // older devices: down to TLS 1.0 with SHA-1
 };
 
-SSL_CTX* ServerContext(EVP_PKEY* key, X509* cert, bool legacy) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate(ctx, cert);
-    SSL_CTX_use_PrivateKey(ctx, key);
-    SSL_CTX_set_num_tickets(ctx, 0);
-    if (legacy) {
-        SSL_CTX_set_security_level(ctx, 0);
-        SSL_CTX_set_min_proto_version(ctx, TLS1_VERSION);
-        SSL_CTX_set_cipher_list(ctx, "DEFAULT:@SECLEVEL=0");
-    } else {
-        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-    }
-    return ctx;
-}
-
-std::string Pem(BIO* bio) {
-    char* data = nullptr;
-    const long n = BIO_get_mem_data(bio, &data);
-    std::string text(data, size_t(n));
-    BIO_free(bio);
-    return text;
-}
-
 const Identity& Id() {
     static const Identity id = [] {
         Identity i;
-        i.Key = EVP_RSA_gen(2048);
-        i.Cert = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(i.Cert), 1);
-        X509_gmtime_adj(X509_getm_notBefore(i.Cert), -3600);
-        X509_gmtime_adj(X509_getm_notAfter(i.Cert), 3600L * 24 * 365);
-        X509_set_pubkey(i.Cert, i.Key);
-        X509_NAME* name = X509_get_subject_name(i.Cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("fake device"), -1, -1, 0);
-        X509_set_issuer_name(i.Cert, name);
-        X509_sign(i.Cert, i.Key, EVP_sha256());
-        BIO* b = BIO_new(BIO_s_mem());
-        PEM_write_bio_PrivateKey(b, i.Key, nullptr, nullptr, 0, nullptr, nullptr);
-        i.KeyPem = Pem(b);
-        b = BIO_new(BIO_s_mem());
-        PEM_write_bio_X509(b, i.Cert);
-        i.CertPem = Pem(b);
-        b = BIO_new(BIO_s_mem());
-        RSA* rsa = EVP_PKEY_get1_RSA(i.Key); // the device key comes as PKCS#1, as lockdown gives it
-        PEM_write_bio_RSAPublicKey(b, rsa);
-        RSA_free(rsa);
-        i.PublicPem = Pem(b);
-        i.Tls = ServerContext(i.Key, i.Cert, false);
-        i.Legacy = ServerContext(i.Key, i.Cert, true);
+        EVP_PKEY* key = EVP_RSA_gen(2048);
+        X509* cert = X509_new();
+        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+        X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(cert), 3600L * 24 * 365);
+        X509_set_pubkey(cert, key);
+        X509_NAME* name = X509_get_subject_name(cert);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("fake"),
+                                   -1, -1, 0);
+        X509_set_issuer_name(cert, name);
+        X509_sign(cert, key, EVP_sha256());
+        auto pem = [](auto write) {
+            BIO* bio = BIO_new(BIO_s_mem());
+            write(bio);
+            char* data = nullptr;
+            const long n = BIO_get_mem_data(bio, &data);
+            std::string text(data, size_t(n));
+            BIO_free(bio);
+            return text;
+        };
+        i.KeyPem =
+            pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr); });
+        i.CertPem = pem([&](BIO* b) { PEM_write_bio_X509(b, cert); });
+        // The device key comes as PKCS#1, as lockdown gives it.
+        i.PublicPem = pem([&](BIO* b) {
+            RSA* rsa = EVP_PKEY_get1_RSA(key);
+            PEM_write_bio_RSAPublicKey(b, rsa);
+            RSA_free(rsa);
+        });
+        for (bool legacy : {false, true}) {
+            SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+            SSL_CTX_use_certificate(ctx, cert);
+            SSL_CTX_use_PrivateKey(ctx, key);
+            SSL_CTX_set_num_tickets(ctx, 0);
+            SSL_CTX_set_min_proto_version(ctx, legacy ? TLS1_VERSION : TLS1_2_VERSION);
+            if (legacy) {
+                SSL_CTX_set_security_level(ctx, 0);
+                SSL_CTX_set_cipher_list(ctx, "DEFAULT:@SECLEVEL=0");
+            }
+            (legacy ? i.Legacy : i.Tls) = ctx;
+        }
         return i;
     }();
     return id;
 }
 
-plist_t Dict(std::initializer_list<std::pair<const char*, plist_t>> items) {
+plist_t Dict(Items items) {
     plist_t d = plist_new_dict();
     for (auto& [k, v] : items)
         plist_dict_set_item(d, k, v);
@@ -96,6 +89,9 @@ plist_t Str(const std::string& s) {
 }
 plist_t Data(const std::string& s) {
     return plist_new_data(s.data(), s.size());
+}
+plist_t Uint(uint64_t n) {
+    return plist_new_uint(n);
 }
 
 std::string Xml(plist_t p) {
@@ -136,6 +132,16 @@ std::string PairRecord(const std::string& hostId) {
                      {"WiFiMACAddress", Str("00:00:00:00:00:00")}}));
 }
 
+plist_t Attached(int id, const DeviceSetup& setup) {
+    return Dict({{"MessageType", Str("Attached")},
+                 {"DeviceID", Uint(uint64_t(id))},
+                 {"Properties", Dict({{"ConnectionType", Str("USB")},
+                                      {"DeviceID", Uint(uint64_t(id))},
+                                      {"LocationID", Uint(0)},
+                                      {"ProductID", Uint(0x12a8)},
+                                      {"SerialNumber", Str(setup.Udid)}})}});
+}
+
 } // namespace
 
 struct Server::Device {
@@ -153,8 +159,7 @@ struct Server::Client {
     bool Open = true;
 
     bool ReadFull(void* buffer, size_t n) {
-        auto* p = static_cast<char*>(buffer);
-        while (n) {
+        for (auto* p = static_cast<char*>(buffer); n;) {
             const long got = Tls ? SSL_read(Tls, p, int(n)) : ::recv(Fd, p, n, 0);
             if (got <= 0) return false;
             p += got;
@@ -162,42 +167,34 @@ struct Server::Client {
         }
         return true;
     }
-    bool WriteFull(const void* buffer, size_t n) {
+    bool WriteFull(const std::string& packet) {
         std::lock_guard<std::mutex> lock(Write);
-        auto* p = static_cast<const char*>(buffer);
-        while (n) {
+        for (size_t at = 0; at < packet.size();) {
+            const char* p = packet.data() + at;
+            const size_t n = packet.size() - at;
             const long put = Tls ? SSL_write(Tls, p, int(n)) : ::send(Fd, p, n, MSG_NOSIGNAL);
             if (put <= 0) return false;
-            p += put;
-            n -= size_t(put);
+            at += size_t(put);
         }
         return true;
     }
     // usbmuxd framing: length, version 1, message 8 (plist), tag; then the XML.
     bool SendMux(const std::string& xml, uint32_t tag) {
-        std::string packet(16, '\0');
         const uint32_t header[4] = {uint32_t(16 + xml.size()), 1, 8, tag};
-        std::memcpy(packet.data(), header, 16);
-        packet += xml;
-        return WriteFull(packet.data(), packet.size());
+        return WriteFull(std::string(reinterpret_cast<const char*>(header), 16) + xml);
     }
     // lockdown framing: a big-endian length, then the plist.
     bool SendPlist(plist_t p) {
         const std::string xml = Xml(p);
         const uint32_t n = htonl(uint32_t(xml.size()));
-        std::string packet(reinterpret_cast<const char*>(&n), 4);
-        packet += xml;
-        return WriteFull(packet.data(), packet.size());
+        return WriteFull(std::string(reinterpret_cast<const char*>(&n), 4) + xml);
     }
     plist_t ReceivePlist() {
         uint32_t n = 0;
-        if (!ReadFull(&n, 4)) return nullptr;
-        n = ntohl(n);
-        if (n > (1u << 20)) return nullptr;
+        if (!ReadFull(&n, 4) || (n = ntohl(n)) > (1u << 20)) return nullptr;
         std::string body(n, '\0');
-        if (!ReadFull(body.data(), n)) return nullptr;
         plist_t p = nullptr;
-        plist_from_memory(body.data(), n, &p);
+        if (ReadFull(body.data(), n)) plist_from_memory(body.data(), n, &p);
         return p;
     }
 };
@@ -261,21 +258,17 @@ int Server::Count(const std::string& request) {
     return FCounts[request];
 }
 
-namespace {
-plist_t Attached(int id, const DeviceSetup& setup) {
-    return Dict({{"MessageType", Str("Attached")},
-                 {"DeviceID", plist_new_uint(uint64_t(id))},
-                 {"Properties", Dict({{"ConnectionType", Str("USB")},
-                                      {"DeviceID", plist_new_uint(uint64_t(id))},
-                                      {"LocationID", plist_new_uint(0)},
-                                      {"ProductID", plist_new_uint(0x12a8)},
-                                      {"SerialNumber", Str(setup.Udid)}})}});
-}
-} // namespace
-
-void Server::Broadcast(const std::string& xml) {
+void Server::Broadcast(void* message) {
+    const std::string xml = Xml(message);
     for (auto& c : FListeners) // under FLock
         if (c->Open) c->SendMux(xml, 0);
+}
+
+void Server::Accepts(Device& d) {
+    // under FLock
+    const std::string host = "HOST-" + d.Setup.Udid;
+    FRecords[d.Setup.Udid] = PairRecord(host);
+    d.Hosts.insert(host);
 }
 
 int Server::Plug(const DeviceSetup& setup) {
@@ -283,13 +276,9 @@ int Server::Plug(const DeviceSetup& setup) {
     d->Setup = setup;
     std::lock_guard<std::mutex> lock(FLock);
     d->Id = FNextId++;
-    if (setup.Trusted) {
-        const std::string host = "HOST-" + setup.Udid;
-        FRecords[setup.Udid] = PairRecord(host);
-        d->Hosts.insert(host);
-    }
+    if (setup.Trusted) Accepts(*d);
     FDevices[d->Id] = d;
-    Broadcast(Xml(Attached(d->Id, setup)));
+    Broadcast(Attached(d->Id, setup));
     return d->Id;
 }
 
@@ -300,7 +289,7 @@ void Server::Pull(std::shared_ptr<Device> d) {
     for (auto& w : d->Connections)
         if (auto c = w.lock(); c && c->Open) ::shutdown(c->Fd, SHUT_RDWR);
     FDevices.erase(d->Id);
-    Broadcast(Xml(Dict({{"MessageType", Str("Detached")}, {"DeviceID", plist_new_uint(uint64_t(d->Id))}})));
+    Broadcast(Dict({{"MessageType", Str("Detached")}, {"DeviceID", Uint(uint64_t(d->Id))}}));
     FStallEnd.notify_all();
 }
 
@@ -313,10 +302,8 @@ void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
     auto it = FDevices.find(id);
     if (it == FDevices.end()) return;
-    const std::string host = "HOST-" + it->second->Setup.Udid;
-    FRecords[it->second->Setup.Udid] = PairRecord(host);
-    it->second->Hosts.insert(host);
-    Broadcast(Xml(Dict({{"MessageType", Str("Paired")}, {"DeviceID", plist_new_uint(uint64_t(id))}})));
+    Accepts(*it->second);
+    Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
 }
 
 void Server::StallReads(bool stall) {
@@ -338,80 +325,46 @@ void Server::Serve(std::shared_ptr<Client> c) {
         const std::string type = Text(msg, "MessageType");
         const uint32_t tag = header[3];
         Counted(type);
-        auto result = [&](uint64_t n) {
-            c->SendMux(Xml(Dict({{"MessageType", Str("Result")}, {"Number", plist_new_uint(n)}})), tag);
-        };
+        auto send = [&](Items items) { c->SendMux(Xml(Dict(items)), tag); };
+        auto result = [&](uint64_t n) { send({{"MessageType", Str("Result")}, {"Number", Uint(n)}}); };
+        std::unique_lock<std::mutex> lock(FLock);
         if (type == "Listen") {
+            lock.unlock();
             result(0);
-            std::lock_guard<std::mutex> lock(FLock);
+            lock.lock();
             FListeners.push_back(c);
             for (auto& [id, d] : FDevices)
                 c->SendMux(Xml(Attached(id, d->Setup)), 0);
         } else if (type == "ListDevices") {
             plist_t list = plist_new_array();
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                for (auto& [id, d] : FDevices)
-                    plist_array_append_item(list, Attached(id, d->Setup));
-            }
-            c->SendMux(Xml(Dict({{"DeviceList", list}})), tag);
+            for (auto& [id, d] : FDevices)
+                plist_array_append_item(list, Attached(id, d->Setup));
+            send({{"DeviceList", list}});
         } else if (type == "ReadBUID") {
-            c->SendMux(Xml(Dict({{"BUID", Str("FAKE-BUID")}})), tag);
+            send({{"BUID", Str("FAKE-BUID")}});
         } else if (type == "ReadPairRecord") {
-            std::string record;
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                auto it = FRecords.find(Text(msg, "PairRecordID"));
-                if (it != FRecords.end()) record = it->second;
-            }
-            if (record.empty())
+            auto it = FRecords.find(Text(msg, "PairRecordID"));
+            if (it == FRecords.end())
                 result(2);
             else
-                c->SendMux(Xml(Dict({{"PairRecordData", Data(record)}})), tag);
-        } else if (type == "SavePairRecord") {
-            plist_t n = plist_dict_get_item(msg, "PairRecordData");
-            char* data = nullptr;
-            uint64_t size = 0;
-            if (n) plist_get_data_val(n, &data, &size);
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                FRecords[Text(msg, "PairRecordID")] = std::string(data ? data : "", size);
-            }
-            free(data);
-            result(0);
-        } else if (type == "DeletePairRecord") {
-            std::lock_guard<std::mutex> lock(FLock);
-            FRecords.erase(Text(msg, "PairRecordID"));
-            result(0);
+                send({{"PairRecordData", Data(it->second)}});
         } else if (type == "Connect") {
-            const int id = int(Number(msg, "DeviceID"));
+            // The lockdown port of a present device, or a port a service was started on.
             const int port = ntohs(uint16_t(Number(msg, "PortNumber")));
-            std::shared_ptr<Device> d;
-            bool afc = false;
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                auto it = FDevices.find(id);
-                if (it != FDevices.end()) {
-                    if (port == kLockdownPort) {
-                        d = it->second;
-                    } else if (auto p = FPorts.find(port); p != FPorts.end() && p->second == it->second) {
-                        d = it->second;
-                        afc = true;
-                        FPorts.erase(p);
-                    }
-                }
-                if (d) d->Connections.push_back(c);
-            }
+            auto it = FDevices.find(int(Number(msg, "DeviceID")));
+            auto p = FPorts.find(port);
+            std::shared_ptr<Device> d =
+                it == FDevices.end()                                                      ? nullptr
+                : port == kLockdownPort || (p != FPorts.end() && p->second == it->second) ? it->second
+                                                                                          : nullptr;
+            const bool afc = d && port != kLockdownPort;
+            if (afc) FPorts.erase(p);
+            if (d) d->Connections.push_back(c);
+            lock.unlock();
             plist_free(msg);
-            if (!d) {
-                result(3);
-                continue;
-            }
-            result(0);
-            if (afc)
-                Afc(c, d);
-            else
-                Lockdown(c, d);
+            result(d ? 0 : 3);
+            if (!d) continue;
+            afc ? Afc(c, d) : Lockdown(c, d);
             return;
         } else {
             result(1);
@@ -421,72 +374,60 @@ void Server::Serve(std::shared_ptr<Client> c) {
 }
 
 void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
-    bool session = false;
-    for (;;) {
-        plist_t req = c->ReceivePlist();
-        if (!req) return;
+    const DeviceSetup& setup = d->Setup;
+    const int major = std::atoi(setup.Version.c_str());
+    bool session = false, ok = true;
+    for (plist_t req; ok && (req = c->ReceivePlist()); plist_free(req)) {
         const std::string name = Text(req, "Request");
         Counted(name);
-        const DeviceSetup& setup = d->Setup;
         bool trusted = false;
         {
             std::lock_guard<std::mutex> lock(FLock);
             if (setup.PullAt == name) {
                 Pull(d);
-                plist_free(req);
-                return;
+                ok = false;
+                continue;
             }
             std::string host = Text(req, "HostID");
             if (plist_t rec = plist_dict_get_item(req, "PairRecord")) host = Text(rec, "HostID");
             trusted = d->Hosts.count(host) > 0;
-            if (name == "Pair" && trusted && !setup.Locked) d->Hosts.insert(host);
         }
-        auto reply = [&](std::initializer_list<std::pair<const char*, plist_t>> items) {
+        auto reply = [&](Items items) {
             plist_t r = Dict(items);
             plist_dict_set_item(r, "Request", Str(name));
             return c->SendPlist(r);
         };
         auto error = [&](const char* e) { return reply({{"Error", Str(e)}}); };
-        bool ok = true;
-        const int major = std::atoi(setup.Version.c_str());
+        auto success = [&](Items more = {}) {
+            plist_t r = Dict(more);
+            plist_dict_set_item(r, "Result", Str("Success"));
+            plist_dict_set_item(r, "Request", Str(name));
+            return c->SendPlist(r);
+        };
+        const std::string key = Text(req, "Key");
         if (name == "QueryType") {
             ok = reply({{"Type", Str(setup.LockdownType)}});
-        } else if (name == "GetValue") {
-            const std::string key = Text(req, "Key");
-            if (key == "ProductVersion")
-                ok = reply({{"Key", Str(key)}, {"Value", Str(setup.Version)}});
-            else if (key == "DevicePublicKey")
-                ok = reply({{"Key", Str(key)}, {"Value", Data(Id().PublicPem)}});
-            else if (key == "UniqueDeviceID")
-                ok = reply({{"Key", Str(key)}, {"Value", Str(setup.Udid)}});
-            else
-                ok = error("MissingValue");
+        } else if (name == "GetValue" && (key == "ProductVersion" || key == "DevicePublicKey")) {
+            ok = reply({{"Key", Str(key)},
+                        {"Value", key == "ProductVersion" ? Str(setup.Version) : Data(Id().PublicPem)}});
         } else if (name == "ValidatePair") {
-            ok = major >= 11 || !trusted ? error("InvalidHostID") : reply({{"Result", Str("Success")}});
+            ok = major >= 11 || !trusted ? error("InvalidHostID") : success();
         } else if (name == "Pair") {
             ok = setup.Locked ? error("PasswordProtected")
                  : !trusted   ? error("PairingDialogResponsePending")
-                              : reply({{"Result", Str("Success")}, {"EscrowBag", Data("bag")}});
-        } else if (name == "StartSession") {
-            if (!trusted) {
-                ok = error("InvalidHostID");
-            } else {
-                ok = reply({{"Result", Str("Success")},
-                            {"SessionID", Str("SESSION-" + setup.Udid)},
-                            {"EnableSessionSSL", plist_new_bool(1)}});
-                SSL* tls = SSL_new(major < 10 ? Id().Legacy : Id().Tls);
-                SSL_set_fd(tls, c->Fd);
-                if (!ok || SSL_accept(tls) != 1) {
-                    SSL_free(tls);
-                    plist_free(req);
-                    return;
-                }
-                std::lock_guard<std::mutex> lock(FLock);
-                c->Tls = tls;
-                session = true;
-            }
+                              : success({{"EscrowBag", Data("bag")}});
+        } else if (name == "StartSession" && trusted) {
+            SSL* tls = SSL_new(major < 10 ? Id().Legacy : Id().Tls);
+            SSL_set_fd(tls, c->Fd);
+            ok = success({{"SessionID", Str("SESSION-" + setup.Udid)},
+                          {"EnableSessionSSL", plist_new_bool(1)}}) &&
+                 SSL_accept(tls) == 1;
+            if (!ok) SSL_free(tls);
+            std::lock_guard<std::mutex> lock(FLock);
+            if (ok) c->Tls = tls;
+            session = ok;
         } else if (name == "StopSession") {
-            ok = reply({{"Result", Str("Success")}});
+            ok = success();
             // The host ends TLS with its close_notify and goes on in plain text; no answer to it.
             char byte;
             SSL_read(c->Tls, &byte, 1);
@@ -495,50 +436,33 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             SSL_free(c->Tls);
             c->Tls = nullptr;
             session = false;
-        } else if (name == "StartService") {
-            const std::string service = Text(req, "Service");
-            if (!session) {
-                ok = error("SessionInactive");
-            } else if (service != "com.apple.afc") {
-                ok = error("InvalidService");
-            } else {
-                int port;
-                {
-                    std::lock_guard<std::mutex> lock(FLock);
-                    port = FNextPort++;
-                    FPorts[port] = d;
-                }
-                ok = reply({{"Result", Str("Success")},
-                            {"Service", Str(service)},
-                            {"Port", plist_new_uint(uint64_t(port))}});
+        } else if (name == "StartService" && session && Text(req, "Service") == "com.apple.afc") {
+            int port;
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                port = FNextPort++;
+                FPorts[port] = d;
             }
-        } else if (name == "Goodbye") {
-            reply({{"Result", Str("Success")}});
-            ok = false;
+            ok = success({{"Service", Str("com.apple.afc")}, {"Port", Uint(uint64_t(port))}});
         } else {
-            ok = error("InvalidRequest");
+            ok = error(name == "StartSession"   ? "InvalidHostID"
+                       : name == "StartService" ? (session ? "InvalidService" : "SessionInactive")
+                       : name == "GetValue"     ? "MissingValue"
+                                                : "InvalidRequest");
         }
-        plist_free(req);
-        if (!ok) return;
     }
 }
 
 namespace {
-enum : uint64_t {
-    OpStatus = 1,
-    OpData = 2,
-    OpFileInfo = 0x0A,
-    OpOpen = 0x0D,
-    OpOpenResult = 0x0E,
-    OpRead = 0x0F,
-    OpWrite = 0x10,
-    OpSeek = 0x11,
-    OpClose = 0x14,
-};
+enum : uint64_t { OpStatus = 1, OpData = 2, OpFileInfo = 0x0A, OpOpen = 0x0D, OpOpenResult = 0x0E };
+enum : uint64_t { OpRead = 0x0F, OpWrite = 0x10, OpClose = 0x14 };
 struct AfcHeader {
     char Magic[8];
     uint64_t Entire, This, Number, Operation;
 };
+std::string Bytes(uint64_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 8);
+}
 } // namespace
 
 void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
@@ -552,17 +476,7 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         h.This = op == OpData ? sizeof h : h.Entire;
         h.Number = number;
         h.Operation = op;
-        std::string packet(reinterpret_cast<const char*>(&h), sizeof h);
-        packet += data;
-        return c->WriteFull(packet.data(), packet.size());
-    };
-    auto status = [&](uint64_t number, uint64_t code) {
-        return answer(number, OpStatus, std::string(reinterpret_cast<const char*>(&code), 8));
-    };
-    auto word = [](const std::string& s, size_t at) {
-        uint64_t v = 0;
-        if (s.size() >= at + 8) std::memcpy(&v, s.data() + at, 8);
-        return v;
+        return c->WriteFull(std::string(reinterpret_cast<const char*>(&h), sizeof h) + data);
     };
     for (bool ok = true; ok;) {
         AfcHeader h;
@@ -571,81 +485,51 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             break;
         std::string head(h.This - sizeof h, '\0'), payload(h.Entire - h.This, '\0');
         if (!c->ReadFull(head.data(), head.size()) || !c->ReadFull(payload.data(), payload.size())) break;
-        const std::string path =
-            d->Setup.Folder + std::string(h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
-        switch (h.Operation) {
-        case OpFileInfo: {
-            struct stat st {};
-            if (::lstat(path.c_str(), &st) != 0) {
-                ok = status(h.Number, 8);
-                break;
-            }
-            const std::string info = "st_size" + std::string(1, '\0') + std::to_string(st.st_size) + '\0' +
-                                     "st_ifmt" + '\0' + (S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG") + '\0';
-            ok = answer(h.Number, OpData, info);
-            break;
-        }
-        case OpOpen: {
-            const uint64_t mode = word(head, 0);
-            const int fd =
-                ::open(path.c_str(), mode == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd < 0) {
-                ok = status(h.Number, 8);
-                break;
-            }
+        auto word = [&](size_t at) {
+            uint64_t v = 0;
+            if (head.size() >= at + 8) std::memcpy(&v, head.data() + at, 8);
+            return v;
+        };
+        const std::string path = d->Setup.Folder + (h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
+        auto file = files.find(word(0));
+        const bool known = file != files.end();
+        auto status = [&](uint64_t code) { return answer(h.Number, OpStatus, Bytes(code)); };
+        struct stat st {};
+        int fd = -1;
+        if (h.Operation == OpFileInfo && ::lstat(path.c_str(), &st) == 0) {
+            ok = answer(h.Number, OpData,
+                        "st_size" + std::string(1, '\0') + std::to_string(st.st_size) + '\0' + "st_ifmt" +
+                            '\0' + (S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG") + '\0');
+        } else if (h.Operation == OpOpen &&
+                   (fd = ::open(path.c_str(),
+                                word(0) == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) >=
+                       0) {
             files[nextFile] = fd;
-            const uint64_t handle = nextFile++;
-            ok = answer(h.Number, OpOpenResult, std::string(reinterpret_cast<const char*>(&handle), 8));
-            break;
-        }
-        case OpRead: {
+            ok = answer(h.Number, OpOpenResult, Bytes(nextFile++));
+        } else if (h.Operation == OpFileInfo || h.Operation == OpOpen) {
+            ok = status(8);
+        } else if (h.Operation == OpRead) {
             Counted("AFCRead");
-            {
-                std::unique_lock<std::mutex> lock(FLock);
-                FStallEnd.wait(lock, [&] { return !FStall || !d->Present || FStopping; });
-                if (!d->Present || FStopping) {
-                    ok = false;
-                    break;
-                }
-            }
-            auto f = files.find(word(head, 0));
-            if (f == files.end()) {
-                ok = status(h.Number, 7);
-                break;
-            }
-            std::string data(std::min<uint64_t>(word(head, 8), 16u << 20), '\0');
-            const long got = ::read(f->second, data.data(), data.size());
+            std::unique_lock<std::mutex> lock(FLock);
+            FStallEnd.wait(lock, [&] { return !FStall || !d->Present || FStopping; });
+            if (!d->Present || FStopping) break;
+            lock.unlock();
+            std::string data(known ? std::min<uint64_t>(word(8), 16u << 20) : 0, '\0');
+            const long got = known ? ::read(file->second, data.data(), data.size()) : 0;
             data.resize(got > 0 ? size_t(got) : 0);
-            ok = answer(h.Number, OpData, data);
-            break;
-        }
-        case OpWrite: {
-            auto f = files.find(word(head, 0));
-            ok = status(h.Number, f != files.end() && ::write(f->second, payload.data(), payload.size()) ==
-                                                          long(payload.size())
-                                      ? 0
-                                      : 5);
-            break;
-        }
-        case OpSeek: {
-            auto f = files.find(word(head, 0));
-            ok = status(h.Number,
-                        f != files.end() && ::lseek(f->second, off_t(word(head, 16)), int(word(head, 8))) >= 0
+            ok = known ? answer(h.Number, OpData, data) : status(7);
+        } else if (h.Operation == OpWrite) {
+            ok = status(known && ::write(file->second, payload.data(), payload.size()) == long(payload.size())
                             ? 0
-                            : 7);
-            break;
-        }
-        case OpClose: {
-            auto f = files.find(word(head, 0));
-            if (f != files.end()) {
-                ::close(f->second);
-                files.erase(f);
+                            : 5);
+        } else if (h.Operation == OpClose) {
+            if (known) {
+                ::close(file->second);
+                files.erase(file);
             }
-            ok = status(h.Number, f != files.end() ? 0 : 7);
-            break;
-        }
-        default:
-            ok = status(h.Number, 15);
+            ok = status(known ? 0 : 7);
+        } else {
+            ok = status(15);
         }
     }
     for (auto& [h, fd] : files)

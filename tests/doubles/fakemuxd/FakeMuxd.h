@@ -47,7 +47,8 @@ private:
     void Serve(std::shared_ptr<Client> c);
     void Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d);
     void Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d);
-    void Broadcast(const std::string& xml);
+    void Broadcast(void* message); // a plist, freed
+    void Accepts(Device& d);       // stores a pair record the device accepts
     void Pull(std::shared_ptr<Device> d);
     void Counted(const std::string& name);
 
@@ -59,13 +60,11 @@ private:
     bool FStopping = false;
     std::map<int, std::shared_ptr<Device>> FDevices;
     std::map<std::string, std::string> FRecords; // udid -> pair record (XML)
-    std::vector<std::shared_ptr<Client>> FClients;
-    std::vector<std::shared_ptr<Client>> FListeners;
+    std::vector<std::shared_ptr<Client>> FClients, FListeners;
     std::vector<std::thread> FThreads;
     std::map<std::string, int> FCounts;
     std::map<int, std::shared_ptr<Device>> FPorts; // started service's port -> device
-    int FNextId = 1;
-    int FNextPort = 50000;
+    int FNextId = 1, FNextPort = 50000;
 };
 
 } // namespace fakemuxd
