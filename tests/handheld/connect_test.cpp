@@ -43,42 +43,6 @@ TEST_P(BothGenerations, ArrivalConnectsAndReadsTheDatabaseEndToEnd) {
 INSTANTIATE_TEST_SUITE_P(Generations, BothGenerations, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Newer" : "Older"; });
 
-TEST_F(Connect, TheConnectSequenceInOrder) {
-    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
-    Start();
-    const QByteArray head = "AMDeviceConnect\nAMDeviceIsPaired\n";
-    const QByteArray session = "AMDeviceStartSession\nAMDeviceStartService com.apple.afc2\n";
-    const QByteArray plain = session + "AMDeviceStartService com.apple.afc\n"
-                                       "AMDeviceStopSession\nAMDeviceDisconnect\nAFCConnectionOpen\n";
-    const struct {
-        std::vector<QByteArray> sims;
-        QByteArray calls;
-        bool ready;
-    } cases[] = {
-        // A failure stops the sequence where it happens; nothing is undone.
-        {{"fail AMDeviceStartSession 1"}, head + "AMDeviceValidatePairing\nAMDeviceStartSession\n", false},
-        // The database is looked for plain first; the compressed one alone picks the mobile root.
-        {{},
-         head + "AMDeviceValidatePairing\n" + session +
-             "AMDeviceStopSession\nAMDeviceDisconnect\nAFCConnectionOpen\n"
-             "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesDB\n"
-             "AFCFileInfoOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesCDB\n",
-         true},
-        // Never paired, and no full access: paired without a validation, the plain service
-        // second, and no media root to look for.
-        {{"pairing none", "afc2 0"}, head + "AMDevicePair\n" + plain, true},
-        // Paired but no longer valid: paired again.
-        {{"pairing invalid", "afc2 0"}, head + "AMDeviceValidatePairing\nAMDevicePair\n" + plain, true},
-    };
-    for (const auto& c : cases) {
-        Arrive(c.sims);
-        EXPECT_EQ(Calls(), c.calls);
-        EXPECT_EQ(IphoneState().Ready, c.ready) << c.calls.constData();
-    }
-    Arrive({});
-    EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
-}
-
 TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase) {
     // afc2 without a database under /var/mobile/Media: the root account's media folder.
     Start();

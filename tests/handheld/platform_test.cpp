@@ -1,46 +1,15 @@
-// The platform pieces the link stands on: the machine settings store and messages posted to a
-// registered receiver from other threads.
+// Messages posted to a registered receiver from other threads, as the link posts its
+// notifications.
 #include <QCoreApplication>
-#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
-#include "platform/MachineSettings.h"
 #include "platform/PostMessage.h"
 
 namespace {
-
-TEST(MachineSettings, ValuesByKeyAndType) {
-    QTemporaryFile file;
-    ASSERT_TRUE(file.open());
-    file.write("Windows Registry Editor Version 5.00\n\n"
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Application Support]\n"
-               "\"InstallDir\"=\"/opt/apple \\\"support\\\"\\\\x\"\n"
-               "\"Count\"=dword:0000001f\n"
-               "\"Blob\"=hex:01,02\n"
-               "; a comment\n"
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
-               "\"InstallDir\"=\"elsewhere\"\n");
-    file.flush();
-    qputenv("MARROWGATE_MACHINE_SETTINGS", QFile::encodeName(file.fileName()));
-    const QByteArray key = "software\\apple inc.\\APPLE APPLICATION SUPPORT";
-    const auto dir = platform::ReadMachineValue(key, "installdir");
-    ASSERT_TRUE(dir && dir->Type == platform::MachineValueType::String);
-    EXPECT_EQ(dir->Text, "/opt/apple \"support\"\\x");
-    const auto count = platform::ReadMachineValue(key, "Count");
-    ASSERT_TRUE(count && count->Type == platform::MachineValueType::Dword);
-    EXPECT_EQ(count->Number, 31u);
-    EXPECT_EQ(platform::ReadMachineValue(key, "Blob")->Type, platform::MachineValueType::Other);
-    EXPECT_FALSE(platform::ReadMachineValue(key, "Absent"));
-    EXPECT_FALSE(platform::MachineKeyExists("SOFTWARE"));
-    EXPECT_EQ(platform::ReadMachineValue("SOFTWARE\\Other", "InstallDir")->Text, "elsewhere");
-    qputenv("MARROWGATE_MACHINE_SETTINGS", "/nonexistent/machine.reg");
-    EXPECT_FALSE(platform::ReadMachineValue(key, "InstallDir"));
-    qunsetenv("MARROWGATE_MACHINE_SETTINGS");
-}
 
 class Counter : public QObject {
 public:
