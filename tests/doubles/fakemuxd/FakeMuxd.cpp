@@ -84,15 +84,9 @@ plist_t Dict(Items items) {
         plist_dict_set_item(d, k, v);
     return d;
 }
-plist_t Str(const std::string& s) {
-    return plist_new_string(s.c_str());
-}
-plist_t Data(const std::string& s) {
-    return plist_new_data(s.data(), s.size());
-}
-plist_t Uint(uint64_t n) {
-    return plist_new_uint(n);
-}
+const auto Str = [](const std::string& s) { return plist_new_string(s.c_str()); };
+const auto Data = [](const std::string& s) { return plist_new_data(s.data(), s.size()); };
+const auto Uint = [](uint64_t n) { return plist_new_uint(n); };
 
 std::string Xml(plist_t p) {
     char* xml = nullptr;
@@ -104,32 +98,32 @@ std::string Xml(plist_t p) {
     return s;
 }
 
-std::string Text(plist_t dict, const char* key) {
+// The dictionary's item of that type, or null.
+plist_t Item(plist_t dict, const char* key, plist_type type) {
     plist_t n = dict ? plist_dict_get_item(dict, key) : nullptr;
+    return n && plist_get_node_type(n) == type ? n : nullptr;
+}
+std::string Text(plist_t dict, const char* key) {
     char* s = nullptr;
-    if (n && plist_get_node_type(n) == PLIST_STRING) plist_get_string_val(n, &s);
+    if (plist_t n = Item(dict, key, PLIST_STRING)) plist_get_string_val(n, &s);
     std::string out = s ? s : "";
     free(s);
     return out;
 }
-
 uint64_t Number(plist_t dict, const char* key) {
-    plist_t n = dict ? plist_dict_get_item(dict, key) : nullptr;
     uint64_t v = 0;
-    if (n && plist_get_node_type(n) == PLIST_UINT) plist_get_uint_val(n, &v);
+    if (plist_t n = Item(dict, key, PLIST_UINT)) plist_get_uint_val(n, &v);
     return v;
 }
 
 std::string PairRecord(const std::string& hostId) {
-    const Identity& i = Id();
-    return Xml(Dict({{"DeviceCertificate", Data(i.CertPem)},
-                     {"HostCertificate", Data(i.CertPem)},
-                     {"RootCertificate", Data(i.CertPem)},
-                     {"HostPrivateKey", Data(i.KeyPem)},
-                     {"RootPrivateKey", Data(i.KeyPem)},
-                     {"HostID", Str(hostId)},
-                     {"SystemBUID", Str("FAKE-BUID")},
-                     {"WiFiMACAddress", Str("00:00:00:00:00:00")}}));
+    plist_t r = Dict({{"HostID", Str(hostId)}, {"SystemBUID", Str("FAKE-BUID")}});
+    plist_dict_set_item(r, "WiFiMACAddress", Str("00:00:00:00:00:00"));
+    for (const char* cert : {"DeviceCertificate", "HostCertificate", "RootCertificate"})
+        plist_dict_set_item(r, cert, Data(Id().CertPem));
+    for (const char* key : {"HostPrivateKey", "RootPrivateKey"})
+        plist_dict_set_item(r, key, Data(Id().KeyPem));
+    return Xml(r);
 }
 
 plist_t Attached(int id, const DeviceSetup& setup) {
@@ -158,24 +152,18 @@ struct Server::Client {
     SSL* Tls = nullptr;
     bool Open = true;
 
+    // Moves all n bytes, through TLS once a session started it.
     bool ReadFull(void* buffer, size_t n) {
-        for (auto* p = static_cast<char*>(buffer); n;) {
-            const long got = Tls ? SSL_read(Tls, p, int(n)) : ::recv(Fd, p, n, 0);
-            if (got <= 0) return false;
-            p += got;
-            n -= size_t(got);
-        }
+        for (long got = 0; n; n -= size_t(got), buffer = static_cast<char*>(buffer) + got)
+            if ((got = Tls ? SSL_read(Tls, buffer, int(n)) : ::recv(Fd, buffer, n, 0)) <= 0) return false;
         return true;
     }
     bool WriteFull(const std::string& packet) {
         std::lock_guard<std::mutex> lock(Write);
-        for (size_t at = 0; at < packet.size();) {
-            const char* p = packet.data() + at;
-            const size_t n = packet.size() - at;
-            const long put = Tls ? SSL_write(Tls, p, int(n)) : ::send(Fd, p, n, MSG_NOSIGNAL);
-            if (put <= 0) return false;
-            at += size_t(put);
-        }
+        const char* p = packet.data();
+        for (long put = 0, n = long(packet.size()); n; n -= put, p += put)
+            if ((put = Tls ? SSL_write(Tls, p, int(n)) : ::send(Fd, p, size_t(n), MSG_NOSIGNAL)) <= 0)
+                return false;
         return true;
     }
     // usbmuxd framing: length, version 1, message 8 (plist), tag; then the XML.
@@ -266,9 +254,8 @@ void Server::Broadcast(void* message) {
 
 void Server::Accepts(Device& d) {
     // under FLock
-    const std::string host = "HOST-" + d.Setup.Udid;
-    FRecords[d.Setup.Udid] = PairRecord(host);
-    d.Hosts.insert(host);
+    FRecords.insert(d.Setup.Udid);
+    d.Hosts.insert("HOST-" + d.Setup.Udid);
 }
 
 int Server::Plug(const DeviceSetup& setup) {
@@ -343,11 +330,11 @@ void Server::Serve(std::shared_ptr<Client> c) {
         } else if (type == "ReadBUID") {
             send({{"BUID", Str("FAKE-BUID")}});
         } else if (type == "ReadPairRecord") {
-            auto it = FRecords.find(Text(msg, "PairRecordID"));
-            if (it == FRecords.end())
-                result(2);
+            const std::string udid = Text(msg, "PairRecordID");
+            if (FRecords.count(udid))
+                send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}});
             else
-                send({{"PairRecordData", Data(it->second)}});
+                result(2);
         } else if (type == "Connect") {
             // The lockdown port of a present device, or a port a service was started on.
             const int port = ntohs(uint16_t(Number(msg, "PortNumber")));
@@ -392,18 +379,15 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             if (plist_t rec = plist_dict_get_item(req, "PairRecord")) host = Text(rec, "HostID");
             trusted = d->Hosts.count(host) > 0;
         }
-        auto reply = [&](Items items) {
+        // The answer names its request; `result` adds Result "Success".
+        auto reply = [&](Items items, bool result = false) {
             plist_t r = Dict(items);
             plist_dict_set_item(r, "Request", Str(name));
+            if (result) plist_dict_set_item(r, "Result", Str("Success"));
             return c->SendPlist(r);
         };
         auto error = [&](const char* e) { return reply({{"Error", Str(e)}}); };
-        auto success = [&](Items more = {}) {
-            plist_t r = Dict(more);
-            plist_dict_set_item(r, "Result", Str("Success"));
-            plist_dict_set_item(r, "Request", Str(name));
-            return c->SendPlist(r);
-        };
+        auto success = [&](Items more = {}) { return reply(more, true); };
         const std::string key = Text(req, "Key");
         if (name == "QueryType") {
             ok = reply({{"Type", Str(setup.LockdownType)}});
@@ -460,22 +444,17 @@ struct AfcHeader {
     char Magic[8];
     uint64_t Entire, This, Number, Operation;
 };
-std::string Bytes(uint64_t v) {
-    return std::string(reinterpret_cast<const char*>(&v), 8);
-}
+const auto Bytes = [](uint64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); };
 } // namespace
 
 void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
     std::map<uint64_t, int> files;
     uint64_t nextFile = 1;
     auto answer = [&](uint64_t number, uint64_t op, const std::string& data) {
-        AfcHeader h{};
-        std::memcpy(h.Magic, "CFA6LPAA", 8);
         // Like the device, data follows the header as payload; only short answers are header data.
-        h.Entire = sizeof h + data.size();
-        h.This = op == OpData ? sizeof h : h.Entire;
-        h.Number = number;
-        h.Operation = op;
+        const uint64_t entire = sizeof(AfcHeader) + data.size();
+        const AfcHeader h{
+            {'C', 'F', 'A', '6', 'L', 'P', 'A', 'A'}, entire, op == OpData ? sizeof h : entire, number, op};
         return c->WriteFull(std::string(reinterpret_cast<const char*>(&h), sizeof h) + data);
     };
     for (bool ok = true; ok;) {
