@@ -294,10 +294,8 @@ void Server::Trust(int id) {
 }
 
 void Server::StallReads(bool stall) {
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FStall = stall;
-    }
+    std::lock_guard<std::mutex> lock(FLock);
+    FStall = stall;
     FStallEnd.notify_all();
 }
 
@@ -316,9 +314,7 @@ void Server::Serve(std::shared_ptr<Client> c) {
         auto result = [&](uint64_t n) { send({{"MessageType", Str("Result")}, {"Number", Uint(n)}}); };
         std::unique_lock<std::mutex> lock(FLock);
         if (type == "Listen") {
-            lock.unlock();
             result(0);
-            lock.lock();
             FListeners.push_back(c);
             for (auto& [id, d] : FDevices)
                 c->SendMux(Xml(Attached(id, d->Setup)), 0);
@@ -347,12 +343,11 @@ void Server::Serve(std::shared_ptr<Client> c) {
             const bool afc = d && port != kLockdownPort;
             if (afc) FPorts.erase(p);
             if (d) d->Connections.push_back(c);
-            lock.unlock();
             plist_free(msg);
             result(d ? 0 : 3);
-            if (!d) continue;
-            afc ? Afc(c, d) : Lockdown(c, d);
-            return;
+            lock.unlock();
+            if (d) return afc ? Afc(c, d) : Lockdown(c, d);
+            continue;
         } else {
             result(1);
         }
@@ -421,13 +416,9 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             c->Tls = nullptr;
             session = false;
         } else if (name == "StartService" && session && Text(req, "Service") == "com.apple.afc") {
-            int port;
-            {
-                std::lock_guard<std::mutex> lock(FLock);
-                port = FNextPort++;
-                FPorts[port] = d;
-            }
-            ok = success({{"Service", Str("com.apple.afc")}, {"Port", Uint(uint64_t(port))}});
+            std::unique_lock<std::mutex> lock(FLock);
+            FPorts[FNextPort] = d;
+            ok = success({{"Service", Str("com.apple.afc")}, {"Port", Uint(uint64_t(FNextPort++))}});
         } else {
             ok = error(name == "StartSession"   ? "InvalidHostID"
                        : name == "StartService" ? (session ? "InvalidService" : "SessionInactive")
