@@ -362,18 +362,11 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
     for (plist_t req; ok && (req = c->ReceivePlist()); plist_free(req)) {
         const std::string name = Text(req, "Request");
         Counted(name);
-        bool trusted = false;
-        {
-            std::lock_guard<std::mutex> lock(FLock);
-            if (setup.PullAt == name) {
-                Pull(d);
-                ok = false;
-                continue;
-            }
-            std::string host = Text(req, "HostID");
-            if (plist_t rec = plist_dict_get_item(req, "PairRecord")) host = Text(rec, "HostID");
-            trusted = d->Hosts.count(host) > 0;
-        }
+        std::unique_lock<std::mutex> lock(FLock);
+        if (setup.PullAt == name) Pull(d); // its connections end: no answer gets through
+        const plist_t record = plist_dict_get_item(req, "PairRecord");
+        const bool trusted = d->Hosts.count(Text(record ? record : req, "HostID")) > 0;
+        lock.unlock();
         // The answer names its request; `result` adds Result "Success".
         auto reply = [&](Items items, bool result = false) {
             plist_t r = Dict(items);
@@ -402,7 +395,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
                           {"EnableSessionSSL", plist_new_bool(1)}}) &&
                  SSL_accept(tls) == 1;
             if (!ok) SSL_free(tls);
-            std::lock_guard<std::mutex> lock(FLock);
+            lock.lock();
             if (ok) c->Tls = tls;
             session = ok;
         } else if (name == "StopSession") {
@@ -410,13 +403,13 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             // The host ends TLS with its close_notify and goes on in plain text; no answer to it.
             char byte;
             SSL_read(c->Tls, &byte, 1);
-            std::lock_guard<std::mutex> lock(FLock);
+            lock.lock();
             SSL_set_quiet_shutdown(c->Tls, 1);
             SSL_free(c->Tls);
             c->Tls = nullptr;
             session = false;
         } else if (name == "StartService" && session && Text(req, "Service") == "com.apple.afc") {
-            std::unique_lock<std::mutex> lock(FLock);
+            lock.lock();
             FPorts[FNextPort] = d;
             ok = success({{"Service", Str("com.apple.afc")}, {"Port", Uint(uint64_t(FNextPort++))}});
         } else {
