@@ -161,18 +161,15 @@ TEST_F(Load, AMissingExportFailsTheWholeLoad) {
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
 }
 
-// The pair for real devices, as the build places it beside the program.
+// The pair for real devices, as the build places it beside the program: found there by
+// itself, loaded and subscribed to without a device (the fake usbmuxd tests use it further).
 TEST(RealDeviceLibrary, LoadsResolvesAndSubscribesWithoutADevice) {
     const QString common = QStringLiteral(MG_BIN_DIR "/mobiledevice");
     if (!QFileInfo::exists(common + kMd)) GTEST_SKIP() << "built without libimobiledevice";
-    QTemporaryDir empty;
-    const QString old = QDir::currentPath();
-    QDir::setCurrent(empty.path());
-    // Found where the program looks by itself: beside the executable.
     platform::SetCommonProgramFilesFolderForTesting(QString());
     EXPECT_EQ(QFileInfo(platform::CommonProgramFilesFolder()).canonicalFilePath(),
               QFileInfo(common).canonicalFilePath());
-    EXPECT_TRUE(handheld::LoadDeviceLibraries());
+    ASSERT_TRUE(handheld::LoadDeviceLibraries());
     EXPECT_TRUE(IphoneState().NewLibrary);
     Receiver window;
     const platform::WindowHandle handle = platform::RegisterWindow(&window);
@@ -183,7 +180,6 @@ TEST(RealDeviceLibrary, LoadsResolvesAndSubscribesWithoutADevice) {
     handheld::UnloadDeviceLibraries();
     EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
     platform::UnregisterWindow(handle);
-    QDir::setCurrent(old);
 }
 
 } // namespace
