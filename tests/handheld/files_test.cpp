@@ -20,7 +20,7 @@ class Files : public SimLink {
 protected:
     void SetUp() override { StartConnected(); }
     // The call fails and leaves this text.
-    template <typename F> void ExpectFailure(const char* sim, F call, const char* text) {
+    template <typename F> void ExpectFailure(const char* sim, const char* text, F call) {
         if (*sim) Sim(sim);
         EXPECT_FALSE(call()) << text;
         EXPECT_EQ(IphoneLastError(), text);
@@ -55,11 +55,10 @@ TEST_F(Files, WholeFileReadsAtChunkBoundaries) {
 
 TEST_F(Files, ReadAndStreamFailures) {
     QByteArray got;
-    ExpectFailure(
-        "", [&] { return Read("/missing", got); }, "Not found");
+    ExpectFailure("", "Not found", [&] { return Read("/missing", got); });
     Put(kMedia + "/f", Pattern(kChunk + 10));
-    ExpectFailure(
-        "fail AFCFileRefOpen 3892314131", [&] { return Read("/f", got); }, "Open error: 3892314131");
+    ExpectFailure("fail AFCFileRefOpen 3892314131", "Open error: 3892314131",
+                  [&] { return Read("/f", got); });
     Sim("fail AFCFileRefRead 10 1");
     EXPECT_FALSE(Read("/f", got));
     EXPECT_EQ(IphoneLastError(), "Read error: 10");
@@ -77,6 +76,10 @@ TEST_F(Files, ReadAndStreamFailures) {
     EXPECT_EQ(IphoneLastError(), "Exception: 0");
     EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
     EXPECT_EQ(Sim("count AFCFileRefClose"), 2);
+    // Without a connection every existence test fails.
+    ASSERT_TRUE(handheld::CloseDevice());
+    ExpectFailure("", "Not found", [&] { return Read("/f", got); });
+    EXPECT_FALSE(handheld::DeviceFileExists("/var/mobile/Media/f"));
 }
 
 TEST_F(Files, WriteFileAndItsFailures) {
@@ -89,8 +92,8 @@ TEST_F(Files, WriteFileAndItsFailures) {
     EXPECT_EQ(stream.pos(), 1000);
     EXPECT_EQ(Sim("count AFCFileRefWrite"), 1); // one call for the whole content
     auto write = [&] { return handheld::DeviceWriteFile("/new.bin", stream); };
-    ExpectFailure("fail AFCFileRefOpen 4", write, "Open write error: 4");
-    ExpectFailure("fail AFCFileRefWrite 3892314116", write, "Write error: 3892314116");
+    ExpectFailure("fail AFCFileRefOpen 4", "Open write error: 4", write);
+    ExpectFailure("fail AFCFileRefWrite 3892314116", "Write error: 3892314116", write);
 }
 
 TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
@@ -127,16 +130,24 @@ TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
     EXPECT_EQ(IphoneLastError(), "Read Err: 3892314112");
 }
 
-TEST_F(Files, OpenFailuresLeaveTheOpenReferenceAlone) {
+TEST_F(Files, OpenFailuresLeaveTheReferenceAndTheTextStaysWithItsThread) {
     Put(kMedia + "/c", "data");
     ASSERT_TRUE(handheld::DeviceOpenFile("/c"));
     ASSERT_TRUE(handheld::DeviceCloseFile());
     const quint64 before = handheld::OpenFileRef;
-    ExpectFailure(
-        "", [] { return handheld::DeviceOpenFile("/missing"); }, "Not found");
-    ExpectFailure(
-        "fail AFCFileRefOpen 12", [] { return handheld::DeviceOpenFile("/c"); }, "Open err: 12");
+    ExpectFailure("fail AFCFileRefOpen 12", "Open err: 12", [] { return handheld::DeviceOpenFile("/c"); });
+    ExpectFailure("", "Not found", [] { return handheld::DeviceOpenFile("/missing"); });
     EXPECT_EQ(handheld::OpenFileRef, before);
+    // The failure text stays with the thread that caused it; the record holds the latest.
+    Sim("fail AFCFileRefOpen 77");
+    QByteArray otherText;
+    std::thread([&] {
+        handheld::DeviceOpenFile("/c");
+        otherText = handheld::DeviceLastError();
+    }).join();
+    EXPECT_EQ(otherText, "Open err: 77");
+    EXPECT_EQ(IphoneLastError(), "Open err: 77");
+    EXPECT_EQ(handheld::DeviceLastError(), "Not found");
 }
 
 TEST_F(Files, OneOpenReadCloseSequenceAtATime) {
@@ -161,29 +172,6 @@ TEST_F(Files, OneOpenReadCloseSequenceAtATime) {
     other.join();
     EXPECT_TRUE(otherDone);
     EXPECT_EQ(otherRead, "22222222");
-}
-
-TEST_F(Files, FailureTextStaysWithTheThreadThatCausedIt) {
-    EXPECT_FALSE(handheld::DeviceOpenFile("/missing"));
-    Put(kMedia + "/c", "x");
-    Sim("fail AFCFileRefOpen 77");
-    QByteArray otherText;
-    std::thread([&] {
-        handheld::DeviceOpenFile("/c");
-        otherText = handheld::DeviceLastError();
-    }).join();
-    EXPECT_EQ(otherText, "Open err: 77");
-    EXPECT_EQ(IphoneLastError(), "Open err: 77");        // the record holds the latest
-    EXPECT_EQ(handheld::DeviceLastError(), "Not found"); // this thread keeps its own
-}
-
-TEST_F(Files, WithoutAConnectionEveryExistenceTestFails) {
-    Put(kMedia + "/f", "x");
-    ASSERT_TRUE(handheld::CloseDevice());
-    QByteArray got;
-    ExpectFailure(
-        "", [&] { return Read("/f", got); }, "Not found");
-    EXPECT_FALSE(handheld::DeviceFileExists("/var/mobile/Media/f"));
 }
 
 class Copy : public Files {
@@ -215,12 +203,11 @@ TEST_F(Copy, CopiesWholeFilesIncludingEmptyAndBufferMultiples) {
 }
 
 TEST_F(Copy, FailuresAndTheirTexts) {
-    ExpectFailure(
-        "", [&] { return CopyTo("/missing", Local); }, "Not found");
+    ExpectFailure("", "Not found", [&] { return CopyTo("/missing", Local); });
     EXPECT_FALSE(QFileInfo::exists(Local));
     Put(kMedia + "/t", Pattern(20000));
-    ExpectFailure(
-        "fail AFCFileRefOpen 3892314131", [&] { return CopyTo("/t", Local); }, "Open error: 3892314131");
+    ExpectFailure("fail AFCFileRefOpen 3892314131", "Open error: 3892314131",
+                  [&] { return CopyTo("/t", Local); });
     // A read failing in the middle: no truncated file is left under the final name.
     Sim("fail AFCFileRefRead 10 2");
     EXPECT_FALSE(CopyTo("/t", Local));
@@ -236,8 +223,7 @@ TEST_F(Copy, FailuresAndTheirTexts) {
     // stays.
     const QString full = Out.filePath("full");
     ASSERT_TRUE(QFile::link("/dev/full", full));
-    ExpectFailure(
-        "", [&] { return CopyTo("/t", full); }, "Write error: No space left on device");
+    ExpectFailure("", "Write error: No space left on device", [&] { return CopyTo("/t", full); });
     struct stat st;
     EXPECT_EQ(lstat(QFile::encodeName(full).constData(), &st), 0);
 }
@@ -262,9 +248,9 @@ TEST_F(Files, PrefsFlag) {
     }
     EXPECT_TRUE(Calls().contains("AFCFileRefOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesPrefs\n"));
     Put(path, QByteArray(16, '\1'));
-    ExpectFailure("fail AFCFileRefWrite 5", handheld::ClearDevicePrefsFlag, "Write error: 5");
+    ExpectFailure("fail AFCFileRefWrite 5", "Write error: 5", handheld::ClearDevicePrefsFlag);
     QFile::remove(Device.path() + path);
-    ExpectFailure("", handheld::ClearDevicePrefsFlag, "Not found");
+    ExpectFailure("", "Not found", handheld::ClearDevicePrefsFlag);
 }
 
 } // namespace
