@@ -1,4 +1,5 @@
-// The eject against a fake udisks2 on a private bus.
+// The eject: plain folders and what cannot be opened without a bus, then against a fake
+// udisks2 on a private bus.
 #include "platform/Drives.h"
 #include "platform/Eject.h"
 
@@ -22,6 +23,34 @@ namespace {
 const QString kBlock = QStringLiteral("/org/freedesktop/UDisks2/block_devices/loop3");
 const QString kDrive = QStringLiteral("/org/freedesktop/UDisks2/drives/Stick");
 const QString kBacking = QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdc1");
+
+TEST(VolumeEject, DriveFileFolderPassesEveryStepWithoutTheBus) {
+    SetDriveTableForTesting({{{'C', "/", DriveFixed, {}}, {'E', "/tmp", DriveRemovable, {}}}});
+    VolumeEject v;
+    EXPECT_FALSE(v.IsOpen());
+    const EjectStep open = v.Open("e:");
+    EXPECT_TRUE(open.Ok) << open.Error.toStdString();
+    EXPECT_TRUE(v.IsOpen() && v.IsPlainFolder());
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_TRUE(v.Unmount().Ok && v.Eject().Ok);
+    EXPECT_TRUE(v.BlockObject().isEmpty());
+}
+
+// Unknown letters, malformed roots and a block device udisks2 does not know (or no system bus
+// at all): a failure with a reason, never a success, and the later steps touch nothing.
+TEST(VolumeEject, WhatCannotBeOpenedFailsWithAReason) {
+    SetDriveTableForTesting({{{'C', "/", DriveFixed, {}},
+                              {'E', "/media/none", DriveRemovable, "/dev/marrowgate-no-such-device"}}});
+    for (const char* root : {"F:", "", "E", "/media/x", "E:"}) {
+        SCOPED_TRACE(root);
+        VolumeEject v;
+        const EjectStep open = v.Open(root);
+        EXPECT_FALSE(open.Ok);
+        EXPECT_FALSE(open.Error.isEmpty());
+        EXPECT_FALSE(v.IsOpen() || v.IsPlainFolder());
+        EXPECT_FALSE(v.Unmount().Ok || v.Eject().Ok);
+    }
+}
 
 // What holds the file system's block device: a drive, nothing (a loop device), or an encrypted
 // partition of the drive.
