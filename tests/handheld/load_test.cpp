@@ -20,6 +20,7 @@ protected:
     QTemporaryDir Common, Empty, Elsewhere;
     QTemporaryFile Settings;
     QString Md, Cf;
+    const QString CommonMd = Common.path() + kMd, CommonCf = Common.path() + kCf;
 
     void SetUp() override {
         // An empty current folder and an empty program folder: nothing found by default.
@@ -39,25 +40,24 @@ protected:
         Settings.flush();
     }
     bool Locate() { return handheld::LocateDeviceLibraries(Md, Cf); }
-    // Copies a library of the generation to `to`, a path under the program folder unless absolute.
-    void Install(bool newGeneration, const char* name, QString to) {
-        if (!to.startsWith(QDir::tempPath())) to = Common.path() + to;
+    // Copies the generation's library of the same name to `to`.
+    static void Install(bool newGeneration, const QString& to) {
         QFile::remove(to);
-        WriteFile(to, ReadFile(SimFolder(newGeneration) + "/" + name));
+        WriteFile(to, ReadFile(SimFolder(newGeneration) + "/" + QFileInfo(to).fileName()));
     }
     // Writes the generation's library with `from` replaced by `to` into the program folder.
     void WritePatched(bool newGeneration, const QByteArray& from, const QByteArray& to) {
         QByteArray bytes = ReadFile(SimFolder(newGeneration) + "/iTunesMobileDevice.dll");
         ASSERT_GT(bytes.count(from), 0);
-        WriteFile(Common.path() + kMd, bytes.replace(from, to));
+        WriteFile(CommonMd, bytes.replace(from, to));
     }
 };
 
 TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
     // A loadable pair in the folder the program was started from, and settings naming it
     // relatively: neither is found.
-    Install(true, "iTunesMobileDevice.dll", Empty.filePath("iTunesMobileDevice.dll"));
-    Install(true, "CoreFoundation.dll", Empty.filePath("CoreFoundation.dll"));
+    Install(true, Empty.filePath("iTunesMobileDevice.dll"));
+    Install(true, Empty.filePath("CoreFoundation.dll"));
     for (const QByteArray& named : {QByteArray(), QByteArray("iTunesMobileDevice.dll")}) {
         WriteSettings(kShared + ("\"iTunesMobileDeviceDLL\"=\"" + named + "\"\n"));
         EXPECT_FALSE(Locate()) << Md.toStdString();
@@ -65,9 +65,9 @@ TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
         EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
     }
     // The program's folder is used instead; the older generation needs no base library.
-    Install(false, "iTunesMobileDevice.dll", kMd);
+    Install(false, CommonMd);
     ASSERT_TRUE(Locate());
-    EXPECT_EQ(Md, Common.path() + kMd);
+    EXPECT_EQ(Md, CommonMd);
     EXPECT_FALSE(IphoneState().NewLibrary);
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
@@ -76,14 +76,14 @@ TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
     // library released before is called through a stale entry point.
     handheld::UnloadDeviceLibraries();
     EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
-    Install(true, "iTunesMobileDevice.dll", kMd);
-    QDir().mkpath(Common.path() + kCf); // a folder named like the library is no library
+    Install(true, CommonMd);
+    QDir().mkpath(CommonCf); // a folder named like the library is no library
     EXPECT_FALSE(Locate());
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
     EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
     EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
-    QDir().rmdir(Common.path() + kCf);
-    Install(true, "CoreFoundation.dll", kCf);
+    QDir().rmdir(CommonCf);
+    Install(true, CommonCf);
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     EXPECT_TRUE(IphoneState().NewLibrary);
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
@@ -96,8 +96,8 @@ TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing) {
     // The settings name a library elsewhere; its base library through InstallDir.
     auto escaped = [](const QString& path) { return path.toUtf8().replace("\\", "\\\\"); };
     const QString mdElsewhere = Elsewhere.filePath("md/iTunesMobileDevice.dll");
-    Install(true, "iTunesMobileDevice.dll", mdElsewhere);
-    Install(true, "CoreFoundation.dll", Elsewhere.filePath("cf/CoreFoundation.dll"));
+    Install(true, mdElsewhere);
+    Install(true, Elsewhere.filePath("cf/CoreFoundation.dll"));
     WriteSettings("Windows Registry Editor Version 5.00\n\n" + QByteArray(kShared) +
                   "\"iTunesMobileDeviceDLL\"=\"" + escaped(mdElsewhere) +
                   "\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Application Support]\n"
@@ -109,11 +109,11 @@ TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing) {
     ASSERT_TRUE(handheld::LoadDeviceLibraries());
     handheld::UnloadDeviceLibraries();
     // The program's own folder comes first.
-    Install(true, "iTunesMobileDevice.dll", kMd);
-    Install(true, "CoreFoundation.dll", kCf);
+    Install(true, CommonMd);
+    Install(true, CommonCf);
     ASSERT_TRUE(Locate());
-    EXPECT_EQ(Md, Common.path() + kMd);
-    EXPECT_EQ(Cf, Common.path() + kCf);
+    EXPECT_EQ(Md, CommonMd);
+    EXPECT_EQ(Cf, CommonCf);
 }
 
 TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
@@ -126,7 +126,7 @@ TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
         bool newer;
     } cases[] = {{238, 8, 0, false}, {238, 8, 65535, false}, {238, 9, 0, true},      {238, 10, 0, true},
                  {239, 0, 0, true},  {1, 65535, 0, false},   {65535, 65535, 0, true}};
-    Install(true, "CoreFoundation.dll", kCf);
+    Install(true, CommonCf);
     for (const auto& c : cases) {
         WritePatched(false, version(238, 8, 0), version(c.major, c.minor, c.build));
         ASSERT_TRUE(Locate());
@@ -136,7 +136,7 @@ TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
     for (const QByteArray& bytes : {ReadFile(SimFolder(true) + "/CoreFoundation.dll"),
                                     QByteArray("\x7f"
                                                "ELF\x02\x01 and then nothing that holds")}) {
-        WriteFile(Common.path() + kMd, bytes);
+        WriteFile(CommonMd, bytes);
         ASSERT_TRUE(Locate());
         EXPECT_TRUE(IphoneState().NewLibrary);
     }
@@ -155,7 +155,7 @@ TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly) {
 TEST_F(Load, AMissingExportFailsTheWholeLoad) {
     // The same library with one exported name spoilt: the loader cannot find AFCFileRefSeek.
     WritePatched(true, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
-    Install(true, "CoreFoundation.dll", kCf);
+    Install(true, CommonCf);
     EXPECT_FALSE(handheld::LoadDeviceLibraries());
     EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
