@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <set>
 #include <stdexcept>
 
 namespace fakemuxd {
@@ -142,7 +141,6 @@ struct Server::Device {
     int Id = 0;
     DeviceSetup Setup;
     bool Present = true;
-    std::set<std::string> Hosts; // host ids whose records the device accepts
     std::vector<std::weak_ptr<Client>> Connections;
 };
 
@@ -252,18 +250,12 @@ void Server::Broadcast(void* message) {
         if (c->Open) c->SendMux(xml, 0);
 }
 
-void Server::Accepts(Device& d) {
-    // under FLock
-    FRecords.insert(d.Setup.Udid);
-    d.Hosts.insert("HOST-" + d.Setup.Udid);
-}
-
 int Server::Plug(const DeviceSetup& setup) {
     auto d = std::make_shared<Device>();
     d->Setup = setup;
     std::lock_guard<std::mutex> lock(FLock);
     d->Id = FNextId++;
-    if (setup.Trusted) Accepts(*d);
+    if (setup.Trusted) FRecords.insert(setup.Udid);
     FDevices[d->Id] = d;
     Broadcast(Attached(d->Id, setup));
     return d->Id;
@@ -289,7 +281,7 @@ void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
     auto it = FDevices.find(id);
     if (it == FDevices.end()) return;
-    Accepts(*it->second);
+    FRecords.insert(it->second->Setup.Udid);
     Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
 }
 
@@ -365,7 +357,9 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         std::unique_lock<std::mutex> lock(FLock);
         if (setup.PullAt == name) Pull(d); // its connections end: no answer gets through
         const plist_t record = plist_dict_get_item(req, "PairRecord");
-        const bool trusted = d->Hosts.count(Text(record ? record : req, "HostID")) > 0;
+        // A device accepts the host id of the record usbmuxd keeps for it.
+        const bool trusted =
+            FRecords.count(setup.Udid) && Text(record ? record : req, "HostID") == "HOST-" + setup.Udid;
         lock.unlock();
         // The answer names its request; `result` adds Result "Success".
         auto reply = [&](Items items, bool result = false) {

@@ -48,7 +48,6 @@ private:
     void Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d);
     void Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d);
     void Broadcast(void* message); // a plist, freed
-    void Accepts(Device& d);       // stores a pair record the device accepts
     void Pull(std::shared_ptr<Device> d);
     void Counted(const std::string& name);
 
