@@ -3,16 +3,13 @@
 // way the program loads it: a fresh copy in a fresh program folder for every test, so every
 // test starts with a library of its own.
 #include <QBuffer>
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
-#include <QObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <vector>
 
 #include "handheld/Iphone.h"
@@ -27,16 +24,41 @@ inline QString SimFolder(bool newGeneration) {
     return QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/") + (newGeneration ? "new" : "old");
 }
 
+inline void WriteFile(const QString& full, const QByteArray& bytes) {
+    QDir().mkpath(full.left(full.lastIndexOf('/')));
+    QFile f(full);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << full.toStdString();
+    f.write(bytes);
+}
+inline QByteArray ReadFile(const QString& full) {
+    QFile f(full);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Reads a whole device file through the link (path below the media root).
+inline bool Read(const QByteArray& path, QByteArray& out) {
+    QBuffer stream;
+    stream.open(QIODevice::ReadWrite);
+    const bool ok = handheld::DeviceReadFile(path, stream);
+    out = stream.data();
+    return ok;
+}
+
+inline QByteArray Pattern(qsizetype size) {
+    QByteArray bytes(size, '\0');
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
 // Counts WM_IPHONE_NOTIFY and keeps the link's record as it was when each one arrived.
 class Receiver : public QObject {
 public:
     std::vector<handheld::TIphoneMgr> Seen;
     bool event(QEvent* e) override {
-        if (e->type() == QEvent::Type(handheld::WM_IPHONE_NOTIFY)) {
-            Seen.push_back(handheld::IphoneState());
-            return true;
-        }
-        return QObject::event(e);
+        if (e->type() != QEvent::Type(handheld::WM_IPHONE_NOTIFY)) return QObject::event(e);
+        Seen.push_back(handheld::IphoneState());
+        return true;
     }
 };
 
@@ -49,29 +71,21 @@ protected:
     platform::WindowHandle Handle = 0;
     PFN_MobileDeviceSimControl Control = nullptr;
 
-    // Copies the generation's files into a fresh program folder.
-    void Install(bool newGeneration, bool withCoreFoundation = true) {
-        ASSERT_TRUE(Libs.isValid());
-        ASSERT_TRUE(fixtures::InstallSimulatedLibraries(SimFolder(newGeneration), Libs.path(), withCoreFoundation));
-    }
-
     // Installs and loads; the device tree is served as the device's root.
     void Load(bool newGeneration = true) {
-        Install(newGeneration);
+        ASSERT_TRUE(fixtures::InstallSimulatedLibraries(SimFolder(newGeneration), Libs.path(), true));
         ASSERT_TRUE(handheld::LoadDeviceLibraries());
         Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
             platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
         ASSERT_NE(Control, nullptr);
         Sim("root " + Device.path().toUtf8());
     }
-
     // Loads and subscribes.
     void Start(bool newGeneration = true) {
         Load(newGeneration);
         Handle = platform::RegisterWindow(&Window);
         ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
     }
-
     void TearDown() override {
         handheld::UnloadDeviceLibraries();
         platform::UnregisterWindow(Handle);
@@ -85,7 +99,6 @@ protected:
         Control("calls", out.data(), quint32(out.size()));
         return QByteArray(out.constData());
     }
-
     // Runs a sim command that notifies, waits for the library's thread to deliver it, and
     // lets the posted message arrive.
     void Notify(const QByteArray& command) {
@@ -93,27 +106,9 @@ protected:
         Sim("wait");
         QCoreApplication::processEvents();
     }
-
-    // Writes a file of the device tree (path below the device's root).
-    void Put(const QString& path, const QByteArray& bytes) {
-        const QString full = Device.path() + path;
-        QDir().mkpath(full.left(full.lastIndexOf('/')));
-        QFile f(full);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    // Reads a whole device file through the link (path below the media root).
-    static bool Read(const QByteArray& path, QByteArray& out) {
-        QBuffer stream;
-        stream.open(QIODevice::ReadWrite);
-        const bool ok = handheld::DeviceReadFile(path, stream);
-        out = stream.data();
-        return ok;
-    }
-    QByteArray Get(const QString& path) {
-        QFile f(Device.path() + path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    // A file of the device tree (path below the device's root).
+    void Put(const QString& path, const QByteArray& bytes) { WriteFile(Device.path() + path, bytes); }
+    QByteArray Get(const QString& path) { return ReadFile(Device.path() + path); }
 
     // A device with a track database under /var/mobile/Media, connected.
     void StartConnected(bool newGeneration = true) {
@@ -123,12 +118,5 @@ protected:
         ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
     }
 };
-
-inline QByteArray Pattern(qsizetype size) {
-    QByteArray bytes(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
 
 } // namespace simtest

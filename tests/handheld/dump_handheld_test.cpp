@@ -13,23 +13,18 @@
 
 namespace {
 
-struct DumpRun {
-    int Exit = -1;
-    QByteArray Err;
-    std::vector<QJsonObject> Lines;
-};
-
-DumpRun DumpTracks(const QString& workingFolder, const QStringList& args) {
-    DumpRun r;
+// The exit code and the JSON lines of a run; ends the test when the run does not finish.
+std::vector<QJsonObject> DumpTracks(const QString& workingFolder, const QStringList& args) {
     QProcess p;
     p.setWorkingDirectory(workingFolder);
-    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), QStringList{QStringLiteral("tracks")} + args);
-    if (!p.waitForFinished(60000)) return r;
-    r.Exit = p.exitCode();
-    r.Err = p.readAllStandardError();
+    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"),
+            QStringList{"tracks"} + args + QStringList{"--handheld"});
+    std::vector<QJsonObject> lines;
+    EXPECT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().constData();
     for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty()) r.Lines.push_back(QJsonDocument::fromJson(line).object());
-    return r;
+        if (!line.isEmpty()) lines.push_back(QJsonDocument::fromJson(line).object());
+    return lines;
 }
 
 TEST(DumpHandheld, TracksThroughTheSimulatedPhoneFromAnyFolder) {
@@ -38,38 +33,30 @@ TEST(DumpHandheld, TracksThroughTheSimulatedPhoneFromAnyFolder) {
     // checker reports races inside correctly locked code of later tests.
     GTEST_SKIP() << "starts a process";
 #endif
-    ASSERT_TRUE(QFileInfo::exists(QStringLiteral(MG_BIN_DIR "/ipod-dump"))) << "build ipod-dump with the tests";
+    ASSERT_TRUE(QFileInfo::exists(QStringLiteral(MG_BIN_DIR "/ipod-dump")))
+        << "build ipod-dump with the tests";
     QTemporaryDir dir;
     const QByteArray plain = fixtures::WriteTrackDb(fixtures::SampleDb());
-    const fixtures::DeviceTree compressed(dir.path() + "/cdb"), plainOnly(dir.path() + "/db");
-    compressed.WriteHandheldTrackDb(plain, true);
-    plainOnly.WriteHandheldTrackDb(plain, false);
+    fixtures::DeviceTree(dir.path() + "/cdb").WriteHandheldTrackDb(plain, true);
+    fixtures::DeviceTree(dir.path() + "/db").WriteHandheldTrackDb(plain, false);
     // A copy of some other library in the caller's folder does not take the simulated one's place.
-    QDir().mkpath(dir.path() + "/work");
-    QFile junk(dir.path() + "/work/iTunesMobileDevice.dll");
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write("not a library");
-    junk.close();
-
+    fixtures::DeviceTree(dir.path() + "/work").WriteFile("iTunesMobileDevice.dll", "not a library");
     for (const QString& root : {QStringLiteral("../cdb"), QStringLiteral("../db")}) {
-        const DumpRun r = DumpTracks(dir.path() + "/work", {root, QStringLiteral("--handheld")});
-        ASSERT_EQ(r.Exit, 0) << root.toStdString() << ": " << r.Err.constData();
-        ASSERT_EQ(r.Lines.size(), 5u + 3u + 1u) << root.toStdString();
-        EXPECT_EQ(r.Lines[1].value("title").toString(), QString::fromUtf8("Ça plane pour moi – 日本"));
-        EXPECT_EQ(r.Lines[6].value("playlist").toString(), QStringLiteral("Favourites"));
-        const QJsonObject& last = r.Lines.back();
-        EXPECT_TRUE(last.value("result").toBool());
-        EXPECT_EQ(last.value("tracks").toInt(), 5);
+        SCOPED_TRACE(root.toStdString());
+        const auto lines = DumpTracks(dir.path() + "/work", {root});
+        ASSERT_EQ(lines.size(), 5u + 3u + 1u);
+        EXPECT_EQ(lines[1].value("title").toString(), QString::fromUtf8("Ça plane pour moi – 日本"));
+        EXPECT_EQ(lines[6].value("playlist").toString(), QStringLiteral("Favourites"));
+        EXPECT_TRUE(lines.back().value("result").toBool());
+        EXPECT_EQ(lines.back().value("tracks").toInt(), 5);
     }
-
     // Without a database on the phone the load fails and says so.
     const fixtures::DeviceTree empty(dir.path() + "/empty");
     empty.MakeFolder(QStringLiteral("var/mobile/Media"));
-    const DumpRun none = DumpTracks(dir.path(), {empty.Root(), QStringLiteral("--handheld"), QStringLiteral("--summary")});
-    ASSERT_EQ(none.Exit, 0) << none.Err.constData();
-    ASSERT_EQ(none.Lines.size(), 1u);
-    EXPECT_FALSE(none.Lines[0].value("result").toBool());
-    EXPECT_EQ(none.Lines[0].value("tracks").toInt(), 0);
+    const auto none = DumpTracks(dir.path(), {empty.Root(), QStringLiteral("--summary")});
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_FALSE(none[0].value("result").toBool());
+    EXPECT_EQ(none[0].value("tracks").toInt(), 0);
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 // Device file operations through the simulated library: whole-file reads and writes, reads
 // at offsets, the buffered copy and the prefs flag, with every failure text.
-#include <QBuffer>
 #include <QFileInfo>
 #include <sys/stat.h>
 
@@ -20,61 +19,56 @@ constexpr qsizetype kChunk = 0x300000;
 class Files : public SimLink {
 protected:
     void SetUp() override { StartConnected(); }
+    // The call fails and leaves this text.
+    template <typename F> void ExpectFailure(const char* sim, const char* text, F call) {
+        if (*sim) Sim(sim);
+        EXPECT_FALSE(call()) << text;
+        EXPECT_EQ(IphoneLastError(), text);
+        Sim("reset");
+    }
 };
 
 TEST_F(Files, WholeFileReadsAtChunkBoundaries) {
-    struct Case {
+    const struct {
         qsizetype size;
         int reads;
     } cases[] = {{0, 1}, {1, 1}, {kChunk - 1, 1}, {kChunk, 2}, {kChunk + 1, 2}, {2 * kChunk + 5, 3}};
-    for (const Case& c : cases) {
-        const QByteArray bytes = Pattern(c.size);
-        Put(kMedia + "/f.bin", bytes);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        Put(kMedia + "/f.bin", Pattern(c.size));
         Sim("reset");
         QByteArray got;
-        ASSERT_TRUE(Read("/f.bin", got)) << c.size;
-        EXPECT_EQ(got, bytes) << c.size;
-        EXPECT_EQ(Sim("count AFCFileRefRead"), c.reads) << c.size;
+        ASSERT_TRUE(Read("/f.bin", got));
+        EXPECT_EQ(got, Pattern(c.size));
+        EXPECT_EQ(Sim("count AFCFileRefRead"), c.reads);
         EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
     }
-}
-
-TEST_F(Files, ReadAppendsAtTheStreamPosition) {
-    Put(kMedia + "/a", "abc");
+    // A read appends at the stream's position.
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
     stream.write("xy");
+    Put(kMedia + "/a", "abc");
     ASSERT_TRUE(handheld::DeviceReadFile("/a", stream));
     EXPECT_EQ(stream.data(), "xyabc");
     EXPECT_EQ(stream.pos(), 5);
 }
 
-TEST_F(Files, ReadFailureTexts) {
+TEST_F(Files, ReadAndStreamFailures) {
     QByteArray got;
-    EXPECT_FALSE(Read("/missing", got));
-    EXPECT_EQ(IphoneLastError(), "Not found");
-
+    ExpectFailure("", "Not found", [&] { return Read("/missing", got); });
     Put(kMedia + "/f", Pattern(kChunk + 10));
-    Sim("fail AFCFileRefOpen 3892314131");
-    EXPECT_FALSE(Read("/f", got));
-    EXPECT_EQ(IphoneLastError(), "Open error: 3892314131");
-
-    Sim("reset");
+    ExpectFailure("fail AFCFileRefOpen 3892314131", "Open error: 3892314131",
+                  [&] { return Read("/f", got); });
     Sim("fail AFCFileRefRead 10 1");
     EXPECT_FALSE(Read("/f", got));
     EXPECT_EQ(IphoneLastError(), "Read error: 10");
     EXPECT_EQ(got.size(), kChunk); // chunks read so far stay
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
-}
 
-TEST_F(Files, StreamFailuresAreReportedAsExceptions) {
-    Put(kMedia + "/f", Pattern(100));
     Sim("reset");
     QBuffer closed; // not open: nothing can be appended
     EXPECT_FALSE(handheld::DeviceReadFile("/f", closed));
     EXPECT_EQ(IphoneLastError(), "Exception: 0");
-    EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
-
     QBuffer writeOnly; // its content cannot be read back for the write
     writeOnly.open(QIODevice::WriteOnly);
     writeOnly.write("abc");
@@ -82,6 +76,10 @@ TEST_F(Files, StreamFailuresAreReportedAsExceptions) {
     EXPECT_EQ(IphoneLastError(), "Exception: 0");
     EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
     EXPECT_EQ(Sim("count AFCFileRefClose"), 2);
+    // Without a connection every existence test fails.
+    ASSERT_TRUE(handheld::CloseDevice());
+    ExpectFailure("", "Not found", [&] { return Read("/f", got); });
+    EXPECT_FALSE(handheld::DeviceFileExists("/var/mobile/Media/f"));
 }
 
 TEST_F(Files, WriteFileAndItsFailures) {
@@ -93,14 +91,9 @@ TEST_F(Files, WriteFileAndItsFailures) {
     EXPECT_EQ(Get(kMedia + "/new.bin"), Pattern(1000));
     EXPECT_EQ(stream.pos(), 1000);
     EXPECT_EQ(Sim("count AFCFileRefWrite"), 1); // one call for the whole content
-
-    Sim("fail AFCFileRefOpen 4");
-    EXPECT_FALSE(handheld::DeviceWriteFile("/new.bin", stream));
-    EXPECT_EQ(IphoneLastError(), "Open write error: 4");
-    Sim("reset");
-    Sim("fail AFCFileRefWrite 3892314116");
-    EXPECT_FALSE(handheld::DeviceWriteFile("/new.bin", stream));
-    EXPECT_EQ(IphoneLastError(), "Write error: 3892314116");
+    auto write = [&] { return handheld::DeviceWriteFile("/new.bin", stream); };
+    ExpectFailure("fail AFCFileRefOpen 4", "Open write error: 4", write);
+    ExpectFailure("fail AFCFileRefWrite 3892314116", "Write error: 3892314116", write);
 }
 
 TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
@@ -108,31 +101,28 @@ TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
     Put(kMedia + "/Photos/Thumbs/F1019_1.ithmb", bytes);
     ASSERT_TRUE(handheld::DeviceOpenFile("/Photos/Thumbs/F1019_1.ithmb"));
     char buffer[20];
-    ASSERT_TRUE(handheld::DeviceReadAt(20, buffer, 40));
+    auto readAt = [&](char fill, quint64 offset) {
+        memset(buffer, fill, sizeof buffer);
+        return handheld::DeviceReadAt(20, buffer, offset);
+    };
+    ASSERT_TRUE(readAt(0, 40));
     EXPECT_EQ(QByteArray(buffer, 20), bytes.mid(40, 20));
-
     // Near the end: a short read is still a success and the rest keeps its former content.
-    memset(buffer, 'Z', sizeof buffer);
-    ASSERT_TRUE(handheld::DeviceReadAt(20, buffer, 95));
-    EXPECT_EQ(QByteArray(buffer, 5), bytes.mid(95, 5));
-    EXPECT_EQ(QByteArray(buffer + 5, 15), QByteArray(15, 'Z'));
-    memset(buffer, 'Y', sizeof buffer);
-    ASSERT_TRUE(handheld::DeviceReadAt(20, buffer, 500));
+    ASSERT_TRUE(readAt('Z', 95));
+    EXPECT_EQ(QByteArray(buffer, 20), bytes.mid(95, 5) + QByteArray(15, 'Z'));
+    ASSERT_TRUE(readAt('Y', 500));
     EXPECT_EQ(QByteArray(buffer, 20), QByteArray(20, 'Y'));
-
     // The library may deliver fewer bytes than asked anywhere.
     Sim("maxread 3");
-    memset(buffer, 'X', sizeof buffer);
-    ASSERT_TRUE(handheld::DeviceReadAt(20, buffer, 0));
-    EXPECT_EQ(QByteArray(buffer, 3), bytes.left(3));
-    EXPECT_EQ(buffer[3], 'X');
+    ASSERT_TRUE(readAt('X', 0));
+    EXPECT_EQ(QByteArray(buffer, 4), bytes.left(3) + 'X');
 
     Sim("fail AFCFileRefSeek 22");
-    EXPECT_FALSE(handheld::DeviceReadAt(20, buffer, 0));
+    EXPECT_FALSE(readAt(0, 0));
     EXPECT_EQ(IphoneLastError(), "Seek Err: 22");
     Sim("fail AFCFileRefSeek 0");
     Sim("fail AFCFileRefRead 3892314112");
-    EXPECT_FALSE(handheld::DeviceReadAt(20, buffer, 0));
+    EXPECT_FALSE(readAt(0, 0));
     EXPECT_EQ(IphoneLastError(), "Read Err: 3892314112");
     EXPECT_TRUE(handheld::DeviceCloseFile());
     // Closing again: the library refuses the reference; no text.
@@ -140,17 +130,24 @@ TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
     EXPECT_EQ(IphoneLastError(), "Read Err: 3892314112");
 }
 
-TEST_F(Files, OpenFailuresLeaveTheOpenReferenceAlone) {
+TEST_F(Files, OpenFailuresLeaveTheReferenceAndTheTextStaysWithItsThread) {
     Put(kMedia + "/c", "data");
     ASSERT_TRUE(handheld::DeviceOpenFile("/c"));
     ASSERT_TRUE(handheld::DeviceCloseFile());
     const quint64 before = handheld::OpenFileRef;
-    EXPECT_FALSE(handheld::DeviceOpenFile("/missing"));
-    EXPECT_EQ(IphoneLastError(), "Not found");
-    Sim("fail AFCFileRefOpen 12");
-    EXPECT_FALSE(handheld::DeviceOpenFile("/c"));
-    EXPECT_EQ(IphoneLastError(), "Open err: 12");
+    ExpectFailure("fail AFCFileRefOpen 12", "Open err: 12", [] { return handheld::DeviceOpenFile("/c"); });
+    ExpectFailure("", "Not found", [] { return handheld::DeviceOpenFile("/missing"); });
     EXPECT_EQ(handheld::OpenFileRef, before);
+    // The failure text stays with the thread that caused it; the record holds the latest.
+    Sim("fail AFCFileRefOpen 77");
+    QByteArray otherText;
+    std::thread([&] {
+        handheld::DeviceOpenFile("/c");
+        otherText = handheld::DeviceLastError();
+    }).join();
+    EXPECT_EQ(otherText, "Open err: 77");
+    EXPECT_EQ(IphoneLastError(), "Open err: 77");
+    EXPECT_EQ(handheld::DeviceLastError(), "Not found");
 }
 
 TEST_F(Files, OneOpenReadCloseSequenceAtATime) {
@@ -177,138 +174,83 @@ TEST_F(Files, OneOpenReadCloseSequenceAtATime) {
     EXPECT_EQ(otherRead, "22222222");
 }
 
-TEST_F(Files, FailureTextStaysWithTheThreadThatCausedIt) {
-    EXPECT_FALSE(handheld::DeviceOpenFile("/missing"));
-    Put(kMedia + "/c", "x");
-    Sim("fail AFCFileRefOpen 77");
-    QByteArray otherText;
-    std::thread other([&] {
-        handheld::DeviceOpenFile("/c");
-        otherText = handheld::DeviceLastError();
-    });
-    other.join();
-    EXPECT_EQ(otherText, "Open err: 77");
-    EXPECT_EQ(IphoneLastError(), "Open err: 77");        // the record holds the latest
-    EXPECT_EQ(handheld::DeviceLastError(), "Not found"); // this thread keeps its own
-}
-
 class Copy : public Files {
 protected:
     QTemporaryDir Out;
+    const QString Local = Out.filePath("t.m4a");
     std::vector<char> Buffer = std::vector<char>(4096);
     bool CopyTo(const QByteArray& path, const QString& local) {
         return handheld::DeviceCopyFileBuffered(path, local, Buffer.data(), quint32(Buffer.size()));
     }
-    static QByteArray Local(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
 };
 
 TEST_F(Copy, CopiesWholeFilesIncludingEmptyAndBufferMultiples) {
-    for (qsizetype size :
-         {qsizetype(0), qsizetype(4095), qsizetype(4096), qsizetype(4097), qsizetype(100000)}) {
+    for (qsizetype size : {0, 4095, 4096, 4097, 100000}) {
         Put(kMedia + "/iTunes_Control/Music/F00/t.m4a", Pattern(size));
-        const QString local = Out.filePath("t.m4a");
-        ASSERT_TRUE(CopyTo("/iTunes_Control/Music/F00/t.m4a", local)) << size;
-        EXPECT_EQ(Local(local), Pattern(size)) << size;
+        ASSERT_TRUE(CopyTo("/iTunes_Control/Music/F00/t.m4a", Local)) << size;
+        EXPECT_EQ(ReadFile(Local), Pattern(size)) << size;
     }
     // An existing local file is emptied first.
     Put(kMedia + "/short", "ab");
-    const QString local = Out.filePath("t.m4a");
-    ASSERT_TRUE(CopyTo("/short", local));
-    EXPECT_EQ(Local(local), "ab");
+    ASSERT_TRUE(CopyTo("/short", Local));
+    EXPECT_EQ(ReadFile(Local), "ab");
+    // With its own buffer: 8 MiB, then the rest.
+    Put(kMedia + "/big", Pattern(9 * 1024 * 1024));
+    Sim("reset");
+    ASSERT_TRUE(handheld::DeviceCopyFile("/big", Local.toUtf8()));
+    EXPECT_EQ(ReadFile(Local), Pattern(9 * 1024 * 1024));
+    EXPECT_EQ(Sim("count AFCFileRefRead"), 2);
 }
 
 TEST_F(Copy, FailuresAndTheirTexts) {
-    const QString local = Out.filePath("t.m4a");
-    EXPECT_FALSE(CopyTo("/missing", local));
-    EXPECT_EQ(IphoneLastError(), "Not found");
-    EXPECT_FALSE(QFileInfo::exists(local));
-
+    ExpectFailure("", "Not found", [&] { return CopyTo("/missing", Local); });
+    EXPECT_FALSE(QFileInfo::exists(Local));
     Put(kMedia + "/t", Pattern(20000));
-    Sim("fail AFCFileRefOpen 3892314131");
-    EXPECT_FALSE(CopyTo("/t", local));
-    EXPECT_EQ(IphoneLastError(), "Open error: 3892314131");
-
+    ExpectFailure("fail AFCFileRefOpen 3892314131", "Open error: 3892314131",
+                  [&] { return CopyTo("/t", Local); });
     // A read failing in the middle: no truncated file is left under the final name.
-    Sim("reset");
     Sim("fail AFCFileRefRead 10 2");
-    EXPECT_FALSE(CopyTo("/t", local));
+    EXPECT_FALSE(CopyTo("/t", Local));
     EXPECT_EQ(IphoneLastError(), "Read error: 10");
-    EXPECT_FALSE(QFileInfo::exists(local));
+    EXPECT_FALSE(QFileInfo::exists(Local));
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
-
     // A local file that cannot be created reaches the caller; the device file is closed.
     Sim("reset");
     EXPECT_THROW(CopyTo("/t", Out.filePath("no/such/folder/t.m4a")), platform::EFOpenError);
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
-}
-
-TEST_F(Copy, AFullDiskFailsTheCopy) {
     // /dev/full refuses every write with "no space". Reached through a link of our own, so
     // that nothing outside the test's folder is at stake; the link is no regular file and
     // stays.
-    Put(kMedia + "/t", Pattern(5000));
-    const QString link = Out.filePath("full");
-    ASSERT_TRUE(QFile::link("/dev/full", link));
-    EXPECT_FALSE(CopyTo("/t", link));
-    EXPECT_EQ(IphoneLastError(), "Write error: No space left on device");
+    const QString full = Out.filePath("full");
+    ASSERT_TRUE(QFile::link("/dev/full", full));
+    ExpectFailure("", "Write error: No space left on device", [&] { return CopyTo("/t", full); });
     struct stat st;
-    EXPECT_EQ(lstat(QFile::encodeName(link).constData(), &st), 0);
+    EXPECT_EQ(lstat(QFile::encodeName(full).constData(), &st), 0);
 }
 
-TEST_F(Copy, CopyWithItsOwnBuffer) {
-    Put(kMedia + "/big", Pattern(9 * 1024 * 1024));
-    const QString local = Out.filePath("preview.m4a");
-    ASSERT_TRUE(handheld::DeviceCopyFile("/big", local.toUtf8()));
-    EXPECT_EQ(Local(local), Pattern(9 * 1024 * 1024));
-    EXPECT_EQ(Sim("count AFCFileRefRead"), 2); // 8 MiB, then the rest
-}
-
-class Prefs : public Files {
-protected:
-    const QString Path = kMedia + "/iTunes_Control/iTunes/iTunesPrefs";
-};
-
-TEST_F(Prefs, FlagOneIsClearedAndTheFileWrittenBackWhole) {
+// Flag 1 is cleared and the file written back whole; other values and short files are left
+// alone; a missing or unwritable file fails.
+TEST_F(Files, PrefsFlag) {
+    const QString path = kMedia + "/iTunes_Control/iTunes/iTunesPrefs";
     QByteArray prefs = Pattern(300);
     prefs[10] = 1;
-    Put(Path, prefs);
-    ASSERT_TRUE(handheld::ClearDevicePrefsFlag());
-    QByteArray expected = prefs;
-    expected[10] = 0;
-    EXPECT_EQ(Get(Path), expected);
-    EXPECT_TRUE(Calls().contains("AFCFileRefOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesPrefs\n"));
-}
-
-TEST_F(Prefs, OtherValuesAndShortFilesAreLeftAlone) {
-    for (const QByteArray& prefs : {QByteArray(20, '\0'), QByteArray(20, '\2'), QByteArray(10, '\1')}) {
-        Put(Path, prefs);
+    QByteArray cleared = prefs;
+    cleared[10] = 0;
+    for (const auto& [before, after] : {std::pair{prefs, cleared},
+                                        {QByteArray(20, '\0'), QByteArray(20, '\0')},
+                                        {QByteArray(20, '\2'), QByteArray(20, '\2')},
+                                        {QByteArray(10, '\1'), QByteArray(10, '\1')}}) {
+        Put(path, before);
         Sim("reset");
         EXPECT_TRUE(handheld::ClearDevicePrefsFlag());
-        EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
-        EXPECT_EQ(Get(Path), prefs);
+        EXPECT_EQ(Get(path), after);
+        EXPECT_EQ(Sim("count AFCFileRefWrite"), before == after ? 0 : 1);
     }
-}
-
-TEST_F(Prefs, MissingOrUnwritable) {
-    EXPECT_FALSE(handheld::ClearDevicePrefsFlag());
-    EXPECT_EQ(IphoneLastError(), "Not found");
-    QByteArray prefs(16, '\1');
-    Put(Path, prefs);
-    Sim("fail AFCFileRefWrite 5");
-    EXPECT_FALSE(handheld::ClearDevicePrefsFlag());
-    EXPECT_EQ(IphoneLastError(), "Write error: 5");
-}
-
-TEST_F(Files, WithoutAConnectionEveryExistenceTestFails) {
-    Put(kMedia + "/f", "x");
-    ASSERT_TRUE(handheld::CloseDevice());
-    QByteArray got;
-    EXPECT_FALSE(Read("/f", got));
-    EXPECT_EQ(IphoneLastError(), "Not found");
-    EXPECT_FALSE(handheld::DeviceFileExists("/var/mobile/Media/f"));
+    EXPECT_TRUE(Calls().contains("AFCFileRefOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesPrefs\n"));
+    Put(path, QByteArray(16, '\1'));
+    ExpectFailure("fail AFCFileRefWrite 5", "Write error: 5", handheld::ClearDevicePrefsFlag);
+    QFile::remove(Device.path() + path);
+    ExpectFailure("", "Not found", handheld::ClearDevicePrefsFlag);
 }
 
 } // namespace

@@ -55,7 +55,6 @@ protected:
         }
         Muxd.reset();
     }
-
     // Connects like the link does and opens the file service.
     void* OpenFiles(void* device) {
         static const struct {
@@ -64,8 +63,7 @@ protected:
         } afc;
         uint32_t handle = 0;
         void* connection = nullptr;
-        EXPECT_EQ(Call("AMDeviceConnect", device), 0u);
-        EXPECT_EQ(Call("AMDeviceStartSession", device), 0u);
+        EXPECT_EQ(Call("AMDeviceConnect", device) + Call("AMDeviceStartSession", device), 0u);
         EXPECT_EQ(Entry<PFN_AMDeviceStartService>("AMDeviceStartService")(device, &afc, &handle, nullptr),
                   0u);
         Call("AMDeviceStopSession", device);
@@ -73,11 +71,15 @@ protected:
         EXPECT_EQ(Entry<PFN_AFCConnectionOpen>("AFCConnectionOpen")(handle, 0, &connection), 0u);
         return connection;
     }
+    uint32_t ReadSome(void* files, uint64_t ref, std::vector<char>& buffer) {
+        uint32_t count = uint32_t(buffer.size());
+        return Entry<PFN_AFCFileRefRead>("AFCFileRefRead")(files, ref, buffer.data(), &count);
+    }
 };
 
 TEST_F(ImdLibrary, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     fakemuxd::DeviceSetup a = Setup("device-a");
-    Put(a, "/big", simtest::Pattern(1 << 20));
+    simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
     const int idA = Muxd->Plug(a);
     void* deviceA = Seen.Wait(1, 1);
     ASSERT_NE(deviceA, nullptr);
@@ -88,10 +90,7 @@ TEST_F(ImdLibrary, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     Muxd->StallReads(true);
     std::vector<char> buffer(4096);
     uint32_t stalledResult = 0;
-    std::thread reader([&] {
-        uint32_t count = uint32_t(buffer.size());
-        stalledResult = Entry<PFN_AFCFileRefRead>("AFCFileRefRead")(files, ref, buffer.data(), &count);
-    });
+    std::thread reader([&] { stalledResult = ReadSome(files, ref, buffer); });
     while (Muxd->Count("AFCRead") == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
@@ -109,8 +108,8 @@ TEST_F(ImdLibrary, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     EXPECT_EQ(Seen.Wait(3, 2), deviceA);
 
     // Removed: what was handed out still answers, with "no device" and "not paired".
-    uint32_t count = 16;
-    EXPECT_EQ(Entry<PFN_AFCFileRefRead>("AFCFileRefRead")(files, ref, buffer.data(), &count), kNoDevice);
+    buffer.resize(16);
+    EXPECT_EQ(ReadSome(files, ref, buffer), kNoDevice);
     EXPECT_EQ(Call("AMDeviceConnect", deviceA), kNoDevice);
     EXPECT_EQ(Call("AMDeviceIsPaired", deviceA), 0u);
     EXPECT_EQ(Call("AMDeviceIsPaired", reinterpret_cast<void*>(0x4711)), 0u);

@@ -29,13 +29,6 @@ protected:
         QDir::setCurrent(OldCwd);
         Muxd.reset();
     }
-    static bool Read(const QByteArray& path, QByteArray& out) {
-        QBuffer stream;
-        stream.open(QIODevice::ReadWrite);
-        const bool ok = DeviceReadFile(path, stream);
-        out = stream.data();
-        return ok;
-    }
     // Lets the link's notifications arrive until the window has seen n of them.
     void WaitFor(size_t n) {
         QDeadlineTimer deadline(30000);
@@ -45,34 +38,35 @@ protected:
         }
         ASSERT_EQ(Window.Seen.size(), n) << IphoneLastError().constData();
     }
+    const TIphoneMgr& Last() { return Window.Seen.back(); }
 };
 
 // A device that trusts the stored record connects without a new pairing, also when locked;
 // ValidatePair is asked only of devices older than iOS 7, which still know it.
 TEST_F(ImdLink, TrustedDeviceConnectsWithItsStoredPairing) {
-    struct Case {
+    const struct {
         const char* Version;
         bool Locked;
         int Validations;
     } cases[] = {{"16.4", true, 0}, {"12.5.7", false, 0}, {"6.1.6", true, 1}};
     size_t seen = 0;
     int starts = 0;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Version);
         fakemuxd::DeviceSetup setup = Setup(c.Version);
         setup.Version = c.Version;
         setup.Locked = c.Locked;
         const int id = Muxd->Plug(setup);
         WaitFor(++seen);
-        EXPECT_TRUE(Window.Seen.back().Ready)
-            << c.Version << ": " << Window.Seen.back().LastError.constData();
-        EXPECT_EQ(Muxd->Count("ValidatePair"), c.Validations) << c.Version;
-        EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0) << c.Version;
+        EXPECT_TRUE(Last().Ready) << Last().LastError.constData();
+        EXPECT_EQ(Muxd->Count("ValidatePair"), c.Validations);
+        EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0);
         EXPECT_GT(Muxd->Count("StartSession"), starts);
         starts = Muxd->Count("StartSession");
         Muxd->Unplug(id);
         WaitFor(++seen);
-        EXPECT_FALSE(Window.Seen.back().Ready);
-        EXPECT_EQ(Window.Seen.back().LastError, "iPhone or iPod Touch is disconnected.");
+        EXPECT_FALSE(Last().Ready);
+        EXPECT_EQ(Last().LastError, "iPhone or iPod Touch is disconnected.");
     }
 }
 
@@ -82,12 +76,11 @@ TEST_F(ImdLink, FirstTrustConnectsTheWaitingDevice) {
     setup.Trusted = false;
     const int id = Muxd->Plug(setup);
     WaitFor(1);
-    EXPECT_FALSE(Window.Seen.back().Ready);
-    EXPECT_TRUE(Window.Seen.back().LastError.startsWith("Pair failed: "))
-        << Window.Seen.back().LastError.constData();
+    EXPECT_FALSE(Last().Ready);
+    EXPECT_TRUE(Last().LastError.startsWith("Pair failed: ")) << Last().LastError.constData();
     Muxd->Trust(id);
     WaitFor(2);
-    EXPECT_TRUE(Window.Seen.back().Ready) << Window.Seen.back().LastError.constData();
+    EXPECT_TRUE(Last().Ready) << Last().LastError.constData();
     EXPECT_EQ(Muxd->Count("ValidatePair"), 0);
 }
 
@@ -111,21 +104,21 @@ TEST_F(ImdLink, WholeFilesArriveByteForByteAndThePrefsByteIsWrittenBack) {
     fakemuxd::DeviceSetup setup = Setup("files");
     const int sizes[] = {0, 0x300000, 0x300001, 20000000};
     for (int size : sizes)
-        Put(setup, QStringLiteral("/f%1").arg(size), simtest::Pattern(size));
+        simtest::WriteFile(On(setup, QStringLiteral("/f%1").arg(size)), simtest::Pattern(size));
     QByteArray prefs = simtest::Pattern(40);
     prefs[10] = 1;
-    Put(setup, "/iTunes_Control/iTunes/iTunesPrefs", prefs);
+    simtest::WriteFile(On(setup, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
     Muxd->Plug(setup);
     WaitFor(1);
     ASSERT_TRUE(IphoneReady()) << IphoneLastError().constData();
     for (int size : sizes) {
         QByteArray got;
-        EXPECT_TRUE(Read(QByteArray("/f") + QByteArray::number(size), got)) << size;
+        EXPECT_TRUE(simtest::Read(QByteArray("/f") + QByteArray::number(size), got)) << size;
         EXPECT_TRUE(got == simtest::Pattern(size)) << size << " bytes, got " << got.size();
     }
     EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
     prefs[10] = 0;
-    EXPECT_EQ(Get(setup, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
+    EXPECT_EQ(simtest::ReadFile(On(setup, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
 }
 
 } // namespace

@@ -24,11 +24,10 @@ TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads) {
     std::atomic<int> goodReads{0};
     std::thread reader([&] {
         while (!stop) {
-            QBuffer stream;
-            stream.open(QIODevice::ReadWrite);
             // A read either succeeds with the whole file or fails with a text; never half.
-            if (handheld::DeviceReadFile("/iTunes_Control/iTunes/iTunesCDB", stream)) {
-                EXPECT_EQ(stream.data(), db);
+            QByteArray got;
+            if (Read("/iTunes_Control/iTunes/iTunesCDB", got)) {
+                EXPECT_EQ(got, db);
                 ++goodReads;
             } else {
                 EXPECT_FALSE(handheld::DeviceLastError().isEmpty());
@@ -59,11 +58,8 @@ TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads) {
     EXPECT_GT(goodReads.load(), 0);
     EXPECT_EQ(Window.Seen.size(), sent); // one message per notification
     EXPECT_TRUE(Window.Seen.back().Ready);
-    for (const handheld::TIphoneMgr& at : Window.Seen) {
-        if (at.Ready) {
-            EXPECT_EQ(at.MediaRoot, "/var/mobile/Media");
-        }
-    }
+    for (const handheld::TIphoneMgr& at : Window.Seen)
+        EXPECT_TRUE(!at.Ready || at.MediaRoot == "/var/mobile/Media") << at.MediaRoot.constData();
 }
 
 TEST_F(Threads, UnloadEndsNotificationsFirst) {

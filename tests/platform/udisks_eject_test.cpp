@@ -1,4 +1,5 @@
-// The eject against a fake udisks2 on a private bus.
+// The eject: plain folders and what cannot be opened without a bus, then against a fake
+// udisks2 on a private bus.
 #include "platform/Drives.h"
 #include "platform/Eject.h"
 
@@ -23,6 +24,34 @@ const QString kBlock = QStringLiteral("/org/freedesktop/UDisks2/block_devices/lo
 const QString kDrive = QStringLiteral("/org/freedesktop/UDisks2/drives/Stick");
 const QString kBacking = QStringLiteral("/org/freedesktop/UDisks2/block_devices/sdc1");
 
+TEST(VolumeEject, DriveFileFolderPassesEveryStepWithoutTheBus) {
+    SetDriveTableForTesting({{{'C', "/", DriveFixed, {}}, {'E', "/tmp", DriveRemovable, {}}}});
+    VolumeEject v;
+    EXPECT_FALSE(v.IsOpen());
+    const EjectStep open = v.Open("e:");
+    EXPECT_TRUE(open.Ok) << open.Error.toStdString();
+    EXPECT_TRUE(v.IsOpen() && v.IsPlainFolder());
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_TRUE(v.Unmount().Ok && v.Eject().Ok);
+    EXPECT_TRUE(v.BlockObject().isEmpty());
+}
+
+// Unknown letters, malformed roots and a block device udisks2 does not know (or no system bus
+// at all): a failure with a reason, never a success, and the later steps touch nothing.
+TEST(VolumeEject, WhatCannotBeOpenedFailsWithAReason) {
+    SetDriveTableForTesting({{{'C', "/", DriveFixed, {}},
+                              {'E', "/media/none", DriveRemovable, "/dev/marrowgate-no-such-device"}}});
+    for (const char* root : {"F:", "", "E", "/media/x", "E:"}) {
+        SCOPED_TRACE(root);
+        VolumeEject v;
+        const EjectStep open = v.Open(root);
+        EXPECT_FALSE(open.Ok);
+        EXPECT_FALSE(open.Error.isEmpty());
+        EXPECT_FALSE(v.IsOpen() || v.IsPlainFolder());
+        EXPECT_FALSE(v.Unmount().Ok || v.Eject().Ok);
+    }
+}
+
 // What holds the file system's block device: a drive, nothing (a loop device), or an encrypted
 // partition of the drive.
 enum class Holder { Drive, Loop, Encrypted };
@@ -39,31 +68,26 @@ public:
     bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
         QMutexLocker lock(&Lock);
         const QString member = m.member();
-        if (member == QLatin1String("Get")) {
+        auto path = [](const QString& p) { return QVariant::fromValue(QDBusObjectPath(p)); };
+        if (member == "Get") {
             const QString name = m.arguments().value(1).toString();
-            QVariant value;
             const bool drive = Held == Holder::Drive || m.path() == kBacking;
-            if (name == QLatin1String("Drive"))
-                value = QVariant::fromValue(QDBusObjectPath(drive ? kDrive : QStringLiteral("/")));
-            else if (name == QLatin1String("CryptoBackingDevice") && Held == Holder::Encrypted)
-                value = QVariant::fromValue(QDBusObjectPath(kBacking));
-            else if (name == QLatin1String("DeviceNumber"))
-                value = qulonglong(makedev(7, 3));
-            else if (name == QLatin1String("Ejectable") || name == QLatin1String("CanPowerOff"))
-                value = true;
-            if (!value.isValid())
-                return bus.send(
-                    m.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), name));
-            return bus.send(m.createReply(QVariant::fromValue(QDBusVariant(value))));
+            const QVariant value = name == "Drive" ? path(drive ? kDrive : "/")
+                                   : name == "CryptoBackingDevice" && Held == Holder::Encrypted
+                                       ? path(kBacking)
+                                   : name == "DeviceNumber" ? QVariant(qulonglong(makedev(7, 3)))
+                                   : name == "Ejectable" || name == "CanPowerOff" ? QVariant(true)
+                                                                                  : QVariant();
+            return bus.send(value.isValid()
+                                ? m.createReply(QVariant::fromValue(QDBusVariant(value)))
+                                : m.createErrorReply("org.freedesktop.DBus.Error.InvalidArgs", name));
         }
-        if (member == QLatin1String("ResolveDevice"))
+        if (member == "ResolveDevice")
             return bus.send(
                 m.createReply(QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(kBlock)})));
         const auto options = qdbus_cast<QVariantMap>(m.arguments().value(0));
-        const bool quiet = options.value(QStringLiteral("auth.no_user_interaction")).toBool();
-        Calls << member + (quiet ? "" : " asks");
-        const QString error =
-            member == QLatin1String("Unmount") && !Unmounts.isEmpty() ? Unmounts.takeFirst() : QString();
+        Calls << member + (options.value("auth.no_user_interaction").toBool() ? "" : " asks");
+        const QString error = member == "Unmount" && !Unmounts.isEmpty() ? Unmounts.takeFirst() : QString();
         return bus.send(error.isEmpty() ? m.createReply()
                                         : m.createErrorReply(error, error.section('.', -1)));
     }
@@ -108,50 +132,36 @@ protected:
 // The window's sequence: up to five unmounts, then the eject once one succeeded.
 TEST_F(UDisksEject, RetriesOnlyABusyVolumeAndNeverEjectsWhatIsStillMounted) {
     const QString busy = QStringLiteral("org.freedesktop.UDisks2.Error.DeviceBusy");
-    const struct Case {
+    const struct {
         const char* Name;
         QStringList Unmounts;
         Holder Held;
         QByteArray MountInfo;
-        bool Dismounted;
-        QStringList Calls;
+        const char* Calls; // a lone Unmount: nothing was dismounted
     } cases[] = {
-        {"refused",
-         {"org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain"},
-         Holder::Drive,
-         "",
-         false,
-         {"Unmount"}},
-        {"busy, then free",
-         {busy, busy},
-         Holder::Drive,
-         "",
-         true,
-         {"Unmount", "Unmount", "Unmount", "Eject"}},
-        {"loop device", {}, Holder::Loop, "", true, {"Unmount", "Delete"}},
-        {"encrypted", {}, Holder::Encrypted, "", true, {"Unmount", "Lock", "Eject"}},
-        {"mounted twice",
-         {},
-         Holder::Drive,
-         "40 1 7:3 / /mnt/other rw - vfat /dev/loop3 rw\n",
-         false,
-         {"Unmount"}},
+        {"refused", {"org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain"}, Holder::Drive, "", "Unmount"},
+        {"busy, then free", {busy, busy}, Holder::Drive, "", "Unmount Unmount Unmount Eject"},
+        {"loop device", {}, Holder::Loop, "", "Unmount Delete"},
+        {"encrypted", {}, Holder::Encrypted, "", "Unmount Lock Eject"},
+        {"mounted twice", {}, Holder::Drive, "40 1 7:3 / /mnt/other rw - vfat /dev/loop3 rw\n", "Unmount"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const bool dismounted = QByteArray(c.Calls) != "Unmount";
         Fake.Unmounts = c.Unmounts;
         Fake.Held = c.Held;
         Fake.Calls.clear();
         SetMountInfoForTesting(c.MountInfo);
         VolumeEject volume;
-        ASSERT_TRUE(volume.Open("E:").Ok) << c.Name;
+        ASSERT_TRUE(volume.Open("E:").Ok);
         EjectStep step;
         for (int attempt = 0; attempt < 5 && !step.Ok; ++attempt)
             step = volume.Unmount();
-        EXPECT_EQ(step.Ok, c.Dismounted) << c.Name;
-        EXPECT_EQ(step.Error.isEmpty(), c.Dismounted) << c.Name << ": " << step.Error.toStdString();
-        EXPECT_EQ(volume.Eject().Ok, c.Dismounted) << c.Name; // and without a call when not dismounted
+        EXPECT_EQ(step.Ok, dismounted);
+        EXPECT_EQ(step.Error.isEmpty(), dismounted) << step.Error.toStdString();
+        EXPECT_EQ(volume.Eject().Ok, dismounted); // and without a call when not dismounted
         QMutexLocker lock(&Fake.Lock);
-        EXPECT_EQ(Fake.Calls, c.Calls) << c.Name << ": " << Fake.Calls.join(' ').toStdString();
+        EXPECT_EQ(Fake.Calls.join(' '), c.Calls);
     }
 }
 

@@ -5,18 +5,10 @@
 
 bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int mp3Kbps) {
     const int buffers = int(seconds * 44100 / 1024 + 0.5);
-    QByteArray encode;
-    switch (format) {
-    case TestFormat::Mp3:
-        encode = "lamemp3enc target=bitrate cbr=true bitrate=" + QByteArray::number(mp3Kbps);
-        break;
-    case TestFormat::Aac:
-        encode = "avenc_aac ! mp4mux";
-        break;
-    case TestFormat::Alac:
-        encode = "avenc_alac ! mp4mux";
-        break;
-    }
+    const QByteArray encode =
+        format == TestFormat::Mp3
+            ? "lamemp3enc target=bitrate cbr=true bitrate=" + QByteArray::number(mp3Kbps)
+            : QByteArray(format == TestFormat::Aac ? "avenc_aac" : "avenc_alac") + " ! mp4mux";
     const QByteArray launch =
         "audiotestsrc wave=sine samplesperbuffer=1024 num-buffers=" + QByteArray::number(buffers) +
         " ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! " + encode + " ! filesink name=out";

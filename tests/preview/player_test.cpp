@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <dlfcn.h>
@@ -28,17 +27,21 @@ struct EndCounter : QObject {
 };
 
 QString Track(const char* name) {
-    return QDir::tempPath() + "/tracks/" + name;
+    return QDir::tempPath() + "/tracks/" + QString::fromUtf8(name);
 }
 
 struct Tracks : ::testing::Environment {
     void SetUp() override {
         QDir().mkpath(Track(""));
-        ASSERT_TRUE(WriteTestTrack(Track("short.mp3"), TestFormat::Mp3, 0.3));
-        ASSERT_TRUE(WriteTestTrack(Track("short.m4a"), TestFormat::Aac, 0.3));
-        ASSERT_TRUE(WriteTestTrack(Track("alac.m4a"), TestFormat::Alac, 0.3));
-        ASSERT_TRUE(WriteTestTrack(Track("long.mp3"), TestFormat::Mp3, 3));
-        ASSERT_TRUE(WriteTestTrack(Track("tiny.mp3"), TestFormat::Mp3, 0.1));
+        using enum TestFormat;
+        for (const auto& [name, format, seconds] : {std::tuple{"short.mp3", Mp3, 0.3},
+                                                    {"short.m4a", Aac, 0.3},
+                                                    {"alac.m4a", Alac, 0.3},
+                                                    {"long.mp3", Mp3, 3.0},
+                                                    {"tiny.mp3", Mp3, 0.1}})
+            ASSERT_TRUE(WriteTestTrack(Track(name), format, seconds)) << name;
+        // A wide name outside Latin-1.
+        ASSERT_TRUE(QFile::copy(Track("short.mp3"), Track("\xe9\x9f\xb3\xe6\xa5\xbd \xf0\x9f\x8e\xb5.mp3")));
     }
 };
 const auto* const gTracks = ::testing::AddGlobalTestEnvironment(new Tracks);
@@ -75,17 +78,27 @@ protected:
     std::unique_ptr<TBsPodPlayer> Player;
 };
 
-TEST_F(PlayerTest, EachFormatPlaysToItsEndOnce) {
-    for (const char* name : {"short.mp3", "short.m4a", "alac.m4a"}) {
+// Each format plays to its end once, also when it replaced a playing stream; an empty name
+// stops the playing stream.
+TEST_F(PlayerTest, EachFormatReplacesThePlayingStreamAndPlaysToItsEndOnce) {
+    for (const char* name :
+         {"short.mp3", "short.m4a", "alac.m4a", "\xe9\x9f\xb3\xe6\xa5\xbd \xf0\x9f\x8e\xb5.mp3"}) {
         SCOPED_TRACE(name);
         Receiver.Ends = 0;
+        ASSERT_TRUE(Player->Play(Track("long.mp3")));
         ASSERT_TRUE(Player->Play(Track(name)));
         EXPECT_EQ(Player->GetState(), preview::stPlaying);
+        EXPECT_EQ(LiveStreams(), 1u);
         WaitForEnd();
         EXPECT_EQ(Receiver.Ends, 1);
         EXPECT_EQ(Player->GetState(), preview::stStopped);
         EXPECT_EQ(LiveStreams(), 0u);
     }
+    ASSERT_TRUE(Player->Play(Track("long.mp3")));
+    EXPECT_FALSE(Player->Play(QString()));
+    EXPECT_EQ(Player->Status(), TBsPodPlayer::kEmptyName);
+    EXPECT_EQ(Player->GetState(), preview::stStopped);
+    EXPECT_EQ(LiveStreams(), 0u);
 }
 
 // Stop lands before, at and after the end; whoever releases the stream, it is released, and
@@ -111,41 +124,24 @@ TEST_F(PlayerTest, StopAtTheEndReleasesOnceAndPostsNothingAfter) {
     EXPECT_LT(late, 30);
 }
 
-TEST_F(PlayerTest, PlayWhilePlayingReplacesTheStream) {
-    ASSERT_TRUE(Player->Play(Track("long.mp3")));
-    ASSERT_TRUE(Player->Play(Track("short.mp3")));
-    EXPECT_EQ(LiveStreams(), 1u);
-    WaitForEnd();
-    EXPECT_EQ(Receiver.Ends, 1);
-    EXPECT_EQ(LiveStreams(), 0u);
-}
-
-TEST_F(PlayerTest, PauseAndResumeInEachState) {
-    struct Case {
-        bool play, pauseFirst;
+TEST_F(PlayerTest, PauseAndResumeInEachStateAndAPausedTrackWaits) {
+    using namespace preview;
+    const struct {
+        int before;
         void (TBsPodPlayer::*action)();
-        int before, after;
-    } cases[] = {
-        {false, false, &TBsPodPlayer::Pause, preview::stStopped, preview::stStopped},
-        {false, false, &TBsPodPlayer::Resume, preview::stStopped, preview::stStopped},
-        {true, false, &TBsPodPlayer::Resume, preview::stPlaying, preview::stPlaying},
-        {true, false, &TBsPodPlayer::Pause, preview::stPlaying, preview::stPaused},
-        {true, true, &TBsPodPlayer::Pause, preview::stPaused, preview::stPaused},
-        {true, true, &TBsPodPlayer::Resume, preview::stPaused, preview::stPlaying},
-    };
-    for (const Case& c : cases) {
+        int after;
+    } cases[] = {{stStopped, &TBsPodPlayer::Pause, stStopped},  {stStopped, &TBsPodPlayer::Resume, stStopped},
+                 {stPlaying, &TBsPodPlayer::Resume, stPlaying}, {stPlaying, &TBsPodPlayer::Pause, stPaused},
+                 {stPaused, &TBsPodPlayer::Pause, stPaused},    {stPaused, &TBsPodPlayer::Resume, stPlaying}};
+    for (const auto& c : cases) {
         Player->Stop();
-        if (c.play) {
-            ASSERT_TRUE(Player->Play(Track("long.mp3")));
-        }
-        if (c.pauseFirst) Player->Pause();
+        ASSERT_TRUE(c.before == stStopped || Player->Play(Track("long.mp3")));
+        if (c.before == stPaused) Player->Pause();
         EXPECT_EQ(Player->GetState(), c.before);
         ((*Player).*c.action)();
         EXPECT_EQ(Player->GetState(), c.after);
     }
-}
-
-TEST_F(PlayerTest, APausedTrackWaitsAndEndsAfterResume) {
+    // A paused track waits, and ends after the resume.
     ASSERT_TRUE(Player->Play(Track("short.mp3")));
     Player->Pause();
     Pump(600);
@@ -156,18 +152,9 @@ TEST_F(PlayerTest, APausedTrackWaitsAndEndsAfterResume) {
     EXPECT_EQ(Receiver.Ends, 1);
 }
 
-TEST_F(PlayerTest, AnEmptyNameStopsThePlayingStream) {
-    ASSERT_TRUE(Player->Play(Track("long.mp3")));
-    EXPECT_FALSE(Player->Play(QString()));
-    EXPECT_EQ(Player->Status(), TBsPodPlayer::kEmptyName);
-    EXPECT_EQ(Player->GetState(), preview::stStopped);
-    EXPECT_EQ(LiveStreams(), 0u);
-}
-
 TEST_F(PlayerTest, FilesThatDoNotPlayLeaveNoStream) {
     QFile text(Track("text.mp3"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write(QByteArray(20000, 'x'));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write(QByteArray(20000, 'x')) == 20000);
     text.close();
     const QString fifo = Track("pipe.mp3");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -179,14 +166,8 @@ TEST_F(PlayerTest, FilesThatDoNotPlayLeaveNoStream) {
     }
 }
 
-TEST_F(PlayerTest, AWideNameOutsideLatin1Plays) {
-    const QString name = Track("") + QString::fromUtf8("\xe9\x9f\xb3\xe6\xa5\xbd \xf0\x9f\x8e\xb5.mp3");
-    ASSERT_TRUE(QFile::copy(Track("short.mp3"), name));
-    EXPECT_TRUE(Player->Play(name));
-}
-
 // Taking every AAC decoder out of GStreamer's choice is what a machine without them looks like.
-TEST(PlayerCreate, AMissingDecoderGivesStatus2AndNoAac) {
+TEST(PlayerCreate, AMissingDecoderGivesStatus2AndNoOutputStatus1) {
     GstCaps* aac = gst_caps_from_string("audio/mpeg, mpegversion=(int)4");
     GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
     GList* decoders = gst_element_factory_list_filter(all, aac, GST_PAD_SINK, FALSE);
@@ -209,9 +190,7 @@ TEST(PlayerCreate, AMissingDecoderGivesStatus2AndNoAac) {
     gst_plugin_feature_list_free(decoders);
     gst_plugin_feature_list_free(all);
     gst_caps_unref(aac);
-}
-
-TEST(PlayerCreate, NoAudioOutputGivesStatus1) {
+    // No audio output at all: status 1.
     const QByteArray sink = qgetenv("MARROWGATE_AUDIO_SINK");
     qputenv("MARROWGATE_AUDIO_SINK", "nosuchaudiosink");
     {
@@ -232,35 +211,30 @@ TEST(PlayerCreate, LibrariesAlreadyInTheFolder) {
         SCOPED_TRACE(mode);
         ASSERT_EQ(::mkdir(native.constData(), 0700), 0);
         ASSERT_EQ(::chmod(native.constData(), mode), 0);
-        QList<ino_t> inodes;
+        auto inodes = [&] {
+            QList<ino_t> found;
+            for (const char* file : {"bass.dll", "aac.dll", "alac.dll"}) {
+                struct stat info {};
+                ::stat(QFile::encodeName(dir + "/" + file).constData(), &info);
+                found << info.st_ino;
+            }
+            return found;
+        };
         for (auto [resource, file] :
-             {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}}) {
+             {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}})
             ASSERT_TRUE(QFile::copy(QStringLiteral(":/") + resource, dir + "/" + file));
-            struct stat info;
-            ::stat(QFile::encodeName(dir + "/" + file).constData(), &info);
-            inodes << info.st_ino;
-        }
+        const QList<ino_t> before = inodes();
         const bool privateFolder = mode == 0700;
         {
             TBsPodPlayer player(0, true);
             EXPECT_EQ(player.Status(), privateFolder ? TBsPodPlayer::kReady : TBsPodPlayer::kNoLibrary);
             EXPECT_EQ(player.Play(Track("short.mp3")), privateFolder);
-            for (int i = 0; i < 3; ++i) {
-                struct stat info;
-                ::stat(QFile::encodeName(dir + "/" + QStringList{"bass.dll", "aac.dll", "alac.dll"}[i])
-                           .constData(),
-                       &info);
-                EXPECT_EQ(info.st_ino, inodes[i]);
-            }
+            EXPECT_EQ(inodes(), before);
         }
         EXPECT_EQ(QDir(dir).exists(), !privateFolder);
         QDir(dir).removeRecursively();
     }
 }
-
-} // namespace
-
-namespace {
 
 // The built files themselves: aac.dll loads but has none of the library's entry points.
 TEST(BassBinding, LoadsOnlyACompleteLibraryAndKeepsTheFirst) {

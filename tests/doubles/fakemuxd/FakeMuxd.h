@@ -3,11 +3,11 @@
 // the usbmuxd plist protocol on a UNIX socket (point USBMUXD_SOCKET_ADDRESS at "UNIX:" + the
 // path), a lockdown service that starts its sessions over TLS, and an AFC service over a folder.
 // Everything runs on threads of the test process.
-#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,7 +47,7 @@ private:
     void Serve(std::shared_ptr<Client> c);
     void Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d);
     void Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d);
-    void Broadcast(const std::string& xml);
+    void Broadcast(void* message); // a plist, freed
     void Pull(std::shared_ptr<Device> d);
     void Counted(const std::string& name);
 
@@ -55,17 +55,13 @@ private:
     int FListen = -1;
     std::mutex FLock;
     std::condition_variable FStallEnd;
-    bool FStall = false;
-    bool FStopping = false;
-    std::map<int, std::shared_ptr<Device>> FDevices;
-    std::map<std::string, std::string> FRecords; // udid -> pair record (XML)
-    std::vector<std::shared_ptr<Client>> FClients;
-    std::vector<std::shared_ptr<Client>> FListeners;
+    bool FStall = false, FStopping = false;
+    std::map<int, std::shared_ptr<Device>> FDevices, FPorts; // by id, and by a started service's port
+    std::set<std::string> FRecords;                          // udids with a stored pair record
+    std::vector<std::shared_ptr<Client>> FClients, FListeners;
     std::vector<std::thread> FThreads;
     std::map<std::string, int> FCounts;
-    std::map<int, std::shared_ptr<Device>> FPorts; // started service's port -> device
-    int FNextId = 1;
-    int FNextPort = 50000;
+    int FNextId = 1, FNextPort = 50000;
 };
 
 } // namespace fakemuxd
