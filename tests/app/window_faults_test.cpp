@@ -1,0 +1,47 @@
+// The window as a user meets it: header clicks, what fits on screen, the folder fields and
+// pickers, the eject question and a damaged track database.
+#include "tests/app/window_helpers.h"
+
+#include "device/PhotoDb.h"
+#include "tests/fixtures/PhotoDbWriter.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimer>
+
+TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
+    fixtures::TrackDbLayout at;
+    const QByteArray good = fixtures::WriteTrackDb(WindowDb(), &at);
+    const fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    const struct {
+        const char* Name;
+        qint64 Pos;
+        uint32_t Value;
+        int Tracks;
+        int Playlists;
+        bool Damaged;
+    } cases[] = {
+        {"sound", -1, 0, 5, 3, false},
+        {"playlist item of length 0", at.PlaylistItems[1][1] + 8, 0, 5, 3, true},
+        {"track section of length 0", at.TrackSection + 8, 0, 5, 0, true},
+        {"track running past the end", at.Tracks[3] + 8, 0xFFFFFFF0, 3, 3, true},
+    };
+    for (const auto& c : cases) {
+        QByteArray bytes = good;
+        if (c.Pos >= 0) fixtures::PutU32(bytes, c.Pos, c.Value);
+        tree.WriteTrackDb(bytes);
+        Boxes.clear();
+        TZozoDodiFrm& w = Open();
+        EXPECT_EQ(w.MusicModel->Count(), c.Tracks) << c.Name;
+        // The root, "All music", "All videos" and one node per playlist after the master.
+        EXPECT_EQ(w.PlayLstList->topLevelItem(0)->childCount(), 2 + std::max(0, c.Playlists - 1)) << c.Name;
+        EXPECT_EQ(Boxes.size(), c.Damaged ? 1u : 0u) << c.Name;
+        EXPECT_EQ(BoxesStarting("The iPod's music database is damaged"), c.Damaged ? 1 : 0) << c.Name;
+        Window.reset();
+    }
+}
