@@ -14,6 +14,28 @@
 #include <QTest>
 #include <QTimer>
 
+namespace {
+
+void ClickHeader(QHeaderView* h, int column) {
+    const QPoint at(h->sectionViewportPosition(column) + h->sectionSize(column) / 2, h->height() / 2);
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, at);
+}
+
+} // namespace
+
+TEST_F(WindowTest, HeaderClicksSortAndShowTheArrow) {
+    TZozoDodiFrm& w = OpenLoaded();
+    w.show();
+    QHeaderView* h = w.MusicList->header();
+    ClickHeader(h, TrackListModel::ColName);
+    EXPECT_EQ(Titles(), QStringList({"Alpha", "bravo", "Charlie", "delta", "Echo alpha"}));
+    ClickHeader(h, TrackListModel::ColName);
+    EXPECT_EQ(Titles(), QStringList({"Echo alpha", "delta", "Charlie", "bravo", "Alpha"}));
+    EXPECT_TRUE(h->isSortIndicatorShown());
+    EXPECT_EQ(h->sortIndicatorSection(), int(TrackListModel::ColName));
+    EXPECT_EQ(h->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
 TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     fixtures::TrackDbLayout at;
     const QByteArray good = fixtures::WriteTrackDb(WindowDb(), &at);
