@@ -258,6 +258,7 @@ void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool sh
     if (text)
         DesLb->setText(Shown(*text));
     DiskLink->setVisible(showDiskLink);
+    FitNoticePanel();
 }
 
 void TZozoDodiFrm::ConnectionLost() {

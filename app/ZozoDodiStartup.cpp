@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QThread>
 #include <QTreeWidget>
 #include <QWindow>
@@ -73,6 +74,28 @@ QString SpecialFolderWith(QStandardPaths::StandardLocation where, const QString&
     return path + leaf;
 }
 
+// The left pane's width when none is saved: the tree's root captions fit whole with
+// four-digit counts, in the tree's font and with its icons, indentation and a scroll bar.
+int DefaultLeftWidth(const QTreeWidget* tree) {
+    QTreeWidget probe;
+    probe.setFont(tree->font());
+    probe.setIconSize(tree->iconSize());
+    probe.setIndentation(tree->indentation());
+    probe.setHeaderHidden(true);
+    for (const char* caption : {"All music & Videos (9999)", "All music & videos (9999/9999)", "All photos (9999/9999)"}) {
+        auto* item = new QTreeWidgetItem(&probe, QStringList{QLatin1String(caption)});
+        item->setIcon(0, QIcon(QStringLiteral(":/PlayListImgs3")));
+    }
+    const int scrollBar = tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
+    return std::max(177, static_cast<const QAbstractItemView&>(probe).sizeHintForColumn(0) + 2 * tree->frameWidth() + scrollBar + 4);
+}
+
+void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int windowWidth) {
+    const int total = spl->width() > 0 ? spl->width() : windowWidth;
+    spl->setSizes({width, std::max(1, total - width)});
+    left->resize(width, left->height());
+}
+
 } // namespace
 
 void TZozoDodiFrm::FormCreate() {
@@ -116,7 +139,10 @@ void TZozoDodiFrm::FormCreate() {
 
 void TZozoDodiFrm::LoadSettings() {
     std::unique_ptr<QSettings> s = OpenSettings();
+    if (layout())
+        layout()->activate();
     if (!s) {
+        SetLeftWidth(spl, LeftPnl, DefaultLeftWidth(PlayLstList), width());
         OutEdit->setText(GetDefaultMusicFolder());
         PicOutEdit->setText(GetDefaultPhotoFolder());
         return;
@@ -132,13 +158,8 @@ void TZozoDodiFrm::LoadSettings() {
         ArtCb->setChecked(*v != 0);
     if (auto v = ReadInt(*s, QStringLiteral("SaveType")); v && *v >= 0 && *v <= 6)
         FormatLst->setCurrentIndex(*v);
-    if (auto v = ReadInt(*s, QStringLiteral("LWidth")); v && *v > 0 && *v < width()) {
-        if (layout())
-            layout()->activate();
-        const int total = spl->width() > 0 ? spl->width() : width();
-        spl->setSizes({*v, std::max(1, total - *v)});
-        LeftPnl->resize(*v, LeftPnl->height());
-    }
+    const std::optional<int> left = ReadInt(*s, QStringLiteral("LWidth"));
+    SetLeftWidth(spl, LeftPnl, left && *left > 0 && *left < width() ? *left : DefaultLeftWidth(PlayLstList), width());
     bool firstRun = false;
     if (!s->contains(QStringLiteral("FirstRun"))) {
         s->setValue(QStringLiteral("FirstRun"), 0);

@@ -165,6 +165,7 @@ bool TZozoDodiFrm::PrepareExport() {
         text = QString::number(FCheckedPhotos) + QStringLiteral(" photos, approx ") + b +
                QStringLiteral("\n* No song or video");
     Trlb->setText(text + QStringLiteral("\n\nTotal: ") + t);
+    FitNoticePanel();
     ErrPnl->show();
     ErrPnl->raise();
     return true;

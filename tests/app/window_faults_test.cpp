@@ -21,6 +21,10 @@ void ClickHeader(QHeaderView* h, int column) {
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, at);
 }
 
+void ClickPicButton(TPicButton* b) {
+    QTest::mouseClick(b, Qt::LeftButton, {}, b->rect().center());
+}
+
 } // namespace
 
 TEST_F(WindowTest, HeaderClicksSortAndShowTheArrow) {
@@ -34,6 +38,35 @@ TEST_F(WindowTest, HeaderClicksSortAndShowTheArrow) {
     EXPECT_TRUE(h->isSortIndicatorShown());
     EXPECT_EQ(h->sortIndicatorSection(), int(TrackListModel::ColName));
     EXPECT_EQ(h->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
+TEST_F(WindowTest, DefaultTreeWidthAndOutputPageFitTheirTexts) {
+    fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1019, 1036, 4, false, 3), false);
+    TZozoDodiFrm& w = OpenShown();
+    ASSERT_EQ(w.PlayLstList->topLevelItemCount(), 2);
+    w.PlayLstList->topLevelItem(0)->setText(0, "All music & videos (8888/8888)");
+    w.PlayLstList->topLevelItem(1)->setText(0, "All photos (8888/8888)");
+    const auto* view = static_cast<const QAbstractItemView*>(w.PlayLstList);
+    EXPECT_LE(view->sizeHintForColumn(0), w.PlayLstList->viewport()->width());
+    SaveShot(w, "window-default-tree.png");
+
+    // Songs and photos ticked: the summary's four lines and every field show whole.
+    w.CheckAllTracks();
+    for (int i = 0; i < 2; ++i)
+        w.PhotoDb->Photos.GetItem(i)->Selected = 1;
+    w.FCheckedPhotos = 2;
+    ClickPicButton(w.ExportBtn);
+    ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
+    SaveShot(w, "window-output-page.png");
+    const QRect panel = w.ErrPnl->rect();
+    for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc) continue;
+        const QRect r(c->mapTo(w.ErrPnl, QPoint(0, 0)), c->size());
+        EXPECT_TRUE(panel.contains(r)) << c->metaObject()->className();
+        EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
+    }
+    EXPECT_GE(w.Trlb->height(), w.Trlb->sizeHint().height());
 }
 
 TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
