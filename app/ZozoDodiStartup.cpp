@@ -82,12 +82,14 @@ int DefaultLeftWidth(const QTreeWidget* tree) {
     probe.setIconSize(tree->iconSize());
     probe.setIndentation(tree->indentation());
     probe.setHeaderHidden(true);
-    for (const char* caption : {"All music & Videos (9999)", "All music & videos (9999/9999)", "All photos (9999/9999)"}) {
+    for (const char* caption :
+         {"All music & Videos (9999)", "All music & videos (9999/9999)", "All photos (9999/9999)"}) {
         auto* item = new QTreeWidgetItem(&probe, QStringList{QLatin1String(caption)});
         item->setIcon(0, QIcon(QStringLiteral(":/PlayListImgs3")));
     }
     const int scrollBar = tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
-    return std::max(177, static_cast<const QAbstractItemView&>(probe).sizeHintForColumn(0) + 2 * tree->frameWidth() + scrollBar + 4);
+    const int captions = static_cast<const QAbstractItemView&>(probe).sizeHintForColumn(0);
+    return std::max(177, captions + 2 * tree->frameWidth() + scrollBar + 4);
 }
 
 void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int windowWidth) {
@@ -219,7 +221,7 @@ void TZozoDodiFrm::FormClose() {
         const MsgResult r = ShowMessageBox(
             this, MsgKind::Confirmation,
             QStringLiteral("Do you want to eject your iPod now?\r\rWhen in disk mode, the iPod must be ejected before "
-                           "disconnecting.\rYou can also eject it from iTunes or Windows Safely Remove Hardware tool later."),
+                           "disconnecting.\rYou can also eject it from iTunes or your file manager later."),
             MsgButtons::YesNo);
         if (r == MsgResult::Yes) {
             StatusLb->setText(QStringLiteral("Ejecting iPod ..."));

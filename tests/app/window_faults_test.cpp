@@ -69,6 +69,50 @@ TEST_F(WindowTest, DefaultTreeWidthAndOutputPageFitTheirTexts) {
     EXPECT_GE(w.Trlb->height(), w.Trlb->sizeHint().height());
 }
 
+TEST_F(WindowTest, FolderPickerOpensAtTheFieldsNearestFolder) {
+    TZozoDodiFrm& w = OpenLoaded();
+    w.show();
+    w.CheckAllTracks();
+    ClickPicButton(w.ExportBtn);
+    const QString have = Temp.filePath("have");
+    ASSERT_TRUE(QDir().mkpath(have));
+    for (const auto& [field, start] :
+         {std::pair{have, have}, {have + "/not/yet", have}, {QString(" \x01"), QDir::homePath()}}) {
+        w.OutEdit->setText(field);
+        QString opened;
+        QTimer::singleShot(0, [&] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                opened = d->directory().absolutePath();
+                d->reject();
+            }
+        });
+        QTest::mouseClick(w.BrowseBtn, Qt::LeftButton);
+        EXPECT_EQ(opened, start) << field.toStdString();
+        EXPECT_EQ(w.OutEdit->text(), field);
+    }
+}
+
+TEST_F(WindowTest, StartTrimsTheFoldersAsStartUpDoes) {
+    TZozoDodiFrm& w = OpenLoaded();
+    w.show();
+    w.CheckAllTracks();
+    ClickPicButton(w.ExportBtn);
+    const QString out = Temp.filePath("out") + QChar(0xA0); // a no-break space is part of a name
+    w.OutEdit->setText("\x01 " + out + " \t");
+    // With the device gone, Start stops after it has made the folders.
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    EXPECT_EQ(w.OutEdit->text(), out + "/");
+    EXPECT_TRUE(QFileInfo(out).isDir());
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+}
+
+TEST_F(WindowTest, EjectQuestionNamesTheFileManager) {
+    OpenLoaded().close();
+    ASSERT_EQ(BoxesStarting("Do you want to eject your iPod now?"), 1);
+    EXPECT_TRUE(Boxes.back().Text.endsWith("You can also eject it from iTunes or your file manager later."));
+}
+
 TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     fixtures::TrackDbLayout at;
     const QByteArray good = fixtures::WriteTrackDb(WindowDb(), &at);
