@@ -74,6 +74,8 @@ QString SpecialFolderWith(QStandardPaths::StandardLocation where, const QString&
     return path + leaf;
 }
 
+constexpr int kDesignedLeftWidth = 177;
+
 // The left pane's width when none is saved: the tree's root captions fit whole with
 // four-digit counts, in the tree's font and with its icons, indentation and a scroll bar.
 int DefaultLeftWidth(const QTreeWidget* tree) {
@@ -89,10 +91,20 @@ int DefaultLeftWidth(const QTreeWidget* tree) {
     }
     const int scrollBar = tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
     const int captions = static_cast<const QAbstractItemView&>(probe).sizeHintForColumn(0);
-    return std::max(177, captions + 2 * tree->frameWidth() + scrollBar + 4);
+    return std::max(kDesignedLeftWidth, captions + 2 * tree->frameWidth() + scrollBar + 4);
+}
+
+// A default left pane wider than designed widens the window by as much, so that the list and
+// a full row of the photo grid keep their designed room.
+int WidenForLeftPane(QWidget* window, int left) {
+    if (left > kDesignedLeftWidth)
+        window->resize(window->width() + left - kDesignedLeftWidth, window->height());
+    return left;
 }
 
 void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int windowWidth) {
+    if (QLayout* l = spl->window()->layout())
+        l->activate();
     const int total = spl->width() > 0 ? spl->width() : windowWidth;
     spl->setSizes({width, std::max(1, total - width)});
     left->resize(width, left->height());
@@ -141,10 +153,8 @@ void TZozoDodiFrm::FormCreate() {
 
 void TZozoDodiFrm::LoadSettings() {
     std::unique_ptr<QSettings> s = OpenSettings();
-    if (layout())
-        layout()->activate();
     if (!s) {
-        SetLeftWidth(spl, LeftPnl, DefaultLeftWidth(PlayLstList), width());
+        SetLeftWidth(spl, LeftPnl, WidenForLeftPane(this, DefaultLeftWidth(PlayLstList)), width());
         OutEdit->setText(GetDefaultMusicFolder());
         PicOutEdit->setText(GetDefaultPhotoFolder());
         return;
@@ -161,7 +171,9 @@ void TZozoDodiFrm::LoadSettings() {
     if (auto v = ReadInt(*s, QStringLiteral("SaveType")); v && *v >= 0 && *v <= 6)
         FormatLst->setCurrentIndex(*v);
     const std::optional<int> left = ReadInt(*s, QStringLiteral("LWidth"));
-    SetLeftWidth(spl, LeftPnl, left && *left > 0 && *left < width() ? *left : DefaultLeftWidth(PlayLstList), width());
+    SetLeftWidth(spl, LeftPnl,
+                 left && *left > 0 && *left < width() ? *left : WidenForLeftPane(this, DefaultLeftWidth(PlayLstList)),
+                 width());
     bool firstRun = false;
     if (!s->contains(QStringLiteral("FirstRun"))) {
         s->setValue(QStringLiteral("FirstRun"), 0);

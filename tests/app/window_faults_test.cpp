@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
@@ -50,6 +51,10 @@ TEST_F(WindowTest, DefaultTreeWidthAndOutputPageFitTheirTexts) {
     const auto* view = static_cast<const QAbstractItemView*>(w.PlayLstList);
     EXPECT_LE(view->sizeHintForColumn(0), w.PlayLstList->viewport()->width());
     SaveShot(w, "window-default-tree.png");
+    // The window grew with the pane: a full row of photos still fits beside it.
+    QTreeWidget* t = w.PlayLstList;
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->topLevelItem(1)).center());
+    EXPECT_LE(w.PhotoPage->width(), w.PhotoBox->viewport()->width());
 
     // Songs and photos ticked: the summary's four lines and every field show whole.
     w.CheckAllTracks();
