@@ -149,3 +149,25 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
         Window.reset();
     }
 }
+
+TEST_F(WindowTest, DamagedHandheldDatabaseIsListedWithoutTheUnreadableNotice) {
+    fixtures::TrackDbLayout at;
+    QByteArray bytes = fixtures::WriteTrackDb(WindowDb(), &at);
+    fixtures::PutU32(bytes, at.Tracks[3] + 8, 0xFFFFFFF0);
+    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
+        out = bytes;
+        return path.endsWith("/iTunesDB");
+    });
+    TZozoDodiFrm& w = Open();
+    {
+        QMutexLocker lock(&handheld::IphoneLock());
+        handheld::IphoneMgr.Ready = true;
+    }
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.MusicModel->Count(), 3);
+    EXPECT_EQ(w.ErrLb->text(), "Waiting for iPod ...");
+    EXPECT_EQ(BoxesStarting("The music database of the iPhone/iPod touch is damaged"), 1);
+    QMutexLocker lock(&handheld::IphoneLock());
+    handheld::IphoneMgr.Ready = false;
+    device::SetHandheldFileReader(nullptr);
+}
