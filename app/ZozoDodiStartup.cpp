@@ -94,18 +94,17 @@ int DefaultLeftWidth(const QTreeWidget* tree) {
     return std::max(kDesignedLeftWidth, captions + 2 * tree->frameWidth() + scrollBar + 4);
 }
 
-// A default left pane wider than designed widens the window by as much, so that the list and
-// a full row of the photo grid keep their designed room.
-int WidenForLeftPane(QWidget* window, int left) {
-    if (left > kDesignedLeftWidth)
-        window->resize(window->width() + left - kDesignedLeftWidth, window->height());
-    return left;
-}
-
-void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int windowWidth) {
-    if (QLayout* l = spl->window()->layout())
+// Sets the left pane's width. Where the pane must be wider than designed to show the root
+// captions, the window grows by as much, so that the list and a full row of the photo grid
+// keep their designed room; a pane the user made wider still takes that room from them.
+void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int fitsCaptions) {
+    QWidget* window = spl->window();
+    const int grow = std::min(width, fitsCaptions) - kDesignedLeftWidth;
+    if (grow > 0)
+        window->resize(window->width() + grow, window->height());
+    if (QLayout* l = window->layout())
         l->activate();
-    const int total = spl->width() > 0 ? spl->width() : windowWidth;
+    const int total = spl->width() > 0 ? spl->width() : window->width();
     spl->setSizes({width, std::max(1, total - width)});
     left->resize(width, left->height());
 }
@@ -154,7 +153,8 @@ void TZozoDodiFrm::FormCreate() {
 void TZozoDodiFrm::LoadSettings() {
     std::unique_ptr<QSettings> s = OpenSettings();
     if (!s) {
-        SetLeftWidth(spl, LeftPnl, WidenForLeftPane(this, DefaultLeftWidth(PlayLstList)), width());
+        const int fits = DefaultLeftWidth(PlayLstList);
+        SetLeftWidth(spl, LeftPnl, fits, fits);
         OutEdit->setText(GetDefaultMusicFolder());
         PicOutEdit->setText(GetDefaultPhotoFolder());
         return;
@@ -171,9 +171,8 @@ void TZozoDodiFrm::LoadSettings() {
     if (auto v = ReadInt(*s, QStringLiteral("SaveType")); v && *v >= 0 && *v <= 6)
         FormatLst->setCurrentIndex(*v);
     const std::optional<int> left = ReadInt(*s, QStringLiteral("LWidth"));
-    SetLeftWidth(spl, LeftPnl,
-                 left && *left > 0 && *left < width() ? *left : WidenForLeftPane(this, DefaultLeftWidth(PlayLstList)),
-                 width());
+    const int fits = DefaultLeftWidth(PlayLstList);
+    SetLeftWidth(spl, LeftPnl, left && *left > 0 && *left < width() ? *left : fits, fits);
     bool firstRun = false;
     if (!s->contains(QStringLiteral("FirstRun"))) {
         s->setValue(QStringLiteral("FirstRun"), 0);

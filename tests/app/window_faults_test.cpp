@@ -72,6 +72,10 @@ TEST_F(WindowTest, DefaultTreeWidthAndOutputPageFitTheirTexts) {
         EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
     }
     EXPECT_GE(w.Trlb->height(), w.Trlb->sizeHint().height());
+
+    const int wide = w.width();
+    w.close();
+    EXPECT_EQ(Open().width(), wide); // the saved pane width gives the same window
 }
 
 TEST_F(WindowTest, FolderPickerOpensAtTheFieldsNearestFolder) {
