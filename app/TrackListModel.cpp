@@ -284,7 +284,11 @@ void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader*
     view->setAllColumnsShowFocus(true);
     view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    // The model sorts on the window's header clicks; the view's own sorting stays off. In Qt 6
+    // turning it off also makes the header unclickable and hides its arrow, so both come back.
     view->setSortingEnabled(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
     view->setItemDelegate(new TrackDelegate(view));
     QFont f = view->font();
     f.setPixelSize(11);

@@ -90,13 +90,28 @@ bool TZozoDodiFrm::LoadTrackDb(const QByteArray& root, bool handheld) {
     FTrackIdIndex.clear();
     TrackDb.reset();
     TrackDb = std::make_unique<device::TiTunesDB>(root, handheld);
-    const bool ok = GuardedLoad(this, [this] { return TrackDb->Load(); });
+    // A load that ended early at damaged data keeps what it read: show that, and say so once.
+    bool returned = false; // false when the load raised an error, which has been shown
+    const bool loaded = GuardedLoad(this, [&] {
+        const bool r = TrackDb->Load();
+        returned = true;
+        return r;
+    });
+    const bool damaged = returned && TrackDb->Damaged();
+    const bool ok = loaded || damaged;
     if (ok) {
         FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
         BuildPlaylistTree();
         if (PlayLstList->topLevelItemCount() > 0)
             PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
     }
+    if (damaged)
+        ShowMessageBox(this, MsgKind::Warning,
+                       handheld ? QStringLiteral("The music database of the iPhone/iPod touch is damaged; the tracks "
+                                                 "that could be read are listed.")
+                                : QStringLiteral("The iPod's music database is damaged; the tracks that could be read "
+                                                 "are listed."),
+                       MsgButtons::Ok);
     return ok;
 }
 
@@ -243,6 +258,7 @@ void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool sh
     if (text)
         DesLb->setText(Shown(*text));
     DiskLink->setVisible(showDiskLink);
+    FitNoticePanel();
 }
 
 void TZozoDodiFrm::ConnectionLost() {

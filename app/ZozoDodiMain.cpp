@@ -64,6 +64,9 @@ MsgResult ShowMessageBox(QWidget* parent, MsgKind kind, const QString& text, Msg
 
 namespace {
 
+// The notice panel's designed size; texts in a wider desktop font make it larger.
+const QSize kNoticePanelSize(529, 336);
+
 // A picture of the program's resources; null when it is not there.
 QImage ResourcePicture(const QString& name) {
     for (const QString& path : {QStringLiteral(":/%1.png"), QStringLiteral(":/%1.bmp"),
@@ -487,7 +490,7 @@ void TZozoDodiFrm::BuildLowBar() {
 void TZozoDodiFrm::BuildNoticePanel() {
     ErrPnl = new QWidget(this);
     ErrPnl->setObjectName(QStringLiteral("ErrPnl"));
-    ErrPnl->setFixedSize(529, 336);
+    ErrPnl->setFixedSize(kNoticePanelSize);
     ErrPnl->setAttribute(Qt::WA_StyledBackground, true);
     ErrPnl->setStyleSheet(QStringLiteral("QWidget#ErrPnl { background: white; border: 1px solid #7d8896; }"));
     auto* lay = new QVBoxLayout(ErrPnl);
@@ -672,6 +675,12 @@ void TZozoDodiFrm::HttpLbOnMouseLeave(QLabel* label) {
     pal.setColor(QPalette::WindowText, Qt::black);
     label->setPalette(pal);
     label->setAutoFillBackground(false);
+}
+
+void TZozoDodiFrm::FitNoticePanel() {
+    ErrPnl->layout()->invalidate();
+    ErrPnl->setFixedSize(kNoticePanelSize.expandedTo(ErrPnl->layout()->sizeHint()));
+    PositionOverlays();
 }
 
 void TZozoDodiFrm::PositionOverlays() {

@@ -120,6 +120,8 @@ public:
     void WMIphoneNotify();
     static char UnitMaskToDriveLetter(quint32 mask);
     void ShowNotice(const QString* title, const QString* text, bool showDiskLink);
+    // Grows the notice panel from its designed size where its content needs more room.
+    void FitNoticePanel();
     // The device went away: the state of no device, then the lost-connection box.
     void ConnectionLost();
     void ShowLostConnection();

@@ -26,6 +26,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QThread>
 #include <QTreeWidget>
 #include <QWindow>
@@ -73,6 +74,41 @@ QString SpecialFolderWith(QStandardPaths::StandardLocation where, const QString&
     return path + leaf;
 }
 
+constexpr int kDesignedLeftWidth = 177;
+
+// The left pane's width when none is saved: the tree's root captions fit whole with
+// four-digit counts, in the tree's font and with its icons, indentation and a scroll bar.
+int DefaultLeftWidth(const QTreeWidget* tree) {
+    QTreeWidget probe;
+    probe.setFont(tree->font());
+    probe.setIconSize(tree->iconSize());
+    probe.setIndentation(tree->indentation());
+    probe.setHeaderHidden(true);
+    for (const char* caption :
+         {"All music & Videos (9999)", "All music & videos (9999/9999)", "All photos (9999/9999)"}) {
+        auto* item = new QTreeWidgetItem(&probe, QStringList{QLatin1String(caption)});
+        item->setIcon(0, QIcon(QStringLiteral(":/PlayListImgs3")));
+    }
+    const int scrollBar = tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, tree);
+    const int captions = static_cast<const QAbstractItemView&>(probe).sizeHintForColumn(0);
+    return std::max(kDesignedLeftWidth, captions + 2 * tree->frameWidth() + scrollBar + 4);
+}
+
+// Sets the left pane's width. Where the pane must be wider than designed to show the root
+// captions, the window grows by as much, so that the list and a full row of the photo grid
+// keep their designed room; a pane the user made wider still takes that room from them.
+void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int fitsCaptions) {
+    QWidget* window = spl->window();
+    const int grow = std::min(width, fitsCaptions) - kDesignedLeftWidth;
+    if (grow > 0)
+        window->resize(window->width() + grow, window->height());
+    if (QLayout* l = window->layout())
+        l->activate();
+    const int total = spl->width() > 0 ? spl->width() : window->width();
+    spl->setSizes({width, std::max(1, total - width)});
+    left->resize(width, left->height());
+}
+
 } // namespace
 
 void TZozoDodiFrm::FormCreate() {
@@ -117,6 +153,8 @@ void TZozoDodiFrm::FormCreate() {
 void TZozoDodiFrm::LoadSettings() {
     std::unique_ptr<QSettings> s = OpenSettings();
     if (!s) {
+        const int fits = DefaultLeftWidth(PlayLstList);
+        SetLeftWidth(spl, LeftPnl, fits, fits);
         OutEdit->setText(GetDefaultMusicFolder());
         PicOutEdit->setText(GetDefaultPhotoFolder());
         return;
@@ -132,13 +170,9 @@ void TZozoDodiFrm::LoadSettings() {
         ArtCb->setChecked(*v != 0);
     if (auto v = ReadInt(*s, QStringLiteral("SaveType")); v && *v >= 0 && *v <= 6)
         FormatLst->setCurrentIndex(*v);
-    if (auto v = ReadInt(*s, QStringLiteral("LWidth")); v && *v > 0 && *v < width()) {
-        if (layout())
-            layout()->activate();
-        const int total = spl->width() > 0 ? spl->width() : width();
-        spl->setSizes({*v, std::max(1, total - *v)});
-        LeftPnl->resize(*v, LeftPnl->height());
-    }
+    const std::optional<int> left = ReadInt(*s, QStringLiteral("LWidth"));
+    const int fits = DefaultLeftWidth(PlayLstList);
+    SetLeftWidth(spl, LeftPnl, left && *left > 0 && *left < width() ? *left : fits, fits);
     bool firstRun = false;
     if (!s->contains(QStringLiteral("FirstRun"))) {
         s->setValue(QStringLiteral("FirstRun"), 0);
@@ -198,7 +232,7 @@ void TZozoDodiFrm::FormClose() {
         const MsgResult r = ShowMessageBox(
             this, MsgKind::Confirmation,
             QStringLiteral("Do you want to eject your iPod now?\r\rWhen in disk mode, the iPod must be ejected before "
-                           "disconnecting.\rYou can also eject it from iTunes or Windows Safely Remove Hardware tool later."),
+                           "disconnecting.\rYou can also eject it from iTunes or your file manager later."),
             MsgButtons::YesNo);
         if (r == MsgResult::Yes) {
             StatusLb->setText(QStringLiteral("Ejecting iPod ..."));

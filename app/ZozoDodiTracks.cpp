@@ -111,12 +111,14 @@ int TZozoDodiFrm::AbsoluteIndex(const QTreeWidgetItem* node) const {
 }
 
 void TZozoDodiFrm::BuildPlaylistTree() {
-    if (!TrackDb || TrackDb->Playlists.Count() == 0) {
+    // A damaged database may have lost its playlists but not its tracks: those are still listed.
+    const bool tracksOnly = TrackDb && TrackDb->Damaged() && TrackDb->Tracks.Count() > 0;
+    if (!TrackDb || (TrackDb->Playlists.Count() == 0 && !tracksOnly)) {
         IpodLb->setText(QStringLiteral("???"));
         ShowMessageBox(this, MsgKind::Error, QStringLiteral("There is no music or video in your iPod."), MsgButtons::Ok);
         return;
     }
-    IpodLb->setText(TrackDb->Playlists.GetItem(0).Name);
+    IpodLb->setText(TrackDb->Playlists.Count() > 0 ? TrackDb->Playlists.GetItem(0).Name : QStringLiteral("???"));
     QTreeWidgetItem* root =
         MakeTreeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), nkMusicRoot);
     root->addChild(MakeTreeNode(QStringLiteral("All music"), nkAllMusic));

@@ -15,6 +15,7 @@
 #include "platform/Desktop.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
+#include "platform/Text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,7 +29,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
-#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -82,19 +82,20 @@ namespace {
 
 QString WithSlash(const QString& folder) { return folder.endsWith(u'/') ? folder : folder + u'/'; }
 
-// The nearest existing folder of a path, so a folder about to be made is measured on the file
-// system that will hold it.
-QStorageInfo StorageOf(const QString& folder) {
-    QFileInfo info(folder);
-    QString path = info.absoluteFilePath();
+// The nearest existing folder of a path (the path itself when it is one).
+QString NearestFolder(const QString& folder) {
+    QString path = QFileInfo(folder).absoluteFilePath();
     while (!path.isEmpty() && !QFileInfo(path).isDir()) {
         const QString parent = QFileInfo(path).absolutePath();
         if (parent == path)
             break;
         path = parent;
     }
-    return QStorageInfo(path);
+    return path;
 }
+
+// A folder about to be made is measured on the file system that will hold it.
+QStorageInfo StorageOf(const QString& folder) { return QStorageInfo(NearestFolder(folder)); }
 
 bool GroupShown(QWidget* w) { return !w->isHidden(); }
 
@@ -165,6 +166,7 @@ bool TZozoDodiFrm::PrepareExport() {
         text = QString::number(FCheckedPhotos) + QStringLiteral(" photos, approx ") + b +
                QStringLiteral("\n* No song or video");
     Trlb->setText(text + QStringLiteral("\n\nTotal: ") + t);
+    FitNoticePanel();
     ErrPnl->show();
     ErrPnl->raise();
     return true;
@@ -177,23 +179,26 @@ void TZozoDodiFrm::NoIpodBtnClick() {
 
 namespace {
 
-QString PickFolder(QWidget* parent, const QString& caption) {
+// The picker opens where the field points, or as near to it as exists, so that it never
+// starts in a folder that is not there.
+QString PickFolder(QWidget* parent, const QString& caption, const QString& field) {
     if (TZozoDodiFrm::FolderPickerHook)
         return TZozoDodiFrm::FolderPickerHook(caption);
-    return QFileDialog::getExistingDirectory(parent, caption,
-                                             QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+    const QString folder = platform::TrimBlanks(field);
+    const QString start = folder.isEmpty() ? QDir::homePath() : NearestFolder(folder);
+    return QFileDialog::getExistingDirectory(parent, caption, start);
 }
 
 } // namespace
 
 void TZozoDodiFrm::BrowseBtnClick() {
-    const QString folder = PickFolder(this, QStringLiteral("Select folder to save music files"));
+    const QString folder = PickFolder(this, QStringLiteral("Select folder to save music files"), OutEdit->text());
     if (!folder.isEmpty())
         OutEdit->setText(folder);
 }
 
 void TZozoDodiFrm::Browse2BtnClick() {
-    const QString folder = PickFolder(this, QStringLiteral("Select folder to save photos"));
+    const QString folder = PickFolder(this, QStringLiteral("Select folder to save photos"), PicOutEdit->text());
     if (!folder.isEmpty())
         PicOutEdit->setText(folder);
 }
@@ -238,8 +243,9 @@ bool TZozoDodiFrm::CheckFreeDiskSpace() {
 void TZozoDodiFrm::ExpBtnClick() {
     if (FCopying || TransferThreadAlive())
         return;
-    OutEdit->setText(OutEdit->text().trimmed());
-    PicOutEdit->setText(PicOutEdit->text().trimmed());
+    // The same blanks as at start-up: characters up to 32, so a folder may end in any other.
+    OutEdit->setText(platform::TrimBlanks(OutEdit->text()));
+    PicOutEdit->setText(platform::TrimBlanks(PicOutEdit->text()));
     bool musicHad = false, photoHad = false;
     GetOutputFolderStates(musicHad, photoHad);
 
@@ -251,7 +257,7 @@ void TZozoDodiFrm::ExpBtnClick() {
                            MsgButtons::Ok);
             BrowseBtnClick();
             // Still no folder: the page stays up for the user to choose one.
-            if (OutEdit->text().trimmed().isEmpty())
+            if (platform::IsBlank(OutEdit->text()))
                 return;
         }
         OutEdit->setText(WithSlash(OutEdit->text()));
@@ -265,7 +271,7 @@ void TZozoDodiFrm::ExpBtnClick() {
             ShowMessageBox(this, MsgKind::Information, QStringLiteral("Please choose a folder to save the photos."),
                            MsgButtons::Ok);
             Browse2BtnClick();
-            if (PicOutEdit->text().trimmed().isEmpty())
+            if (platform::IsBlank(PicOutEdit->text()))
                 return;
         }
         PicOutEdit->setText(WithSlash(PicOutEdit->text()));

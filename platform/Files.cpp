@@ -11,11 +11,12 @@ namespace {
 std::unique_ptr<QFile> Open(const QString& path, QIODevice::OpenMode mode) {
     const QString native = ResolvePath(path);
     auto file = std::make_unique<QFile>(native);
-    // An unbuffered QFile keeps seek and small reads cheap and writes immediate.
-    if (native.isEmpty() || QFileInfo(native).isDir() || !file->open(mode | QIODevice::Unbuffered))
-        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
-                              .arg(path, native.isEmpty() ? QStringLiteral("The system cannot find the path specified")
-                                                          : file->errorString()));
+    if (native.isEmpty())
+        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". The system cannot find the path specified").arg(path));
+    // The message names the file where the user finds it, not by its drive letter. An
+    // unbuffered QFile keeps seek and small reads cheap and writes immediate.
+    if (QFileInfo(native).isDir() || !file->open(mode | QIODevice::Unbuffered))
+        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(native, file->errorString()));
     return file;
 }
 

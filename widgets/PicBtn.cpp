@@ -38,7 +38,7 @@ void TPicButton::SetCaption(const QString& caption) {
 }
 
 void TPicButton::SetBitmap(const QImage* bitmap) {
-    if (!bitmap || bitmap->isNull()) return;
+    if (!bitmap) return;
     FBitmap = *bitmap;
     resize(FBitmap.size());
     BuildRegion();
@@ -46,7 +46,7 @@ void TPicButton::SetBitmap(const QImage* bitmap) {
 }
 
 void TPicButton::SetDownBitmap(const QImage* bitmap) {
-    if (!bitmap || bitmap->isNull()) return;
+    if (!bitmap) return;
     FDownBitmap = *bitmap;
 }
 

@@ -27,8 +27,9 @@ public:
     QString Caption() const { return FCaption; }
     void SetCaption(const QString& caption);
 
-    // Assigning copies the picture; a null pointer or a null image leaves everything as it is.
-    // The normal picture also sizes the widget and rebuilds its shape.
+    // Assigning copies the picture, an empty one too; a null pointer leaves everything as it
+    // is. The normal picture also sizes the widget and rebuilds its shape: an empty picture
+    // cuts nothing away.
     void SetBitmap(const QImage* bitmap);
     void SetDownBitmap(const QImage* bitmap);
     // Loading a picture into these in place (the transfer panel's Cancel/Done button) neither

@@ -82,7 +82,7 @@ TEST(PicButton, BitmapSizesTheButtonAndCutsTheTransparentColour) {
     EXPECT_TRUE(SameRegion(b.mask(), cut));
 }
 
-TEST(PicButton, NoPictureChangesNothing) {
+TEST(PicButton, NoPictureChangesNothingAndAnEmptyOneCutsNothing) {
     TPicButton b;
     const QImage img = Picture(5, 5, kRed, {{0, 0}}, qRgb(255, 255, 255));
     b.SetBitmap(&img);
@@ -91,14 +91,18 @@ TEST(PicButton, NoPictureChangesNothing) {
     const QRegion before = b.mask();
 
     b.SetBitmap(nullptr);
-    const QImage empty;
-    b.SetBitmap(&empty);
     b.SetDownBitmap(nullptr);
-    b.SetDownBitmap(&empty);
     EXPECT_EQ(b.size(), QSize(5, 5));
     EXPECT_TRUE(SameRegion(b.mask(), before));
     EXPECT_EQ(b.Bitmap().pixel(1, 1), kRed);
     EXPECT_EQ(b.DownBitmap().pixel(1, 1), kBlue);
+
+    const QImage empty;
+    b.SetBitmap(&empty);
+    b.SetDownBitmap(&empty);
+    EXPECT_TRUE(b.Bitmap().isNull());
+    EXPECT_TRUE(b.DownBitmap().isNull());
+    EXPECT_TRUE(b.mask().isEmpty()); // no region: the whole rectangle shows
 }
 
 TEST(PicButton, AllTransparentOrSystemColourLeavesTheWholeRectangle) {
