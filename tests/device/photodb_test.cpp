@@ -221,8 +221,8 @@ TEST(PhotoDb, OddAlbumRecords) {
     FixtureAlbum nameless{QString(), false, {10}, {}};
     QByteArray stranger(40, '\0');
     stranger.replace(0, 4, "mhzz");
-    PutU32At(stranger, 8, 40);
-    PutU32At(stranger, 16, 999);
+    PutU32(stranger, 8, 40);
+    PutU32(stranger, 16, 999);
     FixtureAlbum mixed{QStringLiteral("Mixed"), true, {10, 11}, {stranger}};
     f.Albums = {nameless, mixed};
     TPhotoDb db("E:", false);
@@ -243,17 +243,17 @@ TEST(PhotoDb, DamagedBytesNeverCrashOrHang) {
     }
     QByteArray zeroed = good;
     const qsizetype item = zeroed.indexOf("mhii");
-    PutU32At(zeroed, item + 8, 0);            // item total length 0
-    PutU32At(zeroed, zeroed.indexOf("mhli") + 8, 0x7FFFFFFF);
-    PutU32At(zeroed, 20, 0x7FFFFFFF);         // section count
+    PutU32(zeroed, item + 8, 0);            // item total length 0
+    PutU32(zeroed, zeroed.indexOf("mhli") + 8, 0x7FFFFFFF);
+    PutU32(zeroed, 20, 0x7FFFFFFF);         // section count
     TPhotoDb db("E:", false);
     db.LoadFromData(zeroed);
     EXPECT_LE(db.Photos.Count(), 1);
 
     QByteArray child = good;
     const qsizetype mhod = child.indexOf("mhod");
-    PutU32At(child, mhod + 8, 0); // child total length 0 under a large child count
-    PutU32At(child, item + 12, 0x7FFFFFFF);
+    PutU32(child, mhod + 8, 0); // child total length 0 under a large child count
+    PutU32(child, item + 12, 0x7FFFFFFF);
     TPhotoDb db2("E:", false);
     db2.LoadFromData(child);
     SUCCEED();
