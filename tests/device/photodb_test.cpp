@@ -40,10 +40,7 @@ TEST_F(MappedDevice, PhotoDbLoadsPhotosAlbumsAndFormatsFromADiskModeDevice) {
     EXPECT_EQ(db.Large, (TThumbFormat{1019, 691200, 720, 480, 2}));
     EXPECT_EQ(db.Small, (TThumbFormat{1036, 50 * 41 * 2, 50, 41, 1}));
     const TPhotoItem& p = *db.Photos.GetItem(4);
-    EXPECT_EQ(p.ImageId, 104u);
-    EXPECT_EQ(p.FileNo, 2);
-    EXPECT_EQ(p.LargeOffset, 691200u);
-    EXPECT_EQ(p.SmallOffset, 4u * 4100);
+    EXPECT_EQ(std::tuple(p.ImageId, p.FileNo, p.LargeOffset, p.SmallOffset), std::tuple(104u, 2, 691200u, 4u * 4100));
     ASSERT_EQ(db.Albums.Count(), 2);
     EXPECT_EQ(db.Albums.GetItem(0)->Name, QStringLiteral("Holiday \u00e9t\u00e9")); // UTF-8 name
     EXPECT_EQ(db.Albums.GetItem(1)->ImageIds, (std::vector<uint32_t>{100, 101}));
@@ -64,26 +61,23 @@ TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormat) {
         const char* Why;
         std::vector<FixtureThumbRef> Refs;
         bool Skip720, Loads;
-        TThumbFormat Small, Large;
+        int32_t Small, Large;
     } cases[] = {
-        {"1036 wins the grid although 1009 is narrower", {Ref(1036, 50, 41), Ref(1019, 720, 480), Ref(1009, 42, 30)},
-         false, true, {1036, 4100, 50, 41, 1}, {1019, 691200, 720, 480, 1}},
-        {"the first preferred id met; unknown ids keep width + padding", {Ref(1066, 64, 64), Ref(1032, 42, 37), odd},
-         false, true, {1066, 8192, 64, 64, 1}, {1111, 120000, 304, 202, 1}},
-        {"Skip720 passes over a 720-wide format", {Ref(1019, 720, 480), Ref(1024, 320, 240), Ref(1036, 50, 41)},
-         true, true, {1036, 4100, 50, 41, 1}, {1024, 153600, 320, 240, 1}},
-        {"nothing usable", {Ref(2000, 1024, 768), Ref(2001, 2048, 1536)}, false, false, {}, {}},
+        {"1036 wins the grid over narrower ones", {Ref(1036, 50, 41), Ref(1019, 720, 480), Ref(1009, 42, 30)}, false, true, 1036, 1019},
+        {"the first preferred id met wins", {Ref(1066, 64, 64), Ref(1032, 42, 37), odd}, false, true, 1066, 1111},
+        {"Skip720 passes over a 720-wide format", {Ref(1019, 720, 480), Ref(1024, 320, 240), Ref(1036, 50, 41)}, true, true, 1036, 1024},
+        {"nothing usable", {Ref(2000, 1024, 768), Ref(2001, 2048, 1536)}, false, false, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Why);
         TPhotoDb db("E:", false);
         EXPECT_EQ(db.LoadFromData(WritePhotoDb(Photos({c.Refs})), c.Skip720), c.Loads);
         EXPECT_EQ(db.ErrorCode, 0u);
-        if (c.Loads) {
-            EXPECT_EQ(db.Small, c.Small);
-            EXPECT_EQ(db.Large, c.Large);
-        }
+        EXPECT_TRUE(!c.Loads || std::pair(db.Small.Id, db.Large.Id) == std::pair(c.Small, c.Large)) << db.Large.Id;
     }
+    TPhotoDb padded("E:", false); // unknown ids keep width + padding
+    ASSERT_TRUE(padded.LoadFromData(WritePhotoDb(Photos({cases[1].Refs}))));
+    EXPECT_EQ(padded.Large, (TThumbFormat{1111, 120000, 304, 202, 1}));
 }
 
 TEST(PhotoDb, FullSizeReferencesAndContainerNumbers) {

@@ -73,11 +73,25 @@ TEST_F(TrackDbTest, LoadsEveryFieldFromTheDiskThroughTheDriveTable) {
     EXPECT_EQ(db.ErrorCode, 0);
     EXPECT_EQ(db.Header, bytes.left(24));
     ExpectSample(db);
-    FixtureDb upper = SampleDb(); // upper-case tags are the same tags
+}
+
+// Variants of the sample that still read as the sample.
+TEST_F(TrackDbTest, UpperCaseTagsAndSectionsThatAreSkippedOrReplaced) {
+    FixtureDb upper = SampleDb(), unknown = SampleDb(), replaced = SampleDb();
     upper.UpperCaseTags = true;
-    TiTunesDB up("E:", false);
-    ASSERT_TRUE(Parse(up, WriteTrackDb(upper)));
-    ExpectSample(up);
+    // Types 4 and 5 come first and are skipped by their total length.
+    unknown.ExtraSections = {Sized("mhsd", 96, Record("mhla", 12, 0) + QByteArray(20, 'x'), 4), Sized("mhsd", 96, {}, 5)};
+    // A separate, earlier track section is replaced by the later one; the totals follow it.
+    const FixtureDb first{.Tracks = {{.TrackId = 7, .Size = 1000000, .Length = 99000}}, .WritePlaylists = false};
+    replaced.ExtraSections = {WriteTrackDb(first).mid(188)};
+    for (const FixtureDb* variant : {&upper, &unknown, &replaced}) {
+        TiTunesDB db("E:", false);
+        ASSERT_TRUE(Parse(db, WriteTrackDb(*variant)));
+        ExpectSample(db);
+    }
+    TiTunesDB none("E:", false);
+    EXPECT_TRUE(Parse(none, WriteTrackDb({.WriteTracks = false, .WritePlaylists = false})));
+    EXPECT_EQ(none.Tracks.Count() + none.Playlists.Count(), 0);
 }
 
 TEST_F(TrackDbTest, MissingDiskFileRaisesTheOpenError) {
@@ -87,20 +101,19 @@ TEST_F(TrackDbTest, MissingDiskFileRaisesTheOpenError) {
 }
 
 TEST_F(TrackDbTest, HandheldPrefersTheCompressedDatabaseThenThePlainOne) {
-    const DeviceTree& tree = Tree;
     UseHandheld();
     FixtureDb other = SampleDb();
     other.Tracks.resize(1);
-    tree.WriteHandheldTrackDb(WriteTrackDb(SampleDb()), true);
-    tree.WriteHandheldTrackDb(WriteTrackDb(other), false);
+    Tree.WriteHandheldTrackDb(WriteTrackDb(SampleDb()), true);
+    Tree.WriteHandheldTrackDb(WriteTrackDb(other), false);
     TiTunesDB both("D", true);
     ASSERT_TRUE(both.Load());
     ExpectSample(both);
-    QFile::remove(tree.MediaPath(QStringLiteral("/iTunes_Control/iTunes/iTunesCDB")));
+    QFile::remove(Tree.MediaPath(QStringLiteral("/iTunes_Control/iTunes/iTunesCDB")));
     TiTunesDB plain("D", true);
     ASSERT_TRUE(plain.Load());
     EXPECT_EQ(plain.Tracks.Count(), 1);
-    QFile::remove(tree.MediaPath(QStringLiteral("/iTunes_Control/iTunes/iTunesDB")));
+    QFile::remove(Tree.MediaPath(QStringLiteral("/iTunes_Control/iTunes/iTunesDB")));
     TiTunesDB none("D", true);
     none.ErrorCode = 99; // unchanged by an unreadable device
     EXPECT_FALSE(none.Load());
@@ -111,26 +124,13 @@ TEST_F(TrackDbTest, HandheldPrefersTheCompressedDatabaseThenThePlainOne) {
 }
 
 TEST_F(TrackDbTest, CompressedDataThatDoesNotInflateRaisesTheDecompressionError) {
-    const DeviceTree& tree = Tree;
     UseHandheld();
     QByteArray cdb = CompressTrackDb(WriteTrackDb(SampleDb()));
     cdb[188 + 2] = char(cdb[188 + 2] ^ 0x55); // inside the zlib stream, just after its header
-    tree.WriteFile(QLatin1String(DeviceTree::kMediaRoot) + QStringLiteral("/iTunes_Control/iTunes/iTunesCDB"), cdb);
-    tree.WriteHandheldTrackDb(WriteTrackDb(SampleDb()), false); // not a fallback for bad data
+    Tree.WriteFile(QLatin1String(DeviceTree::kMediaRoot) + QStringLiteral("/iTunes_Control/iTunes/iTunesCDB"), cdb);
+    Tree.WriteHandheldTrackDb(WriteTrackDb(SampleDb()), false); // not a fallback for bad data
     TiTunesDB db("D", true);
     EXPECT_THROW(db.Load(), platform::EDecompressionError);
-}
-
-TEST_F(TrackDbTest, ZeroSectionsAndUnknownSectionTypes) {
-    TiTunesDB none("E:", false);
-    EXPECT_TRUE(Parse(none, WriteTrackDb({.WriteTracks = false, .WritePlaylists = false})));
-    EXPECT_EQ(none.Tracks.Count() + none.Playlists.Count(), 0);
-    // Types 4 and 5 come first and are skipped by their total length.
-    FixtureDb sample = SampleDb();
-    sample.ExtraSections = {Sized("mhsd", 96, Record("mhla", 12, 0) + QByteArray(20, 'x'), 4), Sized("mhsd", 96, {}, 5)};
-    TiTunesDB db("E:", false);
-    ASSERT_TRUE(Parse(db, WriteTrackDb(sample)));
-    ExpectSample(db);
 }
 
 TEST_F(TrackDbTest, ArtworkLinkIsTakenOnlyAboveTotalLength352) {
@@ -300,15 +300,7 @@ TEST_F(TrackDbTest, StringsAreReadOnlyInsideTheirOwnTrackAndAnOddLastByteIsAChar
     EXPECT_EQ(odd.Tracks.GetItem(1).Title, QString::fromUtf8("Ça plane p"));
 }
 
-TEST_F(TrackDbTest, TotalsDescribeTheLastTrackListAndListsAreNotReadTwice) {
-    // A second, separate track section replaces the first; the totals follow it.
-    FixtureDb two = SampleDb();
-    const FixtureDb first{.Tracks = {{.TrackId = 7, .Size = 1000000, .Length = 99000}}, .WritePlaylists = false};
-    two.ExtraSections = {WriteTrackDb(first).mid(188)}; // its one track section, as written
-    TiTunesDB db("E:", false);
-    ASSERT_TRUE(Parse(db, WriteTrackDb(two)));
-    ExpectSample(db);
-
+TEST_F(TrackDbTest, TrackListsThatSectionsPointAtAgainAreNotReadTwice) {
     // Many sections that all point at the same track list: the list is not parsed again and
     // again (a small file would otherwise cost time by the square of its size).
     constexpr int kRepeats = 200;
