@@ -60,6 +60,32 @@ inline QByteArray PatchTag(QByteArray bytes, const char* tag, const char* with, 
     return at < 0 ? bytes : bytes.replace(at, 4, QByteArray(with, 4));
 }
 
+// A tag of a good image database overwritten: what the load says and how many items it keeps.
+struct TagDamage {
+    const char* Tag;
+    int Occurrence;
+    bool Loads;
+    uint32_t Code;
+    int Items;
+};
+
+// Runs the cases, then every cut of the file, which keeps at most `most` items.
+template <class Db, class Count>
+void ExpectDamage(const QByteArray& good, const std::vector<TagDamage>& cases, int most, const Count& count) {
+    for (const TagDamage& c : cases) {
+        SCOPED_TRACE(std::string(c.Tag) + " " + std::to_string(c.Occurrence));
+        Db db("E:", false);
+        EXPECT_EQ(db.LoadFromData(PatchTag(good, c.Tag, "xxxx", c.Occurrence)), c.Loads);
+        EXPECT_EQ(db.ErrorCode, c.Code);
+        EXPECT_EQ(count(db), c.Items);
+    }
+    for (qsizetype n = 0; n < good.size(); n += 5) {
+        Db db("E:", false);
+        db.LoadFromData(good.left(n));
+        EXPECT_LE(count(db), most) << n;
+    }
+}
+
 struct DumpRun {
     int Exit = -1;
     std::vector<QJsonObject> Lines;

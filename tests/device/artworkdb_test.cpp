@@ -61,26 +61,11 @@ TEST_F(ArtworkDbTest, FormatChoiceAndFailurePaths) {
     EXPECT_TRUE(noList.LoadFromData(WriteArtworkDb({.WriteImages = false})));
 
     const QByteArray good = WriteArtworkDb(MakeArtSet(1029, 1031, 3, false).Db);
-    const struct {
-        const char* Tag;
-        int Occurrence;
-        bool Loads;
-        uint32_t Code;
-        int Items;
-    } cases[] = {{"mhfd", 0, false, 7, 0},  {"mhli", 0, false, 8, 0}, {"mhii", 0, false, 9, 0}, {"mhni", 0, false, 10, 0},
-                 {"mhod", 0, false, 11, 0}, {"mhii", 2, true, 9, 2},  {"mhni", 2, true, 10, 2}, {"mhod", 4, true, 11, 3}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.Tag) + " " + std::to_string(c.Occurrence));
-        TArtworkDb db("E:", false);
-        EXPECT_EQ(db.LoadFromData(PatchTag(good, c.Tag, "xxxx", c.Occurrence)), c.Loads);
-        EXPECT_EQ(db.ErrorCode, c.Code);
-        EXPECT_EQ(db.Arts.Count(), c.Items);
-    }
-    for (qsizetype n = 0; n < good.size(); n += 5) { // every cut ends cleanly
-        TArtworkDb db("E:", false);
-        db.LoadFromData(good.left(n));
-        EXPECT_LE(db.Arts.Count(), 3);
-    }
+    ExpectDamage<TArtworkDb>(good,
+                             {{"mhfd", 0, false, 7, 0}, {"mhli", 0, false, 8, 0}, {"mhii", 0, false, 9, 0},
+                              {"mhni", 0, false, 10, 0}, {"mhod", 0, false, 11, 0}, {"mhii", 2, true, 9, 2},
+                              {"mhni", 2, true, 10, 2}, {"mhod", 4, true, 11, 3}},
+                             3, [](const TArtworkDb& db) { return db.Arts.Count(); });
     TArtworkDb missing("F:", false);
     EXPECT_FALSE(missing.Load());
 }

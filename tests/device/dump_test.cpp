@@ -72,20 +72,30 @@ TEST_F(Dump, TracksForPlainAndCompressedDatabases) {
     EXPECT_EQ(RunDump({"tracks", plain.Root(), "--bogus"}).Exit, 2);
 }
 
-TEST_F(Dump, PhotosAndExport) {
+TEST_F(Dump, PhotosArtworkAndTheirExports) {
+    const QString formats = QStringLiteral("large id size width height filecount small id size width height filecount");
     for (const bool handheld : {false, true}) {
         SCOPED_TRACE(handheld ? "handheld" : "disk");
         const DeviceTree tree = Device(handheld);
         WritePhotoSet(tree, MakePhotoSet(1024, 1036, 4, handheld, 3), handheld);
-        const DumpRun r = RunDump(Args("photos", tree, handheld));
-        ASSERT_EQ(r.Lines.size(), 4u + 2 + 1);
-        EXPECT_EQ(KeysInOrder(r.Raw[0]), QString("index imageid fileno largeoffset largesize smalloffset fullres").split(' '));
-        EXPECT_EQ(KeysInOrder(r.Raw[4]), (QStringList{"album", "ids"}));
-        EXPECT_EQ(KeysInOrder(r.Raw.last()), QString("result error hasfullres large id size width height filecount small id size width height filecount").split(' '));
-        EXPECT_EQ(r.Lines[3].value("fileno").toInt(), 2);
-        EXPECT_EQ(r.Lines[5].value("album").toString(), "First");
-        EXPECT_TRUE(r.Lines.back().value("result").toBool());
-        EXPECT_EQ(r.Lines.back().value("large").toObject().value("filecount").toInt(), 2);
+        WriteArtSet(tree, MakeArtSet(1060, handheld ? 3006 : 1055, 3, handheld, 2), handheld);
+        const DumpRun photos = RunDump(Args("photos", tree, handheld));
+        ASSERT_EQ(photos.Lines.size(), 4u + 2 + 1);
+        EXPECT_EQ(KeysInOrder(photos.Raw[0]), QString("index imageid fileno largeoffset largesize smalloffset fullres").split(' '));
+        EXPECT_EQ(KeysInOrder(photos.Raw[4]), (QStringList{"album", "ids"}));
+        EXPECT_EQ(KeysInOrder(photos.Raw.last()), ("result error hasfullres " + formats).split(' '));
+        EXPECT_EQ(photos.Lines[3].value("fileno").toInt(), 2);
+        EXPECT_EQ(photos.Lines[5].value("album").toString(), "First");
+        EXPECT_EQ(photos.Lines.back().value("large").toObject().value("filecount").toInt(), 2);
+
+        const DumpRun art = RunDump(Args("artwork", tree, handheld));
+        ASSERT_EQ(art.Lines.size(), 3u + 1);
+        EXPECT_EQ(KeysInOrder(art.Raw[0]),
+                  QString("index imageid songdbid smallfileno smalloffset largefileno largeoffset").split(' '));
+        EXPECT_EQ(KeysInOrder(art.Raw.last()), ("result error " + formats).split(' '));
+        EXPECT_EQ(art.Lines[2].value("songdbid").toString(), QString::number(0x1000000002ull)); // 64 bits, as text
+        EXPECT_EQ(art.Lines[2].value("largefileno").toInt(), 2);
+        EXPECT_EQ(art.Lines.back().value("small").toObject().value("size").toInt(), handheld ? 6160 : 32768);
 
         const QString out = tree.Root() + "-out";
         const DumpRun exported = RunDump(Args("export-photos", tree, handheld, {out}));
@@ -93,27 +103,8 @@ TEST_F(Dump, PhotosAndExport) {
         EXPECT_EQ(KeysInOrder(exported.Raw[0]), (QStringList{"missing", "log", "count"}));
         EXPECT_EQ(exported.Lines[0].value("count").toInt(), 4);
         EXPECT_EQ(QImage(out + "/102.jpg").size(), QSize(320, 240));
-    }
-}
-
-TEST_F(Dump, ArtworkAndExport) {
-    for (const bool handheld : {false, true}) {
-        SCOPED_TRACE(handheld ? "handheld" : "disk");
-        const DeviceTree tree = Device(handheld);
-        WriteArtSet(tree, MakeArtSet(1060, handheld ? 3006 : 1055, 3, handheld, 2), handheld);
-        const DumpRun r = RunDump(Args("artwork", tree, handheld));
-        ASSERT_EQ(r.Lines.size(), 3u + 1);
-        EXPECT_EQ(KeysInOrder(r.Raw[0]),
-                  QString("index imageid songdbid smallfileno smalloffset largefileno largeoffset").split(' '));
-        EXPECT_EQ(KeysInOrder(r.Raw.last()), QString("result error large id size width height filecount small id size width height filecount").split(' '));
-        EXPECT_EQ(r.Lines[2].value("songdbid").toString(), QString::number(0x1000000002ull));
-        EXPECT_EQ(r.Lines[2].value("largefileno").toInt(), 2);
-        EXPECT_EQ(r.Lines.back().value("small").toObject().value("size").toInt(), handheld ? 6160 : 32768);
-
-        const QString out = tree.Root() + "-art";
-        const DumpRun exported = RunDump(Args("export-art", tree, handheld, {out}));
-        ASSERT_EQ(exported.Lines.size(), 1u);
-        EXPECT_EQ(exported.Lines[0].value("count").toInt(), 3);
-        EXPECT_EQ(QDir(out).entryList(QDir::Files), (QStringList{"0.bmp", "1.bmp", "2.bmp"}));
+        const DumpRun bitmaps = RunDump(Args("export-art", tree, handheld, {out + "/art"}));
+        EXPECT_EQ(bitmaps.Lines.at(0).value("count").toInt(), 3);
+        EXPECT_EQ(QDir(out + "/art").entryList(QDir::Files), (QStringList{"0.bmp", "1.bmp", "2.bmp"}));
     }
 }
