@@ -100,29 +100,7 @@ TEST_F(TrackDbTest, MissingDiskFileRaisesTheOpenError) {
     EXPECT_THROW(unmapped.Load(), platform::EFOpenError);
 }
 
-TEST_F(TrackDbTest, HandheldPrefersTheCompressedDatabaseThenThePlainOne) {
-    UseHandheld();
-    FixtureDb other = SampleDb();
-    other.Tracks.resize(1);
-    Tree.WriteHandheldTrackDb(WriteTrackDb(SampleDb()), true);
-    Tree.WriteHandheldTrackDb(WriteTrackDb(other), false);
-    TiTunesDB both("D", true);
-    ASSERT_TRUE(both.Load());
-    ExpectSample(both);
-    QFile::remove(Tree.MediaPath(QStringLiteral("/iTunes_Control/iTunes/iTunesCDB")));
-    TiTunesDB plain("D", true);
-    ASSERT_TRUE(plain.Load());
-    EXPECT_EQ(plain.Tracks.Count(), 1);
-    QFile::remove(Tree.MediaPath(QStringLiteral("/iTunes_Control/iTunes/iTunesDB")));
-    TiTunesDB none("D", true);
-    none.ErrorCode = 99; // unchanged by an unreadable device
-    EXPECT_FALSE(none.Load());
-    EXPECT_EQ(none.ErrorCode, 99);
-    SetHandheldFileReader({});
-    TiTunesDB noReader("D", true);
-    EXPECT_FALSE(noReader.Load());
-}
-
+// (Which of the handheld's two databases is read is tested through the link.)
 TEST_F(TrackDbTest, CompressedDataThatDoesNotInflateRaisesTheDecompressionError) {
     UseHandheld();
     QByteArray cdb = CompressTrackDb(WriteTrackDb(SampleDb()));
