@@ -32,10 +32,8 @@ TEST_F(ArtworkDbTest, LoadsItemsAndFormatsAndTheSmallArt) {
     EXPECT_EQ(db->Small, (TThumbFormat{1055, 128 * 128 * 2, 128, 128, 1}));
     ASSERT_EQ(db->Arts.Count(), 5);
     const TArtItem& a = *db->Arts.GetItem(3);
-    EXPECT_EQ(a.SongDbId, 0x1000000003ull);
-    EXPECT_EQ(a.LargeFileNo, 2);
-    EXPECT_EQ(a.LargeOffset, uint32_t(320 * 320 * 2));
-    EXPECT_EQ(a.SmallOffset, uint32_t(3 * 128 * 128 * 2));
+    EXPECT_EQ(std::tuple(a.SongDbId, a.LargeFileNo, a.LargeOffset, a.SmallOffset),
+              std::tuple(0x1000000003ull, 2, uint32_t(320 * 320 * 2), uint32_t(3 * 128 * 128 * 2)));
 
     QImage picture;
     ASSERT_TRUE(db->LoadSmallArt(3, picture));
@@ -75,17 +73,12 @@ TEST_F(ArtworkDbTest, ExportsMarkedItemsAsBitmapsNamedByIndex) {
     for (int i : {0, 2, 3, 5})
         db->Arts.GetItem(i)->Selected = 1;
     QFile::remove(Tree.Path("iPod_Control/Artwork/F1028_2.ithmb")); // items 2 and 3
-    QFile old(Out + "0.bmp"); // an old bitmap of the same name is replaced
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old");
-    old.close();
+    DeviceTree(Out).WriteFile("0.bmp", "old"); // an old bitmap of the same name is replaced
     EXPECT_EQ(db->ExportArt(), 2);
     EXPECT_EQ(Progress, 2);
     EXPECT_EQ(Files(), (QStringList{"0.bmp", "5.bmp"}));
     for (int i : {0, 5}) {
-        QFile f(Out + QString::number(i) + ".bmp");
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
+        const QByteArray bytes = DeviceTree(Out).ReadFile(QString::number(i) + ".bmp");
         EXPECT_EQ(bytes.size(), 66 + 100 * 100 * 2);
         ExpectQuadrants(DecodeBitfieldBitmap(bytes), i, 8);
         EXPECT_EQ(QImage::fromData(bytes, "BMP").size(), QSize(100, 100)); // any bitmap reader takes it

@@ -71,15 +71,11 @@ TEST_F(ThumbExportTest, MissingContainerIsLoggedAndItsPhotosGetNoProgress) {
     EXPECT_EQ(Progress, 4); // photos 1, 4, 5, 6
     EXPECT_EQ(Files(), (QStringList{"101.jpg", "104.jpg", "105.jpg", "106.jpg"}));
     // A second run writes nothing and reports every handled photo again.
-    QFile f(Out + "104.jpg");
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("keep");
-    f.close();
+    DeviceTree(Out).WriteFile("104.jpg", "keep");
     Progress = 0;
     EXPECT_TRUE(db->ExportThumbs(true));
     EXPECT_EQ(Progress, 4);
     EXPECT_EQ(Read("104.jpg"), QByteArray("keep"));
-
 }
 
 TEST_F(ThumbExportTest, ImagesCutOrOfSizeZeroAreFailedReads) {
