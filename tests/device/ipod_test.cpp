@@ -1,11 +1,8 @@
 #include "device/IPod.h"
-#include "platform/Drives.h"
 #include "platform/Errors.h"
-#include "tests/fixtures/DeviceTree.h"
+#include "tests/device/DeviceTest.h"
 
 #include <QFile>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace device;
@@ -16,90 +13,64 @@ namespace {
 class IPodTest : public ::testing::Test {
 protected:
     void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
-
-    DeviceTree Tree(const char* name) const { return DeviceTree(Dir.path() + QLatin1Char('/') + QLatin1String(name)); }
-
+    // A device folder; with `db` an iTunes folder holding a track database.
+    DeviceTree Tree(const char* name, bool db = true) const {
+        DeviceTree t(Dir.path() + QLatin1Char('/') + QLatin1String(name));
+        if (db)
+            t.WriteTrackDb("x");
+        return t;
+    }
     static void Map(const std::vector<platform::Drive>& drives) { platform::SetDriveTableForTesting(drives); }
-
     QTemporaryDir Dir;
 };
 
 } // namespace
 
 TEST_F(IPodTest, ProbeTellsTheKindOfDrive) {
-    const DeviceTree fixed = Tree("fixed"), cd = Tree("cd"), locked = Tree("locked"), bare = Tree("bare"),
-                     found = Tree("found"), plain = Tree("plain");
-    for (const DeviceTree* t : {&fixed, &cd, &locked, &bare, &found})
-        t->MakeITunesFolder();
-    fixed.WriteTrackDb("x");
-    cd.WriteTrackDb("x");
-    locked.WriteTrackDb("x");
+    const DeviceTree locked = Tree("locked"), bare = Tree("bare", false), plain = Tree("plain", false);
     locked.WriteLock();
-    found.WriteTrackDb("x");
+    bare.MakeITunesFolder();
     plain.WriteFile(QStringLiteral("iTunesDB"), "x"); // a removable drive without the marker folder
-    Map({fixed.AsDrive('C', platform::DriveFixed), cd.AsDrive('D', platform::DriveCdRom), locked.AsDrive('E'),
-         bare.AsDrive('F'), found.AsDrive('G'), plain.AsDrive('H')});
-
+    Map({Tree("fixed").AsDrive('C', platform::DriveFixed), Tree("cd").AsDrive('D', platform::DriveCdRom),
+         locked.AsDrive('E'), bare.AsDrive('F'), Tree("found").AsDrive('G'), plain.AsDrive('H')});
     TIPod pod;
-    struct Case {
-        char Letter;
-        int32_t Result;
-    };
-    for (const Case& c : {Case{'C', prNone}, Case{'D', prNone}, Case{'E', prLocked}, Case{'F', prNoDatabase},
-                          Case{'G', prFound}, Case{'H', prNone}, Case{'K', prNone}}) {
-        EXPECT_EQ(pod.ProbeDrive(c.Letter), c.Result) << c.Letter;
-        EXPECT_EQ(pod.Root, QByteArray(1, c.Letter) + ':'); // set whatever the result
+    for (const auto& [letter, result] : std::vector<std::pair<char, int32_t>>{
+             {'C', prNone}, {'D', prNone}, {'E', prLocked}, {'F', prNoDatabase}, {'G', prFound}, {'H', prNone}, {'K', prNone}}) {
+        EXPECT_EQ(pod.ProbeDrive(letter), result) << letter;
+        EXPECT_EQ(pod.Root, QByteArray(1, letter) + ':'); // set whatever the result
     }
 }
 
-TEST_F(IPodTest, FullScanStopsAtTheFirstIPodOrEndsAtZ) {
-    const DeviceTree e = Tree("e"), g = Tree("g"), f = Tree("f");
-    e.MakeITunesFolder();
-    e.WriteTrackDb("x");
-    g.MakeITunesFolder();
-    g.WriteTrackDb("x");
+TEST_F(IPodTest, ScansStopAtTheFirstIPodAndThePhotoTestAsksForAFoundDatabase) {
+    const DeviceTree e = Tree("e"), g = Tree("g"), f = Tree("f", false);
     Map({f.AsDrive('F'), g.AsDrive('G'), e.AsDrive('E')});
     TIPod pod;
     EXPECT_EQ(pod.Find(true, 'A', false), prFound);
     EXPECT_EQ(pod.Root, QByteArray("E:"));
     EXPECT_EQ(pod.Find(false, 'G', false), prFound);
     EXPECT_EQ(pod.Root, QByteArray("G:"));
+    EXPECT_EQ(pod.Find(false, 'E', true), prNoPhotoDatabase);
+    f.MakeITunesFolder();
+    f.WriteLock();
+    EXPECT_EQ(pod.Find(false, 'F', true), prLocked);
+    e.WriteFile(QStringLiteral("Photos/Photo Database"), "p");
+    EXPECT_EQ(pod.Find(true, 'A', true), prFound);
 
-    Map({f.AsDrive('F'), e.AsDrive('E', platform::DriveFixed)});
+    Map({Tree("none", false).AsDrive('F'), e.AsDrive('E', platform::DriveFixed)});
     EXPECT_EQ(pod.Find(true, 'E', false), prNone);
     EXPECT_EQ(pod.Root, QByteArray("Z:"));
 }
 
-TEST_F(IPodTest, PhotoTestOnlyForAFoundDatabase) {
-    const DeviceTree e = Tree("e"), f = Tree("f");
-    e.MakeITunesFolder();
-    e.WriteTrackDb("x");
-    f.MakeITunesFolder();
-    f.WriteLock();
-    Map({e.AsDrive('E'), f.AsDrive('F')});
-    TIPod pod;
-    EXPECT_EQ(pod.Find(false, 'E', true), prNoPhotoDatabase);
-    EXPECT_EQ(pod.Find(false, 'E', false), prFound);
-    EXPECT_EQ(pod.Find(false, 'F', true), prLocked);
-    e.WriteFile(QStringLiteral("Photos/Photo Database"), "p");
-    EXPECT_EQ(pod.Find(true, 'A', true), prFound);
-}
-
 TEST_F(IPodTest, RemoveLock) {
     const DeviceTree e = Tree("e");
-    e.MakeITunesFolder();
-    e.WriteTrackDb("x");
     Map({e.AsDrive('E')});
     TIPod pod;
     ASSERT_EQ(pod.ProbeDrive('E'), prFound);
     EXPECT_TRUE(pod.RemoveLock()); // nothing to remove
-    EXPECT_TRUE(pod.HasTrackDb());
     e.WriteLock();
-    EXPECT_TRUE(pod.IsLocked());
     EXPECT_TRUE(pod.RemoveLock());
     EXPECT_FALSE(pod.IsLocked());
     EXPECT_TRUE(pod.HasTrackDb());
-
     if (geteuid() != 0) { // root ignores folder permissions
         e.WriteLock();
         const QString folder = e.Path(QStringLiteral("iPod_Control/iTunes"));
@@ -112,36 +83,21 @@ TEST_F(IPodTest, RemoveLock) {
 
 TEST_F(IPodTest, ClearPrefsFlagChangesOnlyByteTenFromOneToZero) {
     const DeviceTree e = Tree("e");
-    e.MakeITunesFolder();
     Map({e.AsDrive('E')});
     TIPod pod;
     pod.ProbeDrive('E');
     const QString prefs = QStringLiteral("iPod_Control/iTunes/iTunesPrefs");
-
     EXPECT_FALSE(pod.ClearPrefsFlag()); // no file
-
-    e.WritePrefs(1, 10); // too short to hold the flag
-    const QByteArray shortFile = e.ReadFile(prefs);
-    EXPECT_FALSE(pod.ClearPrefsFlag());
-    EXPECT_EQ(e.ReadFile(prefs), shortFile);
-
-    for (uint8_t other : {0, 2}) {
-        e.WritePrefs(other);
-        const QByteArray before = e.ReadFile(prefs);
-        EXPECT_TRUE(pod.ClearPrefsFlag());
-        EXPECT_EQ(e.ReadFile(prefs), before);
+    // Too short to hold the flag, other flag values, the flag as the last byte, a long file.
+    for (const auto& [flag, size, changes] : std::vector<std::tuple<uint8_t, int, bool>>{
+             {1, 10, false}, {0, 64, false}, {2, 64, false}, {1, 11, true}, {1, 4096, true}}) {
+        e.WritePrefs(flag, size);
+        QByteArray want = e.ReadFile(prefs);
+        if (changes)
+            want[10] = 0;
+        EXPECT_EQ(pod.ClearPrefsFlag(), size > 10) << size;
+        EXPECT_EQ(e.ReadFile(prefs), want) << size; // same size, every other byte kept
     }
-
-    e.WritePrefs(1, 11); // the flag is the last byte
-    EXPECT_TRUE(pod.ClearPrefsFlag());
-    EXPECT_EQ(e.ReadFile(prefs), QByteArray(10, '\x5a') + '\0');
-
-    e.WritePrefs(1, 4096);
-    QByteArray expected = e.ReadFile(prefs);
-    expected[10] = 0;
-    EXPECT_TRUE(pod.ClearPrefsFlag());
-    EXPECT_EQ(e.ReadFile(prefs), expected); // same size, every other byte kept
-
     if (geteuid() != 0) {
         e.WritePrefs(1);
         QFile::setPermissions(e.Path(prefs), QFile::ReadOwner);

@@ -1,0 +1,118 @@
+#pragma once
+// Set-up shared by the device tests: a fixture device mapped as drive E:, the colour check of
+// pictures drawn by the fixtures, tag patching, and runs of the ipod-dump tool.
+#include "platform/Drives.h"
+#include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/ThumbWriter.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+// Fixture descriptions name only the fields a test sets.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace devtest {
+
+// A fresh device folder mapped as drive E: and an empty output folder.
+class MappedDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetDriveTableForTesting(std::vector<platform::Drive>{Tree.AsDrive('E')});
+        QDir().mkpath(Out);
+    }
+    void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
+    void ClearOut() {
+        QDir(Out).removeRecursively();
+        QDir().mkpath(Out);
+        Progress = 0;
+    }
+    QStringList Files() const { return QDir(Out).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+
+    QTemporaryDir Dir;
+    fixtures::DeviceTree Tree{Dir.path() + "/ipod"};
+    QString Out = Dir.path() + "/out/";
+    int Progress = 0;
+};
+
+// The picture shows the four quadrant colours of picture `seed`.
+inline void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
+    ASSERT_FALSE(image.isNull());
+    const int w = image.width(), h = image.height();
+    for (int q = 0; q < 4; ++q) {
+        const QColor want = fixtures::QuadrantColour(seed, q), got = image.pixelColor((1 + q % 2 * 2) * w / 4, (1 + q / 2 * 2) * h / 4);
+        EXPECT_NEAR(got.red(), want.red(), tolerance) << "quadrant " << q << " seed " << seed;
+        EXPECT_NEAR(got.green(), want.green(), tolerance) << "quadrant " << q << " seed " << seed;
+        EXPECT_NEAR(got.blue(), want.blue(), tolerance) << "quadrant " << q << " seed " << seed;
+    }
+}
+
+// The bytes with the n-th occurrence of `tag` overwritten by `with`.
+inline QByteArray PatchTag(QByteArray bytes, const char* tag, const char* with, int n = 0) {
+    qsizetype at = -1;
+    for (int i = 0; i <= n; ++i)
+        at = bytes.indexOf(tag, at + 1);
+    EXPECT_GE(at, 0) << tag;
+    return at < 0 ? bytes : bytes.replace(at, 4, QByteArray(with, 4));
+}
+
+// A tag of a good image database overwritten: what the load says and how many items it keeps.
+struct TagDamage {
+    const char* Tag;
+    int Occurrence;
+    bool Loads;
+    uint32_t Code;
+    int Items;
+};
+
+// Runs the cases, then every cut of the file, which keeps at most `most` items.
+template <class Db, class Count>
+void ExpectDamage(const QByteArray& good, const std::vector<TagDamage>& cases, int most, const Count& count) {
+    for (const TagDamage& c : cases) {
+        SCOPED_TRACE(std::string(c.Tag) + " " + std::to_string(c.Occurrence));
+        Db db("E:", false);
+        EXPECT_EQ(db.LoadFromData(PatchTag(good, c.Tag, "xxxx", c.Occurrence)), c.Loads);
+        EXPECT_EQ(db.ErrorCode, c.Code);
+        EXPECT_EQ(count(db), c.Items);
+    }
+    for (qsizetype n = 0; n < good.size(); n += 5) {
+        Db db("E:", false);
+        db.LoadFromData(good.left(n));
+        EXPECT_LE(count(db), most) << n;
+    }
+}
+
+struct DumpRun {
+    int Exit = -1;
+    std::vector<QJsonObject> Lines;
+    QList<QByteArray> Raw;
+};
+
+inline DumpRun RunDump(const QStringList& args) {
+    DumpRun r;
+    QProcess p;
+    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    r.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
+        if (!line.isEmpty()) {
+            r.Raw << line;
+            r.Lines.push_back(QJsonDocument::fromJson(line).object());
+        }
+    return r;
+}
+
+// The keys of one printed line in the order printed, nested ones too.
+inline QStringList KeysInOrder(const QByteArray& line) {
+    static const QRegularExpression key(QStringLiteral(R"re("((?:[^"\\]|\\.)*)":)re"));
+    QStringList keys;
+    for (auto it = key.globalMatch(QString::fromUtf8(line)); it.hasNext();)
+        keys << it.next().captured(1);
+    return keys;
+}
+
+} // namespace devtest
