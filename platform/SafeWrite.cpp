@@ -74,8 +74,12 @@ bool SafeWrite::Commit(const QString& finalPath, bool replace, bool sync) {
         return false;
     }
     // The file gets the permissions of an ordinary new file rather than mkstemp's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    // The umask can only be read by setting it; it is read once, before any copy thread runs.
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
     ::fchmod(Fd, 0666 & ~mask);
     const int fd = Fd;
     Fd = -1;

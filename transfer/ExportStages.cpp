@@ -147,6 +147,9 @@ void TCopyThread::CopyFullSizePhotos() {
                     DetailLog.AppendRaw(text);
                 }
                 break;
+            case ErrReadFault:
+                LogReadFault(dest, photo.FullResName);
+                break;
             case ErrFileExists:
                 if (!FPhotoDestHasFiles) {
                     const QString numbered = NumberedName(dest);
