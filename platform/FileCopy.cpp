@@ -138,11 +138,11 @@ bool EntryExists(const QString& native) {
 
 QString SystemErrorText(int errnoValue) { return QString::fromLocal8Bit(std::strerror(errnoValue)); }
 
-CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, const QString& mountPoint) {
+CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd) {
     struct stat st {};
     const bool onDrive = source.size() >= 2 && source[1] == u':';
-    Fd in{!mountPoint.isEmpty() && onDrive ? OpenBeneath(mountPoint, source.mid(2), O_RDONLY, &st)
-                                           : OpenDeviceFile(source, O_RDONLY, &st)};
+    Fd in{rootFd >= 0 && onDrive ? OpenBeneathAt(rootFd, source.mid(2), O_RDONLY, &st)
+                                 : OpenDeviceFile(source, O_RDONLY, &st)};
     if (in.Value < 0) {
         const int err = errno;
         const QString native = ResolvePath(source);

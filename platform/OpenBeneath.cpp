@@ -65,7 +65,20 @@ int Walk(int dir, const QByteArray& relative, int flags) {
 
 void UseOpenBeneathWalkForTesting(bool walk) { gWalkOnly = walk; }
 
+FolderHandle::FolderHandle(const QString& folder)
+    : Handle(::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+
+FolderHandle::~FolderHandle() {
+    if (Handle >= 0)
+        ::close(Handle);
+}
+
 int OpenBeneath(const QString& root, const QString& relative, int flags, struct stat* st) {
+    const FolderHandle dir(root);
+    return dir.Fd() < 0 ? -1 : OpenBeneathAt(dir.Fd(), relative, flags, st);
+}
+
+int OpenBeneathAt(int rootFd, const QString& relative, int flags, struct stat* st) {
     QByteArray rel = QFile::encodeName(relative);
     while (rel.startsWith('/'))
         rel.remove(0, 1);
@@ -73,9 +86,6 @@ int OpenBeneath(const QString& root, const QString& relative, int flags, struct 
         errno = ENOENT;
         return -1;
     }
-    Fd dir{::open(QFile::encodeName(root).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
-    if (dir.Value < 0)
-        return -1;
     // Non-blocking, so that opening a pipe or a device node can never hang the caller.
     const int openFlags = (flags & O_ACCMODE) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     Fd file;
@@ -84,7 +94,7 @@ int OpenBeneath(const QString& root, const QString& relative, int flags, struct 
         how.flags = unsigned(openFlags);
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
         for (int attempt = 0; attempt < 4; ++attempt) {
-            file.Value = int(::syscall(SYS_openat2, dir.Value, rel.constData(), &how, sizeof how));
+            file.Value = int(::syscall(SYS_openat2, rootFd, rel.constData(), &how, sizeof how));
             if (file.Value >= 0 || errno != EAGAIN)
                 break;
         }
@@ -94,7 +104,7 @@ int OpenBeneath(const QString& root, const QString& relative, int flags, struct 
             errno = ENOENT; // a link or a way out of the root: the file is not there
     }
     if (gWalkOnly && file.Value < 0) {
-        file.Value = Walk(dir.Value, rel, openFlags);
+        file.Value = Walk(rootFd, rel, openFlags);
         if (file.Value < 0 && errno == ELOOP)
             errno = ENOENT;
     }

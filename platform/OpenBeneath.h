@@ -13,6 +13,22 @@ namespace platform {
 // link on the way, a way out of root, or an entry that is not a regular file. When `st` is
 // given it receives the file's status.
 int OpenBeneath(const QString& root, const QString& relative, int flags = O_RDONLY, struct stat* st = nullptr);
+// The same beneath an open handle on the root folder (an O_PATH descriptor will do).
+int OpenBeneathAt(int rootFd, const QString& relative, int flags = O_RDONLY, struct stat* st = nullptr);
+
+// A handle on a folder held while a loop opens many files beneath it, so that the folder is
+// looked up once. -1 when it cannot be opened.
+class FolderHandle {
+public:
+    explicit FolderHandle(const QString& folder);
+    ~FolderHandle();
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    int Fd() const { return Handle; }
+
+private:
+    int Handle = -1;
+};
 
 // A device path "E:/..." opened beneath its drive's mount point (ENOENT when the letter is not
 // in the table); a native path is opened beneath its own folder. Same answers as above.

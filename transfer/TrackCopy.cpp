@@ -5,6 +5,7 @@
 #include "device/TrackDb.h"
 #include "handheld/Iphone.h"
 #include "platform/Files.h"
+#include "platform/OpenBeneath.h"
 
 #include "platform/Drives.h"
 #include "platform/Errors.h"
@@ -166,8 +167,11 @@ void TCopyThread::CopyMusicFromIPod() {
     int pathNotFoundLines = 0;
     int parameterErrors = 0;
     const QString root = QString::fromUtf8(db.Root);
-    // The drive table is read once; a device that leaves later fails at its root's handle.
-    const QString mountPoint = platform::MountPointOf(root.isEmpty() ? '\0' : char(root[0].toLatin1()));
+    // The drive table is read once and the root looked up once; a device that leaves later
+    // fails beneath the handle, and the failure then finds the drive gone from the table.
+    const platform::FolderHandle rootFolder(
+        platform::MountPointOf(root.isEmpty() ? '\0' : char(root[0].toLatin1())));
+    const int rootFd = rootFolder.Fd();
     for (int i = 0; i < db.Tracks.Count(); ++i) {
         if (Terminated())
             return;
@@ -184,7 +188,7 @@ void TCopyThread::CopyMusicFromIPod() {
         // A location that climbs out of the device is never read; it counts as not found and
         // is always logged, whatever the not-found limit.
         const bool safe = IsSafeDeviceLocation(track.Location);
-        const CopyOutcome outcome = safe ? CopyFileNoReplace(source, dest, mountPoint) : CopyOutcome{ErrFileNotFound, {}};
+        const CopyOutcome outcome = safe ? CopyFileNoReplace(source, dest, rootFd) : CopyOutcome{ErrFileNotFound, {}};
         if (!safe)
             DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found (outside the device)\r\n") +
                                 track.Location + QStringLiteral("\r\n"));
@@ -242,7 +246,7 @@ void TCopyThread::CopyMusicFromIPod() {
             }
             {
                 const QString numbered = NumberedName(dest);
-                const CopyOutcome again = CopyFileNoReplace(source, numbered, mountPoint);
+                const CopyOutcome again = CopyFileNoReplace(source, numbered, rootFd);
                 if (again.Ok()) {
                     ++FMusicCopied;
                     track.DestPath = numbered;
