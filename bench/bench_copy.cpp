@@ -2,8 +2,10 @@
 // same track files in the same run, on the same file system. Each round runs both from the
 // same state (outputs removed, everything written back); the figure is the ratio of the two
 // times, reported as the median with the smallest and largest of the rounds.
+// Also the cost of one blocking display call, two of which each track makes.
 // Usage: bench_copy [--runs N] [--bytes B (default 2.1 GB)] [--file-size B (default 7 MB)]
 //                   [--dir DIR (default the temporary folder)] [--ipod-dump PATH]
+#include "transfer/HeadlessCopyDisplay.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/TrackDbWriter.h"
 
@@ -14,6 +16,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
@@ -48,6 +52,26 @@ struct Spread {
 Spread SpreadOf(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return {v[v.size() / 2], v.front(), v.back()};
+}
+
+// One blocking display call from a worker thread into this thread's event loop, as the copy
+// loops make two per track: what the display costs beside the bytes, in microseconds.
+double BlockingCallMicroseconds() {
+    app::THeadlessCopyDisplay display;
+    constexpr int Calls = 2000;
+    std::atomic<bool> done{false};
+    int steps = 0;
+    QElapsedTimer timer;
+    timer.start();
+    std::thread worker([&] {
+        for (int i = 0; i < Calls; ++i)
+            display.RunBlocking([&steps] { ++steps; });
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    return timer.nsecsElapsed() / 1e3 / Calls;
 }
 
 } // namespace
@@ -116,5 +140,10 @@ int main(int argc, char** argv) {
     std::printf("ipod-dump copy --layout 1: %.3f s (%.3f .. %.3f)\n", a.Median, a.Min, a.Max);
     std::printf("cp -r:                     %.3f s (%.3f .. %.3f)\n", b.Median, b.Min, b.Max);
     std::printf("ratio to cp: %.3f x (%.3f .. %.3f)\n", ratio.Median, ratio.Min, ratio.Max);
+    std::vector<double> calls;
+    for (int r = 0; r < 5; ++r)
+        calls.push_back(BlockingCallMicroseconds());
+    const Spread call = SpreadOf(calls);
+    std::printf("one blocking display call: %.1f us (%.1f .. %.1f)\n", call.Median, call.Min, call.Max);
     return 0;
 }
