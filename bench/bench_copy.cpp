@@ -13,29 +13,48 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <thread>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-double RunSeconds(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.setStandardOutputFile(QProcess::nullDevice());
+struct Times {
+    double Wall = -1, Cpu = -1; // seconds; CPU is user + system of the process
+};
+
+Times Run(const QString& program, const QStringList& args) {
+    std::vector<QByteArray> bytes{QFile::encodeName(program)};
+    for (const QString& a : args)
+        bytes.push_back(QFile::encodeName(a));
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     QElapsedTimer timer;
     timer.start();
-    p.start(program, args);
-    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage {};
+    if (spawned != 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "%s failed\n", qPrintable(program));
-        return -1;
+        return {};
     }
-    return timer.nsecsElapsed() / 1e9;
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {timer.nsecsElapsed() / 1e9, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 // Both outputs go, and every dirty page is written back, so that each process starts alike.
@@ -117,29 +136,31 @@ int main(int argc, char** argv) {
     tree.MakeITunesFolder();
     tree.WriteTrackDb(fixtures::WriteTrackDb(db));
 
-    std::vector<double> ratios, ours, theirs;
+    std::vector<double> ratios, cpuRatios, ours, theirs;
     for (int r = 0; r < runs; ++r) {
         // Turn about, so that neither always runs second.
-        double cp = 0, copy = 0;
+        Times cp, copy;
         for (int turn = 0; turn < 2; ++turn) {
             Fresh(base);
             if ((turn == 0) == (r % 2 == 0))
-                cp = RunSeconds("cp", {"-r", base + "/ipod/iPod_Control/Music", base + "/cp"});
+                cp = Run("cp", {"-r", base + "/ipod/iPod_Control/Music", base + "/cp"});
             else
-                copy = RunSeconds(tool, {"copy", base + "/ipod", base + "/out", "--layout", "1"});
+                copy = Run(tool, {"copy", base + "/ipod", base + "/out", "--layout", "1"});
         }
-        if (cp <= 0 || copy <= 0)
+        if (cp.Wall <= 0 || copy.Wall <= 0)
             return 1;
-        ours.push_back(copy);
-        theirs.push_back(cp);
-        ratios.push_back(copy / cp);
+        ours.push_back(copy.Wall);
+        theirs.push_back(cp.Wall);
+        ratios.push_back(copy.Wall / cp.Wall);
+        cpuRatios.push_back(copy.Cpu / std::max(cp.Cpu, 1e-6));
     }
-    const Spread ratio = SpreadOf(ratios), a = SpreadOf(ours), b = SpreadOf(theirs);
+    const Spread ratio = SpreadOf(ratios), a = SpreadOf(ours), b = SpreadOf(theirs), cpu = SpreadOf(cpuRatios);
     std::printf("copy of %d tracks of %lld bytes (%.2f GB), %d runs\n", files, fileSize, files * double(fileSize) / 1e9,
                 runs);
     std::printf("ipod-dump copy --layout 1: %.3f s (%.3f .. %.3f)\n", a.Median, a.Min, a.Max);
     std::printf("cp -r:                     %.3f s (%.3f .. %.3f)\n", b.Median, b.Min, b.Max);
     std::printf("ratio to cp: %.3f x (%.3f .. %.3f)\n", ratio.Median, ratio.Min, ratio.Max);
+    std::printf("ratio of CPU time (user + system) to cp's: %.3f x (%.3f .. %.3f)\n", cpu.Median, cpu.Min, cpu.Max);
     std::vector<double> calls;
     for (int r = 0; r < 5; ++r)
         calls.push_back(BlockingCallMicroseconds());
