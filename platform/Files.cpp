@@ -41,6 +41,13 @@ bool FileExists(const QString& path) {
     const QString native = ResolvePath(path);
     if (native.isEmpty())
         return false;
+    if (native != path) {
+        // On a drive, what cannot be opened (a link, a pipe) is not there.
+        const int fd = OpenDeviceFile(path, O_PATH);
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0;
+    }
     const QFileInfo info(native);
     return info.exists() && !info.isDir();
 }

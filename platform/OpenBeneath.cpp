@@ -87,7 +87,8 @@ int OpenBeneathAt(int rootFd, const QString& relative, int flags, struct stat* s
         return -1;
     }
     // Non-blocking, so that opening a pipe or a device node can never hang the caller.
-    const int openFlags = (flags & O_ACCMODE) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const bool pathOnly = flags & O_PATH; // a handle to look at, never read
+    const int openFlags = pathOnly ? O_PATH | O_CLOEXEC : (flags & O_ACCMODE) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     Fd file;
     if (!gWalkOnly) {
         struct open_how how {};
@@ -118,7 +119,7 @@ int OpenBeneathAt(int rootFd, const QString& relative, int flags, struct stat* s
         errno = ENOENT;
         return -1;
     }
-    if (::fcntl(file.Value, F_SETFL, openFlags & ~(O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_ACCMODE)) != 0)
+    if (!pathOnly && ::fcntl(file.Value, F_SETFL, openFlags & ~(O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_ACCMODE)) != 0)
         return -1;
     return file.Release();
 }

@@ -8,7 +8,8 @@
 
 namespace platform {
 
-// Opens `relative` ('/'-separated) beneath the folder `root` with `flags` (O_RDONLY or O_RDWR).
+// Opens `relative` ('/'-separated) beneath the folder `root` with `flags` (O_RDONLY, O_RDWR, or
+// O_PATH for a handle that only tells the file is there).
 // Returns the descriptor (close-on-exec, blocking), or -1 with errno set: ENOENT also for a
 // link on the way, a way out of root, or an entry that is not a regular file. When `st` is
 // given it receives the file's status.

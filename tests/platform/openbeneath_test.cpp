@@ -70,6 +70,9 @@ TEST_P(OpenBeneathTest, DriveFilesOpenBeneathTheirMountPoint) {
     EXPECT_THROW(platform::OpenReadOnly("E:/a/link"), platform::EFOpenError);
     EXPECT_THROW(platform::OpenReadWrite("E:/folder/secret"), platform::EFOpenError);
     EXPECT_THROW(platform::OpenReadOnly("E:/a/fifo"), platform::EFOpenError);
+    EXPECT_TRUE(platform::FileExists("E:/a/file"));
+    EXPECT_FALSE(platform::FileExists("E:/a/link"));
+    EXPECT_FALSE(platform::FileExists("E:/a/fifo"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, OpenBeneathTest, ::testing::Values(false, true),
