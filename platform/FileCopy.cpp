@@ -173,9 +173,14 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int ro
         if (!CopyData(in.Value, unnamed.Value, st.st_size))
             return DataFailure(errno);
         ::futimens(unnamed.Value, times);
-        if (!LinkUnnamed(unnamed.Value, dir.Value, name))
+        if (LinkUnnamed(unnamed.Value, dir.Value, name))
+            return {};
+        if (errno == EEXIST || errno == ENOSPC || errno == EDQUOT || errno == EMLINK)
             return MapErrno(errno);
-        return {};
+        // This system cannot name an unnamed file: the temporary-name way from the start.
+        gNoUnnamedFiles = true;
+        if (::lseek(in.Value, 0, SEEK_SET) != 0)
+            return MapErrno(errno);
     }
 
     std::unique_ptr<SafeWrite> out;
