@@ -1,171 +1,170 @@
-// Copying tracks from a device folder into the music folder through the transfer, beside `cp`
-// of the same files in the same run. MG_BENCH_COPY_BYTES sets the amount (default 2 GiB, in
-// files of 8 MiB); MG_BENCH_DIR the folder to work in (default the temporary folder).
-#include "transfer/CopyThread.h"
+// Copying tracks as a whole process, `ipod-dump copy ROOT OUT --layout 1`, beside `cp -r` of the
+// same track files in the same run, on the same file system. Each round runs both from the
+// same state (outputs removed, everything written back); the figure is the ratio of the two
+// times, reported as the median with the smallest and largest of the rounds.
+// Also the cost of one blocking display call, two of which each track makes.
+// Usage: bench_copy [--runs N] [--bytes B (default 2.1 GB)] [--file-size B (default 7 MB)]
+//                   [--dir DIR (default the temporary folder)] [--ipod-dump PATH]
 #include "transfer/HeadlessCopyDisplay.h"
-#include "device/TrackDb.h"
-#include "platform/Drives.h"
+#include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/TrackDbWriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <thread>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-constexpr qint64 FileSize = 8 << 20;
-
-struct Device {
-    std::unique_ptr<QTemporaryDir> Dir;
-    QString Root;
-    QString Folder; // the folder of the track files
-    int Files = 0;
-    qint64 Bytes = 0;
+struct Times {
+    double Wall = -1, Cpu = -1; // seconds; CPU is user + system of the process
 };
 
-Device& TheDevice() {
-    static Device d = [] {
-        Device dev;
-        const QByteArray base = qgetenv("MG_BENCH_DIR");
-        dev.Dir = std::make_unique<QTemporaryDir>(base.isEmpty() ? QDir::tempPath() + "/mg-bench-XXXXXX"
-                                                                 : QString::fromLocal8Bit(base) + "/mg-bench-XXXXXX");
-        dev.Root = dev.Dir->path() + "/ipod";
-        dev.Folder = dev.Root + "/iPod_Control/Music/F00";
-        QDir().mkpath(dev.Folder);
-        const QByteArray env = qgetenv("MG_BENCH_COPY_BYTES");
-        const qint64 total = env.isEmpty() ? (qint64(2) << 30) : env.toLongLong();
-        dev.Files = int(std::max<qint64>(1, total / FileSize));
-        QByteArray content(FileSize, '\0');
-        for (qint64 i = 0; i < FileSize; ++i)
-            content[i] = char((i * 131 + (i >> 12)) & 0xFF);
-        for (int f = 0; f < dev.Files; ++f) {
-            content[0] = char(f);
-            content[1] = char(f >> 8);
-            QFile file(dev.Folder + QStringLiteral("/T%1.mp3").arg(f));
-            if (file.open(QIODevice::WriteOnly))
-                file.write(content);
-        }
-        dev.Bytes = qint64(dev.Files) * FileSize;
-        platform::SetDriveTableForTesting(std::vector<platform::Drive>{
-            {'C', "/", platform::DriveFixed, {}}, {'E', dev.Root, platform::DriveRemovable, {}}});
-        ::sync();
-        return dev;
-    }();
-    return d;
+Times Run(const QString& program, const QStringList& args) {
+    std::vector<QByteArray> bytes{QFile::encodeName(program)};
+    for (const QString& a : args)
+        bytes.push_back(QFile::encodeName(a));
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage {};
+    if (spawned != 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(program));
+        return {};
+    }
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {timer.nsecsElapsed() / 1e9, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
-// An empty output folder; the other runs' output is removed too and everything is written
-// back first, so each run starts from the same state of the page cache.
-QString FreshFolder(const Device& dev, const char* name) {
-    for (const char* other : {"music", "cp"})
-        QDir(dev.Dir->path() + "/" + other).removeRecursively();
-    const QString folder = dev.Dir->path() + "/" + name + "/";
-    QDir().mkpath(folder);
+// Both outputs go, and every dirty page is written back, so that each process starts alike.
+void Fresh(const QString& base) {
+    QDir(base + "/out").removeRecursively();
+    QDir(base + "/cp").removeRecursively();
+    QDir().mkpath(base + "/out");
     ::sync();
-    return folder;
 }
 
-void FillDb(device::TiTunesDB& db, const Device& dev) {
-    for (int f = 0; f < dev.Files; ++f) {
-        device::TTrackItem& t = db.Tracks.Add();
-        t.Selected = 1;
-        t.Title = QStringLiteral("Track %1").arg(f);
-        t.Location = QStringLiteral(":iPod_Control:Music:F00:T%1.mp3").arg(f);
-    }
-}
-
-bool RunTransfer(device::TiTunesDB& db, const Device& dev) {
-    app::THeadlessCopyDisplay display;
-    display.Thread = new app::TCopyThread({dev.Files, 0, 0, false, false, false, false, false, false},
-                                          {&db, nullptr, nullptr, &display});
-    display.WaitForEnd();
-    return app::DetailLog.Text().contains(QStringLiteral("Music: %1/%1").arg(dev.Files));
-}
-
-bool RunCp(const Device& dev, const QString& dest) {
-    QStringList args;
-    for (int f = 0; f < dev.Files; ++f)
-        args << dev.Folder + QStringLiteral("/T%1.mp3").arg(f);
-    args << dest;
-    return QProcess::execute(QStringLiteral("cp"), args) == 0;
-}
-
-// Both copies in each iteration, one after the other from the same state; the time that
-// counts is the transfer's, and the ratio of the two throughputs is reported beside it.
-void BM_TransferBesideCp(benchmark::State& state) {
-    Device& dev = TheDevice();
-    device::TiTunesDB db("E:", false);
-    FillDb(db, dev);
-    double transferSeconds = 0, cpSeconds = 0;
-    std::vector<double> ratios;
-    for (auto _ : state) {
-        const QString cpDest = FreshFolder(dev, "cp");
-        QElapsedTimer timer;
-        timer.start();
-        if (!RunCp(dev, cpDest))
-            state.SkipWithError("cp failed");
-        const double cp = timer.nsecsElapsed() / 1e9;
-
-        db.OutputFolder = FreshFolder(dev, "music");
-        timer.restart();
-        if (!RunTransfer(db, dev))
-            state.SkipWithError("not every track was copied");
-        const double transfer = timer.nsecsElapsed() / 1e9;
-        state.SetIterationTime(transfer);
-        transferSeconds += transfer;
-        cpSeconds += cp;
-        ratios.push_back(cp / transfer);
-    }
-    // The machine's other work moves single runs a lot; the median ratio of the pairs is the
-    // steadier figure.
-    std::sort(ratios.begin(), ratios.end());
-    if (!ratios.empty())
-        state.counters["ratio_median"] = ratios[ratios.size() / 2];
-    state.SetBytesProcessed(state.iterations() * dev.Bytes);
-    state.counters["cp_MBps"] = double(dev.Bytes) * state.iterations() / cpSeconds / 1e6;
-    state.counters["transfer_MBps"] = double(dev.Bytes) * state.iterations() / transferSeconds / 1e6;
-    state.counters["ratio_to_cp"] = cpSeconds / transferSeconds;
+struct Spread {
+    double Median, Min, Max;
+};
+Spread SpreadOf(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v.front(), v.back()};
 }
 
 // One blocking display call from a worker thread into this thread's event loop, as the copy
-// loops make two per track: what the display costs beside the bytes.
-void BM_BlockingDisplayCall(benchmark::State& state) {
+// loops make two per track: what the display costs beside the bytes, in microseconds.
+double BlockingCallMicroseconds() {
     app::THeadlessCopyDisplay display;
-    for (auto _ : state) {
-        constexpr int Calls = 1000;
-        std::atomic<bool> done{false};
-        int steps = 0;
-        std::thread worker([&] {
-            for (int i = 0; i < Calls; ++i)
-                display.RunBlocking([&steps] { ++steps; });
-            done = true;
-        });
-        while (!done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        worker.join();
-        benchmark::DoNotOptimize(steps);
-    }
-    state.SetItemsProcessed(state.iterations() * 1000);
+    constexpr int Calls = 2000;
+    std::atomic<bool> done{false};
+    int steps = 0;
+    QElapsedTimer timer;
+    timer.start();
+    std::thread worker([&] {
+        for (int i = 0; i < Calls; ++i)
+            display.RunBlocking([&steps] { ++steps; });
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    return timer.nsecsElapsed() / 1e3 / Calls;
 }
-
-BENCHMARK(BM_BlockingDisplayCall)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TransferBesideCp)->Iterations(7)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    int runs = 5;
+    qint64 bytes = 2100000000, fileSize = 7000000;
+    QString dir = QDir::tempPath(), tool = QCoreApplication::applicationDirPath() + "/ipod-dump";
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--runs")
+            runs = std::max(1, args[i + 1].toInt());
+        else if (args[i] == "--bytes")
+            bytes = args[i + 1].toLongLong();
+        else if (args[i] == "--file-size")
+            fileSize = std::max<qint64>(1, args[i + 1].toLongLong());
+        else if (args[i] == "--dir")
+            dir = args[i + 1];
+        else if (args[i] == "--ipod-dump")
+            tool = args[i + 1];
+    }
+    QTemporaryDir temp(dir + "/mg-bench-copy-XXXXXX");
+    const QString base = temp.path();
+    const int files = int(std::max<qint64>(1, bytes / fileSize));
+
+    fixtures::DeviceTree tree(base + "/ipod");
+    fixtures::FixtureDb db;
+    QByteArray content(fileSize, '\0');
+    for (qint64 i = 0; i < fileSize; ++i)
+        content[i] = char((i * 131 + (i >> 12)) & 0xFF);
+    for (int f = 0; f < files; ++f) {
+        fixtures::FixtureTrack t;
+        t.TrackId = uint32_t(f + 1);
+        t.Title = QStringLiteral("Track %1").arg(f);
+        t.Location = QStringLiteral(":iPod_Control:Music:F%1:T%2.mp3").arg(f % 20, 2, 10, QChar('0')).arg(f);
+        t.Size = uint32_t(fileSize);
+        content[0] = char(f);
+        content[1] = char(f >> 8);
+        tree.WriteFile(fixtures::DeviceTree::LocationPath(t.Location), content);
+        db.Tracks.push_back(t);
+    }
+    tree.MakeITunesFolder();
+    tree.WriteTrackDb(fixtures::WriteTrackDb(db));
+
+    std::vector<double> ratios, cpuRatios, ours, theirs;
+    for (int r = 0; r < runs; ++r) {
+        // Turn about, so that neither always runs second.
+        Times cp, copy;
+        for (int turn = 0; turn < 2; ++turn) {
+            Fresh(base);
+            if ((turn == 0) == (r % 2 == 0))
+                cp = Run("cp", {"-r", base + "/ipod/iPod_Control/Music", base + "/cp"});
+            else
+                copy = Run(tool, {"copy", base + "/ipod", base + "/out", "--layout", "1"});
+        }
+        if (cp.Wall <= 0 || copy.Wall <= 0)
+            return 1;
+        ours.push_back(copy.Wall);
+        theirs.push_back(cp.Wall);
+        ratios.push_back(copy.Wall / cp.Wall);
+        cpuRatios.push_back(copy.Cpu / std::max(cp.Cpu, 1e-6));
+    }
+    const Spread ratio = SpreadOf(ratios), a = SpreadOf(ours), b = SpreadOf(theirs), cpu = SpreadOf(cpuRatios);
+    std::printf("copy of %d tracks of %lld bytes (%.2f GB), %d runs\n", files, fileSize, files * double(fileSize) / 1e9,
+                runs);
+    std::printf("ipod-dump copy --layout 1: %.3f s (%.3f .. %.3f)\n", a.Median, a.Min, a.Max);
+    std::printf("cp -r:                     %.3f s (%.3f .. %.3f)\n", b.Median, b.Min, b.Max);
+    std::printf("ratio to cp: %.3f x (%.3f .. %.3f)\n", ratio.Median, ratio.Min, ratio.Max);
+    std::printf("ratio of CPU time (user + system) to cp's: %.3f x (%.3f .. %.3f)\n", cpu.Median, cpu.Min, cpu.Max);
+    std::vector<double> calls;
+    for (int r = 0; r < 5; ++r)
+        calls.push_back(BlockingCallMicroseconds());
+    const Spread call = SpreadOf(calls);
+    std::printf("one blocking display call: %.1f us (%.1f .. %.1f)\n", call.Median, call.Min, call.Max);
     return 0;
 }

@@ -4,11 +4,14 @@
 #include <QFile>
 #include <memory>
 #include <new>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "handheld/Iphone.h"
 #include "handheld/Slots.h"
 #include "platform/Errors.h"
+#include "platform/SafeWrite.h"
 
 namespace handheld {
 
@@ -172,7 +175,7 @@ bool DeviceCloseFile() {
 }
 
 bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer,
-                            quint32 BufferSize) {
+                            quint32 BufferSize, qint64 ExpectedSize) {
     QMutexLocker link(&IphoneLock());
     uint64_t ref = 0;
     if (!OpenForReading(DevicePath, "Open error: ", ref)) return false;
@@ -183,13 +186,16 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
         ~CloseRef() { Call(entry::AFCFileRefClose, connection, ref); }
     } closeRef{connection, ref};
 
-    // Unbuffered, so that a full disk shows at the write that hit it.
-    QFile local(LocalPath);
-    if (!local.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    // Written straight to the descriptor, so that a full disk shows at the write that hit it
+    // with the system's own reason.
+    const QByteArray local = QFile::encodeName(LocalPath);
+    const int fd = ::open(local.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
         throw platform::EFOpenError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(LocalPath, local.errorString()));
+            QStringLiteral("Cannot create file \"%1\". %2").arg(LocalPath, platform::LastErrorText()));
 
     bool ok = false;
+    quint64 total = 0;
     quint32 count = BufferSize;
     while (count > 0) {
         const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(Buffer), &count);
@@ -198,20 +204,28 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
             break;
         }
         count = Delivered(count, BufferSize);
-        if (count > 0 && local.write(Buffer, count) != qint64(count)) {
-            SetLastError("Write error: " + local.errorString().toUtf8());
+        if (count > 0 && !platform::WriteAll(fd, Buffer, count)) {
+            SetLastError("Write error: " + platform::LastErrorText().toUtf8());
             break;
         }
+        total += count;
         if (count < BufferSize) {
             ok = true;
             break;
         }
     }
-    local.close();
+    if (ok && ExpectedSize >= 0 && total < quint64(ExpectedSize)) {
+        SetLastError("Read error: the file ended before its size");
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        SetLastError("Write error: " + platform::LastErrorText().toUtf8());
+        ok = false;
+    }
     // A partial copy must not stay under the name of a finished one. Only a regular file is
     // removed: a device node or a link named as the destination is never deleted.
     struct stat st;
-    if (!ok && ::lstat(QFile::encodeName(LocalPath).constData(), &st) == 0 && S_ISREG(st.st_mode))
+    if (!ok && ::lstat(local.constData(), &st) == 0 && S_ISREG(st.st_mode))
         QFile::remove(LocalPath);
     return ok;
 }

@@ -95,8 +95,10 @@ bool DeviceCloseFile();
 // Copies a device file into LocalPath (created or emptied). On a failed device read or a short
 // local write the partial local file is removed. A local file that cannot be created raises
 // platform::EFOpenError.
+// When ExpectedSize is not negative, a file that delivers fewer bytes (compared in 32 bits, as
+// a database keeps sizes) fails as a read error. A failed local write gives the system's text.
 bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer,
-                            quint32 BufferSize);
+                            quint32 BufferSize, qint64 ExpectedSize = -1);
 // The same with a buffer of its own (8 MiB, or 1 MiB when that cannot be had; a failure of
 // both raises platform::Error).
 bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath);

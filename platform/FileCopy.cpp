@@ -2,10 +2,11 @@
 
 #include "platform/Drives.h"
 #include "platform/Errors.h"
+#include "platform/OpenBeneath.h"
 #include "platform/SafeWrite.h"
 
 #include <QFile>
-#include <QFileInfo>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -41,8 +42,17 @@ CopyOutcome MapErrno(int err) {
     }
 }
 
-// The kernel copies within the page cache (or shares extents) without the bytes passing
-// through user space; a plain read/write loop is the fall-back for file systems without it.
+struct Fd {
+    int Value = -1;
+    ~Fd() {
+        if (Value >= 0)
+            ::close(Value);
+    }
+};
+
+// Copies exactly `size` bytes. A source that ends early is a read fault (errno 0): a short
+// file must never pass for a whole one. The kernel copies within the page cache (or shares
+// extents) where it can; a read/write loop is the fall-back for file systems without it.
 bool CopyData(int in, int out, off_t size) {
     off_t done = 0;
     bool useRange = true;
@@ -53,7 +63,7 @@ bool CopyData(int in, int out, off_t size) {
             continue;
         }
         if (n == 0)
-            return true; // the source became shorter: all there is was copied
+            break; // early end, or a file system that copies nothing this way: read() decides
         if (errno == EINTR)
             continue;
         if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL ||
@@ -62,7 +72,7 @@ bool CopyData(int in, int out, off_t size) {
         else
             return false;
     }
-    if (useRange)
+    if (done == size)
         return true;
     constexpr size_t BufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[BufferSize]);
@@ -70,18 +80,53 @@ bool CopyData(int in, int out, off_t size) {
         errno = ENOMEM;
         return false;
     }
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.get(), BufferSize);
+    while (done < size) {
+        const ssize_t got = ::read(in, buffer.get(), size_t(std::min<off_t>(BufferSize, size - done)));
         if (got < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        if (got == 0)
-            return true;
+        if (got == 0) {
+            errno = 0;
+            return false;
+        }
         if (!WriteAll(out, buffer.get(), got))
             return false;
+        done += got;
     }
+    return true;
+}
+
+CopyOutcome DataFailure(int err) {
+    if (err == 0)
+        return {ErrReadFault, QStringLiteral("Read error: the file ended before its size")};
+    return Failure(err == EINVAL ? EIO : err, err == EINVAL ? EIO : err);
+}
+
+// An unnamed file in the folder, linked into place only when complete, so that nothing is
+// ever seen under the final name before its last byte. Linking needs /proc for the file's
+// name; where either is missing, the temporary-name way below is used.
+std::atomic<bool> gNoUnnamedFiles{false};
+
+int OpenUnnamed(int dir) {
+    if (gNoUnnamedFiles)
+        return -1;
+    static const bool procMounted = ::access("/proc/self/fd", X_OK) == 0;
+    if (!procMounted)
+        return -1;
+    // The mode passes through the umask (or the folder's default ACL) like any new file's.
+    const int fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL || errno == ENOSYS))
+        gNoUnnamedFiles = true; // the file system has no unnamed files: ask no more
+    return fd;
+}
+
+bool LinkUnnamed(int fd, int dir, const QByteArray& name) {
+    char proc[40];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    // linkat never replaces: a name that appeared meanwhile fails with EEXIST.
+    return ::linkat(AT_FDCWD, proc, dir, name.constData(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 } // namespace
@@ -93,50 +138,63 @@ bool EntryExists(const QString& native) {
 
 QString SystemErrorText(int errnoValue) { return QString::fromLocal8Bit(std::strerror(errnoValue)); }
 
-CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest) {
-    const QString native = ResolvePath(source);
-    if (native.isEmpty())
-        return Failure(ErrPathNotFound, ENOENT); // the drive is no longer in the table
-
-    const int in = ::open(QFile::encodeName(native).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
+CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd) {
+    struct stat st {};
+    const bool onDrive = source.size() >= 2 && source[1] == u':';
+    Fd in{rootFd >= 0 && onDrive ? OpenBeneathAt(rootFd, source.mid(2), O_RDONLY, &st)
+                                 : OpenDeviceFile(source, O_RDONLY, &st)};
+    if (in.Value < 0) {
         const int err = errno;
+        const QString native = ResolvePath(source);
+        if (native.isEmpty())
+            return Failure(ErrPathNotFound, ENOENT); // the drive is no longer in the table
         if (err == ENOENT)
             return Failure(IsFolder(FolderOf(native)) ? ErrFileNotFound : ErrPathNotFound, err);
         return MapErrno(err);
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closeIn{in};
-    struct stat st {};
-    if (::fstat(in, &st) != 0)
-        return MapErrno(errno);
-    if (S_ISDIR(st.st_mode))
-        return Failure(EISDIR, EISDIR);
-    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(in.Value, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    const QString folder = FolderOf(dest);
-    if (!IsFolder(folder))
+    const QByteArray destBytes = QFile::encodeName(dest);
+    const qsizetype slash = destBytes.lastIndexOf('/');
+    const QByteArray name = destBytes.mid(slash + 1);
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : destBytes.left(slash);
+    Fd dir{::open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.Value < 0)
         return Failure(ErrPathNotFound, ENOENT);
-    if (QFile::encodeName(QFileInfo(dest).fileName()).size() > NAME_MAX)
+    if (name.size() > NAME_MAX)
         return Failure(ErrInvalidParameter, ENAMETOOLONG);
-    if (EntryExists(dest))
+    struct stat present {};
+    if (::fstatat(dir.Value, name.constData(), &present, AT_SYMLINK_NOFOLLOW) == 0)
         return Failure(ErrFileExists, EEXIST);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+
+    Fd unnamed{OpenUnnamed(dir.Value)};
+    if (unnamed.Value >= 0) {
+        if (!CopyData(in.Value, unnamed.Value, st.st_size))
+            return DataFailure(errno);
+        ::futimens(unnamed.Value, times);
+        if (LinkUnnamed(unnamed.Value, dir.Value, name))
+            return {};
+        if (errno == EEXIST || errno == ENOSPC || errno == EDQUOT || errno == EMLINK)
+            return MapErrno(errno);
+        // This system cannot name an unnamed file: the temporary-name way from the start.
+        gNoUnnamedFiles = true;
+        if (::lseek(in.Value, 0, SEEK_SET) != 0)
+            return MapErrno(errno);
+    }
 
     std::unique_ptr<SafeWrite> out;
     try {
-        out = std::make_unique<SafeWrite>(folder);
+        out = std::make_unique<SafeWrite>(QFile::decodeName(folder));
     } catch (const Error& e) {
         const int err = errno ? errno : EACCES;
         return {err == ENOENT || err == ENOTDIR ? int(ErrPathNotFound) : err, e.Message()};
     }
-    if (!CopyData(in, out->Handle(), st.st_size)) {
+    if (!CopyData(in.Value, out->Handle(), st.st_size)) {
         const int err = errno;
         out->Discard();
-        return Failure(err == EINVAL ? EIO : err, err == EINVAL ? EIO : err);
+        return DataFailure(err);
     }
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
     ::futimens(out->Handle(), times);
     // Like cp, the bytes are left to the page cache: waiting for the disk after every track
     // would cap the transfer at the disk's speed. A file cut short by a crash is not taken for

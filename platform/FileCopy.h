@@ -13,6 +13,8 @@ enum CopyErrorCode : int {
     ErrPathNotFound = 3,
     ErrFileExists = 80,
     ErrInvalidParameter = 87,
+    // The source delivered fewer bytes than its size at open; apart from every errno.
+    ErrReadFault = 1030,
 };
 
 struct CopyOutcome {
@@ -24,7 +26,10 @@ struct CopyOutcome {
 // Copies source (a device path like "E:/iPod_Control/..." or a native path) to the native path
 // dest through a temporary file in dest's folder, and fails with ErrFileExists when dest
 // exists at the start or appears before the move. Keeps the source's modification time.
-CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest);
+// A device source is opened beneath its drive's root (`rootFd`, a handle on the drive's root
+// when given, else the drive table's) without following links; a link or anything but a
+// regular file is ErrFileNotFound.
+CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd = -1);
 
 // True when a native path names any entry, a dangling link included.
 bool EntryExists(const QString& native);

@@ -2,14 +2,30 @@
 
 #include "platform/Drives.h"
 #include "platform/Errors.h"
+#include "platform/FileCopy.h"
+#include "platform/OpenBeneath.h"
 
 #include <QFileInfo>
+#include <cerrno>
+#include <unistd.h>
 
 namespace platform {
 namespace {
 
 std::unique_ptr<QFile> Open(const QString& path, QIODevice::OpenMode mode) {
     const QString native = ResolvePath(path);
+    if (!native.isEmpty() && native != path) {
+        // A file of a drive: only beneath its root, never through a link, a regular file only.
+        const int fd = OpenDeviceFile(path, mode & QIODevice::WriteOnly ? O_RDWR : O_RDONLY);
+        auto file = std::make_unique<QFile>(native);
+        if (fd < 0 || !file->open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            const int err = errno;
+            if (fd >= 0)
+                ::close(fd);
+            throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemErrorText(err)));
+        }
+        return file;
+    }
     auto file = std::make_unique<QFile>(native);
     if (native.isEmpty())
         throw EFOpenError(QStringLiteral("Cannot open file \"%1\". The system cannot find the path specified").arg(path));
@@ -26,6 +42,13 @@ bool FileExists(const QString& path) {
     const QString native = ResolvePath(path);
     if (native.isEmpty())
         return false;
+    if (native != path) {
+        // On a drive, what cannot be opened (a link, a pipe) is not there.
+        const int fd = OpenDeviceFile(path, O_PATH);
+        if (fd >= 0)
+            ::close(fd);
+        return fd >= 0;
+    }
     const QFileInfo info(native);
     return info.exists() && !info.isDir();
 }

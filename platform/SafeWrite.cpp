@@ -74,8 +74,22 @@ bool SafeWrite::Commit(const QString& finalPath, bool replace, bool sync) {
         return false;
     }
     // The file gets the permissions of an ordinary new file rather than mkstemp's 0600.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    // Read once. The kernel tells it in the status file; setting it to read it back would
+    // leave other threads creating files without a mask for a moment.
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("Umask:")) {
+                    bool ok = false;
+                    const mode_t m = mode_t(line.mid(6).trimmed().toUInt(&ok, 8));
+                    if (ok)
+                        return m;
+                }
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }();
     ::fchmod(Fd, 0666 & ~mask);
     const int fd = Fd;
     Fd = -1;

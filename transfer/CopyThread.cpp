@@ -71,8 +71,11 @@ void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
                     return;
             }
             fn();
-            std::lock_guard lock(CallLock);
-            call->Done = true;
+            {
+                std::lock_guard lock(CallLock);
+                call->Done = true;
+            }
+            // Woken after the lock is free, the copy thread does not sleep again on it.
             CallDone.notify_all();
         },
         Qt::QueuedConnection);

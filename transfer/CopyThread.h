@@ -180,6 +180,8 @@ private:
     void CopyFullSizePhotos();
 
     QString BuildDestPath(int index);
+    // The log line of a source that delivered fewer bytes than its size.
+    void LogReadFault(const QString& dest, const QString& location);
     // The head of both copy loops: the progress line of track i, its location with '/' and its
     // destination without extension; false when the folder layout failed and the loop ends.
     bool BeginTrack(int i, QString& location, QString& dest);

@@ -6,7 +6,9 @@
 #include "device/PhotoDb.h"
 #include "handheld/Iphone.h"
 #include "platform/Errors.h"
+#include "platform/Drives.h"
 #include "platform/Files.h"
+#include "platform/OpenBeneath.h"
 #include "platform/SafeWrite.h"
 
 #include <QDir>
@@ -96,6 +98,8 @@ void TCopyThread::CopyFullSizePhotos() {
     bool notFoundLogged = false;
     bool pathNotFoundLogged = false;
     const QString root = QString::fromUtf8(db.Root);
+    const platform::FolderHandle rootFolder(
+        FHandheldMode || root.isEmpty() ? QString() : platform::MountPointOf(char(root[0].toLatin1())));
     for (int i = 0; i < db.Photos.Count(); ++i) {
         if (Terminated()) {
             FPhotosFailed += FPhotoCount - FPhotoIndex;
@@ -115,7 +119,7 @@ void TCopyThread::CopyFullSizePhotos() {
         const bool safe = IsSafeDeviceLocation(photo.FullResName) && !name.isEmpty();
         const CopyOutcome outcome = !safe          ? CopyOutcome{ErrFileNotFound, {}}
                                     : FHandheldMode ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, dest)
-                                                    : CopyFileNoReplace(source, dest);
+                                                    : CopyFileNoReplace(source, dest, rootFolder.Fd());
         ++FPhotoIndex;
         if (!safe)
             DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found (outside the device)\r\n") +
@@ -147,12 +151,15 @@ void TCopyThread::CopyFullSizePhotos() {
                     DetailLog.AppendRaw(text);
                 }
                 break;
+            case ErrReadFault:
+                LogReadFault(dest, photo.FullResName);
+                break;
             case ErrFileExists:
                 if (!FPhotoDestHasFiles) {
                     const QString numbered = NumberedName(dest);
                     const bool copied = FHandheldMode
                                             ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, numbered).Ok()
-                                            : CopyFileNoReplace(source, numbered).Ok();
+                                            : CopyFileNoReplace(source, numbered, rootFolder.Fd()).Ok();
                     if (copied)
                         --FPhotosFailed;
                 }

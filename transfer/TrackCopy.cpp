@@ -5,6 +5,7 @@
 #include "device/TrackDb.h"
 #include "handheld/Iphone.h"
 #include "platform/Files.h"
+#include "platform/OpenBeneath.h"
 
 #include "platform/Drives.h"
 #include "platform/Errors.h"
@@ -64,9 +65,10 @@ TMissingPaths MissingPaths(const QString& source, const QString& dest) {
     return m;
 }
 
-CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize) {
+CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize,
+                                 qint64 expectedSize) {
     platform::SafeWrite out(platform::FolderOf(dest));
-    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer, bufferSize))
+    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer, bufferSize, expectedSize))
         return {ErrFileNotFound, QString::fromUtf8(handheld::DeviceLastError())};
     if (!out.Commit(dest, false)) {
         const int err = errno;
@@ -93,20 +95,21 @@ bool IsSafeDeviceLocation(const QString& location) {
 namespace app {
 namespace {
 
-// The file among dest and its numbered names that holds a copy of source (same size), or "".
+// The file among dest and its numbered names that holds a copy of the track: one of the
+// track's size (32 bits, as the database keeps it) that this run did not write, or "".
 // Stops at the first numbered name that does not exist.
-QString PresentCopy(const QString& source, const QString& dest, const QSet<QString>& writtenThisRun) {
-    const qint64 size = FileSizeOf(source);
+QString PresentCopy(qint64 size, const QString& dest, const QSet<QString>& writtenThisRun) {
     if (size < 0)
         return {};
-    if (FileSizeOf(dest) == size)
+    const auto matches = [size](qint64 present) { return present >= 0 && quint32(present) == quint32(size); };
+    if (matches(FileSizeOf(dest)) && !writtenThisRun.contains(dest))
         return dest;
     const QString ext = FileExtension(dest);
     const QString base = dest.left(dest.size() - ext.size());
     for (qint64 n = 1;; ++n) {
         const QString candidate = base + QString::number(n) + ext;
         const qint64 present = FileSizeOf(candidate);
-        if (present == size && !writtenThisRun.contains(candidate))
+        if (matches(present) && !writtenThisRun.contains(candidate))
             return candidate;
         if (present < 0 && !QFileInfo::exists(candidate))
             return {};
@@ -114,6 +117,11 @@ QString PresentCopy(const QString& source, const QString& dest, const QSet<QStri
 }
 
 } // namespace
+
+void TCopyThread::LogReadFault(const QString& dest, const QString& location) {
+    DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :read error (fewer bytes than its size)\r\n") + location +
+                        QStringLiteral("\r\n"));
+}
 
 // Display routines that name tracks; they run on the display's thread.
 void TCopyThread::ShowTrackProgress() {
@@ -159,6 +167,11 @@ void TCopyThread::CopyMusicFromIPod() {
     int pathNotFoundLines = 0;
     int parameterErrors = 0;
     const QString root = QString::fromUtf8(db.Root);
+    // The drive table is read once and the root looked up once; a device that leaves later
+    // fails beneath the handle, and the failure then finds the drive gone from the table.
+    const platform::FolderHandle rootFolder(
+        platform::MountPointOf(root.isEmpty() ? '\0' : char(root[0].toLatin1())));
+    const int rootFd = rootFolder.Fd();
     for (int i = 0; i < db.Tracks.Count(); ++i) {
         if (Terminated())
             return;
@@ -175,7 +188,7 @@ void TCopyThread::CopyMusicFromIPod() {
         // A location that climbs out of the device is never read; it counts as not found and
         // is always logged, whatever the not-found limit.
         const bool safe = IsSafeDeviceLocation(track.Location);
-        const CopyOutcome outcome = safe ? CopyFileNoReplace(source, dest) : CopyOutcome{ErrFileNotFound, {}};
+        const CopyOutcome outcome = safe ? CopyFileNoReplace(source, dest, rootFd) : CopyOutcome{ErrFileNotFound, {}};
         if (!safe)
             DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found (outside the device)\r\n") +
                                 track.Location + QStringLiteral("\r\n"));
@@ -222,7 +235,8 @@ void TCopyThread::CopyMusicFromIPod() {
             // that this transfer wrote for another track of the same name does not, nor one
             // whose size differs from the track's file (a copy cut short, another song).
             if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
-                const QString present = PresentCopy(source, dest, WrittenThisRun);
+                const QString present =
+                    PresentCopy(track.Size ? qint64(track.Size) : FileSizeOf(source), dest, WrittenThisRun);
                 if (!present.isEmpty()) {
                     ++FMusicCopied;
                     track.DestPath = present;
@@ -232,14 +246,21 @@ void TCopyThread::CopyMusicFromIPod() {
             }
             {
                 const QString numbered = NumberedName(dest);
-                if (CopyFileNoReplace(source, numbered).Ok()) {
+                const CopyOutcome again = CopyFileNoReplace(source, numbered, rootFd);
+                if (again.Ok()) {
                     ++FMusicCopied;
                     track.DestPath = numbered;
                     WrittenThisRun.insert(numbered);
                 } else {
                     track.DestPath.clear();
+                    if (again.Code == ErrReadFault)
+                        LogReadFault(dest, track.Location);
                 }
             }
+            break;
+        case ErrReadFault:
+            track.DestPath.clear();
+            LogReadFault(dest, track.Location);
             break;
         case ErrInvalidParameter:
             track.DestPath.clear();
@@ -294,12 +315,17 @@ void TCopyThread::CopyMusicFromHandheld() {
             return;
         dest += FileExtension(location);
 
-        if (QFileInfo::exists(dest)) {
+        if (platform::EntryExists(dest)) {
+            // As on a disk-mode iPod: a file from before the transfer stands for the track only
+            // when its size is the track's.
             if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
-                ++FMusicCopied;
-                track.DestPath = dest;
-                Synchronize(&TCopyThread::StepProgress);
-                continue;
+                const QString present = PresentCopy(track.Size, dest, WrittenThisRun);
+                if (!present.isEmpty()) {
+                    ++FMusicCopied;
+                    track.DestPath = present;
+                    Synchronize(&TCopyThread::StepProgress);
+                    continue;
+                }
             }
             dest = NumberedName(dest);
         }
@@ -309,7 +335,7 @@ void TCopyThread::CopyMusicFromHandheld() {
             DetailLog.AppendRaw(dest + QStringLiteral("\r\nNot found (outside the device): ") + track.Location +
                                 QStringLiteral("\r\n"));
         } else {
-            const CopyOutcome outcome = CopyDeviceFileToTemp(location, dest, buffer.get(), bufferSize);
+            const CopyOutcome outcome = CopyDeviceFileToTemp(location, dest, buffer.get(), bufferSize, track.Size);
             if (!outcome.Ok()) {
                 logFailure(dest, outcome.Reason);
             } else {

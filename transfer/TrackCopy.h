@@ -12,6 +12,7 @@ using platform::ErrFileNotFound;
 using platform::ErrPathNotFound;
 using platform::ErrFileExists;
 using platform::ErrInvalidParameter;
+using platform::ErrReadFault;
 using platform::CopyOutcome;
 using platform::CopyFileNoReplace;
 using platform::SystemErrorText;
@@ -42,7 +43,10 @@ TMissingPaths MissingPaths(const QString& source, const QString& dest);
 
 // Copies a file of the handheld through the link into a temporary file beside `dest`, moved
 // into place when complete without replacing a file. Reason is the link's or the system's text.
-CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize);
+// A file that delivers fewer bytes than `expectedSize` (when not negative; 32 bits of it, as a
+// database keeps sizes) fails with a read error.
+CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize,
+                                 qint64 expectedSize = -1);
 
 // False for a device location that would lead outside the device's root: a ".." part or an
 // empty text. Separators are ':' as stored, and '/' or '\' that a damaged record may hold.

@@ -124,9 +124,10 @@ TEST_F(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
     Db.Tracks.insert(Db.Tracks.begin(), escape);
     Tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(Db), true);
     Tree.WriteFile("var/mobile/Media/iTunes_Control/Music/F00/M12.mp3", "0123456789");
-    // A file of that name was there before: with --had-files it stands for the track.
+    // A file of that name and the track's size was there before: with --had-files it stands
+    // for the track.
     QFile present(Out.path() + "/Missing 0.mp3");
-    ASSERT_TRUE(present.open(QIODevice::WriteOnly) && present.write("old") == 3);
+    ASSERT_TRUE(present.open(QIODevice::WriteOnly) && present.write("old old ok") == 10);
     present.close();
     const DumpResult r = RunCopy({Dev.path(), Out.path(), "--handheld", "--had-files"});
     ASSERT_EQ(r.Exit, 0);
@@ -137,7 +138,7 @@ TEST_F(TransferDump, HandheldLogsTheFirstNineFailuresAndGoesOn) {
     EXPECT_TRUE(r.Log.contains("/Escape\nNot found (outside the device): :iTunes_Control:..:..:..:etc:hostname\n"));
     EXPECT_EQ(r.Summary["music"].toInt(), 2);
     EXPECT_EQ(r.Summary["position"].toInt(), 14);
-    EXPECT_EQ(Read(Out.path() + "/Missing 0.mp3"), "old");
+    EXPECT_EQ(Read(Out.path() + "/Missing 0.mp3"), "old old ok");
     EXPECT_EQ(Read(Out.path() + "/Here.mp3"), "0123456789");
 }
 
