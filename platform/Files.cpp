@@ -22,15 +22,15 @@ std::unique_ptr<QFile> Open(const QString& path, QIODevice::OpenMode mode) {
             const int err = errno;
             if (fd >= 0)
                 ::close(fd);
-            throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemErrorText(err)));
+            // The message names the file where the user finds it, not by its drive letter.
+            throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(native, SystemErrorText(err)));
         }
         return file;
     }
     auto file = std::make_unique<QFile>(native);
     if (native.isEmpty())
         throw EFOpenError(QStringLiteral("Cannot open file \"%1\". The system cannot find the path specified").arg(path));
-    // The message names the file where the user finds it, not by its drive letter. An
-    // unbuffered QFile keeps seek and small reads cheap and writes immediate.
+    // An unbuffered QFile keeps seek and small reads cheap and writes immediate.
     if (QFileInfo(native).isDir() || !file->open(mode | QIODevice::Unbuffered))
         throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(native, file->errorString()));
     return file;
