@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gst/gst.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -256,6 +257,35 @@ TEST_F(PreviewTest, ARefilledListFindsThePlayingRowAgain) {
     Click(w.NxtSongBtn);
     EXPECT_EQ(PlayingRow(), 2);
     EXPECT_EQ(w.TrackDb->PlayingIndex, 2);
+    // A view without the track: it plays on without a row, and its end leaves the preview idle.
+    QTreeWidgetItem* other = w.PlayLstList->topLevelItem(0)->child(2);
+    Answer = MsgResult::Yes;
+    QTest::mouseClick(w.PlayLstList->viewport(), Qt::LeftButton, {}, w.PlayLstList->visualItemRect(other).center());
+    QTest::keyClicks(w.SrEdit, QStringLiteral("found"));
+    QTest::keyClick(w.SrEdit, Qt::Key_Return);
+    DoubleClick(0);
+    QTest::mouseClick(w.ClearImg, Qt::LeftButton);
+    EXPECT_FALSE(w.FPlayingNode.isValid());
+    EXPECT_EQ(w.TrackDb->PlayingIndex, 3);
+    EXPECT_EQ(w.FPlayer->GetState(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.PlayBtn->isHidden(), 5000);
+    EXPECT_EQ(w.TrackDb->PlayingIndex, -1);
+}
+
+// Only a regular file inside the device is played: not a link out of it, not a pipe.
+TEST_F(PreviewTest, OnlyFilesInsideTheDevicePlay) {
+    TZozoDodiFrm& w = OpenIpod();
+    const QString music = Temp.filePath(QStringLiteral("devE/iPod_Control/Music/F00/"));
+    ASSERT_TRUE(QFile::remove(music + QStringLiteral("T0.mp3")));
+    ASSERT_TRUE(QFile::link(Temp.filePath(QStringLiteral("track.mp3")), music + QStringLiteral("T0.mp3")));
+    ASSERT_TRUE(QFile::remove(music + QStringLiteral("T1.mp3")));
+    ASSERT_EQ(mkfifo(QFile::encodeName(music + QStringLiteral("T1.mp3")).constData(), 0600), 0);
+    for (int row : {0, 1}) {
+        DoubleClick(row);
+        EXPECT_EQ(PlayingRow(), -1);
+    }
+    DoubleClick(2);
+    EXPECT_EQ(PlayingRow(), 2);
 }
 
 TEST_F(PreviewTest, AMissingDecoderLeavesNoPreview) {
