@@ -57,7 +57,7 @@ protected:
         qputenv("TMPDIR", QFile::encodeName(Temp.filePath(QStringLiteral("tmp"))));
         qputenv("MARROWGATE_AUDIO_SINK", "fakesink sync=true");
         gst_init(nullptr, nullptr);
-        ASSERT_TRUE(WriteTestTrack(Temp.filePath(QStringLiteral("track.mp3")), TestFormat::Mp3, 0.4));
+        ASSERT_TRUE(WriteTestTrack(Temp.filePath(QStringLiteral("track.mp3")), TestFormat::Mp3, 1.0));
         QFile f(Temp.filePath(QStringLiteral("track.mp3")));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         Track = f.readAll();
