@@ -162,14 +162,13 @@ void TZozoDodiFrm::PlayNeighbourTrack(bool forward) {
 }
 
 void TZozoDodiFrm::WMPlayEnd() {
-    if (!PreviewAvailable() || !TrackDb || TrackDb->PlayingIndex < 0 || MusicModel->Count() == 0)
+    if (!PreviewAvailable() || !TrackDb || TrackDb->PlayingIndex < 0)
         return;
     // A track that lost its row in a refill plays to its end and leaves the preview idle.
-    if (!FPlayingNode.isValid()) {
+    if (!FPlayingNode.isValid())
         PlayTrackNode({});
-        return;
-    }
-    PlayNeighbourTrack(true);
+    else if (MusicModel->Count() > 0)
+        PlayNeighbourTrack(true);
 }
 
 bool TZozoDodiFrm::StopPreview(bool force) {
