@@ -108,7 +108,7 @@ protected:
         QTest::mouseClick(Window->MusicList->viewport(), Qt::LeftButton, {}, r.center());
         QTest::mouseDClick(Window->MusicList->viewport(), Qt::LeftButton, {}, r.center());
     }
-    // The row whose track plays (-1 when none), checked against the buttons and the mark.
+    // The marked row (-1 when none), checked against the playing node and index.
     int PlayingRow() {
         TZozoDodiFrm& w = *Window;
         int marked = -1, marks = 0;
