@@ -87,6 +87,7 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
 }
 
 bool TZozoDodiFrm::LoadTrackDb(const QByteArray& root, bool handheld) {
+    StopPreview(true); // the playing track belongs to the database freed here
     FTrackIdIndex.clear();
     TrackDb.reset();
     TrackDb = std::make_unique<device::TiTunesDB>(root, handheld);

@@ -346,7 +346,12 @@ void TZozoDodiFrm::BuildLeftPane() {
     PlayLstList->setIndentation(14);
     lay->addWidget(PlayLstList, 1);
     connect(PlayLstList, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* cur, QTreeWidgetItem*) { PlayLstListChange(cur); });
+            [this](QTreeWidgetItem* cur, QTreeWidgetItem* prev) {
+                if (cur && prev && !PlayLstListChanging())
+                    RefusePlayLstListChange(prev);
+                else
+                    PlayLstListChange(cur);
+            });
 
     ArtPnl = new QWidget(LeftPnl);
     ArtPnl->setFixedHeight(76);

@@ -8,6 +8,7 @@
 // The transfer set-up and the photo grid add their own files and sections below.
 #include <QByteArray>
 #include <QImage>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -19,6 +20,7 @@
 
 #include "handheld/Iphone.h"
 #include "platform/PostMessage.h"
+#include "preview/PodPlayer.h"
 #include "widgets/PhotoControl.h"
 
 class QAction;
@@ -227,10 +229,28 @@ public:
     class TWindowCopyDisplay* FCopyDisplay = nullptr;
     class QMovie* FBusyMovie = nullptr;
 
-    // ---- preview: unavailable until the player exists ----
+    // ---- track preview (ZozoDodiPreview.cpp) ----
     void CreatePlayer();
+    // false only when the user chose to keep the music playing.
     bool StopPreview(bool force);
     bool PreviewAvailable() const;
+    // A local file the player can open for the track; empty when there is none.
+    QByteArray GetPreviewFile(int32_t index);
+    void PlayTrackNode(const QModelIndex& node);
+    void PlayOrResume(bool restart);
+    void PlayNeighbourTrack(bool forward);
+    void WMPlayEnd();
+    void PlayBtnClick();
+    void PauseBtnClick();
+    void NxtSongBtnClick();
+    void PrvSongBtnClick();
+    void MusicListDblClick();
+    // The tree is about to show another node; false refuses the change.
+    bool PlayLstListChanging();
+    // Puts the tree back on `previous` after a refused change.
+    void RefusePlayLstListChange(QTreeWidgetItem* previous);
+    // Called after every refill of the list.
+    void RelinkPlayingNode();
 
     // ---- photo grid (ZozoDodiPhotos.cpp) ----
     // Calls from the device loads, the tree and the check menu.
@@ -299,9 +319,11 @@ public:
     int64_t FPhotoSize = 0;
     QByteArray FThumbFileName;
     bool FPhotoGridReady = false;
-    void* FPlayer = nullptr; // the preview player; none while the preview is unavailable
+    std::unique_ptr<preview::TBsPodPlayer> FPlayer; // none while the preview is unavailable
     QByteArray FPreviewTemp;
-    int FPlayingNode = -1;   // row of the previewed track; -1 when none
+    // Row of the previewed track (column 0); invalid when none. A persistent index follows
+    // its row through a sort and becomes invalid when the list is refilled.
+    QPersistentModelIndex FPlayingNode;
 
     // The transfer thread of the current transfer; valid until its final report clears it.
     QPointer<QThread> CopyThread;

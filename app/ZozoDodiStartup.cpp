@@ -225,9 +225,11 @@ void TZozoDodiFrm::FormClose() {
         FVolumeWatcher->Stop();
     StopCopyThread();
     SaveSettings();
-    // The preview player is freed here once it exists.
-    if (FDeviceKind == dkHandheld && !FPreviewTemp.isEmpty())
-        QFile::remove(QString::fromUtf8(FPreviewTemp));
+    FPlayer.reset();
+    // The copy of a handheld track goes also when the device left before the window closed.
+    if (!FPreviewTemp.isEmpty())
+        QFile::remove(QFile::decodeName(FPreviewTemp));
+    FPreviewTemp.clear();
     if (FDeviceKind == dkIpod && FIpodPresent && FIpod) {
         const MsgResult r = ShowMessageBox(
             this, MsgKind::Confirmation,
@@ -310,8 +312,10 @@ bool TZozoDodiFrm::event(QEvent* e) {
         WMIphoneNotify();
         return true;
     }
-    if (int(e->type()) == WM_PREVIEW_END)
-        return true; // nothing plays while the preview is unavailable
+    if (int(e->type()) == WM_PREVIEW_END) {
+        WMPlayEnd();
+        return true;
+    }
     return QWidget::event(e);
 }
 

@@ -68,7 +68,7 @@ void TZozoDodiFrm::LinkTrackArtwork() {
 
 void TZozoDodiFrm::ClearTrackList() {
     MusicModel->Clear();
-    FPlayingNode = -1; // the row belonged to the list just emptied
+    FPlayingNode = QPersistentModelIndex(); // the row belonged to the list just emptied
 }
 
 void TZozoDodiFrm::ClearTree() {

@@ -6,16 +6,20 @@
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 #include "tests/fixtures/TrackDbWriter.h"
+#include "tests/preview/TestAudio.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QTemporaryDir>
 #include <QtEndian>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <gst/gst.h>
 
 using namespace fixtures;
 
@@ -311,6 +315,16 @@ QImage Landscape(int seed, int w, int h) {
     return img;
 }
 
+// A tone in one of the device's compressed formats; empty when GStreamer lacks the encoder.
+QByteArray EncodedTone(TestFormat format, int seconds) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tone"));
+    QFile file(path);
+    if (!dir.isValid() || !WriteTestTrack(path, format, seconds) || !file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
 int Run(const QString& folder) {
     DeviceTree tree(folder);
     tree.MakeITunesFolder();
@@ -326,26 +340,46 @@ int Run(const QString& folder) {
             t.Rating = uint8_t(((index * 7) % 6) * 20);
             t.PlayCount = uint32_t((index * 13) % 40);
             const int seconds = 6 + (index * 5) % 7;
-            const QByteArray wav = ToneWav(index, seconds);
-            t.Size = uint32_t(wav.size());
+            QByteArray audio = ToneWav(index, seconds);
+            QString ext = QStringLiteral("wav");
+            t.KindText = QStringLiteral("WAV audio file");
+            // Three tracks as MP3, AAC and Apple Lossless, so that the preview shows them too.
+            struct Compressed {
+                TestFormat Format;
+                const char* Ext;
+                const char* Kind;
+            };
+            static const Compressed compressed[] = {{TestFormat::Mp3, "mp3", "MPEG audio file"},
+                                                    {TestFormat::Aac, "m4a", "AAC audio file"},
+                                                    {TestFormat::Alac, "m4a", "Apple Lossless audio file"}};
+            if (index >= 1 && index <= 3) {
+                const Compressed& c = compressed[index - 1];
+                const QByteArray encoded = EncodedTone(c.Format, seconds);
+                if (!encoded.isEmpty()) {
+                    audio = encoded;
+                    ext = QLatin1String(c.Ext);
+                    t.KindText = QLatin1String(c.Kind);
+                }
+            }
+            t.Size = uint32_t(audio.size());
             t.Length = uint32_t(seconds * 1000);
             t.Title = QString::fromUtf8(album.Songs[s]);
             t.Artist = QString::fromUtf8(album.Artist);
             t.Album = QString::fromUtf8(album.Title);
             t.Genre = QString::fromUtf8(album.Genre);
-            t.KindText = QStringLiteral("WAV audio file");
             // Devices name their files with four random letters in one of fifty folders.
             QString name;
             for (int k = 0; k < 4; ++k)
                 name += QChar(u'A' + (index * 7 + k * 11 + k * index) % 26);
-            t.Location = QStringLiteral(":iPod_Control:Music:F%1:%2%3.wav")
+            t.Location = QStringLiteral(":iPod_Control:Music:F%1:%2%3.%4")
                              .arg(index % 50, 2, 10, QLatin1Char('0'))
                              .arg(name)
-                             .arg(index);
+                             .arg(index)
+                             .arg(ext);
             // every album but every fifth has art
             t.HasArtwork = a % 5 != 4;
             t.DbId = 0x5EED000000ull + uint64_t(index);
-            tree.WriteFile(DeviceTree::LocationPath(t.Location), wav);
+            tree.WriteFile(DeviceTree::LocationPath(t.Location), audio);
             db.Tracks.push_back(t);
             albumOf.push_back(int(a));
         }
@@ -442,6 +476,7 @@ int Run(const QString& folder) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv); // painting the covers and photos needs the GUI side
+    gst_init(nullptr, nullptr);
     const char usage[] = "usage: make-demo-device <folder>\n"
                          "Writes a sample iPod in disk mode into <folder> (created when missing).\n";
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
