@@ -108,26 +108,6 @@ TEST_F(WindowTest, LockedNoticeOffersUnlockWhichRemovesTheLockAndCloses) {
     EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject")), 0);
 }
 
-TEST_F(WindowTest, LoadedIpodAsksToEjectAtClose) {
-    TZozoDodiFrm& w = OpenLoaded();
-    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
-    Answer = MsgResult::Yes; // a plain-folder drive ejects without the bus
-    w.close();
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject your iPod now?")), 1);
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Failure ejecting")), 0);
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
-}
-
-TEST_F(WindowTest, CloseIsRefusedWhileCopying) {
-    TZozoDodiFrm& w = OpenShown();
-    w.FCopying = true;
-    EXPECT_FALSE(w.close());
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
-    EXPECT_TRUE(w.isVisible());
-    w.FCopying = false;
-    EXPECT_TRUE(w.close());
-}
-
 TEST_F(WindowTest, ArrivalLoadsTheLowestDriveOfTheMaskOnly) {
     TZozoDodiFrm& w = Open();
     ASSERT_TRUE(w.FWaitingDevice);
@@ -242,13 +222,24 @@ TEST_F(WindowTest, UnreadableHandheldShowsItsNotice) {
     device::SetHandheldFileReader(nullptr);
 }
 
-TEST_F(WindowTest, HandheldNotificationIgnoredWhileAnIpodIsLoaded) {
+TEST_F(WindowTest, LoadedIpodIgnoresTheHandheldAndAsksToEjectAtCloseButNotWhileCopying) {
     TZozoDodiFrm& w = OpenLoaded();
-    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
+    w.show();
+    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
     SetHandheldReady(false);
     w.WMIphoneNotify();
     EXPECT_EQ(w.MusicModel->Count(), 5);
     EXPECT_EQ(BoxesStarting(kLost), 0);
+    w.FCopying = true;
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
+    EXPECT_TRUE(w.isVisible());
+    w.FCopying = false;
+    Answer = MsgResult::Yes; // a plain-folder drive ejects without the bus
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject your iPod now?")), 1);
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Failure ejecting")), 0);
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
 }
 
 TEST_F(WindowTest, RoundedShapeFollowsTheSizeAboveTheMinimum) {
