@@ -173,34 +173,23 @@ TEST_F(AboutWindowTest, MusicListModeFromTheAboutWindowWritesOnlyTheList) {
 // The detail window after a transfer that copied nothing (no files on the device) and after
 // one that copied every track: the log's lines between the opening lines and the system line.
 TEST_F(AboutWindowTest, DetailWindowShowsTheLogBetweenItsOpeningLinesAndTheSystemLine) {
-    for (const bool withFiles : {false, true}) {
-        SCOPED_TRACE(withFiles);
-        fixtures::DeviceTree tree = MakeIpod(withFiles ? 'F' : 'E', WindowDb());
-        if (withFiles) tree.WriteMusicFiles(WindowDb());
-        TZozoDodiFrm& w = OpenShown();
-        CopyAll(w);
-        const QStringList log = app::DetailLog.Text().split(QStringLiteral("\r\n"));
-        ASSERT_GE(log.size(), 3);
-        EXPECT_EQ(QDir(Out).entryList(QDir::Files).size(), withFiles ? 5 : 0);
-        InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
-            const QStringList lines = detail.DetailMm->toPlainText().split(u'\n');
-            ASSERT_EQ(lines.size(), log.size() + 4);
-            EXPECT_EQ(lines[0], QStringLiteral("If you need support, please paste this log into the email."));
-            EXPECT_EQ(lines[1], QString());
-            // The same version as the About window's.
-            EXPECT_EQ(lines[2], TIpodAboutFrm(&w).tilb->text());
-            EXPECT_EQ(lines.mid(3, log.size()), log);
-            EXPECT_TRUE(
-                QRegularExpression(QStringLiteral("^Linux:\\d+\\.\\d+$")).match(lines.back()).hasMatch());
-            QTest::mouseClick(detail.SupportLb, Qt::LeftButton);
-            EXPECT_EQ(LastPage(), QStringLiteral("index.html"));
-            QTest::keyClick(detail.DetailMm, Qt::Key_Return); // Close is the default button
-        });
-        QTest::mouseClick(w.CancelBtn, Qt::LeftButton);
-        Window.reset();
-        Drives.clear();
-        QDir(Out).removeRecursively();
-    }
+    fixtures::FixtureDb db = WindowDb();
+    MakeIpod('E', db).WriteMusicFiles(db, 2000); // the larger files stay missing: a log with failures
+    TZozoDodiFrm& w = OpenShown();
+    CopyAll(w);
+    const QStringList log = app::DetailLog.Text().split(QStringLiteral("\r\n"));
+    ASSERT_GE(log.size(), 3);
+    InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
+        const QStringList lines = detail.DetailMm->toPlainText().split(u'\n');
+        ASSERT_EQ(lines.size(), log.size() + 4);
+        EXPECT_EQ(lines[0], QStringLiteral("If you need support, please paste this log into the email."));
+        EXPECT_EQ(lines[2], TIpodAboutFrm(&w).tilb->text()); // the same version as the About window's
+        EXPECT_EQ(lines.mid(3, log.size()), log);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^Linux:\\d+\\.\\d+$")).match(lines.back()).hasMatch());
+        QTest::mouseClick(detail.SupportLb, Qt::LeftButton);
+        EXPECT_EQ(LastPage(), QStringLiteral("index.html"));
+        QTest::keyClick(detail.DetailMm, Qt::Key_Return); // Close is the default button
+    });
 }
 
 TEST_F(AboutWindowTest, HelpButtonAndLinksOpenTheirPages) {
