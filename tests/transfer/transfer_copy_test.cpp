@@ -167,8 +167,9 @@ TEST_F(TransferTest, DiskLoopStopsWhenTheFolderLayoutFails) {
     Run(run, 3);
     EXPECT_EQ(run.MusicCopied, 1);
     EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, "earlier");
-    EXPECT_TRUE(
-        app::DetailLog.Text().contains("[X] Stopped at: Two\r\nReason, Cannot create artist folder:"));
+    EXPECT_TRUE(app::DetailLog.Text().contains(
+        "[X] Stopped at: Two\r\nReason, Cannot create artist folder:\r\n" + Music + "Blocked/Alb"));
+    EXPECT_TRUE(QFileInfo(Music + "Art/Alb").isDir());
     EXPECT_FALSE(QFileInfo::exists(Music + "Art/Alb/Three.mp3"));
 }
 

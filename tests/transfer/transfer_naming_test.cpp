@@ -53,23 +53,3 @@ TEST(TransferNaming, SevenLayouts) {
             << layout;
     EXPECT_EQ(BuildDestPath("/out/", 2, "Home", "", "x", nullptr), "/out/Unknown Artist - Home");
 }
-
-TEST(TransferNaming, FolderLayoutMakesFoldersOrLogs) {
-    QTemporaryDir temp;
-    const QString f = temp.path() + QStringLiteral("/music/");
-    QString log;
-    const QString dest = BuildDestPath(f, 1, "Home", "Blue Harbor", "Night Trains", &log);
-    EXPECT_EQ(dest, f + QStringLiteral("Blue Harbor/Night Trains/Home"));
-    EXPECT_TRUE(QDir(f + QStringLiteral("Blue Harbor/Night Trains")).exists());
-    EXPECT_TRUE(log.isEmpty());
-    // Existing folders are fine.
-    EXPECT_EQ(BuildDestPath(f, 1, "Home", "Blue Harbor", "Night Trains", &log), dest);
-
-    // A file where the artist folder should be.
-    QFile blocker(f + QStringLiteral("Stone"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    EXPECT_TRUE(BuildDestPath(f, 1, " Odd.Title ", "Stone", "Age", &log).isEmpty());
-    EXPECT_EQ(log, QStringLiteral("[X] Stopped at:  Odd.Title \r\nReason, Cannot create artist folder:\r\n") +
-                       f + QStringLiteral("Stone/Age"));
-}
