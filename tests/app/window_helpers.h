@@ -1,7 +1,6 @@
 #pragma once
 // In-process main-window tests: a temporary settings folder, a fake drive table over
 // fixture-written device trees, recorded message boxes and opened pages.
-#include "widgets/PicBtn.h"
 #include "app/TrackListModel.h"
 #include "app/ZozoDodiMain.h"
 #include "device/TrackDb.h"
@@ -10,6 +9,7 @@
 #include "platform/Drives.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/TrackDbWriter.h"
+#include "widgets/PicBtn.h"
 
 #include <QDir>
 #include <QLabel>
@@ -22,7 +22,9 @@
 #include <memory>
 #include <vector>
 
-inline void InitWindowResources() { Q_INIT_RESOURCE(marrowgate); }
+inline void InitWindowResources() {
+    Q_INIT_RESOURCE(marrowgate);
+}
 
 struct ShownBox {
     MsgKind Kind;
@@ -33,34 +35,35 @@ struct ShownBox {
 // repeated id and an id that names no track, one empty.
 inline fixtures::FixtureDb WindowDb() {
     fixtures::FixtureDb db;
-    auto track = [&](uint32_t id, QString title, QString artist, QString album, QString genre, uint32_t size,
-                     uint32_t length, QString location) {
-        fixtures::FixtureTrack t;
-        t.TrackId = id;
-        t.Title = title;
-        t.Artist = artist;
-        t.Album = album;
-        t.Genre = genre;
-        t.Size = size;
-        t.Length = length;
-        t.Location = location;
-        db.Tracks.push_back(t);
-    };
-    track(11, "delta", "Zed", "Beta", "Rock", 3000, 30000, ":iPod_Control:Music:F00:A.mp3");
-    track(12, "Alpha", "amy", "gamma", "pop", 1000, 10000, ":iPod_Control:Music:F00:B.mp3");
-    track(13, "Charlie", "Bob", "Alpha", "Jazz", 2000, 20000, ":iPod_Control:Music:F00:C.M4V");
-    track(14, "bravo", "Cat", "Delta", "blues", 5000, 5000, ":iPod_Control:Music:F00:D.mov");
-    track(15, "Echo alpha", "Dan", "echo", "Folk", 4000, 40000, ":iPod_Control:Music:F00:E.m4a");
-    fixtures::FixturePlaylist master;
-    master.Name = QStringLiteral("Test iPod");
-    master.Master = true;
-    master.TrackIds = {11, 12, 13, 14, 15};
-    fixtures::FixturePlaylist mix;
-    mix.Name = QStringLiteral("Mix");
-    mix.TrackIds = {13, 11, 13, 99};
-    fixtures::FixturePlaylist empty;
-    empty.Name = QStringLiteral("Empty");
-    db.Playlists = {master, mix, empty};
+    const struct {
+        uint32_t Id;
+        const char *Title, *Artist, *Album, *Genre;
+        uint32_t Size, Length;
+        const char* File;
+    } tracks[] = {{11, "delta", "Zed", "Beta", "Rock", 3000, 30000, "A.mp3"},
+                  {12, "Alpha", "amy", "gamma", "pop", 1000, 10000, "B.mp3"},
+                  {13, "Charlie", "Bob", "Alpha", "Jazz", 2000, 20000, "C.M4V"},
+                  {14, "bravo", "Cat", "Delta", "blues", 5000, 5000, "D.mov"},
+                  {15, "Echo alpha", "Dan", "echo", "Folk", 4000, 40000, "E.m4a"}};
+    for (const auto& t : tracks) {
+        fixtures::FixtureTrack f;
+        f.TrackId = t.Id;
+        f.Title = t.Title;
+        f.Artist = t.Artist;
+        f.Album = t.Album;
+        f.Genre = t.Genre;
+        f.Size = t.Size;
+        f.Length = t.Length;
+        f.Location = QStringLiteral(":iPod_Control:Music:F00:") + t.File;
+        db.Tracks.push_back(f);
+    }
+    db.Playlists.resize(3);
+    db.Playlists[0].Name = QStringLiteral("Test iPod");
+    db.Playlists[0].Master = true;
+    db.Playlists[0].TrackIds = {11, 12, 13, 14, 15};
+    db.Playlists[1].Name = QStringLiteral("Mix");
+    db.Playlists[1].TrackIds = {13, 11, 13, 99};
+    db.Playlists[2].Name = QStringLiteral("Empty");
     return db;
 }
 
@@ -69,7 +72,8 @@ protected:
     void SetUp() override {
         InitWindowResources();
         ASSERT_TRUE(Temp.isValid());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           Temp.filePath(QStringLiteral("config")));
         Boxes.clear();
         Opened.clear();
         MessageBoxHook = [this](MsgKind kind, const QString& text, MsgButtons) {
@@ -96,22 +100,14 @@ protected:
         fixtures::DeviceTree tree(Temp.filePath(QStringLiteral("dev%1").arg(letter)));
         tree.MakeITunesFolder();
         tree.WriteTrackDb(fixtures::WriteTrackDb(db));
-        if (locked)
-            tree.WriteLock();
+        if (locked) tree.WriteLock();
         Drives.push_back(tree.AsDrive(letter));
         platform::SetDriveTableForTesting(Drives);
         return tree;
     }
 
-    TZozoDodiFrm& Open() {
-        Window = std::make_unique<TZozoDodiFrm>();
-        return *Window;
-    }
-
-    TZozoDodiFrm& OpenShown() {
-        Open().show();
-        return *Window;
-    }
+    TZozoDodiFrm& Open() { return *(Window = std::make_unique<TZozoDodiFrm>()); }
+    TZozoDodiFrm& OpenShown() { return Open().show(), *Window; }
 
     // The window over a disk-mode iPod on E: holding WindowDb().
     TZozoDodiFrm& OpenLoaded() {
@@ -121,10 +117,8 @@ protected:
 
     // How many message boxes shown so far begin with `start`.
     int BoxesStarting(const QString& start) const {
-        int n = 0;
-        for (const ShownBox& b : Boxes)
-            n += b.Text.startsWith(start) ? 1 : 0;
-        return n;
+        return int(std::count_if(Boxes.begin(), Boxes.end(),
+                                 [&](const ShownBox& b) { return b.Text.startsWith(start); }));
     }
 
     QString RootCaption() const { return Window->PlayLstList->topLevelItem(0)->text(0); }
@@ -142,8 +136,7 @@ protected:
     QTreeWidgetItem* Node(int absoluteIndex) {
         int i = 0;
         for (QTreeWidgetItemIterator it(Window->PlayLstList); *it; ++it, ++i)
-            if (i == absoluteIndex)
-                return *it;
+            if (i == absoluteIndex) return *it;
         return nullptr;
     }
 

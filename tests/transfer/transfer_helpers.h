@@ -1,11 +1,11 @@
 #pragma once
 // A device folder mapped to a drive letter, a track database filled in memory, and one
 // transfer run through the copy thread with a headless panel.
-#include "transfer/CopyThread.h"
-#include "transfer/HeadlessCopyDisplay.h"
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
+#include "transfer/CopyThread.h"
+#include "transfer/HeadlessCopyDisplay.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -52,15 +52,14 @@ protected:
         ASSERT_TRUE(Temp.isValid());
         DeviceRoot = Temp.path() + QStringLiteral("/ipod");
         Music = Temp.path() + QStringLiteral("/music/");
-        QDir().mkpath(DeviceRoot);
-        QDir().mkpath(Music);
-        platform::SetDriveTableForTesting(std::vector<platform::Drive>{
-            {'C', QStringLiteral("/"), platform::DriveFixed, {}},
-            {'E', DeviceRoot, platform::DriveRemovable, {}}});
+        Pictures = Temp.path() + QStringLiteral("/pictures/");
+        for (const QString& folder : {DeviceRoot, Music, Pictures})
+            QDir().mkpath(folder);
+        platform::SetDriveTableForTesting(
+            std::vector<platform::Drive>{{'C', QStringLiteral("/"), platform::DriveFixed, {}},
+                                         {'E', DeviceRoot, platform::DriveRemovable, {}}});
         Db = std::make_unique<device::TiTunesDB>("E:", false);
         Db->OutputFolder = Music;
-        Pictures = Temp.path() + QStringLiteral("/pictures/");
-        QDir().mkpath(Pictures);
         Photos = std::make_unique<device::TPhotoDb>("E:", false);
         Photos->HasFullRes = 1;
         Photos->OutputFolder = Pictures;
@@ -89,25 +88,27 @@ protected:
         p->Selected = 1;
         p->FullResName = fullRes;
         if (!content.isNull())
-            WriteBytes(DeviceRoot + QStringLiteral("/Photos/") + QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
+            WriteBytes(DeviceRoot + QStringLiteral("/Photos/") +
+                           QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
                        content);
     }
 
     // Cancels the run when the panel shows an item text beginning with `start`.
     static void CancelAt(TransferRun& run, const QString& start) {
         run.Display->OnItem = [&run, start](const QString& text) {
-            if (text.startsWith(start) && run.Display->Thread)
-                run.Display->Thread->Terminate();
+            if (text.startsWith(start) && run.Display->Thread) run.Display->Thread->Terminate();
         };
     }
 
     // Runs one transfer to its end.
-    void Run(TransferRun& run, int musicCount, int photoCount = 0, bool handheld = false, bool listOnly = false,
-             bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0, bool copyArt = false,
-             device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr, bool toITunes = false) {
+    void Run(TransferRun& run, int musicCount, int photoCount = 0, bool handheld = false,
+             bool listOnly = false, bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0,
+             bool copyArt = false, device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr,
+             bool toITunes = false) {
         app::TTransferSources src{Db.get(), photos, art, run.Display.get(), ITunes};
-        auto* thread = new app::TCopyThread({musicCount, photoCount, artCount, handheld, toITunes, listOnly, copyArt,
-                                             musicHadFiles, photoHadFiles}, src);
+        auto* thread = new app::TCopyThread({musicCount, photoCount, artCount, handheld, toITunes, listOnly,
+                                             copyArt, musicHadFiles, photoHadFiles},
+                                            src);
         run.Display->Thread = thread;
         // The final report runs on this thread while the copy thread waits: read its fields there.
         auto ended = run.Display->OnEnded;
@@ -117,8 +118,7 @@ protected:
             run.TracksDone = thread->FTracksDone;
             run.ListSaved = thread->FListSaved;
             run.ITunesFailed = thread->FITunesFailed;
-            if (ended)
-                ended();
+            if (ended) ended();
         };
         run.Display->WaitForEnd();
     }

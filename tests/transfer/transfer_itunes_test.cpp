@@ -2,13 +2,14 @@
 // once through the copy thread.
 #include "transfer_helpers.h"
 
-#include "transfer/ITunesStage.h"
 #include "device/ArtworkDb.h"
 #include "tests/doubles/itunes/ScriptedITunes.h"
+#include "transfer/ITunesStage.h"
 
 #include <stdexcept>
 
 using doubles::ScriptedITunes;
+using transfer_test::TransferTest;
 
 namespace {
 
@@ -20,8 +21,7 @@ public:
     void ShowITunesCreating() override { Shown << "creating"; }
     void StepProgress() override {
         Shown << "step";
-        if (++Steps == FailAtStep)
-            throw std::runtime_error("display gone");
+        if (++Steps == FailAtStep) throw std::runtime_error("display gone");
     }
     void FillProgress() override { Shown << "fill"; }
     void SetITunesFailed(bool failed) override { Failed = failed; }
@@ -34,19 +34,23 @@ public:
 
 class ITunesStage : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Db.Playlists.Add().Name = "iPod"; // the master playlist, never exported
+    void SetUp() override { Reset(); }
+    // A fresh iTunes and host, and a device with only its master playlist (never exported).
+    void Reset() {
+        It = ScriptedITunes();
         It.OnCancel = [this] { H.Cancel = true; };
+        H = Host();
+        Db.Tracks.Clear();
+        Db.Playlists.Clear();
+        Db.Playlists.Add().Name = "iPod";
     }
-
     // A checked track, copied unless `copied` is false.
     device::TTrackItem& Track(const QString& title, uint32_t id, bool copied = true) {
         device::TTrackItem& t = Db.Tracks.Add();
         t.Title = title;
         t.TrackId = id;
         t.Selected = 1;
-        if (copied)
-            t.DestPath = "/m/" + title + ".mp3";
+        t.DestPath = copied ? "/m/" + title + ".mp3" : QString();
         return t;
     }
     void List(const QString& name, std::vector<uint32_t> ids, bool smart = false) {
@@ -83,7 +87,7 @@ protected:
             }
         return {"<no playlist>"};
     }
-    ScriptedITunes::Playlist UserList(const QString& name, bool smart = false, int special = 0) {
+    static ScriptedITunes::Playlist UserList(const QString& name, bool smart = false, int special = 0) {
         return {name, platform::itunes::KindUser, special, smart, {}};
     }
 
@@ -102,17 +106,18 @@ TEST_F(ITunesStage, AddsTracksThenFillsANewPlaylistInOrder) {
     List("Road", {2, 1});
     It.AddPolls = 1;
     Run();
-    EXPECT_EQ(Trace().join(' '),
-              "Initialize() CreateApplication() LibraryPlaylist() "
-              "AddFile(Library,/m/A.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
-              "TrackItem(added,1) SetRating(A,60) SetPlayedCount(A,3) "
-              "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
-              "TrackItem(added,1) "
-              "LibrarySource() Playlists() PlaylistCount() PlaylistCount() PlaylistItem(1) Kind(Library) "
-              "CreatePlaylist(Road) "
-              "Tracks(Road) TrackByName(Road,B) AddFile(Road,/m/B.mp3) InProgress() Sleep(100) InProgress() "
-              "Tracks(Road) TrackByName(Road,A) AddFile(Road,/m/A.mp3) InProgress() Sleep(100) InProgress() "
-              "Sleep(500) Quit() Uninitialize()");
+    EXPECT_EQ(
+        Trace().join(' '),
+        "Initialize() CreateApplication() LibraryPlaylist() "
+        "AddFile(Library,/m/A.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+        "TrackItem(added,1) SetRating(A,60) SetPlayedCount(A,3) "
+        "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+        "TrackItem(added,1) "
+        "LibrarySource() Playlists() PlaylistCount() PlaylistCount() PlaylistItem(1) Kind(Library) "
+        "CreatePlaylist(Road) "
+        "Tracks(Road) TrackByName(Road,B) AddFile(Road,/m/B.mp3) InProgress() Sleep(100) InProgress() "
+        "Tracks(Road) TrackByName(Road,A) AddFile(Road,/m/A.mp3) InProgress() Sleep(100) InProgress() "
+        "Sleep(500) Quit() Uninitialize()");
     EXPECT_EQ(It.LiveAtUninitialize, 0);
     EXPECT_EQ(PlaylistTracks("Road"), QStringList({"B", "A"}));
     EXPECT_EQ(It.Tracks[0].Rating, 60);
@@ -121,22 +126,22 @@ TEST_F(ITunesStage, AddsTracksThenFillsANewPlaylistInOrder) {
     EXPECT_FALSE(H.Failed);
     // One step once started, one after the tracks, one per handled playlist.
     EXPECT_EQ(H.Shown, QStringList({"start", "step", "creating", "step", "step", "fill"}));
-}
 
-TEST_F(ITunesStage, NothingCopiedWritesTheCountLineOnly) {
+    // Nothing copied: the count line only, and iTunes is never started.
+    Reset();
     Track("A", 1, false);
-    Track("B", 2, false);
     Run();
-    EXPECT_EQ(H.Entries, QStringList{"0/2"});
-    EXPECT_TRUE(It.Calls.empty());
-    EXPECT_TRUE(H.Shown.isEmpty());
+    EXPECT_EQ(H.Entries, QStringList{"0/1"});
+    EXPECT_TRUE(It.Calls.empty() && H.Shown.isEmpty());
 }
 
 TEST_F(ITunesStage, PlaylistsMatchByKindSmartnessSpecialKindAndNameInAnyCase) {
     Track("A", 1);
-    It.Playlists = {UserList("MIX", true), UserList("road trip"), UserList("Party", true),
+    It.Playlists = {{"Library", platform::itunes::KindLibrary, 0, false, {}},
+                    UserList("MIX", true),
+                    UserList("road trip"),
+                    UserList("Party", true),
                     UserList("party", false, 4)};
-    It.Playlists.insert(It.Playlists.begin(), {"Library", platform::itunes::KindLibrary, 0, false, {}});
     List("Mix", {1}, true); // a smart match: left alone
     List("Road Trip", {1}); // a plain match: reused
     List("Gym", {1}, true); // no match: created plain
@@ -147,9 +152,8 @@ TEST_F(ITunesStage, PlaylistsMatchByKindSmartnessSpecialKindAndNameInAnyCase) {
         names << p.Name + (p.Smart ? "*" : "");
     EXPECT_EQ(names, QStringList({"Library", "MIX*", "road trip", "Party*", "party", "Gym", "PARTY"}));
     EXPECT_EQ(PlaylistTracks("MIX"), QStringList());
-    EXPECT_EQ(PlaylistTracks("road trip"), QStringList{"A"});
-    EXPECT_EQ(PlaylistTracks("Gym"), QStringList{"A"});
-    EXPECT_EQ(PlaylistTracks("PARTY"), QStringList{"A"});
+    for (const char* filled : {"road trip", "Gym", "PARTY"})
+        EXPECT_EQ(PlaylistTracks(filled), QStringList{"A"});
     EXPECT_EQ(H.Shown.count("step"), 2 + 3);
 }
 
@@ -169,7 +173,6 @@ TEST_F(ITunesStage, FillsOnlyFirstCopiedTracksOfAnIdAndASecondExportAddsNothing)
     EXPECT_EQ(PlaylistTracks("Empty"), QStringList());
     EXPECT_EQ(PlaylistTracks("Library"), QStringList({"Here", "A", "A twin"}));
     EXPECT_EQ(H.Shown.count("step"), 2 + 2);
-
     const QJsonObject first = It.LibraryJson();
     const qsizetype before = qsizetype(It.Calls.size());
     Run();
@@ -197,30 +200,22 @@ TEST_F(ITunesStage, ArtworkGoesOnlyToTracksWithoutImagesWhoseBitmapWasWritten) {
 }
 
 TEST_F(ITunesStage, ErrorBlockCarriesTheStageBeforeTheCounts) {
-    struct Case {
+    const struct {
         const char* Op;
-        int Call;
-        int Lists; // device playlists besides the master
-        int FailAtStep;
+        int Call, Lists, FailAtStep; // Lists: device playlists besides the master
         const char* Block;
-    };
-    const Case cases[] = {
-        {"CreateApplication", 1, 1, 0,
-         "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom"},
+    } cases[] = {
         {"LibraryPlaylist", 1, 1, 0, "1M: 0:2\r\nP: 0:2 - 0"},
         {"", 0, 0, 2, "2M: 1:2\r\nP: 0:1 - 0"}, // the bar's step after the track pass fails
         {"PlaylistCount", 2, 2, 0, "3M: 1:2\r\nP: 0:3 - 1"},
         {"CreatePlaylist", 2, 2, 0, "3M: 1:2\r\nP: 1:3 - 1"},
+        {"CreateApplication", 1, 1, 0,
+         "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.Op);
-        It = ScriptedITunes();
-        It.OnCancel = [this] { H.Cancel = true; };
-        H = Host();
+        Reset();
         H.FailAtStep = c.FailAtStep;
-        Db.Tracks.Clear();
-        Db.Playlists.Clear();
-        Db.Playlists.Add().Name = "iPod";
         Track("A", 1);
         Track("B", 2).Rating = 20;
         for (int i = 0; i < c.Lists; ++i)
@@ -229,30 +224,45 @@ TEST_F(ITunesStage, ErrorBlockCarriesTheStageBeforeTheCounts) {
         Run();
         ASSERT_EQ(H.Entries.size(), 2);
         EXPECT_TRUE(H.Failed);
-        const QString block = H.Entries[1];
+        EXPECT_EQ(It.LiveAtUninitialize, 0);
         if (std::string(c.Op) == "CreateApplication") {
-            EXPECT_EQ(block, c.Block);
+            EXPECT_EQ(H.Entries[1], c.Block);
             EXPECT_EQ(Trace(), QStringList({"Initialize()", "CreateApplication()", "Uninitialize()"}));
             continue;
         }
-        EXPECT_EQ(block, QString("[X]Error occured when adding to iTunes.\r\n") +
-                             (c.FailAtStep ? "display gone" : "boom") + "\r\n" + c.Block +
-                             "\r\nVer: 12.13.2.3\r\n");
+        EXPECT_EQ(H.Entries[1], QString("[X]Error occured when adding to iTunes.\r\n") +
+                                    (c.FailAtStep ? "display gone" : "boom") + "\r\n" + c.Block +
+                                    "\r\nVer: 12.13.2.3\r\n");
         EXPECT_EQ(Trace().mid(Trace().size() - 4),
                   QStringList({"Version()", "Sleep(500)", "Quit()", "Uninitialize()"}));
-        EXPECT_EQ(It.LiveAtUninitialize, 0);
         EXPECT_EQ(H.Shown.last(), "fill");
     }
 }
 
+TEST_F(ITunesStage, AFailedVersionReadOrQuitLeavesTheStageWithoutABlock) {
+    const std::vector<ScriptedITunes::Failure> cases[] = {
+        {{"LibraryPlaylist", 1, "no library"}, {"Version", 1, "gone"}},
+        {{"Quit", 1, "gone"}},
+    };
+    for (const auto& failures : cases) {
+        Reset();
+        Track("A", 1);
+        It.Failures = failures;
+        EXPECT_THROW(Run(), platform::itunes::Error);
+        EXPECT_EQ(H.Entries, QStringList{"1/1"});
+        EXPECT_FALSE(H.Shown.contains("fill"));
+        EXPECT_EQ(Trace().last(), "Uninitialize()");
+        EXPECT_EQ(It.LiveAtUninitialize, 0);
+    }
+}
+
 TEST_F(ITunesStage, CancelStopsAtTheNextTestWithoutAnErrorBlock) {
-    struct Case {
+    const QStringList closing{"Sleep(500)", "Quit()", "Uninitialize()"};
+    const struct {
         const char* Op; // the call after which the cancel comes
         int Call;
         QStringList Tail; // the calls from that one on
-    };
-    const QStringList closing{"Sleep(500)", "Quit()", "Uninitialize()"};
-    const Case cases[] = {
+    } cases[] = {
         {"CreateApplication", 1, {"CreateApplication()", "Uninitialize()"}}, // iTunes stays open
         {"SetRating", 1, QStringList{"SetRating(A,20)"} + closing},          // before the next track
         {"InProgress", 1, QStringList{"InProgress()", "Sleep(300)"} + closing},
@@ -260,21 +270,16 @@ TEST_F(ITunesStage, CancelStopsAtTheNextTestWithoutAnErrorBlock) {
         {"CreatePlaylist", 1, QStringList{"CreatePlaylist(L)"} + closing},
         {"InProgress", 5, QStringList{"InProgress()", "Sleep(100)"} + closing},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.Op) + " " + std::to_string(c.Call));
-        It = ScriptedITunes();
-        It.OnCancel = [this] { H.Cancel = true; };
+        Reset();
         It.AddPolls = 1;
         It.Failures = {{c.Op, c.Call, {}, false, true}};
-        H = Host();
-        if (Db.Tracks.Count() == 0) {
-            Track("A", 1).Rating = 20;
-            Track("B", 2);
-            List("L", {1, 2});
-        }
+        Track("A", 1).Rating = 20;
+        Track("B", 2);
+        List("L", {1, 2});
         Run();
-        const QStringList trace = Trace();
-        EXPECT_EQ(trace.mid(trace.size() - c.Tail.size()), c.Tail);
+        EXPECT_EQ(Trace().mid(Trace().size() - c.Tail.size()), c.Tail);
         EXPECT_EQ(H.Entries, QStringList{"2/2"});
         EXPECT_FALSE(H.Failed);
         EXPECT_EQ(It.LiveAtUninitialize, 0);
@@ -282,9 +287,7 @@ TEST_F(ITunesStage, CancelStopsAtTheNextTestWithoutAnErrorBlock) {
 }
 
 // Through the copy thread: the panel's lines and bar, the log and the summary.
-class ITunesTransfer : public transfer_test::TransferTest {};
-
-TEST_F(ITunesTransfer, CopiedFilesReachITunesAndTheSummarySaysSo) {
+TEST_F(TransferTest, CopiedFilesReachTheScriptedITunesAndTheSummarySaysSo) {
     AddTrack("One", "1.mp3", "1");
     AddTrack("Two", "2.mp3", "2");
     Db->Playlists.Add().Name = "iPod";
@@ -301,22 +304,4 @@ TEST_F(ITunesTransfer, CopiedFilesReachITunesAndTheSummarySaysSo) {
     EXPECT_TRUE(app::DetailLog.Text().endsWith(
         "\r\nAdd to iTunes:\r\n2/2\r\n- done.\r\nMusic: 2/2\r\nPhotos: 0/0\r\nTo iTunes: -1, 0"))
         << app::DetailLog.Text().toStdString();
-}
-
-TEST_F(ITunesStage, AFailedVersionReadOrQuitLeavesTheStageWithoutABlock) {
-    Track("A", 1);
-    const std::vector<ScriptedITunes::Failure> cases[] = {
-        {{"LibraryPlaylist", 1, "no library"}, {"Version", 1, "gone"}},
-        {{"Quit", 1, "gone"}},
-    };
-    for (const auto& failures : cases) {
-        It = ScriptedITunes();
-        It.Failures = failures;
-        H = Host();
-        EXPECT_THROW(Run(), platform::itunes::Error);
-        EXPECT_EQ(H.Entries, QStringList{"1/1"});
-        EXPECT_FALSE(H.Shown.contains("fill"));
-        EXPECT_EQ(Trace().last(), "Uninitialize()");
-        EXPECT_EQ(It.LiveAtUninitialize, 0);
-    }
 }

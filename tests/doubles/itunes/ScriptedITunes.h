@@ -21,16 +21,12 @@ namespace doubles {
 class ScriptedITunes final : public platform::itunes::IComponent {
 public:
     struct Track {
-        QString Name;
-        QString Location;
-        int Rating = 0;
-        int PlayedCount = 0;
-        int ArtworkCount = 0;
+        QString Name, Location;
+        int Rating = 0, PlayedCount = 0, ArtworkCount = 0;
     };
     struct Playlist {
         QString Name;
-        int Kind = platform::itunes::KindUser;
-        int SpecialKind = platform::itunes::SpecialNone;
+        int Kind = platform::itunes::KindUser, SpecialKind = platform::itunes::SpecialNone;
         bool Smart = false;
         std::vector<int> Tracks; // indexes into Tracks
     };
@@ -40,16 +36,12 @@ public:
         QString Op;
         int Call = 0;
         QString Message;
-        bool None = false;
-        bool Cancel = false;
+        bool None = false, Cancel = false;
     };
     struct Call {
         QString Op;
         QJsonArray Args;
     };
-
-    ScriptedITunes();
-    ~ScriptedITunes() override;
 
     std::vector<Track> Tracks;
     std::vector<Playlist> Playlists;
@@ -69,19 +61,20 @@ public:
     QString Load(const QJsonObject& json);
     // {"tracks":[...],"playlists":[...]} with each playlist's track names in order.
     QJsonObject LibraryJson() const;
-    static QJsonObject CallJson(const Call& call);
+    static QJsonObject CallJson(const Call& call) { return {{"call", call.Op}, {"args", call.Args}}; }
     // The calls of one operation, in order.
     std::vector<Call> CallsOf(const QString& op) const;
 
-    void Initialize() override;
-    void Uninitialize() override;
+    void Initialize() override { Step("Initialize"); }
+    void Uninitialize() override { Step("Uninitialize"), LiveAtUninitialize = Live; }
     std::shared_ptr<platform::itunes::IApplication> CreateApplication() override;
-    void Sleep(int milliseconds) override;
+    void Sleep(int milliseconds) override { Step("Sleep", {milliseconds}); }
 
     // Used by the objects handed out.
     bool Step(const QString& op, const QJsonArray& args = {}); // true: answer none
     int Library();
     int AddFile(int playlist, const QString& path);
+    std::vector<int> AllTracks() const; // every track's index
     int Live = 0;
 
 private:
