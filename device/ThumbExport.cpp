@@ -256,10 +256,14 @@ public:
                         Db.OnProgress();
                 }
             } catch (...) {
-                // The files written so far go into place, as each would have before the failure.
+                // The files written so far go into place, as each would have been before the
+                // failure, which is the one reported.
                 decoded.Close();
                 encoded.Close();
-                sink.Finish();
+                try {
+                    sink.Finish();
+                } catch (const std::exception&) {
+                }
                 throw;
             }
         }
