@@ -227,17 +227,22 @@ public:
         Channel<Step> decoded(3), encoded(3);
         bool result = false;
         {
-            // Joined on every way out; closing the channels first frees a blocked thread.
-            std::jthread reader([&] { Read(decoded, decode); });
-            std::jthread encoder([&] { Encode(decoded, encoded); });
-            struct Stop {
+            // Joined on every way out, also when a thread cannot be started; closing the
+            // channels first frees a thread that waits on one.
+            struct Threads {
                 Channel<Step>& A;
                 Channel<Step>& B;
-                ~Stop() {
+                std::thread Reader, Encoder;
+                ~Threads() {
                     A.Close();
                     B.Close();
+                    for (std::thread* t : {&Reader, &Encoder})
+                        if (t->joinable())
+                            t->join();
                 }
-            } stop{decoded, encoded};
+            } threads{decoded, encoded, {}, {}};
+            threads.Reader = std::thread([&] { Read(decoded, decode); });
+            threads.Encoder = std::thread([&] { Encode(decoded, encoded); });
             try {
                 for (;;) {
                     std::optional<Step> step = encoded.Pop();
