@@ -127,6 +127,10 @@ std::vector<int32_t> ContainersToVisit(int32_t fileCount, const std::vector<int3
 
 namespace {
 
+// Photos queued between two threads of the export: enough to ride out a thread that the
+// scheduler keeps waiting on a busy machine.
+constexpr size_t PipelineDepth = 8;
+
 // A bounded queue between two threads of the export. Close wakes both sides for good.
 template <class T>
 class Channel {
@@ -148,7 +152,10 @@ public:
             return std::nullopt;
         T value = std::move(Items.front());
         Items.pop_front();
-        NotFull.notify_one();
+        // A waiting producer is woken once half is free, so that it runs in bursts and a late
+        // wake-up still finds work queued for the consumer.
+        if (Items.size() <= Capacity / 2)
+            NotFull.notify_one();
         return value;
     }
     void Close() {
@@ -224,7 +231,7 @@ public:
         for (int i = 0; i < Db.Photos.Count(); ++i)
             if (const TPhotoItem* photo = Db.Photos.GetItem(i); photo->Selected)
                 Selected.push_back(photo);
-        Channel<Step> decoded(3), encoded(3);
+        Channel<Step> decoded(PipelineDepth), encoded(PipelineDepth);
         bool result = false;
         {
             // Joined on every way out, also when a thread cannot be started; closing the
@@ -376,7 +383,7 @@ public:
     QImage& Next() { return Images[Turn++ % Images.size()]; }
 
 private:
-    std::array<QImage, 8> Images;
+    std::array<QImage, PipelineDepth + 4> Images;
     size_t Turn = 0;
 };
 
