@@ -3,11 +3,11 @@
 #include "platform/SafeWrite.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,7 +38,7 @@ StagedFiles::StagedFiles(const QString& folder) {
     }
     if (Dir < 0)
         DirError = errno;
-    Seed = std::random_device{}();
+    Seed = QRandomGenerator::global()->generate64();
 }
 
 StagedFiles::~StagedFiles() {
