@@ -322,20 +322,21 @@ private:
     }
 
     static void Encode(Channel<Step>& in, Channel<Step>& out) {
-        JpegWriter jpeg;
-        while (std::optional<Step> step = in.Pop()) {
-            const bool last = step->End || step->Error;
-            try {
+        try {
+            JpegWriter jpeg;
+            while (std::optional<Step> step = in.Pop()) {
+                const bool last = step->End || step->Error;
                 if (!step->Picture.isNull()) {
                     step->Bytes = jpeg.Encode(step->Picture);
                     step->Picture = QImage();
                 }
-            } catch (...) {
-                step->Error = std::current_exception();
+                if (!out.Push(std::move(*step)) || last)
+                    return;
             }
-            const bool failed = bool(step->Error);
-            if (!out.Push(std::move(*step)) || last || failed)
-                return;
+        } catch (...) {
+            Step failed;
+            failed.Error = std::current_exception();
+            out.Push(std::move(failed));
         }
     }
 
