@@ -4,6 +4,8 @@
 // rounds that time the three side by side:
 //   decode_x   the export in memory (reads, decoding, encoding; no files) / the encoder alone
 //   disk_x     the whole export, every file safely in place / the encoder alone
+//   create_x   only creating as many files of the same size / the encoder alone: the floor
+//              that this machine's file system puts under disk_x
 #include "device/JpegWriter.h"
 #include "device/PhotoDb.h"
 #include "device/PixelDecode.h"
@@ -14,6 +16,8 @@
 #include "tests/fixtures/ThumbWriter.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <algorithm>
@@ -143,7 +147,7 @@ void BM_ExportRatios(benchmark::State& state, int32_t id) {
         db.Photos.GetItem(i)->Selected = 1;
     const QString out = d.Dir.path() + "/out/";
     device::JpegWriter jpeg;
-    std::vector<double> inMemory, onDisk;
+    std::vector<double> inMemory, onDisk, plainFiles;
     for (auto _ : state) {
         for (int round = 0; round < int(state.range(0)); ++round) {
             state.PauseTiming();
@@ -159,8 +163,21 @@ void BM_ExportRatios(benchmark::State& state, int32_t id) {
             NoFiles none;
             const double memory = Seconds([&] { db.ExportThumbs(true, &none); });
             const double disk = Seconds([&] { db.ExportThumbs(true); });
+            // The machine's own cost of creating as many files of the same size, nothing more.
+            const QString plain = d.Dir.path() + "/plain/";
+            QDir(plain).removeRecursively();
+            QDir().mkpath(plain);
+            const QByteArray bytes(qsizetype(QFileInfo(out + "1000.jpg").size()), 'x');
+            const double create = Seconds([&] {
+                for (int i = 0; i < kPhotos; ++i) {
+                    QFile f(plain + QString::number(i));
+                    if (f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                        f.write(bytes);
+                }
+            });
             inMemory.push_back(memory / encode);
             onDisk.push_back(disk / encode);
+            plainFiles.push_back(create / encode);
         }
     }
     if (QDir(out).entryList(QDir::Files).size() != kPhotos)
@@ -173,6 +190,7 @@ void BM_ExportRatios(benchmark::State& state, int32_t id) {
     };
     report("decode_x", inMemory);
     report("disk_x", onDisk);
+    report("create_x", plainFiles);
     state.SetItemsProcessed(int64_t(inMemory.size()) * kPhotos);
     platform::SetDriveTableForTesting(std::nullopt);
 }
