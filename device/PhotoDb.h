@@ -16,6 +16,8 @@
 
 namespace device {
 
+class ExportSink;
+
 // Called by the exporters once per handled item, on the thread that runs the export.
 using TProgressEvent = std::function<void()>;
 
@@ -136,8 +138,10 @@ public:
 
     // Exports the selected photos as JPEG files (or the stored JPEG data) named after their
     // image ids in OutputFolder. True when at least one container was missing or failed to open.
-    // Raises platform::Error when an output file cannot be written.
-    bool ExportThumbs(bool aspect);
+    // Raises platform::Error when an output file cannot be written. Reading, encoding and
+    // writing overlap on three threads; OnProgress is called on the calling thread. The files
+    // go to `sink` instead when one is given.
+    bool ExportThumbs(bool aspect, ExportSink* sink = nullptr);
 
     // Small-thumbnail loaders of the photo grid. The caller builds the small header first.
     // LoadSmallThumb raises platform::Error when the container ends before the image.
@@ -175,11 +179,11 @@ private:
     bool ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength);
     TPhotoStringRecord ReadStringRecord(qint64 pos) const { return ReadStringRecord(Stream, pos); }
 
-    bool ExportUyuvThumbs(bool aspect);
-    bool ExportNrgbThumbs();
-    bool ExportYuvsThumbs();
-    bool ExportPhotoThumbs();
-    bool ExportRgbThumbs();
+    bool ExportUyuvThumbs(bool aspect, ExportSink& sink);
+    bool ExportNrgbThumbs(ExportSink& sink);
+    bool ExportYuvsThumbs(ExportSink& sink);
+    bool ExportPhotoThumbs(ExportSink& sink);
+    bool ExportRgbThumbs(ExportSink& sink);
 
     QByteArray StreamData; // the database's bytes during Load
     ByteView Stream;

@@ -7,11 +7,19 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/SafeWrite.h"
+#include "platform/StagedFiles.h"
 
 #include <QFileInfo>
+#include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
 
 namespace device {
 
@@ -119,39 +127,219 @@ std::vector<int32_t> ContainersToVisit(int32_t fileCount, const std::vector<int3
 
 namespace {
 
+// Photos queued between two threads of the export: enough to ride out a thread that the
+// scheduler keeps waiting on a busy machine.
+constexpr size_t PipelineDepth = 8;
+
+// A bounded queue between two threads of the export. Close wakes both sides for good.
+template <class T>
+class Channel {
+public:
+    explicit Channel(size_t capacity) : Capacity(capacity) {}
+    bool Push(T value) {
+        std::unique_lock lock(Mutex);
+        NotFull.wait(lock, [&] { return Closed || Items.size() < Capacity; });
+        if (Closed)
+            return false;
+        Items.push_back(std::move(value));
+        NotEmpty.notify_one();
+        return true;
+    }
+    std::optional<T> Pop() {
+        std::unique_lock lock(Mutex);
+        NotEmpty.wait(lock, [&] { return Closed || !Items.empty(); });
+        if (Closed)
+            return std::nullopt;
+        T value = std::move(Items.front());
+        Items.pop_front();
+        // A waiting producer is woken once half is free, so that it runs in bursts and a late
+        // wake-up still finds work queued for the consumer.
+        if (Items.size() <= Capacity / 2)
+            NotFull.notify_one();
+        return value;
+    }
+    void Close() {
+        std::lock_guard lock(Mutex);
+        Closed = true;
+        NotFull.notify_all();
+        NotEmpty.notify_all();
+    }
+
+private:
+    const size_t Capacity;
+    std::mutex Mutex;
+    std::condition_variable NotFull, NotEmpty;
+    std::deque<T> Items;
+    bool Closed = false;
+};
+
+// What one photo's read gives: a picture to encode, or bytes written as they are; neither
+// when the image could not be read.
+struct Decoded {
+    QImage Picture;
+    QByteArray Bytes;
+};
+
+// One step of the export, in the order the sequential walk takes them.
+struct Step {
+    QByteArray LogLine;       // a container that could not be opened
+    QString Path;             // a photo's output file
+    QImage Picture;
+    QByteArray Bytes;         // the file, empty when nothing is written
+    std::exception_ptr Error; // raised where the walk had reached
+    bool End = false;
+};
+
+// The files of the export in their folder, moved into place together at the end.
+class FolderSink : public ExportSink {
+public:
+    void Put(const QString& path, const QByteArray& bytes) override {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        if (!Files) {
+            Prefix = path.left(slash + 1);
+            Files = std::make_unique<platform::StagedFiles>(platform::FolderOf(path));
+        }
+        if (!Files->Stage(path.mid(slash + 1), bytes))
+            Raise(path);
+    }
+    void Finish() override {
+        QString failed;
+        if (Files && !Files->Commit(failed))
+            Raise(Prefix + failed);
+    }
+
+private:
+    [[noreturn]] static void Raise(const QString& path) {
+        throw platform::EFOpenError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, platform::LastErrorText()));
+    }
+
+    std::unique_ptr<platform::StagedFiles> Files;
+    QString Prefix;
+};
+
 // The loop that every exporter shares: each container of the large format in turn, and in it
-// every selected photo, whose image `exportOne` reads and saves.
+// every selected photo, whose image `decode` reads. A reading thread opens the containers and
+// decodes the next photos while an encoding thread makes the JPEG of the current one, and the
+// calling thread writes the files, appends the log and reports progress, all in the walk's
+// order, so that everything it does is what the one-thread walk did.
 class ExportLoop {
 public:
     ExportLoop(TPhotoDb& db, const char* missingText) : Db(db), MissingText(missingText) {}
 
     template <class Fn>
-    bool Run(Fn exportOne) {
+    bool Run(ExportSink& sink, Fn decode) {
+        for (int i = 0; i < Db.Photos.Count(); ++i)
+            if (const TPhotoItem* photo = Db.Photos.GetItem(i); photo->Selected)
+                Selected.push_back(photo);
+        Channel<Step> decoded(PipelineDepth), encoded(PipelineDepth);
         bool result = false;
-        for (const int32_t n : ContainerNumbers()) {
-            std::unique_ptr<ThumbContainer> container = Open(n);
-            if (!container) {
-                result = true;
-                continue;
-            }
-            for (int i = 0; i < Db.Photos.Count(); ++i) {
-                TPhotoItem& photo = *Db.Photos.GetItem(i);
-                if (photo.FileNo != n || !photo.Selected)
-                    continue;
-                const QString out = Db.OutputFolder + QString::number(photo.ImageId) + QStringLiteral(".jpg");
-                if (!QFileInfo::exists(out)) {
-                    const QByteArray bytes = exportOne(*container, photo);
-                    if (!bytes.isEmpty())
-                        SaveExportFile(out, bytes, false);
+        {
+            // Joined on every way out, also when a thread cannot be started; closing the
+            // channels first frees a thread that waits on one.
+            struct Threads {
+                Channel<Step>& A;
+                Channel<Step>& B;
+                std::thread Reader, Encoder;
+                ~Threads() {
+                    A.Close();
+                    B.Close();
+                    for (std::thread* t : {&Reader, &Encoder})
+                        if (t->joinable())
+                            t->join();
                 }
-                if (Db.OnProgress)
-                    Db.OnProgress();
+            } threads{decoded, encoded, {}, {}};
+            threads.Reader = std::thread([&] { Read(decoded, decode); });
+            threads.Encoder = std::thread([&] { Encode(decoded, encoded); });
+            try {
+                for (;;) {
+                    std::optional<Step> step = encoded.Pop();
+                    if (step->Error)
+                        std::rethrow_exception(step->Error);
+                    if (step->End)
+                        break;
+                    if (!step->LogLine.isEmpty()) {
+                        Db.Log += step->LogLine;
+                        result = true;
+                        continue;
+                    }
+                    if (!step->Bytes.isEmpty())
+                        sink.Put(step->Path, step->Bytes);
+                    if (Db.OnProgress)
+                        Db.OnProgress();
+                }
+            } catch (...) {
+                // The files written so far go into place, as each would have been before the
+                // failure, which is the one reported.
+                decoded.Close();
+                encoded.Close();
+                try {
+                    sink.Finish();
+                } catch (const std::exception&) {
+                }
+                throw;
             }
         }
+        sink.Finish();
         return result;
     }
 
 private:
+    template <class Fn>
+    void Read(Channel<Step>& out, Fn& decode) {
+        try {
+            for (const int32_t n : ContainerNumbers()) {
+                QByteArray logLine;
+                std::unique_ptr<ThumbContainer> container = Open(n, logLine);
+                if (!container) {
+                    Step missing;
+                    missing.LogLine = logLine;
+                    if (!out.Push(std::move(missing)))
+                        return;
+                    continue;
+                }
+                for (const TPhotoItem* photo : Selected) {
+                    if (photo->FileNo != n)
+                        continue;
+                    Step step;
+                    step.Path = Db.OutputFolder + QString::number(photo->ImageId) + QStringLiteral(".jpg");
+                    if (!QFileInfo::exists(step.Path)) {
+                        Decoded d = decode(*container, *photo);
+                        step.Picture = std::move(d.Picture);
+                        step.Bytes = std::move(d.Bytes);
+                    }
+                    if (!out.Push(std::move(step)))
+                        return;
+                }
+            }
+            Step end;
+            end.End = true;
+            out.Push(std::move(end));
+        } catch (...) {
+            Step failed;
+            failed.Error = std::current_exception();
+            out.Push(std::move(failed));
+        }
+    }
+
+    static void Encode(Channel<Step>& in, Channel<Step>& out) {
+        try {
+            JpegWriter jpeg;
+            while (std::optional<Step> step = in.Pop()) {
+                const bool last = step->End || step->Error;
+                if (!step->Picture.isNull()) {
+                    step->Bytes = jpeg.Encode(step->Picture);
+                    step->Picture = QImage();
+                }
+                if (!out.Push(std::move(*step)) || last)
+                    return;
+            }
+        } catch (...) {
+            Step failed;
+            failed.Error = std::current_exception();
+            out.Push(std::move(failed));
+        }
+    }
+
     std::vector<int32_t> ContainerNumbers() const {
         std::vector<int32_t> used;
         for (int i = 0; i < Db.Photos.Count(); ++i)
@@ -159,14 +347,16 @@ private:
         return ContainersToVisit(Db.Large.FileCount, used);
     }
 
-    std::unique_ptr<ThumbContainer> Open(int32_t n) {
+    // Runs on the reading thread, which also closes the container (one handheld file at a
+    // time); what the log gets is passed on in order.
+    std::unique_ptr<ThumbContainer> Open(int32_t n, QByteArray& logLine) const {
         const QByteArray name = ContainerName(Db.Large.Id, n);
         const QByteArray prefix = QByteArray::number(Db.Large.Id) + "_" + QByteArray::number(n);
         if (Db.HandheldFlag) {
             QByteArray error;
             auto container = OpenHandheldContainer("/Photos/Thumbs/" + name, error);
             if (!container)
-                Db.Log += prefix + " :ip-" + error + "\r\n";
+                logLine = prefix + " :ip-" + error + "\r\n";
             return container;
         }
         const QString path = QString::fromUtf8(Db.Root + "/Photos/Thumbs/" + name);
@@ -174,120 +364,137 @@ private:
         if (platform::FileExists(path))
             container = OpenDiskContainer(path);
         if (!container)
-            Db.Log += prefix + MissingText + "\r\n";
+            logLine = prefix + MissingText + "\r\n";
         return container;
     }
 
     TPhotoDb& Db;
     const char* MissingText;
+    std::vector<const TPhotoItem*> Selected;
+};
+
+// Pictures decoded into a few images in turn: one is written while the encoder still holds
+// the ones before it, and an image still held is copied on write rather than changed.
+class ImageRing {
+public:
+    ImageRing(int width, int height) {
+        for (QImage& image : Images)
+            image = QImage(width, height, QImage::Format_RGB888);
+    }
+    QImage& Next() { return Images[Turn++ % Images.size()]; }
+
+private:
+    std::array<QImage, PipelineDepth + 4> Images;
+    size_t Turn = 0;
 };
 
 } // namespace
 
-bool TPhotoDb::ExportThumbs(bool aspect) {
+bool TPhotoDb::ExportThumbs(bool aspect, ExportSink* sink) {
+    std::unique_ptr<FolderSink> files;
+    if (!sink) {
+        files = std::make_unique<FolderSink>();
+        sink = files.get();
+    }
     switch (Large.Id) {
     case FormatUyvy:
-        return ExportUyuvThumbs(aspect);
+        return ExportUyuvThumbs(aspect, *sink);
     case FormatRgb565BigEndian:
         BuildBitmapHeader(false);
-        return ExportNrgbThumbs();
+        return ExportNrgbThumbs(*sink);
     case FormatPlanarYuv:
-        return ExportYuvsThumbs();
+        return ExportYuvsThumbs(*sink);
     case FormatJpegData:
-        return ExportPhotoThumbs();
+        return ExportPhotoThumbs(*sink);
     default:
         BuildBitmapHeader(false);
-        return ExportRgbThumbs();
+        return ExportRgbThumbs(*sink);
     }
 }
 
-bool TPhotoDb::ExportRgbThumbs() {
-    JpegWriter jpeg;
-    QByteArray pixels;
-    return ExportLoop(*this, " :RGB file not found.").Run([&](ThumbContainer& container, TPhotoItem& photo) {
-        WorkStream.clear();
-        QByteArray out;
+bool TPhotoDb::ExportRgbThumbs(ExportSink& sink) {
+    QByteArray pixels, file;
+    const TBitmapHeader header = BmpHeader;
+    return ExportLoop(*this, " :RGB file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+        Decoded d;
         // A size of 0 would be no picture at all.
         if (Large.Size > 0 && container.ReadAt(photo.LargeOffset, pixels, Large.Size)) {
-            WorkStream.append(reinterpret_cast<const char*>(BmpHeader.data()), BitmapHeaderSize);
-            WorkStream.append(pixels);
-            out = jpeg.Encode(DecodeBitfieldBitmap(WorkStream));
+            file.clear();
+            file.append(reinterpret_cast<const char*>(header.data()), BitmapHeaderSize);
+            file.append(pixels);
+            d.Picture = DecodeBitfieldBitmap(file);
         }
-        WorkStream.clear();
-        return out;
+        return d;
     });
 }
 
-bool TPhotoDb::ExportNrgbThumbs() {
-    JpegWriter jpeg;
-    QByteArray buffer(Rgb565BigEndianBufferBytes, '\0');
+bool TPhotoDb::ExportNrgbThumbs(ExportSink& sink) {
+    QByteArray buffer(Rgb565BigEndianBufferBytes, '\0'), file;
+    const TBitmapHeader header = BmpHeader;
     const qint64 count = std::min<qint64>(Large.Size, Rgb565BigEndianBufferBytes);
-    return ExportLoop(*this, " :NRgb file not found.").Run([&](ThumbContainer& container, TPhotoItem& photo) {
-        WorkStream.clear();
-        QByteArray out;
+    return ExportLoop(*this, " :NRgb file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+        Decoded d;
         if (count > 0 && container.ReadAt(photo.LargeOffset, buffer.data(), count)) {
             SwapBytes16(reinterpret_cast<uint8_t*>(buffer.data()), count);
-            WorkStream.append(reinterpret_cast<const char*>(BmpHeader.data()), BitmapHeaderSize);
-            WorkStream.append(buffer.constData(), qsizetype(count));
-            out = jpeg.Encode(DecodeBitfieldBitmap(WorkStream));
+            file.clear();
+            file.append(reinterpret_cast<const char*>(header.data()), BitmapHeaderSize);
+            file.append(buffer.constData(), qsizetype(count));
+            d.Picture = DecodeBitfieldBitmap(file);
         }
-        WorkStream.clear();
-        return out;
+        return d;
     });
 }
 
-bool TPhotoDb::ExportUyuvThumbs(bool aspect) {
-    JpegWriter jpeg;
-    QImage decoded, resized;
-    if (aspect)
-        resized = QImage(640, 480, QImage::Format_RGB888);
-    else
-        decoded = QImage(UyvyWidth, UyvyHeight, QImage::Format_RGB888);
+bool TPhotoDb::ExportUyuvThumbs(bool aspect, ExportSink& sink) {
+    ImageRing pictures(aspect ? 640 : UyvyWidth, aspect ? 480 : UyvyHeight);
     // The whole image in one read: through the handheld link that is one request, not 480.
     QByteArray image(UyvyImageBytes, '\0');
-    return ExportLoop(*this, " :UYUV file not found.").Run([&](ThumbContainer& container, TPhotoItem& photo) {
+    return ExportLoop(*this, " :UYUV file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+        Decoded d;
         if (!container.ReadAt(photo.LargeOffset, image.data(), UyvyImageBytes))
-            return QByteArray();
+            return d;
         const uint8_t* next = reinterpret_cast<const uint8_t*>(image.constData());
+        QImage& picture = pictures.Next();
         if (aspect) {
             // Straight to the resized picture, a row at a time.
-            DecodeUyvyResampled(next, resized);
-            return jpeg.Encode(resized);
+            DecodeUyvyResampled(next, picture);
+        } else {
+            const UyvyLineReader line = [&](uint8_t* out) {
+                std::memcpy(out, next, UyvyLineBytes);
+                next += UyvyLineBytes;
+                return true;
+            };
+            ReadUyuvField(line, 0, picture);
+            ReadUyuvField(line, 1, picture);
         }
-        const UyvyLineReader line = [&](uint8_t* out) {
-            std::memcpy(out, next, UyvyLineBytes);
-            next += UyvyLineBytes;
-            return true;
-        };
-        ReadUyuvField(line, 0, decoded);
-        ReadUyuvField(line, 1, decoded);
-        return jpeg.Encode(decoded);
+        d.Picture = picture;
+        return d;
     });
 }
 
-bool TPhotoDb::ExportYuvsThumbs() {
-    JpegWriter jpeg;
+bool TPhotoDb::ExportYuvsThumbs(ExportSink& sink) {
     QByteArray buffer(PlanarBufferBytes, '\0');
-    QImage decoded(PlanarWidth, PlanarHeight, QImage::Format_RGB888);
+    ImageRing pictures(PlanarWidth, PlanarHeight);
     const qint64 count = std::min<qint64>(Large.Size, PlanarBufferBytes);
-    return ExportLoop(*this, " :Yuvs file not found.").Run([&](ThumbContainer& container, TPhotoItem& photo) {
+    return ExportLoop(*this, " :Yuvs file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+        Decoded d;
         // Bytes that a shorter image does not cover are zero, never the previous photo's.
         std::memset(buffer.data(), 0, size_t(buffer.size()));
         if (count <= 0 || !container.ReadAt(photo.LargeOffset, buffer.data(), count))
-            return QByteArray();
-        DecodePlanarYuv(reinterpret_cast<const uint8_t*>(buffer.constData()), decoded);
-        return jpeg.Encode(decoded);
+            return d;
+        QImage& picture = pictures.Next();
+        DecodePlanarYuv(reinterpret_cast<const uint8_t*>(buffer.constData()), picture);
+        d.Picture = picture;
+        return d;
     });
 }
 
-bool TPhotoDb::ExportPhotoThumbs() {
-    return ExportLoop(*this, " :Photo file not found.").Run([&](ThumbContainer& container, TPhotoItem& photo) {
-        WorkStream.clear();
-        QByteArray out;
-        if (photo.LargeSize > 0 && container.ReadAt(photo.LargeOffset, WorkStream, photo.LargeSize))
-            out = WorkStream;
-        WorkStream.clear();
-        return out;
+bool TPhotoDb::ExportPhotoThumbs(ExportSink& sink) {
+    return ExportLoop(*this, " :Photo file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+        Decoded d;
+        if (photo.LargeSize > 0 && !container.ReadAt(photo.LargeOffset, d.Bytes, photo.LargeSize))
+            d.Bytes.clear();
+        return d;
     });
 }
 

@@ -38,6 +38,16 @@ constexpr qint64 MaxImageBytes = qint64(64) << 20;
 // and false returned. Raises platform::EFOpenError when the file cannot be written.
 bool SaveExportFile(const QString& path, const QByteArray& bytes, bool replace);
 
+// Where an export's files go, in the order of the photos. Put raises platform::EFOpenError
+// when a file cannot be written; Finish, called once after the last Put (also when the export
+// fails part-way), puts the files in place and raises likewise.
+class ExportSink {
+public:
+    virtual ~ExportSink() = default;
+    virtual void Put(const QString& path, const QByteArray& bytes) = 0;
+    virtual void Finish() = 0;
+};
+
 // The photo's container name "F<id>_<n>.ithmb".
 QByteArray ContainerName(int32_t id, int32_t fileNo);
 

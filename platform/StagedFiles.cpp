@@ -1,0 +1,138 @@
+#include "platform/StagedFiles.h"
+
+#include "platform/SafeWrite.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+bool MoveNoReplaceAt(int dir, const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+#endif
+    if (::linkat(dir, from, dir, to, 0) != 0)
+        return false;
+    ::unlinkat(dir, from, 0);
+    return true;
+}
+
+} // namespace
+
+StagedFiles::StagedFiles(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    Dir = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Dir < 0) {
+        Dir = ::open(path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC); // writable but unreadable
+        DirIsPath = Dir >= 0;
+    }
+    if (Dir < 0)
+        DirError = errno;
+    Seed = QRandomGenerator::global()->generate64();
+}
+
+StagedFiles::~StagedFiles() {
+    RemovePending(0);
+    if (Dir >= 0)
+        ::close(Dir);
+}
+
+bool StagedFiles::Stage(const QString& name, const QByteArray& bytes) {
+    if (Dir < 0) {
+        errno = DirError;
+        return false;
+    }
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        Seed = Seed * 6364136223846793005ull + 1442695040888963407ull;
+        char letters[7] = {};
+        for (int i = 0; i < 6; ++i)
+            letters[i] = digits[(Seed >> (16 + 7 * i)) % 62];
+        temp = QByteArray(".marrowgate-") + letters + ".part";
+        // The mode before the umask is what an ordinary new file gets.
+        fd = ::openat(Dir, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    if (!WriteAll(fd, bytes.constData(), bytes.size())) {
+        const int saved = errno;
+        ::close(fd);
+        ::unlinkat(Dir, temp.constData(), 0);
+        errno = saved;
+        return false;
+    }
+    // Start the write-back now, so that the sync in Commit finds little left to do.
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (::close(fd) != 0) {
+        const int saved = errno;
+        ::unlinkat(Dir, temp.constData(), 0);
+        errno = saved;
+        return false;
+    }
+    Pending.push_back({temp, QFile::encodeName(name)});
+    return true;
+}
+
+bool StagedFiles::Commit(QString& failedName) {
+    if (Pending.empty())
+        return true;
+    // Every temporary's bytes are on the disk before any of them takes its final name.
+    int syncFd = Dir;
+    int opened = -1;
+    if (DirIsPath)
+        syncFd = opened = ::openat(Dir, Pending.front().Temp.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const bool synced = syncFd >= 0 && ::syncfs(syncFd) == 0;
+    const int syncError = errno;
+    if (opened >= 0)
+        ::close(opened);
+    if (!synced) {
+        failedName = QFile::decodeName(Pending.front().Name);
+        RemovePending(0);
+        errno = syncError;
+        return false;
+    }
+    for (size_t i = 0; i < Pending.size(); ++i) {
+        const Entry& e = Pending[i];
+        if (MoveNoReplaceAt(Dir, e.Temp.constData(), e.Name.constData()))
+            continue;
+        if (errno == EEXIST) { // a file of that name is kept
+            ::unlinkat(Dir, e.Temp.constData(), 0);
+            continue;
+        }
+        const int saved = errno;
+        failedName = QFile::decodeName(e.Name);
+        RemovePending(i);
+        Pending.clear();
+        ::fsync(Dir);
+        errno = saved;
+        return false;
+    }
+    Pending.clear();
+    // The moves themselves; a folder that cannot be synced still holds complete files.
+    ::fsync(Dir);
+    return true;
+}
+
+void StagedFiles::RemovePending(size_t from) {
+    const int saved = errno;
+    for (size_t i = from; i < Pending.size(); ++i)
+        ::unlinkat(Dir, Pending[i].Temp.constData(), 0);
+    Pending.resize(std::min(from, Pending.size()));
+    errno = saved;
+}
+
+} // namespace platform
