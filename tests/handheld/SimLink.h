@@ -23,7 +23,6 @@ namespace simtest {
 inline QString SimFolder(bool newGeneration) {
     return QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/") + (newGeneration ? "new" : "old");
 }
-
 inline void WriteFile(const QString& full, const QByteArray& bytes) {
     QDir().mkpath(full.left(full.lastIndexOf('/')));
     QFile f(full);
@@ -34,16 +33,12 @@ inline QByteArray ReadFile(const QString& full) {
     QFile f(full);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
-
-// Reads a whole device file through the link (path below the media root).
-inline bool Read(const QByteArray& path, QByteArray& out) {
+// A whole device file read through the link (path below the media root).
+inline QByteArray Read(const QByteArray& path) {
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
-    const bool ok = handheld::DeviceReadFile(path, stream);
-    out = stream.data();
-    return ok;
+    return handheld::DeviceReadFile(path, stream) ? stream.data() : QByteArray("<failed>");
 }
-
 inline QByteArray Pattern(qsizetype size) {
     QByteArray bytes(size, '\0');
     for (qsizetype i = 0; i < size; ++i)

@@ -8,6 +8,7 @@
 
 using namespace simtest;
 using handheld::IphoneState;
+using handheld::LoadDeviceLibraries;
 
 namespace {
 
@@ -36,20 +37,17 @@ protected:
     }
     void WriteSettings(const QByteArray& text) {
         Settings.resize(0);
-        Settings.write(text);
+        Settings.write(kShared + text);
         Settings.flush();
     }
     bool Locate() { return handheld::LocateDeviceLibraries(Md, Cf); }
-    // Copies the generation's library of the same name to `to`.
-    static void Install(bool newGeneration, const QString& to) {
+    // Writes the generation's library of the same name to `to`, with `from` replaced by `by`.
+    static void Install(bool newGeneration, const QString& to, const QByteArray& from = {},
+                        const QByteArray& by = {}) {
         QFile::remove(to);
-        WriteFile(to, ReadFile(SimFolder(newGeneration) + "/" + QFileInfo(to).fileName()));
-    }
-    // Writes the generation's library with `from` replaced by `to` into the program folder.
-    void WritePatched(bool newGeneration, const QByteArray& from, const QByteArray& to) {
-        QByteArray bytes = ReadFile(SimFolder(newGeneration) + "/iTunesMobileDevice.dll");
-        ASSERT_GT(bytes.count(from), 0);
-        WriteFile(CommonMd, bytes.replace(from, to));
+        QByteArray bytes = ReadFile(SimFolder(newGeneration) + "/" + QFileInfo(to).fileName());
+        ASSERT_TRUE(from.isEmpty() || bytes.count(from) > 0);
+        WriteFile(to, from.isEmpty() ? bytes : bytes.replace(from, by));
     }
 };
 
@@ -59,17 +57,19 @@ TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
     Install(true, Empty.filePath("iTunesMobileDevice.dll"));
     Install(true, Empty.filePath("CoreFoundation.dll"));
     for (const QByteArray& named : {QByteArray(), QByteArray("iTunesMobileDevice.dll")}) {
-        WriteSettings(kShared + ("\"iTunesMobileDeviceDLL\"=\"" + named + "\"\n"));
+        WriteSettings("\"iTunesMobileDeviceDLL\"=\"" + named + "\"\n");
         EXPECT_FALSE(Locate()) << Md.toStdString();
-        EXPECT_FALSE(handheld::LoadDeviceLibraries());
+        EXPECT_FALSE(LoadDeviceLibraries());
         EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
+        if (named.isEmpty())
+            EXPECT_EQ(Md, "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll");
     }
     // The program's folder is used instead; the older generation needs no base library.
     Install(false, CommonMd);
     ASSERT_TRUE(Locate());
     EXPECT_EQ(Md, CommonMd);
     EXPECT_FALSE(IphoneState().NewLibrary);
-    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    ASSERT_TRUE(LoadDeviceLibraries());
     EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
 
     // A newer library there without its base library fails to load, and nothing of the
@@ -79,107 +79,84 @@ TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
     Install(true, CommonMd);
     QDir().mkpath(CommonCf); // a folder named like the library is no library
     EXPECT_FALSE(Locate());
-    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+    EXPECT_FALSE(LoadDeviceLibraries());
     EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
     EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
     QDir().rmdir(CommonCf);
     Install(true, CommonCf);
-    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    ASSERT_TRUE(LoadDeviceLibraries());
     EXPECT_TRUE(IphoneState().NewLibrary);
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
 }
 
-TEST_F(Load, ProgramFolderThenMachineSettingsThenNothing) {
-    EXPECT_FALSE(Locate());
-    EXPECT_FALSE(handheld::LoadDeviceLibraries());
-    EXPECT_EQ(Md, "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll");
+TEST_F(Load, MachineSettingsNameTheLibraryWhenTheProgramFolderHasNone) {
     // The settings name a library elsewhere; its base library through InstallDir.
     auto escaped = [](const QString& path) { return path.toUtf8().replace("\\", "\\\\"); };
     const QString mdElsewhere = Elsewhere.filePath("md/iTunesMobileDevice.dll");
     Install(true, mdElsewhere);
     Install(true, Elsewhere.filePath("cf/CoreFoundation.dll"));
-    WriteSettings("Windows Registry Editor Version 5.00\n\n" + QByteArray(kShared) +
-                  "\"iTunesMobileDeviceDLL\"=\"" + escaped(mdElsewhere) +
+    WriteSettings("\"iTunesMobileDeviceDLL\"=\"" + escaped(mdElsewhere) +
                   "\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Application Support]\n"
                   "\"InstallDir\"=\"" +
                   escaped(Elsewhere.filePath("cf")) + "\"\n");
     ASSERT_TRUE(Locate());
     EXPECT_EQ(Md, mdElsewhere);
     EXPECT_EQ(Cf, Elsewhere.filePath("cf") + "/CoreFoundation.dll");
-    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    ASSERT_TRUE(LoadDeviceLibraries());
     handheld::UnloadDeviceLibraries();
-    // The program's own folder comes first.
     Install(true, CommonMd);
     Install(true, CommonCf);
     ASSERT_TRUE(Locate());
     EXPECT_EQ(Md, CommonMd);
     EXPECT_EQ(Cf, CommonCf);
+    // A value of another type fails the load quietly.
+    WriteSettings("\"iTunesMobileDeviceDLL\"=dword:00000001\n");
+    EXPECT_THROW(handheld::ReadMachineRegString("SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared",
+                                                "iTunesMobileDeviceDLL"),
+                 platform::Error);
+    EXPECT_EQ(handheld::ReadMachineRegString("SOFTWARE\\No\\Such\\Key", "x"), "");
+    QFile::remove(CommonMd);
+    EXPECT_FALSE(LoadDeviceLibraries());
+    EXPECT_TRUE(handheld::IphoneLastError().isEmpty());
 }
 
-TEST_F(Load, GenerationFollowsTheDeclaredVersion) {
+// The declared version decides the generation; no version or a damaged file counts as newer.
+// A library with one export spoilt fails the whole load.
+TEST_F(Load, GenerationFollowsTheDeclaredVersionAndEveryExportIsNeeded) {
     auto version = [](quint64 major, quint64 minor, quint64 build) {
         const quint64 v = major << 48 | minor << 32 | build << 16;
         return QByteArray(reinterpret_cast<const char*>(&v), 8);
     };
-    const struct {
-        quint64 major, minor, build;
-        bool newer;
-    } cases[] = {{238, 8, 0, false}, {238, 8, 65535, false}, {238, 9, 0, true},      {238, 10, 0, true},
-                 {239, 0, 0, true},  {1, 65535, 0, false},   {65535, 65535, 0, true}};
     Install(true, CommonCf);
-    for (const auto& c : cases) {
-        WritePatched(false, version(238, 8, 0), version(c.major, c.minor, c.build));
+    for (const auto& [minor, build, newer] : {std::tuple{8, 65535, false}, {9, 0, true}}) {
+        Install(false, CommonMd, version(238, 8, 0), version(238, minor, build));
         ASSERT_TRUE(Locate());
-        EXPECT_EQ(IphoneState().NewLibrary, c.newer) << c.major << "." << c.minor << "." << c.build;
+        EXPECT_EQ(IphoneState().NewLibrary, newer) << minor << "." << build;
     }
-    // A library that declares no version, or a damaged file, counts as the newer generation.
-    for (const QByteArray& bytes : {ReadFile(SimFolder(true) + "/CoreFoundation.dll"),
-                                    QByteArray("\x7f"
-                                               "ELF\x02\x01 and then nothing that holds")}) {
-        WriteFile(CommonMd, bytes);
-        ASSERT_TRUE(Locate());
-        EXPECT_TRUE(IphoneState().NewLibrary);
-    }
-}
-
-TEST_F(Load, MachineValueOfAnotherTypeFailsTheLoadQuietly) {
-    WriteSettings(kShared + QByteArray("\"iTunesMobileDeviceDLL\"=dword:00000001\n"));
-    EXPECT_THROW(handheld::ReadMachineRegString("SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared",
-                                                "iTunesMobileDeviceDLL"),
-                 platform::Error);
-    EXPECT_FALSE(handheld::LoadDeviceLibraries());
-    EXPECT_TRUE(handheld::IphoneLastError().isEmpty());
-    EXPECT_EQ(handheld::ReadMachineRegString("SOFTWARE\\No\\Such\\Key", "x"), "");
-}
-
-TEST_F(Load, AMissingExportFailsTheWholeLoad) {
-    // The same library with one exported name spoilt: the loader cannot find AFCFileRefSeek.
-    WritePatched(true, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
-    Install(true, CommonCf);
-    EXPECT_FALSE(handheld::LoadDeviceLibraries());
+    WriteFile(CommonMd, "\x7f"
+                        "ELF\x02\x01 and then nothing that holds");
+    ASSERT_TRUE(Locate());
+    EXPECT_TRUE(IphoneState().NewLibrary);
+    Install(true, CommonMd, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
+    EXPECT_FALSE(LoadDeviceLibraries());
     EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
-    EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
 }
 
 // The pair for real devices, as the build places it beside the program: found there by
-// itself, loaded and subscribed to without a device (the fake usbmuxd tests use it further).
-TEST(RealDeviceLibrary, LoadsResolvesAndSubscribesWithoutADevice) {
+// itself, loaded and subscribed to without a device.
+TEST_F(Load, RealDeviceLibraryBesideTheProgram) {
     const QString common = QStringLiteral(MG_BIN_DIR "/mobiledevice");
     if (!QFileInfo::exists(common + kMd)) GTEST_SKIP() << "built without libimobiledevice";
     platform::SetCommonProgramFilesFolderForTesting(QString());
     EXPECT_EQ(QFileInfo(platform::CommonProgramFilesFolder()).canonicalFilePath(),
               QFileInfo(common).canonicalFilePath());
-    ASSERT_TRUE(handheld::LoadDeviceLibraries());
+    ASSERT_TRUE(LoadDeviceLibraries());
     EXPECT_TRUE(IphoneState().NewLibrary);
-    Receiver window;
-    const platform::WindowHandle handle = platform::RegisterWindow(&window);
-    EXPECT_TRUE(handheld::SubscribeDeviceNotification(handle)) << handheld::IphoneLastError().constData();
+    Handle = platform::RegisterWindow(&Window);
+    EXPECT_TRUE(handheld::SubscribeDeviceNotification(Handle)) << handheld::IphoneLastError().constData();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(window.Seen.empty());
+    EXPECT_TRUE(Window.Seen.empty());
     EXPECT_TRUE(handheld::CloseDevice());
-    handheld::UnloadDeviceLibraries();
-    EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
-    platform::UnregisterWindow(handle);
 }
 
 } // namespace

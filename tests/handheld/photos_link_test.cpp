@@ -21,17 +21,15 @@ protected:
     QTemporaryDir OutDir;
     int Progress = 0;
 
-    void Connect() {
+    void SetUp() override {
         Tree.WriteFile(QStringLiteral("var/mobile/Media/iTunes_Control/iTunes/iTunesDB"), "x");
         Start(true);
         Notify("arrive");
         ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
     }
-
     // Loads the set's database with every photo selected for export into OutDir.
-    std::unique_ptr<device::TPhotoDb> LoadPhotos(const PhotoSet& set, bool connect = true) {
+    std::unique_ptr<device::TPhotoDb> LoadPhotos(const PhotoSet& set) {
         WritePhotoSet(Tree, set, true);
-        if (connect) Connect();
         auto db = std::make_unique<device::TPhotoDb>("iPhone", true);
         EXPECT_TRUE(db->Load(false));
         for (int i = 0; i < db->Photos.Count(); ++i)
@@ -41,7 +39,6 @@ protected:
         db->OnProgress = [this] { ++Progress; };
         return db;
     }
-
     void ClearOut() {
         QDir(OutDir.path()).removeRecursively();
         QDir().mkpath(OutDir.path());
@@ -72,22 +69,17 @@ void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
 // would take the RGB555 masks). An image delivered in small pieces is still read whole; one the
 // container file ends inside is a failed read.
 TEST_F(PhotosThroughLink, EveryLayoutIsReadThroughTheLinkWithTheHandheldMasks) {
-    Connect();
     for (const int32_t id : {1024, 1019, 1081, 1067}) {
         SCOPED_TRACE(id);
-        auto db = LoadPhotos(MakePhotoSet(id, 1036, 2, true, 2), false);
+        auto db = LoadPhotos(MakePhotoSet(id, 1036, 2, true, 2));
         ASSERT_EQ(db->Large.Id, id);
-        EXPECT_FALSE(db->ExportThumbs(true));
-        EXPECT_TRUE(db->Log.isEmpty()) << db->Log.constData();
-        for (int i = 0; i < 2; ++i)
-            ExpectQuadrants(QImage(OutDir.path() + QStringLiteral("/%1.jpg").arg(100 + i)), i, 12);
-
-        ClearOut();
         Sim("maxread 4000");
         EXPECT_FALSE(db->ExportThumbs(true));
         Sim("maxread 0");
+        EXPECT_TRUE(db->Log.isEmpty()) << db->Log.constData();
         EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg"}));
-        ExpectQuadrants(QImage(OutDir.path() + "/101.jpg"), 1, 12);
+        for (int i = 0; i < 2; ++i)
+            ExpectQuadrants(QImage(OutDir.path() + QStringLiteral("/%1.jpg").arg(100 + i)), i, 12);
 
         QFile container(Tree.Root() + QStringLiteral("/var/mobile/Media/Photos/Thumbs/F%1_1.ithmb").arg(id));
         ASSERT_TRUE(container.resize(container.size() - 2));
@@ -98,30 +90,9 @@ TEST_F(PhotosThroughLink, EveryLayoutIsReadThroughTheLinkWithTheHandheldMasks) {
     }
 }
 
-TEST_F(PhotosThroughLink, ContainersAreOpenedOneAtATimeAndFailuresAreLogged) {
-    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 1)); // three containers
-    EXPECT_FALSE(db->ExportThumbs(true));
-    EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg", "102.jpg"}));
-    EXPECT_EQ(Progress, 3);
-    QStringList sequence;
-    for (const QByteArray& call : Calls().split('\n'))
-        if (call.startsWith("AFCFileRefOpen") || call.startsWith("AFCFileRefClose"))
-            sequence << QString::fromUtf8(call.split(' ').first());
-    const QStringList pair{"AFCFileRefOpen", "AFCFileRefClose"};
-    EXPECT_EQ(sequence.mid(sequence.size() - 6), pair + pair + pair);
-
-    // A container that cannot be opened: one line with the link's reason, no progress.
-    ClearOut();
-    Sim("fail AFCFileRefOpen 77");
-    EXPECT_TRUE(db->ExportThumbs(true));
-    EXPECT_TRUE(db->Log.startsWith("1024_1 :ip-")) << db->Log.constData();
-    EXPECT_TRUE(db->Log.contains("77"));
-    EXPECT_EQ(db->Log.count("\r\n"), 3);
-    EXPECT_EQ(Progress, 0);
-    EXPECT_TRUE(Files().isEmpty());
-}
-
-TEST_F(PhotosThroughLink, AFailedReadWritesNothingAndTheNextPhotoStandsAlone) {
+// A failed read writes nothing and the next photo stands alone; a container that cannot be
+// opened is one line with the link's reason and no progress.
+TEST_F(PhotosThroughLink, FailedReadsAndOpensAreLoggedAndSkipped) {
     auto db = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 3));
     db->Photos.GetItem(0)->Selected = 0;
     // Learn how many reads one photo takes, then let only the first selected photo's succeed.
@@ -137,6 +108,16 @@ TEST_F(PhotosThroughLink, AFailedReadWritesNothingAndTheNextPhotoStandsAlone) {
     ExpectQuadrants(QImage(OutDir.path() + "/101.jpg"), 1, 12);
     EXPECT_EQ(db->Photos.GetItem(2)->Selected, 1);
     EXPECT_TRUE(db->WorkStream.isEmpty());
+
+    Sim("reset");
+    auto three = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 1)); // three containers
+    Sim("fail AFCFileRefOpen 77");
+    EXPECT_TRUE(three->ExportThumbs(true));
+    EXPECT_TRUE(three->Log.startsWith("1024_1 :ip-")) << three->Log.constData();
+    EXPECT_TRUE(three->Log.contains("77"));
+    EXPECT_EQ(three->Log.count("\r\n"), 3);
+    EXPECT_EQ(Progress, 0);
+    EXPECT_TRUE(Files().isEmpty());
 }
 
 // Grid tiles come from the open device file; a failing read and an image the container ends
@@ -162,10 +143,10 @@ TEST_F(PhotosThroughLink, GridTilesFromTheOpenDeviceFile) {
     EXPECT_FALSE(db->OpenDeviceThumbFile("F9999_1.ithmb"));
 }
 
-// Art has a fixed small format; a short image is a failed read and stays unselected.
+// Art has a fixed small format; a short image is a failed read and stays unselected; a
+// container that cannot be opened is skipped without progress.
 TEST_F(PhotosThroughLink, ArtworkThroughTheLink) {
     WriteArtSet(Tree, MakeArtSet(1060, 3006, 3, true, 2), true);
-    Connect();
     device::TArtworkDb db("D", true);
     ASSERT_TRUE(db.Load());
     ASSERT_EQ(db.Arts.Count(), 3);
@@ -173,18 +154,19 @@ TEST_F(PhotosThroughLink, ArtworkThroughTheLink) {
     ASSERT_TRUE(db.LoadSmallArt(2, picture));
     EXPECT_EQ(picture.size(), QSize(56, 56));
     ExpectQuadrants(picture.copy(0, 0, 56, 54), 2, 10);
-    QTemporaryDir out;
-    db.OutputFolder = out.path() + "/";
-    int progress = 0;
-    db.OnProgress = [&] { ++progress; };
-    auto selectAll = [&] {
+    db.OutputFolder = OutDir.path() + "/";
+    db.OnProgress = [&] { ++Progress; };
+    auto exportArt = [&](std::initializer_list<int> unselected) {
+        ClearOut();
         for (int i = 0; i < 3; ++i)
             db.Arts.GetItem(i)->Selected = 1;
+        for (int i : unselected)
+            db.Arts.GetItem(i)->Selected = 0;
+        return db.ExportArt();
     };
-    selectAll();
-    EXPECT_EQ(db.ExportArt(), 3);
-    EXPECT_EQ(progress, 3);
-    const QImage big(out.path() + "/2.bmp");
+    EXPECT_EQ(exportArt({}), 3);
+    EXPECT_EQ(Progress, 3);
+    const QImage big(OutDir.path() + "/2.bmp");
     EXPECT_EQ(big.size(), QSize(320, 320));
     ExpectQuadrants(big, 2, 10);
 
@@ -193,19 +175,12 @@ TEST_F(PhotosThroughLink, ArtworkThroughTheLink) {
     ASSERT_TRUE(small.resize(small.size() - 1) && large.resize(large.size() - 1));
     EXPECT_TRUE(db.LoadSmallArt(1, picture));
     EXPECT_FALSE(db.LoadSmallArt(2, picture));
-    QDir(out.path()).removeRecursively();
-    QDir().mkpath(out.path());
-    selectAll();
-    db.Arts.GetItem(2)->Selected = 0;
-    EXPECT_EQ(db.ExportArt(), 1);
+    EXPECT_EQ(exportArt({2}), 1);
     EXPECT_EQ(db.Arts.GetItem(1)->Selected, 0);
-    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files), QStringList{"0.bmp"});
+    EXPECT_EQ(Files(), QStringList{"0.bmp"});
 
-    // A container that cannot be opened is skipped without progress.
     Sim("fail AFCFileRefOpen 5");
-    progress = 0;
-    selectAll();
-    EXPECT_EQ(db.ExportArt(), 0);
-    EXPECT_EQ(progress, 0);
+    EXPECT_EQ(exportArt({}), 0);
+    EXPECT_EQ(Progress, 0);
     EXPECT_FALSE(db.LoadSmallArt(0, picture));
 }

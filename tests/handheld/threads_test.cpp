@@ -1,7 +1,6 @@
 // Notifications arriving while other threads use the device: every message comes after its
-// state is complete, and readers never see a half-replaced record.
-#include <QBuffer>
-
+// state is complete, readers never see a half-replaced record, and a receiver may go away
+// while another thread posts to it.
 #include <atomic>
 #include <thread>
 
@@ -25,13 +24,11 @@ TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads) {
     std::thread reader([&] {
         while (!stop) {
             // A read either succeeds with the whole file or fails with a text; never half.
-            QByteArray got;
-            if (Read("/iTunes_Control/iTunes/iTunesCDB", got)) {
-                EXPECT_EQ(got, db);
+            const QByteArray got = Read("/iTunes_Control/iTunes/iTunesCDB");
+            if (got == db)
                 ++goodReads;
-            } else {
-                EXPECT_FALSE(handheld::DeviceLastError().isEmpty());
-            }
+            else
+                EXPECT_TRUE(got == "<failed>" && !handheld::DeviceLastError().isEmpty());
             if (handheld::DeviceOpenFile("/Photos/Thumbs/F1.ithmb")) {
                 char b[64];
                 handheld::DeviceReadAt(64, b, 128);
@@ -74,16 +71,32 @@ TEST_F(Threads, UnloadEndsNotificationsFirst) {
     EXPECT_EQ(handheld::IphoneState().MobileDeviceModule, nullptr);
     QCoreApplication::processEvents();
     EXPECT_LE(Window.Seen.size(), 21u);
-
     // The window's photo loop closes its file after the shut-down ran inside it: the call
     // fails instead of jumping into the released library.
     char b[4];
     EXPECT_FALSE(handheld::DeviceReadAt(4, b, 0));
     EXPECT_FALSE(handheld::DeviceCloseFile());
-    QBuffer stream;
-    stream.open(QIODevice::ReadWrite);
-    EXPECT_FALSE(handheld::DeviceReadFile("/f", stream));
+    EXPECT_EQ(Read("/f"), "<failed>");
     EXPECT_FALSE(handheld::CloseDevice());
+}
+
+TEST(PostMessage, AReceiverDestroyedWhileAnotherThreadPosts) {
+    for (int round = 0; round < 20; ++round) {
+        auto* receiver = new QObject;
+        const platform::WindowHandle handle = platform::RegisterWindow(receiver);
+        ASSERT_NE(handle, 0u);
+        std::atomic<int> posted{0};
+        std::thread poster([&] {
+            while (platform::PostMessage(handle, 0x863))
+                ++posted;
+        });
+        while (posted < 10)
+            std::this_thread::yield();
+        delete receiver; // never unregistered by hand; its pending messages go with it
+        poster.join();
+        EXPECT_FALSE(platform::PostMessage(handle, 0x863));
+    }
+    EXPECT_FALSE(platform::PostMessage(0, 0x863));
 }
 
 } // namespace
