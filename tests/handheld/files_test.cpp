@@ -56,9 +56,8 @@ TEST_F(Files, WholeFilesReadInChunksAndWrittenAtOnceWithTheirFailures) {
     EXPECT_EQ(Get(kMedia + "/new.bin"), "xyabc");
     EXPECT_EQ(stream.pos(), 5);
     EXPECT_EQ(Sim("count AFCFileRefWrite"), 1);
-    auto write = [&] { return handheld::DeviceWriteFile("/new.bin", stream); };
-    ExpectFailure("fail AFCFileRefOpen 4", "Open write error: 4", write);
-    ExpectFailure("fail AFCFileRefWrite 3892314116", "Write error: 3892314116", write);
+    ExpectFailure("fail AFCFileRefWrite 3892314116", "Write error: 3892314116",
+                  [&] { return handheld::DeviceWriteFile("/new.bin", stream); });
 
     auto read = [&] { return handheld::DeviceReadFile("/f", stream); };
     ExpectFailure("", "Not found", read);
@@ -70,16 +69,6 @@ TEST_F(Files, WholeFilesReadInChunksAndWrittenAtOnceWithTheirFailures) {
     EXPECT_EQ(IphoneLastError(), "Read error: 10");
     EXPECT_EQ(stream.size() - before, kChunk); // chunks read so far stay
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
-    Sim("reset");
-    QBuffer closed; // not open: nothing can be appended
-    EXPECT_FALSE(handheld::DeviceReadFile("/f", closed));
-    EXPECT_EQ(IphoneLastError(), "Exception: 0");
-    QBuffer writeOnly; // its content cannot be read back for the write
-    writeOnly.open(QIODevice::WriteOnly);
-    writeOnly.write("abc");
-    EXPECT_FALSE(handheld::DeviceWriteFile("/g", writeOnly));
-    EXPECT_EQ(IphoneLastError(), "Exception: 0");
-    EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
     // Without a connection every existence test fails.
     ASSERT_TRUE(handheld::CloseDevice());
     ExpectFailure("", "Not found", read);
@@ -100,8 +89,6 @@ TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
     // Near the end: a short read is still a success and the rest keeps its former content.
     ASSERT_TRUE(readAt('Z', 95));
     EXPECT_EQ(QByteArray(buffer, 20), bytes.mid(95, 5) + QByteArray(15, 'Z'));
-    ASSERT_TRUE(readAt('Y', 500));
-    EXPECT_EQ(QByteArray(buffer, 20), QByteArray(20, 'Y'));
     // The library may deliver fewer bytes than asked anywhere.
     Sim("maxread 3");
     ASSERT_TRUE(readAt('X', 0));

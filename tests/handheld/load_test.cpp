@@ -142,21 +142,4 @@ TEST_F(Load, GenerationFollowsTheDeclaredVersionAndEveryExportIsNeeded) {
     EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
 }
 
-// The pair for real devices, as the build places it beside the program: found there by
-// itself, loaded and subscribed to without a device.
-TEST_F(Load, RealDeviceLibraryBesideTheProgram) {
-    const QString common = QStringLiteral(MG_BIN_DIR "/mobiledevice");
-    if (!QFileInfo::exists(common + kMd)) GTEST_SKIP() << "built without libimobiledevice";
-    platform::SetCommonProgramFilesFolderForTesting(QString());
-    EXPECT_EQ(QFileInfo(platform::CommonProgramFilesFolder()).canonicalFilePath(),
-              QFileInfo(common).canonicalFilePath());
-    ASSERT_TRUE(LoadDeviceLibraries());
-    EXPECT_TRUE(IphoneState().NewLibrary);
-    Handle = platform::RegisterWindow(&Window);
-    EXPECT_TRUE(handheld::SubscribeDeviceNotification(Handle)) << handheld::IphoneLastError().constData();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(Window.Seen.empty());
-    EXPECT_TRUE(handheld::CloseDevice());
-}
-
 } // namespace

@@ -1,12 +1,15 @@
-// Photos and album art of a phone, read through the simulated device as the window and the
-// copy thread read them.
+// The track database, photos and album art of a phone, read through the simulated device as
+// the window and the copy thread read them.
 #include "SimLink.h"
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
+#include "device/TrackDb.h"
+#include "platform/Errors.h"
 #include "tests/fixtures/ArtworkDbWriter.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 #include "tests/fixtures/ThumbWriter.h"
+#include "tests/fixtures/TrackDbWriter.h"
 
 #include <QImage>
 
@@ -15,18 +18,13 @@ using namespace fixtures;
 
 namespace {
 
-class PhotosThroughLink : public SimLink {
+class ThroughLink : public SimLink {
 protected:
     DeviceTree Tree{Device.path()};
     QTemporaryDir OutDir;
     int Progress = 0;
 
-    void SetUp() override {
-        Tree.WriteFile(QStringLiteral("var/mobile/Media/iTunes_Control/iTunes/iTunesDB"), "x");
-        Start(true);
-        Notify("arrive");
-        ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
-    }
+    void SetUp() override { StartConnected(); }
     // Loads the set's database with every photo selected for export into OutDir.
     std::unique_ptr<device::TPhotoDb> LoadPhotos(const PhotoSet& set) {
         WritePhotoSet(Tree, set, true);
@@ -65,10 +63,42 @@ void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
 
 } // namespace
 
+// The compressed database first, the plain one when that cannot be read (here one of several
+// chunks); one that does not inflate raises; neither readable is false with the link's text.
+TEST_F(ThroughLink, TrackDatabaseCompressedFirstThenPlain) {
+    FixtureDb sample = SampleDb();
+    sample.Tracks[0].Title = "From CDB";
+    const QByteArray plain = WriteTrackDb(LargeDb(6000, 1));
+    ASSERT_GT(plain.size(), 0x300000);
+    Tree.WriteHandheldTrackDb(WriteTrackDb(sample), true);
+    Tree.WriteHandheldTrackDb(plain, false);
+    device::TiTunesDB cdb("iPhone", true);
+    ASSERT_TRUE(cdb.Load());
+    ASSERT_EQ(cdb.Tracks.Count(), int(sample.Tracks.size()));
+    EXPECT_EQ(cdb.Tracks.GetItem(0).Title, "From CDB");
+    EXPECT_EQ(cdb.Tracks.GetItem(1).Location, sample.Tracks[1].Location);
+    EXPECT_EQ(cdb.Playlists.GetItem(0).Name, sample.Playlists[0].Name);
+    QFile::remove(Tree.MediaPath("/iTunes_Control/iTunes/iTunesCDB"));
+    device::TiTunesDB db("iPhone", true);
+    ASSERT_TRUE(db.Load());
+    EXPECT_EQ(db.Tracks.Count(), 6000);
+    EXPECT_EQ(db.Tracks.GetItem(5999).TrackId, 1000u + 5999u);
+    const quint32 header = quint32(quint8(plain[4])) | quint32(quint8(plain[5])) << 8;
+    Tree.WriteFile("var/mobile/Media/iTunes_Control/iTunes/iTunesCDB",
+                   plain.left(header) + "not zlib at all");
+    EXPECT_THROW(device::TiTunesDB("iPhone", true).Load(), platform::EDecompressionError);
+    Sim("fail AFCFileRefOpen 5");
+    device::TiTunesDB none("iPhone", true);
+    none.ErrorCode = 99;
+    EXPECT_FALSE(none.Load());
+    EXPECT_EQ(none.ErrorCode, 99);
+    EXPECT_EQ(handheld::IphoneLastError(), "Open error: 5");
+}
+
 // Every layout is read with the handheld masks (1023 is a disk-mode format; on a phone its header
 // would take the RGB555 masks). An image delivered in small pieces is still read whole; one the
 // container file ends inside is a failed read.
-TEST_F(PhotosThroughLink, EveryLayoutIsReadThroughTheLinkWithTheHandheldMasks) {
+TEST_F(ThroughLink, EveryLayoutIsReadThroughTheLinkWithTheHandheldMasks) {
     for (const int32_t id : {1024, 1019, 1081, 1067}) {
         SCOPED_TRACE(id);
         auto db = LoadPhotos(MakePhotoSet(id, 1036, 2, true, 2));
@@ -91,8 +121,9 @@ TEST_F(PhotosThroughLink, EveryLayoutIsReadThroughTheLinkWithTheHandheldMasks) {
 }
 
 // A failed read writes nothing and the next photo stands alone; a container that cannot be
-// opened is one line with the link's reason and no progress.
-TEST_F(PhotosThroughLink, FailedReadsAndOpensAreLoggedAndSkipped) {
+// opened is one line with the link's reason and no progress. Grid tiles come from the open
+// device file; a failing read and an image the container ends inside leave the tile as it was.
+TEST_F(ThroughLink, FailedReadsOpensAndGridTiles) {
     auto db = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 3));
     db->Photos.GetItem(0)->Selected = 0;
     // Learn how many reads one photo takes, then let only the first selected photo's succeed.
@@ -110,20 +141,6 @@ TEST_F(PhotosThroughLink, FailedReadsAndOpensAreLoggedAndSkipped) {
     EXPECT_TRUE(db->WorkStream.isEmpty());
 
     Sim("reset");
-    auto three = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 1)); // three containers
-    Sim("fail AFCFileRefOpen 77");
-    EXPECT_TRUE(three->ExportThumbs(true));
-    EXPECT_TRUE(three->Log.startsWith("1024_1 :ip-")) << three->Log.constData();
-    EXPECT_TRUE(three->Log.contains("77"));
-    EXPECT_EQ(three->Log.count("\r\n"), 3);
-    EXPECT_EQ(Progress, 0);
-    EXPECT_TRUE(Files().isEmpty());
-}
-
-// Grid tiles come from the open device file; a failing read and an image the container ends
-// inside leave the tile as it was.
-TEST_F(PhotosThroughLink, GridTilesFromTheOpenDeviceFile) {
-    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 2, true, 2));
     QFile(Tree.Root() + "/var/mobile/Media/Photos/Thumbs/F1036_1.ithmb").resize(db->Small.Size + 10);
     db->BuildBitmapHeader(true);
     ASSERT_TRUE(db->OpenDeviceThumbFile("F1036_1.ithmb"));
@@ -141,11 +158,21 @@ TEST_F(PhotosThroughLink, GridTilesFromTheOpenDeviceFile) {
     EXPECT_EQ(kept.pixelColor(1, 1), QColor(Qt::red));
     EXPECT_TRUE(db->CloseDeviceThumbFile());
     EXPECT_FALSE(db->OpenDeviceThumbFile("F9999_1.ithmb"));
+
+    Sim("reset");
+    auto three = LoadPhotos(MakePhotoSet(1024, 1036, 3, true, 1)); // three containers
+    Sim("fail AFCFileRefOpen 77");
+    EXPECT_TRUE(three->ExportThumbs(true));
+    EXPECT_TRUE(three->Log.startsWith("1024_1 :ip-")) << three->Log.constData();
+    EXPECT_TRUE(three->Log.contains("77"));
+    EXPECT_EQ(three->Log.count("\r\n"), 3);
+    EXPECT_EQ(Progress, 0);
+    EXPECT_TRUE(Files().isEmpty());
 }
 
 // Art has a fixed small format; a short image is a failed read and stays unselected; a
 // container that cannot be opened is skipped without progress.
-TEST_F(PhotosThroughLink, ArtworkThroughTheLink) {
+TEST_F(ThroughLink, ArtworkThroughTheLink) {
     WriteArtSet(Tree, MakeArtSet(1060, 3006, 3, true, 2), true);
     device::TArtworkDb db("D", true);
     ASSERT_TRUE(db.Load());
@@ -156,15 +183,13 @@ TEST_F(PhotosThroughLink, ArtworkThroughTheLink) {
     ExpectQuadrants(picture.copy(0, 0, 56, 54), 2, 10);
     db.OutputFolder = OutDir.path() + "/";
     db.OnProgress = [&] { ++Progress; };
-    auto exportArt = [&](std::initializer_list<int> unselected) {
+    auto exportArt = [&](int unselected) {
         ClearOut();
         for (int i = 0; i < 3; ++i)
-            db.Arts.GetItem(i)->Selected = 1;
-        for (int i : unselected)
-            db.Arts.GetItem(i)->Selected = 0;
+            db.Arts.GetItem(i)->Selected = i != unselected;
         return db.ExportArt();
     };
-    EXPECT_EQ(exportArt({}), 3);
+    EXPECT_EQ(exportArt(-1), 3);
     EXPECT_EQ(Progress, 3);
     const QImage big(OutDir.path() + "/2.bmp");
     EXPECT_EQ(big.size(), QSize(320, 320));
@@ -175,12 +200,12 @@ TEST_F(PhotosThroughLink, ArtworkThroughTheLink) {
     ASSERT_TRUE(small.resize(small.size() - 1) && large.resize(large.size() - 1));
     EXPECT_TRUE(db.LoadSmallArt(1, picture));
     EXPECT_FALSE(db.LoadSmallArt(2, picture));
-    EXPECT_EQ(exportArt({2}), 1);
+    EXPECT_EQ(exportArt(2), 1);
     EXPECT_EQ(db.Arts.GetItem(1)->Selected, 0);
     EXPECT_EQ(Files(), QStringList{"0.bmp"});
 
     Sim("fail AFCFileRefOpen 5");
-    EXPECT_EQ(exportArt({}), 0);
+    EXPECT_EQ(exportArt(-1), 0);
     EXPECT_EQ(Progress, 0);
     EXPECT_FALSE(db.LoadSmallArt(0, picture));
 }
