@@ -17,59 +17,42 @@ QByteArray ReadAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-class SafeWriteTest : public ::testing::Test {
-protected:
-    QTemporaryDir Dir;
-    const QString Target = Dir.path() + "/a.jpg";
-    QStringList Entries() const { return QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden); }
-};
-
 // Nothing under the final name until the commit, no temporary after it or after an abandon,
-// and never a replaced file that appeared meanwhile.
-TEST_F(SafeWriteTest, CommitMovesCompleteFileIntoPlaceAndNeverReplaces) {
+// and never a replaced file that appeared meanwhile, unless a replace is asked for.
+TEST(SafeWrite, CommitMovesCompleteFileIntoPlaceAndNeverReplaces) {
+    QTemporaryDir dir;
+    const QString target = dir.path() + "/a.jpg", src = dir.path() + "/src";
     {
-        SafeWrite w(Dir.path());
+        SafeWrite w(dir.path());
         ASSERT_TRUE(w.Write(QByteArray("hello ")) && w.Write(QByteArray("world")));
-        EXPECT_FALSE(QFile::exists(Target));
-        EXPECT_TRUE(w.TempPath().startsWith(Dir.path() + "/"));
-        ASSERT_TRUE(w.Commit(Target));
+        EXPECT_FALSE(QFile::exists(target));
+        EXPECT_TRUE(w.TempPath().startsWith(dir.path() + "/"));
+        ASSERT_TRUE(w.Commit(target));
+        SafeWrite abandoned(dir.path());
+        ASSERT_TRUE(abandoned.Write(QByteArray("abandoned")));
     }
-    EXPECT_EQ(ReadAll(Target), QByteArray("hello world"));
-    SafeWrite late(Dir.path());
+    EXPECT_EQ(ReadAll(target), QByteArray("hello world"));
+    SafeWrite late(dir.path());
     ASSERT_TRUE(late.Write(QByteArray("new")));
-    QFile::remove(Target);
-    ASSERT_TRUE(platform::WriteFileSafely(Target, "old"));
+    QFile::remove(target);
+    ASSERT_TRUE(platform::WriteFileSafely(target, "old"));
     errno = 0;
-    EXPECT_FALSE(late.Commit(Target));
+    EXPECT_FALSE(late.Commit(target));
     EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(ReadAll(Target), QByteArray("old"));
-    {
-        SafeWrite w(Dir.path());
-        ASSERT_TRUE(w.Write(QByteArray("abandoned")));
-    }
-    EXPECT_EQ(Entries(), QStringList{"a.jpg"});
-}
+    EXPECT_FALSE(platform::WriteFileSafely(target, "two"));
+    EXPECT_EQ(ReadAll(target), QByteArray("old"));
+    EXPECT_TRUE(platform::WriteFileSafely(target, "three", true));
+    EXPECT_EQ(ReadAll(target), QByteArray("three"));
 
-TEST_F(SafeWriteTest, ReplaceOnlyWhenAskedMissingFolderAndMoveKeepsSourceOnConflict) {
-    ASSERT_TRUE(platform::WriteFileSafely(Target, "one"));
-    EXPECT_FALSE(platform::WriteFileSafely(Target, "two"));
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_TRUE(platform::WriteFileSafely(Target, "three", true));
-    EXPECT_EQ(ReadAll(Target), QByteArray("three"));
-
-    EXPECT_THROW(SafeWrite(Dir.path() + "/gone"), platform::EFOpenError);
-    EXPECT_FALSE(platform::WriteFileSafely(Dir.path() + "/gone/x", "x"));
+    EXPECT_THROW(SafeWrite(dir.path() + "/gone"), platform::EFOpenError);
+    EXPECT_FALSE(platform::WriteFileSafely(dir.path() + "/gone/x", "x"));
     EXPECT_EQ(errno, ENOENT);
-
-    const QString src = Dir.path() + "/src";
     ASSERT_TRUE(platform::WriteFileSafely(src, "s"));
-    EXPECT_FALSE(platform::MoveNoReplace(src, Target));
+    EXPECT_FALSE(platform::MoveNoReplace(src, target));
     EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(ReadAll(src), QByteArray("s"));
-    EXPECT_TRUE(platform::MoveNoReplace(src, Dir.path() + "/moved"));
-    EXPECT_FALSE(QFile::exists(src));
-    EXPECT_EQ(ReadAll(Dir.path() + "/moved"), QByteArray("s"));
-    EXPECT_EQ(Entries(), (QStringList{"a.jpg", "moved"}));
+    EXPECT_TRUE(platform::MoveNoReplace(src, dir.path() + "/moved"));
+    EXPECT_EQ(ReadAll(dir.path() + "/moved"), QByteArray("s"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.jpg", "moved"}));
 }
 
 } // namespace

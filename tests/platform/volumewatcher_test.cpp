@@ -22,54 +22,47 @@ void Volumes(std::initializer_list<const char*> removable) {
     SetDriveTableForTesting(drives);
 }
 
-// The watcher's reports as (code, mask) pairs; Wait() runs the event loop until one arrives.
+// The watcher's reports as (code, mask) pairs, after a look or after the event loop ran until
+// one arrived.
 struct Spy {
+    VolumeWatcher Watcher;
     Reports Events;
-    QEventLoop* Loop = nullptr;
-    explicit Spy(VolumeWatcher* w) {
-        QObject::connect(w, &VolumeWatcher::DeviceChange, [this](quint32 code, quint32 mask) {
+    QEventLoop Loop;
+    Spy() {
+        QObject::connect(&Watcher, &VolumeWatcher::DeviceChange, [this](quint32 code, quint32 mask) {
             Events.emplace_back(code, mask);
-            if (Loop) Loop->quit();
+            Loop.quit();
         });
+        Watcher.Start();
     }
-    Reports Wait(int ms) {
-        if (Events.empty()) {
-            QEventLoop loop;
-            Loop = &loop;
-            QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-            loop.exec();
-            Loop = nullptr;
-        }
+    Reports Look() {
+        Watcher.CheckNow();
         return std::exchange(Events, {});
     }
-    Reports Take() { return std::exchange(Events, {}); }
+    Reports Wait() {
+        QTimer::singleShot(20000, &Loop, &QEventLoop::quit);
+        if (Events.empty()) Loop.exec();
+        return std::exchange(Events, {});
+    }
 };
 
 } // namespace
 
 TEST(VolumeWatcher, ReportsArrivalsAndRemovalsAsUnitMasks) {
     Volumes({"E:/media/a"});
-    VolumeWatcher w;
-    Spy spy(&w);
-    w.Start();
-    w.CheckNow();
-    EXPECT_TRUE(spy.Take().empty()); // volumes present at the start raise nothing
-    EXPECT_EQ(w.CurrentMask(), (1u << 2) | E);
+    Spy spy;
+    EXPECT_TRUE(spy.Look().empty()); // volumes present at the start raise nothing
+    EXPECT_EQ(spy.Watcher.CurrentMask(), (1u << 2) | E);
     // two volumes in one look come as one arrival with both bits
     Volumes({"E:/media/a", "F:/media/b", "G:/media/c"});
-    w.CheckNow();
-    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEARRIVAL, F | G}}));
-    EXPECT_EQ(w.CurrentMask(), (1u << 2) | E | F | G);
-    w.CheckNow();
-    EXPECT_TRUE(spy.Take().empty());
+    EXPECT_EQ(spy.Look(), (Reports{{DBT_DEVICEARRIVAL, F | G}}));
+    EXPECT_EQ(spy.Watcher.CurrentMask(), (1u << 2) | E | F | G);
+    EXPECT_TRUE(spy.Look().empty());
     Volumes({"F:/media/b", "G:/media/c"});
-    w.CheckNow();
-    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEREMOVECOMPLETE, E}}));
+    EXPECT_EQ(spy.Look(), (Reports{{DBT_DEVICEREMOVECOMPLETE, E}}));
     // A letter that changes folder leaves, then arrives.
     Volumes({"E:/media/new"});
-    w.CheckNow();
-    w.Stop();
-    EXPECT_EQ(spy.Take(), (Reports{{DBT_DEVICEREMOVECOMPLETE, F | G}, {DBT_DEVICEARRIVAL, E}}));
+    EXPECT_EQ(spy.Look(), (Reports{{DBT_DEVICEREMOVECOMPLETE, F | G}, {DBT_DEVICEARRIVAL, E}}));
 }
 
 // The demo and the window tests make volumes come and go by rewriting the drive file.
@@ -85,14 +78,11 @@ TEST(VolumeWatcher, FollowsTheDriveFileWhenItIsReplaced) {
     write("C: / fixed\n");
     const QByteArray before = qgetenv("MARROWGATE_DRIVES");
     qputenv("MARROWGATE_DRIVES", path.toLocal8Bit());
-    VolumeWatcher w;
-    w.Start();
-    Spy spy(&w);
+    Spy spy;
     write("C: / fixed\nE: " + dir.path().toLocal8Bit() + " removable\n");
-    EXPECT_EQ(spy.Wait(20000), (Reports{{DBT_DEVICEARRIVAL, E}}));
+    EXPECT_EQ(spy.Wait(), (Reports{{DBT_DEVICEARRIVAL, E}}));
     // a second change after the rename is still seen
     write("C: / fixed\n");
-    EXPECT_EQ(spy.Wait(20000), (Reports{{DBT_DEVICEREMOVECOMPLETE, E}}));
-    w.Stop();
+    EXPECT_EQ(spy.Wait(), (Reports{{DBT_DEVICEREMOVECOMPLETE, E}}));
     qputenv("MARROWGATE_DRIVES", before);
 }
