@@ -103,7 +103,6 @@ protected:
     }
     // A file of the device tree (path below the device's root).
     void Put(const QString& path, const QByteArray& bytes) { WriteFile(Device.path() + path, bytes); }
-    QByteArray Get(const QString& path) { return ReadFile(Device.path() + path); }
 
     // A device with a track database under /var/mobile/Media, connected.
     void StartConnected(bool newGeneration = true) {

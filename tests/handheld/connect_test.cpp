@@ -59,11 +59,7 @@ TEST_F(Connect, MediaRootFollowsTheServiceAndTheDatabase) {
 
 TEST_F(Connect, FailedConnectsPostTheirTextOnce) {
     Start();
-    const struct {
-        std::vector<QByteArray> sims;
-        const char* text;
-        bool connected;
-    } cases[] = {
+    const std::tuple<std::vector<QByteArray>, const char*, bool> cases[] = {
         {{"fail AMDeviceConnect 3892314244"},
          "Cannot connect to iPhone or it's in recovery mode: 3892314244",
          false},
@@ -73,11 +69,11 @@ TEST_F(Connect, FailedConnectsPostTheirTextOnce) {
          false},
         {{"fail AMDeviceStartSession 4294967295"}, "Start session error: 4294967295", true},
     };
-    for (const auto& c : cases) {
-        Arrive(c.sims);
-        EXPECT_EQ(IphoneLastError(), c.text);
-        EXPECT_FALSE(IphoneState().Ready) << c.text;
-        EXPECT_EQ(IphoneState().Connected, c.connected) << c.text;
+    for (const auto& [sims, text, connected] : cases) {
+        Arrive(sims);
+        EXPECT_EQ(IphoneLastError(), text);
+        EXPECT_FALSE(IphoneState().Ready) << text;
+        EXPECT_EQ(IphoneState().Connected, connected) << text;
     }
     EXPECT_EQ(Window.Seen.size(), std::size(cases));
     // After the failed session the close ends it.

@@ -53,7 +53,7 @@ TEST_F(Files, WholeFilesReadInChunksAndWrittenAtOnceWithTheirFailures) {
     EXPECT_EQ(stream.data(), "xyabc");
     stream.seek(1);
     ASSERT_TRUE(handheld::DeviceWriteFile("/new.bin", stream));
-    EXPECT_EQ(Get(kMedia + "/new.bin"), "xyabc");
+    EXPECT_EQ(ReadFile(Device.path() + kMedia + "/new.bin"), "xyabc");
     EXPECT_EQ(stream.pos(), 5);
     EXPECT_EQ(Sim("count AFCFileRefWrite"), 1);
     ExpectFailure("fail AFCFileRefWrite 3892314116", "Write error: 3892314116",
@@ -84,11 +84,25 @@ TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
         memset(buffer, fill, sizeof buffer);
         return handheld::DeviceReadAt(20, buffer, offset);
     };
-    ASSERT_TRUE(readAt(0, 40));
-    EXPECT_EQ(QByteArray(buffer, 20), bytes.mid(40, 20));
+    // Another thread cannot replace our open reference before we close.
+    Put(kMedia + "/two", "22222222");
+    QByteArray otherRead;
+    std::thread other([&] {
+        char b[8] = {};
+        if (handheld::DeviceOpenFile("/two") && handheld::DeviceReadAt(8, b, 0)) otherRead = QByteArray(b, 8);
+        handheld::DeviceCloseFile();
+    });
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(readAt(0, 40));
+        ASSERT_EQ(QByteArray(buffer, 20), bytes.mid(40, 20));
+    }
     // Near the end: a short read is still a success and the rest keeps its former content.
     ASSERT_TRUE(readAt('Z', 95));
     EXPECT_EQ(QByteArray(buffer, 20), bytes.mid(95, 5) + QByteArray(15, 'Z'));
+    EXPECT_TRUE(handheld::DeviceCloseFile());
+    other.join();
+    EXPECT_EQ(otherRead, "22222222");
+    ASSERT_TRUE(handheld::DeviceOpenFile("/Photos/Thumbs/F1019_1.ithmb"));
     // The library may deliver fewer bytes than asked anywhere.
     Sim("maxread 3");
     ASSERT_TRUE(readAt('X', 0));
@@ -120,27 +134,6 @@ TEST_F(Files, ReadsAtOffsetsOfOneOpenFile) {
     EXPECT_EQ(otherText, "Open err: 77");
     EXPECT_EQ(IphoneLastError(), "Open err: 77");
     EXPECT_EQ(handheld::DeviceLastError(), "Not found");
-}
-
-TEST_F(Files, OneOpenReadCloseSequenceAtATime) {
-    Put(kMedia + "/one", "11111111");
-    Put(kMedia + "/two", "22222222");
-    ASSERT_TRUE(handheld::DeviceOpenFile("/one"));
-    QByteArray otherRead;
-    std::thread other([&] {
-        char b[8] = {};
-        if (handheld::DeviceOpenFile("/two") && handheld::DeviceReadAt(8, b, 0)) otherRead = QByteArray(b, 8);
-        handheld::DeviceCloseFile();
-    });
-    // The other thread cannot replace our open reference before we close.
-    char b[8] = {};
-    for (int i = 0; i < 50; ++i) {
-        ASSERT_TRUE(handheld::DeviceReadAt(8, b, 0));
-        ASSERT_EQ(QByteArray(b, 8), "11111111");
-    }
-    EXPECT_TRUE(handheld::DeviceCloseFile());
-    other.join();
-    EXPECT_EQ(otherRead, "22222222");
 }
 
 TEST_F(Files, CopiesWholeFilesOrLeavesNone) {
@@ -192,7 +185,7 @@ TEST_F(Files, PrefsFlag) {
         Put(path, before);
         Sim("reset");
         EXPECT_TRUE(handheld::ClearDevicePrefsFlag());
-        EXPECT_EQ(Get(path), after);
+        EXPECT_EQ(ReadFile(Device.path() + path), after);
         EXPECT_EQ(Sim("count AFCFileRefWrite"), before == after ? 0 : 1);
     }
     EXPECT_TRUE(Calls().contains("AFCFileRefOpen /var/mobile/Media/iTunes_Control/iTunes/iTunesPrefs\n"));

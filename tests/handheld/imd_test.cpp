@@ -168,21 +168,17 @@ protected:
 // A device that trusts the stored record connects without a new pairing, also when locked;
 // ValidatePair is asked only of devices older than iOS 7, which still know it.
 TEST_F(ImdLink, TrustedDeviceConnectsWithItsStoredPairing) {
-    const struct {
-        const char* Version;
-        bool Locked;
-        int Validations;
-    } cases[] = {{"16.4", true, 0}, {"12.5.7", false, 0}, {"6.1.6", true, 1}};
     size_t seen = 0;
     int starts = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Version);
-        fakemuxd::DeviceSetup setup = Setup(c.Version);
-        setup.Version = c.Version;
-        setup.Locked = c.Locked;
+    for (const auto& [version, locked, validations] :
+         {std::tuple{"16.4", true, 0}, {"12.5.7", false, 0}, {"6.1.6", true, 1}}) {
+        SCOPED_TRACE(version);
+        fakemuxd::DeviceSetup setup = Setup(version);
+        setup.Version = version;
+        setup.Locked = locked;
         const int id = Muxd->Plug(setup);
         EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
-        EXPECT_EQ(Muxd->Count("ValidatePair"), c.Validations);
+        EXPECT_EQ(Muxd->Count("ValidatePair"), validations);
         EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0);
         EXPECT_GT(Muxd->Count("StartSession"), starts);
         starts = Muxd->Count("StartSession");

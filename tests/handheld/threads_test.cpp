@@ -15,7 +15,6 @@ class Threads : public SimLink {};
 TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads) {
     const QByteArray db = Pattern(70000);
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
-    Put("/var/mobile/Media/Photos/Thumbs/F1.ithmb", Pattern(4096));
     Start();
     Notify("arrive");
 
@@ -29,11 +28,6 @@ TEST_F(Threads, ArrivalsAndRemovalsWhileAnotherThreadReads) {
                 ++goodReads;
             else
                 EXPECT_TRUE(got == "<failed>" && !handheld::DeviceLastError().isEmpty());
-            if (handheld::DeviceOpenFile("/Photos/Thumbs/F1.ithmb")) {
-                char b[64];
-                handheld::DeviceReadAt(64, b, 128);
-                handheld::DeviceCloseFile();
-            }
             (void)handheld::IphoneState();
         }
     });
