@@ -89,11 +89,6 @@ protected:
     }
 
     int Sim(const QByteArray& command) { return Control(command.constData(), nullptr, 0); }
-    QByteArray Calls() {
-        QByteArray out(1 << 20, '\0');
-        Control("calls", out.data(), quint32(out.size()));
-        return QByteArray(out.constData());
-    }
     // Runs a sim command that notifies, waits for the library's thread to deliver it, and
     // lets the posted message arrive.
     void Notify(const QByteArray& command) {

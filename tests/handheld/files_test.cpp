@@ -36,14 +36,6 @@ protected:
 };
 
 TEST_F(Files, WholeFilesReadInChunksAndWrittenAtOnceWithTheirFailures) {
-    for (const auto& [size, reads] :
-         {std::pair{qsizetype(0), 1}, {kChunk - 1, 1}, {kChunk, 2}, {2 * kChunk + 5, 3}}) {
-        Put(kMedia + "/f.bin", Pattern(size));
-        Sim("reset");
-        EXPECT_EQ(Read("/f.bin"), Pattern(size)) << size;
-        EXPECT_EQ(Sim("count AFCFileRefRead"), reads) << size;
-        EXPECT_EQ(Sim("count AFCFileRefClose"), 1) << size;
-    }
     // A read appends at the stream's position; a write sends the whole content in one call.
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
