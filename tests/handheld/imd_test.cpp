@@ -18,27 +18,6 @@ namespace {
 
 constexpr uint32_t kNoDevice = 0xE8000084;
 
-class Imd : public ::testing::Test {
-protected:
-    QTemporaryDir Work;
-    std::unique_ptr<fakemuxd::Server> Muxd;
-
-    void SetUp() override {
-        ASSERT_TRUE(Work.isValid());
-        Muxd = std::make_unique<fakemuxd::Server>(Work.filePath("muxd").toStdString());
-        setenv("USBMUXD_SOCKET_ADDRESS", Muxd->Address().c_str(), 1);
-    }
-    // A device whose files live in a folder of its own.
-    fakemuxd::DeviceSetup Setup(const char* udid) {
-        fakemuxd::DeviceSetup s{.Udid = udid, .Folder = Work.filePath(udid).toStdString()};
-        QDir().mkpath(QString::fromStdString(s.Folder));
-        return s;
-    }
-    static QString On(const fakemuxd::DeviceSetup& s, const QString& path) {
-        return QString::fromStdString(s.Folder) + path;
-    }
-};
-
 struct Events {
     std::mutex Lock;
     std::condition_variable Changed;
@@ -58,17 +37,44 @@ struct Events {
     }
 };
 
-class ImdLibrary : public Imd {
+// A fake usbmuxd for each test; the binding either opened directly or loaded by the link.
+class Imd : public ::testing::Test {
 protected:
+    QTemporaryDir Work;
+    std::unique_ptr<fakemuxd::Server> Muxd;
     void* Module = nullptr;
     Events Seen;
     void* Notification = nullptr;
+    simtest::Receiver Window;
+    platform::WindowHandle Handle = 0;
+
+    void SetUp() override {
+        ASSERT_TRUE(Work.isValid());
+        Muxd = std::make_unique<fakemuxd::Server>(Work.filePath("muxd").toStdString());
+        setenv("USBMUXD_SOCKET_ADDRESS", Muxd->Address().c_str(), 1);
+    }
+    void TearDown() override {
+        if (Module) {
+            Entry<PFN_AMDeviceNotificationUnsubscribe>("AMDeviceNotificationUnsubscribe")(Notification);
+            dlclose(Module);
+        }
+        UnloadDeviceLibraries();
+        platform::UnregisterWindow(Handle);
+        Muxd.reset();
+    }
+    // A device whose files live in a folder of its own.
+    fakemuxd::DeviceSetup Setup(const char* udid) {
+        fakemuxd::DeviceSetup s{.Udid = udid, .Folder = Work.filePath(udid).toStdString()};
+        QDir().mkpath(QString::fromStdString(s.Folder));
+        return s;
+    }
+    static QString On(const fakemuxd::DeviceSetup& s, const QString& path) {
+        return QString::fromStdString(s.Folder) + path;
+    }
 
     template <typename T> T Entry(const char* name) { return reinterpret_cast<T>(dlsym(Module, name)); }
     uint32_t Call(const char* name, void* device) { return Entry<PFN_AMDeviceCall>(name)(device); }
-
-    void SetUp() override {
-        Imd::SetUp();
+    void OpenLibrary() {
         Module = dlopen(MG_BIN_DIR "/mobiledevice/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll",
                         RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(Module, nullptr) << dlerror();
@@ -76,20 +82,30 @@ protected:
                       &Events::Callback, 0, 0, &Seen, &Notification),
                   0u);
     }
-    void TearDown() override {
-        if (Module) {
-            Entry<PFN_AMDeviceNotificationUnsubscribe>("AMDeviceNotificationUnsubscribe")(Notification);
-            dlclose(Module);
-        }
-        Muxd.reset();
-    }
     uint32_t ReadSome(void* files, uint64_t ref, std::vector<char>& buffer) {
         uint32_t count = uint32_t(buffer.size());
         return Entry<PFN_AFCFileRefRead>("AFCFileRefRead")(files, ref, buffer.data(), &count);
     }
+
+    void StartLink() {
+        ASSERT_TRUE(LoadDeviceLibraries());
+        Handle = platform::RegisterWindow(&Window);
+        ASSERT_TRUE(SubscribeDeviceNotification(Handle));
+    }
+    // Lets the link's notifications arrive until the window has seen n of them.
+    const TIphoneMgr& WaitFor(size_t n) {
+        QDeadlineTimer deadline(30000);
+        while (Window.Seen.size() < n && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            QThread::msleep(5);
+        }
+        EXPECT_EQ(Window.Seen.size(), n) << IphoneLastError().constData();
+        return Window.Seen.back();
+    }
 };
 
-TEST_F(ImdLibrary, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
+TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
+    OpenLibrary();
     fakemuxd::DeviceSetup a = Setup("device-a");
     simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
     const int idA = Muxd->Plug(a);
@@ -137,92 +153,62 @@ TEST_F(ImdLibrary, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     EXPECT_EQ(Call("AMDeviceIsPaired", reinterpret_cast<void*>(0x4711)), 0u);
 }
 
-class ImdLink : public Imd {
-protected:
-    simtest::Receiver Window;
-    platform::WindowHandle Handle = 0;
-
-    void SetUp() override {
-        Imd::SetUp();
-        ASSERT_TRUE(LoadDeviceLibraries());
-        Handle = platform::RegisterWindow(&Window);
-        ASSERT_TRUE(SubscribeDeviceNotification(Handle));
-    }
-    void TearDown() override {
-        UnloadDeviceLibraries();
-        platform::UnregisterWindow(Handle);
-        Muxd.reset();
-    }
-    // Lets the link's notifications arrive until the window has seen n of them.
-    const TIphoneMgr& WaitFor(size_t n) {
-        QDeadlineTimer deadline(30000);
-        while (Window.Seen.size() < n && !deadline.hasExpired()) {
-            QCoreApplication::processEvents();
-            QThread::msleep(5);
-        }
-        EXPECT_EQ(Window.Seen.size(), n) << IphoneLastError().constData();
-        return Window.Seen.back();
-    }
-};
-
-// A device that trusts the stored record connects without a new pairing, also when locked;
-// ValidatePair is asked only of devices older than iOS 7, which still know it.
-TEST_F(ImdLink, TrustedDeviceConnectsWithItsStoredPairing) {
-    size_t seen = 0;
-    int starts = 0;
-    for (const auto& [version, locked, validations] :
-         {std::tuple{"16.4", true, 0}, {"12.5.7", false, 0}, {"6.1.6", true, 1}}) {
-        SCOPED_TRACE(version);
-        fakemuxd::DeviceSetup setup = Setup(version);
-        setup.Version = version;
-        setup.Locked = locked;
-        const int id = Muxd->Plug(setup);
-        EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
-        EXPECT_EQ(Muxd->Count("ValidatePair"), validations);
-        EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0);
-        EXPECT_GT(Muxd->Count("StartSession"), starts);
-        starts = Muxd->Count("StartSession");
-        Muxd->Unplug(id);
-        EXPECT_EQ(WaitFor(++seen).LastError, "iPhone or iPod Touch is disconnected.");
-        EXPECT_FALSE(IphoneReady());
-    }
-}
-
-// Never paired: the first connect waits for "Trust", whose answer connects the device at once.
-// A device pulled in the middle of the session ends the connect, not the program.
-TEST_F(ImdLink, UntrustedAndPulledDevices) {
-    fakemuxd::DeviceSetup fresh = Setup("new-device");
-    fresh.Trusted = false;
-    const int id = Muxd->Plug(fresh);
-    EXPECT_TRUE(WaitFor(1).LastError.startsWith("Pair failed: ")) << IphoneLastError().constData();
-    EXPECT_FALSE(IphoneReady());
-    Muxd->Trust(id);
-    EXPECT_TRUE(WaitFor(2).Ready) << IphoneLastError().constData();
-    EXPECT_EQ(Muxd->Count("ValidatePair"), 0);
-    Muxd->Unplug(id);
-    fakemuxd::DeviceSetup pulled = Setup("pulled");
-    pulled.PullAt = "StartService";
-    Muxd->Plug(pulled);
-    WaitFor(5);
-    EXPECT_FALSE(IphoneReady());
-}
-
-TEST_F(ImdLink, WholeFilesArriveByteForByteAndThePrefsByteIsWrittenBack) {
-    fakemuxd::DeviceSetup setup = Setup("files");
+// Files arrive byte for byte and the prefs byte is written back. A device that trusts the
+// stored record connects without a new pairing, also when locked; ValidatePair is asked only of
+// devices older than iOS 7, which still know it. Never paired: the first connect waits for
+// "Trust", whose answer connects the device at once. A device pulled in the middle of the
+// session ends the connect, not the program.
+TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
+    StartLink();
+    fakemuxd::DeviceSetup files = Setup("files");
     const int sizes[] = {0, 0x300000, 0x300001, 20000000};
     for (int size : sizes)
-        simtest::WriteFile(On(setup, QStringLiteral("/f%1").arg(size)), simtest::Pattern(size));
+        simtest::WriteFile(On(files, QStringLiteral("/f%1").arg(size)), simtest::Pattern(size));
     QByteArray prefs = simtest::Pattern(40);
     prefs[10] = 1;
-    simtest::WriteFile(On(setup, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
-    Muxd->Plug(setup);
+    simtest::WriteFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
+    const int filesId = Muxd->Plug(files);
     ASSERT_TRUE(WaitFor(1).Ready) << IphoneLastError().constData();
     for (int size : sizes)
         EXPECT_TRUE(simtest::Read(QByteArray("/f") + QByteArray::number(size)) == simtest::Pattern(size))
             << size;
     EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
     prefs[10] = 0;
-    EXPECT_EQ(simtest::ReadFile(On(setup, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
+    EXPECT_EQ(simtest::ReadFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
+    Muxd->Unplug(filesId);
+
+    size_t seen = 2;
+    for (const auto& [version, locked, validations] :
+         {std::tuple{"16.4", true, 0}, {"12.5.7", false, 0}, {"6.1.6", true, 1}}) {
+        SCOPED_TRACE(version);
+        fakemuxd::DeviceSetup setup = Setup(version);
+        setup.Version = version;
+        setup.Locked = locked;
+        const int starts = Muxd->Count("StartSession");
+        const int id = Muxd->Plug(setup);
+        EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
+        EXPECT_EQ(Muxd->Count("ValidatePair"), validations);
+        EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0);
+        EXPECT_GT(Muxd->Count("StartSession"), starts);
+        Muxd->Unplug(id);
+        EXPECT_EQ(WaitFor(++seen).LastError, "iPhone or iPod Touch is disconnected.");
+        EXPECT_FALSE(IphoneReady());
+    }
+
+    fakemuxd::DeviceSetup fresh = Setup("new-device");
+    fresh.Trusted = false;
+    const int id = Muxd->Plug(fresh);
+    EXPECT_TRUE(WaitFor(++seen).LastError.startsWith("Pair failed: ")) << IphoneLastError().constData();
+    EXPECT_FALSE(IphoneReady());
+    Muxd->Trust(id);
+    EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
+    EXPECT_EQ(Muxd->Count("ValidatePair"), 1);
+    Muxd->Unplug(id);
+    fakemuxd::DeviceSetup pulled = Setup("pulled");
+    pulled.PullAt = "StartService";
+    Muxd->Plug(pulled);
+    WaitFor(seen + 3);
+    EXPECT_FALSE(IphoneReady());
 }
 
 } // namespace
