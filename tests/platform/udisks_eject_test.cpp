@@ -32,16 +32,12 @@ TEST(VolumeEject, PlainFoldersPassAndWhatCannotBeOpenedFails) {
                               {'D', "/tmp", DriveRemovable, {}},
                               {'E', "/media/none", DriveRemovable, "/dev/marrowgate-no-such-device"}}});
     for (const char* root : {"d:", "F:", "", "E", "/media/x", "E:"}) {
-        SCOPED_TRACE(root);
         const bool plain = root[0] == 'd';
         VolumeEject v;
         const EjectStep open = v.Open(root);
-        EXPECT_EQ(open.Ok, plain);
-        EXPECT_EQ(open.Error.isEmpty(), plain);
-        EXPECT_EQ(v.IsOpen() && v.IsPlainFolder(), plain);
-        for (int attempt = 0; attempt < 2; ++attempt)
-            EXPECT_EQ(v.Unmount().Ok || v.Eject().Ok, plain);
-        EXPECT_TRUE(v.BlockObject().isEmpty());
+        EXPECT_EQ(open.Error.isEmpty(), plain) << root;
+        EXPECT_EQ(open.Ok + v.IsOpen() + v.IsPlainFolder(), plain ? 3 : 0) << root;
+        EXPECT_EQ(v.Unmount().Ok + v.Eject().Ok + v.Unmount().Ok + v.Eject().Ok, plain ? 4 : 0) << root;
     }
 }
 
@@ -116,7 +112,6 @@ protected:
         Service.wait();
         SetEjectBusForTesting({});
         SetMountInfoForTesting(std::nullopt);
-        SetDriveTableForTesting(std::nullopt);
         Daemon.kill();
         Daemon.waitForFinished();
     }
