@@ -18,7 +18,7 @@ using namespace platform;
 
 // Every topic the window opens, and the start page, lie beside the program; a topic cannot
 // leave the help folder. An install keeps them in share/marrowgate/help/ beside bin/.
-TEST(Desktop, HelpPagesLieBesideTheProgram) {
+TEST(Desktop, HelpPagesLieBesideTheProgramAndOpenThroughTheHook) {
     EXPECT_EQ(QDir(HelpFolder()).absolutePath(), QDir(QStringLiteral(MG_BIN_DIR "/help")).absolutePath());
     for (const char* topic :
          {"::/ej.html", "::/disk.html", "::/ts.html", "::/diag.html", "", "::/x/y/ej.html"}) {
@@ -32,10 +32,9 @@ TEST(Desktop, HelpPagesLieBesideTheProgram) {
     QTemporaryDir root;
     ASSERT_TRUE(QDir(root.path()).mkpath("usr/bin") && QDir(root.path()).mkpath("usr/share/marrowgate/help"));
     EXPECT_EQ(HelpFolderFor(root.filePath("usr/bin")), root.filePath("usr/share/marrowgate/help/"));
-}
 
-// Opening goes through the hook, and missing targets open nothing.
-TEST(Desktop, OpeningGoesThroughTheHook) {
+    // Opening goes through the hook, and missing targets open nothing; test runs never reach
+    // the desktop.
     std::vector<QUrl> opened;
     SetOpenUrlHookForTesting([&](const QUrl& url) {
         opened.push_back(url);
@@ -44,13 +43,15 @@ TEST(Desktop, OpeningGoesThroughTheHook) {
     EXPECT_TRUE(OpenHelp(QStringLiteral("::/ej.html")));
     EXPECT_TRUE(OpenHelp());
     EXPECT_FALSE(OpenHelp(QStringLiteral("::/missing.html")));
-    EXPECT_FALSE(OpenFolder(QString()));
-    QTemporaryDir dir;
-    EXPECT_TRUE(OpenFolder(dir.path()));
+    EXPECT_TRUE(OpenFolder(root.path()));
     EXPECT_TRUE(OpenPage(ProductPage()));
     SetOpenUrlHookForTesting({});
     EXPECT_EQ(opened, (std::vector<QUrl>{HelpUrl(QStringLiteral("::/ej.html")), HelpUrl(),
-                                         QUrl::fromLocalFile(dir.path()), HelpUrl()}));
+                                         QUrl::fromLocalFile(root.path()), HelpUrl()}));
+    const QByteArray before = qgetenv("MARROWGATE_TEST");
+    qputenv("MARROWGATE_TEST", "1");
+    EXPECT_FALSE(OpenHelp(QStringLiteral("::/ej.html")) || OpenFolder(root.path()));
+    qputenv("MARROWGATE_TEST", before);
 }
 
 namespace {
