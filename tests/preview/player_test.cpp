@@ -89,22 +89,19 @@ TEST_F(PlayerTest, EachFormatPlaysToItsEndOncePausesAndFailuresLeaveNoStream) {
         EXPECT_EQ(LiveStreams(), 0u);
     }
     using namespace preview;
-    for (const auto& [before, pause, after] : {std::tuple{stStopped, true, stStopped},
-                                               {stStopped, false, stStopped},
-                                               {stPlaying, false, stPlaying},
-                                               {stPaused, true, stPaused}}) {
-        Player->Stop();
-        ASSERT_TRUE(before == stStopped || Player->Play(Track("long.mp3")));
-        if (before == stPaused) Player->Pause();
-        pause ? Player->Pause() : Player->Resume();
-        EXPECT_EQ(Player->GetState(), after);
-    }
+    // Pause and resume of nothing change nothing; a second pause or resume changes nothing more;
+    // a paused track waits.
+    Player->Pause();
+    Player->Resume();
+    EXPECT_EQ(Player->GetState(), stStopped);
     Ends = 0;
     ASSERT_TRUE(Player->Play(Track("short.mp3")));
+    Player->Pause();
     Player->Pause();
     EXPECT_EQ(Player->GetState(), stPaused);
     Pump(600);
     EXPECT_EQ(Ends, 0);
+    Player->Resume();
     Player->Resume();
     EXPECT_EQ(Player->GetState(), stPlaying);
     WaitForEnd();
@@ -187,11 +184,9 @@ TEST(PlayerCreate, LibrariesAlreadyInTheFolder) {
     const QByteArray native = QFile::encodeName(dir);
     auto inodes = [&] {
         QList<ino_t> found;
-        for (const char* file : {"bass.dll", "aac.dll", "alac.dll"}) {
-            struct stat info {};
-            ::stat(QFile::encodeName(dir + "/" + file).constData(), &info);
-            found << info.st_ino;
-        }
+        struct stat info {};
+        for (const char* file : {"bass.dll", "aac.dll", "alac.dll"})
+            found << (::stat(QFile::encodeName(dir + "/" + file).constData(), &info) == 0 ? info.st_ino : 0);
         return found;
     };
     for (mode_t mode : {0700, 0770, 0707}) {
@@ -225,7 +220,6 @@ TEST(BassBinding, LoadsOnlyACompleteLibraryAndKeepsTheFirst) {
     QDir::setCurrent(home);
     EXPECT_FALSE(preview::LoadBass(dir + "aac.dll"));
     EXPECT_FALSE(preview::BassLoaded());
-    EXPECT_FALSE(preview::LoadBass(dir + "none.dll"));
     ASSERT_TRUE(preview::LoadBass(dir + "bass.dll"));
     void* const first = preview::BassModule();
     EXPECT_TRUE(preview::LoadBass(dir + "alac.dll"));
