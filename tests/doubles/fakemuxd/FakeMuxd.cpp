@@ -36,10 +36,7 @@ const Identity& Id() {
         X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600L * 24 * 365);
         X509_set_pubkey(cert, key);
-        X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("fake"),
-                                   -1, -1, 0);
-        X509_set_issuer_name(cert, name);
+        X509_set_issuer_name(cert, X509_get_subject_name(cert));
         X509_sign(cert, key, EVP_sha256());
         auto pem = [](auto write) {
             BIO* bio = BIO_new(BIO_s_mem());
@@ -264,10 +261,10 @@ void Server::Unplug(int id) {
 
 void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
-    auto it = FDevices.find(id);
-    if (it == FDevices.end()) return;
-    FRecords.insert(it->second->Setup.Udid);
-    Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
+    if (auto it = FDevices.find(id); it != FDevices.end()) {
+        FRecords.insert(it->second->Setup.Udid);
+        Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
+    }
 }
 
 void Server::StallReads(bool stall) {
@@ -299,10 +296,7 @@ void Server::Serve(std::shared_ptr<Client> c) {
             send({{"BUID", Str("FAKE-BUID")}});
         } else if (type == "ReadPairRecord") {
             const std::string udid = Text(msg, "PairRecordID");
-            if (FRecords.count(udid))
-                send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}});
-            else
-                result(2);
+            FRecords.count(udid) ? send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}}) : result(2);
         } else if (type == "Connect") {
             // The lockdown port of a present device, or a port a service was started on.
             const int port = ntohs(uint16_t(Number(msg, "PortNumber")));
