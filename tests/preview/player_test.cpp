@@ -3,12 +3,11 @@
 #include "preview/PodPlayer.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QTest>
 #include <QThread>
 #include <dlfcn.h>
-#include <functional>
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -38,15 +37,6 @@ struct Tracks : ::testing::Environment {
 };
 const auto* const gTracks = ::testing::AddGlobalTestEnvironment(new Tracks);
 
-// Runs the event loop for ms milliseconds or until done.
-void Pump(int ms, const std::function<bool()>& done = {}) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired() && !(done && done())) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-}
-
 bass::DWORD LiveStreams() {
     auto count = reinterpret_cast<bass::StreamCountFn*>(dlsym(preview::BassModule(), bass::kStreamCountName));
     return count ? count() : ~0u;
@@ -67,8 +57,8 @@ protected:
     }
     // Waits until the end message came, then a little longer for any second one.
     void WaitForEnd() {
-        Pump(5000, [this] { return Ends > 0; });
-        Pump(200);
+        QTest::qWaitFor([this] { return Ends > 0; }, 5000);
+        QTest::qWait(200);
     }
 };
 
@@ -99,7 +89,7 @@ TEST_F(PlayerTest, EachFormatPlaysToItsEndOncePausesAndFailuresLeaveNoStream) {
     Player->Pause();
     Player->Pause();
     EXPECT_EQ(Player->GetState(), stPaused);
-    Pump(600);
+    QTest::qWait(600);
     EXPECT_EQ(Ends, 0);
     Player->Resume();
     Player->Resume();
@@ -137,7 +127,7 @@ TEST_F(PlayerTest, StopAtTheEndReleasesOnceAndPostsNothingAfter) {
         late += ended;
         delay += ended ? -3 : 2;
         Player->Stop();
-        Pump(40);
+        QTest::qWait(40);
         EXPECT_EQ(Ends, 0) << "round " << i;
         EXPECT_EQ(LiveStreams(), 0u) << "round " << i;
     }
