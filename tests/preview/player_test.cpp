@@ -137,7 +137,7 @@ TEST_F(PlayerTest, StopAtTheEndReleasesOnceAndPostsNothingAfter) {
 
 // Taking every AAC decoder out of GStreamer's choice is what a machine without them looks like:
 // status 2. No audio output at all: status 1.
-TEST(PlayerCreate, AMissingDecoderGivesStatus2AndNoOutputStatus1) {
+TEST(PlayerCreate, MissingDecoderNoOutputAndLibrariesAlreadyInTheFolder) {
     GstCaps* aac = gst_caps_from_string("audio/mpeg, mpegversion=(int)4");
     GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
     GList* decoders = gst_element_factory_list_filter(all, aac, GST_PAD_SINK, FALSE);
@@ -164,12 +164,10 @@ TEST(PlayerCreate, AMissingDecoderGivesStatus2AndNoOutputStatus1) {
     qputenv("MARROWGATE_AUDIO_SINK", "nosuchaudiosink");
     EXPECT_EQ(TBsPodPlayer(0, true).Status(), TBsPodPlayer::kNoLibrary);
     qputenv("MARROWGATE_AUDIO_SINK", sink);
-}
 
-// Files already in the folder (another copy of the program, or one that died) are used as
-// they are, and removed with the folder at the end; a folder that others could have written
-// is never loaded from, nor emptied.
-TEST(PlayerCreate, LibrariesAlreadyInTheFolder) {
+    // Files already in the folder (another copy of the program, or one that died) are used as
+    // they are, and removed with the folder at the end; a folder that others could have written
+    // is never loaded from, nor emptied.
     const QString dir = QDir::tempPath() + "/~vrqplay";
     const QByteArray native = QFile::encodeName(dir);
     auto inodes = [&] {
