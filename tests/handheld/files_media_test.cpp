@@ -83,7 +83,7 @@ void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
     }
 }
 
-TEST_F(ThroughLink, WholeFileReadsAndWritesWithTheirFailures) {
+TEST_F(ThroughLink, WholeFileReadsWritesAndThePrefsFlag) {
     // A read appends at the stream's position; a write sends the whole content in one call.
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
@@ -107,6 +107,18 @@ TEST_F(ThroughLink, WholeFileReadsAndWritesWithTheirFailures) {
     EXPECT_EQ(IphoneLastError(), "Read error: 10");
     EXPECT_EQ(stream.size() - before, kChunk); // chunks read so far stay
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
+    // The prefs flag: other values and short files are left alone (flag 1 is cleared in the fake
+    // usbmuxd case); a missing file fails.
+    Sim("reset");
+    const QString path = kMedia + "/iTunes_Control/iTunes/iTunesPrefs";
+    for (const QByteArray& prefs : {QByteArray(20, '\2'), QByteArray(10, '\1')}) {
+        Put(path, prefs);
+        EXPECT_TRUE(handheld::ClearDevicePrefsFlag());
+        EXPECT_EQ(ReadFile(Device.path() + path), prefs);
+    }
+    EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
+    QFile::remove(Device.path() + path);
+    ExpectFailure("", "Not found", handheld::ClearDevicePrefsFlag);
     // Without a connection every existence test fails.
     ASSERT_TRUE(handheld::CloseDevice());
     ExpectFailure("", "Not found", read);
@@ -197,20 +209,6 @@ TEST_F(ThroughLink, CopiesWholeFilesOrLeavesNone) {
     ExpectFailure("", "Write error: No space left on device", [&] { return CopyTo("/t", full); });
     struct stat st;
     EXPECT_EQ(lstat(QFile::encodeName(full).constData(), &st), 0);
-}
-
-// Flag 1 is cleared and the file written back whole (the fake usbmuxd case); other values and
-// short files are left alone; a missing file fails.
-TEST_F(ThroughLink, PrefsFlagLeavesOtherValuesAlone) {
-    const QString path = kMedia + "/iTunes_Control/iTunes/iTunesPrefs";
-    for (const QByteArray& prefs : {QByteArray(20, '\2'), QByteArray(10, '\1')}) {
-        Put(path, prefs);
-        EXPECT_TRUE(handheld::ClearDevicePrefsFlag());
-        EXPECT_EQ(ReadFile(Device.path() + path), prefs);
-    }
-    EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
-    QFile::remove(Device.path() + path);
-    ExpectFailure("", "Not found", handheld::ClearDevicePrefsFlag);
 }
 
 } // namespace
