@@ -34,9 +34,6 @@ protected:
     QTemporaryDir OutDir;
     int Progress = 0;
 
-    const QString Local = OutDir.filePath("t.m4a");
-    std::vector<char> Buffer = std::vector<char>(4096);
-
     void SetUp() override { StartConnected(); }
     // The call fails and leaves this text.
     template <typename F> void ExpectFailure(const char* sim, const char* text, F call) {
@@ -44,9 +41,6 @@ protected:
         EXPECT_FALSE(call()) << text;
         EXPECT_EQ(IphoneLastError(), text);
         Sim("reset");
-    }
-    bool CopyTo(const QByteArray& path, const QString& local) {
-        return handheld::DeviceCopyFileBuffered(path, local, Buffer.data(), quint32(Buffer.size()));
     }
     // Loads the set's database with every photo selected for export into OutDir.
     std::unique_ptr<device::TPhotoDb> LoadPhotos(const PhotoSet& set) {
@@ -179,34 +173,39 @@ TEST_F(ThroughLink, ReadsAtOffsetsOfOneOpenFile) {
 }
 
 TEST_F(ThroughLink, CopiesWholeFilesOrLeavesNone) {
+    const QString local = OutDir.filePath("t.m4a");
+    std::vector<char> buffer(4096);
+    auto copyTo = [&](const QByteArray& path, const QString& to) {
+        return handheld::DeviceCopyFileBuffered(path, to, buffer.data(), quint32(buffer.size()));
+    };
     for (qsizetype size : {0, 4096, 4097, 100000, 2}) {
         Put(kMedia + "/iTunes_Control/Music/F00/t.m4a", Pattern(size));
-        ASSERT_TRUE(CopyTo("/iTunes_Control/Music/F00/t.m4a", Local)) << size;
-        EXPECT_EQ(ReadFile(Local), Pattern(size)) << size; // the last one empties a longer file
+        ASSERT_TRUE(copyTo("/iTunes_Control/Music/F00/t.m4a", local)) << size;
+        EXPECT_EQ(ReadFile(local), Pattern(size)) << size; // the last one empties a longer file
     }
     // With a buffer of its own, larger than its first fill.
     Put(kMedia + "/big", Pattern(9 * 1024 * 1024));
-    ASSERT_TRUE(handheld::DeviceCopyFile("/big", Local.toUtf8()));
-    EXPECT_EQ(ReadFile(Local), Pattern(9 * 1024 * 1024));
+    ASSERT_TRUE(handheld::DeviceCopyFile("/big", local.toUtf8()));
+    EXPECT_EQ(ReadFile(local), Pattern(9 * 1024 * 1024));
 
     const QString fresh = OutDir.filePath("fresh.m4a");
-    ExpectFailure("", "Not found", [&] { return CopyTo("/missing", fresh); });
+    ExpectFailure("", "Not found", [&] { return copyTo("/missing", fresh); });
     Put(kMedia + "/t", Pattern(20000));
     // A read failing in the middle: no truncated file is left under the final name.
     Sim("fail AFCFileRefRead 10 2");
-    EXPECT_FALSE(CopyTo("/t", fresh));
+    EXPECT_FALSE(copyTo("/t", fresh));
     EXPECT_EQ(IphoneLastError(), "Read error: 10");
     EXPECT_FALSE(QFileInfo::exists(fresh));
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
     // A local file that cannot be created reaches the caller; the device file is closed.
     Sim("reset");
-    EXPECT_THROW(CopyTo("/t", OutDir.filePath("no/such/folder/t.m4a")), platform::EFOpenError);
+    EXPECT_THROW(copyTo("/t", OutDir.filePath("no/such/folder/t.m4a")), platform::EFOpenError);
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
     // /dev/full refuses every write with "no space", reached through a link of our own; the
     // link is no regular file and stays.
     const QString full = OutDir.filePath("full");
     ASSERT_TRUE(QFile::link("/dev/full", full));
-    ExpectFailure("", "Write error: No space left on device", [&] { return CopyTo("/t", full); });
+    ExpectFailure("", "Write error: No space left on device", [&] { return copyTo("/t", full); });
     struct stat st;
     EXPECT_EQ(lstat(QFile::encodeName(full).constData(), &st), 0);
 }

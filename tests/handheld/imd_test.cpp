@@ -7,7 +7,7 @@
 #include <QThread>
 #include <dlfcn.h>
 
-#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "FakeMuxd.h"
@@ -20,20 +20,20 @@ constexpr uint32_t kNoDevice = 0xE8000084;
 
 struct Events {
     std::mutex Lock;
-    std::condition_variable Changed;
     std::vector<AMDeviceNotificationInfo> Seen;
 
     static void Callback(const AMDeviceNotificationInfo* info, void* cookie) {
         auto* self = static_cast<Events*>(cookie);
         std::lock_guard<std::mutex> lock(self->Lock);
         self->Seen.push_back(*info);
-        self->Changed.notify_all();
     }
     // The device of the n-th notification (from 1), when it came with this message in time.
     void* Wait(size_t n, uint32_t message) {
-        std::unique_lock<std::mutex> lock(Lock);
-        Changed.wait_for(lock, std::chrono::seconds(20), [&] { return Seen.size() >= n; });
-        return Seen.size() >= n && Seen[n - 1].Message == message ? Seen[n - 1].Device : nullptr;
+        for (QDeadlineTimer deadline(20000); !deadline.hasExpired(); QThread::msleep(5)) {
+            std::lock_guard<std::mutex> lock(Lock);
+            if (Seen.size() >= n) return Seen[n - 1].Message == message ? Seen[n - 1].Device : nullptr;
+        }
+        return nullptr;
     }
 };
 
@@ -74,24 +74,11 @@ protected:
 
     template <typename T> T Entry(const char* name) { return reinterpret_cast<T>(dlsym(Module, name)); }
     uint32_t Call(const char* name, void* device) { return Entry<PFN_AMDeviceCall>(name)(device); }
-    void OpenLibrary() {
-        Module = dlopen(MG_BIN_DIR "/mobiledevice/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll",
-                        RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(Module, nullptr) << dlerror();
-        ASSERT_EQ(Entry<PFN_AMDeviceNotificationSubscribe>("AMDeviceNotificationSubscribe")(
-                      &Events::Callback, 0, 0, &Seen, &Notification),
-                  0u);
-    }
     uint32_t ReadSome(void* files, uint64_t ref, std::vector<char>& buffer) {
         uint32_t count = uint32_t(buffer.size());
         return Entry<PFN_AFCFileRefRead>("AFCFileRefRead")(files, ref, buffer.data(), &count);
     }
 
-    void StartLink() {
-        ASSERT_TRUE(LoadDeviceLibraries());
-        Handle = platform::RegisterWindow(&Window);
-        ASSERT_TRUE(SubscribeDeviceNotification(Handle));
-    }
     // Lets the link's notifications arrive until the window has seen n of them.
     const TIphoneMgr& WaitFor(size_t n) {
         QDeadlineTimer deadline(30000);
@@ -105,7 +92,12 @@ protected:
 };
 
 TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
-    OpenLibrary();
+    Module = dlopen(MG_BIN_DIR "/mobiledevice/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll",
+                    RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(Module, nullptr) << dlerror();
+    ASSERT_EQ(Entry<PFN_AMDeviceNotificationSubscribe>("AMDeviceNotificationSubscribe")(
+                  &Events::Callback, 0, 0, &Seen, &Notification),
+              0u);
     fakemuxd::DeviceSetup a = Setup("device-a");
     simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
     const int idA = Muxd->Plug(a);
@@ -159,7 +151,9 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
 // "Trust", whose answer connects the device at once. A device pulled in the middle of the
 // session ends the connect, not the program.
 TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
-    StartLink();
+    ASSERT_TRUE(LoadDeviceLibraries());
+    Handle = platform::RegisterWindow(&Window);
+    ASSERT_TRUE(SubscribeDeviceNotification(Handle));
     fakemuxd::DeviceSetup files = Setup("files");
     const int sizes[] = {0, 0x300000, 0x300001, 20000000};
     for (int size : sizes)
