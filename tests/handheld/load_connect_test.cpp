@@ -271,7 +271,7 @@ TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
 }
 
-TEST_F(Load, MachineSettingsNameTheLibraryWhenTheProgramFolderHasNone) {
+TEST_F(Load, MachineSettingsGenerationsAndExports) {
     // The settings name a library elsewhere; its base library through InstallDir.
     auto escaped = [](const QString& path) { return path.toUtf8().replace("\\", "\\\\"); };
     const QString mdElsewhere = Elsewhere.filePath("md/iTunesMobileDevice.dll");
@@ -294,11 +294,9 @@ TEST_F(Load, MachineSettingsNameTheLibraryWhenTheProgramFolderHasNone) {
     QFile::remove(CommonMd);
     EXPECT_FALSE(LoadDeviceLibraries());
     EXPECT_TRUE(handheld::IphoneLastError().isEmpty());
-}
 
-// The declared version decides the generation; no version or a damaged file counts as newer.
-// A library with one export spoilt fails the whole load.
-TEST_F(Load, GenerationFollowsTheDeclaredVersionAndEveryExportIsNeeded) {
+    // The declared version decides the generation; no version or a damaged file counts as
+    // newer. A library with one export spoilt fails the whole load.
     auto version = [](quint64 major, quint64 minor, quint64 build) {
         const quint64 v = major << 48 | minor << 32 | build << 16;
         return QByteArray(reinterpret_cast<const char*>(&v), 8);
