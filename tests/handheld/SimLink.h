@@ -23,7 +23,6 @@ namespace simtest {
 inline QString SimFolder(bool newGeneration) {
     return QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/") + (newGeneration ? "new" : "old");
 }
-
 inline void WriteFile(const QString& full, const QByteArray& bytes) {
     QDir().mkpath(full.left(full.lastIndexOf('/')));
     QFile f(full);
@@ -34,16 +33,12 @@ inline QByteArray ReadFile(const QString& full) {
     QFile f(full);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
-
-// Reads a whole device file through the link (path below the media root).
-inline bool Read(const QByteArray& path, QByteArray& out) {
+// A whole device file read through the link (path below the media root).
+inline QByteArray Read(const QByteArray& path) {
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
-    const bool ok = handheld::DeviceReadFile(path, stream);
-    out = stream.data();
-    return ok;
+    return handheld::DeviceReadFile(path, stream) ? stream.data() : QByteArray("<failed>");
 }
-
 inline QByteArray Pattern(qsizetype size) {
     QByteArray bytes(size, '\0');
     for (qsizetype i = 0; i < size; ++i)
@@ -94,11 +89,6 @@ protected:
     }
 
     int Sim(const QByteArray& command) { return Control(command.constData(), nullptr, 0); }
-    QByteArray Calls() {
-        QByteArray out(1 << 20, '\0');
-        Control("calls", out.data(), quint32(out.size()));
-        return QByteArray(out.constData());
-    }
     // Runs a sim command that notifies, waits for the library's thread to deliver it, and
     // lets the posted message arrive.
     void Notify(const QByteArray& command) {
@@ -108,7 +98,6 @@ protected:
     }
     // A file of the device tree (path below the device's root).
     void Put(const QString& path, const QByteArray& bytes) { WriteFile(Device.path() + path, bytes); }
-    QByteArray Get(const QString& path) { return ReadFile(Device.path() + path); }
 
     // A device with a track database under /var/mobile/Media, connected.
     void StartConnected(bool newGeneration = true) {

@@ -4,14 +4,14 @@
 #include <gst/gst.h>
 
 bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int mp3Kbps) {
-    const int buffers = int(seconds * 44100 / 1024 + 0.5);
     const QByteArray encode =
         format == TestFormat::Mp3
             ? "lamemp3enc target=bitrate cbr=true bitrate=" + QByteArray::number(mp3Kbps)
             : QByteArray(format == TestFormat::Aac ? "avenc_aac" : "avenc_alac") + " ! mp4mux";
-    const QByteArray launch =
-        "audiotestsrc wave=sine samplesperbuffer=1024 num-buffers=" + QByteArray::number(buffers) +
-        " ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! " + encode + " ! filesink name=out";
+    const QByteArray launch = "audiotestsrc wave=sine samplesperbuffer=1024 num-buffers=" +
+                              QByteArray::number(int(seconds * 44100 / 1024 + 0.5)) +
+                              " ! audio/x-raw,rate=44100,channels=2 ! audioconvert ! " + encode +
+                              " ! filesink location=\"" + QFile::encodeName(path) + "\"";
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(launch.constData(), &error);
     if (error) {
@@ -19,9 +19,6 @@ bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int 
         if (pipeline) gst_object_unref(pipeline);
         return false;
     }
-    GstElement* out = gst_bin_get_by_name(GST_BIN(pipeline), "out");
-    g_object_set(out, "location", QFile::encodeName(path).constData(), nullptr);
-    gst_object_unref(out);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     GstBus* bus = gst_element_get_bus(pipeline);
     GstMessage* done =

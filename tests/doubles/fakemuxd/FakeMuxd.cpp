@@ -24,8 +24,7 @@ using Items = std::initializer_list<std::pair<const char*, plist_t>>;
 // One key and self-signed certificate per test process serve as the device's and the host's.
 struct Identity {
     std::string KeyPem, CertPem, PublicPem;
-    SSL_CTX* Tls = nullptr;    // devices from iOS 10 on: TLS 1.2 and later
-    SSL_CTX* Legacy = nullptr; // older devices: down to TLS 1.0 with SHA-1
+    SSL_CTX* Tls = nullptr; // down to TLS 1.0 with SHA-1, which older devices speak
 };
 
 const Identity& Id() {
@@ -37,10 +36,7 @@ const Identity& Id() {
         X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600L * 24 * 365);
         X509_set_pubkey(cert, key);
-        X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("fake"),
-                                   -1, -1, 0);
-        X509_set_issuer_name(cert, name);
+        X509_set_issuer_name(cert, X509_get_subject_name(cert));
         X509_sign(cert, key, EVP_sha256());
         auto pem = [](auto write) {
             BIO* bio = BIO_new(BIO_s_mem());
@@ -60,18 +56,12 @@ const Identity& Id() {
             PEM_write_bio_RSAPublicKey(b, rsa);
             RSA_free(rsa);
         });
-        for (bool legacy : {false, true}) {
-            SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
-            SSL_CTX_use_certificate(ctx, cert);
-            SSL_CTX_use_PrivateKey(ctx, key);
-            SSL_CTX_set_num_tickets(ctx, 0);
-            SSL_CTX_set_min_proto_version(ctx, legacy ? TLS1_VERSION : TLS1_2_VERSION);
-            if (legacy) {
-                SSL_CTX_set_security_level(ctx, 0);
-                SSL_CTX_set_cipher_list(ctx, "DEFAULT:@SECLEVEL=0");
-            }
-            (legacy ? i.Legacy : i.Tls) = ctx;
-        }
+        i.Tls = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate(i.Tls, cert);
+        SSL_CTX_use_PrivateKey(i.Tls, key);
+        SSL_CTX_set_num_tickets(i.Tls, 0);
+        SSL_CTX_set_min_proto_version(i.Tls, TLS1_VERSION);
+        SSL_CTX_set_cipher_list(i.Tls, "DEFAULT:@SECLEVEL=0");
         return i;
     }();
     return id;
@@ -103,11 +93,8 @@ plist_t Item(plist_t dict, const char* key, plist_type type) {
     return n && plist_get_node_type(n) == type ? n : nullptr;
 }
 std::string Text(plist_t dict, const char* key) {
-    char* s = nullptr;
-    if (plist_t n = Item(dict, key, PLIST_STRING)) plist_get_string_val(n, &s);
-    std::string out = s ? s : "";
-    free(s);
-    return out;
+    const plist_t n = Item(dict, key, PLIST_STRING);
+    return n ? plist_get_string_ptr(n, nullptr) : "";
 }
 uint64_t Number(plist_t dict, const char* key) {
     uint64_t v = 0;
@@ -234,11 +221,6 @@ void Server::Accept() {
     }
 }
 
-void Server::Counted(const std::string& name) {
-    std::lock_guard<std::mutex> lock(FLock);
-    ++FCounts[name];
-}
-
 int Server::Count(const std::string& request) {
     std::lock_guard<std::mutex> lock(FLock);
     return FCounts[request];
@@ -279,10 +261,10 @@ void Server::Unplug(int id) {
 
 void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
-    auto it = FDevices.find(id);
-    if (it == FDevices.end()) return;
-    FRecords.insert(it->second->Setup.Udid);
-    Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
+    if (auto it = FDevices.find(id); it != FDevices.end()) {
+        FRecords.insert(it->second->Setup.Udid);
+        Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
+    }
 }
 
 void Server::StallReads(bool stall) {
@@ -301,28 +283,20 @@ void Server::Serve(std::shared_ptr<Client> c) {
         plist_from_memory(body.data(), uint32_t(body.size()), &msg);
         const std::string type = Text(msg, "MessageType");
         const uint32_t tag = header[3];
-        Counted(type);
         auto send = [&](Items items) { c->SendMux(Xml(Dict(items)), tag); };
         auto result = [&](uint64_t n) { send({{"MessageType", Str("Result")}, {"Number", Uint(n)}}); };
         std::unique_lock<std::mutex> lock(FLock);
+        ++FCounts[type];
         if (type == "Listen") {
             result(0);
             FListeners.push_back(c);
             for (auto& [id, d] : FDevices)
                 c->SendMux(Xml(Attached(id, d->Setup)), 0);
-        } else if (type == "ListDevices") {
-            plist_t list = plist_new_array();
-            for (auto& [id, d] : FDevices)
-                plist_array_append_item(list, Attached(id, d->Setup));
-            send({{"DeviceList", list}});
         } else if (type == "ReadBUID") {
             send({{"BUID", Str("FAKE-BUID")}});
         } else if (type == "ReadPairRecord") {
             const std::string udid = Text(msg, "PairRecordID");
-            if (FRecords.count(udid))
-                send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}});
-            else
-                result(2);
+            FRecords.count(udid) ? send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}}) : result(2);
         } else if (type == "Connect") {
             // The lockdown port of a present device, or a port a service was started on.
             const int port = ntohs(uint16_t(Number(msg, "PortNumber")));
@@ -353,8 +327,8 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
     bool session = false, ok = true;
     for (plist_t req; ok && (req = c->ReceivePlist()); plist_free(req)) {
         const std::string name = Text(req, "Request");
-        Counted(name);
         std::unique_lock<std::mutex> lock(FLock);
+        ++FCounts[name];
         if (setup.PullAt == name) Pull(d); // its connections end: no answer gets through
         const plist_t record = plist_dict_get_item(req, "PairRecord");
         // A device accepts the host id of the record usbmuxd keeps for it.
@@ -372,7 +346,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         auto success = [&](Items more = {}) { return reply(more, true); };
         const std::string key = Text(req, "Key");
         if (name == "QueryType") {
-            ok = reply({{"Type", Str(setup.LockdownType)}});
+            ok = reply({{"Type", Str("com.apple.mobile.lockdown")}});
         } else if (name == "GetValue" && (key == "ProductVersion" || key == "DevicePublicKey")) {
             ok = reply({{"Key", Str(key)},
                         {"Value", key == "ProductVersion" ? Str(setup.Version) : Data(Id().PublicPem)}});
@@ -383,7 +357,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
                  : !trusted   ? error("PairingDialogResponsePending")
                               : success({{"EscrowBag", Data("bag")}});
         } else if (name == "StartSession" && trusted) {
-            SSL* tls = SSL_new(major < 10 ? Id().Legacy : Id().Tls);
+            SSL* tls = SSL_new(Id().Tls);
             SSL_set_fd(tls, c->Fd);
             ok = success({{"SessionID", Str("SESSION-" + setup.Udid)},
                           {"EnableSessionSSL", plist_new_bool(1)}}) &&
@@ -407,10 +381,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             FPorts[FNextPort] = d;
             ok = success({{"Service", Str("com.apple.afc")}, {"Port", Uint(uint64_t(FNextPort++))}});
         } else {
-            ok = error(name == "StartSession"   ? "InvalidHostID"
-                       : name == "StartService" ? (session ? "InvalidService" : "SessionInactive")
-                       : name == "GetValue"     ? "MissingValue"
-                                                : "InvalidRequest");
+            ok = error(name == "StartSession" ? "InvalidHostID" : "InvalidRequest");
         }
     }
 }
@@ -466,8 +437,8 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         } else if (h.Operation == OpFileInfo || h.Operation == OpOpen) {
             ok = status(8);
         } else if (h.Operation == OpRead) {
-            Counted("AFCRead");
             std::unique_lock<std::mutex> lock(FLock);
+            ++FCounts["AFCRead"];
             FStallEnd.wait(lock, [&] { return !FStall || !d->Present || FStopping; });
             if (!d->Present || FStopping) break;
             lock.unlock();
@@ -476,15 +447,10 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             data.resize(got > 0 ? size_t(got) : 0);
             ok = known ? answer(h.Number, OpData, data) : status(7);
         } else if (h.Operation == OpWrite) {
-            ok = status(known && ::write(file->second, payload.data(), payload.size()) == long(payload.size())
-                            ? 0
-                            : 5);
+            const long size = long(payload.size());
+            ok = status(known && ::write(file->second, payload.data(), payload.size()) == size ? 0 : 5);
         } else if (h.Operation == OpClose) {
-            if (known) {
-                ::close(file->second);
-                files.erase(file);
-            }
-            ok = status(known ? 0 : 7);
+            ok = status(known ? (::close(file->second), files.erase(file), 0) : 7);
         } else {
             ok = status(15);
         }

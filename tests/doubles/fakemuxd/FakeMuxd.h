@@ -14,14 +14,12 @@
 
 namespace fakemuxd {
 
+// Folder is served by com.apple.afc; a trusted device accepts the stored pair record; a locked
+// one (a passcode locks the screen) refuses a new pairing; PullAt names the lockdown request on
+// whose arrival the device is pulled out.
 struct DeviceSetup {
-    std::string Udid;
-    std::string Version = "16.4";
-    bool Trusted = true; // the stored pair record is accepted
-    bool Locked = false; // a passcode locks the screen: no new pairing
-    std::string Folder;  // served by com.apple.afc
-    std::string LockdownType = "com.apple.mobile.lockdown";
-    std::string PullAt; // lockdown request on whose arrival the device is pulled out
+    std::string Udid, Folder, Version = "16.4", PullAt;
+    bool Trusted = true, Locked = false;
 };
 
 class Server {
@@ -49,7 +47,6 @@ private:
     void Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d);
     void Broadcast(void* message); // a plist, freed
     void Pull(std::shared_ptr<Device> d);
-    void Counted(const std::string& name);
 
     std::string FPath;
     int FListen = -1;

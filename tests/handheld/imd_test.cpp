@@ -1,0 +1,209 @@
+// The libimobiledevice binding against a fake usbmuxd with TLS lockdown and AFC: on its own
+// (several devices, a read that gets no answer, what is left of a removed device) and as the
+// link loads it.
+#include "SimLink.h"
+#if MG_HAVE_FAKEMUXD
+#include <QDeadlineTimer>
+#include <QThread>
+#include <dlfcn.h>
+
+#include <mutex>
+#include <thread>
+
+#include "FakeMuxd.h"
+
+using namespace handheld;
+
+namespace {
+
+constexpr uint32_t kNoDevice = 0xE8000084;
+
+struct Events {
+    std::mutex Lock;
+    std::vector<AMDeviceNotificationInfo> Seen;
+
+    static void Callback(const AMDeviceNotificationInfo* info, void* cookie) {
+        auto* self = static_cast<Events*>(cookie);
+        std::lock_guard<std::mutex> lock(self->Lock);
+        self->Seen.push_back(*info);
+    }
+    // The device of the n-th notification (from 1), when it came with this message in time.
+    void* Wait(size_t n, uint32_t message) {
+        for (QDeadlineTimer deadline(20000); !deadline.hasExpired(); QThread::msleep(5)) {
+            std::lock_guard<std::mutex> lock(Lock);
+            if (Seen.size() >= n) return Seen[n - 1].Message == message ? Seen[n - 1].Device : nullptr;
+        }
+        return nullptr;
+    }
+};
+
+// A fake usbmuxd for each test; the binding either opened directly or loaded by the link.
+class Imd : public ::testing::Test {
+protected:
+    QTemporaryDir Work;
+    std::unique_ptr<fakemuxd::Server> Muxd;
+    void* Module = nullptr;
+    Events Seen;
+    void* Notification = nullptr;
+    simtest::Receiver Window;
+    platform::WindowHandle Handle = 0;
+
+    void SetUp() override {
+        ASSERT_TRUE(Work.isValid());
+        Muxd = std::make_unique<fakemuxd::Server>(Work.filePath("muxd").toStdString());
+        setenv("USBMUXD_SOCKET_ADDRESS", Muxd->Address().c_str(), 1);
+    }
+    void TearDown() override {
+        if (Module) {
+            Entry<PFN_AMDeviceNotificationUnsubscribe>("AMDeviceNotificationUnsubscribe")(Notification);
+            dlclose(Module);
+        }
+        UnloadDeviceLibraries();
+        platform::UnregisterWindow(Handle);
+        Muxd.reset();
+    }
+    // A device whose files live in a folder of its own.
+    fakemuxd::DeviceSetup Setup(const char* udid) {
+        fakemuxd::DeviceSetup s{.Udid = udid, .Folder = Work.filePath(udid).toStdString()};
+        QDir().mkpath(QString::fromStdString(s.Folder));
+        return s;
+    }
+    static QString On(const fakemuxd::DeviceSetup& s, const QString& path) {
+        return QString::fromStdString(s.Folder) + path;
+    }
+
+    template <typename T> T Entry(const char* name) { return reinterpret_cast<T>(dlsym(Module, name)); }
+    uint32_t Call(const char* name, void* device) { return Entry<PFN_AMDeviceCall>(name)(device); }
+    uint32_t ReadSome(void* files, uint64_t ref, std::vector<char>& buffer) {
+        uint32_t count = uint32_t(buffer.size());
+        return Entry<PFN_AFCFileRefRead>("AFCFileRefRead")(files, ref, buffer.data(), &count);
+    }
+
+    // Lets the link's notifications arrive until the window has seen n of them.
+    const TIphoneMgr& WaitFor(size_t n) {
+        QDeadlineTimer deadline(30000);
+        while (Window.Seen.size() < n && !deadline.hasExpired()) {
+            QCoreApplication::processEvents();
+            QThread::msleep(5);
+        }
+        EXPECT_EQ(Window.Seen.size(), n) << IphoneLastError().constData();
+        return Window.Seen.back();
+    }
+};
+
+TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
+    Module = dlopen(MG_BIN_DIR "/mobiledevice/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll",
+                    RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(Module, nullptr) << dlerror();
+    ASSERT_EQ(Entry<PFN_AMDeviceNotificationSubscribe>("AMDeviceNotificationSubscribe")(
+                  &Events::Callback, 0, 0, &Seen, &Notification),
+              0u);
+    fakemuxd::DeviceSetup a = Setup("device-a");
+    simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
+    const int idA = Muxd->Plug(a);
+    void* deviceA = Seen.Wait(1, 1);
+    ASSERT_NE(deviceA, nullptr);
+    // Connects like the link does and opens the file service.
+    static const struct {
+        uint32_t Magic = mobiledevice::ConstantStringMagic, Length = 13;
+        char Text[14] = "com.apple.afc";
+    } afc;
+    uint32_t handle = 0;
+    void* files = nullptr;
+    EXPECT_EQ(Call("AMDeviceConnect", deviceA) + Call("AMDeviceStartSession", deviceA), 0u);
+    EXPECT_EQ(Entry<PFN_AMDeviceStartService>("AMDeviceStartService")(deviceA, &afc, &handle, nullptr), 0u);
+    EXPECT_EQ(Call("AMDeviceStopSession", deviceA) + Call("AMDeviceDisconnect", deviceA), 0u);
+    ASSERT_EQ(Entry<PFN_AFCConnectionOpen>("AFCConnectionOpen")(handle, 0, &files), 0u);
+    uint64_t ref = 0;
+    ASSERT_EQ(Entry<PFN_AFCFileRefOpen>("AFCFileRefOpen")(files, "/big", mobiledevice::OpenRead, &ref), 0u);
+
+    Muxd->StallReads(true);
+    std::vector<char> buffer(4096);
+    uint32_t stalledResult = 0;
+    std::thread reader([&] { stalledResult = ReadSome(files, ref, buffer); });
+    while (Muxd->Count("AFCRead") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    Muxd->Plug(Setup("device-b"));
+    void* deviceB = Seen.Wait(2, 1);
+    if (deviceB) {
+        EXPECT_EQ(Call("AMDeviceConnect", deviceB), 0u);
+        EXPECT_EQ(Call("AMDeviceIsPaired", deviceB), 1u);
+    }
+    Muxd->Unplug(idA); // ends the stalled read
+    reader.join();
+    Muxd->StallReads(false);
+    ASSERT_NE(deviceB, nullptr) << "the second device's arrival waited for the stalled read";
+    EXPECT_NE(stalledResult, 0u);
+    EXPECT_EQ(Seen.Wait(3, 2), deviceA);
+
+    // Removed: what was handed out still answers, with "no device" and "not paired".
+    buffer.resize(16);
+    EXPECT_EQ(ReadSome(files, ref, buffer), kNoDevice);
+    EXPECT_EQ(Call("AMDeviceConnect", deviceA), kNoDevice);
+    EXPECT_EQ(Call("AMDeviceIsPaired", deviceA), 0u);
+    EXPECT_EQ(Call("AMDeviceIsPaired", reinterpret_cast<void*>(0x4711)), 0u);
+}
+
+// Files arrive byte for byte and the prefs byte is written back. A device that trusts the
+// stored record connects without a new pairing, also when locked; ValidatePair is asked only of
+// devices older than iOS 7, which still know it. Never paired: the first connect waits for
+// "Trust", whose answer connects the device at once. A device pulled in the middle of the
+// session ends the connect, not the program.
+TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
+    ASSERT_TRUE(LoadDeviceLibraries());
+    Handle = platform::RegisterWindow(&Window);
+    ASSERT_TRUE(SubscribeDeviceNotification(Handle));
+    fakemuxd::DeviceSetup files = Setup("files");
+    const int sizes[] = {0, 0x300000, 0x300001, 20000000};
+    for (int size : sizes)
+        simtest::WriteFile(On(files, QStringLiteral("/f%1").arg(size)), simtest::Pattern(size));
+    QByteArray prefs = simtest::Pattern(40);
+    prefs[10] = 1;
+    simtest::WriteFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
+    const int filesId = Muxd->Plug(files);
+    ASSERT_TRUE(WaitFor(1).Ready) << IphoneLastError().constData();
+    for (int size : sizes)
+        EXPECT_TRUE(simtest::Read(QByteArray("/f") + QByteArray::number(size)) == simtest::Pattern(size))
+            << size;
+    EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
+    prefs[10] = 0;
+    EXPECT_EQ(simtest::ReadFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
+    Muxd->Unplug(filesId);
+
+    size_t seen = 2;
+    for (const auto& [version, locked, validations] :
+         {std::tuple{"16.4", true, 0}, {"12.5.7", false, 0}, {"6.1.6", true, 1}}) {
+        SCOPED_TRACE(version);
+        fakemuxd::DeviceSetup setup = Setup(version);
+        setup.Version = version;
+        setup.Locked = locked;
+        const int starts = Muxd->Count("StartSession");
+        const int id = Muxd->Plug(setup);
+        EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
+        EXPECT_EQ(Muxd->Count("ValidatePair"), validations);
+        EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0);
+        EXPECT_GT(Muxd->Count("StartSession"), starts);
+        Muxd->Unplug(id);
+        EXPECT_EQ(WaitFor(++seen).LastError, "iPhone or iPod Touch is disconnected.");
+        EXPECT_FALSE(IphoneReady());
+    }
+
+    fakemuxd::DeviceSetup fresh = Setup("new-device");
+    fresh.Trusted = false;
+    const int id = Muxd->Plug(fresh);
+    EXPECT_TRUE(WaitFor(++seen).LastError.startsWith("Pair failed: ")) << IphoneLastError().constData();
+    EXPECT_FALSE(IphoneReady());
+    Muxd->Trust(id);
+    EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
+    EXPECT_EQ(Muxd->Count("ValidatePair"), 1);
+    Muxd->Unplug(id);
+    fakemuxd::DeviceSetup pulled = Setup("pulled");
+    pulled.PullAt = "StartService";
+    Muxd->Plug(pulled);
+    WaitFor(seen + 3);
+    EXPECT_FALSE(IphoneReady());
+}
+
+} // namespace
+#endif

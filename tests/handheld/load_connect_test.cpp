@@ -1,0 +1,319 @@
+// Finding and loading the library pair: the program's own folder, the machine settings, the
+// fall-back path (never the current folder), the generations and missing exports.
+// Arrival, pairing, services, media root, removal and the posted message, through the
+// simulated library in both generations; notifications while other threads use the device:
+// every message comes after its state is complete, readers never see a half-replaced record,
+// and a receiver may go away while another thread posts to it.
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <atomic>
+#include <thread>
+
+#include "SimLink.h"
+
+using namespace simtest;
+using handheld::IphoneLastError;
+using handheld::IphoneState;
+using handheld::LoadDeviceLibraries;
+
+namespace {
+
+class Connect : public SimLink, public ::testing::WithParamInterface<bool> {
+protected:
+    void Arrive(const std::vector<QByteArray>& sims) {
+        Sim("reset");
+        for (const QByteArray& sim : sims)
+            Sim(sim);
+        Notify("arrive");
+    }
+};
+
+// A device already attached when the window subscribes arrives with the subscription.
+TEST_P(Connect, AttachedDeviceConnectsAndReadsTheDatabaseEndToEnd) {
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", Pattern(5000));
+    Load(GetParam());
+    EXPECT_EQ(IphoneState().NewLibrary, GetParam());
+    EXPECT_EQ(IphoneState().CoreFoundationModule != nullptr, GetParam());
+    Sim("arrive");
+    Handle = platform::RegisterWindow(&Window);
+    ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
+    Notify("wait");
+    ASSERT_EQ(Window.Seen.size(), 1u);
+    // The record was complete when the message arrived.
+    const handheld::TIphoneMgr& at = Window.Seen[0];
+    EXPECT_TRUE(at.Ready && at.AfcOpen && at.FullAccess && !at.Connected) << at.LastError.constData();
+    EXPECT_EQ(at.MediaRoot, "/var/mobile/Media");
+    EXPECT_TRUE(at.LastError.isEmpty());
+    EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), Pattern(5000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, Connect, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Newer" : "Older"; });
+
+// The media root follows the service and the database; failed connects post their text once;
+// other states and the removal keep the link's values, and a new arrival opens a new connection.
+TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
+    Start();
+    const std::tuple<std::vector<QByteArray>, const char*, bool> cases[] = {
+        {{"fail AMDeviceConnect 3892314244"},
+         "Cannot connect to iPhone or it's in recovery mode: 3892314244",
+         false},
+        // A refused validation is not what the text reports: the pair call's result is.
+        {{"pairing invalid", "fail AMDevicePair 7"},
+         "Invalid pair, failed: 7 (Please do a pair with iTunes first)",
+         false},
+        {{"fail AMDeviceStartSession 4294967295"}, "Start session error: 4294967295", true},
+    };
+    for (const auto& [sims, text, connected] : cases) {
+        Arrive(sims);
+        EXPECT_EQ(IphoneLastError(), text);
+        EXPECT_FALSE(IphoneState().Ready) << text;
+        EXPECT_EQ(IphoneState().Connected, connected) << text;
+    }
+    // After the failed session the close ends it.
+    const int stops = Sim("count AMDeviceStopSession");
+    EXPECT_TRUE(handheld::CloseDevice());
+    EXPECT_EQ(Sim("count AMDeviceStopSession"), stops + 1);
+    EXPECT_FALSE(IphoneState().Connected);
+    EXPECT_EQ(IphoneState().Device, nullptr);
+
+    // afc2 without a database under /var/mobile/Media: the root account's media folder.
+    Arrive({});
+    EXPECT_TRUE(IphoneState().FullAccess);
+    EXPECT_EQ(IphoneState().MediaRoot, "/var/root/Media");
+    // Only the plain service: no prefix at all, paths go to the service's own root.
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", "plain");
+    Arrive({"afc2 0"});
+    EXPECT_TRUE(IphoneState().Ready && !IphoneState().FullAccess);
+    EXPECT_EQ(IphoneState().MediaRoot, "");
+    EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), "plain");
+
+    Arrive({});
+    EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
+    void* firstConnection = IphoneState().AfcConnection;
+    for (const char* state : {"3", "4294967294"}) {
+        Notify(QByteArray("message ") + state);
+        EXPECT_FALSE(IphoneState().Ready);
+        EXPECT_EQ(IphoneLastError(), QByteArray("State of iPhone or iPod Touch is ") + state);
+    }
+    Notify("leave");
+    EXPECT_FALSE(IphoneState().Ready);
+    EXPECT_EQ(IphoneLastError(), "iPhone or iPod Touch is disconnected.");
+    EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), "<failed>");
+    Notify("arrive");
+    EXPECT_TRUE(IphoneState().Ready);
+    EXPECT_NE(IphoneState().AfcConnection, firstConnection);
+    EXPECT_EQ(Sim("count AFCConnectionClose"), 0);
+    EXPECT_EQ(Window.Seen.size(), 10u); // one per notification
+
+    Sim("fail AFCConnectionClose 9");
+    EXPECT_FALSE(handheld::CloseDevice());
+    EXPECT_EQ(IphoneLastError(), "Close AFC error: 9");
+    EXPECT_TRUE(IphoneState().AfcOpen);
+    Sim("fail AFCConnectionClose 0");
+    EXPECT_TRUE(handheld::CloseDevice());
+    EXPECT_FALSE(IphoneState().AfcOpen);
+    EXPECT_EQ(IphoneState().AfcConnection, nullptr);
+    EXPECT_TRUE(IphoneState().Ready); // left for the window's close to ignore
+    // Nothing open any more: no library call at all.
+    const int closes = Sim("count AFCConnectionClose") + Sim("count AMDeviceStopSession");
+    EXPECT_TRUE(handheld::CloseDevice());
+    EXPECT_EQ(Sim("count AFCConnectionClose") + Sim("count AMDeviceStopSession"), closes);
+}
+
+// Every message comes after its state is complete and a reader never sees half a file. At the
+// end a file left open holds the link while notifications queue up behind it; the shut-down
+// still ends them, none is delivered into released code, and later calls fail instead of
+// jumping into the released library.
+TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
+    const QByteArray db = Pattern(70000);
+    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
+    Start();
+    Notify("arrive");
+    std::atomic<bool> stop{false};
+    std::atomic<int> goodReads{0};
+    std::thread reader([&] {
+        while (!stop) {
+            const QByteArray got = Read("/iTunes_Control/iTunes/iTunesCDB");
+            if (got == db)
+                ++goodReads;
+            else
+                EXPECT_TRUE(got == "<failed>" && !handheld::DeviceLastError().isEmpty());
+            (void)handheld::IphoneState();
+        }
+    });
+    size_t sent = 1;
+    for (int i = 0; i < 40; ++i) {
+        sent += Sim(i % 2 ? "arrive" : "leave") == 0;
+        if (i % 5 == 0) sent += Sim("message 3") == 0; // refused while no device is attached
+        Sim("wait");
+        QCoreApplication::processEvents();
+    }
+    sent += Sim("arrive") == 0;
+    Sim("wait");
+    while (goodReads == 0 && handheld::IphoneReady())
+        std::this_thread::yield();
+    stop = true;
+    reader.join();
+    QCoreApplication::processEvents();
+    EXPECT_GT(goodReads.load(), 0);
+    EXPECT_EQ(Window.Seen.size(), sent); // one message per notification
+    EXPECT_TRUE(Window.Seen.back().Ready);
+    for (const handheld::TIphoneMgr& at : Window.Seen)
+        EXPECT_TRUE(!at.Ready || at.MediaRoot == "/var/mobile/Media") << at.MediaRoot.constData();
+
+    ASSERT_TRUE(handheld::DeviceOpenFile("/iTunes_Control/iTunes/iTunesCDB"));
+    for (int i = 0; i < 20; ++i)
+        Sim("arrive");
+    handheld::UnloadDeviceLibraries();
+    EXPECT_EQ(handheld::IphoneState().MobileDeviceModule, nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_LE(Window.Seen.size(), sent + 20);
+    char b[4];
+    EXPECT_FALSE(handheld::DeviceReadAt(4, b, 0));
+    EXPECT_FALSE(handheld::DeviceCloseFile());
+    EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesCDB"), "<failed>");
+    EXPECT_FALSE(handheld::CloseDevice());
+}
+
+TEST(PostMessage, AReceiverDestroyedWhileAnotherThreadPosts) {
+    for (int round = 0; round < 20; ++round) {
+        auto* receiver = new QObject;
+        const platform::WindowHandle handle = platform::RegisterWindow(receiver);
+        std::atomic<int> posted{0};
+        std::thread poster([&] {
+            while (platform::PostMessage(handle, 0x863))
+                ++posted;
+        });
+        while (posted < 10)
+            std::this_thread::yield();
+        delete receiver; // never unregistered by hand; its pending messages go with it
+        poster.join();
+        EXPECT_FALSE(platform::PostMessage(handle, 0x863));
+    }
+}
+
+const char kMd[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
+const char kCf[] = "/Apple/Apple Application Support/CoreFoundation.dll";
+const char kShared[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n";
+
+class Load : public SimLink {
+protected:
+    QTemporaryDir Common, Empty, Elsewhere;
+    QTemporaryFile Settings;
+    QString Md, Cf;
+    const QString CommonMd = Common.path() + kMd, CommonCf = Common.path() + kCf;
+
+    void SetUp() override {
+        // An empty current folder and an empty program folder: nothing found by default.
+        OldCwd = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(Empty.path()));
+        platform::SetCommonProgramFilesFolderForTesting(Common.path());
+        ASSERT_TRUE(Settings.open());
+        qputenv("MARROWGATE_MACHINE_SETTINGS", QFile::encodeName(Settings.fileName()));
+    }
+    void TearDown() override {
+        qunsetenv("MARROWGATE_MACHINE_SETTINGS");
+        SimLink::TearDown();
+    }
+    void WriteSettings(const QByteArray& text) {
+        Settings.resize(0);
+        Settings.write(kShared + text);
+        Settings.flush();
+    }
+    bool Locate() { return handheld::LocateDeviceLibraries(Md, Cf); }
+    // Writes the generation's library of the same name to `to`, with `from` replaced by `by`.
+    static void Install(bool newGeneration, const QString& to, const QByteArray& from = {},
+                        const QByteArray& by = {}) {
+        QFile::remove(to);
+        QByteArray bytes = ReadFile(SimFolder(newGeneration) + "/" + QFileInfo(to).fileName());
+        ASSERT_TRUE(from.isEmpty() || bytes.count(from) > 0);
+        WriteFile(to, from.isEmpty() ? bytes : bytes.replace(from, by));
+    }
+};
+
+TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
+    // A loadable pair in the folder the program was started from, and settings naming it
+    // relatively: neither is found.
+    Install(true, Empty.filePath("iTunesMobileDevice.dll"));
+    Install(true, Empty.filePath("CoreFoundation.dll"));
+    for (const QByteArray& named : {QByteArray(), QByteArray("iTunesMobileDevice.dll")}) {
+        WriteSettings("\"iTunesMobileDeviceDLL\"=\"" + named + "\"\n");
+        EXPECT_FALSE(Locate()) << Md.toStdString();
+        EXPECT_FALSE(LoadDeviceLibraries());
+        EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
+        if (named.isEmpty())
+            EXPECT_EQ(Md, "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll");
+    }
+    // The program's folder is used instead; the older generation needs no base library.
+    Install(false, CommonMd);
+    ASSERT_TRUE(Locate());
+    EXPECT_EQ(Md, CommonMd);
+    EXPECT_FALSE(IphoneState().NewLibrary);
+    ASSERT_TRUE(LoadDeviceLibraries());
+    EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
+
+    // A newer library there without its base library fails to load, and nothing of the
+    // library released before is called through a stale entry point.
+    handheld::UnloadDeviceLibraries();
+    EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
+    Install(true, CommonMd);
+    QDir().mkpath(CommonCf); // a folder named like the library is no library
+    EXPECT_FALSE(Locate());
+    EXPECT_FALSE(LoadDeviceLibraries());
+    EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
+    EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
+    QDir().rmdir(CommonCf);
+    Install(true, CommonCf);
+    ASSERT_TRUE(LoadDeviceLibraries());
+    EXPECT_TRUE(IphoneState().NewLibrary);
+    EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
+}
+
+TEST_F(Load, MachineSettingsGenerationsAndExports) {
+    // The settings name a library elsewhere; its base library through InstallDir.
+    auto escaped = [](const QString& path) { return path.toUtf8().replace("\\", "\\\\"); };
+    const QString mdElsewhere = Elsewhere.filePath("md/iTunesMobileDevice.dll");
+    Install(true, mdElsewhere);
+    Install(true, Elsewhere.filePath("cf/CoreFoundation.dll"));
+    WriteSettings("\"iTunesMobileDeviceDLL\"=\"" + escaped(mdElsewhere) +
+                  "\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Application Support]\n"
+                  "\"InstallDir\"=\"" +
+                  escaped(Elsewhere.filePath("cf")) + "\"\n");
+    ASSERT_TRUE(Locate());
+    EXPECT_EQ(Md, mdElsewhere);
+    EXPECT_EQ(Cf, Elsewhere.filePath("cf") + "/CoreFoundation.dll");
+    ASSERT_TRUE(LoadDeviceLibraries());
+    handheld::UnloadDeviceLibraries();
+    Install(true, CommonMd); // the program's own folder comes first
+    ASSERT_TRUE(Locate());
+    EXPECT_EQ(Md, CommonMd);
+    // A value of another type fails the load quietly.
+    WriteSettings("\"iTunesMobileDeviceDLL\"=dword:00000001\n");
+    QFile::remove(CommonMd);
+    EXPECT_FALSE(LoadDeviceLibraries());
+    EXPECT_TRUE(handheld::IphoneLastError().isEmpty());
+
+    // The declared version decides the generation; no version or a damaged file counts as
+    // newer. A library with one export spoilt fails the whole load.
+    auto version = [](quint64 major, quint64 minor, quint64 build) {
+        const quint64 v = major << 48 | minor << 32 | build << 16;
+        return QByteArray(reinterpret_cast<const char*>(&v), 8);
+    };
+    Install(true, CommonCf);
+    for (const auto& [minor, build, newer] : {std::tuple{8, 65535, false}, {9, 0, true}}) {
+        Install(false, CommonMd, version(238, 8, 0), version(238, minor, build));
+        ASSERT_TRUE(Locate());
+        EXPECT_EQ(IphoneState().NewLibrary, newer) << minor << "." << build;
+    }
+    WriteFile(CommonMd, "\x7f"
+                        "ELF\x02\x01 and then nothing that holds");
+    ASSERT_TRUE(Locate());
+    EXPECT_TRUE(IphoneState().NewLibrary);
+    Install(true, CommonMd, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
+    EXPECT_FALSE(LoadDeviceLibraries());
+    EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
+}
+
+} // namespace
