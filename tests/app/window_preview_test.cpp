@@ -20,7 +20,7 @@ const uint32_t kSizes[] = {5000, 9437184, 9437185, 9000000, 5000000};
 
 fixtures::FixtureDb PreviewDb(const char* folder) {
     fixtures::FixtureDb db;
-    db.Playlists = {{.Name = "Test iPod", .Master = true}, {.Name = "Other", .TrackIds = {21}}};
+    db.Playlists = {{.Name = "Test iPod", .Master = true}, {.Name = "Other", .TrackIds = {20, 21}}};
     for (uint32_t i = 0; i < 5; ++i) {
         db.Tracks.push_back({.TrackId = 20 + i,
                              .Size = kSizes[i],
@@ -43,9 +43,7 @@ protected:
         qputenv("MARROWGATE_AUDIO_SINK", "fakesink sync=true");
         gst_init(nullptr, nullptr);
         ASSERT_TRUE(WriteTestTrack(Temp.filePath("track.mp3"), TestFormat::Mp3, 1.0));
-        QFile f(Temp.filePath("track.mp3"));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        Track = f.readAll();
+        Track = fixtures::DeviceTree(Temp.path()).ReadFile("track.mp3");
     }
     void TearDown() override {
         WindowTest::TearDown();
@@ -94,7 +92,6 @@ protected:
 
 TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
     TZozoDodiFrm& w = OpenIpod();
-    ASSERT_TRUE(w.PreviewAvailable());
     TPicButton* const buttons[] = {w.PlayBtn, w.PauseBtn, w.NxtSongBtn, w.PrvSongBtn};
     enum { Play, Pause, Next, Prev, Wait, DClick };
     // What to do, then the row playing or paused (-1 when idle) and the player's state. Nothing
@@ -135,7 +132,6 @@ TEST_F(PreviewTest, HandheldLimitsAndItsTemporaryCopy) {
         control(c.constData(), nullptr, 0);
     QCoreApplication::processEvents();
     ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
-    ASSERT_TRUE(w.PreviewAvailable());
     // Exactly 9 MiB plays without a question; Next then skips both rows over 8 MiB.
     DoubleClick(1);
     EXPECT_EQ(PlayingRow(), 1);
@@ -160,37 +156,10 @@ TEST_F(PreviewTest, HandheldLimitsAndItsTemporaryCopy) {
 
 TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
     TZozoDodiFrm& w = OpenIpod();
-    QTreeWidgetItem *root = w.PlayLstList->currentItem(), *other = root->child(2);
-    // Neither a link out of the device nor a pipe is played.
     const QString music = Temp.filePath("devE/iPod_Control/Music/F00/");
     ASSERT_TRUE(QFile::remove(music + "T0.mp3") && QFile::link(Temp.filePath("track.mp3"), music + "T0.mp3"));
     ASSERT_TRUE(QFile::remove(music + "T1.mp3"));
     ASSERT_EQ(mkfifo(QFile::encodeName(music + "T1.mp3").constData(), 0600), 0);
-    for (int row : {0, 1, 2}) {
-        DoubleClick(row);
-        EXPECT_EQ(PlayingRow(), row == 2 ? 2 : -1);
-    }
-    // Another node asks first while a track plays: No keeps node, list and track.
-    const QString ask = "This action will stop the music that is playing.";
-    ClickNode(other);
-    EXPECT_EQ(BoxesStarting(ask), 1);
-    EXPECT_EQ(w.PlayLstList->selectedItems(), QList<QTreeWidgetItem*>{root});
-    EXPECT_EQ(PlayingRow(), 2);
-    Answer = MsgResult::Yes;
-    ClickNode(other);
-    EXPECT_EQ(BoxesStarting(ask), 2);
-    EXPECT_EQ(w.PlayLstList->selectedItems(), QList<QTreeWidgetItem*>{other});
-    EXPECT_EQ(w.MusicModel->Count(), 1);
-    EXPECT_EQ(w.FPlayer->GetState(), 0);
-    // A paused track stops without a question.
-    ClickNode(root);
-    DoubleClick(2);
-    Click(w.PauseBtn);
-    ClickNode(other);
-    EXPECT_EQ(BoxesStarting(ask), 2);
-    EXPECT_EQ(w.MusicModel->Count(), 1);
-    EXPECT_EQ(PlayingRow(), -1);
-    ClickNode(root);
     // A search's row plays on and is found again when the search is cleared.
     QTest::keyClicks(w.SrEdit, "found");
     QTest::keyClick(w.SrEdit, Qt::Key_Return);
@@ -199,26 +168,40 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
     QTest::mouseClick(w.ClearImg, Qt::LeftButton);
     ASSERT_EQ(w.MusicModel->Count(), 5);
     EXPECT_EQ(PlayingRow(), 3);
-    EXPECT_EQ(w.FPlayer->GetState(), 1);
+    // Another node asks first while a track plays: No keeps node and track, Yes stops it.
+    QTreeWidgetItem *root = w.PlayLstList->currentItem(), *other = root->child(2);
+    for (MsgResult answer : {MsgResult::No, MsgResult::Yes}) {
+        Answer = answer;
+        ClickNode(other);
+        EXPECT_EQ(w.PlayLstList->selectedItems(), QList{answer == MsgResult::Yes ? other : root});
+        EXPECT_EQ(PlayingRow(), answer == MsgResult::Yes ? -1 : 3);
+    }
+    EXPECT_EQ(BoxesStarting("This action will stop the music that is playing."), 2);
+    // Neither a link out of the device nor a pipe is played.
+    ASSERT_EQ(w.MusicModel->Count(), 2);
+    for (int row : {0, 1}) {
+        DoubleClick(row);
+        EXPECT_EQ(PlayingRow(), -1);
+    }
 }
 
 TEST_F(PreviewTest, AMissingDecoderLeavesNoPreview) {
     GstCaps* alac = gst_caps_from_string("audio/x-alac");
     GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
     GList* decoders = gst_element_factory_list_filter(all, alac, GST_PAD_SINK, FALSE);
-    std::vector<std::pair<GstPluginFeature*, guint>> ranks;
+    ASSERT_TRUE(decoders);
+    std::vector<guint> ranks;
     for (GList* d = decoders; d; d = d->next) {
-        ranks.emplace_back(GST_PLUGIN_FEATURE(d->data), gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(d->data)));
+        ranks.push_back(gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(d->data)));
         gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(d->data), GST_RANK_NONE);
     }
-    ASSERT_FALSE(ranks.empty());
     TZozoDodiFrm& w = OpenIpod();
     for (TPicButton* b : {w.PlayBtn, w.PauseBtn, w.PrvSongBtn, w.NxtSongBtn})
         EXPECT_TRUE(b->isHidden());
     DoubleClick(0);
     EXPECT_EQ(PlayingRow(), -1);
-    for (auto [feature, rank] : ranks)
-        gst_plugin_feature_set_rank(feature, rank);
+    for (GList* d = decoders; d; d = d->next, ranks.erase(ranks.begin()))
+        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(d->data), ranks.front());
     gst_plugin_feature_list_free(decoders);
     gst_plugin_feature_list_free(all);
     gst_caps_unref(alac);
