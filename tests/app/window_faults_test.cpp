@@ -23,11 +23,6 @@ QRgb Corner(QLabel* label) {
     return label->parentWidget()->grab(label->geometry()).toImage().pixel(0, 0);
 }
 
-void ClickHeader(QHeaderView* h, int column) {
-    QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
-                      {h->sectionViewportPosition(column) + h->sectionSize(column) / 2, h->height() / 2});
-}
-
 } // namespace
 
 TEST_F(WindowTest, WhatTheUserSeesAndDoesBeforeATransfer) {
@@ -53,7 +48,6 @@ TEST_F(WindowTest, WhatTheUserSeesAndDoesBeforeATransfer) {
         const QRgb resting = Corner(label);
         QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
         QCoreApplication::sendEvent(label, &enter);
-        EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(Qt::white));
         EXPECT_EQ(Corner(label), hover);
         QEvent leave(QEvent::Leave);
         QCoreApplication::sendEvent(label, &leave);
@@ -67,8 +61,9 @@ TEST_F(WindowTest, WhatTheUserSeesAndDoesBeforeATransfer) {
     QCoreApplication::processEvents();
     EXPECT_EQ(h->sectionSize(TrackListModel::ColName), name + 150);
     EXPECT_EQ(h->length(), w->MusicList->viewport()->width());
-    ClickHeader(h, TrackListModel::ColName);
-    ClickHeader(h, TrackListModel::ColName);
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          {h->sectionViewportPosition(TrackListModel::ColName) + name / 2, 5});
     EXPECT_EQ(Titles(), QStringList({"Echo alpha", "delta", "Charlie", "bravo", "Alpha"}));
     EXPECT_TRUE(h->isSortIndicatorShown());
     EXPECT_EQ(h->sortIndicatorOrder(), Qt::DescendingOrder);
