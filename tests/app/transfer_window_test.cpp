@@ -1,6 +1,7 @@
-// The transfer as a user runs it in the window: the set-up's refusals, a cancel, a full run and
-// its detail window, the music-list mode switched in the About window and its run, and the help
-// pages and links as a user reaches them with the mouse.
+// The window as a user meets it and runs a transfer in it: what fits on screen, the chrome and
+// header clicks, the set-up's refusals and folder pickers, a cancel, a full run and its detail
+// window, the music-list mode switched in the About window and its run, the help pages and
+// links, the eject question, and a damaged track database.
 #include "tests/app/window_helpers.h"
 
 #include "app/IpodAboutFrm.h"
@@ -11,16 +12,26 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEnterEvent>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
 
 namespace {
+
+// The label's top-left pixel as the title bar shows it.
+QRgb Corner(QLabel* label) {
+    return label->parentWidget()->grab(label->geometry()).toImage().pixel(0, 0);
+}
 
 // Clicks `opener` and runs `inside` on the modal window of type Dlg that it shows; `inside` must
 // close it.
@@ -50,29 +61,89 @@ void WaitForThreadEnd(TZozoDodiFrm& w) {
 
 } // namespace
 
-TEST_F(WindowTest, TransfersTheAboutAndDetailWindowsAndTheLinks) {
+TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     fixtures::FixtureDb db = WindowDb();
     db.Tracks[1].Title = "delta"; // a clash with the first track's name
     const fixtures::DeviceTree tree = MakeIpod('E', db);
     tree.WriteMusicFiles(db);
     fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1019, 1036, 4, false, 3), false);
+    TZozoDodiFrm* first = &OpenShown();
+    QTreeWidget* t = first->PlayLstList;
+    ASSERT_EQ(t->topLevelItemCount(), 2);
+    t->topLevelItem(0)->setText(0, "All music & videos (8888/8888)");
+    t->topLevelItem(1)->setText(0, "All photos (8888/8888)");
+    EXPECT_LE(static_cast<QAbstractItemView*>(t)->sizeHintForColumn(0), t->viewport()->width());
+    // The window grew with the pane: a full row of photos still fits beside it.
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->topLevelItem(1)).center());
+    EXPECT_LE(first->PhotoPage->width(), first->PhotoBox->viewport()->width());
+    const int wide = first->width();
+    first->close();
+    ASSERT_EQ(BoxesStarting("Do you want to eject your iPod now?"), 1);
+    EXPECT_TRUE(Boxes.back().Text.endsWith("You can also eject it from iTunes or your file manager later."));
     TZozoDodiFrm& w = OpenShown();
+    EXPECT_EQ(w.width(), wide); // the saved pane width gives the same window
+
+    for (auto [label, hover] : {std::pair{w.Weblb, qRgb(0x75, 0x75, 0x75)}, {w.AboutLb, qRgb(0x80, 0x80, 0x80)}}) {
+        const QRgb resting = Corner(label);
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(label, &enter);
+        EXPECT_EQ(Corner(label), hover);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(label, &leave);
+        EXPECT_EQ(Corner(label), resting);
+    }
+
+    // The name column takes the spare width, so the last column stays in view.
+    QHeaderView* h = w.MusicList->header();
+    const int name = h->sectionSize(TrackListModel::ColName);
+    w.resize(w.width() + 150, w.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h->sectionSize(TrackListModel::ColName), name + 150);
+    EXPECT_EQ(h->length(), w.MusicList->viewport()->width());
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          {h->sectionViewportPosition(TrackListModel::ColName) + name / 2, 5});
+    EXPECT_EQ(Titles(), QStringList({"Echo alpha", "delta", "delta", "Charlie", "bravo"}));
+    EXPECT_TRUE(h->isSortIndicatorShown());
+    EXPECT_EQ(h->sortIndicatorOrder(), Qt::DescendingOrder);
+
     const QString out = Temp.filePath("out/music"), pics = Temp.filePath("out/pictures");
     w.PicOutEdit->setText(pics);
     const auto lastPage = [&] { return Opened.empty() ? QString() : Opened.back().fileName(); };
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     EXPECT_EQ(BoxesStarting("No music or photo has been selected to transfer."), 1);
-    // Photos only: the music fields hide.
+    // Songs and photos ticked: the summary's four lines and every field show whole.
     for (int i = 0; i < 2; ++i)
         w.PhotoDb->Photos.GetItem(i)->Selected = 1;
     w.FCheckedPhotos = 2;
-    ASSERT_TRUE(w.PrepareExport());
-    EXPECT_TRUE(w.OutEdit->isHidden());
-    EXPECT_TRUE(w.Trlb->text().contains("\n* No song or video\n\nTotal: "));
-    w.NoIpodBtnClick();
-    // A folder that cannot be made, and an empty field whose picker closes without a choice.
     w.CheckAllTracks();
-    ASSERT_TRUE(w.PrepareExport());
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
+    for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc)
+            continue;
+        EXPECT_TRUE(w.ErrPnl->rect().contains({c->mapTo(w.ErrPnl, QPoint(0, 0)), c->size()}))
+            << c->metaObject()->className();
+        EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
+    }
+    EXPECT_GE(w.Trlb->height(), w.Trlb->sizeHint().height());
+
+    // The picker opens at the nearest folder the field names, else at home.
+    const QString have = Temp.filePath("have");
+    ASSERT_TRUE(QDir().mkpath(have));
+    for (const auto& [field, start] : {std::pair{have + "/not/yet", have}, {QString(" \x01"), QDir::homePath()}}) {
+        w.OutEdit->setText(field);
+        QString opened;
+        QTimer::singleShot(0, [&] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                opened = d->directory().absolutePath(), d->reject();
+        });
+        QTest::mouseClick(w.BrowseBtn, Qt::LeftButton);
+        EXPECT_EQ(opened, start) << field.toStdString();
+        EXPECT_EQ(w.OutEdit->text(), field);
+    }
+
+    // A folder that cannot be made, and an empty field whose picker closes without a choice.
     QFile(Temp.filePath("file")).open(QIODevice::WriteOnly);
     TZozoDodiFrm::FolderPickerHook = [](const QString&) { return QString(); };
     for (auto [field, box] : {std::pair{Temp.filePath("file/music"), "Can not create the folder to save the music."},
@@ -80,7 +151,6 @@ TEST_F(WindowTest, TransfersTheAboutAndDetailWindowsAndTheLinks) {
         w.OutEdit->setText(field);
         QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
         EXPECT_EQ(BoxesStarting(box), 1);
-        EXPECT_FALSE(w.FCopying);
     }
     TZozoDodiFrm::FolderPickerHook = nullptr;
 
@@ -124,7 +194,6 @@ TEST_F(WindowTest, TransfersTheAboutAndDetailWindowsAndTheLinks) {
         QTest::keyClick(detail.DetailMm, Qt::Key_Return); // Close is the default button
     });
     QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(app::DetailLog.Text().isEmpty());
     EXPECT_TRUE(w.FormCloseQuery());
     EXPECT_EQ(std::vector(Opened.end() - 2, Opened.end()),
               std::vector({QUrl::fromLocalFile(out + "/"), QUrl::fromLocalFile(pics + "/")}));
@@ -132,7 +201,6 @@ TEST_F(WindowTest, TransfersTheAboutAndDetailWindowsAndTheLinks) {
     // The mode ticked asks at once; "No" opens nothing.
     const size_t boxes = Boxes.size();
     InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
-        EXPECT_FALSE(about.UseDebug->isChecked());
         QTest::mouseClick(about.tilb, Qt::LeftButton); // a text does not close the window
         EXPECT_TRUE(about.isVisible());
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
@@ -156,7 +224,13 @@ TEST_F(WindowTest, TransfersTheAboutAndDetailWindowsAndTheLinks) {
     EXPECT_EQ(lastPage(), "diag.html");
     EXPECT_TRUE(QFileInfo(Opened.back().toLocalFile()).isFile());
 
+    // Photos only: the music fields hide.
+    w.UncheckAllTracks();
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    EXPECT_TRUE(w.OutEdit->isHidden());
+    w.NoIpodBtnClick();
     // The mode's transfer writes only the list, after its notice at Start.
+    w.CheckAllTracks();
     w.OutEdit->setText(Temp.filePath("list"));
     w.PicOutEdit->setText(Temp.filePath("list pictures"));
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
@@ -185,6 +259,59 @@ TEST_F(WindowTest, TransfersTheAboutAndDetailWindowsAndTheLinks) {
         EXPECT_EQ(lastPage(), page);
         EXPECT_TRUE(QFileInfo(Opened[0].toLocalFile()).isFile()) << page;
     }
+
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    // Start trims the field as start-up does; with the device gone it stops after the folders.
+    const QString spaced = Temp.filePath("out") + QChar(0xA0); // a no-break space is part of a name
+    w.OutEdit->setText("\x01 " + spaced + " \t");
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    EXPECT_EQ(w.OutEdit->text(), spaced + "/");
+    EXPECT_TRUE(QFileInfo(spaced).isDir());
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+}
+
+TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
+    fixtures::TrackDbLayout at;
+    const QByteArray good = fixtures::WriteTrackDb(WindowDb(), &at);
+    const fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    // Where a length is broken, and the tracks and tree nodes still listed.
+    for (const auto [pos, value, tracks, nodes] : {std::tuple{at.TrackSection + 8, 0u, 5, 2},
+                                                   {at.PlaylistItems[1][1] + 8, 0u, 5, 4},
+                                                   {at.Tracks[3] + 8, 0xFFFFFFF0u, 3, 4}}) {
+        QByteArray bytes = good;
+        fixtures::PutU32(bytes, pos, value);
+        tree.WriteTrackDb(bytes);
+        Boxes.clear();
+        TZozoDodiFrm& w = Open();
+        EXPECT_EQ(w.MusicModel->Count(), tracks) << pos;
+        EXPECT_EQ(w.PlayLstList->topLevelItem(0)->childCount(), nodes) << pos;
+        ASSERT_EQ(Boxes.size(), 1u) << pos;
+        EXPECT_TRUE(Boxes[0].Text.startsWith("The iPod's music database is damaged")) << pos;
+        Window.reset();
+    }
+}
+
+TEST_F(WindowTest, DamagedHandheldDatabaseIsListedWithoutTheUnreadableNotice) {
+    fixtures::TrackDbLayout at;
+    QByteArray bytes = fixtures::WriteTrackDb(WindowDb(), &at);
+    fixtures::PutU32(bytes, at.Tracks[3] + 8, 0xFFFFFFF0);
+    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
+        out = bytes;
+        return path.endsWith("/iTunesDB");
+    });
+    const auto ready = [](bool on) {
+        QMutexLocker lock(&handheld::IphoneLock());
+        handheld::IphoneMgr.Ready = on;
+    };
+    TZozoDodiFrm& w = Open();
+    ready(true);
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.MusicModel->Count(), 3);
+    EXPECT_EQ(w.ErrLb->text(), "Waiting for iPod ...");
+    EXPECT_EQ(BoxesStarting("The music database of the iPhone/iPod touch is damaged"), 1);
+    ready(false);
+    device::SetHandheldFileReader(nullptr);
 }
 
 TEST(TransferWindowFolders, AFolderWithOnlyAHiddenFileIsNotEmpty) {

