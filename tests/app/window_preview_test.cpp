@@ -163,7 +163,6 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
     ASSERT_EQ(w.MusicModel->Count(), 1);
     DoubleClick(0);
     QTest::mouseClick(w.ClearImg, Qt::LeftButton);
-    ASSERT_EQ(w.MusicModel->Count(), 5);
     EXPECT_EQ(PlayingRow(), 3);
     // Another node asks first while a track plays: No keeps node and track, Yes stops it.
     QTreeWidgetItem *root = w.PlayLstList->currentItem(), *other = root->child(2);
