@@ -1,22 +1,57 @@
-// The transfer as a user runs it in the window: tick, Copy, Start, wait for Done, close the
-// panel; and the set-up's refusals.
+// The window as a user meets it and runs a transfer in it: what fits on screen, the chrome and
+// header clicks, the set-up's refusals and folder pickers, a cancel, a full run and its detail
+// window, the music-list mode switched in the About window and its run, the help pages and
+// links, the eject question, and a damaged track database.
 #include "tests/app/window_helpers.h"
 
+#include "app/IpodAboutFrm.h"
+#include "app/IpodDetailFrm.h"
 #include "device/PhotoDb.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 #include "transfer/CopyThread.h"
 
+#include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QDir>
+#include <QEnterEvent>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
-#include <QProgressBar>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 
 namespace {
+
+// The label's top-left pixel as the title bar shows it.
+QRgb Corner(QLabel* label) {
+    return label->parentWidget()->grab(label->geometry()).toImage().pixel(0, 0);
+}
+
+// Clicks `opener` and runs `inside` on the modal window of type Dlg that it shows; `inside` must
+// close it.
+template <class Dlg>
+void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
+    QTimer::singleShot(0, [&] {
+        QPointer<QWidget> d = qobject_cast<Dlg*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(d);
+        inside(*static_cast<Dlg*>(d.data()));
+        EXPECT_TRUE(!d || d->isHidden());
+        if (d)
+            d->hide();
+    });
+    QTest::mouseClick(opener, Qt::LeftButton);
+    QCoreApplication::processEvents();
+}
+
+// A click on the About window where none of its texts lies.
+void ClickSurface(QWidget& about) {
+    QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(about.width() - 4, 4));
+}
 
 void WaitForThreadEnd(TZozoDodiFrm& w) {
     while (w.CopyThread)
@@ -25,113 +60,251 @@ void WaitForThreadEnd(TZozoDodiFrm& w) {
 
 } // namespace
 
-class TransferWindowTest : public WindowTest {
-protected:
-    TZozoDodiFrm& OpenWithMusicAndPhotos() {
-        fixtures::FixtureDb db = WindowDb();
-        db.Tracks[1].Title = "delta"; // a clash with the first track's name
-        fixtures::DeviceTree tree = MakeIpod('E', db);
-        tree.WriteMusicFiles(db);
-        fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1019, 1036, 4, false, 3), false);
-        TZozoDodiFrm& w = Open();
-        Out = Temp.filePath("out/music");
-        Pics = Temp.filePath("out/pictures");
-        w.OutEdit->setText(" " + Out + " ");
-        w.PicOutEdit->setText(Pics);
-        return w;
-    }
-    void TickPhotos(TZozoDodiFrm& w, int n) {
-        ASSERT_TRUE(Window->PhotoDb);
-        for (int i = 0; i < n; ++i)
-            Window->PhotoDb->Photos.GetItem(i)->Selected = 1;
-        w.FCheckedPhotos = n;
-    }
-    QString Out, Pics;
-};
+TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
+    fixtures::FixtureDb db = WindowDb();
+    db.Tracks[1].Title = "delta"; // a clash with the first track's name
+    const fixtures::DeviceTree tree = MakeIpod('E', db);
+    tree.WriteMusicFiles(db);
+    fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1019, 1036, 4, false, 3), false);
+    TZozoDodiFrm* first = &OpenShown();
+    QTreeWidget* t = first->PlayLstList;
+    ASSERT_EQ(t->topLevelItemCount(), 2);
+    t->topLevelItem(0)->setText(0, "All music & videos (8888/8888)");
+    t->topLevelItem(1)->setText(0, "All photos (8888/8888)");
+    EXPECT_LE(static_cast<QAbstractItemView*>(t)->sizeHintForColumn(0), t->viewport()->width());
+    // The window grew with the pane: a full row of photos still fits beside it.
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->topLevelItem(1)).center());
+    EXPECT_LE(first->PhotoPage->width(), first->PhotoBox->viewport()->width());
+    const int wide = first->width();
+    first->close();
+    ASSERT_EQ(BoxesStarting("Do you want to eject your iPod now?"), 1);
+    EXPECT_TRUE(Boxes.back().Text.endsWith("You can also eject it from iTunes or your file manager later."));
+    TZozoDodiFrm& w = OpenShown();
+    EXPECT_EQ(w.width(), wide); // the saved pane width gives the same window
 
-TEST_F(TransferWindowTest, FullTransferOfTracksAndPhotos) {
-    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
+    for (auto [label, hover] : {std::pair{w.Weblb, qRgb(0x75, 0x75, 0x75)}, {w.AboutLb, qRgb(0x80, 0x80, 0x80)}}) {
+        const QRgb resting = Corner(label);
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(label, &enter);
+        EXPECT_EQ(Corner(label), hover);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(label, &leave);
+        EXPECT_EQ(Corner(label), resting);
+    }
+
+    // The name column takes the spare width, so the last column stays in view.
+    QHeaderView* h = w.MusicList->header();
+    const int name = h->sectionSize(TrackListModel::ColName);
+    w.resize(w.width() + 150, w.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h->sectionSize(TrackListModel::ColName), name + 150);
+    EXPECT_EQ(h->length(), w.MusicList->viewport()->width());
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                          {h->sectionViewportPosition(TrackListModel::ColName) + name / 2, 5});
+    EXPECT_EQ(Titles(), QStringList({"Echo alpha", "delta", "delta", "Charlie", "bravo"}));
+    EXPECT_TRUE(h->isSortIndicatorShown());
+    EXPECT_EQ(h->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    const QString out = Temp.filePath("out/music"), pics = Temp.filePath("out/pictures");
+    w.PicOutEdit->setText(pics);
+    const auto lastPage = [&] { return Opened.empty() ? QString() : Opened.back().fileName(); };
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    EXPECT_EQ(BoxesStarting("No music or photo has been selected to transfer."), 1);
+    // Songs and photos ticked: the summary's four lines and every field show whole.
+    for (int i = 0; i < 2; ++i)
+        w.PhotoDb->Photos.GetItem(i)->Selected = 1;
+    w.FCheckedPhotos = 2;
     w.CheckAllTracks();
-    TickPhotos(w, 2);
-    ASSERT_EQ(w.FCheckedCount, 5);
-    w.FormatLst->setCurrentIndex(0);
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
+    for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
+        if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc)
+            continue;
+        EXPECT_TRUE(w.ErrPnl->rect().contains({c->mapTo(w.ErrPnl, QPoint(0, 0)), c->size()}))
+            << c->metaObject()->className();
+        EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
+    }
+
+    // The picker opens at the nearest folder the field names, else at home.
+    for (const auto& [field, start] :
+         {std::pair{Temp.path() + "/not/yet", Temp.path()}, {QString(" \x01"), QDir::homePath()}}) {
+        w.OutEdit->setText(field);
+        QString opened;
+        QTimer::singleShot(0, [&] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                opened = d->directory().absolutePath(), d->reject();
+        });
+        QTest::mouseClick(w.BrowseBtn, Qt::LeftButton);
+        EXPECT_EQ(opened, start) << field.toStdString();
+        EXPECT_EQ(w.OutEdit->text(), field);
+    }
+
+    // A folder that cannot be made, and an empty field whose picker closes without a choice.
+    QFile(Temp.filePath("file")).open(QIODevice::WriteOnly);
+    TZozoDodiFrm::FolderPickerHook = [](const QString&) { return QString(); };
+    for (auto [field, box] : {std::pair{Temp.filePath("file/music"), "Can not create the folder to save the music."},
+                              {"  ", "Please choose a folder to save the music files."}}) {
+        w.OutEdit->setText(field);
+        QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+        EXPECT_EQ(BoxesStarting(box), 1);
+    }
+    TZozoDodiFrm::FolderPickerHook = nullptr;
+
+    // Cancelled while the thread waits in its first report (no event has been processed yet).
+    w.OutEdit->setText(out);
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    ASSERT_TRUE(w.TransferThreadAlive());
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(w.StatusLb->text(), "The transfer is ending, please wait ...");
+    EXPECT_FALSE(w.PrepareExport());
+    EXPECT_EQ(BoxesStarting("The last transfer is still ending. Please try again in a moment."), 1);
+    WaitForThreadEnd(w);
+    // It stopped before its first track, and its log went with it.
+    EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(app::DetailLog.Text().isEmpty()) << app::DetailLog.Text().toStdString();
 
     ASSERT_TRUE(w.PrepareExport());
-    EXPECT_EQ(w.NotePgc->currentWidget(), w.SetTab);
-    EXPECT_TRUE(w.Trlb->text().startsWith("5 songs and videos, approx 14.65 KB\n2 photos, approx "));
-
-    w.ExpBtn->click();
-    EXPECT_FALSE(w.CopyPnl->isHidden());
-    EXPECT_EQ(w.OutEdit->text(), Out + "/");
-    // The window refuses to close while the panel is up.
-    EXPECT_FALSE(w.FormCloseQuery());
-
+    QTest::mouseClick(w.SyncCb, Qt::LeftButton, {}, QPoint(5, w.SyncCb->height() / 2));
+    ASSERT_TRUE(w.SyncCb->isChecked());
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    EXPECT_FALSE(w.FormCloseQuery()); // not while the panel is up
     WaitForThreadEnd(w);
-    EXPECT_EQ(w.Tilb->text(), "All done");
-    EXPECT_EQ(w.CancelBtn->Caption(), "Done");
-    EXPECT_EQ(w.CopyPrgs->value(), w.CopyPrgs->maximum());
-    EXPECT_EQ(QDir(Out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
               QStringList({"Charlie.M4V", "Echo alpha.m4a", "bravo.mov", "delta.mp3", "delta1.mp3"}));
-    EXPECT_EQ(QDir(Pics).entryList(QDir::Files).size(), 2);
-    const QString log = app::DetailLog.Text();
-    EXPECT_TRUE(log.endsWith("\r\nMusic: 5/5\r\nPhotos: 2/2\r\nTo iTunes: 0, 0")) << log.toStdString();
-
-    w.CancelBtnClick();
-    EXPECT_TRUE(w.CopyPnl->isHidden());
-    EXPECT_TRUE(app::DetailLog.Text().isEmpty());
+    EXPECT_EQ(QDir(pics).entryList(QDir::Files).size(), 2);
+    EXPECT_TRUE(app::DetailLog.Text().endsWith(
+        "\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: iTunes is not "
+        "installed on this computer\r\n- done.\r\nPhotos\r\n\r\nMusic: 5/5\r\nPhotos: 2/2\r\nTo iTunes: -1, -1"))
+        << app::DetailLog.Text().toStdString();
+    // The detail window: the log's lines between the opening lines and the system line.
+    const QStringList log = app::DetailLog.Text().split("\r\n");
+    InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
+        const QStringList lines = detail.DetailMm->toPlainText().split(u'\n');
+        ASSERT_EQ(lines.size(), log.size() + 4);
+        EXPECT_EQ(lines[2], TIpodAboutFrm(&w).tilb->text()); // the same version as the About window's
+        EXPECT_EQ(lines.mid(3, log.size()), log);
+        EXPECT_TRUE(QRegularExpression("^Linux:\\d+\\.\\d+$").match(lines.back()).hasMatch());
+        QTest::mouseClick(detail.SupportLb, Qt::LeftButton);
+        EXPECT_EQ(lastPage(), "index.html");
+        QTest::keyClick(detail.DetailMm, Qt::Key_Return); // Close is the default button
+    });
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_TRUE(w.FormCloseQuery());
-    ASSERT_GE(Opened.size(), 2u);
-    EXPECT_EQ(Opened[Opened.size() - 2], QUrl::fromLocalFile(Out + "/"));
-    EXPECT_EQ(Opened.back(), QUrl::fromLocalFile(Pics + "/"));
+    EXPECT_EQ(std::vector(Opened.end() - 2, Opened.end()),
+              std::vector({QUrl::fromLocalFile(out + "/"), QUrl::fromLocalFile(pics + "/")}));
+
+    // The mode ticked asks at once; "No" opens nothing.
+    const size_t boxes = Boxes.size();
+    InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
+        QTest::mouseClick(about.tilb, Qt::LeftButton); // a text does not close the window
+        EXPECT_TRUE(about.isVisible());
+        QTest::mouseClick(about.UseDebug, Qt::LeftButton);
+        EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlListOnly); // at once, before the window closes
+        QTest::mouseClick(about.Linklb, Qt::LeftButton);
+        EXPECT_EQ(lastPage(), "index.html");
+        Opened.clear();
+        ClickSurface(about);
+    });
+    ASSERT_EQ(Boxes.size(), boxes + 1);
+    EXPECT_TRUE(Boxes.back().Text.startsWith("The \"Generate the music list only\" has been selected."));
+    EXPECT_TRUE(Opened.empty());
+
+    // Shown ticked again: the question again, and "Yes" opens the mode's help page.
+    Answer = MsgResult::Yes;
+    InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
+        EXPECT_TRUE(about.UseDebug->isChecked());
+        QTest::keyClick(&about, Qt::Key_Escape);
+    });
+    ASSERT_EQ(Boxes.size(), boxes + 2);
+    EXPECT_EQ(lastPage(), "diag.html");
+
+    // Photos only: the music fields hide.
+    w.UncheckAllTracks();
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    EXPECT_TRUE(w.OutEdit->isHidden());
+    w.NoIpodBtnClick();
+    // The mode's transfer writes only the list, after its notice at Start.
+    w.CheckAllTracks();
+    w.OutEdit->setText(Temp.filePath("list"));
+    w.PicOutEdit->setText(Temp.filePath("list pictures"));
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    WaitForThreadEnd(w);
+    EXPECT_EQ(BoxesStarting("You have selected \"Generate the music list only\" mode."), 1);
+    EXPECT_EQ(QDir(Temp.filePath("list")).entryList(QDir::Files), QStringList{"VRQMusicList.xml"});
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+
+    // Cleared: no question.
+    InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
+        QTest::mouseClick(about.UseDebug, Qt::LeftButton);
+        ClickSurface(about);
+    });
+    EXPECT_EQ(Boxes.size(), boxes + 3);
+    EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlCopyFiles);
+
+    w.IphoneErrLb->show(); // as after a failed start of the handheld link
+    for (auto [link, page] : {std::pair<QWidget*, const char*>{w.HelpBtn, "index.html"},
+                              {w.IphoneErrLb, "ts.html"},
+                              {w.Weblb, "index.html"},
+                              {w.DiskLink, "disk.html"}}) {
+        Opened.clear();
+        QTest::mouseClick(link, Qt::LeftButton);
+        EXPECT_EQ(lastPage(), page);
+    }
+
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    // Start trims the field as start-up does; with the device gone it stops after the folders.
+    const QString spaced = Temp.filePath("out") + QChar(0xA0); // a no-break space is part of a name
+    w.OutEdit->setText("\x01 " + spaced + " \t");
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    EXPECT_EQ(w.OutEdit->text(), spaced + "/");
+    EXPECT_TRUE(QFileInfo(spaced).isDir());
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
 }
 
-TEST_F(TransferWindowTest, CopyAndStartRefusals) {
-    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
-    EXPECT_FALSE(w.PrepareExport());
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "No music or photo has been selected to transfer.");
+TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
+    fixtures::TrackDbLayout at;
+    const QByteArray good = fixtures::WriteTrackDb(WindowDb(), &at);
+    const fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    // Where a length is broken, and the tracks and tree nodes still listed.
+    for (const auto [pos, value, tracks, nodes] : {std::tuple{at.TrackSection + 8, 0u, 5, 2},
+                                                   {at.PlaylistItems[1][1] + 8, 0u, 5, 4},
+                                                   {at.Tracks[3] + 8, 0xFFFFFFF0u, 3, 4}}) {
+        QByteArray bytes = good;
+        fixtures::PutU32(bytes, pos, value);
+        tree.WriteTrackDb(bytes);
+        Boxes.clear();
+        TZozoDodiFrm& w = Open();
+        EXPECT_EQ(w.MusicModel->Count(), tracks) << pos;
+        EXPECT_EQ(w.PlayLstList->topLevelItem(0)->childCount(), nodes) << pos;
+        ASSERT_EQ(Boxes.size(), 1u) << pos;
+        EXPECT_TRUE(Boxes[0].Text.startsWith("The iPod's music database is damaged")) << pos;
+        Window.reset();
+    }
+}
 
-    // Photos only: the music fields hide and only the photo folder is made.
-    TickPhotos(w, 3);
-    ASSERT_TRUE(w.PrepareExport());
-    EXPECT_TRUE(w.OutEdit->isHidden());
-    EXPECT_TRUE(w.Trlb->text().contains("\n* No song or video\n\nTotal: "));
-    w.NoIpodBtnClick();
-
-    // A folder that cannot be made stops Start with the page still up.
-    w.CheckAllTracks();
-    ASSERT_TRUE(w.PrepareExport());
-    QFile(Temp.filePath("file")).open(QIODevice::WriteOnly);
-    w.OutEdit->setText(Temp.filePath("file/music"));
-    Boxes.clear();
-    w.ExpBtnClick();
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "Can not create the folder to save the music.");
-    EXPECT_FALSE(w.FCopying);
-
-    // An empty field asks for a folder; a picker closed without a choice leaves the page up.
-    w.OutEdit->setText("  ");
-    Boxes.clear();
-    QString asked;
-    TZozoDodiFrm::FolderPickerHook = [&](const QString& caption) {
-        asked = caption;
-        return QString();
+TEST_F(WindowTest, DamagedHandheldDatabaseIsListedWithoutTheUnreadableNotice) {
+    fixtures::TrackDbLayout at;
+    QByteArray bytes = fixtures::WriteTrackDb(WindowDb(), &at);
+    fixtures::PutU32(bytes, at.Tracks[3] + 8, 0xFFFFFFF0);
+    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
+        out = bytes;
+        return path.endsWith("/iTunesDB");
+    });
+    const auto ready = [](bool on) {
+        QMutexLocker lock(&handheld::IphoneLock());
+        handheld::IphoneMgr.Ready = on;
     };
-    w.ExpBtnClick();
-    TZozoDodiFrm::FolderPickerHook = nullptr;
-    EXPECT_EQ(asked, "Select folder to save music files");
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "Please choose a folder to save the music files.");
-    EXPECT_FALSE(w.FCopying);
-
-    // The device gone at Start.
-    w.OutEdit->setText(Out);
-    platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
-    Boxes.clear();
-    w.ExpBtnClick();
-    EXPECT_TRUE(w.CopyPnl->isHidden());
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_TRUE(Boxes[0].Text.startsWith("Lost connection to the iPod device."));
+    TZozoDodiFrm& w = Open();
+    ready(true);
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.MusicModel->Count(), 3);
+    EXPECT_EQ(w.ErrLb->text(), "Waiting for iPod ...");
+    EXPECT_EQ(BoxesStarting("The music database of the iPhone/iPod touch is damaged"), 1);
+    ready(false);
+    device::SetHandheldFileReader(nullptr);
 }
 
 TEST(TransferWindowFolders, AFolderWithOnlyAHiddenFileIsNotEmpty) {
@@ -140,57 +313,4 @@ TEST(TransferWindowFolders, AFolderWithOnlyAHiddenFileIsNotEmpty) {
     EXPECT_TRUE(TZozoDodiFrm::IsFolderEmpty(temp.path()));
     QFile(temp.filePath(".hidden")).open(QIODevice::WriteOnly);
     EXPECT_FALSE(TZozoDodiFrm::IsFolderEmpty(temp.path()));
-}
-
-TEST_F(TransferWindowTest, CancelWhileRunningHoldsTheWindowUntilTheFinalReport) {
-    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
-    w.CheckAllTracks();
-    ASSERT_TRUE(w.PrepareExport());
-    w.ExpBtnClick();
-    ASSERT_TRUE(w.FCopying);
-    // No event has been processed yet, so the thread waits in its first report: it is alive.
-    ASSERT_TRUE(w.TransferThreadAlive());
-    w.CancelBtnClick();
-    EXPECT_TRUE(w.CopyPnl->isHidden());
-    EXPECT_TRUE(w.TransferThreadAlive());
-    EXPECT_EQ(w.StatusLb->text(), "The transfer is ending, please wait ...");
-    Boxes.clear();
-    EXPECT_FALSE(w.PrepareExport());
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "The last transfer is still ending. Please try again in a moment.");
-    WaitForThreadEnd(w);
-    // It stopped before its first track.
-    EXPECT_TRUE(QDir(Out).entryList(QDir::Files).isEmpty());
-    EXPECT_NE(w.StatusLb->text(), "The transfer is ending, please wait ...");
-    EXPECT_TRUE(w.PrepareExport());
-}
-
-TEST_F(TransferWindowTest, CancelledTransferLeavesNoLogForTheNextOne) {
-    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
-    w.show();
-    w.CheckAllTracks();
-    ASSERT_TRUE(w.PrepareExport());
-    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
-    ASSERT_TRUE(w.TransferThreadAlive());
-    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
-    ASSERT_FALSE(w.FCopying);
-    ASSERT_EQ(w.StatusLb->text(), "The transfer is ending, please wait ...");
-    WaitForThreadEnd(w);
-    EXPECT_TRUE(app::DetailLog.Text().isEmpty()) << app::DetailLog.Text().toStdString();
-}
-
-TEST_F(TransferWindowTest, TickedITunesBoxEndsInTheFailedStart) {
-    TZozoDodiFrm& w = OpenWithMusicAndPhotos();
-    w.CheckAllTracks();
-    ASSERT_TRUE(w.PrepareExport());
-    QTest::mouseClick(w.SyncCb, Qt::LeftButton, {}, QPoint(5, w.SyncCb->height() / 2));
-    ASSERT_TRUE(w.SyncCb->isChecked());
-    w.ExpBtn->click();
-    WaitForThreadEnd(w);
-    const QString log = app::DetailLog.Text();
-    EXPECT_TRUE(
-        log.endsWith("\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\n"
-                     "Reason: iTunes is not installed on this computer\r\n- done.\r\nMusic: 5/5\r\n"
-                     "Photos: 0/0\r\nTo iTunes: -1, -1"))
-        << log.toStdString();
 }
