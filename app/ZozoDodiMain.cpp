@@ -683,6 +683,9 @@ void TZozoDodiFrm::HttpLbOnMouseLeave(QLabel* label) {
 }
 
 void TZozoDodiFrm::FitNoticePanel() {
+    // The pages' own layouts keep the size of their last showing until they are told otherwise.
+    for (QLayout* l : ErrPnl->findChildren<QLayout*>())
+        l->invalidate();
     ErrPnl->layout()->invalidate();
     ErrPnl->setFixedSize(kNoticePanelSize.expandedTo(ErrPnl->layout()->sizeHint()));
     PositionOverlays();

@@ -111,10 +111,13 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     const auto lastPage = [&] { return Opened.empty() ? QString() : Opened.back().fileName(); };
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     EXPECT_EQ(BoxesStarting("No music or photo has been selected to transfer."), 1);
-    // Songs and photos ticked: the summary's four lines and every field show whole.
+    // Songs and photos ticked, after a photos-only opening: the summary's four lines and every
+    // field show whole.
     for (int i = 0; i < 2; ++i)
         w.PhotoDb->Photos.GetItem(i)->Selected = 1;
     w.FCheckedPhotos = 2;
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    w.NoIpodBtnClick();
     w.CheckAllTracks();
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
