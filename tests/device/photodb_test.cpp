@@ -102,17 +102,6 @@ TEST(PhotoDb, FullSizeReferencesAndContainerNumbers) {
         EXPECT_EQ(ContainerFileNumber(QString::fromLatin1(name)), number) << name;
 }
 
-TEST(PhotoDb, DropsPhotosWithoutBothReferences) {
-    FixturePhotoDb f = Photos({Simple(1).Photos[0].Refs, {Ref(1009, 42, 30), Ref(1013, 220, 176)}, {Ref(1036, 50, 41)},
-                               Simple(1).Photos[0].Refs});
-    f.Photos[3].TypeOneChild = true; // a title child is passed over
-    TPhotoDb db("E:", false);
-    ASSERT_TRUE(db.LoadFromData(WritePhotoDb(f)));
-    ASSERT_EQ(db.Photos.Count(), 2);
-    EXPECT_EQ(db.Photos.GetItem(0)->ImageId, 10u);
-    EXPECT_EQ(db.Photos.GetItem(1)->ImageId, 13u);
-}
-
 TEST(PhotoDb, ErrorCodesOfTheFailurePaths) {
     const QByteArray good = WritePhotoDb(Simple(3));
     ExpectDamage<TPhotoDb>(good,
@@ -131,31 +120,30 @@ TEST(PhotoDb, ErrorCodesOfTheFailurePaths) {
     EXPECT_EQ(empty.ErrorCode, 0u);
 }
 
-TEST(PhotoDb, OddAlbumRecords) {
-    FixturePhotoDb f = Simple(2);
-    QByteArray stranger = Record("mhzz", 40, 40);
-    PutU32(stranger, 16, 999);
-    f.Albums = {{QString(), false, {10}, {}}, {QStringLiteral("Mixed"), true, {10, 11}, {stranger}}};
+TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {
+    FixturePhotoDb f = Photos({Simple(1).Photos[0].Refs, {Ref(1009, 42, 30), Ref(1013, 220, 176)}, {Ref(1036, 50, 41)},
+                               Simple(1).Photos[0].Refs});
+    f.Photos[3].TypeOneChild = true; // a title child is passed over
+    f.Albums = {{QString(), false, {10}, {}}, {QStringLiteral("Mixed"), true, {10, 13}, {Record("mhzz", 40, 40)}}};
     TPhotoDb db("E:", false);
     ASSERT_TRUE(db.LoadFromData(WritePhotoDb(f)));
+    ASSERT_EQ(db.Photos.Count(), 2); // photos without both references are dropped
+    EXPECT_EQ(std::pair(db.Photos.GetItem(0)->ImageId, db.Photos.GetItem(1)->ImageId), std::pair(10u, 13u));
     ASSERT_EQ(db.Albums.Count(), 1); // the album without a name record is not added
     EXPECT_EQ(db.Albums.GetItem(0)->Name, QStringLiteral("Mixed"));
-    EXPECT_EQ(db.Albums.GetItem(0)->ImageIds, (std::vector<uint32_t>{10, 11})); // the odd item is skipped
-}
+    EXPECT_EQ(db.Albums.GetItem(0)->ImageIds, (std::vector<uint32_t>{10, 13})); // the odd item is skipped
 
-TEST(PhotoDb, DamagedBytesNeverCrashOrHang) {
+    // Zero lengths under huge counts.
     const QByteArray good = WritePhotoDb(Simple(3));
-    // Zero lengths under huge counts end their walks.
     const qsizetype item = good.indexOf("mhii");
     QByteArray zeroed = good, child = good;
     PutFields(zeroed, {{item + 8, 0}, {zeroed.indexOf("mhli") + 8, 0x7FFFFFFF}, {20, 0x7FFFFFFF} /* sections */});
-    TPhotoDb db("E:", false);
-    db.LoadFromData(zeroed);
-    EXPECT_LE(db.Photos.Count(), 1);
     PutFields(child, {{child.indexOf("mhod") + 8, 0}, {item + 12, 0x7FFFFFFF}});
-    TPhotoDb db2("E:", false);
-    db2.LoadFromData(child);
-    EXPECT_LE(db2.Photos.Count(), 3);
+    for (const auto& [bytes, most] : {std::pair(zeroed, 1), std::pair(child, 3)}) {
+        TPhotoDb damaged("E:", false);
+        damaged.LoadFromData(bytes);
+        EXPECT_LE(damaged.Photos.Count(), most);
+    }
 }
 
 TEST(PhotoDb, AnOddLengthUtf16TextKeepsItsLastByteAsACharacter) {
