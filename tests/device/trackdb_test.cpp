@@ -43,15 +43,15 @@ QString Describe(const TiTunesDB& db) {
     QStringList lines{QStringLiteral("%1 %2 %3").arg(db.TotalTime).arg(db.TotalSize).arg(db.ErrorCode)};
     for (int i = 0; i < db.Tracks.Count(); ++i) {
         const TTrackItem& t = db.Tracks.GetItem(i);
-        lines << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|").arg(t.TrackId).arg(t.Size).arg(t.Length).arg(t.Rating)
-                         .arg(t.PlayCount).arg(t.MediaType).arg(t.DbId).arg(t.ArtworkLink) +
+        lines << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9|").arg(t.TrackId).arg(t.Size).arg(t.Length).arg(t.Rating)
+                         .arg(t.PlayCount).arg(t.MediaType).arg(t.HasArtwork).arg(t.DbId).arg(t.ArtworkLink) +
                      QStringList{t.Title, t.Artist, t.Album, t.Genre, t.KindText, t.Location}.join(u'|');
     }
     for (int i = 0; i < db.Playlists.Count(); ++i) {
         const TPlayListItem& p = db.Playlists.GetItem(i);
-        lines << p.Name + u'|' + QString::number(p.Smart);
+        lines << p.Name + u'|' + QString::number(p.Smart) + u'|';
         for (int k = 0; k < p.Count; ++k)
-            lines.back() += u',' + QString::number(p.GetTrackId(k));
+            lines.back() += QString::number(p.GetTrackId(k)) + u' ';
     }
     return lines.join(u'\n');
 }
