@@ -1,5 +1,6 @@
 #include "device/PixelDecode.h"
 #include "device/ThumbFormat.h"
+#include "tests/fixtures/RecordWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -60,42 +61,33 @@ TEST(PixelDecode, ClampByteRoundsHalfToEvenAndClamps) {
         EXPECT_EQ(ClampByte(v), want) << v;
 }
 
-TEST(PixelDecode, SixteenBitPixelsFollowTheMasks) {
-    // Disk-mode RGB565: red, green, blue, white in a 2 x 2 picture, rows top first.
-    const TThumbFormat f{1, 8, 2, 2, 1};
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(f, false, Words({0xF800, 0x07E0, 0x001F, 0xFFFF})))),
-              (std::vector<QRgb>{0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}));
-    // A handheld's words are RGB555; 16 of 31 gives 0x84, the high bits replicated.
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(f, true, Words({0x7C00, 0x03E0, 0x001F, 0x4210})))),
-              (std::vector<QRgb>{0xFF0000, 0x00FF00, 0x0000FF, 0x848484}));
-    // Big-endian storage: bytes F8 00 become the word 0xF800, pure red.
-    QByteArray be("\xF8\x00\x00\x1F", 4);
+// 16-bit bitmaps: every pixel, rows top first; no pixels for headers that cannot be used.
+TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNoPicture) {
+    const TThumbFormat square{1, 8, 2, 2, 1};
+    const auto patch = [](QByteArray b, int at, uint32_t value) { return fixtures::PutU32(b, at, value), b; };
+    QByteArray be("\xF8\x00\x00\x1F", 4); // big-endian storage: bytes F8 00 are the word 0xF800, pure red
     SwapBytes16(reinterpret_cast<uint8_t*>(be.data()), be.size());
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1023, 4, 2, 1, 1}, false, be))),
-              (std::vector<QRgb>{0xFF0000, 0x0000FF}));
-}
-
-TEST(PixelDecode, ShortOrOddBitmaps) {
-    // Odd widths have rows padded to four bytes.
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 8, 1, 2, 1}, false, Words({0xF800, 0, 0x001F, 0})))),
-              (std::vector<QRgb>{0xFF0000, 0x0000FF}));
+    const std::pair<QByteArray, std::vector<QRgb>> cases[] = {
+        // Disk-mode RGB565: red, green, blue, white.
+        {Bitmap(square, false, Words({0xF800, 0x07E0, 0x001F, 0xFFFF})), {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
+        // A handheld's words are RGB555; 16 of 31 gives 0x84, the high bits replicated.
+        {Bitmap(square, true, Words({0x7C00, 0x03E0, 0x001F, 0x4210})), {0xFF0000, 0x00FF00, 0x0000FF, 0x848484}},
+        {Bitmap(TThumbFormat{1023, 4, 2, 1, 1}, false, be), {0xFF0000, 0x0000FF}},
+        // Odd widths have rows padded to four bytes.
+        {Bitmap(TThumbFormat{1, 8, 1, 2, 1}, false, Words({0xF800, 0, 0x001F, 0})), {0xFF0000, 0x0000FF}},
+        // A positive height is stored bottom row first.
+        {patch(Bitmap(square, false, Words({0xF800, 0xF800, 0x001F, 0x001F})), 22, 2), {0x0000FF, 0x0000FF, 0xFF0000, 0xFF0000}},
+        {QByteArray("BM"), {}},
+        {Bitmap(TThumbFormat{1, 0, 0, 4, 1}, false, {}), {}},
+        {Bitmap(TThumbFormat{1, 0, 65535, 65535, 1}, false, {}), {}},
+        {patch(Bitmap(square, false, Words({0, 0, 0, 0})), 28, 24), {}}, // 24 bits a pixel
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(Pixels(DecodeBitfieldBitmap(cases[i].first)), cases[i].second) << i;
     // The handheld's 56 x 56 small art holds only 6160 bytes: the missing last row is black.
-    QByteArray art(6160, '\xFF');
-    const QImage cut = DecodeBitfieldBitmap(Bitmap(TThumbFormat{3006, 6160, 56, 56, 1}, true, art));
+    const QImage cut = DecodeBitfieldBitmap(Bitmap(TThumbFormat{3006, 6160, 56, 56, 1}, true, QByteArray(6160, '\xFF')));
     ASSERT_EQ(cut.size(), QSize(56, 56));
-    EXPECT_EQ(At(cut, 55, 54), 0xFFFFFFu);
-    EXPECT_EQ(At(cut, 0, 55), 0u);
-    // A positive height is stored bottom row first.
-    QByteArray up = Bitmap(TThumbFormat{1, 8, 2, 2, 1}, false, Words({0xF800, 0xF800, 0x001F, 0x001F}));
-    up[22] = 2; up[23] = 0; up[24] = 0; up[25] = 0;
-    EXPECT_EQ(At(DecodeBitfieldBitmap(up), 0, 0), 0x0000FFu);
-    // Headers we cannot use give no picture.
-    EXPECT_TRUE(DecodeBitfieldBitmap(QByteArray("BM")).isNull());
-    EXPECT_TRUE(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 0, 0, 4, 1}, false, {})).isNull());
-    EXPECT_TRUE(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 0, 65535, 65535, 1}, false, {})).isNull());
-    QByteArray wrongDepth = Bitmap(TThumbFormat{1, 8, 2, 2, 1}, false, Words({0, 0, 0, 0}));
-    wrongDepth[28] = 24;
-    EXPECT_TRUE(DecodeBitfieldBitmap(wrongDepth).isNull());
+    EXPECT_EQ(std::pair(At(cut, 55, 54), At(cut, 0, 55)), std::pair(0xFFFFFFu, 0u));
 }
 
 TEST(PixelDecode, UyvyFieldsFillAlternateRowsWithTheirOwnConstants) {
