@@ -35,24 +35,31 @@ protected:
 
 } // namespace
 
-TEST_F(ThumbExportTest, EveryLayoutExportsPicturesOfTheExpectedSizeAndColours) {
+// Then with the last container cut inside photo 3's image: a failed read, and nothing cut
+// short is left under its name.
+TEST_F(ThumbExportTest, EveryLayoutExportsPicturesOfTheExpectedSizeAndColoursAndACutImageIsAFailedRead) {
     const std::tuple<int32_t, bool, QSize> cases[] = {{1019, true, {640, 480}}, {1019, false, {704, 480}},
                                                       {1067, true, {720, 480}}, {1023, true, {176, 132}},
-                                                      {1024, true, {320, 240}}, {1015, true, {130, 88}}};
+                                                      {1024, true, {320, 240}}, {1015, true, {130, 88}},
+                                                      {1081, true, {640, 480}}};
     for (const auto& [id, aspect, size] : cases) {
         SCOPED_TRACE(id);
-        auto db = Load(MakePhotoSet(id, 1009, 4, false, 3));
-        db->Photos.GetItem(2)->Selected = 0;
-        EXPECT_FALSE(db->ExportThumbs(aspect));
-        EXPECT_EQ(Progress, 3);
-        EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg", "103.jpg"}));
-        EXPECT_TRUE(db->Log.isEmpty());
-        for (int i : {0, 1, 3}) {
-            const QImage image(Out + QString::number(100 + i) + ".jpg");
-            EXPECT_EQ(image.size(), size);
-            ExpectQuadrants(image, i, 12);
+        PhotoSet set = MakePhotoSet(id, 1009, 4, false, 3);
+        for (const bool cut : {false, true}) {
+            auto db = Load(set);
+            db->Photos.GetItem(2)->Selected = 0;
+            EXPECT_FALSE(db->ExportThumbs(aspect));
+            EXPECT_EQ(Progress, 3);
+            EXPECT_EQ(Files(), (cut ? QStringList{"100.jpg", "101.jpg"} : QStringList{"100.jpg", "101.jpg", "103.jpg"}));
+            EXPECT_TRUE(db->Log.isEmpty());
+            EXPECT_TRUE(db->WorkStream.isEmpty());
+            for (const QString& name : Files()) {
+                const QImage image(Out + name);
+                EXPECT_EQ(image.size(), size);
+                ExpectQuadrants(image, name.left(3).toInt() - 100, 12);
+            }
+            set.Containers[QStringLiteral("F%1_2.ithmb").arg(id)].chop(100);
         }
-        EXPECT_TRUE(db->WorkStream.isEmpty());
     }
     const PhotoSet jpeg = MakePhotoSet(1081, 1036, 3, false, 2); // stored JPEG data is written unchanged
     auto db = Load(jpeg);
@@ -86,17 +93,7 @@ TEST_F(ThumbExportTest, MissingContainersAreLoggedAndOnlyTheCountIsVisited) {
     EXPECT_EQ(ContainersToVisit(MaxProbedContainers + 1, {7, 0, 3, 7, MaxProbedContainers + 2}), (std::vector<int32_t>{3, 7}));
 }
 
-TEST_F(ThumbExportTest, ImagesCutOrOfSizeZeroAreFailedReadsAndAGoneFolderRaises) {
-    for (const int32_t id : {1024, 1023, 1019, 1067, 1081}) {
-        SCOPED_TRACE(id);
-        PhotoSet set = MakePhotoSet(id, 1036, 3, false, 3);
-        set.Containers[QStringLiteral("F%1_1.ithmb").arg(id)].chop(100); // inside the last image
-        auto db = Load(set);
-        EXPECT_FALSE(db->ExportThumbs(false));
-        EXPECT_EQ(Progress, 3);
-        EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg"}));
-        EXPECT_TRUE(db->WorkStream.isEmpty());
-    }
+TEST_F(ThumbExportTest, ImagesOfSizeZeroAreFailedReadsAndAGoneFolderRaises) {
     // A zero size is a failed read, not the whole container.
     auto db = Load(MakePhotoSet(1081, 1036, 2, false, 2));
     db->Photos.GetItem(0)->LargeSize = 0;
