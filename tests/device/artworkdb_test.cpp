@@ -68,14 +68,16 @@ TEST_F(ArtworkDbTest, FormatChoiceAndFailurePaths) {
     EXPECT_FALSE(missing.Load());
 }
 
-TEST_F(ArtworkDbTest, ExportsMarkedItemsAsBitmapsNamedByIndex) {
-    auto db = Load(MakeArtSet(1028, 1017, 6, false, 2)); // containers 1..3
-    for (int i : {0, 2, 3, 5})
+TEST_F(ArtworkDbTest, ExportsMarkedItemsAsBitmapsNamedByIndexAndSkipsWhatCannotBeRead) {
+    ArtSet set = MakeArtSet(1028, 1017, 7, false, 2); // containers 1..4
+    set.Containers["F1028_4.ithmb"].chop(10);        // item 6 runs past the end
+    auto db = Load(set);
+    for (int i : {0, 2, 3, 5, 6})
         db->Arts.GetItem(i)->Selected = 1;
     QFile::remove(Tree.Path("iPod_Control/Artwork/F1028_2.ithmb")); // items 2 and 3
     DeviceTree(Out).WriteFile("0.bmp", "old"); // an old bitmap of the same name is replaced
     EXPECT_EQ(db->ExportArt(), 2);
-    EXPECT_EQ(Progress, 2);
+    EXPECT_EQ(Progress, 3);
     EXPECT_EQ(Files(), (QStringList{"0.bmp", "5.bmp"}));
     for (int i : {0, 5}) {
         const QByteArray bytes = DeviceTree(Out).ReadFile(QString::number(i) + ".bmp");
@@ -83,20 +85,9 @@ TEST_F(ArtworkDbTest, ExportsMarkedItemsAsBitmapsNamedByIndex) {
         ExpectQuadrants(DecodeBitfieldBitmap(bytes), i, 8);
         EXPECT_EQ(QImage::fromData(bytes, "BMP").size(), QSize(100, 100)); // any bitmap reader takes it
     }
-    EXPECT_EQ(db->Arts.GetItem(2)->Selected, 1); // a missing container leaves marks alone
-}
-
-TEST_F(ArtworkDbTest, UnreadableImageClearsItsMarkAndStillCountsProgress) {
-    ArtSet set = MakeArtSet(1028, 1017, 2, false, 2);
-    set.Containers["F1028_1.ithmb"].chop(10); // the second image runs past the end
-    auto db = Load(set);
-    db->Arts.GetItem(0)->Selected = db->Arts.GetItem(1)->Selected = 1;
-    EXPECT_EQ(db->ExportArt(), 1);
-    EXPECT_EQ(Progress, 2);
-    EXPECT_EQ(db->Arts.GetItem(1)->Selected, 0);
-    EXPECT_FALSE(QFile::exists(Out + "1.bmp"));
-
+    // A missing container leaves marks alone; an unreadable image clears its mark.
+    EXPECT_EQ(db->Arts.GetItem(2)->Selected, 1);
+    EXPECT_EQ(db->Arts.GetItem(6)->Selected, 0);
     db->OutputFolder = Dir.path() + "/gone/";
-    db->Arts.GetItem(0)->Selected = 1;
     EXPECT_THROW(db->ExportArt(), platform::EFOpenError);
 }

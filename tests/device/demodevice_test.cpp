@@ -11,20 +11,17 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+static const QString tool = QStringLiteral(MG_BIN_DIR "/make-demo-device");
+
 TEST(DemoDevice, SampleIPodLoadsWithTracksPlaylistsArtAndPhotos) {
-    const QString tool = QStringLiteral(MG_BIN_DIR "/make-demo-device");
-    if (!QFileInfo(tool).isExecutable()) GTEST_SKIP() << "make-demo-device is not built";
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString root = dir.filePath(QStringLiteral("iPod"));
     QProcess p;
     p.start(tool, {root});
     ASSERT_TRUE(p.waitForFinished(120000));
     ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().constData();
 
-    platform::SetDriveTableForTesting(
-        std::vector<platform::Drive>{{'C', QStringLiteral("/"), platform::DriveFixed, QString()},
-                                     {'E', root, platform::DriveRemovable, QString()}});
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'E', root, platform::DriveRemovable, QString()}});
     device::TiTunesDB tracks("E:", false);
     ASSERT_TRUE(tracks.Load());
     EXPECT_GE(tracks.Tracks.Count(), 250);
@@ -36,11 +33,9 @@ TEST(DemoDevice, SampleIPodLoadsWithTracksPlaylistsArtAndPhotos) {
         EXPECT_FALSE(t.Title.isEmpty());
         EXPECT_FALSE(t.Artist.isEmpty());
         // every listed file is there, at the size the list gives
-        QString location = t.Location;
-        const QString path = platform::ResolvePath(QStringLiteral("E:") +
-                                                   location.replace(QLatin1Char(':'), QLatin1Char('/')));
+        const QString path = platform::ResolvePath("E:" + QString(t.Location).replace(u':', u'/'));
         EXPECT_EQ(QFileInfo(path).size(), qint64(t.Size)) << path.toStdString();
-        withArt += t.HasArtwork ? 1 : 0;
+        withArt += t.HasArtwork;
     }
     EXPECT_GT(withArt, 100);
 
@@ -59,21 +54,15 @@ TEST(DemoDevice, SampleIPodLoadsWithTracksPlaylistsArtAndPhotos) {
 }
 
 TEST(DemoDevice, OptionsAreNeverTakenForTheFolder) {
-    const QString tool = QStringLiteral(MG_BIN_DIR "/make-demo-device");
-    if (!QFileInfo(tool).isExecutable()) GTEST_SKIP() << "make-demo-device is not built";
     QTemporaryDir dir;
-    const struct {
-        const char* Arg;
-        int Exit;
-        bool UsageOnStdout;
-    } cases[] = {{"--help", 0, true}, {"-h", 0, true}, {"--force", 2, false}, {"-", 2, false}};
-    for (const auto& c : cases) {
+    // Usage on standard output with exit 0 for help, exit 2 otherwise.
+    for (const auto& [arg, help] : {std::pair("--help", true), {"-h", true}, {"--force", false}, {"-", false}}) {
         QProcess p;
         p.setWorkingDirectory(dir.path());
-        p.start(tool, {QString::fromLatin1(c.Arg)});
+        p.start(tool, {QString::fromLatin1(arg)});
         ASSERT_TRUE(p.waitForFinished(30000));
-        EXPECT_EQ(p.exitCode(), c.Exit) << c.Arg;
-        EXPECT_EQ(p.readAllStandardOutput().startsWith("usage:"), c.UsageOnStdout) << c.Arg;
-        EXPECT_TRUE(QDir(dir.path()).isEmpty()) << c.Arg;
+        EXPECT_EQ(p.exitCode(), help ? 0 : 2) << arg;
+        EXPECT_EQ(p.readAllStandardOutput().startsWith("usage:"), help) << arg;
+        EXPECT_TRUE(QDir(dir.path()).isEmpty()) << arg;
     }
 }

@@ -61,7 +61,8 @@ TEST_F(IPodTest, ScansStopAtTheFirstIPodAndThePhotoTestAsksForAFoundDatabase) {
     EXPECT_EQ(pod.Root, QByteArray("Z:"));
 }
 
-TEST_F(IPodTest, RemoveLock) {
+// Both change files on the device: only what they must, and a refusal is never a success.
+TEST_F(IPodTest, RemoveLockAndClearPrefsFlagChangeOnlyWhatTheyMust) {
     const DeviceTree e = Tree("e");
     Map({e.AsDrive('E')});
     TIPod pod;
@@ -71,24 +72,9 @@ TEST_F(IPodTest, RemoveLock) {
     EXPECT_TRUE(pod.RemoveLock());
     EXPECT_FALSE(pod.IsLocked());
     EXPECT_TRUE(pod.HasTrackDb());
-    if (geteuid() != 0) { // root ignores folder permissions
-        e.WriteLock();
-        const QString folder = e.Path(QStringLiteral("iPod_Control/iTunes"));
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        EXPECT_FALSE(pod.RemoveLock());
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        EXPECT_TRUE(pod.IsLocked());
-    }
-}
-
-TEST_F(IPodTest, ClearPrefsFlagChangesOnlyByteTenFromOneToZero) {
-    const DeviceTree e = Tree("e");
-    Map({e.AsDrive('E')});
-    TIPod pod;
-    pod.ProbeDrive('E');
     const QString prefs = QStringLiteral("iPod_Control/iTunes/iTunesPrefs");
     EXPECT_FALSE(pod.ClearPrefsFlag()); // no file
-    // Too short to hold the flag, other flag values, the flag as the last byte, a long file.
+    // Too short to hold the flag at byte 10, other flag values, the flag as the last byte, a long file.
     for (const auto& [flag, size, changes] : std::vector<std::tuple<uint8_t, int, bool>>{
              {1, 10, false}, {0, 64, false}, {2, 64, false}, {1, 11, true}, {1, 4096, true}}) {
         e.WritePrefs(flag, size);
@@ -98,9 +84,14 @@ TEST_F(IPodTest, ClearPrefsFlagChangesOnlyByteTenFromOneToZero) {
         EXPECT_EQ(pod.ClearPrefsFlag(), size > 10) << size;
         EXPECT_EQ(e.ReadFile(prefs), want) << size; // same size, every other byte kept
     }
-    if (geteuid() != 0) {
-        e.WritePrefs(1);
+    if (geteuid() != 0) { // root ignores permissions
+        e.WriteLock();
+        const QString folder = e.Path(QStringLiteral("iPod_Control/iTunes"));
         QFile::setPermissions(e.Path(prefs), QFile::ReadOwner);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        EXPECT_FALSE(pod.RemoveLock());
         EXPECT_THROW(pod.ClearPrefsFlag(), platform::EFOpenError);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_TRUE(pod.IsLocked());
     }
 }

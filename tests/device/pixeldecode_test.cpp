@@ -1,5 +1,6 @@
 #include "device/PixelDecode.h"
 #include "device/ThumbFormat.h"
+#include "tests/fixtures/RecordWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -32,16 +33,17 @@ std::vector<QRgb> Pixels(const QImage& image) {
     return all;
 }
 
-// Runs `body` with the hand-written vector kernels and again with the portable code.
-template <class Body>
-void BothKernels(const Body& body) {
-    for (bool vector : {true, false}) {
-        SCOPED_TRACE(vector ? "vector kernels" : "portable code");
-        SetVectorKernelsForTesting(vector);
-        body();
-    }
+// What `make` gives with the hand-written vector kernels, then with the portable code.
+template <class Make>
+auto VectorAndPortable(const Make& make) {
+    auto vector = make();
+    SetVectorKernelsForTesting(false);
+    auto portable = make();
     SetVectorKernelsForTesting(true);
+    return std::pair(vector, portable);
 }
+
+uint8_t Noise(uint32_t& seed) { return uint8_t((seed = seed * 1103515245u + 12345u) >> 24); }
 
 // One UYVY line whose every pair holds (cb, y, cr, y).
 QByteArray UyvyLine(uint8_t y, uint8_t cb, uint8_t cr) {
@@ -59,42 +61,33 @@ TEST(PixelDecode, ClampByteRoundsHalfToEvenAndClamps) {
         EXPECT_EQ(ClampByte(v), want) << v;
 }
 
-TEST(PixelDecode, SixteenBitPixelsFollowTheMasks) {
-    // Disk-mode RGB565: red, green, blue, white in a 2 x 2 picture, rows top first.
-    const TThumbFormat f{1, 8, 2, 2, 1};
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(f, false, Words({0xF800, 0x07E0, 0x001F, 0xFFFF})))),
-              (std::vector<QRgb>{0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}));
-    // A handheld's words are RGB555; 16 of 31 gives 0x84, the high bits replicated.
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(f, true, Words({0x7C00, 0x03E0, 0x001F, 0x4210})))),
-              (std::vector<QRgb>{0xFF0000, 0x00FF00, 0x0000FF, 0x848484}));
-    // Big-endian storage: bytes F8 00 become the word 0xF800, pure red.
-    QByteArray be("\xF8\x00\x00\x1F", 4);
+// 16-bit bitmaps: every pixel, rows top first; no pixels for headers that cannot be used.
+TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNoPicture) {
+    const TThumbFormat square{1, 8, 2, 2, 1};
+    const auto patch = [](QByteArray b, int at, uint32_t value) { return fixtures::PutU32(b, at, value), b; };
+    QByteArray be("\xF8\x00\x00\x1F", 4); // big-endian storage: bytes F8 00 are the word 0xF800, pure red
     SwapBytes16(reinterpret_cast<uint8_t*>(be.data()), be.size());
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1023, 4, 2, 1, 1}, false, be))),
-              (std::vector<QRgb>{0xFF0000, 0x0000FF}));
-}
-
-TEST(PixelDecode, ShortOrOddBitmaps) {
-    // Odd widths have rows padded to four bytes.
-    EXPECT_EQ(Pixels(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 8, 1, 2, 1}, false, Words({0xF800, 0, 0x001F, 0})))),
-              (std::vector<QRgb>{0xFF0000, 0x0000FF}));
+    const std::pair<QByteArray, std::vector<QRgb>> cases[] = {
+        // Disk-mode RGB565: red, green, blue, white.
+        {Bitmap(square, false, Words({0xF800, 0x07E0, 0x001F, 0xFFFF})), {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF}},
+        // A handheld's words are RGB555; 16 of 31 gives 0x84, the high bits replicated.
+        {Bitmap(square, true, Words({0x7C00, 0x03E0, 0x001F, 0x4210})), {0xFF0000, 0x00FF00, 0x0000FF, 0x848484}},
+        {Bitmap(TThumbFormat{1023, 4, 2, 1, 1}, false, be), {0xFF0000, 0x0000FF}},
+        // Odd widths have rows padded to four bytes.
+        {Bitmap(TThumbFormat{1, 8, 1, 2, 1}, false, Words({0xF800, 0, 0x001F, 0})), {0xFF0000, 0x0000FF}},
+        // A positive height is stored bottom row first.
+        {patch(Bitmap(square, false, Words({0xF800, 0xF800, 0x001F, 0x001F})), 22, 2), {0x0000FF, 0x0000FF, 0xFF0000, 0xFF0000}},
+        {QByteArray("BM"), {}},
+        {Bitmap(TThumbFormat{1, 0, 0, 4, 1}, false, {}), {}},
+        {Bitmap(TThumbFormat{1, 0, 65535, 65535, 1}, false, {}), {}},
+        {patch(Bitmap(square, false, Words({0, 0, 0, 0})), 28, 24), {}}, // 24 bits a pixel
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(Pixels(DecodeBitfieldBitmap(cases[i].first)), cases[i].second) << i;
     // The handheld's 56 x 56 small art holds only 6160 bytes: the missing last row is black.
-    QByteArray art(6160, '\xFF');
-    const QImage cut = DecodeBitfieldBitmap(Bitmap(TThumbFormat{3006, 6160, 56, 56, 1}, true, art));
+    const QImage cut = DecodeBitfieldBitmap(Bitmap(TThumbFormat{3006, 6160, 56, 56, 1}, true, QByteArray(6160, '\xFF')));
     ASSERT_EQ(cut.size(), QSize(56, 56));
-    EXPECT_EQ(At(cut, 55, 54), 0xFFFFFFu);
-    EXPECT_EQ(At(cut, 0, 55), 0u);
-    // A positive height is stored bottom row first.
-    QByteArray up = Bitmap(TThumbFormat{1, 8, 2, 2, 1}, false, Words({0xF800, 0xF800, 0x001F, 0x001F}));
-    up[22] = 2; up[23] = 0; up[24] = 0; up[25] = 0;
-    EXPECT_EQ(At(DecodeBitfieldBitmap(up), 0, 0), 0x0000FFu);
-    // Headers we cannot use give no picture.
-    EXPECT_TRUE(DecodeBitfieldBitmap(QByteArray("BM")).isNull());
-    EXPECT_TRUE(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 0, 0, 4, 1}, false, {})).isNull());
-    EXPECT_TRUE(DecodeBitfieldBitmap(Bitmap(TThumbFormat{1, 0, 65535, 65535, 1}, false, {})).isNull());
-    QByteArray wrongDepth = Bitmap(TThumbFormat{1, 8, 2, 2, 1}, false, Words({0, 0, 0, 0}));
-    wrongDepth[28] = 24;
-    EXPECT_TRUE(DecodeBitfieldBitmap(wrongDepth).isNull());
+    EXPECT_EQ(std::pair(At(cut, 55, 54), At(cut, 0, 55)), std::pair(0xFFFFFFu, 0u));
 }
 
 TEST(PixelDecode, UyvyFieldsFillAlternateRowsWithTheirOwnConstants) {
@@ -127,26 +120,6 @@ TEST(PixelDecode, UyvyFieldsFillAlternateRowsWithTheirOwnConstants) {
     EXPECT_EQ(calls, 10);
 }
 
-// The vector UYVY rows against the portable ones for every (Y, Cb, Cr): one line holds 352
-// pairs, each a (Cb, Cr) with two Y values; 2^23 pairs cover them all.
-TEST(PixelDecode, VectorUyvyRowsMatchThePortableCodeForEveryInput) {
-    std::vector<uint8_t> line(UyvyLineBytes), vector(UyvyWidth * 3), portable(UyvyWidth * 3);
-    int mismatches = 0;
-    for (uint32_t index = 0; index < (1u << 23);) {
-        for (int x = 8; x < 712; x += 2, ++index) {
-            const uint32_t i = index & ((1u << 23) - 1);
-            uint8_t* g = line.data() + 2 * x;
-            g[0] = uint8_t(i >> 15), g[1] = uint8_t((i & 127) * 2), g[2] = uint8_t(i >> 7), g[3] = uint8_t((i & 127) * 2 + 1);
-        }
-        DecodeUyvyLine(line.data(), vector.data());
-        SetVectorKernelsForTesting(false);
-        DecodeUyvyLine(line.data(), portable.data());
-        SetVectorKernelsForTesting(true);
-        mismatches += vector != portable;
-    }
-    EXPECT_EQ(mismatches, 0);
-}
-
 // The vector resize rows against the portable ones, on noise, for the one use and for odd
 // sizes that reach the last source column and rows with a lower-row weight.
 TEST(PixelDecode, VectorResizeMatchesThePortableCodeOnNoise) {
@@ -158,30 +131,31 @@ TEST(PixelDecode, VectorResizeMatchesThePortableCodeOnNoise) {
         QImage source(from, QImage::Format_RGB888);
         for (int y = 0; y < source.height(); ++y)
             for (int x = 0; x < source.width() * 3; ++x)
-                source.scanLine(y)[x] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
-        QImage vector(to, QImage::Format_RGB888), portable(to, QImage::Format_RGB888);
-        ResampleBitmap(source, vector);
-        SetVectorKernelsForTesting(false);
-        ResampleBitmap(source, portable);
-        SetVectorKernelsForTesting(true);
+                source.scanLine(y)[x] = Noise(seed);
+        const auto [vector, portable] = VectorAndPortable([&] {
+            QImage out(to, QImage::Format_RGB888);
+            ResampleBitmap(source, out);
+            return out;
+        });
         EXPECT_EQ(vector, portable) << from.width() << "x" << from.height() << " to " << to.width() << "x" << to.height();
     }
 }
 
 // The exporter's one step from the stored image to the resized picture gives what the two
-// steps give, on noise (many pixels near a rounding boundary) and on smooth ramps, for the
-// 640 x 480 export, for widths whose columns are far apart or near, and for a height that
-// mixes rows.
-TEST(PixelDecode, UyvyStraightToTheResizedPictureMatchesBothSteps) {
+// steps give, and the vector kernels what the portable code gives, on noise (many pixels near
+// a rounding boundary) and on smooth ramps, for the 640 x 480 export, for widths whose columns
+// are far apart or near, and for a height that mixes rows.
+TEST(PixelDecode, UyvyStraightToTheResizedPictureMatchesBothStepsAndBothKernels) {
     QByteArray noise(UyvyImageBytes, '\0'), ramp(UyvyImageBytes, '\0');
     uint32_t seed = 99;
     for (int i = 0; i < UyvyImageBytes; ++i) {
-        noise[i] = char((seed = seed * 1103515245u + 12345u) >> 24);
+        noise[i] = char(Noise(seed));
         ramp[i] = char((i % UyvyLineBytes) / 6 + (i / UyvyLineBytes) / 3);
     }
     for (const QByteArray* image : {&noise, &ramp}) {
         for (const QSize size : {QSize(640, 480), QSize(704, 480), QSize(1001, 480), QSize(90, 480), QSize(320, 240)}) {
-            BothKernels([&] {
+            SCOPED_TRACE((image == &noise ? "noise " : "ramp ") + std::to_string(size.width()) + "x" + std::to_string(size.height()));
+            const auto [vector, portable] = VectorAndPortable([&] {
                 QImage decoded(UyvyWidth, UyvyHeight, QImage::Format_RGB888);
                 const char* next = image->constData();
                 const UyvyLineReader line = [&](uint8_t* out) {
@@ -189,13 +163,15 @@ TEST(PixelDecode, UyvyStraightToTheResizedPictureMatchesBothSteps) {
                     next += UyvyLineBytes;
                     return true;
                 };
-                ASSERT_TRUE(ReadUyuvField(line, 0, decoded));
-                ASSERT_TRUE(ReadUyuvField(line, 1, decoded));
-                QImage want(size, QImage::Format_RGB888), got(size, QImage::Format_RGB888);
-                ResampleBitmap(decoded, want);
-                DecodeUyvyResampled(reinterpret_cast<const uint8_t*>(image->constData()), got);
-                EXPECT_EQ(got, want) << (image == &noise ? "noise " : "ramp ") << size.width() << "x" << size.height();
+                EXPECT_TRUE(ReadUyuvField(line, 0, decoded) && ReadUyuvField(line, 1, decoded));
+                QImage twoSteps(size, QImage::Format_RGB888), oneStep(size, QImage::Format_RGB888);
+                ResampleBitmap(decoded, twoSteps);
+                DecodeUyvyResampled(reinterpret_cast<const uint8_t*>(image->constData()), oneStep);
+                return std::pair(oneStep, twoSteps);
             });
+            EXPECT_EQ(vector.first, vector.second);
+            EXPECT_EQ(portable.first, portable.second);
+            EXPECT_EQ(vector.first, portable.first);
         }
     }
 }

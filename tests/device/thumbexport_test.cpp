@@ -35,24 +35,31 @@ protected:
 
 } // namespace
 
-TEST_F(ThumbExportTest, EveryLayoutExportsPicturesOfTheExpectedSizeAndColours) {
+// Then with the last container cut inside photo 3's image: a failed read, and nothing cut
+// short is left under its name.
+TEST_F(ThumbExportTest, EveryLayoutExportsPicturesOfTheExpectedSizeAndColoursAndACutImageIsAFailedRead) {
     const std::tuple<int32_t, bool, QSize> cases[] = {{1019, true, {640, 480}}, {1019, false, {704, 480}},
                                                       {1067, true, {720, 480}}, {1023, true, {176, 132}},
-                                                      {1024, true, {320, 240}}, {1015, true, {130, 88}}};
+                                                      {1024, true, {320, 240}}, {1015, true, {130, 88}},
+                                                      {1081, true, {640, 480}}};
     for (const auto& [id, aspect, size] : cases) {
         SCOPED_TRACE(id);
-        auto db = Load(MakePhotoSet(id, 1009, 4, false, 3));
-        db->Photos.GetItem(2)->Selected = 0;
-        EXPECT_FALSE(db->ExportThumbs(aspect));
-        EXPECT_EQ(Progress, 3);
-        EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg", "103.jpg"}));
-        EXPECT_TRUE(db->Log.isEmpty());
-        for (int i : {0, 1, 3}) {
-            const QImage image(Out + QString::number(100 + i) + ".jpg");
-            EXPECT_EQ(image.size(), size);
-            ExpectQuadrants(image, i, 12);
+        PhotoSet set = MakePhotoSet(id, 1009, 4, false, 3);
+        for (const bool cut : {false, true}) {
+            auto db = Load(set);
+            db->Photos.GetItem(2)->Selected = 0;
+            EXPECT_FALSE(db->ExportThumbs(aspect));
+            EXPECT_EQ(Progress, 3);
+            EXPECT_EQ(Files(), (cut ? QStringList{"100.jpg", "101.jpg"} : QStringList{"100.jpg", "101.jpg", "103.jpg"}));
+            EXPECT_TRUE(db->Log.isEmpty());
+            EXPECT_TRUE(db->WorkStream.isEmpty());
+            for (const QString& name : Files()) {
+                const QImage image(Out + name);
+                EXPECT_EQ(image.size(), size);
+                ExpectQuadrants(image, name.left(3).toInt() - 100, 12);
+            }
+            set.Containers[QStringLiteral("F%1_2.ithmb").arg(id)].chop(100);
         }
-        EXPECT_TRUE(db->WorkStream.isEmpty());
     }
     const PhotoSet jpeg = MakePhotoSet(1081, 1036, 3, false, 2); // stored JPEG data is written unchanged
     auto db = Load(jpeg);
@@ -61,34 +68,32 @@ TEST_F(ThumbExportTest, EveryLayoutExportsPicturesOfTheExpectedSizeAndColours) {
         EXPECT_EQ(Read(QString::number(100 + i) + ".jpg"), EncodeJpegData(jpeg.Pictures[size_t(i)]));
 }
 
-TEST_F(ThumbExportTest, MissingContainerIsLoggedAndItsPhotosGetNoProgress) {
+// Every number from 1 to the count is looked for, also one that no photo lies in; a count
+// that only a damaged database can give is not probed name by name.
+TEST_F(ThumbExportTest, MissingContainersAreLoggedAndOnlyTheCountIsVisited) {
     auto db = Load(MakePhotoSet(1024, 1036, 7, false, 2)); // containers 1..4
     QFile::remove(Tree.Path("Photos/Thumbs/F1024_2.ithmb"));
     db->Photos.GetItem(0)->FileNo = 9; // outside 1..FileCount: never exported
+    db->Photos.GetItem(2)->FileNo = db->Photos.GetItem(3)->FileNo = 3;
     db->Log = "before\r\n";
     EXPECT_TRUE(db->ExportThumbs(true));
     EXPECT_EQ(db->Log, QByteArray("before\r\n1024_2 :RGB file not found.\r\n"));
-    EXPECT_EQ(Progress, 4); // photos 1, 4, 5, 6
-    EXPECT_EQ(Files(), (QStringList{"101.jpg", "104.jpg", "105.jpg", "106.jpg"}));
+    EXPECT_EQ(Progress, 6);
+    EXPECT_EQ(Files(), (QStringList{"101.jpg", "102.jpg", "103.jpg", "104.jpg", "105.jpg", "106.jpg"}));
     // A second run writes nothing and reports every handled photo again.
     DeviceTree(Out).WriteFile("104.jpg", "keep");
     Progress = 0;
+    db->Log.clear();
+    db->Large.FileCount = 2000000000;
     EXPECT_TRUE(db->ExportThumbs(true));
-    EXPECT_EQ(Progress, 4);
+    EXPECT_EQ(db->Log, QByteArray("1024_9 :RGB file not found.\r\n"));
+    EXPECT_EQ(Progress, 6);
     EXPECT_EQ(Read("104.jpg"), QByteArray("keep"));
+    EXPECT_EQ(ContainersToVisit(3, {}), (std::vector<int32_t>{1, 2, 3}));
+    EXPECT_EQ(ContainersToVisit(MaxProbedContainers + 1, {7, 0, 3, 7, MaxProbedContainers + 2}), (std::vector<int32_t>{3, 7}));
 }
 
-TEST_F(ThumbExportTest, ImagesCutOrOfSizeZeroAreFailedReads) {
-    for (const int32_t id : {1024, 1023, 1019, 1067, 1081}) {
-        SCOPED_TRACE(id);
-        PhotoSet set = MakePhotoSet(id, 1036, 3, false, 3);
-        set.Containers[QStringLiteral("F%1_1.ithmb").arg(id)].chop(100); // inside the last image
-        auto db = Load(set);
-        EXPECT_FALSE(db->ExportThumbs(false));
-        EXPECT_EQ(Progress, 3);
-        EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg"}));
-        EXPECT_TRUE(db->WorkStream.isEmpty());
-    }
+TEST_F(ThumbExportTest, ImagesOfSizeZeroAreFailedReadsAndAGoneFolderRaises) {
     // A zero size is a failed read, not the whole container.
     auto db = Load(MakePhotoSet(1081, 1036, 2, false, 2));
     db->Photos.GetItem(0)->LargeSize = 0;
@@ -99,51 +104,8 @@ TEST_F(ThumbExportTest, ImagesCutOrOfSizeZeroAreFailedReads) {
     rgb->Large.Size = 0;
     EXPECT_FALSE(rgb->ExportThumbs(true));
     EXPECT_TRUE(Files().isEmpty());
-}
-
-TEST_F(ThumbExportTest, AnOutputFolderThatIsGoneRaisesAndLeavesNoPartialFile) {
-    auto db = Load(MakePhotoSet(1024, 1036, 2, false, 2));
+    // An output folder that is gone raises and leaves no partial file.
     db->OutputFolder = Dir.path() + "/gone/";
     EXPECT_THROW(db->ExportThumbs(true), platform::EFOpenError);
     EXPECT_FALSE(QDir(Dir.path() + "/gone").exists());
-}
-
-TEST_F(ThumbExportTest, SmallThumbnailsOfTheGrid) {
-    auto db = Load(MakePhotoSet(1024, 1036, 3, false, 3));
-    db->BuildBitmapHeader(true);
-    QFile container(Tree.Path("Photos/Thumbs/F1036_1.ithmb"));
-    ASSERT_TRUE(container.open(QIODevice::ReadOnly));
-    for (int i = 0; i < 3; ++i) {
-        QImage tile;
-        db->LoadSmallThumb(container, i, tile);
-        EXPECT_EQ(tile.size(), QSize(50, 41));
-        ExpectQuadrants(tile, i, 14);
-    }
-    // A container that ends before the image raises a read error.
-    db->Photos.GetItem(2)->SmallOffset = uint32_t(container.size() - 10);
-    QImage tile;
-    EXPECT_THROW(db->LoadSmallThumb(container, 2, tile), platform::Error);
-    EXPECT_TRUE(tile.isNull());
-    EXPECT_TRUE(db->WorkStream.isEmpty());
-}
-
-// Every number from 1 to the count is looked for, also one that no photo lies in; a count
-// that only a damaged database can give is not probed name by name.
-TEST_F(ThumbExportTest, ContainersAreVisitedUpToTheCount) {
-    auto db = Load(MakePhotoSet(1024, 1036, 6, false, 2)); // containers 1..3
-    ASSERT_EQ(db->Large.FileCount, 3);
-    QFile::remove(Tree.Path("Photos/Thumbs/F1024_2.ithmb"));
-    db->Photos.GetItem(2)->FileNo = db->Photos.GetItem(3)->FileNo = 3;
-    EXPECT_TRUE(db->ExportThumbs(true));
-    EXPECT_EQ(db->Log, QByteArray("1024_2 :RGB file not found.\r\n"));
-
-    db->Log.clear();
-    db->Large.FileCount = 2000000000;
-    ClearOut();
-    EXPECT_FALSE(db->ExportThumbs(true));
-    EXPECT_TRUE(db->Log.isEmpty());
-    EXPECT_EQ(Progress, 6);
-    EXPECT_EQ(ContainersToVisit(3, {}), (std::vector<int32_t>{1, 2, 3}));
-    EXPECT_EQ(ContainersToVisit(MaxProbedContainers + 1, {7, 0, 3, 7, MaxProbedContainers + 2}),
-              (std::vector<int32_t>{3, 7}));
 }

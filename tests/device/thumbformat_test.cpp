@@ -5,15 +5,6 @@
 
 using namespace device;
 
-TEST(ThumbFormat, TableSetsOnlyWidthAndHeightOfKnownIds) {
-    TThumbFormat f{3010, 1234, 77, 66, 5}; // not in the table: untouched
-    LookupThumbFormatSize(f);
-    EXPECT_EQ(f, (TThumbFormat{3010, 1234, 77, 66, 5}));
-    f.Id = 1061;
-    LookupThumbFormatSize(f);
-    EXPECT_EQ(f, (TThumbFormat{1061, 1234, 56, 55, 5}));
-}
-
 // Any bitmap reader takes the header: stored top row first, in the device kind's masks.
 TEST(ThumbFormat, BitmapHeaderIsReadByAnyBitmapReader) {
     for (const bool handheld : {false, true}) {
