@@ -15,12 +15,8 @@
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTreeView>
 #include <QTreeWidget>
-#include <QUrl>
 #include <gtest/gtest.h>
-#include <memory>
-#include <vector>
 
 struct ShownBox {
     MsgKind Kind;
