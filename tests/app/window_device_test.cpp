@@ -12,8 +12,6 @@
 
 namespace {
 
-const QString kLost = QStringLiteral("Lost connection to the iPod device.");
-
 // A volume arriving or leaving, as the system reports it.
 void Volume(TZozoDodiFrm& w, bool arrival, uint32_t mask) {
     w.WMDeviceChange(arrival ? TZozoDodiFrm::DBT_DEVICEARRIVAL : TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE,
@@ -53,7 +51,7 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     EXPECT_EQ(w.spl->sizes().value(0), 240); // applied after the layout
 }
 
-TEST_F(WindowTest, WaitingAndLockedNotices) {
+TEST_F(WindowTest, WaitingAndLockedNoticesAndTheRoundedShape) {
     TZozoDodiFrm& w = Open();
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Waiting for iPod ..."));
     EXPECT_FALSE(w.ExportBtn->Enabled() || w.MusicList->isEnabled());
@@ -62,6 +60,10 @@ TEST_F(WindowTest, WaitingAndLockedNotices) {
     fixtures::DeviceTree tree = MakeIpod('E', WindowDb(), true);
     TZozoDodiFrm& locked = OpenShown();
     EXPECT_EQ(locked.ErrLb->text(), QStringLiteral("iPod is locked by iTunes!"));
+    locked.resize(700, 400); // below the minimum
+    EXPECT_GE(locked.width(), 800);
+    locked.resize(1000, 700);
+    EXPECT_TRUE(!locked.mask().contains(QPoint(0, 0)) && locked.mask().contains(QPoint(4, 0)));
     QTest::mouseClick(locked.UnlockBtn, Qt::LeftButton);
     EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
     EXPECT_FALSE(locked.isVisible());
@@ -89,6 +91,12 @@ TEST_F(WindowTest, VolumesLoadTheLowestDriveAfterATransferAndAreLostOnce) {
     w.TransferEnded();
     Volume(w, true, 1u << 7);
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
+    SetHandheldReady(false); // a handheld's news means nothing to a loaded iPod
+    w.WMIphoneNotify();
+    w.FCopying = true;
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
+    w.FCopying = false;
 
     Volume(w, false, 1u << 6);
     EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
@@ -96,7 +104,7 @@ TEST_F(WindowTest, VolumesLoadTheLowestDriveAfterATransferAndAreLostOnce) {
     Volume(w, false, 1u << 5);
     Volume(w, false, 1u << 5);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
-    EXPECT_EQ(BoxesStarting(kLost), 1);
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
     EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
     // After a lost connection a new volume is not loaded (the window no longer waits).
     Volume(w, true, 1u << 5);
@@ -127,27 +135,14 @@ TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
     EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
     SetHandheldReady(false);
     w.WMIphoneNotify();
-    EXPECT_EQ(BoxesStarting(kLost), 1);
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
     EXPECT_EQ(w.MusicModel->Count(), 0);
     device::SetHandheldFileReader(nullptr);
 }
 
-TEST_F(WindowTest, LoadedIpodKeepsItsShapeIgnoresTheHandheldAndAsksToEjectAtClose) {
-    TZozoDodiFrm& w = OpenLoaded();
-    w.show();
-    w.resize(700, 400); // below the minimum
-    EXPECT_GE(w.width(), 800);
-    w.resize(1000, 700);
-    EXPECT_TRUE(!w.mask().contains(QPoint(0, 0)) && w.mask().contains(QPoint(4, 0)));
-    SetHandheldReady(false);
-    w.WMIphoneNotify();
-    EXPECT_EQ(w.MusicModel->Count(), 5);
-    w.FCopying = true;
-    EXPECT_FALSE(w.close());
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
-    w.FCopying = false;
-    Answer = MsgResult::Yes; // a plain-folder drive ejects without the bus
-    EXPECT_TRUE(w.close());
+TEST_F(WindowTest, ClosingAsksToEjectAndEjectsAPlainFolderDrive) {
+    Answer = MsgResult::Yes;
+    EXPECT_TRUE(OpenLoaded().close());
     EXPECT_EQ(BoxesStarting(QStringLiteral("Failure ejecting")), 0);
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
+    EXPECT_EQ(Window->StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
 }
