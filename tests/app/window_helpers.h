@@ -39,13 +39,8 @@ inline fixtures::FixtureDb WindowDb() {
                   {15, "Echo alpha", "Dan", "echo", "Folk", 4000, 40000, "E.m4a"}};
     for (const auto& t : tracks) {
         fixtures::FixtureTrack& f = db.Tracks.emplace_back();
-        f.TrackId = t.Id;
-        f.Title = t.Title;
-        f.Artist = t.Artist;
-        f.Album = t.Album;
-        f.Genre = t.Genre;
-        f.Size = t.Size;
-        f.Length = t.Length;
+        std::tie(f.TrackId, f.Title, f.Artist, f.Album, f.Genre, f.Size, f.Length) =
+            std::tie(t.Id, t.Title, t.Artist, t.Album, t.Genre, t.Size, t.Length);
         f.Location = QStringLiteral(":iPod_Control:Music:F00:") + t.File;
     }
     db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true, true, {}},
