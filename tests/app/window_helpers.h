@@ -67,7 +67,6 @@ protected:
     }
 
     void TearDown() override {
-        Answer = MsgResult::No;
         Window.reset();
         MessageBoxHook = nullptr;
         platform::SetOpenUrlHookForTesting(nullptr);
