@@ -46,14 +46,12 @@ TEST_F(TrackViewTest, ViewsCheckPicturesAndCheckMenu) {
         QPainter(&expected).drawImage(0, 0, TrackCheckPicture(checked, enabled));
         return shot.copy(TrackCheckPictureRect(w.MusicList, w.MusicModel->index(row, 1))) == expected;
     };
-    ClickBox(1);
-    EXPECT_TRUE(shows(0, false, true) && shows(1, true, true));
-    w.EnableControls(false);
-    EXPECT_TRUE(shows(0, false, false) && shows(1, true, false));
-    w.EnableControls(true);
     ClickBox(0);
+    EXPECT_TRUE(shows(0, true, true) && shows(1, false, true));
+    w.EnableControls(false);
+    EXPECT_TRUE(shows(0, true, false) && shows(1, false, false));
+    w.EnableControls(true);
     ClickBox(2);
-    ClickBox(1);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 2 songs, 0:50, 4.88 KB"));
     EXPECT_EQ(w.PlayLstList->topLevelItem(0)->text(0), QStringLiteral("All music & videos (2/5)"));
 
