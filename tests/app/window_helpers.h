@@ -53,7 +53,6 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Q_INIT_RESOURCE(marrowgate);
-        ASSERT_TRUE(Temp.isValid());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
         MessageBoxHook = [this](MsgKind kind, const QString& text, MsgButtons) {
             Boxes.push_back({kind, text});

