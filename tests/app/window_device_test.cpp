@@ -1,12 +1,8 @@
 // Start-up, settings, notices, volume and handheld events of the main window.
 #include "tests/app/window_helpers.h"
 
-#include "device/IPod.h"
-#include "platform/Files.h"
-
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -16,155 +12,11 @@
 
 namespace {
 
-const QString kLost = QStringLiteral("Lost connection to the iPod device.");
-
 // A volume arriving or leaving, as the system reports it.
 void Volume(TZozoDodiFrm& w, bool arrival, uint32_t mask) {
     w.WMDeviceChange(arrival ? TZozoDodiFrm::DBT_DEVICEARRIVAL : TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE,
                      TZozoDodiFrm::DBT_DEVTYP_VOLUME, mask);
 }
-
-} // namespace
-
-TEST_F(WindowTest, FirstRunWritesDefaultsAndOpensStartPageOnce) {
-    TZozoDodiFrm& w = Open();
-    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    EXPECT_EQ(w.OutEdit->text(), music + QStringLiteral("/iPodMusic"));
-    EXPECT_TRUE(w.PicOutEdit->text().endsWith(QStringLiteral("/iPodPictures")));
-    EXPECT_EQ(Opened.size(), 1u);
-    w.FormatLst->setCurrentIndex(4);
-    w.OutEdit->setText(QStringLiteral("/music/here "));
-    w.close();
-    Window.reset();
-    {
-        QSettings s = Settings();
-        EXPECT_EQ(s.value(QStringLiteral("SaveType")).toInt(), 4);
-        EXPECT_EQ(s.value(QStringLiteral("OutPath")).toString(), QStringLiteral("/music/here "));
-    }
-    Opened.clear();
-    TZozoDodiFrm& again = Open();
-    EXPECT_TRUE(Opened.empty());
-    EXPECT_EQ(again.FormatLst->currentIndex(), 4);
-    EXPECT_EQ(again.OutEdit->text(), QStringLiteral("/music/here"));
-}
-
-TEST_F(WindowTest, LaterRunIgnoresValuesOutOfRangeOrOfAnotherType) {
-    {
-        QSettings s = Settings();
-        for (const auto& [key, value] :
-             std::initializer_list<std::pair<const char*, QVariant>>{{"FirstRun", 0},
-                                                                     {"SaveType", 7},
-                                                                     {"LWidth", 5000},
-                                                                     {"OutPath", "   "},
-                                                                     {"OutPathPic", " /pics "},
-                                                                     {"Sync", 1},
-                                                                     {"Art", "yes"}})
-            s.setValue(QLatin1String(key), value);
-    }
-    TZozoDodiFrm& w = Open();
-    EXPECT_TRUE(Opened.empty());
-    EXPECT_EQ(w.FormatLst->currentIndex(), 0);
-    EXPECT_TRUE(w.OutEdit->text().endsWith(QStringLiteral("/iPodMusic")));
-    EXPECT_EQ(w.PicOutEdit->text(), QStringLiteral("/pics"));
-    EXPECT_TRUE(w.SyncCb->isChecked());
-    EXPECT_TRUE(w.ArtCb->isEnabled());
-    EXPECT_FALSE(w.ArtCb->isChecked());
-    EXPECT_LT(w.LeftPnl->width(), 5000);
-    w.close();
-    Window.reset();
-    {
-        QSettings s = Settings();
-        s.setValue(QStringLiteral("SaveType"), -1);
-        s.setValue(QStringLiteral("LWidth"), 240);
-    }
-    TZozoDodiFrm& again = Open();
-    EXPECT_EQ(again.FormatLst->currentIndex(), 0);
-    EXPECT_EQ(again.spl->sizes().value(0), 240);
-}
-
-TEST_F(WindowTest, WaitingNoticeWithoutDevice) {
-    TZozoDodiFrm& w = Open();
-    EXPECT_FALSE(w.ErrPnl->isHidden());
-    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Waiting for iPod ..."));
-    EXPECT_TRUE(w.UnlockBtn->isHidden());
-    EXPECT_FALSE(w.ExportBtn->Enabled() || w.MusicList->isEnabled());
-    // The preview is unavailable: its buttons are hidden and nothing asks to stop.
-    EXPECT_TRUE(w.PrvSongBtn->isHidden());
-    EXPECT_TRUE(w.PlayBtn->isHidden());
-    EXPECT_TRUE(w.StopPreview(false));
-}
-
-TEST_F(WindowTest, LockedNoticeOffersUnlockWhichRemovesTheLockAndCloses) {
-    fixtures::DeviceTree tree = MakeIpod('E', WindowDb(), true);
-    TZozoDodiFrm& w = OpenShown();
-    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("iPod is locked by iTunes!"));
-    EXPECT_TRUE(w.DesLb->text().startsWith(QStringLiteral("iPod is in used by the iTunes currently.")));
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
-    EXPECT_TRUE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
-    QTest::mouseClick(w.UnlockBtn, Qt::LeftButton);
-    EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
-    EXPECT_FALSE(w.isVisible());
-    // Closing a window that never loaded an iPod asks nothing about ejecting.
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject")), 0);
-}
-
-TEST_F(WindowTest, ArrivalLoadsTheLowestDriveOfTheMaskOnly) {
-    TZozoDodiFrm& w = Open();
-    ASSERT_TRUE(w.FWaitingDevice);
-    fixtures::FixtureDb other = WindowDb();
-    other.Playlists[0].Name = QStringLiteral("Other iPod");
-    MakeIpod('F', WindowDb());
-    MakeIpod('H', other);
-    // Not a volume, then a mask without drive bits (drive A): nothing loads.
-    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, 5, 1u << 5);
-    Volume(w, true, 0xFC000000u);
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
-    EXPECT_FALSE(w.ErrPnl->isHidden());
-    Volume(w, true, (1u << 5) | (1u << 7));
-    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
-    EXPECT_TRUE(w.ErrPnl->isHidden());
-    EXPECT_TRUE(w.MusicList->isEnabled());
-    // A later arrival while loaded changes nothing.
-    Volume(w, true, 1u << 7);
-    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
-}
-
-TEST_F(WindowTest, RemovalOfTheLoadedVolumeLosesTheConnectionOnce) {
-    TZozoDodiFrm& w = OpenLoaded();
-    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
-    Volume(w, false, 1u << 6);
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
-    Answer = MsgResult::Yes;
-    Volume(w, false, 1u << 4);
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
-    EXPECT_EQ(BoxesStarting(kLost), 1);
-    ASSERT_FALSE(Opened.empty());
-    EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
-    // The lists stay; later removals do nothing.
-    EXPECT_GT(w.MusicModel->Count(), 0);
-    Volume(w, false, 1u << 4);
-    EXPECT_EQ(BoxesStarting(kLost), 1);
-    // After a lost connection a new volume is not loaded (the window no longer waits).
-    Volume(w, true, 1u << 4);
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
-}
-
-TEST_F(WindowTest, ArrivalDuringATransferIsLoadedWhenTheTransferEnds) {
-    TZozoDodiFrm& w = Open();
-    MakeIpod('E', WindowDb());
-    auto* thread = new QThread;
-    w.CopyThread = thread;
-    Volume(w, true, 1u << 4);
-    EXPECT_FALSE(Window->TrackDb);
-    w.TransferEnded(); // the thread is still referenced: nothing yet
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
-    delete thread;
-    w.TransferEnded();
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
-}
-
-namespace {
 
 // The handheld's state record as the link leaves it.
 void SetHandheldReady(bool ready, bool failed = false) {
@@ -175,81 +27,116 @@ void SetHandheldReady(bool ready, bool failed = false) {
 
 } // namespace
 
-TEST_F(WindowTest, HandheldArrivingAndLeaving) {
+TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + "/iPodMusic";
+    EXPECT_EQ(Open().OutEdit->text(), music);
+    Window->FormatLst->setCurrentIndex(4);
+    Window->close();
+    Window.reset();
+    EXPECT_EQ(Open().FormatLst->currentIndex(), 4);
+    EXPECT_EQ(Opened.size(), 1u); // the start page on the first run only
+    Window.reset();
+    QFile ini(Temp.filePath(QStringLiteral("config/Marrowgate/Marrowgate.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(
+        "[General]\nFirstRun=0\nSaveType=7\nLWidth=240\nOutPath=\"   \"\nOutPathPic=\" /pics \"\nSync=1\nArt=yes\n");
+    ini.close();
+    TZozoDodiFrm& w = Open();
+    EXPECT_EQ(w.FormatLst->currentIndex(), 0);
+    EXPECT_EQ(w.OutEdit->text(), music);
+    EXPECT_EQ(w.PicOutEdit->text(), QStringLiteral("/pics"));
+    EXPECT_TRUE(w.SyncCb->isChecked() && !w.ArtCb->isChecked());
+    EXPECT_EQ(w.spl->sizes().value(0), 240); // applied after the layout
+}
+
+TEST_F(WindowTest, WaitingAndLockedNoticesAndTheRoundedShape) {
+    TZozoDodiFrm& w = Open();
+    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Waiting for iPod ..."));
+    EXPECT_FALSE(w.ExportBtn->Enabled() || w.MusicList->isEnabled());
+    Window.reset();
+    fixtures::DeviceTree tree = MakeIpod('E', WindowDb(), true);
+    TZozoDodiFrm& locked = OpenShown();
+    EXPECT_EQ(locked.ErrLb->text(), QStringLiteral("iPod is locked by iTunes!"));
+    locked.resize(700, 400); // below the minimum
+    EXPECT_GE(locked.width(), 800);
+    locked.resize(1000, 700);
+    EXPECT_TRUE(!locked.mask().contains(QPoint(0, 0)) && locked.mask().contains(QPoint(4, 0)));
+    QTest::mouseClick(locked.UnlockBtn, Qt::LeftButton);
+    EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
+    EXPECT_FALSE(locked.isVisible());
+    // Closing a window that never loaded an iPod asks nothing about ejecting.
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject")), 0);
+}
+
+TEST_F(WindowTest, VolumesLoadTheLowestDriveAfterATransferAndAreLostOnce) {
+    TZozoDodiFrm& w = Open();
+    fixtures::FixtureDb other = WindowDb();
+    other.Playlists[0].Name = QStringLiteral("Other iPod");
+    MakeIpod('F', WindowDb());
+    MakeIpod('H', other);
+    // Not a volume, then a mask without drive bits (drive A): nothing loads.
+    w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEARRIVAL, 5, 1u << 5);
+    Volume(w, true, 0xFC000000u);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
+    // An arrival during a transfer waits until the transfer's thread is gone.
+    auto* thread = new QThread;
+    w.CopyThread = thread;
+    Volume(w, true, (1u << 5) | (1u << 7));
+    w.TransferEnded();
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
+    delete thread;
+    w.TransferEnded();
+    Volume(w, true, 1u << 7);
+    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
+    SetHandheldReady(false); // a handheld's news means nothing to a loaded iPod
+    w.WMIphoneNotify();
+    w.FCopying = true;
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
+    w.FCopying = false;
+
+    Volume(w, false, 1u << 6);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
+    Answer = MsgResult::Yes;
+    Volume(w, false, 1u << 5);
+    Volume(w, false, 1u << 5);
+    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
+    EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
+}
+
+TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
     fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
     phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
+    device::SetHandheldFileReader([](const QByteArray&, QByteArray&) { return false; });
+    TZozoDodiFrm& w = Open();
+    SetHandheldReady(true, /*failed=*/true);
+    w.WMIphoneNotify();
+    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Can not read from iPhone/iPod touch"));
+    // The link's latest failure text, whichever read failed last.
+    EXPECT_TRUE(w.DesLb->text().contains("(\n" + QString::fromUtf8(handheld::IphoneLastError()) + ")"));
     device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
         QFile f(phone.MediaPath(QString::fromUtf8(path)));
-        if (!f.open(QIODevice::ReadOnly)) return false;
-        out = f.readAll();
-        return true;
+        return f.open(QIODevice::ReadOnly) && (out = f.readAll(), true);
     });
-    TZozoDodiFrm& w = Open();
     SetHandheldReady(true);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
-    EXPECT_TRUE(w.ErrPnl->isHidden());
     EXPECT_EQ(w.MusicModel->Count(), 5);
-    // Only the photos are missing: no notice.
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Can not read")), 0);
     // With a handheld loaded, volume events are ignored.
     MakeIpod('E', WindowDb());
     w.FWaitingDevice = true;
     Volume(w, true, 1u << 4);
     EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
-
     SetHandheldReady(false);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
-    EXPECT_EQ(BoxesStarting(kLost), 1);
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
     EXPECT_EQ(w.MusicModel->Count(), 0);
     device::SetHandheldFileReader(nullptr);
 }
 
-TEST_F(WindowTest, UnreadableHandheldShowsItsNotice) {
-    device::SetHandheldFileReader([](const QByteArray&, QByteArray&) { return false; });
-    TZozoDodiFrm& w = Open();
-    SetHandheldReady(true, /*failed=*/true);
-    w.WMIphoneNotify();
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
-    EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Can not read from iPhone/iPod touch"));
-    // The link's latest failure text, whichever read failed last.
-    EXPECT_TRUE(w.DesLb->text().contains(
-        QStringLiteral("(\n") + QString::fromUtf8(handheld::IphoneLastError()) + QStringLiteral(")")));
-    EXPECT_FALSE(handheld::IphoneLastError().isEmpty());
-    EXPECT_FALSE(w.MusicList->isEnabled());
-    SetHandheldReady(false);
-    device::SetHandheldFileReader(nullptr);
-}
-
-TEST_F(WindowTest, LoadedIpodIgnoresTheHandheldAndAsksToEjectAtCloseButNotWhileCopying) {
-    TZozoDodiFrm& w = OpenLoaded();
-    w.show();
-    EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
-    SetHandheldReady(false);
-    w.WMIphoneNotify();
-    EXPECT_EQ(w.MusicModel->Count(), 5);
-    EXPECT_EQ(BoxesStarting(kLost), 0);
-    w.FCopying = true;
-    EXPECT_FALSE(w.close());
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Copy is in progress. Please cancel the transfer first.")), 1);
-    EXPECT_TRUE(w.isVisible());
-    w.FCopying = false;
-    Answer = MsgResult::Yes; // a plain-folder drive ejects without the bus
-    EXPECT_TRUE(w.close());
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject your iPod now?")), 1);
+TEST_F(WindowTest, ClosingAsksToEjectAndEjectsAPlainFolderDrive) {
+    Answer = MsgResult::Yes;
+    EXPECT_TRUE(OpenLoaded().close());
     EXPECT_EQ(BoxesStarting(QStringLiteral("Failure ejecting")), 0);
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
-}
-
-TEST_F(WindowTest, RoundedShapeFollowsTheSizeAboveTheMinimum) {
-    TZozoDodiFrm& w = OpenShown();
-    w.resize(700, 400); // below the minimum
-    EXPECT_GE(w.width(), 800);
-    EXPECT_GE(w.height(), 520);
-    w.resize(1000, 700);
-    EXPECT_FALSE(w.mask().contains(QPoint(0, 0)));
-    EXPECT_TRUE(w.mask().contains(QPoint(4, 0)));
-    EXPECT_TRUE(w.mask().contains(QPoint(999, 350)));
-    EXPECT_FALSE(w.mask().contains(QPoint(1000, 700)));
+    EXPECT_EQ(Window->StatusLb->text(), QStringLiteral("Ejecting iPod ..."));
 }

@@ -15,16 +15,8 @@
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTreeView>
 #include <QTreeWidget>
-#include <QUrl>
 #include <gtest/gtest.h>
-#include <memory>
-#include <vector>
-
-inline void InitWindowResources() {
-    Q_INIT_RESOURCE(marrowgate);
-}
 
 struct ShownBox {
     MsgKind Kind;
@@ -46,36 +38,22 @@ inline fixtures::FixtureDb WindowDb() {
                   {14, "bravo", "Cat", "Delta", "blues", 5000, 5000, "D.mov"},
                   {15, "Echo alpha", "Dan", "echo", "Folk", 4000, 40000, "E.m4a"}};
     for (const auto& t : tracks) {
-        fixtures::FixtureTrack f;
-        f.TrackId = t.Id;
-        f.Title = t.Title;
-        f.Artist = t.Artist;
-        f.Album = t.Album;
-        f.Genre = t.Genre;
-        f.Size = t.Size;
-        f.Length = t.Length;
+        fixtures::FixtureTrack& f = db.Tracks.emplace_back();
+        std::tie(f.TrackId, f.Title, f.Artist, f.Album, f.Genre, f.Size, f.Length) =
+            std::tie(t.Id, t.Title, t.Artist, t.Album, t.Genre, t.Size, t.Length);
         f.Location = QStringLiteral(":iPod_Control:Music:F00:") + t.File;
-        db.Tracks.push_back(f);
     }
-    db.Playlists.resize(3);
-    db.Playlists[0].Name = QStringLiteral("Test iPod");
-    db.Playlists[0].Master = true;
-    db.Playlists[0].TrackIds = {11, 12, 13, 14, 15};
-    db.Playlists[1].Name = QStringLiteral("Mix");
-    db.Playlists[1].TrackIds = {13, 11, 13, 99};
-    db.Playlists[2].Name = QStringLiteral("Empty");
+    db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true, true, {}},
+                    {"Mix", {13, 11, 13, 99}, false, true, true, false, {}},
+                    {"Empty", {}, false, true, true, false, {}}};
     return db;
 }
 
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        InitWindowResources();
-        ASSERT_TRUE(Temp.isValid());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           Temp.filePath(QStringLiteral("config")));
-        Boxes.clear();
-        Opened.clear();
+        Q_INIT_RESOURCE(marrowgate);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
         MessageBoxHook = [this](MsgKind kind, const QString& text, MsgButtons) {
             Boxes.push_back({kind, text});
             return Answer;
@@ -88,7 +66,6 @@ protected:
     }
 
     void TearDown() override {
-        Answer = MsgResult::No;
         Window.reset();
         MessageBoxHook = nullptr;
         platform::SetOpenUrlHookForTesting(nullptr);
@@ -100,7 +77,8 @@ protected:
         fixtures::DeviceTree tree(Temp.filePath(QStringLiteral("dev%1").arg(letter)));
         tree.MakeITunesFolder();
         tree.WriteTrackDb(fixtures::WriteTrackDb(db));
-        if (locked) tree.WriteLock();
+        if (locked)
+            tree.WriteLock();
         Drives.push_back(tree.AsDrive(letter));
         platform::SetDriveTableForTesting(Drives);
         return tree;
@@ -108,36 +86,17 @@ protected:
 
     TZozoDodiFrm& Open() { return *(Window = std::make_unique<TZozoDodiFrm>()); }
     TZozoDodiFrm& OpenShown() { return Open().show(), *Window; }
-
     // The window over a disk-mode iPod on E: holding WindowDb().
-    TZozoDodiFrm& OpenLoaded() {
-        MakeIpod('E', WindowDb());
-        return Open();
-    }
+    TZozoDodiFrm& OpenLoaded() { return MakeIpod('E', WindowDb()), Open(); }
 
     // How many message boxes shown so far begin with `start`.
     int BoxesStarting(const QString& start) const {
-        return int(std::count_if(Boxes.begin(), Boxes.end(),
-                                 [&](const ShownBox& b) { return b.Text.startsWith(start); }));
+        return int(std::ranges::count_if(Boxes, [&](const ShownBox& b) { return b.Text.startsWith(start); }));
     }
-
-    QString RootCaption() const { return Window->PlayLstList->topLevelItem(0)->text(0); }
 
     // Saves a picture of `widget` beside the binaries for a look by eye.
     static void SaveShot(QWidget& widget, const QString& name) {
         widget.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(name));
-    }
-
-    QSettings Settings() const {
-        return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Marrowgate"),
-                         QStringLiteral("Marrowgate"));
-    }
-
-    QTreeWidgetItem* Node(int absoluteIndex) {
-        int i = 0;
-        for (QTreeWidgetItemIterator it(Window->PlayLstList); *it; ++it, ++i)
-            if (i == absoluteIndex) return *it;
-        return nullptr;
     }
 
     // The titles of the list's rows, top to bottom.
@@ -146,12 +105,6 @@ protected:
         for (int r = 0; r < Window->MusicModel->Count(); ++r)
             out << Window->TrackDb->Tracks.GetItem(Window->MusicModel->TrackIndexAt(r)).Title;
         return out;
-    }
-
-    void ClickBox(int row) {
-        const QModelIndex idx = Window->MusicModel->index(row, TrackListModel::ColName);
-        const bool on = Window->MusicModel->data(idx, Qt::CheckStateRole).toInt() == Qt::Checked;
-        Window->MusicModel->setData(idx, on ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
     }
 
     QTemporaryDir Temp;
