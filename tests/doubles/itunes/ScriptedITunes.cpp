@@ -7,7 +7,7 @@
 namespace doubles {
 namespace {
 
-namespace itn = platform::itunes;
+using namespace platform::itunes;
 using S = ScriptedITunes;
 template <class T>
 using Ptr = std::shared_ptr<T>;
@@ -18,19 +18,15 @@ int IndexOf(const std::vector<T>& all, P pred) {
     return it == all.end() ? -1 : int(it - all.begin());
 }
 
-std::vector<int> Indexes(size_t count) {
-    std::vector<int> all(count);
-    std::iota(all.begin(), all.end(), 0);
-    return all;
-}
-
-// The library playlist, made first when there is none.
+// The library playlist, made first when there is none; it holds every track.
 int Library(S& lib) {
-    const int found = IndexOf(lib.Playlists, [](const S::Playlist& p) { return p.Kind == itn::KindLibrary; });
+    int found = IndexOf(lib.Playlists, [](const S::Playlist& p) { return p.Kind == KindLibrary; });
     if (found < 0)
-        lib.Playlists.insert(lib.Playlists.begin(),
-                             {"Library", itn::KindLibrary, 0, false, Indexes(lib.Tracks.size())});
-    return std::max(found, 0);
+        lib.Playlists.insert(lib.Playlists.begin(), {"Library", KindLibrary}), found = 0;
+    std::vector<int>& all = lib.Playlists[size_t(found)].Tracks;
+    all.resize(lib.Tracks.size());
+    std::iota(all.begin(), all.end(), 0);
+    return found;
 }
 
 // Every object counts itself while alive, so a test sees what was not released. No: the
@@ -45,19 +41,19 @@ struct Obj {
         return Step(op, args) ? nullptr : std::make_shared<T>(Lib, no);
     }
     static int At(int index, size_t count) {
-        return index >= 1 && index <= int(count) ? index - 1 : throw itn::Error("Invalid index");
+        return index >= 1 && index <= int(count) ? index - 1 : throw Error("Invalid index");
     }
     S* Lib;
     int No;
 };
 
 // A track is also the collection of its images.
-struct TrackObject final : itn::ITrack, itn::IArtworkCollection, Obj {
+struct TrackObject final : ITrack, IArtworkCollection, Obj {
     using Obj::Obj;
     S::Track& Me() const { return Lib->Tracks[size_t(No)]; }
     void SetRating(int rating) override { Step("SetRating", {Me().Name, rating}), Me().Rating = rating; }
     void SetPlayedCount(int count) override { Step("SetPlayedCount", {Me().Name, count}), Me().PlayedCount = count; }
-    Ptr<itn::IArtworkCollection> Artwork() override { return Give<TrackObject>("Artwork", {Me().Name}, No); }
+    Ptr<IArtworkCollection> Artwork() override { return Give<TrackObject>("Artwork", {Me().Name}, No); }
     void AddArtworkFromFile(const QString& path) override {
         Step("AddArtworkFromFile", {Me().Name, path}), ++Me().ArtworkCount;
     }
@@ -66,66 +62,62 @@ struct TrackObject final : itn::ITrack, itn::IArtworkCollection, Obj {
 
 // A live view of the tracks of playlist No, or (No < 0) of the track -1 - No that an add gave,
 // and then also the status of that add.
-struct TrackCollection final : itn::ITrackCollection, itn::IAddStatus, Obj {
+struct TrackCollection final : ITrackCollection, IAddStatus, Obj {
     using Obj::Obj;
     QString Label() const { return No < 0 ? "added" : Lib->Playlists[size_t(No)].Name; }
     std::vector<int> Members() const { return No < 0 ? std::vector<int>{-1 - No} : Lib->Playlists[size_t(No)].Tracks; }
     int Count() override { return Step("TrackCount", {Label()}), int(Members().size()); }
-    Ptr<itn::ITrack> Item(int index) override {
+    Ptr<ITrack> Item(int index) override {
         const bool none = Step("TrackItem", {Label(), index});
         const int track = Members()[size_t(At(index, Members().size()))];
         return none ? nullptr : std::make_shared<TrackObject>(Lib, track);
     }
-    Ptr<itn::ITrack> ItemByName(const QString& name) override {
+    Ptr<ITrack> ItemByName(const QString& name) override {
         const std::vector<int> all = Members();
-        const auto it =
-            std::find_if(all.begin(), all.end(), [&](int t) { return Lib->Tracks[size_t(t)].Name == name; });
-        return Step("TrackByName", {Label(), name}) || it == all.end() ? nullptr
-                                                                       : std::make_shared<TrackObject>(Lib, *it);
+        const int at = IndexOf(all, [&](int t) { return Lib->Tracks[size_t(t)].Name == name; });
+        return Step("TrackByName", {Label(), name}) || at < 0 ? nullptr : std::make_shared<TrackObject>(Lib, all[at]);
     }
     int Polls = Lib->AddPolls;
     bool InProgress() override { return Step("InProgress"), Polls-- > 0; }
-    Ptr<itn::ITrackCollection> Tracks() override { return Give<TrackCollection>("AddedTracks", {}, No); }
+    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("AddedTracks", {}, No); }
 };
 
-struct PlaylistObject final : itn::IPlaylist, itn::IUserPlaylist, itn::ILibraryPlaylist, Obj {
+struct PlaylistObject final : IPlaylist, IUserPlaylist, ILibraryPlaylist, Obj {
     using Obj::Obj;
     S::Playlist& Me() const { return Lib->Playlists[size_t(No)]; }
     int Kind() override { return Step("Kind", {Me().Name}), Me().Kind; }
     QString Name() override { return Step("Name", {Me().Name}), Me().Name; }
-    Ptr<itn::ITrackCollection> Tracks() override { return Give<TrackCollection>("Tracks", {Me().Name}, No); }
-    Ptr<itn::IUserPlaylist> AsUserPlaylist() override {
-        return Me().Kind == itn::KindUser ? std::make_shared<PlaylistObject>(Lib, No)
-                                          : throw itn::Error("No such interface supported");
+    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("Tracks", {Me().Name}, No); }
+    Ptr<IUserPlaylist> AsUserPlaylist() override {
+        return Me().Kind == KindUser ? std::make_shared<PlaylistObject>(Lib, No)
+                                     : throw Error("No such interface supported");
     }
     bool Smart() override { return Step("Smart", {Me().Name}), Me().Smart; }
     int SpecialKind() override { return Step("SpecialKind", {Me().Name}), Me().SpecialKind; }
-    Ptr<itn::IAddStatus> AddFile(const QString& path) override {
+    Ptr<IAddStatus> AddFile(const QString& path) override {
         return Step("AddFile", {Me().Name, path}) ? nullptr : std::make_shared<TrackCollection>(Lib, -1 - Add(path));
     }
     // The track of the file at `path`, made when the library has none, added to this playlist.
     int Add(const QString& path) {
         int track =
             IndexOf(Lib->Tracks, [&](const S::Track& t) { return !t.Location.isEmpty() && t.Location == path; });
-        if (track < 0) {
-            track = int(Lib->Tracks.size());
-            Lib->Tracks.push_back({QFileInfo(path).completeBaseName(), path});
-            Lib->Playlists[size_t(Library(*Lib))].Tracks.push_back(track);
-        }
-        if (Me().Kind != itn::KindLibrary)
+        if (track < 0)
+            track = int(Lib->Tracks.size()), Lib->Tracks.push_back({QFileInfo(path).completeBaseName(), path});
+        Library(*Lib);
+        if (Me().Kind != KindLibrary)
             Me().Tracks.push_back(track);
         return track;
     }
 };
 
 // The application is also its library's source, and that the collection of its playlists.
-struct Application final : itn::IApplication, itn::ISource, itn::IPlaylistCollection, Obj {
+struct Application final : IApplication, ISource, IPlaylistCollection, Obj {
     using Obj::Obj;
-    Ptr<itn::ILibraryPlaylist> LibraryPlaylist() override {
+    Ptr<ILibraryPlaylist> LibraryPlaylist() override {
         return Give<PlaylistObject>("LibraryPlaylist", {}, Library(*Lib));
     }
-    Ptr<itn::ISource> LibrarySource() override { return Give<Application>("LibrarySource", {}); }
-    Ptr<itn::IPlaylist> CreatePlaylist(const QString& name) override {
+    Ptr<ISource> LibrarySource() override { return Give<Application>("LibrarySource", {}); }
+    Ptr<IPlaylist> CreatePlaylist(const QString& name) override {
         const int made = int(Lib->Playlists.size());
         return Step("CreatePlaylist", {name})
                    ? nullptr
@@ -133,9 +125,9 @@ struct Application final : itn::IApplication, itn::ISource, itn::IPlaylistCollec
     }
     QString Version() override { return Step("Version"), Lib->VersionText; }
     void Quit() override { Step("Quit"); }
-    Ptr<itn::IPlaylistCollection> Playlists() override { return Give<Application>("Playlists", {}); }
+    Ptr<IPlaylistCollection> Playlists() override { return Give<Application>("Playlists", {}); }
     int Count() override { return Step("PlaylistCount"), int(Lib->Playlists.size()); }
-    Ptr<itn::IPlaylist> Item(int index) override {
+    Ptr<IPlaylist> Item(int index) override {
         const bool none = Step("PlaylistItem", {index});
         return none ? nullptr : std::make_shared<PlaylistObject>(Lib, At(index, Lib->Playlists.size()));
     }
@@ -147,18 +139,18 @@ bool ScriptedITunes::Step(const QString& op, const QJsonArray& args) {
     Calls.push_back({op, args});
     const auto n = std::count_if(Calls.begin(), Calls.end(), [&](const Call& c) { return c.Op == op; });
     bool none = false;
-    for (const Failure& f : Failures) {
-        const bool hit = f.Op == op && (f.Call == 0 || f.Call == n);
-        if (hit && f.Cancel && OnCancel)
-            OnCancel();
-        if (hit && !f.Message.isEmpty())
-            throw itn::Error(f.Message);
-        none = none || (hit && f.None);
-    }
+    for (const Failure& f : Failures)
+        if (f.Op == op && (f.Call == 0 || f.Call == n)) {
+            if (f.Cancel && OnCancel)
+                OnCancel();
+            if (!f.Message.isEmpty())
+                throw Error(f.Message);
+            none = none || f.None;
+        }
     return none;
 }
 
-std::shared_ptr<itn::IApplication> ScriptedITunes::CreateApplication() {
+std::shared_ptr<IApplication> ScriptedITunes::CreateApplication() {
     // The library playlist is in place before any playlist object holds an index.
     return Step("CreateApplication") ? nullptr : (Library(*this), std::make_shared<Application>(this));
 }
@@ -170,14 +162,12 @@ QString ScriptedITunes::Load(const QJsonObject& json) {
                           t["artwork"].toInt()});
     for (const QJsonValue& p : json["playlists"].toArray()) {
         Playlist& list = Playlists.emplace_back(
-            Playlist{p["name"].toString(), p["kind"].toInt(itn::KindUser), p["special"].toInt(), p["smart"].toBool()});
+            Playlist{p["name"].toString(), p["kind"].toInt(KindUser), p["special"].toInt(), p["smart"].toBool()});
         for (const QJsonValue& name : p["tracks"].toArray()) {
             list.Tracks.push_back(IndexOf(Tracks, [&](const Track& t) { return t.Name == name.toString(); }));
             if (list.Tracks.back() < 0)
                 return QString("playlist \"%1\" names no track \"%2\"").arg(list.Name, name.toString());
         }
-        if (list.Kind == itn::KindLibrary)
-            list.Tracks = Indexes(Tracks.size());
     }
     Library(*this);
     AddPolls = json["addpolls"].toInt();

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <fcntl.h>
 #include <list>
 #include <map>
@@ -36,7 +35,11 @@ struct Device {
 struct Connection {
     Device* Owner;
     std::string Root;
-    std::map<uint64_t, int> Files;
+    std::map<uint64_t, int> Files; // closed with the connection
+    ~Connection() {
+        for (auto& f : Files)
+            ::close(f.second);
+    }
 };
 
 // What "reset" puts back.
@@ -54,7 +57,7 @@ struct State : Script {
     std::mutex Lock;
     std::condition_variable Changed;
     std::string Root;
-    std::deque<Device> Devices; // never dropped, so old references stay valid
+    std::list<Device> Devices; // never dropped, so old references stay valid
     Device* Current = nullptr;
     uint32_t NextService = 1;
     std::map<uint32_t, Connection> Services; // started, not yet opened
@@ -62,7 +65,7 @@ struct State : Script {
     uint64_t NextFile = 1;
     AMDeviceNotificationCallback Callback = nullptr;
     void* Cookie = nullptr;
-    std::deque<AMDeviceNotificationInfo> Queue; // delivered on the library's own thread
+    std::list<AMDeviceNotificationInfo> Queue; // delivered on the library's own thread
     bool Delivering = false, Stop = false;
     std::thread Thread;
 };
@@ -142,30 +145,20 @@ void Notify(uint32_t message) {
 
 void StopThread() {
     std::unique_lock<std::mutex> lock(St.Lock);
-    St.Stop = true;
-    St.Changed.notify_all();
+    St.Stop = true, St.Changed.notify_all();
     std::thread thread = std::move(St.Thread);
     lock.unlock();
     if (thread.joinable())
         thread.get_id() == std::this_thread::get_id() ? thread.detach() : thread.join();
     lock.lock();
-    St.Callback = nullptr, St.Stop = false;
-    St.Queue.clear();
+    St.Callback = nullptr, St.Stop = false, St.Queue.clear();
 }
 
-void CloseFiles(Connection& c) {
-    for (auto& f : c.Files)
-        ::close(f.second);
-    c.Files.clear();
+__attribute__((destructor)) void Unload() {
+    StopThread();
+    std::lock_guard<std::mutex> lock(St.Lock);
+    St.Connections.clear();
 }
-
-struct Unload {
-    ~Unload() {
-        StopThread();
-        std::lock_guard<std::mutex> lock(St.Lock);
-        std::for_each(St.Connections.begin(), St.Connections.end(), CloseFiles);
-    }
-} gUnload;
 
 } // namespace
 
@@ -174,11 +167,10 @@ MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback ca
     return Entry(__func__, nullptr, [&]() -> uint32_t {
         if (!callback || St.Thread.joinable())
             return kErrInvalidArgument;
-        St.Callback = callback, St.Cookie = cookie;
+        St.Callback = callback, St.Cookie = cookie, St.Thread = std::thread(Deliver);
         // A device already attached is reported as an arrival, as the real library does.
         if (St.Current)
             Notify(1);
-        St.Thread = std::thread(Deliver);
         if (notification)
             *notification = &St;
         return 0;
@@ -224,19 +216,16 @@ MG_EXPORT uint32_t AMDeviceStartService(void* device, const void* serviceName, u
 
 MG_EXPORT uint32_t AFCConnectionOpen(uint32_t handle, uint32_t, void** connection) {
     return Entry(__func__, nullptr, [&]() -> uint32_t {
-        const auto it = St.Services.find(handle);
-        if (it == St.Services.end() || !connection)
-            return kErrInvalidArgument;
-        *connection = &St.Connections.emplace_back(std::move(it->second));
-        return St.Services.erase(it), 0;
+        auto service = St.Services.extract(handle);
+        return service.empty() || !connection ? kErrInvalidArgument
+                                              : (*connection = &St.Connections.emplace_back(service.mapped()), 0);
     });
 }
 
 MG_EXPORT uint32_t AFCConnectionClose(void* connection) {
     return Entry(__func__, nullptr, [&]() -> uint32_t {
         Connection* c = Find(St.Connections, connection);
-        return !c ? kAfcBadHandle
-                  : (CloseFiles(*c), St.Connections.remove_if([&](Connection& x) { return &x == c; }), 0);
+        return !c ? kAfcBadHandle : (St.Connections.remove_if([&](Connection& x) { return &x == c; }), 0);
     });
 }
 
@@ -307,8 +296,6 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char* out, uint32_t ou
         static_cast<Script&>(St) = Script();
     } else if (verb == "root") {
         std::getline(in >> std::ws, St.Root);
-        while (St.Root.size() > 1 && St.Root.back() == '/')
-            St.Root.pop_back();
     } else if (verb == "arrive") {
         St.Current = &St.Devices.emplace_back();
         if (St.Callback)
