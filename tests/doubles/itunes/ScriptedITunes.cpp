@@ -170,8 +170,7 @@ QString ScriptedITunes::Load(const QJsonObject& json) {
         }
     }
     Library(*this);
-    AddPolls = json["addpolls"].toInt();
-    VersionText = json["version"].toString(VersionText);
+    AddPolls = json["addpolls"].toInt(), VersionText = json["version"].toString(VersionText);
     for (const QJsonValue& f : json["failures"].toArray()) {
         if (f["op"].toString().isEmpty())
             return "a failure names no operation";

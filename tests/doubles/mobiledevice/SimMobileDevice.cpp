@@ -17,10 +17,9 @@
 
 #define MG_EXPORT extern "C" __attribute__((visibility("default")))
 
-constexpr bool kNewGeneration = MG_SIM_NEW_GENERATION;
 // The file version that platform::FileVersion reads (major << 48 | minor << 32).
 extern "C" __attribute__((used, section(".mg_file_version"))) const unsigned long long mg_file_version =
-    (238ull << 48) | ((kNewGeneration ? 9ull : 8ull) << 32);
+    (238ull << 48) | ((MG_SIM_NEW_GENERATION ? 9ull : 8ull) << 32);
 
 namespace {
 
@@ -50,7 +49,6 @@ struct Script {
     std::map<std::string, std::pair<uint32_t, unsigned>> Failures; // result, successful calls before it
     std::map<std::string, unsigned> Counts;
     std::string Calls; // one "NAME [path]" a line
-    unsigned CallCount = 0;
 };
 
 struct State : Script {
@@ -59,10 +57,9 @@ struct State : Script {
     std::string Root;
     std::list<Device> Devices; // never dropped, so old references stay valid
     Device* Current = nullptr;
-    uint32_t NextService = 1;
     std::map<uint32_t, Connection> Services; // started, not yet opened
     std::list<Connection> Connections;
-    uint64_t NextFile = 1;
+    uint64_t NextService = 1, NextFile = 1;
     AMDeviceNotificationCallback Callback = nullptr;
     void* Cookie = nullptr;
     std::list<AMDeviceNotificationInfo> Queue; // delivered on the library's own thread
@@ -77,8 +74,8 @@ template <class F>
 uint32_t Entry(const char* name, const char* path, F body) {
     std::lock_guard<std::mutex> lock(St.Lock);
     ++St.Counts[name];
-    if (St.CallCount < 100000)
-        St.Calls += std::string(name) + (path ? std::string(" ") + path : "") + "\n", ++St.CallCount;
+    if (St.Calls.size() < (16 << 20))
+        St.Calls += std::string(name) + (path ? std::string(" ") + path : "") + "\n";
     auto& [result, after] = St.Failures[name];
     return !result ? body() : after ? (--after, body()) : result;
 }
@@ -90,7 +87,7 @@ auto Find(C& all, void* object) -> decltype(&all.front()) {
 }
 
 template <class F>
-uint32_t OnDevice(const char* name, void* device, F body, const char* path = nullptr) {
+uint32_t OnDevice(const char* name, const char* path, void* device, F body) {
     return Entry(name, path, [&]() -> uint32_t {
         Device* d = Find(St.Devices, device);
         return !d ? kErrInvalidArgument : !d->Present ? kErrNoDevice : body(*d);
@@ -127,14 +124,12 @@ void Deliver() {
     std::unique_lock<std::mutex> lock(St.Lock);
     while (St.Changed.wait(lock, [] { return St.Stop || !St.Queue.empty(); }), !St.Stop) {
         const AMDeviceNotificationInfo info = St.Queue.front();
-        St.Queue.pop_front();
         const auto [callback, cookie] = std::pair(St.Callback, St.Cookie);
-        St.Delivering = true;
+        St.Queue.pop_front(), St.Delivering = true;
         lock.unlock();
         callback(&info, cookie);
         lock.lock();
-        St.Delivering = false;
-        St.Changed.notify_all();
+        St.Delivering = false, St.Changed.notify_all();
     }
 }
 
@@ -184,7 +179,7 @@ MG_EXPORT uint32_t AMDeviceNotificationUnsubscribe(void* notification) {
 // An entry point on a known, present device `d`, answering `...`.
 #define MG_DEVICE_CALL(NAME, ...)                                                                                      \
     MG_EXPORT uint32_t NAME(void* device) {                                                                            \
-        return OnDevice(#NAME, device, []([[maybe_unused]] Device& d) -> uint32_t { return __VA_ARGS__; });            \
+        return OnDevice(#NAME, nullptr, device, []([[maybe_unused]] Device& d) -> uint32_t { return __VA_ARGS__; });   \
     }
 MG_DEVICE_CALL(AMDeviceConnect, d.Connected = true, 0)
 MG_DEVICE_CALL(AMDeviceIsPaired, St.Pairing != "none")
@@ -200,17 +195,13 @@ MG_DEVICE_CALL(AMDeviceDisconnect, d.Connected = false, 0)
 
 MG_EXPORT uint32_t AMDeviceStartService(void* device, const void* serviceName, uint32_t* handle, uint32_t*) {
     std::string name;
-    const bool known = mobiledevice::ReadServiceName(serviceName, kNewGeneration, name);
-    return Entry(__func__, known ? name.c_str() : "?", [&]() -> uint32_t {
-        Device* d = Find(St.Devices, device);
-        const bool full = name == "com.apple.afc2";
-        return !d || !handle || !known ? kErrInvalidArgument
-               : !d->Present           ? kErrNoDevice
-               : !d->Session           ? kErrNotConnected
-               : !(full && St.Afc2) && name != "com.apple.afc"
-                   ? kErrServiceNotFound
-                   : (St.Services[*handle = St.NextService++] = {d, full ? St.Root : St.Root + "/var/mobile/Media", {}},
-                      0);
+    const bool known = mobiledevice::ReadServiceName(serviceName, MG_SIM_NEW_GENERATION, name);
+    return OnDevice(__func__, known ? name.c_str() : "?", device, [&](Device& d) -> uint32_t {
+        const bool full = name == "com.apple.afc2", served = (full && St.Afc2) || name == "com.apple.afc";
+        if (!handle || !known || !d.Session || !served)
+            return !handle || !known ? kErrInvalidArgument : !d.Session ? kErrNotConnected : kErrServiceNotFound;
+        St.Services[*handle = uint32_t(St.NextService++)] = {&d, St.Root + (full ? "" : "/var/mobile/Media"), {}};
+        return 0;
     });
 }
 
@@ -292,8 +283,7 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char* out, uint32_t ou
     if (verb == "wait") {
         St.Changed.wait(lock, [] { return St.Queue.empty() && !St.Delivering; });
     } else if (verb == "reset") {
-        St.Current = nullptr;
-        static_cast<Script&>(St) = Script();
+        St.Current = nullptr, static_cast<Script&>(St) = Script();
     } else if (verb == "root") {
         std::getline(in >> std::ws, St.Root);
     } else if (verb == "arrive") {
@@ -319,7 +309,7 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char* out, uint32_t ou
     } else if (verb == "calls") {
         if (out && outSize)
             out[St.Calls.copy(out, outSize - 1)] = 0;
-        return int(St.CallCount);
+        return int(std::count(St.Calls.begin(), St.Calls.end(), '\n'));
     } else {
         return -1;
     }
