@@ -20,7 +20,7 @@ int IndexOf(const std::vector<T>& all, P pred) {
 
 // The library playlist, made first when there is none; it holds every track.
 int Library(S& lib) {
-    int found = IndexOf(lib.Playlists, [](const S::Playlist& p) { return p.Kind == KindLibrary; });
+    int found = IndexOf(lib.Playlists, [](auto& p) { return p.Kind == KindLibrary; });
     if (found < 0)
         lib.Playlists.insert(lib.Playlists.begin(), {"Library", KindLibrary}), found = 0;
     std::vector<int>& all = lib.Playlists[size_t(found)].Tracks;
@@ -37,7 +37,7 @@ struct Obj {
     bool Step(const QString& op, const QJsonArray& args = {}) const { return Lib->Step(op, args); }
     // A new T, or none when `op` is scripted to answer none.
     template <class T>
-    Ptr<T> Give(const QString& op, const QJsonArray& args, int no = 0) const {
+    Ptr<T> Give(const QString& op, int no = 0, const QJsonArray& args = {}) const {
         return Step(op, args) ? nullptr : std::make_shared<T>(Lib, no);
     }
     static int At(int index, size_t count) {
@@ -53,7 +53,7 @@ struct TrackObject final : ITrack, IArtworkCollection, Obj {
     S::Track& Me() const { return Lib->Tracks[size_t(No)]; }
     void SetRating(int rating) override { Step("SetRating", {Me().Name, rating}), Me().Rating = rating; }
     void SetPlayedCount(int count) override { Step("SetPlayedCount", {Me().Name, count}), Me().PlayedCount = count; }
-    Ptr<IArtworkCollection> Artwork() override { return Give<TrackObject>("Artwork", {Me().Name}, No); }
+    Ptr<IArtworkCollection> Artwork() override { return Give<TrackObject>("Artwork", No, {Me().Name}); }
     void AddArtworkFromFile(const QString& path) override {
         Step("AddArtworkFromFile", {Me().Name, path}), ++Me().ArtworkCount;
     }
@@ -79,7 +79,7 @@ struct TrackCollection final : ITrackCollection, IAddStatus, Obj {
     }
     int Polls = Lib->AddPolls;
     bool InProgress() override { return Step("InProgress"), Polls-- > 0; }
-    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("AddedTracks", {}, No); }
+    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("AddedTracks", No); }
 };
 
 struct PlaylistObject final : IPlaylist, IUserPlaylist, ILibraryPlaylist, Obj {
@@ -87,7 +87,7 @@ struct PlaylistObject final : IPlaylist, IUserPlaylist, ILibraryPlaylist, Obj {
     S::Playlist& Me() const { return Lib->Playlists[size_t(No)]; }
     int Kind() override { return Step("Kind", {Me().Name}), Me().Kind; }
     QString Name() override { return Step("Name", {Me().Name}), Me().Name; }
-    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("Tracks", {Me().Name}, No); }
+    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("Tracks", No, {Me().Name}); }
     Ptr<IUserPlaylist> AsUserPlaylist() override {
         return Me().Kind == KindUser ? std::make_shared<PlaylistObject>(Lib, No)
                                      : throw Error("No such interface supported");
@@ -97,15 +97,14 @@ struct PlaylistObject final : IPlaylist, IUserPlaylist, ILibraryPlaylist, Obj {
     Ptr<IAddStatus> AddFile(const QString& path) override {
         return Step("AddFile", {Me().Name, path}) ? nullptr : std::make_shared<TrackCollection>(Lib, -1 - Add(path));
     }
-    // The track of the file at `path`, made when the library has none, added to this playlist.
+    // The track of the file at `path`, made when the library has none, added to this playlist
+    // (the library then holds each track once again).
     int Add(const QString& path) {
-        int track =
-            IndexOf(Lib->Tracks, [&](const S::Track& t) { return !t.Location.isEmpty() && t.Location == path; });
+        int track = IndexOf(Lib->Tracks, [&](auto& t) { return !t.Location.isEmpty() && t.Location == path; });
         if (track < 0)
             track = int(Lib->Tracks.size()), Lib->Tracks.push_back({QFileInfo(path).completeBaseName(), path});
+        Me().Tracks.push_back(track);
         Library(*Lib);
-        if (Me().Kind != KindLibrary)
-            Me().Tracks.push_back(track);
         return track;
     }
 };
@@ -113,19 +112,15 @@ struct PlaylistObject final : IPlaylist, IUserPlaylist, ILibraryPlaylist, Obj {
 // The application is also its library's source, and that the collection of its playlists.
 struct Application final : IApplication, ISource, IPlaylistCollection, Obj {
     using Obj::Obj;
-    Ptr<ILibraryPlaylist> LibraryPlaylist() override {
-        return Give<PlaylistObject>("LibraryPlaylist", {}, Library(*Lib));
-    }
-    Ptr<ISource> LibrarySource() override { return Give<Application>("LibrarySource", {}); }
+    Ptr<ILibraryPlaylist> LibraryPlaylist() override { return Give<PlaylistObject>("LibraryPlaylist", Library(*Lib)); }
+    Ptr<ISource> LibrarySource() override { return Give<Application>("LibrarySource"); }
     Ptr<IPlaylist> CreatePlaylist(const QString& name) override {
-        const int made = int(Lib->Playlists.size());
-        return Step("CreatePlaylist", {name})
-                   ? nullptr
-                   : (Lib->Playlists.push_back({name}), std::make_shared<PlaylistObject>(Lib, made));
+        auto made = Give<PlaylistObject>("CreatePlaylist", int(Lib->Playlists.size()), {name});
+        return made ? (Lib->Playlists.push_back({name}), made) : nullptr;
     }
     QString Version() override { return Step("Version"), Lib->VersionText; }
     void Quit() override { Step("Quit"); }
-    Ptr<IPlaylistCollection> Playlists() override { return Give<Application>("Playlists", {}); }
+    Ptr<IPlaylistCollection> Playlists() override { return Give<Application>("Playlists"); }
     int Count() override { return Step("PlaylistCount"), int(Lib->Playlists.size()); }
     Ptr<IPlaylist> Item(int index) override {
         const bool none = Step("PlaylistItem", {index});

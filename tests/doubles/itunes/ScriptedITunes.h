@@ -49,7 +49,6 @@ public:
     std::function<void()> OnCancel;
 
     std::vector<Call> Calls;
-    int LiveAtUninitialize = -1; // objects not yet released when Uninitialize came
 
     // {"tracks":[{"name","rating","played","artwork","location"}],
     //  "playlists":[{"name","kind","special","smart","tracks":[track names]}],
@@ -69,7 +68,8 @@ public:
 
     // For the objects handed out: records a call and answers its scripted failure (true: none).
     bool Step(const QString& op, const QJsonArray& args = {});
-    int Live = 0;
+    // Objects alive now, and when Uninitialize came (objects not yet released then).
+    int Live = 0, LiveAtUninitialize = -1;
 };
 
 } // namespace doubles
