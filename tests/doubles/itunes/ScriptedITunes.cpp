@@ -40,9 +40,8 @@ struct Obj {
     Ptr<T> Give(const QString& op, int no = 0, const QJsonArray& args = {}) const {
         return Step(op, args) ? nullptr : std::make_shared<T>(Lib, no);
     }
-    static int At(int index, size_t count) {
-        return index >= 1 && index <= int(count) ? index - 1 : throw Error("Invalid index");
-    }
+    // The 0-based position of 1-based `i` in a collection of `count`.
+    static int At(int i, size_t count) { return i >= 1 && i <= int(count) ? i - 1 : throw Error("Invalid index"); }
     S* Lib;
     int No;
 };

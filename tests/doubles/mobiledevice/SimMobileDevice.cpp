@@ -223,9 +223,7 @@ MG_EXPORT uint32_t AFCConnectionClose(void* connection) {
 MG_EXPORT uint32_t AFCFileInfoOpen(void* connection, const char* path, void** info) {
     return OnConnection(__func__, connection, path, [&](Connection& c) {
         static int infoObject;
-        const std::string host = HostPath(c, path);
-        return host.empty() || ::access(host.c_str(), F_OK) != 0 ? kAfcNotFound
-                                                                 : (info ? *info = &infoObject : nullptr, 0);
+        return ::access(HostPath(c, path).c_str(), F_OK) ? kAfcNotFound : (info ? *info = &infoObject : nullptr, 0);
     });
 }
 
@@ -262,8 +260,8 @@ MG_EXPORT uint32_t AFCFileRefWrite(void* connection, uint64_t ref, const void* b
 
 MG_EXPORT uint32_t AFCFileRefSeek(void* connection, uint64_t ref, int64_t offset, uint64_t origin) {
     return OnFile(__func__, connection, ref, [&](int fd) {
-        const int whence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-        return origin > 2 ? kAfcBadHandle : ::lseek(fd, off_t(offset), whence[origin]) < 0 ? kErrInvalidArgument : 0;
+        // The device's origins are lseek's: set, current, end.
+        return origin > 2 ? kAfcBadHandle : ::lseek(fd, off_t(offset), int(origin)) < 0 ? kErrInvalidArgument : 0;
     });
 }
 
@@ -291,9 +289,7 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char* out, uint32_t ou
         if (St.Callback)
             Notify(1);
     } else if (verb == "leave" && St.Current) {
-        St.Current->Present = false;
-        Notify(2);
-        St.Current = nullptr;
+        St.Current->Present = false, Notify(2), St.Current = nullptr;
     } else if (verb == "message" && in >> number && St.Current) {
         Notify(number);
     } else if (verb == "pairing" && in >> word && (word == "none" || word == "valid" || word == "invalid")) {
