@@ -12,16 +12,16 @@ using S = ScriptedITunes;
 template <class T>
 using Ptr = std::shared_ptr<T>;
 
+// The index of the first element that `pred` holds for, or the size when none does.
 template <class T, class P>
 int IndexOf(const std::vector<T>& all, P pred) {
-    const auto it = std::find_if(all.begin(), all.end(), pred);
-    return it == all.end() ? -1 : int(it - all.begin());
+    return int(std::find_if(all.begin(), all.end(), pred) - all.begin());
 }
 
 // The library playlist, made first when there is none; it holds every track.
 int Library(S& lib) {
     int found = IndexOf(lib.Playlists, [](auto& p) { return p.Kind == KindLibrary; });
-    if (found < 0)
+    if (found == int(lib.Playlists.size()))
         lib.Playlists.insert(lib.Playlists.begin(), {"Library", KindLibrary}), found = 0;
     std::vector<int>& all = lib.Playlists[size_t(found)].Tracks;
     all.resize(lib.Tracks.size());
@@ -74,7 +74,8 @@ struct TrackCollection final : ITrackCollection, IAddStatus, Obj {
     Ptr<ITrack> ItemByName(const QString& name) override {
         const std::vector<int> all = Members();
         const int at = IndexOf(all, [&](int t) { return Lib->Tracks[size_t(t)].Name == name; });
-        return Step("TrackByName", {Label(), name}) || at < 0 ? nullptr : std::make_shared<TrackObject>(Lib, all[at]);
+        const bool none = Step("TrackByName", {Label(), name}) || at == int(all.size());
+        return none ? nullptr : std::make_shared<TrackObject>(Lib, all[size_t(at)]);
     }
     int Polls = Lib->AddPolls;
     bool InProgress() override { return Step("InProgress"), Polls-- > 0; }
@@ -93,18 +94,17 @@ struct PlaylistObject final : IPlaylist, IUserPlaylist, ILibraryPlaylist, Obj {
     }
     bool Smart() override { return Step("Smart", {Me().Name}), Me().Smart; }
     int SpecialKind() override { return Step("SpecialKind", {Me().Name}), Me().SpecialKind; }
+    // The track of the file at `path` (a new one when the library has none), added to this playlist;
+    // the library then holds each track once again.
     Ptr<IAddStatus> AddFile(const QString& path) override {
-        return Step("AddFile", {Me().Name, path}) ? nullptr : std::make_shared<TrackCollection>(Lib, -1 - Add(path));
-    }
-    // The track of the file at `path`, made when the library has none, added to this playlist
-    // (the library then holds each track once again).
-    int Add(const QString& path) {
-        int track = IndexOf(Lib->Tracks, [&](auto& t) { return !t.Location.isEmpty() && t.Location == path; });
-        if (track < 0)
-            track = int(Lib->Tracks.size()), Lib->Tracks.push_back({QFileInfo(path).completeBaseName(), path});
+        if (Step("AddFile", {Me().Name, path}))
+            return nullptr;
+        const int track = IndexOf(Lib->Tracks, [&](auto& t) { return !t.Location.isEmpty() && t.Location == path; });
+        if (track == int(Lib->Tracks.size()))
+            Lib->Tracks.push_back({QFileInfo(path).completeBaseName(), path});
         Me().Tracks.push_back(track);
         Library(*Lib);
-        return track;
+        return std::make_shared<TrackCollection>(Lib, -1 - track);
     }
 };
 
@@ -159,7 +159,7 @@ QString ScriptedITunes::Load(const QJsonObject& json) {
             Playlist{p["name"].toString(), p["kind"].toInt(KindUser), p["special"].toInt(), p["smart"].toBool()});
         for (const QJsonValue& name : p["tracks"].toArray()) {
             list.Tracks.push_back(IndexOf(Tracks, [&](const Track& t) { return t.Name == name.toString(); }));
-            if (list.Tracks.back() < 0)
+            if (list.Tracks.back() == int(Tracks.size()))
                 return QString("playlist \"%1\" names no track \"%2\"").arg(list.Name, name.toString());
         }
     }

@@ -60,11 +60,12 @@ struct State : Script {
     std::map<uint32_t, Connection> Services; // started, not yet opened
     std::list<Connection> Connections;
     uint64_t NextService = 1, NextFile = 1;
-    AMDeviceNotificationCallback Callback = nullptr;
-    void* Cookie = nullptr;
-    std::list<AMDeviceNotificationInfo> Queue; // delivered on the library's own thread
+    std::pair<AMDeviceNotificationCallback, void*> Subscriber{}; // callback, cookie
+    std::list<AMDeviceNotificationInfo> Queue;                   // delivered on the library's own thread
     bool Delivering = false, Stop = false;
     std::thread Thread;
+
+    void Notify(uint32_t message) { Queue.push_back({Current, message}), Changed.notify_all(); }
 };
 
 State& St = *new State; // outlives every caller; the thread is ended at unload
@@ -105,10 +106,8 @@ uint32_t OnConnection(const char* name, void* connection, const char* path, F bo
 // On the descriptor of an open file.
 template <class F>
 uint32_t OnFile(const char* name, void* connection, uint64_t ref, F body) {
-    return OnConnection(name, connection, nullptr, [&](Connection& c) {
-        const auto it = c.Files.find(ref);
-        return it == c.Files.end() ? kAfcBadHandle : body(it->second);
-    });
+    return OnConnection(name, connection, nullptr,
+                        [&](Connection& c) { return c.Files.count(ref) ? body(c.Files[ref]) : kAfcBadHandle; });
 }
 
 // The host path of a device path, or "" when the path leaves the service's root.
@@ -124,18 +123,13 @@ void Deliver() {
     std::unique_lock<std::mutex> lock(St.Lock);
     while (St.Changed.wait(lock, [] { return St.Stop || !St.Queue.empty(); }), !St.Stop) {
         const AMDeviceNotificationInfo info = St.Queue.front();
-        const auto [callback, cookie] = std::pair(St.Callback, St.Cookie);
+        const auto [callback, cookie] = St.Subscriber;
         St.Queue.pop_front(), St.Delivering = true;
         lock.unlock();
         callback(&info, cookie);
         lock.lock();
         St.Delivering = false, St.Changed.notify_all();
     }
-}
-
-void Notify(uint32_t message) {
-    St.Queue.push_back({St.Current, message});
-    St.Changed.notify_all();
 }
 
 void StopThread() {
@@ -146,7 +140,7 @@ void StopThread() {
     if (thread.joinable())
         thread.get_id() == std::this_thread::get_id() ? thread.detach() : thread.join();
     lock.lock();
-    St.Callback = nullptr, St.Stop = false, St.Queue.clear();
+    St.Subscriber = {}, St.Stop = false, St.Queue.clear();
 }
 
 __attribute__((destructor)) void Unload() {
@@ -162,10 +156,10 @@ MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback ca
     return Entry(__func__, nullptr, [&]() -> uint32_t {
         if (!callback || St.Thread.joinable())
             return kErrInvalidArgument;
-        St.Callback = callback, St.Cookie = cookie, St.Thread = std::thread(Deliver);
+        St.Subscriber = {callback, cookie}, St.Thread = std::thread(Deliver);
         // A device already attached is reported as an arrival, as the real library does.
         if (St.Current)
-            Notify(1);
+            St.Notify(1);
         if (notification)
             *notification = &St;
         return 0;
@@ -215,8 +209,7 @@ MG_EXPORT uint32_t AFCConnectionOpen(uint32_t handle, uint32_t, void** connectio
 
 MG_EXPORT uint32_t AFCConnectionClose(void* connection) {
     return Entry(__func__, nullptr, [&]() -> uint32_t {
-        Connection* c = Find(St.Connections, connection);
-        return !c ? kAfcBadHandle : (St.Connections.remove_if([&](Connection& x) { return &x == c; }), 0);
+        return St.Connections.remove_if([&](Connection& x) { return &x == connection; }) ? 0 : kAfcBadHandle;
     });
 }
 
@@ -286,12 +279,12 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char* out, uint32_t ou
         std::getline(in >> std::ws, St.Root);
     } else if (verb == "arrive") {
         St.Current = &St.Devices.emplace_back();
-        if (St.Callback)
-            Notify(1);
+        if (St.Subscriber.first)
+            St.Notify(1);
     } else if (verb == "leave" && St.Current) {
-        St.Current->Present = false, Notify(2), St.Current = nullptr;
+        St.Current->Present = false, St.Notify(2), St.Current = nullptr;
     } else if (verb == "message" && in >> number && St.Current) {
-        Notify(number);
+        St.Notify(number);
     } else if (verb == "pairing" && in >> word && (word == "none" || word == "valid" || word == "invalid")) {
         St.Pairing = word;
     } else if (verb == "afc2") {
