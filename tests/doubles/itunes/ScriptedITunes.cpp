@@ -2,7 +2,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
-#include <numeric>
+#include <ranges>
 
 namespace doubles {
 namespace {
@@ -23,9 +23,8 @@ int Library(S& lib) {
     int found = IndexOf(lib.Playlists, [](auto& p) { return p.Kind == KindLibrary; });
     if (found == int(lib.Playlists.size()))
         lib.Playlists.insert(lib.Playlists.begin(), {"Library", KindLibrary}), found = 0;
-    std::vector<int>& all = lib.Playlists[size_t(found)].Tracks;
-    all.resize(lib.Tracks.size());
-    std::iota(all.begin(), all.end(), 0);
+    const auto all = std::views::iota(0, int(lib.Tracks.size()));
+    lib.Playlists[size_t(found)].Tracks.assign(all.begin(), all.end());
     return found;
 }
 

@@ -36,8 +36,7 @@ struct Connection {
     std::string Root;
     std::map<uint64_t, int> Files; // closed with the connection
     ~Connection() {
-        for (auto& f : Files)
-            ::close(f.second);
+        std::for_each(Files.begin(), Files.end(), [](auto& f) { ::close(f.second); });
     }
 };
 
@@ -145,8 +144,7 @@ void StopThread() {
 
 __attribute__((destructor)) void Unload() {
     StopThread();
-    std::lock_guard<std::mutex> lock(St.Lock);
-    St.Connections.clear();
+    St.Connections.clear(); // no caller is left
 }
 
 } // namespace
@@ -226,13 +224,11 @@ MG_EXPORT uint32_t AFCFileRefOpen(void* connection, const char* path, uint64_t m
         const bool read = mode == mobiledevice::OpenRead;
         if (host.empty() || !ref || (!read && mode != mobiledevice::OpenWriteNew))
             return kErrInvalidArgument;
-        const int fd = ::open(host.c_str(), (read ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC) | O_CLOEXEC, 0644);
         struct stat st;
-        if (fd < 0)
-            return errno == ENOENT ? kAfcNotFound : kAfcPermission;
-        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
-            return ::close(fd), kAfcPermission;
-        return c.Files[*ref = St.NextFile++] = fd, 0;
+        if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return kAfcPermission;
+        const int fd = ::open(host.c_str(), (read ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC) | O_CLOEXEC, 0644);
+        return fd < 0 ? (errno == ENOENT ? kAfcNotFound : kAfcPermission) : (c.Files[*ref = St.NextFile++] = fd, 0);
     });
 }
 
