@@ -130,7 +130,7 @@ struct Application final : IApplication, ISource, IPlaylistCollection, Obj {
 
 bool ScriptedITunes::Step(const QString& op, const QJsonArray& args) {
     Calls.push_back({op, args});
-    const auto n = std::count_if(Calls.begin(), Calls.end(), [&](const Call& c) { return c.Op == op; });
+    const auto n = std::ranges::count_if(Calls, [&](const Call& c) { return c.Op == op; });
     bool none = false;
     for (const Failure& f : Failures)
         if (f.Op == op && (f.Call == 0 || f.Call == n)) {
@@ -189,9 +189,8 @@ QJsonObject ScriptedITunes::LibraryJson() const {
 }
 
 std::vector<ScriptedITunes::Call> ScriptedITunes::CallsOf(const QString& op) const {
-    std::vector<Call> out;
-    std::copy_if(Calls.begin(), Calls.end(), std::back_inserter(out), [&](const Call& c) { return c.Op == op; });
-    return out;
+    auto matching = Calls | std::views::filter([&](const Call& c) { return c.Op == op; });
+    return {matching.begin(), matching.end()};
 }
 
 } // namespace doubles

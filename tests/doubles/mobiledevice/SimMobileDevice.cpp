@@ -61,7 +61,7 @@ struct State : Script {
     uint64_t NextService = 1, NextFile = 1;
     std::pair<AMDeviceNotificationCallback, void*> Subscriber{}; // callback, cookie
     std::list<AMDeviceNotificationInfo> Queue;                   // delivered on the library's own thread
-    bool Delivering = false, Stop = false;
+    bool Delivering = false;
     std::thread Thread;
 
     void Notify(uint32_t message) { Queue.push_back({Current, message}), Changed.notify_all(); }
@@ -120,7 +120,8 @@ std::string HostPath(const Connection& c, const char* path) {
 
 void Deliver() {
     std::unique_lock<std::mutex> lock(St.Lock);
-    while (St.Changed.wait(lock, [] { return St.Stop || !St.Queue.empty(); }), !St.Stop) {
+    // Until the subscriber is gone.
+    while (St.Changed.wait(lock, [] { return !St.Subscriber.first || !St.Queue.empty(); }), St.Subscriber.first) {
         const AMDeviceNotificationInfo info = St.Queue.front();
         const auto [callback, cookie] = St.Subscriber;
         St.Queue.pop_front(), St.Delivering = true;
@@ -133,13 +134,11 @@ void Deliver() {
 
 void StopThread() {
     std::unique_lock<std::mutex> lock(St.Lock);
-    St.Stop = true, St.Changed.notify_all();
+    St.Subscriber = {}, St.Queue.clear(), St.Changed.notify_all();
     std::thread thread = std::move(St.Thread);
     lock.unlock();
     if (thread.joinable())
         thread.get_id() == std::this_thread::get_id() ? thread.detach() : thread.join();
-    lock.lock();
-    St.Subscriber = {}, St.Stop = false, St.Queue.clear();
 }
 
 __attribute__((destructor)) void Unload() {
