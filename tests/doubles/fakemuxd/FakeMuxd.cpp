@@ -38,7 +38,8 @@ const Identity& Id() {
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600L * 24 * 365);
         X509_set_pubkey(cert, key);
         X509_NAME* name = X509_get_subject_name(cert);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("fake"), -1, -1, 0);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("fake"),
+                                   -1, -1, 0);
         X509_set_issuer_name(cert, name);
         X509_sign(cert, key, EVP_sha256());
         auto pem = [](auto write) {
@@ -50,7 +51,8 @@ const Identity& Id() {
             BIO_free(bio);
             return text;
         };
-        i.KeyPem = pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr); });
+        i.KeyPem =
+            pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr); });
         i.CertPem = pem([&](BIO* b) { PEM_write_bio_X509(b, cert); });
         // The device key comes as PKCS#1, as lockdown gives it.
         i.PublicPem = pem([&](BIO* b) {
@@ -102,16 +104,14 @@ plist_t Item(plist_t dict, const char* key, plist_type type) {
 }
 std::string Text(plist_t dict, const char* key) {
     char* s = nullptr;
-    if (plist_t n = Item(dict, key, PLIST_STRING))
-        plist_get_string_val(n, &s);
+    if (plist_t n = Item(dict, key, PLIST_STRING)) plist_get_string_val(n, &s);
     std::string out = s ? s : "";
     free(s);
     return out;
 }
 uint64_t Number(plist_t dict, const char* key) {
     uint64_t v = 0;
-    if (plist_t n = Item(dict, key, PLIST_UINT))
-        plist_get_uint_val(n, &v);
+    if (plist_t n = Item(dict, key, PLIST_UINT)) plist_get_uint_val(n, &v);
     return v;
 }
 
@@ -153,8 +153,7 @@ struct Server::Client {
     // Moves all n bytes, through TLS once a session started it.
     bool ReadFull(void* buffer, size_t n) {
         for (long got = 0; n; n -= size_t(got), buffer = static_cast<char*>(buffer) + got)
-            if ((got = Tls ? SSL_read(Tls, buffer, int(n)) : ::recv(Fd, buffer, n, 0)) <= 0)
-                return false;
+            if ((got = Tls ? SSL_read(Tls, buffer, int(n)) : ::recv(Fd, buffer, n, 0)) <= 0) return false;
         return true;
     }
     bool WriteFull(const std::string& packet) {
@@ -178,12 +177,10 @@ struct Server::Client {
     }
     plist_t ReceivePlist() {
         uint32_t n = 0;
-        if (!ReadFull(&n, 4) || (n = ntohl(n)) > (1u << 20))
-            return nullptr;
+        if (!ReadFull(&n, 4) || (n = ntohl(n)) > (1u << 20)) return nullptr;
         std::string body(n, '\0');
         plist_t p = nullptr;
-        if (ReadFull(body.data(), n))
-            plist_from_memory(body.data(), n, &p);
+        if (ReadFull(body.data(), n)) plist_from_memory(body.data(), n, &p);
         return p;
     }
 };
@@ -205,8 +202,7 @@ Server::~Server() {
         std::lock_guard<std::mutex> lock(FLock);
         FStopping = true;
         for (auto& c : FClients)
-            if (c->Open)
-                ::shutdown(c->Fd, SHUT_RDWR); // a closed one's number may be reused
+            if (c->Open) ::shutdown(c->Fd, SHUT_RDWR); // a closed one's number may be reused
     }
     FStallEnd.notify_all();
     ::shutdown(FListen, SHUT_RDWR);
@@ -221,8 +217,7 @@ void Server::Accept() {
         const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
         std::lock_guard<std::mutex> lock(FLock);
         if (fd < 0 || FStopping) {
-            if (fd >= 0)
-                ::close(fd);
+            if (fd >= 0) ::close(fd);
             return;
         }
         auto c = std::make_shared<Client>();
@@ -231,8 +226,7 @@ void Server::Accept() {
         FThreads.emplace_back([this, c] {
             Serve(c);
             std::lock_guard<std::mutex> lock(FLock);
-            if (c->Tls)
-                SSL_free(c->Tls);
+            if (c->Tls) SSL_free(c->Tls);
             c->Tls = nullptr;
             c->Open = false;
             ::close(c->Fd);
@@ -253,8 +247,7 @@ int Server::Count(const std::string& request) {
 void Server::Broadcast(void* message) {
     const std::string xml = Xml(message);
     for (auto& c : FListeners) // under FLock
-        if (c->Open)
-            c->SendMux(xml, 0);
+        if (c->Open) c->SendMux(xml, 0);
 }
 
 int Server::Plug(const DeviceSetup& setup) {
@@ -262,8 +255,7 @@ int Server::Plug(const DeviceSetup& setup) {
     d->Setup = setup;
     std::lock_guard<std::mutex> lock(FLock);
     d->Id = FNextId++;
-    if (setup.Trusted)
-        FRecords.insert(setup.Udid);
+    if (setup.Trusted) FRecords.insert(setup.Udid);
     FDevices[d->Id] = d;
     Broadcast(Attached(d->Id, setup));
     return d->Id;
@@ -271,12 +263,10 @@ int Server::Plug(const DeviceSetup& setup) {
 
 void Server::Pull(std::shared_ptr<Device> d) {
     // under FLock
-    if (!d->Present)
-        return;
+    if (!d->Present) return;
     d->Present = false;
     for (auto& w : d->Connections)
-        if (auto c = w.lock(); c && c->Open)
-            ::shutdown(c->Fd, SHUT_RDWR);
+        if (auto c = w.lock(); c && c->Open) ::shutdown(c->Fd, SHUT_RDWR);
     FDevices.erase(d->Id);
     Broadcast(Dict({{"MessageType", Str("Detached")}, {"DeviceID", Uint(uint64_t(d->Id))}}));
     FStallEnd.notify_all();
@@ -284,15 +274,13 @@ void Server::Pull(std::shared_ptr<Device> d) {
 
 void Server::Unplug(int id) {
     std::lock_guard<std::mutex> lock(FLock);
-    if (auto it = FDevices.find(id); it != FDevices.end())
-        Pull(it->second);
+    if (auto it = FDevices.find(id); it != FDevices.end()) Pull(it->second);
 }
 
 void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
     auto it = FDevices.find(id);
-    if (it == FDevices.end())
-        return;
+    if (it == FDevices.end()) return;
     FRecords.insert(it->second->Setup.Udid);
     Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
 }
@@ -306,11 +294,9 @@ void Server::StallReads(bool stall) {
 void Server::Serve(std::shared_ptr<Client> c) {
     for (;;) {
         uint32_t header[4];
-        if (!c->ReadFull(header, 16) || header[0] < 16 || header[0] > (1u << 20))
-            return;
+        if (!c->ReadFull(header, 16) || header[0] < 16 || header[0] > (1u << 20)) return;
         std::string body(header[0] - 16, '\0');
-        if (!c->ReadFull(body.data(), body.size()))
-            return;
+        if (!c->ReadFull(body.data(), body.size())) return;
         plist_t msg = nullptr;
         plist_from_memory(body.data(), uint32_t(body.size()), &msg);
         const std::string type = Text(msg, "MessageType");
@@ -342,20 +328,17 @@ void Server::Serve(std::shared_ptr<Client> c) {
             const int port = ntohs(uint16_t(Number(msg, "PortNumber")));
             auto it = FDevices.find(int(Number(msg, "DeviceID")));
             auto p = FPorts.find(port);
-            std::shared_ptr<Device> d = it == FDevices.end() ? nullptr
-                                        : port == kLockdownPort || (p != FPorts.end() && p->second == it->second)
-                                            ? it->second
-                                            : nullptr;
+            std::shared_ptr<Device> d =
+                it == FDevices.end()                                                      ? nullptr
+                : port == kLockdownPort || (p != FPorts.end() && p->second == it->second) ? it->second
+                                                                                          : nullptr;
             const bool afc = d && port != kLockdownPort;
-            if (afc)
-                FPorts.erase(p);
-            if (d)
-                d->Connections.push_back(c);
+            if (afc) FPorts.erase(p);
+            if (d) d->Connections.push_back(c);
             plist_free(msg);
             result(d ? 0 : 3);
             lock.unlock();
-            if (d)
-                return afc ? Afc(c, d) : Lockdown(c, d);
+            if (d) return afc ? Afc(c, d) : Lockdown(c, d);
             continue;
         } else {
             result(1);
@@ -372,8 +355,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         const std::string name = Text(req, "Request");
         Counted(name);
         std::unique_lock<std::mutex> lock(FLock);
-        if (setup.PullAt == name)
-            Pull(d); // its connections end: no answer gets through
+        if (setup.PullAt == name) Pull(d); // its connections end: no answer gets through
         const plist_t record = plist_dict_get_item(req, "PairRecord");
         // A device accepts the host id of the record usbmuxd keeps for it.
         const bool trusted =
@@ -383,8 +365,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         auto reply = [&](Items items, bool result = false) {
             plist_t r = Dict(items);
             plist_dict_set_item(r, "Request", Str(name));
-            if (result)
-                plist_dict_set_item(r, "Result", Str("Success"));
+            if (result) plist_dict_set_item(r, "Result", Str("Success"));
             return c->SendPlist(r);
         };
         auto error = [&](const char* e) { return reply({{"Error", Str(e)}}); };
@@ -393,8 +374,8 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         if (name == "QueryType") {
             ok = reply({{"Type", Str(setup.LockdownType)}});
         } else if (name == "GetValue" && (key == "ProductVersion" || key == "DevicePublicKey")) {
-            ok = reply(
-                {{"Key", Str(key)}, {"Value", key == "ProductVersion" ? Str(setup.Version) : Data(Id().PublicPem)}});
+            ok = reply({{"Key", Str(key)},
+                        {"Value", key == "ProductVersion" ? Str(setup.Version) : Data(Id().PublicPem)}});
         } else if (name == "ValidatePair") {
             ok = major >= 11 || !trusted ? error("InvalidHostID") : success();
         } else if (name == "Pair") {
@@ -404,13 +385,12 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         } else if (name == "StartSession" && trusted) {
             SSL* tls = SSL_new(major < 10 ? Id().Legacy : Id().Tls);
             SSL_set_fd(tls, c->Fd);
-            ok = success({{"SessionID", Str("SESSION-" + setup.Udid)}, {"EnableSessionSSL", plist_new_bool(1)}}) &&
+            ok = success({{"SessionID", Str("SESSION-" + setup.Udid)},
+                          {"EnableSessionSSL", plist_new_bool(1)}}) &&
                  SSL_accept(tls) == 1;
-            if (!ok)
-                SSL_free(tls);
+            if (!ok) SSL_free(tls);
             lock.lock();
-            if (ok)
-                c->Tls = tls;
+            if (ok) c->Tls = tls;
             session = ok;
         } else if (name == "StopSession") {
             ok = success();
@@ -461,12 +441,10 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             h.Entire < h.This || h.Entire > (64u << 20))
             break;
         std::string head(h.This - sizeof h, '\0'), payload(h.Entire - h.This, '\0');
-        if (!c->ReadFull(head.data(), head.size()) || !c->ReadFull(payload.data(), payload.size()))
-            break;
+        if (!c->ReadFull(head.data(), head.size()) || !c->ReadFull(payload.data(), payload.size())) break;
         auto word = [&](size_t at) {
             uint64_t v = 0;
-            if (head.size() >= at + 8)
-                std::memcpy(&v, head.data() + at, 8);
+            if (head.size() >= at + 8) std::memcpy(&v, head.data() + at, 8);
             return v;
         };
         const std::string path = d->Setup.Folder + (h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
@@ -477,11 +455,12 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         int fd = -1;
         if (h.Operation == OpFileInfo && ::lstat(path.c_str(), &st) == 0) {
             ok = answer(h.Number, OpData,
-                        "st_size" + std::string(1, '\0') + std::to_string(st.st_size) + '\0' + "st_ifmt" + '\0' +
-                            (S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG") + '\0');
+                        "st_size" + std::string(1, '\0') + std::to_string(st.st_size) + '\0' + "st_ifmt" +
+                            '\0' + (S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG") + '\0');
         } else if (h.Operation == OpOpen &&
-                   (fd = ::open(path.c_str(), word(0) == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                                0644)) >= 0) {
+                   (fd = ::open(path.c_str(),
+                                word(0) == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) >=
+                       0) {
             files[nextFile] = fd;
             ok = answer(h.Number, OpOpenResult, Bytes(nextFile++));
         } else if (h.Operation == OpFileInfo || h.Operation == OpOpen) {
@@ -490,15 +469,16 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             Counted("AFCRead");
             std::unique_lock<std::mutex> lock(FLock);
             FStallEnd.wait(lock, [&] { return !FStall || !d->Present || FStopping; });
-            if (!d->Present || FStopping)
-                break;
+            if (!d->Present || FStopping) break;
             lock.unlock();
             std::string data(known ? std::min<uint64_t>(word(8), 16u << 20) : 0, '\0');
             const long got = known ? ::read(file->second, data.data(), data.size()) : 0;
             data.resize(got > 0 ? size_t(got) : 0);
             ok = known ? answer(h.Number, OpData, data) : status(7);
         } else if (h.Operation == OpWrite) {
-            ok = status(known && ::write(file->second, payload.data(), payload.size()) == long(payload.size()) ? 0 : 5);
+            ok = status(known && ::write(file->second, payload.data(), payload.size()) == long(payload.size())
+                            ? 0
+                            : 5);
         } else if (h.Operation == OpClose) {
             if (known) {
                 ::close(file->second);
