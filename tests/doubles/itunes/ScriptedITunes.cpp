@@ -1,250 +1,174 @@
 #include "tests/doubles/itunes/ScriptedITunes.h"
 
 #include <QFileInfo>
-#include <QJsonValue>
 #include <algorithm>
-#include <numeric>
+#include <ranges>
 
 namespace doubles {
 namespace {
 
-namespace itn = platform::itunes;
+using namespace platform::itunes;
 using S = ScriptedITunes;
+template <class T>
+using Ptr = std::shared_ptr<T>;
 
-// Every object counts itself while alive, so a test sees what was not released.
-struct Counted {
-    explicit Counted(S* s) : Lib(s) { ++Lib->Live; }
-    virtual ~Counted() { --Lib->Live; }
+// The index of the first element that `pred` holds for, or the size when none does.
+template <class T, class P>
+int IndexOf(const std::vector<T>& all, P pred) {
+    return int(std::find_if(all.begin(), all.end(), pred) - all.begin());
+}
+
+// The library playlist, made first when there is none; it holds every track.
+int Library(S& lib) {
+    int found = IndexOf(lib.Playlists, [](auto& p) { return p.Kind == KindLibrary; });
+    if (found == int(lib.Playlists.size()))
+        lib.Playlists.insert(lib.Playlists.begin(), {"Library", KindLibrary}), found = 0;
+    const auto all = std::views::iota(0, int(lib.Tracks.size()));
+    lib.Playlists[size_t(found)].Tracks.assign(all.begin(), all.end());
+    return found;
+}
+
+// Every object counts itself while alive, so a test sees what was not released. No: the
+// object's track or playlist.
+struct Obj {
+    Obj(S* lib, int no = 0) : Lib(lib), No(no) { ++Lib->Live; }
+    virtual ~Obj() { --Lib->Live; }
+    bool Step(const QString& op, const QJsonArray& args = {}) const { return Lib->Step(op, args); }
+    // A new T, or none when `op` is scripted to answer none.
+    template <class T>
+    Ptr<T> Give(const QString& op, int no = 0, const QJsonArray& args = {}) const {
+        return Step(op, args) ? nullptr : std::make_shared<T>(Lib, no);
+    }
+    // The 0-based position of 1-based `i` in a collection of `count`.
+    static int At(int i, size_t count) { return i >= 1 && i <= int(count) ? i - 1 : throw Error("Invalid index"); }
     S* Lib;
-};
-
-template <typename T, typename... A> std::shared_ptr<T> Make(S* s, A&&... args) {
-    return std::make_shared<T>(s, std::forward<A>(args)...);
-}
-
-// The index of the first element that `pred` holds for, or -1.
-template <typename T, typename P> int IndexOf(const std::vector<T>& v, P pred) {
-    const auto it = std::find_if(v.begin(), v.end(), pred);
-    return it == v.end() ? -1 : int(it - v.begin());
-}
-
-class ArtworkCollection final : public itn::IArtworkCollection, Counted {
-public:
-    ArtworkCollection(S* s, int track) : Counted(s), No(track) {}
-    int Count() override {
-        return Lib->Step("ArtworkCount", {Lib->Tracks[No].Name}), Lib->Tracks[No].ArtworkCount;
-    }
-
-private:
     int No;
 };
 
-class TrackObject final : public itn::ITrack, Counted {
-public:
-    TrackObject(S* s, int track) : Counted(s), No(track) {}
-    void SetRating(int rating) override { Lib->Step("SetRating", {Name(), rating}), Me().Rating = rating; }
-    void SetPlayedCount(int count) override {
-        Lib->Step("SetPlayedCount", {Name(), count});
-        Me().PlayedCount = count;
-    }
-    std::shared_ptr<itn::IArtworkCollection> Artwork() override {
-        return Lib->Step("Artwork", {Name()}) ? nullptr : Make<ArtworkCollection>(Lib, No);
-    }
+// A track is also the collection of its images.
+struct TrackObject final : ITrack, IArtworkCollection, Obj {
+    using Obj::Obj;
+    S::Track& Me() const { return Lib->Tracks[size_t(No)]; }
+    void SetRating(int rating) override { Step("SetRating", {Me().Name, rating}), Me().Rating = rating; }
+    void SetPlayedCount(int count) override { Step("SetPlayedCount", {Me().Name, count}), Me().PlayedCount = count; }
+    Ptr<IArtworkCollection> Artwork() override { return Give<TrackObject>("Artwork", No, {Me().Name}); }
     void AddArtworkFromFile(const QString& path) override {
-        Lib->Step("AddArtworkFromFile", {Name(), path});
-        ++Me().ArtworkCount;
+        Step("AddArtworkFromFile", {Me().Name, path}), ++Me().ArtworkCount;
     }
-
-private:
-    S::Track& Me() { return Lib->Tracks[size_t(No)]; }
-    QString Name() { return Me().Name; }
-    int No;
+    int Count() override { return Step("ArtworkCount", {Me().Name}), Me().ArtworkCount; }
 };
 
-// A live view: the tracks of a playlist as they stand, or the tracks of one add.
-class TrackCollection final : public itn::ITrackCollection, Counted {
-public:
-    TrackCollection(S* s, QString label, std::function<std::vector<int>()> tracks)
-        : Counted(s), Label(std::move(label)), Tracks(std::move(tracks)) {}
-    int Count() override { return Lib->Step("TrackCount", {Label}), int(Tracks().size()); }
-    std::shared_ptr<itn::ITrack> Item(int index) override {
-        const bool none = Lib->Step("TrackItem", {Label, index});
-        const std::vector<int> tracks = Tracks();
-        if (index < 1 || index > int(tracks.size())) throw itn::Error("Invalid index");
-        return none ? nullptr : Make<TrackObject>(Lib, tracks[size_t(index - 1)]);
+// A live view of the tracks of playlist No, or (No < 0) of the track -1 - No that an add gave,
+// and then also the status of that add.
+struct TrackCollection final : ITrackCollection, IAddStatus, Obj {
+    using Obj::Obj;
+    QString Label() const { return No < 0 ? "added" : Lib->Playlists[size_t(No)].Name; }
+    std::vector<int> Members() const { return No < 0 ? std::vector<int>{-1 - No} : Lib->Playlists[size_t(No)].Tracks; }
+    int Count() override { return Step("TrackCount", {Label()}), int(Members().size()); }
+    Ptr<ITrack> Item(int index) override {
+        const bool none = Step("TrackItem", {Label(), index});
+        const int track = Members()[size_t(At(index, Members().size()))];
+        return none ? nullptr : std::make_shared<TrackObject>(Lib, track);
     }
-    std::shared_ptr<itn::ITrack> ItemByName(const QString& name) override {
-        if (Lib->Step("TrackByName", {Label, name})) return {};
-        for (int t : Tracks())
-            if (Lib->Tracks[size_t(t)].Name == name) return Make<TrackObject>(Lib, t);
-        return {};
+    Ptr<ITrack> ItemByName(const QString& name) override {
+        const std::vector<int> all = Members();
+        const int at = IndexOf(all, [&](int t) { return Lib->Tracks[size_t(t)].Name == name; });
+        const bool none = Step("TrackByName", {Label(), name}) || at == int(all.size());
+        return none ? nullptr : std::make_shared<TrackObject>(Lib, all[size_t(at)]);
     }
-
-private:
-    QString Label;
-    std::function<std::vector<int>()> Tracks;
+    int Polls = Lib->AddPolls;
+    bool InProgress() override { return Step("InProgress"), Polls-- > 0; }
+    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("AddedTracks", No); }
 };
 
-class AddStatus final : public itn::IAddStatus, Counted {
-public:
-    AddStatus(S* s, int track) : Counted(s), No(track), Polls(s->AddPolls) {}
-    bool InProgress() override { return Lib->Step("InProgress"), Polls-- > 0; }
-    std::shared_ptr<itn::ITrackCollection> Tracks() override {
-        const int track = No;
-        return Lib->Step("AddedTracks")
-                   ? nullptr
-                   : Make<TrackCollection>(Lib, "added", [track] { return std::vector<int>{track}; });
+struct PlaylistObject final : IPlaylist, IUserPlaylist, ILibraryPlaylist, Obj {
+    using Obj::Obj;
+    S::Playlist& Me() const { return Lib->Playlists[size_t(No)]; }
+    int Kind() override { return Step("Kind", {Me().Name}), Me().Kind; }
+    QString Name() override { return Step("Name", {Me().Name}), Me().Name; }
+    Ptr<ITrackCollection> Tracks() override { return Give<TrackCollection>("Tracks", No, {Me().Name}); }
+    Ptr<IUserPlaylist> AsUserPlaylist() override {
+        return Me().Kind == KindUser ? std::make_shared<PlaylistObject>(Lib, No)
+                                     : throw Error("No such interface supported");
     }
-
-private:
-    int No, Polls;
-};
-
-class PlaylistObject final : public itn::IPlaylist,
-                             public itn::IUserPlaylist,
-                             public itn::ILibraryPlaylist,
-                             public std::enable_shared_from_this<PlaylistObject>,
-                             Counted {
-public:
-    PlaylistObject(S* s, int playlist) : Counted(s), No(playlist) {}
-    int Kind() override { return Lib->Step("Kind", {Me().Name}), Me().Kind; }
-    QString Name() override { return Lib->Step("Name", {Me().Name}), Me().Name; }
-    std::shared_ptr<itn::ITrackCollection> Tracks() override {
-        if (Lib->Step("Tracks", {Me().Name})) return {};
-        S* lib = Lib;
-        const size_t no = size_t(No);
-        return Make<TrackCollection>(Lib, Me().Name, [lib, no] { return lib->Playlists[no].Tracks; });
-    }
-    std::shared_ptr<itn::IUserPlaylist> AsUserPlaylist() override {
-        if (Me().Kind != itn::KindUser) throw itn::Error("No such interface supported");
-        return std::shared_ptr<itn::IUserPlaylist>(shared_from_this(),
-                                                   static_cast<itn::IUserPlaylist*>(this));
-    }
-    bool Smart() override { return Lib->Step("Smart", {Me().Name}), Me().Smart; }
-    int SpecialKind() override { return Lib->Step("SpecialKind", {Me().Name}), Me().SpecialKind; }
-    std::shared_ptr<itn::IAddStatus> AddFile(const QString& path) override {
-        return Lib->Step("AddFile", {Me().Name, path}) ? nullptr
-                                                       : Make<AddStatus>(Lib, Lib->AddFile(No, path));
-    }
-
-private:
-    S::Playlist& Me() { return Lib->Playlists[size_t(No)]; }
-    int No;
-};
-
-class PlaylistCollection final : public itn::IPlaylistCollection, Counted {
-public:
-    using Counted::Counted;
-    int Count() override { return Lib->Step("PlaylistCount"), int(Lib->Playlists.size()); }
-    std::shared_ptr<itn::IPlaylist> Item(int index) override {
-        if (Lib->Step("PlaylistItem", {index})) return {};
-        if (index < 1 || index > int(Lib->Playlists.size())) throw itn::Error("Invalid index");
-        return Make<PlaylistObject>(Lib, index - 1);
+    bool Smart() override { return Step("Smart", {Me().Name}), Me().Smart; }
+    int SpecialKind() override { return Step("SpecialKind", {Me().Name}), Me().SpecialKind; }
+    // The track of the file at `path` (a new one when the library has none), added to this playlist;
+    // the library then holds each track once again.
+    Ptr<IAddStatus> AddFile(const QString& path) override {
+        if (Step("AddFile", {Me().Name, path}))
+            return nullptr;
+        const int track = IndexOf(Lib->Tracks, [&](auto& t) { return !t.Location.isEmpty() && t.Location == path; });
+        if (track == int(Lib->Tracks.size()))
+            Lib->Tracks.push_back({QFileInfo(path).completeBaseName(), path});
+        Me().Tracks.push_back(track);
+        Library(*Lib);
+        return std::make_shared<TrackCollection>(Lib, -1 - track);
     }
 };
 
-class Source final : public itn::ISource, Counted {
-public:
-    using Counted::Counted;
-    std::shared_ptr<itn::IPlaylistCollection> Playlists() override {
-        return Lib->Step("Playlists") ? nullptr : Make<PlaylistCollection>(Lib);
+// The application is also its library's source, and that the collection of its playlists.
+struct Application final : IApplication, ISource, IPlaylistCollection, Obj {
+    using Obj::Obj;
+    Ptr<ILibraryPlaylist> LibraryPlaylist() override { return Give<PlaylistObject>("LibraryPlaylist", Library(*Lib)); }
+    Ptr<ISource> LibrarySource() override { return Give<Application>("LibrarySource"); }
+    Ptr<IPlaylist> CreatePlaylist(const QString& name) override {
+        auto made = Give<PlaylistObject>("CreatePlaylist", int(Lib->Playlists.size()), {name});
+        return made ? (Lib->Playlists.push_back({name}), made) : nullptr;
     }
-};
-
-class Application final : public itn::IApplication, Counted {
-public:
-    using Counted::Counted;
-    std::shared_ptr<itn::ILibraryPlaylist> LibraryPlaylist() override {
-        return Lib->Step("LibraryPlaylist") ? nullptr : Make<PlaylistObject>(Lib, Lib->Library());
+    QString Version() override { return Step("Version"), Lib->VersionText; }
+    void Quit() override { Step("Quit"); }
+    Ptr<IPlaylistCollection> Playlists() override { return Give<Application>("Playlists"); }
+    int Count() override { return Step("PlaylistCount"), int(Lib->Playlists.size()); }
+    Ptr<IPlaylist> Item(int index) override {
+        const bool none = Step("PlaylistItem", {index});
+        return none ? nullptr : std::make_shared<PlaylistObject>(Lib, At(index, Lib->Playlists.size()));
     }
-    std::shared_ptr<itn::ISource> LibrarySource() override {
-        return Lib->Step("LibrarySource") ? nullptr : Make<Source>(Lib);
-    }
-    std::shared_ptr<itn::IPlaylist> CreatePlaylist(const QString& name) override {
-        if (Lib->Step("CreatePlaylist", {name})) return {};
-        Lib->Playlists.push_back({name, itn::KindUser, itn::SpecialNone, false, {}});
-        return Make<PlaylistObject>(Lib, int(Lib->Playlists.size()) - 1);
-    }
-    QString Version() override { return Lib->Step("Version"), Lib->VersionText; }
-    void Quit() override { Lib->Step("Quit"); }
 };
 
 } // namespace
 
 bool ScriptedITunes::Step(const QString& op, const QJsonArray& args) {
     Calls.push_back({op, args});
-    const int n = ++CallCounts[op];
+    const auto n = std::ranges::count_if(Calls, [&](const Call& c) { return c.Op == op; });
     bool none = false;
-    for (const Failure& f : Failures) {
-        if (f.Op != op || (f.Call != 0 && f.Call != n)) continue;
-        if (f.Cancel && OnCancel) OnCancel();
-        if (!f.Message.isEmpty()) throw itn::Error(f.Message);
-        none = none || f.None;
-    }
+    for (const Failure& f : Failures)
+        if (f.Op == op && (f.Call == 0 || f.Call == n)) {
+            if (f.Cancel && OnCancel)
+                OnCancel();
+            if (!f.Message.isEmpty())
+                throw Error(f.Message);
+            none = none || f.None;
+        }
     return none;
 }
 
-int ScriptedITunes::Library() {
-    const int found = IndexOf(Playlists, [](const Playlist& p) { return p.Kind == itn::KindLibrary; });
-    if (found >= 0) return found;
-    Playlists.insert(Playlists.begin(), Playlist{"Library", itn::KindLibrary, 0, false, AllTracks()});
-    return 0;
-}
-
-std::vector<int> ScriptedITunes::AllTracks() const {
-    std::vector<int> all(Tracks.size());
-    std::iota(all.begin(), all.end(), 0);
-    return all;
-}
-
-int ScriptedITunes::AddFile(int playlist, const QString& path) {
-    int track = IndexOf(Tracks, [&](const Track& t) { return !t.Location.isEmpty() && t.Location == path; });
-    if (track < 0) {
-        Tracks.push_back({QFileInfo(path).completeBaseName(), path});
-        track = int(Tracks.size()) - 1;
-        Playlists[size_t(Library())].Tracks.push_back(track);
-    }
-    if (Playlists[size_t(playlist)].Kind != itn::KindLibrary)
-        Playlists[size_t(playlist)].Tracks.push_back(track);
-    return track;
-}
-
-std::shared_ptr<itn::IApplication> ScriptedITunes::CreateApplication() {
-    if (Step("CreateApplication")) return {};
-    Library(); // in place before any playlist object holds an index
-    return Make<Application>(this);
+std::shared_ptr<IApplication> ScriptedITunes::CreateApplication() {
+    // The library playlist is in place before any playlist object holds an index.
+    return Step("CreateApplication") ? nullptr : (Library(*this), std::make_shared<Application>(this));
 }
 
 QString ScriptedITunes::Load(const QJsonObject& json) {
-    Tracks.clear();
-    Playlists.clear();
-    Failures.clear();
-    for (const QJsonValue& v : json["tracks"].toArray()) {
-        const QJsonObject t = v.toObject();
-        Tracks.push_back({t["name"].toString(), t["location"].toString(), t["rating"].toInt(),
-                          t["played"].toInt(), t["artwork"].toInt()});
-    }
-    for (const QJsonValue& v : json["playlists"].toArray()) {
-        const QJsonObject p = v.toObject();
-        Playlist list{p["name"].toString(), p["kind"].toInt(itn::KindUser), p["special"].toInt(),
-                      p["smart"].toBool()};
+    Tracks.clear(), Playlists.clear(), Failures.clear();
+    for (const QJsonValue& t : json["tracks"].toArray())
+        Tracks.push_back({t["name"].toString(), t["location"].toString(), t["rating"].toInt(), t["played"].toInt(),
+                          t["artwork"].toInt()});
+    for (const QJsonValue& p : json["playlists"].toArray()) {
+        Playlist& list = Playlists.emplace_back(
+            Playlist{p["name"].toString(), p["kind"].toInt(KindUser), p["special"].toInt(), p["smart"].toBool()});
         for (const QJsonValue& name : p["tracks"].toArray()) {
-            const int found = IndexOf(Tracks, [&](const Track& t) { return t.Name == name.toString(); });
-            if (found < 0)
+            list.Tracks.push_back(IndexOf(Tracks, [&](const Track& t) { return t.Name == name.toString(); }));
+            if (list.Tracks.back() == int(Tracks.size()))
                 return QString("playlist \"%1\" names no track \"%2\"").arg(list.Name, name.toString());
-            list.Tracks.push_back(found);
         }
-        if (list.Kind == itn::KindLibrary) list.Tracks = AllTracks(); // the library holds every track
-        Playlists.push_back(std::move(list));
     }
-    Library();
-    AddPolls = json["addpolls"].toInt();
-    if (json.contains("version")) VersionText = json["version"].toString();
-    for (const QJsonValue& v : json["failures"].toArray()) {
-        const QJsonObject f = v.toObject();
-        if (f["op"].toString().isEmpty()) return "a failure names no operation";
-        Failures.push_back({f["op"].toString(), f["call"].toInt(), f["message"].toString(),
-                            f["none"].toBool(), f["cancel"].toBool()});
+    Library(*this);
+    AddPolls = json["addpolls"].toInt(), VersionText = json["version"].toString(VersionText);
+    for (const QJsonValue& f : json["failures"].toArray()) {
+        if (f["op"].toString().isEmpty())
+            return "a failure names no operation";
+        Failures.push_back(
+            {f["op"].toString(), f["call"].toInt(), f["message"].toString(), f["none"].toBool(), f["cancel"].toBool()});
     }
     return {};
 }
@@ -258,18 +182,15 @@ QJsonObject ScriptedITunes::LibraryJson() const {
         QJsonArray names;
         for (int t : p.Tracks)
             names.append(Tracks[size_t(t)].Name);
-        QJsonObject list{{"name", p.Name}, {"kind", p.Kind}, {"special", p.SpecialKind}, {"smart", p.Smart}};
-        list.insert("tracks", names);
-        playlists.append(list);
+        playlists.append(QJsonObject{
+            {"name", p.Name}, {"kind", p.Kind}, {"special", p.SpecialKind}, {"smart", p.Smart}, {"tracks", names}});
     }
     return {{"tracks", tracks}, {"playlists", playlists}};
 }
 
 std::vector<ScriptedITunes::Call> ScriptedITunes::CallsOf(const QString& op) const {
-    std::vector<Call> out;
-    for (const Call& c : Calls)
-        if (c.Op == op) out.push_back(c);
-    return out;
+    auto matching = Calls | std::views::filter([&](const Call& c) { return c.Op == op; });
+    return {matching.begin(), matching.end()};
 }
 
 } // namespace doubles

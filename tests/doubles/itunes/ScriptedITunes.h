@@ -11,9 +11,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QString>
 #include <functional>
-#include <map>
 #include <vector>
 
 namespace doubles {
@@ -28,7 +26,7 @@ public:
         QString Name;
         int Kind = platform::itunes::KindUser, SpecialKind = platform::itunes::SpecialNone;
         bool Smart = false;
-        std::vector<int> Tracks; // indexes into Tracks
+        std::vector<int> Tracks = {}; // indexes into Tracks
     };
     // The Call-th call of Op (every call when 0) fails with Message, returns none, or cancels
     // (OnCancel runs once the call is recorded).
@@ -51,7 +49,6 @@ public:
     std::function<void()> OnCancel;
 
     std::vector<Call> Calls;
-    int LiveAtUninitialize = -1; // objects not yet released when Uninitialize came
 
     // {"tracks":[{"name","rating","played","artwork","location"}],
     //  "playlists":[{"name","kind","special","smart","tracks":[track names]}],
@@ -62,7 +59,6 @@ public:
     // {"tracks":[...],"playlists":[...]} with each playlist's track names in order.
     QJsonObject LibraryJson() const;
     static QJsonObject CallJson(const Call& call) { return {{"call", call.Op}, {"args", call.Args}}; }
-    // The calls of one operation, in order.
     std::vector<Call> CallsOf(const QString& op) const;
 
     void Initialize() override { Step("Initialize"); }
@@ -70,15 +66,10 @@ public:
     std::shared_ptr<platform::itunes::IApplication> CreateApplication() override;
     void Sleep(int milliseconds) override { Step("Sleep", {milliseconds}); }
 
-    // Used by the objects handed out.
-    bool Step(const QString& op, const QJsonArray& args = {}); // true: answer none
-    int Library();
-    int AddFile(int playlist, const QString& path);
-    std::vector<int> AllTracks() const; // every track's index
-    int Live = 0;
-
-private:
-    std::map<QString, int> CallCounts;
+    // For the objects handed out: records a call and answers its scripted failure (true: none).
+    bool Step(const QString& op, const QJsonArray& args = {});
+    // Objects alive now, and when Uninitialize came (objects not yet released then).
+    int Live = 0, LiveAtUninitialize = -1;
 };
 
 } // namespace doubles
