@@ -43,9 +43,9 @@ inline fixtures::FixtureDb WindowDb() {
             std::tie(t.Id, t.Title, t.Artist, t.Album, t.Genre, t.Size, t.Length);
         f.Location = QStringLiteral(":iPod_Control:Music:F00:") + t.File;
     }
-    db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true, true, {}},
-                    {"Mix", {13, 11, 13, 99}, false, true, true, false, {}},
-                    {"Empty", {}, false, true, true, false, {}}};
+    db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true},
+                    {"Mix", {13, 11, 13, 99}},
+                    {"Empty", {}}};
     return db;
 }
 
