@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
+#include <tuple>
 
 namespace transfer_test {
 
@@ -55,9 +56,8 @@ protected:
         Pictures = Temp.path() + QStringLiteral("/pictures/");
         for (const QString& folder : {DeviceRoot, Music, Pictures})
             QDir().mkpath(folder);
-        platform::SetDriveTableForTesting(
-            std::vector<platform::Drive>{{'C', QStringLiteral("/"), platform::DriveFixed, {}},
-                                         {'E', DeviceRoot, platform::DriveRemovable, {}}});
+        platform::SetDriveTableForTesting(std::vector<platform::Drive>{
+            {'C', QStringLiteral("/"), platform::DriveFixed, {}}, {'E', DeviceRoot, platform::DriveRemovable, {}}});
         Db = std::make_unique<device::TiTunesDB>("E:", false);
         Db->OutputFolder = Music;
         Photos = std::make_unique<device::TPhotoDb>("E:", false);
@@ -96,31 +96,32 @@ protected:
     // Cancels the run when the panel shows an item text beginning with `start`.
     static void CancelAt(TransferRun& run, const QString& start) {
         run.Display->OnItem = [&run, start](const QString& text) {
-            if (text.startsWith(start) && run.Display->Thread) run.Display->Thread->Terminate();
+            if (text.startsWith(start) && run.Display->Thread)
+                run.Display->Thread->Terminate();
         };
     }
 
     // Runs one transfer to its end.
-    void Run(TransferRun& run, int musicCount, int photoCount = 0, bool handheld = false,
-             bool listOnly = false, bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0,
-             bool copyArt = false, device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr,
-             bool toITunes = false) {
-        app::TTransferSources src{Db.get(), photos, art, run.Display.get(), ITunes};
-        auto* thread = new app::TCopyThread({musicCount, photoCount, artCount, handheld, toITunes, listOnly,
-                                             copyArt, musicHadFiles, photoHadFiles},
-                                            src);
+    void Run(TransferRun& run, const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,
+             device::TArtworkDb* art = nullptr) {
+        auto* thread = new app::TCopyThread(o, {Db.get(), photos, art, run.Display.get(), ITunes});
         run.Display->Thread = thread;
         // The final report runs on this thread while the copy thread waits: read its fields there.
         auto ended = run.Display->OnEnded;
         run.Display->OnEnded = [&run, thread, ended] {
-            run.MusicCopied = thread->FMusicCopied;
-            run.PhotosFailed = thread->FPhotosFailed;
-            run.TracksDone = thread->FTracksDone;
-            run.ListSaved = thread->FListSaved;
-            run.ITunesFailed = thread->FITunesFailed;
-            if (ended) ended();
+            std::tie(run.MusicCopied, run.PhotosFailed, run.TracksDone, run.ListSaved, run.ITunesFailed) =
+                std::tuple(thread->FMusicCopied, thread->FPhotosFailed, thread->FTracksDone, thread->FListSaved,
+                           thread->FITunesFailed);
+            if (ended)
+                ended();
         };
         run.Display->WaitForEnd();
+    }
+    TransferRun Run(const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,
+                    device::TArtworkDb* art = nullptr) {
+        TransferRun run;
+        Run(run, o, photos, art);
+        return run;
     }
 
     QTemporaryDir Temp;
