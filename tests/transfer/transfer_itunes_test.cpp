@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 using doubles::ScriptedITunes;
+using transfer_test::ReadBytes;
 
 namespace {
 
@@ -178,106 +179,91 @@ TEST_F(ITunesStage, ArtworkGoesOnlyToTracksWithoutImagesWhoseBitmapWasWritten) {
     EXPECT_EQ(adds[0].Args, QJsonArray({"Gets one", "/art/1.bmp"}));
 }
 
-TEST_F(ITunesStage, ErrorBlockCarriesTheStageBeforeTheCounts) {
+// A failure, a cancel or a throw at one point of the run: the log, the flag and the calls at the end.
+TEST_F(ITunesStage, FailuresAndCancelsEndTheStageAndReleaseEveryObject) {
+    using F = ScriptedITunes::Failure;
+    const char* closing = "Sleep(500) Quit() Uninitialize()";
+    const QString versionClosing = QString("Version() ") + closing;
     const struct {
-        const char* Op;
-        int Call, Lists, FailAtStep; // Lists: device playlists besides the master
-        const char* Block;
+        std::vector<F> Failures;
+        int Lists, FailAtStep; // Lists: device playlists besides the master
+        QString Tail;
+        const char* Block; // the error block's message and stage counts; none when not failed
+        bool Throws = false;
     } cases[] = {
-        {"LibraryPlaylist", 1, 1, 0, "1M: 0:2\r\nP: 0:2 - 0"},
-        {"", 0, 0, 2, "2M: 1:2\r\nP: 0:1 - 0"}, // the bar's step after the track pass fails
-        {"PlaylistCount", 2, 2, 0, "3M: 1:2\r\nP: 0:3 - 1"},
-        {"CreatePlaylist", 2, 2, 0, "3M: 1:2\r\nP: 1:3 - 1"},
-        {"CreateApplication", 1, 1, 0, ""},
+        {{{"LibraryPlaylist", 1, "boom"}}, 1, 0, versionClosing, "boom\r\n1M: 0:2\r\nP: 0:2 - 0"},
+        {{}, 0, 2, versionClosing, "display gone\r\n2M: 1:2\r\nP: 0:1 - 0"}, // the bar's step after the tracks
+        {{{"PlaylistCount", 2, "boom"}}, 2, 0, versionClosing, "boom\r\n3M: 1:2\r\nP: 0:3 - 1"},
+        {{{"CreatePlaylist", 2, "boom"}}, 2, 0, versionClosing, "boom\r\n3M: 1:2\r\nP: 1:3 - 1"},
+        {{{"CreateApplication", 1, "boom"}},
+         1,
+         0,
+         "Initialize() CreateApplication() Uninitialize()",
+         "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom"},
+        // A cancel comes after the named call; iTunes is left open when it comes before it is started.
+        {{{"CreateApplication", 1, {}, false, true}}, 1, 0, "CreateApplication() Uninitialize()", nullptr},
+        {{{"SetRating", 1, {}, false, true}}, 1, 0, QString("SetRating(A,20) ") + closing, nullptr},
+        {{{"InProgress", 1, {}, false, true}}, 1, 0, QString("InProgress() Sleep(300) ") + closing, nullptr},
+        {{{"Playlists", 1, {}, false, true}}, 1, 0, QString("Playlists() PlaylistCount() ") + closing, nullptr},
+        {{{"CreatePlaylist", 1, {}, false, true}}, 1, 0, QString("CreatePlaylist(L0) ") + closing, nullptr},
+        {{{"InProgress", 5, {}, false, true}}, 1, 0, QString("InProgress() Sleep(100) ") + closing, nullptr},
+        // A failed version read or quit leaves the stage without a block.
+        {{{"LibraryPlaylist", 1, "x"}, {"Version", 1, "gone"}}, 0, 0, "Version() Uninitialize()", nullptr, true},
+        {{{"Quit", 1, "gone"}}, 0, 0, "Quit() Uninitialize()", nullptr, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Op);
+        SCOPED_TRACE(c.Tail.toStdString());
         Reset();
+        It.AddPolls = 1;
         H.FailAtStep = c.FailAtStep;
-        Track("A", 1);
+        Track("A", 1).Rating = 20;
         Track("B", 2).Rating = 20;
         for (int i = 0; i < c.Lists; ++i)
             List("L" + QString::number(i), {1, 2});
-        It.Failures = {{"SetRating", 1, "rating refused"}, {c.Op, c.Call, "boom"}};
-        Run();
-        EXPECT_TRUE(H.Failed);
-        EXPECT_EQ(It.LiveAtUninitialize, 0);
-        if (!*c.Block) {
-            EXPECT_EQ(H.Entries.last(), "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom");
-            EXPECT_EQ(Trace(), "Initialize() CreateApplication() Uninitialize()");
-            continue;
-        }
-        EXPECT_EQ(H.Entries.join('|'), QString("2/2|[X]Error occured when adding to iTunes.\r\n") +
-                                           (c.FailAtStep ? "display gone" : "boom") + "\r\n" + c.Block +
-                                           "\r\nVer: 12.13.2.3\r\n");
-        EXPECT_TRUE(Trace().endsWith(" Version() Sleep(500) Quit() Uninitialize()"));
-        EXPECT_EQ(H.Shown.last(), "fill");
-    }
-}
-
-TEST_F(ITunesStage, AFailedVersionReadOrQuitLeavesTheStageWithoutABlock) {
-    for (const auto& failures :
-         {std::vector<ScriptedITunes::Failure>{{"LibraryPlaylist", 1, "x"}, {"Version", 1, "gone"}},
-          std::vector<ScriptedITunes::Failure>{{"Quit", 1, "gone"}}}) {
-        Reset();
-        Track("A", 1);
-        It.Failures = failures;
-        EXPECT_THROW(Run(), platform::itunes::Error);
-        EXPECT_EQ(H.Entries, QStringList{"1/1"});
-        EXPECT_TRUE(Trace().endsWith("Uninitialize()"));
+        It.Failures = c.Failures;
+        It.Failures.push_back({"SetRating", 2, "rating refused"});
+        if (c.Throws)
+            EXPECT_THROW(Run(), platform::itunes::Error);
+        else
+            Run();
+        const QString block = QString(c.Block).startsWith("[X]") ? c.Block
+                                                                 : "[X]Error occured when adding to iTunes.\r\n" +
+                                                                       QString(c.Block) + "\r\nVer: 12.13.2.3\r\n";
+        EXPECT_EQ(H.Entries.join('|'), c.Block ? "2/2|" + block : "2/2");
+        EXPECT_TRUE(c.Throws || H.Failed == (c.Block != nullptr));
+        EXPECT_TRUE(Trace().endsWith(c.Tail)) << Trace().toStdString();
         EXPECT_EQ(It.LiveAtUninitialize, 0);
     }
 }
 
-TEST_F(ITunesStage, CancelStopsAtTheNextTestWithoutAnErrorBlock) {
-    const struct {
-        const char* Op; // the call after which the cancel comes
-        int Call;
-        const char* Tail; // the calls from that one on, before the closing ones
-    } cases[] = {
-        {"CreateApplication", 1, "CreateApplication()"}, // iTunes stays open
-        {"SetRating", 1, "SetRating(A,20)"},             // before the next track
-        {"InProgress", 1, "InProgress() Sleep(300)"},
-        {"Playlists", 1, "Playlists() PlaylistCount()"},
-        {"CreatePlaylist", 1, "CreatePlaylist(L)"},
-        {"InProgress", 5, "InProgress() Sleep(100)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.Op) + " " + std::to_string(c.Call));
-        Reset();
-        It.AddPolls = 1;
-        It.Failures = {{c.Op, c.Call, {}, false, true}};
-        Track("A", 1).Rating = 20;
-        Track("B", 2);
-        List("L", {1, 2});
-        Run();
-        EXPECT_TRUE(Trace().endsWith(QString(" ") + c.Tail +
-                                     (c.Call == 1 && c.Op == std::string("CreateApplication")
-                                          ? " Uninitialize()"
-                                          : " Sleep(500) Quit() Uninitialize()")))
-            << Trace().toStdString();
-        EXPECT_EQ(H.Entries, QStringList{"2/2"});
-        EXPECT_FALSE(H.Failed);
-        EXPECT_EQ(It.LiveAtUninitialize, 0);
-    }
-}
-
-// Through the copy thread: the panel's lines and bar, the log and the summary.
+// Through the copy thread: the panel's lines and bar, the log and the summary; a failed
+// export leaves the photo stage to run.
 using ITunesThroughTheThread = transfer_test::TransferTest;
 
 TEST_F(ITunesThroughTheThread, CopiedFilesReachTheScriptedITunesAndTheSummarySaysSo) {
     AddTrack("One", "1.mp3", "1");
     AddTrack("Two", "2.mp3", "2");
     Db->Playlists.Add().Name = "iPod";
+    Db->Playlists.Add().Name = "Road";
+    AddPhoto(":Q.JPG", "q");
     ScriptedITunes it;
+    it.Failures = {{"CreatePlaylist", 1, "Disk full"}};
     ITunes = &it;
-    const auto run = Run({.MusicCount = 2, .ToITunes = true});
-    EXPECT_FALSE(run.ITunesFailed);
-    const auto adds = it.CallsOf("AddFile");
-    ASSERT_EQ(adds.size(), 2u);
-    EXPECT_EQ(adds[1].Args, QJsonArray({"Library", Music + "Two.mp3"}));
+    const auto run = Run({.MusicCount = 2, .PhotoCount = 1, .ToITunes = true}, Photos.get());
+    EXPECT_TRUE(run.ITunesFailed);
+    ASSERT_EQ(it.CallsOf("AddFile").size(), 2u);
+    EXPECT_EQ(it.CallsOf("AddFile")[1].Args, QJsonArray({"Library", Music + "Two.mp3"}));
     EXPECT_TRUE(run.Display->Items.contains("Creating playlists and songs in iTunes, please wait ..."));
+    EXPECT_EQ(run.Display->Maximums, QList<int>({3, 1})); // the playlists and one, then the photos
     EXPECT_TRUE(app::DetailLog.Text().endsWith(
-        "\r\nAdd to iTunes:\r\n2/2\r\n- done.\r\nMusic: 2/2\r\nPhotos: 0/0\r\nTo iTunes: -1, 0"))
+        "\r\nAdd to iTunes:\r\n2/2\r\n[X]Error occured when adding to iTunes.\r\nDisk full\r\n3M: 2:2\r\nP: 0:2 - 1"
+        "\r\nVer: 12.13.2.3\r\n\r\n- done.\r\nPhotos\r\n\r\nMusic: 2/2\r\nPhotos: 1/1\r\nTo iTunes: -1, -1"))
         << app::DetailLog.Text().toStdString();
+    EXPECT_EQ(ReadBytes(Pictures + "Q.JPG"), "q");
+    // No checked track at all: the stage does not run, even when asked for.
+    app::DetailLog.Clear();
+    for (int i = 0; i < 2; ++i)
+        Db->Tracks.GetItem(i).Selected = 0;
+    Run({.ToITunes = true});
+    EXPECT_FALSE(app::DetailLog.Text().contains("Add to iTunes:"));
 }

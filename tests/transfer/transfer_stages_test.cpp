@@ -10,27 +10,6 @@ using namespace transfer_test;
 
 using StagesTest = TransferTest;
 
-TEST_F(StagesTest, ITunesThatCannotStartIsLoggedAndThePhotoStageStillRuns) {
-    AddTrack("One", "1.mp3", "1");
-    AddTrack("Two", "2.mp3", "2");
-    Db->Playlists.Add().Name = "iPod";
-    Db->Playlists.Add().Name = "Road";
-    AddPhoto(":Q.JPG", "q");
-    const auto run = Run({.MusicCount = 2, .PhotoCount = 1, .ToITunes = true}, Photos.get());
-    EXPECT_EQ(run.Display->Maximums, QList<int>({3, 1})); // the playlists and one, then the photos
-    EXPECT_TRUE(run.ITunesFailed);
-    EXPECT_TRUE(app::DetailLog.Text().endsWith("Reason: iTunes is not installed on this computer\r\n- done.\r\n"
-                                               "Photos\r\n\r\nMusic: 2/2\r\nPhotos: 1/1\r\nTo iTunes: -1, -1"))
-        << app::DetailLog.Text().toStdString();
-    EXPECT_EQ(ReadBytes(Pictures + "Q.JPG"), "q");
-    // No checked track at all: the stage does not run, even when asked for.
-    app::DetailLog.Clear();
-    for (int i = 0; i < 2; ++i)
-        Db->Tracks.GetItem(i).Selected = 0;
-    Run({.ToITunes = true});
-    EXPECT_FALSE(app::DetailLog.Text().contains("Add to iTunes:"));
-}
-
 TEST_F(StagesTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     fixtures::WriteArtSet(fixtures::DeviceTree(DeviceRoot), fixtures::MakeArtSet(1028, 1017, 14, false, 5), false);
     device::TArtworkDb art("E:", false);
