@@ -51,18 +51,13 @@ class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(Temp.isValid());
-        DeviceRoot = Temp.path() + QStringLiteral("/ipod");
-        Music = Temp.path() + QStringLiteral("/music/");
-        Pictures = Temp.path() + QStringLiteral("/pictures/");
         for (const QString& folder : {DeviceRoot, Music, Pictures})
             QDir().mkpath(folder);
         platform::SetDriveTableForTesting(std::vector<platform::Drive>{
             {'C', QStringLiteral("/"), platform::DriveFixed, {}}, {'E', DeviceRoot, platform::DriveRemovable, {}}});
         Db = std::make_unique<device::TiTunesDB>("E:", false);
         Db->OutputFolder = Music;
-        Photos = std::make_unique<device::TPhotoDb>("E:", false);
-        Photos->HasFullRes = 1;
-        Photos->OutputFolder = Pictures;
+        std::tie(Photos->HasFullRes, Photos->OutputFolder) = std::tuple(1, Pictures);
         app::DetailLog.Clear();
     }
     void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
@@ -71,11 +66,8 @@ protected:
     device::TTrackItem& AddTrack(const QString& title, const QString& file, const QByteArray& content,
                                  const QString& artist = {}, const QString& album = {}) {
         device::TTrackItem& t = Db->Tracks.Add();
-        t.TrackId = uint32_t(Db->Tracks.Count() + 100);
-        t.Selected = 1;
-        t.Title = title;
-        t.Artist = artist;
-        t.Album = album;
+        std::tie(t.TrackId, t.Selected, t.Title, t.Artist, t.Album) =
+            std::tuple(uint32_t(Db->Tracks.Count() + 100), 1, title, artist, album);
         t.Location = QStringLiteral(":iPod_Control:Music:F00:") + file;
         if (!content.isNull())
             WriteBytes(DeviceRoot + QStringLiteral("/iPod_Control/Music/F00/") + file, content);
@@ -85,8 +77,7 @@ protected:
     // A ticked full-size photo whose file lies under Photos/ on the device (unless content is null).
     void AddPhoto(const QString& fullRes, const QByteArray& content) {
         device::TPhotoItem* p = Photos->Photos.Add();
-        p->Selected = 1;
-        p->FullResName = fullRes;
+        std::tie(p->Selected, p->FullResName) = std::tuple(1, fullRes);
         if (!content.isNull())
             WriteBytes(DeviceRoot + QStringLiteral("/Photos/") +
                            QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
@@ -107,13 +98,10 @@ protected:
         auto* thread = new app::TCopyThread(o, {Db.get(), photos, art, run.Display.get(), ITunes});
         run.Display->Thread = thread;
         // The final report runs on this thread while the copy thread waits: read its fields there.
-        auto ended = run.Display->OnEnded;
-        run.Display->OnEnded = [&run, thread, ended] {
+        run.Display->OnEnded = [&run, thread] {
             std::tie(run.MusicCopied, run.PhotosFailed, run.TracksDone, run.ListSaved, run.ITunesFailed) =
                 std::tuple(thread->FMusicCopied, thread->FPhotosFailed, thread->FTracksDone, thread->FListSaved,
                            thread->FITunesFailed);
-            if (ended)
-                ended();
         };
         run.Display->WaitForEnd();
     }
@@ -125,11 +113,10 @@ protected:
     }
 
     QTemporaryDir Temp;
-    QString DeviceRoot;
-    QString Music;
-    QString Pictures;
+    const QString DeviceRoot = Temp.path() + "/ipod", Music = Temp.path() + "/music/",
+                  Pictures = Temp.path() + "/pictures/";
     std::unique_ptr<device::TiTunesDB> Db;
-    std::unique_ptr<device::TPhotoDb> Photos;
+    std::unique_ptr<device::TPhotoDb> Photos = std::make_unique<device::TPhotoDb>("E:", false);
     platform::itunes::IComponent* ITunes = nullptr; // the platform's own when null
 };
 
