@@ -1,5 +1,5 @@
-// A hostile device tree: links out of the device, pipes where files should be and files that
-// deliver fewer bytes than their size.
+// A hostile device tree: links out of the device, pipes where files should be, locations
+// that climb out of it and files that deliver fewer bytes than their size.
 #include "tests/transfer/transfer_helpers.h"
 #include "device/ThumbExport.h"
 
@@ -17,44 +17,53 @@ void Link(const QString& target, const QString& at) {
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
 }
 
-TEST_F(TransferTest, LinksOutOfTheDeviceAreNotFoundAndNothingOfTheComputerIsCopied) {
+// Links out of the device, a pipe, locations that climb out of it and missing files: none
+// stops the loop and nothing of the computer is copied.
+TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     const QString home = Temp.path() + "/home", music = DeviceRoot + "/iPod_Control/Music/";
     WriteBytes(home + "/secret.mp3", "a file of the computer");
-    AddTrack("Plain", "Plain.mp3", "song");
+    // Refusals come first: they must leave the not-found lines to the missing files.
+    for (const char* escape : {":iPod_Control:..:..:..:etc:hostname", ":iPod_Control:Music/../../x.mp3"})
+        AddTrack("Escape", "x.mp3", QByteArray()).Location = escape;
     Link(home + "/secret.mp3", music + "F00/Linked.mp3");
     AddTrack("Linked", "Linked.mp3", QByteArray());
     Link(home, music + "F01");
     AddTrack("ThroughFolder", "x", QByteArray()).Location = ":iPod_Control:Music:F01:secret.mp3";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(music + "F00/Pipe.mp3").constData(), 0644), 0);
+    AddTrack("Pipe", "Pipe.mp3", QByteArray());
+    for (int i = 0; i < 3; ++i)
+        AddTrack(QStringLiteral("Gone%1").arg(i), QStringLiteral("G%1.mp3").arg(i), QByteArray());
+    AddTrack("Here", "H..B.mp3", "here");
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Full Resolution/p.jpg");
     AddPhoto(":Full Resolution:p.jpg", QByteArray());
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Thumbs/F1019_1.ithmb");
     WriteBytes(DeviceRoot + "/Photos/Thumbs/F1020_1.ithmb", "pixels");
     EXPECT_EQ(device::OpenDiskContainer("E:/Photos/Thumbs/F1019_1.ithmb"), nullptr);
     EXPECT_NE(device::OpenDiskContainer("E:/Photos/Thumbs/F1020_1.ithmb"), nullptr);
-    const auto run = Run({.MusicCount = 3, .PhotoCount = 1}, Photos.get());
-    EXPECT_EQ(run.MusicCopied, 1);
-    EXPECT_EQ(run.PhotosFailed, 1);
-    EXPECT_EQ(AllFiles(Music), QStringList({"Plain.mp3"}));
-    EXPECT_TRUE(AllFiles(Pictures).isEmpty());
-    for (const char* line : {"Linked.mp3 :not found\r\n", "ThroughFolder.mp3 :not found\r\n", "p.jpg :not found\r\n"})
-        EXPECT_TRUE(app::DetailLog.Text().contains(line)) << line;
-}
-
-TEST_F(TransferTest, PipeAtATrackLocationDoesNotHoldTheTransfer) {
-    const QString fifo = DeviceRoot + "/iPod_Control/Music/F00/Pipe.mp3";
-    QDir().mkpath(QFileInfo(fifo).absolutePath());
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
-    AddTrack("Pipe", "Pipe.mp3", QByteArray());
-    AddTrack("After", "After.mp3", "song");
-    // Should the open block, a writer comes after a while so that the test fails, not hangs.
+    // Should the pipe's open block, a writer comes after a while so that the test fails, not hangs.
     bool rescued = false;
     QTimer::singleShot(10000, [&] {
         rescued = true;
-        ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK));
+        ::close(::open(QFile::encodeName(music + "F00/Pipe.mp3").constData(), O_WRONLY | O_NONBLOCK));
     });
-    EXPECT_EQ(Run({.MusicCount = 2}).MusicCopied, 1);
+    const auto run = Run({.MusicCount = 8, .PhotoCount = 1}, Photos.get());
     EXPECT_FALSE(rescued);
-    EXPECT_EQ(AllFiles(Music), QStringList({"After.mp3"}));
+    EXPECT_EQ(run.MusicCopied, 1);
+    EXPECT_EQ(run.PhotosFailed, 1);
+    EXPECT_EQ(AllFiles(Music), QStringList{"Here.mp3"});
+    EXPECT_TRUE(AllFiles(Pictures).isEmpty());
+    const QString log = app::DetailLog.Text();
+    EXPECT_EQ(log.count(" :not found (outside the device)\r\n:iPod_Control:"), 2);
+    for (const char* name : {"ThroughFolder.mp3", "Pipe.mp3", "Gone0.mp3", "p.jpg"})
+        EXPECT_TRUE(log.contains(name + QString(" :not found\r\n"))) << name;
+    EXPECT_TRUE(
+        log.contains("Linked.mp3 :not found\r\n:iPod_Control:Music:F00:Linked.mp3\r\n" + Music + "Linked.mp3\r\n"));
+    EXPECT_FALSE(log.contains("Gone1")); // four missing files are logged, no more
+    // The device gone: a lost-device entry rather than a missing file.
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'C', "/", platform::DriveFixed, {}}});
+    EXPECT_EQ(Run({.MusicCount = 8}).MusicCopied, 0);
+    EXPECT_TRUE(app::DetailLog.Text().contains("Linked.mp3 :path not found\r\n\r\nLose iPod, please check "
+                                               "the connection between iPod with computer!\r\n"));
 }
 
 TEST_F(TransferTest, SourceShorterThanItsSizeIsAReadErrorAndLeavesNoFile) {

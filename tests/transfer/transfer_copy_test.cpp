@@ -57,30 +57,6 @@ TEST_F(TransferTest, DiskLoopNamesClashesAndCountsPresentFilesOfTheSameSize) {
     }
 }
 
-TEST_F(TransferTest, DiskLoopLogsMissingFilesAndGoesOn) {
-    // Refusals come first: they must leave the not-found lines to the missing files.
-    for (const char* escape : {":iPod_Control:..:..:..:etc:hostname", ":iPod_Control:Music/../../x.mp3"})
-        for (int i = 0; i < 2; ++i)
-            AddTrack("Escape", "x.mp3", QByteArray()).Location = escape;
-    for (int i = 0; i < 5; ++i)
-        AddTrack(QStringLiteral("Gone%1").arg(i), QStringLiteral("G%1.mp3").arg(i), QByteArray());
-    AddTrack("Here", "H..B.mp3", "here");
-    const auto run = Run({.MusicCount = 10});
-    const QString log = app::DetailLog.Text();
-    EXPECT_EQ(log.count(" :not found\r\n"), 4);
-    EXPECT_TRUE(log.contains("Gone0.mp3 :not found\r\n:iPod_Control:Music:F00:G0.mp3\r\n" + Music + "Gone0.mp3\r\n"));
-    EXPECT_FALSE(log.contains("Gone4"));
-    EXPECT_EQ(log.count(" :not found (outside the device)\r\n:iPod_Control:"), 4);
-    EXPECT_EQ(run.MusicCopied, 1);
-    EXPECT_EQ(run.Display->Steps, 10);
-    EXPECT_EQ(AllFiles(Music), QStringList{"Here.mp3"});
-    // The device gone: a lost-device entry rather than a missing file.
-    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'C', "/", platform::DriveFixed, {}}});
-    EXPECT_EQ(Run({.MusicCount = 10}).MusicCopied, 0);
-    EXPECT_TRUE(app::DetailLog.Text().contains("Gone0.mp3 :path not found\r\n\r\nLose iPod, please check "
-                                               "the connection between iPod with computer!\r\n"));
-}
-
 TEST_F(TransferTest, DiskLoopStopsAtTheTwentyFirstParameterError) {
     // A device file's extension long enough to take the name past the file system's limit.
     const QString ext = "." + QString(240, 'x');
