@@ -106,9 +106,7 @@ TEST_F(TransferTest, DiskLoopStopsWhenTheFolderLayoutFails) {
 TEST_F(TransferTest, CancelEndsTheLoopBeforeTheNextTrack) {
     for (int i = 0; i < 5; ++i)
         AddTrack(QStringLiteral("T%1").arg(i), QStringLiteral("%1.mp3").arg(i), "x");
-    TransferRun run;
-    CancelAt(run, "2/5");
-    Run(run, {.MusicCount = 5});
+    const auto run = Run({.MusicCount = 5}, nullptr, nullptr, CancelAt("2/5"));
     // The track on screen when the cancel came is still copied; none after it.
     EXPECT_EQ(AllFiles(Music), QStringList({"T0.mp3", "T1.mp3"}));
     EXPECT_EQ(run.Display->Fills, 1); // only the final report fills the bar

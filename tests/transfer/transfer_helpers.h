@@ -84,12 +84,14 @@ protected:
                        content);
     }
 
-    // Cancels the run when the panel shows an item text beginning with `start`.
-    static void CancelAt(TransferRun& run, const QString& start) {
-        run.Display->OnItem = [&run, start](const QString& text) {
-            if (text.startsWith(start) && run.Display->Thread)
-                run.Display->Thread->Terminate();
+    // A run that cancels itself when the panel shows an item text beginning with `start`.
+    static TransferRun CancelAt(const QString& start) {
+        TransferRun run;
+        run.Display->OnItem = [d = run.Display.get(), start](const QString& text) {
+            if (text.startsWith(start) && d->Thread)
+                d->Thread->Terminate();
         };
+        return run;
     }
 
     // Runs one transfer to its end.
@@ -106,8 +108,7 @@ protected:
         run.Display->WaitForEnd();
     }
     TransferRun Run(const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,
-                    device::TArtworkDb* art = nullptr) {
-        TransferRun run;
+                    device::TArtworkDb* art = nullptr, TransferRun run = {}) {
         Run(run, o, photos, art);
         return run;
     }

@@ -55,6 +55,17 @@ TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
     EXPECT_EQ(app::DetailLog.Text(), "\r\nPassive: Generate list:\r\nDone.");
     EXPECT_EQ(run.Display->StageTitle, "File saved as \"VRQMusicList.xml\"");
     EXPECT_EQ(AllFiles(Music), QStringList{"VRQMusicList.xml"});
+    // A cancel or a failed save writes nothing and says so.
+    const QByteArray written = ListBytes();
+    const auto cancelled = Run({.MusicCount = 1, .ListOnly = true}, nullptr, nullptr, CancelAt(QString()));
+    EXPECT_EQ(ListBytes(), written);
+    EXPECT_EQ(cancelled.Display->StageTitle, "No file was written");
+    app::DetailLog.Clear();
+    Db->OutputFolder = Temp.path() + "/missing/";
+    const auto failed = Run({.MusicCount = 1, .ListOnly = true});
+    EXPECT_FALSE(failed.ListSaved);
+    EXPECT_TRUE(failed.Display->ItemText.startsWith("The music list could not be saved: "));
+    EXPECT_FALSE(app::DetailLog.Text().contains("Done."));
 }
 
 TEST(MusicListText, CharactersXmlDoesNotAllowAreLeftOut) {
@@ -71,19 +82,4 @@ TEST_F(MusicListTest, HandheldLocationsAreTheCopyDestinations) {
     AddTrack("Home", "X.mp3", QByteArray(), "Blue Harbor");
     Run({.MusicCount = 1, .Handheld = true, .ListOnly = true});
     EXPECT_TRUE(ListBytes().contains("<string>file://localhost" + Music.toUtf8() + "Blue Harbor - Home.mp3</string>"));
-}
-
-TEST_F(MusicListTest, CancelOrFailedSaveWritesNothingAndSaysSo) {
-    WriteBytes(Music + "VRQMusicList.xml", "earlier");
-    TransferRun cancelled;
-    CancelAt(cancelled, QString());
-    Run(cancelled, {.MusicCount = 1, .ListOnly = true});
-    EXPECT_EQ(ListBytes(), "earlier");
-    EXPECT_EQ(cancelled.Display->StageTitle, "No file was written");
-    app::DetailLog.Clear();
-    Db->OutputFolder = Temp.path() + "/missing/";
-    const auto failed = Run({.MusicCount = 1, .ListOnly = true});
-    EXPECT_FALSE(failed.ListSaved);
-    EXPECT_TRUE(failed.Display->ItemText.startsWith("The music list could not be saved: "));
-    EXPECT_FALSE(app::DetailLog.Text().contains("Done."));
 }

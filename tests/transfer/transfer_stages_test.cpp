@@ -65,10 +65,9 @@ TEST_F(StagesTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) 
         photos.Photos.GetItem(i)->Selected = 1;
     photos.OutputFolder = Pictures;
     QDir().mkpath(Pictures + "101.jpg");
-    TransferRun run;
+    TransferRun run = CancelAt("1 of 4 copied"); // the thumbnail export does not test a cancel
     run.Display->CheckedPhotos = 4;
     photos.OnProgress = [&run] { run.Display->OnCopyProgress(); };
-    CancelAt(run, "1 of 4 copied"); // the thumbnail export does not test a cancel
     Run(run, {.PhotoCount = 4}, &photos);
     EXPECT_TRUE(run.Display->Items.contains("4 of 4 copied"));
     EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg", "102.jpg"}));
@@ -87,9 +86,7 @@ TEST_F(StagesTest, FullSizePhotosTakeTheFirstFreeNameAndACancelCountsTheRest) {
     Photos->Photos.Add()->FullResName = ":Full Resolution:x.jpg"; // not ticked
     for (int i = 3; i < 10; ++i)
         AddPhoto(QStringLiteral(":P%1.JPG").arg(i), "p");
-    TransferRun run;
-    CancelAt(run, "4 of 9 copied");
-    Run(run, {.PhotoCount = 9}, Photos.get());
+    const auto run = Run({.PhotoCount = 9}, Photos.get(), nullptr, CancelAt("4 of 9 copied"));
     EXPECT_EQ(ReadBytes(Pictures + "IMG_0001.JPG"), "first");
     EXPECT_EQ(ReadBytes(Pictures + "1_IMG_0001.JPG"), "second");
     EXPECT_FALSE(QFileInfo::exists(Pictures + "P5.JPG"));
@@ -124,9 +121,8 @@ TEST_F(StagesTest, StagesRunInOrderAfterACancel) {
     AddPhoto(":Q.JPG", "q");
     device::TArtworkDb art("E:", false);
     art.Arts.Add(); // not marked: the export writes nothing, but the stage still runs
-    TransferRun run;
-    CancelAt(run, "1/2");
-    Run(run, {.MusicCount = 2, .PhotoCount = 1, .ArtworkCount = 1, .CopyArtwork = true}, Photos.get(), &art);
+    Run({.MusicCount = 2, .PhotoCount = 1, .ArtworkCount = 1, .CopyArtwork = true}, Photos.get(), &art,
+        CancelAt("1/2"));
     const QString log = app::DetailLog.Text();
     EXPECT_TRUE(log.contains("\r\nArtworks\r\n") && log.indexOf("\r\nArtworks\r\n") < log.indexOf("\r\nPhotos\r\n"));
     // The full-size copy tests the cancel before its first photo.
