@@ -80,37 +80,32 @@ TEST_F(StagesTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) 
     EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 0/4\r\nTo iTunes: 0, 0"));
 }
 
-TEST_F(StagesTest, FullSizePhotosTakeTheFirstFreeNameAndACancelCountsTheRest) {
+// Full-size photos: clashing names, missing and refused files, a cancel, the device gone.
+TEST_F(StagesTest, FullSizePhotosNamesGapsAndACancel) {
     AddPhoto(":Full Resolution:2024:A:IMG_0001.JPG", "first");
     AddPhoto(":Full Resolution:2024:B:IMG_0001.JPG", "second");
     Photos->Photos.Add()->FullResName = ":Full Resolution:x.jpg"; // not ticked
-    for (int i = 3; i < 10; ++i)
+    AddPhoto(":..:..:escape.JPG", QByteArray());
+    for (int i = 0; i < 3; ++i)
+        AddPhoto(QStringLiteral(":Full Resolution:M%1.JPG").arg(i), QByteArray());
+    for (int i = 0; i < 3; ++i)
         AddPhoto(QStringLiteral(":P%1.JPG").arg(i), "p");
-    const auto run = Run({.PhotoCount = 9}, Photos.get(), nullptr, CancelAt("4 of 9 copied"));
+    const auto run = Run({.PhotoCount = 9}, Photos.get(), nullptr, CancelAt("8 of 9 copied"));
     EXPECT_EQ(ReadBytes(Pictures + "IMG_0001.JPG"), "first");
     EXPECT_EQ(ReadBytes(Pictures + "1_IMG_0001.JPG"), "second");
-    EXPECT_FALSE(QFileInfo::exists(Pictures + "P5.JPG"));
-    // Photos only: the stage shows from the start and the log keeps no mode line.
+    EXPECT_FALSE(QFileInfo::exists(Pictures + "P2.JPG"));
+    // Photos only: the stage shows from the start and the log keeps no mode line; one missing
+    // photo is logged.
     EXPECT_EQ(run.Display->Titles.first(), "Transferring photos");
-    EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\n\r\nMusic: 0/0\r\nPhotos: 4/9\r\nTo iTunes: 0, 0");
-}
-
-TEST_F(StagesTest, MissingPhotosAreLoggedOnceAndCounted) {
-    QDir().mkpath(DeviceRoot + "/Photos/Full Resolution");
-    for (int i = 0; i < 10; ++i)
-        AddPhoto(QStringLiteral(":Full Resolution:M%1.JPG").arg(i), QByteArray());
-    AddPhoto(":..:..:escape.JPG", QByteArray());
-    EXPECT_EQ(Run({.PhotoCount = 11}, Photos.get()).Display->Steps, 11);
-    const QString log = app::DetailLog.Text();
-    EXPECT_EQ(log.count(":not found\r\n"), 1);
-    EXPECT_TRUE(log.contains("M0.JPG :not found\r\n:Full Resolution:M0.JPG\r\n" + Pictures + "M0.JPG\r\n"));
-    EXPECT_TRUE(log.contains("escape.JPG :not found (outside the device)"));
-    EXPECT_TRUE(log.endsWith("Photos: 0/11\r\nTo iTunes: 0, 0"));
-    // Without the device.
+    EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\nescape.JPG :not found (outside the device)\r\n:..:..:escape.JPG\r\n"
+                                     "M0.JPG :not found\r\n:Full Resolution:M0.JPG\r\n" +
+                                         Pictures +
+                                         "M0.JPG\r\n"
+                                         "\r\nMusic: 0/0\r\nPhotos: 4/9\r\nTo iTunes: 0, 0");
     app::DetailLog.Clear();
     platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'C', "/", platform::DriveFixed, {}}});
-    Run({.PhotoCount = 11}, Photos.get());
-    EXPECT_TRUE(app::DetailLog.Text().contains("M0.JPG :path not found\r\n\r\nLose iPod, please check the "
+    Run({.PhotoCount = 9}, Photos.get());
+    EXPECT_TRUE(app::DetailLog.Text().contains("IMG_0001.JPG :path not found\r\n\r\nLose iPod, please check the "
                                                "connection between iPod and computer.\r\n\r\n"));
     EXPECT_EQ(app::DetailLog.Text().count(":path not found"), 1);
 }
