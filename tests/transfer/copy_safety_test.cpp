@@ -21,7 +21,7 @@ void Link(const QString& target, const QString& at) {
 // stops the loop and nothing of the computer is copied.
 TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     const QString home = Temp.path() + "/home", music = DeviceRoot + "/iPod_Control/Music/";
-    WriteBytes(home + "/secret.mp3", "a file of the computer");
+    WriteFile(home + "/secret.mp3", "a file of the computer");
     // Refusals come first: they must leave the not-found lines to the missing files.
     for (const char* escape : {":iPod_Control:..:..:..:etc:hostname", ":iPod_Control:Music/../../x.mp3"})
         AddTrack("Escape", "x.mp3", QByteArray()).Location = escape;
@@ -37,7 +37,7 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Full Resolution/p.jpg");
     AddPhoto(":Full Resolution:p.jpg", QByteArray());
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Thumbs/F1019_1.ithmb");
-    WriteBytes(DeviceRoot + "/Photos/Thumbs/F1020_1.ithmb", "pixels");
+    WriteFile(DeviceRoot + "/Photos/Thumbs/F1020_1.ithmb", "pixels");
     EXPECT_EQ(device::OpenDiskContainer("E:/Photos/Thumbs/F1019_1.ithmb"), nullptr);
     EXPECT_NE(device::OpenDiskContainer("E:/Photos/Thumbs/F1020_1.ithmb"), nullptr);
     // Should the pipe's open block, a writer comes after a while so that the test fails, not hangs.

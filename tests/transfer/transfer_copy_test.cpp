@@ -12,13 +12,13 @@ using namespace transfer_test;
 TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeNeverReplacesAndSortsFailures) {
     const QByteArray content(300000, 'a');
     const QString src = "E:/iPod_Control/Music/F00/A.mp3";
-    WriteBytes(DeviceRoot + "/iPod_Control/Music/F00/A.mp3", content);
+    WriteFile(DeviceRoot + "/iPod_Control/Music/F00/A.mp3", content);
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ::utimensat(AT_FDCWD, QFile::encodeName(DeviceRoot + "/iPod_Control/Music/F00/A.mp3"), times, 0);
     EXPECT_TRUE(app::CopyFileNoReplace(src, Music + "A.mp3").Ok());
-    EXPECT_EQ(ReadBytes(Music + "A.mp3"), content);
+    EXPECT_EQ(ReadFile(Music + "A.mp3"), content);
     EXPECT_EQ(QFileInfo(Music + "A.mp3").lastModified().toSecsSinceEpoch(), 1000000000);
-    WriteBytes(Music + "B.mp3", "old");
+    WriteFile(Music + "B.mp3", "old");
     const struct {
         QString From, To;
         app::CopyErrorCode Code;
@@ -31,7 +31,7 @@ TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeNeverReplacesAndSortsFailures) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(app::CopyFileNoReplace(c.From, Music + c.To).Code, c.Code) << c.From.toStdString();
-    EXPECT_EQ(ReadBytes(Music + "B.mp3"), "old");
+    EXPECT_EQ(ReadFile(Music + "B.mp3"), "old");
     EXPECT_EQ(AllFiles(Music), QStringList({"A.mp3", "B.mp3"}));
 }
 
@@ -43,11 +43,11 @@ TEST_F(TransferTest, DiskLoopCountsPresentFilesOfTheSameSize) {
     // Present copies stand for their tracks, except the one cut short, which is copied again
     // beside it; a second run writes nothing.
     for (const auto& [name, bytes] : {std::pair{"Song", ""}, {"Song1", "two!"}, {"Song2", "three"}})
-        WriteBytes(Music + name + ".mp3", bytes);
+        WriteFile(Music + name + ".mp3", bytes);
     for (int pass = 0; pass < 2; ++pass) {
         EXPECT_EQ(Run({.MusicCount = 3, .MusicDestHasFiles = true}).MusicCopied, 3);
         EXPECT_EQ(Db->Tracks.GetItem(0).DestPath, Music + "Song3.mp3");
-        EXPECT_EQ(ReadBytes(Music + "Song3.mp3"), "one");
+        EXPECT_EQ(ReadFile(Music + "Song3.mp3"), "one");
         EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Music + "Song1.mp3");
         EXPECT_EQ(AllFiles(Music), QStringList({"Song.mp3", "Song1.mp3", "Song2.mp3", "Song3.mp3"}));
     }
@@ -92,7 +92,7 @@ TEST_F(TransferTest, DiskLoopStopsWhenTheFolderLayoutFails) {
     AddTrack("One", "1.mp3", "1", "Art", "Alb");
     AddTrack("Two", "2.mp3", "2", "Blocked", "Alb").DestPath = "earlier";
     AddTrack("Three", "3.mp3", "3", "Art", "Alb");
-    WriteBytes(Music + "Blocked", "file in the way");
+    WriteFile(Music + "Blocked", "file in the way");
     EXPECT_EQ(Run({.MusicCount = 3}).MusicCopied, 1);
     EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, "earlier");
     EXPECT_TRUE(app::DetailLog.Text().contains("[X] Stopped at: Two\r\nReason, Cannot create artist folder:\r\n" +

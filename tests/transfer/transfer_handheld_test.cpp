@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
+using namespace simtest;
 using transfer_test::AllFiles;
-using transfer_test::ReadBytes;
 
 namespace {
 
@@ -77,7 +77,7 @@ TEST_F(HandheldTransferTest, DeviceLeavingDuringACopyNeverLeavesATruncatedFile) 
     EXPECT_EQ(files.size(), copied);
     EXPECT_GE(copied, 1); // the first track was copied before the removal began
     for (const QString& name : files)
-        EXPECT_EQ(ReadBytes(Out.path() + "/" + name), Content(name.mid(1, name.size() - 5).toInt()))
+        EXPECT_EQ(ReadFile(Out.path() + "/" + name), Content(name.mid(1, name.size() - 5).toInt()))
             << name.toStdString();
 }
 
@@ -92,11 +92,11 @@ TEST_F(HandheldTransferTest, PresentFilesShortCopiesAndFailuresPastTheNinth) {
     for (int i = 0; i < 12; ++i)
         AddTrack(QStringLiteral("Missing %1").arg(i), {});
     AddTrack("Here", "0123456789");
-    transfer_test::WriteBytes(Out.path() + "/Same.mp3", "abcde");
-    transfer_test::WriteBytes(Out.path() + "/Other.mp3", "cut");
+    WriteFile(Out.path() + "/Same.mp3", "abcde");
+    WriteFile(Out.path() + "/Other.mp3", "cut");
     EXPECT_EQ(RunTransfer(true), 3);
     EXPECT_EQ(AllFiles(Out.path()), QStringList({"Here.mp3", "Other.mp3", "Other1.mp3", "Same.mp3"}));
-    EXPECT_EQ(ReadBytes(Out.path() + "/Other1.mp3"), "12345");
+    EXPECT_EQ(ReadFile(Out.path() + "/Other1.mp3"), "12345");
     EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Out.path() + "/Same.mp3");
     const QString log = app::DetailLog.Text();
     EXPECT_TRUE(log.contains("Short.mp3\r\nRead error: the file ended before its size\r\n")) << log.toStdString();

@@ -4,6 +4,7 @@
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
+#include "tests/handheld/SimLink.h"
 #include "transfer/CopyThread.h"
 #include "transfer/HeadlessCopyDisplay.h"
 
@@ -18,17 +19,8 @@
 
 namespace transfer_test {
 
-inline void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-inline QByteArray ReadBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using simtest::ReadFile;
+using simtest::WriteFile;
 
 // Every file below `folder`, relative to it and sorted, so a leftover temporary file shows.
 inline QStringList AllFiles(const QString& folder) {
@@ -70,7 +62,7 @@ protected:
             std::tuple(uint32_t(Db->Tracks.Count() + 100), 1, title, artist, album);
         t.Location = QStringLiteral(":iPod_Control:Music:F00:") + file;
         if (!content.isNull())
-            WriteBytes(DeviceRoot + QStringLiteral("/iPod_Control/Music/F00/") + file, content);
+            WriteFile(DeviceRoot + QStringLiteral("/iPod_Control/Music/F00/") + file, content);
         return t;
     }
 
@@ -79,9 +71,9 @@ protected:
         device::TPhotoItem* p = Photos->Photos.Add();
         std::tie(p->Selected, p->FullResName) = std::tuple(1, fullRes);
         if (!content.isNull())
-            WriteBytes(DeviceRoot + QStringLiteral("/Photos/") +
-                           QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
-                       content);
+            WriteFile(DeviceRoot + QStringLiteral("/Photos/") +
+                          QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
+                      content);
     }
 
     // A run that cancels itself when the panel shows an item text beginning with `start`.

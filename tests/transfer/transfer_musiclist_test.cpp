@@ -34,7 +34,7 @@ protected:
         master.TrackIds = {a.TrackId, b.TrackId};
         Db->Playlists.Add().Name = "Empty";
     }
-    QByteArray ListBytes() { return ReadBytes(Music + "VRQMusicList.xml"); }
+    QByteArray ListBytes() { return ReadFile(Music + "VRQMusicList.xml"); }
 };
 
 TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {

@@ -18,7 +18,7 @@ TEST_F(StagesTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
         art.Arts.GetItem(i)->Selected = i == 3 || i == 9 ? 0 : 1;
     // Files of the user that look like the bitmaps are none of the transfer's business.
     art.OutputFolder = Music + "Artworks/";
-    WriteBytes(Music + "Artworks/0.bmp", "the user's");
+    WriteFile(Music + "Artworks/0.bmp", "the user's");
     AddTrack("Song", "A.mp3", "a");
     TransferRun run;
     art.OnProgress = [&run] { run.Display->OnArtCopyProgress(); };
@@ -41,12 +41,12 @@ TEST_F(StagesTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     ASSERT_FALSE(folder.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(folder));
     EXPECT_EQ(AllFiles(Music + "Artworks/"), QStringList{"0.bmp"});
-    EXPECT_EQ(ReadBytes(Music + "Artworks/0.bmp"), "the user's");
+    EXPECT_EQ(ReadFile(Music + "Artworks/0.bmp"), "the user's");
 
     // No private folder to be had: the stage says so and the others still run.
     app::DetailLog.Clear();
     const QByteArray tmp = qgetenv("TMPDIR");
-    WriteBytes(Temp.path() + "/file", "not a folder");
+    WriteFile(Temp.path() + "/file", "not a folder");
     qputenv("TMPDIR", (Temp.path() + "/file").toUtf8());
     Run({.MusicCount = 1, .ArtworkCount = 1, .CopyArtwork = true}, nullptr, &art);
     tmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmp);
@@ -91,8 +91,8 @@ TEST_F(StagesTest, FullSizePhotosNamesGapsAndACancel) {
     for (int i = 0; i < 3; ++i)
         AddPhoto(QStringLiteral(":P%1.JPG").arg(i), "p");
     const auto run = Run({.PhotoCount = 9}, Photos.get(), nullptr, CancelAt("8 of 9 copied"));
-    EXPECT_EQ(ReadBytes(Pictures + "IMG_0001.JPG"), "first");
-    EXPECT_EQ(ReadBytes(Pictures + "1_IMG_0001.JPG"), "second");
+    EXPECT_EQ(ReadFile(Pictures + "IMG_0001.JPG"), "first");
+    EXPECT_EQ(ReadFile(Pictures + "1_IMG_0001.JPG"), "second");
     EXPECT_FALSE(QFileInfo::exists(Pictures + "P2.JPG"));
     // Photos only: the stage shows from the start and the log keeps no mode line; one missing
     // photo is logged.
