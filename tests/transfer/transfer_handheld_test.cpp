@@ -31,17 +31,15 @@ protected:
     static QByteArray Content(int i) { return simtest::Pattern(3 * 1024 * 1024 + i); }
     // Runs every track to the end; the panel showing `leaveAt` calls `leave`. The copied count.
     int RunTransfer(bool hadFiles, const QString& leaveAt = {}, const std::function<void()>& leave = {}) {
-        app::THeadlessCopyDisplay display;
-        display.OnItem = [&](const QString& text) {
+        transfer_test::TransferRun run;
+        run.Display->OnItem = [=](const QString& text) {
             if (leave && text == leaveAt)
                 leave();
         };
-        int copied = -1;
-        display.Thread = new app::TCopyThread({Db->Tracks.Count(), 0, 0, true, false, false, false, hadFiles, false},
-                                              {Db.get(), nullptr, nullptr, &display});
-        display.OnEnded = [&] { copied = display.Thread->FMusicCopied; };
-        display.WaitForEnd();
-        return copied;
+        return transfer_test::RunTransfer(
+                   {.MusicCount = Db->Tracks.Count(), .Handheld = true, .MusicDestHasFiles = hadFiles}, {Db.get()},
+                   std::move(run))
+            .MusicCopied;
     }
     int RunLeaving(const QString& at, const std::function<void()>& leave) {
         for (int i = 0; i < 6; ++i)

@@ -39,6 +39,21 @@ struct TransferRun {
     bool ListSaved = false, ITunesFailed = false;
 };
 
+// Runs one transfer to its end on the run's panel.
+inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSources src, TransferRun run = {}) {
+    src.Display = run.Display.get();
+    auto* thread = new app::TCopyThread(o, src);
+    run.Display->Thread = thread;
+    // The final report runs on this thread while the copy thread waits: read its fields there.
+    run.Display->OnEnded = [&run, thread] {
+        std::tie(run.MusicCopied, run.PhotosFailed, run.TracksDone, run.ListSaved, run.ITunesFailed) =
+            std::tuple(thread->FMusicCopied, thread->FPhotosFailed, thread->FTracksDone, thread->FListSaved,
+                       thread->FITunesFailed);
+    };
+    run.Display->WaitForEnd();
+    return run;
+}
+
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -86,23 +101,9 @@ protected:
         return run;
     }
 
-    // Runs one transfer to its end.
-    void Run(TransferRun& run, const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,
-             device::TArtworkDb* art = nullptr) {
-        auto* thread = new app::TCopyThread(o, {Db.get(), photos, art, run.Display.get(), ITunes});
-        run.Display->Thread = thread;
-        // The final report runs on this thread while the copy thread waits: read its fields there.
-        run.Display->OnEnded = [&run, thread] {
-            std::tie(run.MusicCopied, run.PhotosFailed, run.TracksDone, run.ListSaved, run.ITunesFailed) =
-                std::tuple(thread->FMusicCopied, thread->FPhotosFailed, thread->FTracksDone, thread->FListSaved,
-                           thread->FITunesFailed);
-        };
-        run.Display->WaitForEnd();
-    }
     TransferRun Run(const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,
                     device::TArtworkDb* art = nullptr, TransferRun run = {}) {
-        Run(run, o, photos, art);
-        return run;
+        return RunTransfer(o, {Db.get(), photos, art, nullptr, ITunes}, std::move(run));
     }
 
     QTemporaryDir Temp;

@@ -21,19 +21,19 @@ TEST_F(StagesTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     WriteFile(Music + "Artworks/0.bmp", "the user's");
     AddTrack("Song", "A.mp3", "a");
     TransferRun run;
-    art.OnProgress = [&run] { run.Display->OnArtCopyProgress(); };
+    art.OnProgress = [d = run.Display.get()] { d->OnArtCopyProgress(); };
     QStringList bitmaps;
     QString folder;
-    run.Display->OnItem = [&](const QString& text) {
+    run.Display->OnItem = [&, d = run.Display.get()](const QString& text) {
         // The iTunes stage follows the artwork stage: the bitmaps are there for it.
         if (text != "Starting iTunes, please wait ...")
             return;
-        folder = run.Display->Thread->ArtworkFolder();
+        folder = d->Thread->ArtworkFolder();
         EXPECT_EQ(QFileInfo(folder).permissions() & 0x77, 0); // nothing for the group and others
         bitmaps = AllFiles(folder);
-        EXPECT_EQ(run.Display->Steps, 12);
+        EXPECT_EQ(d->Steps, 12);
     };
-    Run(run, {.MusicCount = 1, .ArtworkCount = 12, .ToITunes = true, .CopyArtwork = true}, nullptr, &art);
+    Run({.MusicCount = 1, .ArtworkCount = 12, .ToITunes = true, .CopyArtwork = true}, nullptr, &art, std::move(run));
     EXPECT_EQ(bitmaps.size(), 12);
     EXPECT_FALSE(bitmaps.contains("3.bmp") || bitmaps.contains("9.bmp"));
     ASSERT_FALSE(folder.isEmpty());
@@ -65,9 +65,8 @@ TEST_F(StagesTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) 
     QDir().mkpath(Pictures + "101.jpg");
     TransferRun run = CancelAt("1 of 4 copied"); // the thumbnail export does not test a cancel
     run.Display->CheckedPhotos = 4;
-    photos.OnProgress = [&run] { run.Display->OnCopyProgress(); };
-    Run(run, {.PhotoCount = 4}, &photos);
-    EXPECT_TRUE(run.Display->Items.contains("4 of 4 copied"));
+    photos.OnProgress = [d = run.Display.get()] { d->OnCopyProgress(); };
+    EXPECT_TRUE(Run({.PhotoCount = 4}, &photos, nullptr, std::move(run)).Display->Items.contains("4 of 4 copied"));
     EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg", "102.jpg"}));
     EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\n101.jpg :name in use\r\n103.jpg :image cannot be read\r\n"
                                      "\r\nMusic: 0/0\r\nPhotos: 2/4\r\nTo iTunes: 0, 0");
