@@ -66,6 +66,13 @@ TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
     EXPECT_FALSE(failed.ListSaved);
     EXPECT_TRUE(failed.Display->ItemText.startsWith("The music list could not be saved: "));
     EXPECT_FALSE(app::DetailLog.Text().contains("Done."));
+    // On a handheld the list's locations are the copy destinations.
+    Db = std::make_unique<device::TiTunesDB>("D", true);
+    Db->OutputFolder = Music;
+    Db->NamingScheme = 2;
+    AddTrack("Home", "X.mp3", QByteArray(), "Blue Harbor");
+    Run({.MusicCount = 1, .Handheld = true, .ListOnly = true});
+    EXPECT_TRUE(ListBytes().contains("<string>file://localhost" + Music.toUtf8() + "Blue Harbor - Home.mp3</string>"));
 }
 
 TEST(MusicListText, CharactersXmlDoesNotAllowAreLeftOut) {
@@ -73,13 +80,4 @@ TEST(MusicListText, CharactersXmlDoesNotAllowAreLeftOut) {
     const QString text = QStringLiteral("a\x01\x1F") + "b\tc" + QChar(0xD800) + "d" + QChar(0xDC00) + QChar(0xFFFE) +
                          QChar(0xFFFF) + emoji + "&";
     EXPECT_EQ(app::XmlEscape(text), "ab\tcd" + emoji.toUtf8() + "&amp;");
-}
-
-TEST_F(MusicListTest, HandheldLocationsAreTheCopyDestinations) {
-    Db = std::make_unique<device::TiTunesDB>("D", true);
-    Db->OutputFolder = Music;
-    Db->NamingScheme = 2;
-    AddTrack("Home", "X.mp3", QByteArray(), "Blue Harbor");
-    Run({.MusicCount = 1, .Handheld = true, .ListOnly = true});
-    EXPECT_TRUE(ListBytes().contains("<string>file://localhost" + Music.toUtf8() + "Blue Harbor - Home.mp3</string>"));
 }
