@@ -76,7 +76,7 @@ protected:
         }
         return out.join(' ').toStdString();
     }
-    static ScriptedITunes::Playlist UserList(const QString& name, bool smart = false, int special = 0) {
+    static ScriptedITunes::Playlist Pl(const QString& name, bool smart = false, int special = 0) {
         return {name, platform::itunes::KindUser, special, smart, {}};
     }
 
@@ -104,12 +104,8 @@ TEST_F(ITunesStage, PlaylistsMatchByNameInAnyCaseAndTracksOfAnIdAreAddedOnce) {
     Track("Not copied", 9, false);
     Track("Here", 10);
     It.Tracks = {{"Here", "/m/Here.mp3"}};
-    It.Playlists = {{"Library", platform::itunes::KindLibrary, 0, false, {0}},
-                    UserList("MIX", true),
-                    UserList("road trip"),
-                    UserList("Party", true),
-                    UserList("party", false, 4)};
-    It.Playlists[2].Tracks = {0};
+    It.Playlists = {Pl("MIX", true), Pl("road trip"), Pl("Party", true), Pl("party", false, 4)};
+    It.Playlists[1].Tracks = {0};
     List("Mix", {7}, true);                // a smart match: left alone
     List("Road Trip", {7, 8, 9, 404, 10}); // a plain match: reused, its tracks not added twice
     List("Gym", {7}, true);                // no match: created plain
@@ -141,6 +137,14 @@ TEST_F(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
     using F = ScriptedITunes::Failure;
     const char* closing = "Sleep(500) Quit() Uninitialize()";
     const QString versionClosing = QString("Version() ") + closing;
+    const char* whole =
+        "Initialize() CreateApplication() LibraryPlaylist() AddFile(Library,/m/A.mp3) InProgress() Sleep(300) "
+        "InProgress() AddedTracks() TrackCount(added) TrackItem(added,1) SetRating(A,20) SetPlayedCount(A,3) "
+        "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+        "TrackItem(added,1) SetRating(B,20) Sleep(100) LibrarySource() Playlists() PlaylistCount() PlaylistCount() "
+        "PlaylistItem(1) Kind(Library) CreatePlaylist(L0) Tracks(L0) TrackByName(L0,B) AddFile(L0,/m/B.mp3) "
+        "InProgress() Sleep(100) InProgress() Tracks(L0) TrackByName(L0,A) AddFile(L0,/m/A.mp3) InProgress() "
+        "Sleep(100) InProgress() Sleep(500) Quit() Uninitialize()";
     const char* noStart = "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom";
     const struct {
         std::vector<F> Failures;
@@ -149,18 +153,7 @@ TEST_F(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
         const char* Block; // the error block's message and stage counts; none when not failed
         bool Throws = false;
     } cases[] = {
-        {{},
-         1,
-         0,
-         "Initialize() CreateApplication() LibraryPlaylist() AddFile(Library,/m/A.mp3) InProgress() Sleep(300) "
-         "InProgress() AddedTracks() TrackCount(added) TrackItem(added,1) SetRating(A,20) SetPlayedCount(A,3) "
-         "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
-         "TrackItem(added,1) SetRating(B,20) Sleep(100) LibrarySource() Playlists() PlaylistCount() PlaylistCount() "
-         "PlaylistItem(1) "
-         "Kind(Library) CreatePlaylist(L0) Tracks(L0) TrackByName(L0,B) AddFile(L0,/m/B.mp3) InProgress() Sleep(100) "
-         "InProgress() Tracks(L0) TrackByName(L0,A) AddFile(L0,/m/A.mp3) InProgress() Sleep(100) InProgress() "
-         "Sleep(500) Quit() Uninitialize()",
-         nullptr},
+        {{}, 1, 0, whole, nullptr},
         {{{"LibraryPlaylist", 1, "boom"}}, 1, 0, versionClosing, "boom\r\n1M: 0:2\r\nP: 0:2 - 0"},
         {{}, 0, 2, versionClosing, "display gone\r\n2M: 1:2\r\nP: 0:1 - 0"}, // the bar's step after the tracks
         {{{"PlaylistCount", 2, "boom"}}, 2, 0, versionClosing, "boom\r\n3M: 1:2\r\nP: 0:3 - 1"},
