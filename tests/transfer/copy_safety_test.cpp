@@ -46,10 +46,8 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
         rescued = true;
         ::close(::open(QFile::encodeName(music + "F00/Pipe.mp3").constData(), O_WRONLY | O_NONBLOCK));
     });
-    const auto run = Run({.MusicCount = 8, .PhotoCount = 1}, Photos.get());
+    Run({.MusicCount = 8, .PhotoCount = 1}, Photos.get());
     EXPECT_FALSE(rescued);
-    EXPECT_EQ(run.MusicCopied, 1);
-    EXPECT_EQ(run.PhotosFailed, 1);
     EXPECT_EQ(AllFiles(Music), QStringList{"Here.mp3"});
     EXPECT_TRUE(AllFiles(Pictures).isEmpty());
     const QString log = app::DetailLog.Text();
