@@ -95,7 +95,6 @@ TEST_F(HandheldTransferTest, PresentFilesShortCopiesAndFailuresPastTheNinth) {
     EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Out.path() + "/Same.mp3");
     const QString log = app::DetailLog.Text();
     EXPECT_TRUE(log.contains("Short.mp3\r\nRead error: the file ended before its size\r\n")) << log.toStdString();
-    EXPECT_EQ(log.count("\r\nNot found\r\n"), 8);
     EXPECT_TRUE(log.contains("Missing 7.mp3") && !log.contains("Missing 8.mp3"));
     EXPECT_TRUE(log.contains("/Escape\r\nNot found (outside the device): :iTunes_Control:..:..:..:etc:hostname\r\n"));
 }

@@ -58,7 +58,6 @@ TEST_F(StagesTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) 
     fixtures::WritePhotoSet(fixtures::DeviceTree(DeviceRoot), set, false);
     device::TPhotoDb photos("E:", false);
     ASSERT_TRUE(photos.Load());
-    ASSERT_EQ(photos.HasFullRes, 0);
     for (int i = 0; i < photos.Photos.Count(); ++i)
         photos.Photos.GetItem(i)->Selected = 1;
     photos.OutputFolder = Pictures;
