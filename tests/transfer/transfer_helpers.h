@@ -85,9 +85,7 @@ protected:
         device::TPhotoItem* p = Photos->Photos.Add();
         std::tie(p->Selected, p->FullResName) = std::tuple(1, fullRes);
         if (!content.isNull())
-            WriteFile(DeviceRoot + QStringLiteral("/Photos/") +
-                          QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
-                      content);
+            WriteFile(DeviceRoot + "/Photos/" + QString(fullRes).replace(':', '/'), content);
     }
 
     // A run that cancels itself when the panel shows an item text beginning with `start`.
