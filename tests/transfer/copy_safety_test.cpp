@@ -1,12 +1,9 @@
-// A hostile device tree: links out of the device, pipes where files should be, files that
-// deliver fewer bytes than their size, and a handheld whose copies fail half-way.
+// A hostile device tree: links out of the device, pipes where files should be, locations
+// that climb out of it and files that deliver fewer bytes than their size.
 #include "tests/transfer/transfer_helpers.h"
-#include "tests/handheld/SimLink.h"
-#include "transfer/TrackCopy.h"
 #include "device/ThumbExport.h"
 
 #include <QTimer>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,153 +12,75 @@ using namespace transfer_test;
 
 namespace {
 
-const QByteArray Secret = "a file of the computer";
+void Link(const QString& target, const QString& at) {
+    QDir().mkpath(QFileInfo(at).absolutePath());
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
+}
 
-class CopySafetyTest : public TransferTest {
-protected:
-    // A file outside the device, and a folder that holds it.
-    QString Outside() {
-        WriteBytes(Temp.path() + "/home/secret.mp3", Secret);
-        return Temp.path() + "/home";
-    }
-    static void Link(const QString& target, const QString& at) {
-        QDir().mkpath(QFileInfo(at).absolutePath());
-        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
-    }
-    // A source on a sysfs file: its size is a page, its content a few bytes.
-    QString ShortSysfsFile() {
-        for (const char* name : {"address_bits", "cpu_byteorder", "profiling", "rcu_normal"}) {
-            const QByteArray path = QByteArray("/sys/kernel/") + name;
-            struct stat st {};
-            QFile f(QString::fromLatin1(path));
-            if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && f.open(QIODevice::ReadOnly) &&
-                f.readAll().size() < st.st_size)
-                return QString::fromLatin1(name);
-        }
-        return {};
-    }
-};
-
-TEST_F(CopySafetyTest, LinksOutOfTheDeviceAreNotFoundAndNothingOfTheComputerIsCopied) {
-    const QString home = Outside();
-    const QString music = DeviceRoot + "/iPod_Control/Music/";
-    AddTrack("Plain", "Plain.mp3", "song");
+// Links out of the device, a pipe, locations that climb out of it and missing files: none
+// stops the loop and nothing of the computer is copied.
+TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
+    const QString home = Temp.path() + "/home", music = DeviceRoot + "/iPod_Control/Music/";
+    WriteFile(home + "/secret.mp3", "a file of the computer");
+    // Refusals come first: they must leave the not-found lines to the missing files.
+    for (const char* escape : {":iPod_Control:..:..:..:etc:hostname", ":iPod_Control:Music/../../x.mp3"})
+        AddTrack("Escape", "x.mp3", QByteArray()).Location = escape;
     Link(home + "/secret.mp3", music + "F00/Linked.mp3");
     AddTrack("Linked", "Linked.mp3", QByteArray());
     Link(home, music + "F01");
     AddTrack("ThroughFolder", "x", QByteArray()).Location = ":iPod_Control:Music:F01:secret.mp3";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(music + "F00/Pipe.mp3").constData(), 0644), 0);
+    AddTrack("Pipe", "Pipe.mp3", QByteArray());
+    for (int i = 0; i < 3; ++i)
+        AddTrack(QStringLiteral("Gone%1").arg(i), QStringLiteral("G%1.mp3").arg(i), QByteArray());
+    AddTrack("Here", "H..B.mp3", "here");
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Full Resolution/p.jpg");
     AddPhoto(":Full Resolution:p.jpg", QByteArray());
-    TransferRun run;
-    Run(run, 3, 1, false, false, false, false, 0, false, Photos.get());
-    EXPECT_EQ(run.MusicCopied, 1);
-    EXPECT_EQ(run.PhotosFailed, 1);
-    EXPECT_EQ(AllFiles(Music), QStringList({"Plain.mp3"}));
-    EXPECT_TRUE(AllFiles(Pictures).isEmpty());
-    const QString log = app::DetailLog.Text();
-    for (const char* line : {"Linked.mp3 :not found\r\n", "ThroughFolder.mp3 :not found\r\n", "p.jpg :not found\r\n"})
-        EXPECT_TRUE(log.contains(line)) << line << "\n" << log.toStdString();
-}
-
-TEST_F(CopySafetyTest, LinkedThumbnailContainerIsNotOpened) {
-    Link(Outside() + "/secret.mp3", DeviceRoot + "/Photos/Thumbs/F1019_1.ithmb");
-    WriteBytes(DeviceRoot + "/Photos/Thumbs/F1020_1.ithmb", "pixels");
+    Link(home + "/secret.mp3", DeviceRoot + "/Photos/Thumbs/F1019_1.ithmb");
+    WriteFile(DeviceRoot + "/Photos/Thumbs/F1020_1.ithmb", "pixels");
     EXPECT_EQ(device::OpenDiskContainer("E:/Photos/Thumbs/F1019_1.ithmb"), nullptr);
     EXPECT_NE(device::OpenDiskContainer("E:/Photos/Thumbs/F1020_1.ithmb"), nullptr);
-}
-
-TEST_F(CopySafetyTest, PipeAtATrackLocationDoesNotHoldTheTransfer) {
-    const QString fifo = DeviceRoot + "/iPod_Control/Music/F00/Pipe.mp3";
-    QDir().mkpath(QFileInfo(fifo).absolutePath());
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
-    AddTrack("Pipe", "Pipe.mp3", QByteArray());
-    AddTrack("After", "After.mp3", "song");
-    // Should the open block, a writer comes after a while so that the test fails, not hangs.
+    // Should the pipe's open block, a writer comes after a while so that the test fails, not hangs.
     bool rescued = false;
     QTimer::singleShot(10000, [&] {
         rescued = true;
-        ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK));
+        ::close(::open(QFile::encodeName(music + "F00/Pipe.mp3").constData(), O_WRONLY | O_NONBLOCK));
     });
-    TransferRun run;
-    Run(run, 2);
+    Run({.MusicCount = 8, .PhotoCount = 1}, Photos.get());
     EXPECT_FALSE(rescued);
-    EXPECT_EQ(run.MusicCopied, 1);
-    EXPECT_EQ(AllFiles(Music), QStringList({"After.mp3"}));
-    EXPECT_TRUE(app::DetailLog.Text().contains("Pipe.mp3 :not found\r\n"));
+    EXPECT_EQ(AllFiles(Music), QStringList{"Here.mp3"});
+    EXPECT_TRUE(AllFiles(Pictures).isEmpty());
+    const QString log = app::DetailLog.Text();
+    EXPECT_EQ(log.count(" :not found (outside the device)\r\n:iPod_Control:"), 2);
+    for (const char* name : {"ThroughFolder.mp3", "Pipe.mp3", "Gone0.mp3", "p.jpg"})
+        EXPECT_TRUE(log.contains(name + QString(" :not found\r\n"))) << name;
+    EXPECT_TRUE(
+        log.contains("Linked.mp3 :not found\r\n:iPod_Control:Music:F00:Linked.mp3\r\n" + Music + "Linked.mp3\r\n"));
+    EXPECT_FALSE(log.contains("Gone1")); // four missing files are logged, no more
+    // The device gone: a lost-device entry rather than a missing file.
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{{'C', "/", platform::DriveFixed, {}}});
+    EXPECT_EQ(Run({.MusicCount = 8}).MusicCopied, 0);
+    EXPECT_TRUE(app::DetailLog.Text().contains("Linked.mp3 :path not found\r\n\r\nLose iPod, please check "
+                                               "the connection between iPod with computer!\r\n"));
 }
 
-TEST_F(CopySafetyTest, SourceShorterThanItsSizeIsAReadErrorAndLeavesNoFile) {
-    const QString name = ShortSysfsFile();
+TEST_F(TransferTest, SourceShorterThanItsSizeIsAReadErrorAndLeavesNoFile) {
+    // A sysfs file: its size is a page, its content a few bytes.
+    QString name;
+    for (const char* candidate : {"address_bits", "cpu_byteorder", "profiling", "rcu_normal"}) {
+        QFile f(QStringLiteral("/sys/kernel/") + candidate);
+        if (QFileInfo(f).isFile() && f.open(QIODevice::ReadOnly) && f.readAll().size() < QFileInfo(f).size())
+            name = candidate;
+    }
     if (name.isEmpty())
         GTEST_SKIP() << "no sysfs file that is shorter than its size";
-    platform::SetDriveTableForTesting(std::vector<platform::Drive>{
-        {'E', QStringLiteral("/sys/kernel"), platform::DriveRemovable, {}}});
-    const app::CopyOutcome direct = app::CopyFileNoReplace("E:/" + name, Music + "direct.mp3");
-    EXPECT_EQ(direct.Code, app::ErrReadFault);
+    platform::SetDriveTableForTesting(
+        std::vector<platform::Drive>{{'E', QStringLiteral("/sys/kernel"), platform::DriveRemovable, {}}});
     AddTrack("Short", "x", QByteArray()).Location = ":" + name;
-    TransferRun run;
-    Run(run, 1);
-    EXPECT_EQ(run.MusicCopied, 0);
+    EXPECT_EQ(Run({.MusicCount = 1}).MusicCopied, 0);
     EXPECT_TRUE(AllFiles(Music).isEmpty());
     EXPECT_TRUE(app::DetailLog.Text().contains("Short :read error (fewer bytes than its size)\r\n:" + name))
         << app::DetailLog.Text().toStdString();
-}
-
-class HandheldCopyRulesTest : public simtest::SimLink {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(Out.isValid());
-        StartConnected();
-        Db = std::make_unique<device::TiTunesDB>("D", true);
-        Db->OutputFolder = Out.path() + "/";
-        app::DetailLog.Clear();
-    }
-    void AddTrack(const QString& title, const QByteArray& content, uint32_t size) {
-        Put("/var/mobile/Media/iTunes_Control/Music/F00/" + title + ".mp3", content);
-        device::TTrackItem& t = Db->Tracks.Add();
-        t.Selected = 1;
-        t.TrackId = uint32_t(Db->Tracks.Count());
-        t.Title = title;
-        t.Size = size;
-        t.Location = ":iTunes_Control:Music:F00:" + title + ".mp3";
-    }
-    int RunTransfer(bool hadFiles) {
-        app::THeadlessCopyDisplay display;
-        int copied = -1;
-        display.Thread = new app::TCopyThread({Db->Tracks.Count(), 0, 0, true, false, false, false, hadFiles, false},
-                                              {Db.get(), nullptr, nullptr, &display});
-        display.OnEnded = [&] { copied = display.Thread->FMusicCopied; };
-        display.WaitForEnd();
-        return copied;
-    }
-    QTemporaryDir Out;
-    std::unique_ptr<device::TiTunesDB> Db;
-};
-
-TEST_F(HandheldCopyRulesTest, PresentFileStandsForTheTrackOnlyWithTheTracksSize) {
-    AddTrack("Same", "12345", 5);
-    AddTrack("Other", "12345", 5);
-    WriteBytes(Out.path() + "/Same.mp3", "abcde");
-    WriteBytes(Out.path() + "/Other.mp3", "cut");
-    EXPECT_EQ(RunTransfer(true), 2);
-    EXPECT_EQ(AllFiles(Out.path()), QStringList({"Other.mp3", "Other1.mp3", "Same.mp3"}));
-    EXPECT_EQ(ReadBytes(Out.path() + "/Other1.mp3"), "12345");
-    EXPECT_EQ(Db->Tracks.GetItem(0).DestPath, Out.path() + "/Same.mp3");
-}
-
-TEST_F(HandheldCopyRulesTest, TrackShorterThanItsSizeIsNotKept) {
-    AddTrack("Short", "123", 5);
-    EXPECT_EQ(RunTransfer(false), 0);
-    EXPECT_TRUE(AllFiles(Out.path()).isEmpty());
-    EXPECT_TRUE(app::DetailLog.Text().contains("Short.mp3\r\nRead error: the file ended before its size\r\n"))
-        << app::DetailLog.Text().toStdString();
-}
-
-TEST_F(HandheldCopyRulesTest, WriteFailureGivesTheSystemsReason) {
-    Put("/var/mobile/Media/Song.mp3", "song");
-    std::vector<char> buffer(1024);
-    EXPECT_FALSE(handheld::DeviceCopyFileBuffered("/Song.mp3", "/dev/full", buffer.data(), quint32(buffer.size())));
-    EXPECT_EQ(handheld::DeviceLastError(), "Write error: " + QByteArray(std::strerror(ENOSPC)));
 }
 
 } // namespace

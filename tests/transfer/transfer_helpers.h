@@ -4,6 +4,7 @@
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
+#include "tests/handheld/SimLink.h"
 #include "transfer/CopyThread.h"
 #include "transfer/HeadlessCopyDisplay.h"
 
@@ -14,20 +15,12 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
+#include <tuple>
 
 namespace transfer_test {
 
-inline void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-inline QByteArray ReadBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using simtest::ReadFile;
+using simtest::WriteFile;
 
 // Every file below `folder`, relative to it and sorted, so a leftover temporary file shows.
 inline QStringList AllFiles(const QString& folder) {
@@ -42,27 +35,35 @@ inline QStringList AllFiles(const QString& folder) {
 struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();
     // Copies of the thread's fields taken in its final report.
-    int MusicCopied = -1, PhotosFailed = -1, TracksDone = -1;
+    int MusicCopied = -1, TracksDone = -1;
     bool ListSaved = false, ITunesFailed = false;
 };
+
+// Runs one transfer to its end on the run's panel.
+inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSources src, TransferRun run = {}) {
+    src.Display = run.Display.get();
+    auto* thread = new app::TCopyThread(o, src);
+    run.Display->Thread = thread;
+    // The final report runs on this thread while the copy thread waits: read its fields there.
+    run.Display->OnEnded = [&run, thread] {
+        std::tie(run.MusicCopied, run.TracksDone, run.ListSaved, run.ITunesFailed) =
+            std::tuple(thread->FMusicCopied, thread->FTracksDone, thread->FListSaved, thread->FITunesFailed);
+    };
+    run.Display->WaitForEnd();
+    return run;
+}
 
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(Temp.isValid());
-        DeviceRoot = Temp.path() + QStringLiteral("/ipod");
-        Music = Temp.path() + QStringLiteral("/music/");
-        Pictures = Temp.path() + QStringLiteral("/pictures/");
         for (const QString& folder : {DeviceRoot, Music, Pictures})
             QDir().mkpath(folder);
-        platform::SetDriveTableForTesting(
-            std::vector<platform::Drive>{{'C', QStringLiteral("/"), platform::DriveFixed, {}},
-                                         {'E', DeviceRoot, platform::DriveRemovable, {}}});
+        platform::SetDriveTableForTesting(std::vector<platform::Drive>{
+            {'C', QStringLiteral("/"), platform::DriveFixed, {}}, {'E', DeviceRoot, platform::DriveRemovable, {}}});
         Db = std::make_unique<device::TiTunesDB>("E:", false);
         Db->OutputFolder = Music;
-        Photos = std::make_unique<device::TPhotoDb>("E:", false);
-        Photos->HasFullRes = 1;
-        Photos->OutputFolder = Pictures;
+        std::tie(Photos->HasFullRes, Photos->OutputFolder) = std::tuple(1, Pictures);
         app::DetailLog.Clear();
     }
     void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
@@ -71,64 +72,42 @@ protected:
     device::TTrackItem& AddTrack(const QString& title, const QString& file, const QByteArray& content,
                                  const QString& artist = {}, const QString& album = {}) {
         device::TTrackItem& t = Db->Tracks.Add();
-        t.TrackId = uint32_t(Db->Tracks.Count() + 100);
-        t.Selected = 1;
-        t.Title = title;
-        t.Artist = artist;
-        t.Album = album;
+        std::tie(t.TrackId, t.Selected, t.Title, t.Artist, t.Album) =
+            std::tuple(uint32_t(Db->Tracks.Count() + 100), 1, title, artist, album);
         t.Location = QStringLiteral(":iPod_Control:Music:F00:") + file;
         if (!content.isNull())
-            WriteBytes(DeviceRoot + QStringLiteral("/iPod_Control/Music/F00/") + file, content);
+            WriteFile(DeviceRoot + QStringLiteral("/iPod_Control/Music/F00/") + file, content);
         return t;
     }
 
     // A ticked full-size photo whose file lies under Photos/ on the device (unless content is null).
     void AddPhoto(const QString& fullRes, const QByteArray& content) {
         device::TPhotoItem* p = Photos->Photos.Add();
-        p->Selected = 1;
-        p->FullResName = fullRes;
+        std::tie(p->Selected, p->FullResName) = std::tuple(1, fullRes);
         if (!content.isNull())
-            WriteBytes(DeviceRoot + QStringLiteral("/Photos/") +
-                           QString(fullRes).replace(QLatin1Char(':'), QLatin1Char('/')),
-                       content);
+            WriteFile(DeviceRoot + "/Photos/" + QString(fullRes).replace(':', '/'), content);
     }
 
-    // Cancels the run when the panel shows an item text beginning with `start`.
-    static void CancelAt(TransferRun& run, const QString& start) {
-        run.Display->OnItem = [&run, start](const QString& text) {
-            if (text.startsWith(start) && run.Display->Thread) run.Display->Thread->Terminate();
+    // A run that cancels itself when the panel shows an item text beginning with `start`.
+    static TransferRun CancelAt(const QString& start) {
+        TransferRun run;
+        run.Display->OnItem = [d = run.Display.get(), start](const QString& text) {
+            if (text.startsWith(start) && d->Thread)
+                d->Thread->Terminate();
         };
+        return run;
     }
 
-    // Runs one transfer to its end.
-    void Run(TransferRun& run, int musicCount, int photoCount = 0, bool handheld = false,
-             bool listOnly = false, bool musicHadFiles = false, bool photoHadFiles = false, int artCount = 0,
-             bool copyArt = false, device::TPhotoDb* photos = nullptr, device::TArtworkDb* art = nullptr,
-             bool toITunes = false) {
-        app::TTransferSources src{Db.get(), photos, art, run.Display.get(), ITunes};
-        auto* thread = new app::TCopyThread({musicCount, photoCount, artCount, handheld, toITunes, listOnly,
-                                             copyArt, musicHadFiles, photoHadFiles},
-                                            src);
-        run.Display->Thread = thread;
-        // The final report runs on this thread while the copy thread waits: read its fields there.
-        auto ended = run.Display->OnEnded;
-        run.Display->OnEnded = [&run, thread, ended] {
-            run.MusicCopied = thread->FMusicCopied;
-            run.PhotosFailed = thread->FPhotosFailed;
-            run.TracksDone = thread->FTracksDone;
-            run.ListSaved = thread->FListSaved;
-            run.ITunesFailed = thread->FITunesFailed;
-            if (ended) ended();
-        };
-        run.Display->WaitForEnd();
+    TransferRun Run(const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,
+                    device::TArtworkDb* art = nullptr, TransferRun run = {}) {
+        return RunTransfer(o, {Db.get(), photos, art, nullptr, ITunes}, std::move(run));
     }
 
     QTemporaryDir Temp;
-    QString DeviceRoot;
-    QString Music;
-    QString Pictures;
+    const QString DeviceRoot = Temp.path() + "/ipod", Music = Temp.path() + "/music/",
+                  Pictures = Temp.path() + "/pictures/";
     std::unique_ptr<device::TiTunesDB> Db;
-    std::unique_ptr<device::TPhotoDb> Photos;
+    std::unique_ptr<device::TPhotoDb> Photos = std::make_unique<device::TPhotoDb>("E:", false);
     platform::itunes::IComponent* ITunes = nullptr; // the platform's own when null
 };
 

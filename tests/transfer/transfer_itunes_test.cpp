@@ -9,37 +9,33 @@
 #include <stdexcept>
 
 using doubles::ScriptedITunes;
-using transfer_test::TransferTest;
 
 namespace {
 
-class Host final : public app::TITunesStageHost {
-public:
+// The fixture is the stage's host and records what it is shown.
+class ITunesStage : public ::testing::Test, public app::TITunesStageHost {
+protected:
     bool Terminated() const override { return Cancel; }
     void Log(const QString& entry) override { Entries << entry; }
     void ShowITunesStart() override { Shown << "start"; }
     void ShowITunesCreating() override { Shown << "creating"; }
     void StepProgress() override {
         Shown << "step";
-        if (++Steps == FailAtStep) throw std::runtime_error("display gone");
+        if (++Steps == FailAtStep)
+            throw std::runtime_error("display gone");
     }
     void FillProgress() override { Shown << "fill"; }
     void SetITunesFailed(bool failed) override { Failed = failed; }
     QString ArtBitmapPath(int index) const override { return "/art/" + QString::number(index) + ".bmp"; }
 
-    bool Cancel = false, Failed = false;
-    int Steps = 0, FailAtStep = 0;
-    QStringList Entries, Shown;
-};
-
-class ITunesStage : public ::testing::Test {
-protected:
     void SetUp() override { Reset(); }
     // A fresh iTunes and host, and a device with only its master playlist (never exported).
     void Reset() {
         It = ScriptedITunes();
-        It.OnCancel = [this] { H.Cancel = true; };
-        H = Host();
+        It.OnCancel = [this] { Cancel = true; };
+        Cancel = Failed = false;
+        Steps = FailAtStep = Copied = 0;
+        Entries = Shown = {};
         Db.Tracks.Clear();
         Db.Playlists.Clear();
         Db.Playlists.Add().Name = "iPod";
@@ -47,261 +43,189 @@ protected:
     // A checked track, copied unless `copied` is false.
     device::TTrackItem& Track(const QString& title, uint32_t id, bool copied = true) {
         device::TTrackItem& t = Db.Tracks.Add();
-        t.Title = title;
-        t.TrackId = id;
-        t.Selected = 1;
+        std::tie(t.Title, t.TrackId, t.Selected) = std::tuple(title, id, 1);
         t.DestPath = copied ? "/m/" + title + ".mp3" : QString();
+        Copied += copied;
         return t;
     }
     void List(const QString& name, std::vector<uint32_t> ids, bool smart = false) {
         device::TPlayListItem& p = Db.Playlists.Add();
-        p.Name = name;
-        p.Count = int(ids.size());
+        std::tie(p.Name, p.Count, p.Smart) = std::tuple(name, int(ids.size()), smart);
         p.TrackIds = std::move(ids);
-        p.Smart = smart;
     }
-    void Run(bool copyArt = false) {
-        int copied = 0;
-        for (int i = 0; i < Db.Tracks.Count(); ++i)
-            copied += Db.Tracks.GetItem(i).DestPath.isEmpty() ? 0 : 1;
-        app::RunITunesStage(H, It, {&Db, &Art, copied, Db.Tracks.Count(), copyArt});
-    }
-    // Every call as "Op(arg,arg)".
-    QStringList Trace(qsizetype from = 0) const {
+    void Run(bool copyArt = false) { app::RunITunesStage(*this, It, {&Db, &Art, Copied, Db.Tracks.Count(), copyArt}); }
+    // Every call as "Op(arg,arg)", joined by spaces.
+    QString Trace() const {
         QStringList out;
-        for (size_t i = size_t(from); i < It.Calls.size(); ++i) {
+        for (const auto& call : It.Calls) {
             QStringList args;
-            for (const QJsonValue& a : It.Calls[i].Args)
+            for (const QJsonValue& a : call.Args)
                 args << a.toVariant().toString();
-            out << It.Calls[i].Op + "(" + args.join(',') + ")";
+            out << call.Op + "(" + args.join(',') + ")";
         }
-        return out;
+        return out.join(' ');
     }
-    QStringList PlaylistTracks(const QString& name) const {
-        for (const auto& p : It.Playlists)
-            if (p.Name == name) {
-                QStringList names;
-                for (int t : p.Tracks)
-                    names << It.Tracks[size_t(t)].Name;
-                return names;
-            }
-        return {"<no playlist>"};
+    // Every playlist of iTunes as "Name:Track,Track", smart ones marked with a star.
+    std::string Lists() const {
+        QStringList out;
+        for (const auto& p : It.Playlists) {
+            QStringList names;
+            for (int t : p.Tracks)
+                names << It.Tracks[size_t(t)].Name;
+            out << p.Name + (p.Smart ? "*:" : ":") + names.join(',');
+        }
+        return out.join(' ').toStdString();
     }
-    static ScriptedITunes::Playlist UserList(const QString& name, bool smart = false, int special = 0) {
+    static ScriptedITunes::Playlist Pl(const QString& name, bool smart = false, int special = 0) {
         return {name, platform::itunes::KindUser, special, smart, {}};
     }
 
     device::TiTunesDB Db{"E:", false};
     device::TArtworkDb Art{"E:", false};
     ScriptedITunes It;
-    Host H;
+    bool Cancel = false, Failed = false;
+    int Steps = 0, FailAtStep = 0, Copied = 0;
+    QStringList Entries, Shown;
 };
 
 } // namespace
 
-TEST_F(ITunesStage, AddsTracksThenFillsANewPlaylistInOrder) {
-    Track("A", 1).Rating = 60;
-    Db.Tracks.GetItem(0).PlayCount = 3;
-    Track("B", 2);
-    List("Road", {2, 1});
-    It.AddPolls = 1;
-    Run();
-    EXPECT_EQ(
-        Trace().join(' '),
-        "Initialize() CreateApplication() LibraryPlaylist() "
-        "AddFile(Library,/m/A.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
-        "TrackItem(added,1) SetRating(A,60) SetPlayedCount(A,3) "
-        "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
-        "TrackItem(added,1) "
-        "LibrarySource() Playlists() PlaylistCount() PlaylistCount() PlaylistItem(1) Kind(Library) "
-        "CreatePlaylist(Road) "
-        "Tracks(Road) TrackByName(Road,B) AddFile(Road,/m/B.mp3) InProgress() Sleep(100) InProgress() "
-        "Tracks(Road) TrackByName(Road,A) AddFile(Road,/m/A.mp3) InProgress() Sleep(100) InProgress() "
-        "Sleep(500) Quit() Uninitialize()");
-    EXPECT_EQ(It.LiveAtUninitialize, 0);
-    EXPECT_EQ(PlaylistTracks("Road"), QStringList({"B", "A"}));
-    EXPECT_EQ(It.Tracks[0].Rating, 60);
-    EXPECT_EQ(It.Tracks[0].PlayedCount, 3);
-    EXPECT_EQ(H.Entries, QStringList{"2/2"});
-    EXPECT_FALSE(H.Failed);
-    // One step once started, one after the tracks, one per handled playlist.
-    EXPECT_EQ(H.Shown, QStringList({"start", "step", "creating", "step", "step", "fill"}));
-
-    // Nothing copied: the count line only, and iTunes is never started.
-    Reset();
+TEST_F(ITunesStage, NothingCopiedLogsTheCountOnlyAndNeverStartsITunes) {
     Track("A", 1, false);
     Run();
-    EXPECT_EQ(H.Entries, QStringList{"0/1"});
-    EXPECT_TRUE(It.Calls.empty() && H.Shown.isEmpty());
+    EXPECT_EQ(Entries, QStringList{"0/1"});
+    EXPECT_TRUE(It.Calls.empty() && Shown.isEmpty());
 }
 
-TEST_F(ITunesStage, PlaylistsMatchByKindSmartnessSpecialKindAndNameInAnyCase) {
-    Track("A", 1);
-    It.Playlists = {{"Library", platform::itunes::KindLibrary, 0, false, {}},
-                    UserList("MIX", true),
-                    UserList("road trip"),
-                    UserList("Party", true),
-                    UserList("party", false, 4)};
-    List("Mix", {1}, true); // a smart match: left alone
-    List("Road Trip", {1}); // a plain match: reused
-    List("Gym", {1}, true); // no match: created plain
-    List("PARTY", {1});     // only a smart and a special one: created beside them
-    Run();
-    QStringList names;
-    for (const auto& p : It.Playlists)
-        names << p.Name + (p.Smart ? "*" : "");
-    EXPECT_EQ(names, QStringList({"Library", "MIX*", "road trip", "Party*", "party", "Gym", "PARTY"}));
-    EXPECT_EQ(PlaylistTracks("MIX"), QStringList());
-    for (const char* filled : {"road trip", "Gym", "PARTY"})
-        EXPECT_EQ(PlaylistTracks(filled), QStringList{"A"});
-    EXPECT_EQ(H.Shown.count("step"), 2 + 3);
-}
-
-TEST_F(ITunesStage, FillsOnlyFirstCopiedTracksOfAnIdAndASecondExportAddsNothing) {
+TEST_F(ITunesStage, PlaylistsMatchByNameInAnyCaseAndTracksOfAnIdAreAddedOnce) {
     Track("A", 7);
     Track("A twin", 7);
     Track("Unchecked", 8).Selected = 0;
     Track("Not copied", 9, false);
     Track("Here", 10);
     It.Tracks = {{"Here", "/m/Here.mp3"}};
-    It.Playlists = {UserList("Road")};
-    It.Playlists.front().Tracks = {0};
-    List("road", {7, 8, 9, 404, 10});
-    List("Empty", {});
+    It.Playlists = {Pl("MIX", true), Pl("road trip"), Pl("Party", true), Pl("party", false, 4)};
+    It.Playlists[1].Tracks = {0};
+    List("Mix", {7}, true);                // a smart match: left alone
+    List("Road Trip", {7, 8, 9, 404, 10}); // a plain match: reused, its tracks not added twice
+    List("Gym", {7}, true);                // no match: created plain
+    List("PARTY", {7});                    // only a smart and a special one: created beside them
     Run();
-    EXPECT_EQ(PlaylistTracks("Road"), QStringList({"Here", "A"}));
-    EXPECT_EQ(PlaylistTracks("Empty"), QStringList());
-    EXPECT_EQ(PlaylistTracks("Library"), QStringList({"Here", "A", "A twin"}));
-    EXPECT_EQ(H.Shown.count("step"), 2 + 2);
-    const QJsonObject first = It.LibraryJson();
-    const qsizetype before = qsizetype(It.Calls.size());
+    EXPECT_EQ(Lists(), "Library:Here,A,A twin MIX*: road trip:Here,A Party*: party: Gym:A PARTY:A");
+    It.Calls.clear();
     Run();
-    EXPECT_EQ(It.LibraryJson(), first);
-    EXPECT_FALSE(Trace(before).contains("AddFile(Road,/m/A.mp3)"));
-    EXPECT_FALSE(Trace(before).contains("CreatePlaylist(Empty)"));
+    EXPECT_FALSE(Trace().contains("AddFile(road trip"));
 }
 
 TEST_F(ITunesStage, ArtworkGoesOnlyToTracksWithoutImagesWhoseBitmapWasWritten) {
     for (int i = 0; i < 3; ++i)
         Art.Arts.Add()->Selected = i != 2;
-    Track("Has one", 1).ArtIndex = 0;
-    Track("Gets one", 2).ArtIndex = 1;
-    Track("None", 3);
-    Track("Not written", 4).ArtIndex = 2;
-    Track("Out of range", 5).ArtIndex = 3;
-    It.Tracks = {{"Has one", "/m/Has one.mp3", 0, 0, 1}};
+    int id = 0;
+    for (int art : {0, 1, -1, 2, 3}) // has an image in iTunes, gets one, none, not written, out of range
+        Track("T" + QString::number(art), ++id).ArtIndex = art;
+    It.Tracks = {{"T0", "/m/T0.mp3", 0, 0, 1}};
     Run(false);
-    EXPECT_TRUE(It.CallsOf("AddArtworkFromFile").empty());
+    EXPECT_FALSE(Trace().contains("AddArtwork"));
     Run(true);
-    const auto adds = It.CallsOf("AddArtworkFromFile");
-    ASSERT_EQ(adds.size(), 1u);
-    EXPECT_EQ(adds[0].Args, QJsonArray({"Gets one", "/art/1.bmp"}));
-    EXPECT_EQ(It.Tracks[0].ArtworkCount, 1);
+    EXPECT_EQ(Trace().count("AddArtwork"), 1);
+    EXPECT_TRUE(Trace().contains("AddArtworkFromFile(T1,/art/1.bmp)"));
 }
 
-TEST_F(ITunesStage, ErrorBlockCarriesTheStageBeforeTheCounts) {
+// A whole run, then a failure, a cancel or a throw at one point of it: the log, the flag and
+// the calls at the end.
+TEST_F(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
+    using F = ScriptedITunes::Failure;
+    const char* closing = "Sleep(500) Quit() Uninitialize()";
+    const QString versionClosing = QString("Version() ") + closing;
+    const char* whole =
+        "Initialize() CreateApplication() LibraryPlaylist() AddFile(Library,/m/A.mp3) InProgress() Sleep(300) "
+        "InProgress() AddedTracks() TrackCount(added) TrackItem(added,1) SetRating(A,20) SetPlayedCount(A,3) "
+        "AddFile(Library,/m/B.mp3) InProgress() Sleep(300) InProgress() AddedTracks() TrackCount(added) "
+        "TrackItem(added,1) SetRating(B,20) Sleep(100) LibrarySource() Playlists() PlaylistCount() PlaylistCount() "
+        "PlaylistItem(1) Kind(Library) CreatePlaylist(L0) Tracks(L0) TrackByName(L0,B) AddFile(L0,/m/B.mp3) "
+        "InProgress() Sleep(100) InProgress() Tracks(L0) TrackByName(L0,A) AddFile(L0,/m/A.mp3) InProgress() "
+        "Sleep(100) InProgress() Sleep(500) Quit() Uninitialize()";
+    const char* noStart = "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom";
     const struct {
-        const char* Op;
-        int Call, Lists, FailAtStep; // Lists: device playlists besides the master
-        const char* Block;
+        std::vector<F> Failures;
+        int Lists, FailAtStep; // Lists: device playlists besides the master
+        QString Tail;
+        const char* Block; // the error block's message and stage counts; none when not failed
+        bool Throws = false;
     } cases[] = {
-        {"LibraryPlaylist", 1, 1, 0, "1M: 0:2\r\nP: 0:2 - 0"},
-        {"", 0, 0, 2, "2M: 1:2\r\nP: 0:1 - 0"}, // the bar's step after the track pass fails
-        {"PlaylistCount", 2, 2, 0, "3M: 1:2\r\nP: 0:3 - 1"},
-        {"CreatePlaylist", 2, 2, 0, "3M: 1:2\r\nP: 1:3 - 1"},
-        {"CreateApplication", 1, 1, 0,
-         "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom"},
+        {{}, 1, 0, whole, nullptr},
+        {{{"LibraryPlaylist", 1, "boom"}}, 1, 0, versionClosing, "boom\r\n1M: 0:2\r\nP: 0:2 - 0"},
+        {{}, 0, 2, versionClosing, "display gone\r\n2M: 1:2\r\nP: 0:1 - 0"}, // the bar's step after the tracks
+        {{{"PlaylistCount", 2, "boom"}}, 2, 0, versionClosing, "boom\r\n3M: 1:2\r\nP: 0:3 - 1"},
+        {{{"CreatePlaylist", 2, "boom"}}, 2, 0, versionClosing, "boom\r\n3M: 1:2\r\nP: 1:3 - 1"},
+        {{{"CreateApplication", 1, "boom"}}, 1, 0, "Initialize() CreateApplication() Uninitialize()", noStart},
+        // A cancel comes after the named call; iTunes is left open when it comes before it is started.
+        {{{"CreateApplication", 1, {}, false, true}}, 1, 0, "CreateApplication() Uninitialize()", nullptr},
+        {{{"SetRating", 1, {}, false, true}}, 1, 0, QString("SetRating(A,20) SetPlayedCount(A,3) ") + closing, nullptr},
+        {{{"InProgress", 1, {}, false, true}}, 1, 0, QString("InProgress() Sleep(300) ") + closing, nullptr},
+        {{{"Playlists", 1, {}, false, true}}, 1, 0, QString("Playlists() PlaylistCount() ") + closing, nullptr},
+        {{{"CreatePlaylist", 1, {}, false, true}}, 1, 0, QString("CreatePlaylist(L0) ") + closing, nullptr},
+        {{{"InProgress", 5, {}, false, true}}, 1, 0, QString("InProgress() Sleep(100) ") + closing, nullptr},
+        // A failed version read or quit leaves the stage without a block.
+        {{{"LibraryPlaylist", 1, "x"}, {"Version", 1, "gone"}}, 0, 0, "Version() Uninitialize()", nullptr, true},
+        {{{"Quit", 1, "gone"}}, 0, 0, "Quit() Uninitialize()", nullptr, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.Op);
-        Reset();
-        H.FailAtStep = c.FailAtStep;
-        Track("A", 1);
-        Track("B", 2).Rating = 20;
-        for (int i = 0; i < c.Lists; ++i)
-            List("L" + QString::number(i), {1, 2});
-        It.Failures = {{"SetRating", 1, "rating refused"}, {c.Op, c.Call, "boom"}};
-        Run();
-        ASSERT_EQ(H.Entries.size(), 2);
-        EXPECT_TRUE(H.Failed);
-        EXPECT_EQ(It.LiveAtUninitialize, 0);
-        if (std::string(c.Op) == "CreateApplication") {
-            EXPECT_EQ(H.Entries[1], c.Block);
-            EXPECT_EQ(Trace(), QStringList({"Initialize()", "CreateApplication()", "Uninitialize()"}));
-            continue;
-        }
-        EXPECT_EQ(H.Entries[1], QString("[X]Error occured when adding to iTunes.\r\n") +
-                                    (c.FailAtStep ? "display gone" : "boom") + "\r\n" + c.Block +
-                                    "\r\nVer: 12.13.2.3\r\n");
-        EXPECT_EQ(Trace().mid(Trace().size() - 4),
-                  QStringList({"Version()", "Sleep(500)", "Quit()", "Uninitialize()"}));
-        EXPECT_EQ(H.Shown.last(), "fill");
-    }
-}
-
-TEST_F(ITunesStage, AFailedVersionReadOrQuitLeavesTheStageWithoutABlock) {
-    const std::vector<ScriptedITunes::Failure> cases[] = {
-        {{"LibraryPlaylist", 1, "no library"}, {"Version", 1, "gone"}},
-        {{"Quit", 1, "gone"}},
-    };
-    for (const auto& failures : cases) {
-        Reset();
-        Track("A", 1);
-        It.Failures = failures;
-        EXPECT_THROW(Run(), platform::itunes::Error);
-        EXPECT_EQ(H.Entries, QStringList{"1/1"});
-        EXPECT_FALSE(H.Shown.contains("fill"));
-        EXPECT_EQ(Trace().last(), "Uninitialize()");
-        EXPECT_EQ(It.LiveAtUninitialize, 0);
-    }
-}
-
-TEST_F(ITunesStage, CancelStopsAtTheNextTestWithoutAnErrorBlock) {
-    const QStringList closing{"Sleep(500)", "Quit()", "Uninitialize()"};
-    const struct {
-        const char* Op; // the call after which the cancel comes
-        int Call;
-        QStringList Tail; // the calls from that one on
-    } cases[] = {
-        {"CreateApplication", 1, {"CreateApplication()", "Uninitialize()"}}, // iTunes stays open
-        {"SetRating", 1, QStringList{"SetRating(A,20)"} + closing},          // before the next track
-        {"InProgress", 1, QStringList{"InProgress()", "Sleep(300)"} + closing},
-        {"Playlists", 1, QStringList{"Playlists()", "PlaylistCount()"} + closing},
-        {"CreatePlaylist", 1, QStringList{"CreatePlaylist(L)"} + closing},
-        {"InProgress", 5, QStringList{"InProgress()", "Sleep(100)"} + closing},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.Op) + " " + std::to_string(c.Call));
+        SCOPED_TRACE(c.Tail.toStdString());
         Reset();
         It.AddPolls = 1;
-        It.Failures = {{c.Op, c.Call, {}, false, true}};
+        FailAtStep = c.FailAtStep;
         Track("A", 1).Rating = 20;
-        Track("B", 2);
-        List("L", {1, 2});
-        Run();
-        EXPECT_EQ(Trace().mid(Trace().size() - c.Tail.size()), c.Tail);
-        EXPECT_EQ(H.Entries, QStringList{"2/2"});
-        EXPECT_FALSE(H.Failed);
+        Track("B", 2).Rating = 20;
+        Db.Tracks.GetItem(0).PlayCount = 3;
+        for (int i = 0; i < c.Lists; ++i)
+            List("L" + QString::number(i), {2, 1});
+        It.Failures = c.Failures;
+        It.Failures.push_back({"SetRating", 2, "rating refused"});
+        if (c.Throws)
+            EXPECT_THROW(Run(), platform::itunes::Error);
+        else
+            Run();
+        const QString block = c.Block == noStart ? c.Block
+                                                 : "[X]Error occured when adding to iTunes.\r\n" + QString(c.Block) +
+                                                       "\r\nVer: 12.13.2.3\r\n";
+        EXPECT_EQ(Entries.join('|'), c.Block ? "2/2|" + block : "2/2");
+        EXPECT_TRUE(c.Throws || Failed == (c.Block != nullptr));
+        EXPECT_TRUE(Trace().endsWith(c.Tail)) << Trace().toStdString();
         EXPECT_EQ(It.LiveAtUninitialize, 0);
+        if (c.Failures.empty() && !c.FailAtStep) { // a step once started, one after the tracks, one a playlist
+            EXPECT_EQ(Shown, QStringList({"start", "step", "creating", "step", "step", "fill"}));
+        }
     }
 }
 
-// Through the copy thread: the panel's lines and bar, the log and the summary.
-TEST_F(TransferTest, CopiedFilesReachTheScriptedITunesAndTheSummarySaysSo) {
+// Through the copy thread: the panel's lines and bar, the log and the summary; a failed
+// export leaves the photo stage to run.
+using ITunesThroughTheThread = transfer_test::TransferTest;
+
+TEST_F(ITunesThroughTheThread, CopiedFilesReachTheScriptedITunesAndTheSummarySaysSo) {
     AddTrack("One", "1.mp3", "1");
     AddTrack("Two", "2.mp3", "2");
     Db->Playlists.Add().Name = "iPod";
+    Db->Playlists.Add().Name = "Road";
+    AddPhoto(":Q.JPG", "q");
     ScriptedITunes it;
+    it.Failures = {{"CreatePlaylist", 1, "Disk full"}};
     ITunes = &it;
-    transfer_test::TransferRun run;
-    Run(run, 2, 0, false, false, false, false, 0, false, nullptr, nullptr, /*toITunes=*/true);
-    EXPECT_FALSE(run.ITunesFailed);
-    const auto adds = it.CallsOf("AddFile");
-    ASSERT_EQ(adds.size(), 2u);
-    EXPECT_EQ(adds[1].Args, QJsonArray({"Library", Music + "Two.mp3"}));
+    const auto run = Run({.MusicCount = 2, .PhotoCount = 1, .ToITunes = true}, Photos.get());
+    EXPECT_TRUE(run.ITunesFailed);
+    ASSERT_EQ(it.CallsOf("AddFile").size(), 2u);
+    EXPECT_EQ(it.CallsOf("AddFile")[1].Args, QJsonArray({"Library", Music + "Two.mp3"}));
     EXPECT_TRUE(run.Display->Items.contains("Creating playlists and songs in iTunes, please wait ..."));
-    EXPECT_EQ(run.Display->Maximums.last(), 2);
+    EXPECT_EQ(run.Display->Maximums, QList<int>({3, 1})); // the playlists and one, then the photos
     EXPECT_TRUE(app::DetailLog.Text().endsWith(
-        "\r\nAdd to iTunes:\r\n2/2\r\n- done.\r\nMusic: 2/2\r\nPhotos: 0/0\r\nTo iTunes: -1, 0"))
+        "\r\nAdd to iTunes:\r\n2/2\r\n[X]Error occured when adding to iTunes.\r\nDisk full\r\n3M: 2:2\r\nP: 0:2 - 1"
+        "\r\nVer: 12.13.2.3\r\n\r\n- done.\r\nPhotos\r\n\r\nMusic: 2/2\r\nPhotos: 1/1\r\nTo iTunes: -1, -1"))
         << app::DetailLog.Text().toStdString();
+    // No checked track at all: the stage does not run, even when asked for.
+    app::DetailLog.Clear();
+    for (int i = 0; i < 2; ++i)
+        Db->Tracks.GetItem(i).Selected = 0;
+    Run({.ToITunes = true});
+    EXPECT_FALSE(app::DetailLog.Text().contains("Add to iTunes:"));
 }
