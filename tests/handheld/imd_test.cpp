@@ -31,7 +31,8 @@ struct Events {
     void* Wait(size_t n, uint32_t message) {
         for (QDeadlineTimer deadline(20000); !deadline.hasExpired(); QThread::msleep(5)) {
             std::lock_guard<std::mutex> lock(Lock);
-            if (Seen.size() >= n) return Seen[n - 1].Message == message ? Seen[n - 1].Device : nullptr;
+            if (Seen.size() >= n)
+                return Seen[n - 1].Message == message ? Seen[n - 1].Device : nullptr;
         }
         return nullptr;
     }
@@ -72,7 +73,10 @@ protected:
         return QString::fromStdString(s.Folder) + path;
     }
 
-    template <typename T> T Entry(const char* name) { return reinterpret_cast<T>(dlsym(Module, name)); }
+    template <typename T>
+    T Entry(const char* name) {
+        return reinterpret_cast<T>(dlsym(Module, name));
+    }
     uint32_t Call(const char* name, void* device) { return Entry<PFN_AMDeviceCall>(name)(device); }
     uint32_t ReadSome(void* files, uint64_t ref, std::vector<char>& buffer) {
         uint32_t count = uint32_t(buffer.size());
@@ -95,8 +99,8 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     Module = dlopen(MG_BIN_DIR "/mobiledevice/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll",
                     RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(Module, nullptr) << dlerror();
-    ASSERT_EQ(Entry<PFN_AMDeviceNotificationSubscribe>("AMDeviceNotificationSubscribe")(
-                  &Events::Callback, 0, 0, &Seen, &Notification),
+    ASSERT_EQ(Entry<PFN_AMDeviceNotificationSubscribe>("AMDeviceNotificationSubscribe")(&Events::Callback, 0, 0, &Seen,
+                                                                                        &Notification),
               0u);
     fakemuxd::DeviceSetup a = Setup("device-a");
     simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
@@ -164,20 +168,17 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     const int filesId = Muxd->Plug(files);
     ASSERT_TRUE(WaitFor(1).Ready) << IphoneLastError().constData();
     for (int size : sizes)
-        EXPECT_TRUE(simtest::Read(QByteArray("/f") + QByteArray::number(size)) == simtest::Pattern(size))
-            << size;
+        EXPECT_TRUE(simtest::Read(QByteArray("/f") + QByteArray::number(size)) == simtest::Pattern(size)) << size;
     EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
     prefs[10] = 0;
     EXPECT_EQ(simtest::ReadFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
     Muxd->Unplug(filesId);
 
     size_t seen = 2;
-    for (const auto& [version, locked, validations] :
-         {std::tuple{"16.4", true, 0}, {"12.5.7", false, 0}, {"6.1.6", true, 1}}) {
+    for (const auto& [version, validations] : {std::pair{"16.4", 0}, {"12.5.7", 0}, {"6.1.6", 1}}) {
         SCOPED_TRACE(version);
         fakemuxd::DeviceSetup setup = Setup(version);
         setup.Version = version;
-        setup.Locked = locked;
         const int starts = Muxd->Count("StartSession");
         const int id = Muxd->Plug(setup);
         EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
