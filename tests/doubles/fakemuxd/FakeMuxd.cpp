@@ -116,11 +116,10 @@ plist_t Attached(int id, const DeviceSetup& setup) {
 struct Server::Device {
     int Id = 0;
     DeviceSetup Setup;
-    std::vector<std::weak_ptr<Client>> Connections;
 };
 
 struct Server::Client {
-    int Fd = -1; // -1 once closed: the number may be reused
+    int Fd = -1, Device = 0; // Fd -1 once closed: the number may be reused
     std::mutex Write;
     SSL* Tls = nullptr;
 
@@ -152,20 +151,17 @@ struct Server::Client {
     }
     plist_t ReceivePlist() {
         uint32_t n = 0;
-        if (!ReadFull(&n, 4) || (n = ntohl(n)) > (1u << 20))
-            return nullptr;
-        std::string body(n, '\0');
         plist_t p = nullptr;
-        if (ReadFull(body.data(), n))
-            plist_from_memory(body.data(), n, &p);
+        std::string body(ReadFull(&n, 4) ? std::min(ntohl(n), 1u << 20) : 0, '\0');
+        if (ReadFull(body.data(), body.size()))
+            plist_from_memory(body.data(), uint32_t(body.size()), &p);
         return p;
     }
 };
 
 Server::Server(std::string socketPath) : FPath(std::move(socketPath)) {
     FListen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
+    sockaddr_un addr{AF_UNIX, {}};
     std::strncpy(addr.sun_path, FPath.c_str(), sizeof(addr.sun_path) - 1);
     if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(FListen, 16) != 0)
         throw std::runtime_error("cannot listen on " + FPath);
@@ -206,11 +202,6 @@ void Server::Accept() {
     }
 }
 
-int Server::Count(const std::string& request) {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FCounts[request];
-}
-
 void Server::Broadcast(void* message) {
     const std::string xml = Xml(message);
     for (auto& c : FListeners) // under FLock
@@ -231,8 +222,8 @@ void Server::Pull(std::shared_ptr<Device> d) {
     // under FLock
     if (!FDevices.erase(d->Id))
         return;
-    for (auto& w : d->Connections)
-        if (auto c = w.lock(); c)
+    for (auto& c : FClients)
+        if (c->Device == d->Id)
             ::shutdown(c->Fd, SHUT_RDWR);
     Broadcast(Dict({{"MessageType", Str("Detached")}, {"DeviceID", Uint(uint64_t(d->Id))}}));
     FStallEnd.notify_all();
@@ -252,19 +243,11 @@ void Server::Trust(int id) {
     }
 }
 
-void Server::StallReads(bool stall) {
-    std::lock_guard<std::mutex> lock(FLock);
-    FStall = stall;
-    FStallEnd.notify_all();
-}
-
 void Server::Serve(std::shared_ptr<Client> c) {
     for (;;) {
-        uint32_t header[4];
-        if (!c->ReadFull(header, 16) || header[0] < 16 || header[0] > (1u << 20))
-            return;
-        std::string body(header[0] - 16, '\0');
-        if (!c->ReadFull(body.data(), body.size()))
+        uint32_t header[4] = {};
+        std::string body(c->ReadFull(header, 16) && header[0] > 16 ? std::min(header[0], 1u << 20) - 16 : 0, '\0');
+        if (body.empty() || !c->ReadFull(body.data(), body.size()))
             return;
         plist_t msg = nullptr;
         plist_from_memory(body.data(), uint32_t(body.size()), &msg);
@@ -296,8 +279,7 @@ void Server::Serve(std::shared_ptr<Client> c) {
             std::shared_ptr<Device> d = known && (afc || port == kLockdownPort) ? it->second : nullptr;
             if (afc)
                 FPorts.erase(p);
-            if (d)
-                d->Connections.push_back(c);
+            c->Device = d ? d->Id : 0;
             plist_free(msg);
             result(d ? 0 : 3);
             lock.unlock();

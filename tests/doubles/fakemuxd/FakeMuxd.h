@@ -31,10 +31,17 @@ public:
     // The user answers "Trust": usbmuxd stores the pair record and reports the device paired.
     void Trust(int id);
     // While set, AFC reads get no answer.
-    void StallReads(bool stall);
+    void StallReads(bool stall) {
+        std::lock_guard<std::mutex> lock(FLock);
+        FStall = stall;
+        FStallEnd.notify_all();
+    }
     // How often a lockdown request ("Pair", "ValidatePair", "StartSession", ...) or a usbmuxd
     // message ("SavePairRecord", ...) arrived.
-    int Count(const std::string& request);
+    int Count(const std::string& request) {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FCounts[request];
+    }
 
 private:
     struct Device;
