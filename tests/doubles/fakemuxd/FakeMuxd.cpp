@@ -3,9 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/pem.h>
-#include <openssl/rsa.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <plist/plist.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -33,11 +31,9 @@ const Identity& Id() {
         Identity i;
         EVP_PKEY* key = EVP_RSA_gen(2048);
         X509* cert = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
         X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600L * 24 * 365);
         X509_set_pubkey(cert, key);
-        X509_set_issuer_name(cert, X509_get_subject_name(cert));
         X509_sign(cert, key, EVP_sha256());
         auto pem = [](auto write) {
             BIO* bio = BIO_new(BIO_s_mem());
@@ -105,7 +101,6 @@ std::string PairRecord(const std::string& hostId) {
 
 plist_t Attached(int id, const DeviceSetup& setup) {
     return Dict({{"MessageType", Str("Attached")},
-                 {"DeviceID", Uint(uint64_t(id))},
                  {"Properties", Dict({{"ConnectionType", Str("USB")},
                                       {"DeviceID", Uint(uint64_t(id))},
                                       {"SerialNumber", Str(setup.Udid)}})}});
@@ -169,13 +164,12 @@ Server::Server(std::string socketPath) : FPath(std::move(socketPath)) {
 }
 
 Server::~Server() {
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FStopping = true;
-        for (auto& c : FClients)
-            ::shutdown(c->Fd, SHUT_RDWR);
-    }
+    std::unique_lock<std::mutex> lock(FLock);
+    FStopping = true;
+    for (auto& c : FClients)
+        ::shutdown(c->Fd, SHUT_RDWR);
     FStallEnd.notify_all();
+    lock.unlock();
     ::shutdown(FListen, SHUT_RDWR);
     for (auto& t : FThreads)
         t.join();
@@ -186,13 +180,9 @@ void Server::Accept() {
     for (;;) {
         const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
         std::lock_guard<std::mutex> lock(FLock);
-        if (fd < 0 || FStopping) {
-            ::close(fd);
-            return;
-        }
-        auto c = std::make_shared<Client>();
-        c->Fd = fd;
-        FClients.push_back(c);
+        if (fd < 0 || FStopping)
+            return (void)::close(fd);
+        auto c = FClients.emplace_back(std::make_shared<Client>(fd));
         FThreads.emplace_back([this, c] {
             Serve(c);
             std::lock_guard<std::mutex> lock(FLock);
@@ -209,10 +199,8 @@ void Server::Broadcast(void* message) {
 }
 
 int Server::Plug(const DeviceSetup& setup) {
-    auto d = std::make_shared<Device>();
-    d->Setup = setup;
     std::lock_guard<std::mutex> lock(FLock);
-    d->Id = FNextId++;
+    auto d = std::make_shared<Device>(FNextId++, setup);
     FDevices[d->Id] = d;
     Broadcast(Attached(d->Id, setup));
     return d->Id;
@@ -231,16 +219,13 @@ void Server::Pull(std::shared_ptr<Device> d) {
 
 void Server::Unplug(int id) {
     std::lock_guard<std::mutex> lock(FLock);
-    if (auto it = FDevices.find(id); it != FDevices.end())
-        Pull(it->second);
+    Pull(FDevices.at(id));
 }
 
 void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
-    if (auto it = FDevices.find(id); it != FDevices.end()) {
-        it->second->Setup.Trusted = true;
-        Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
-    }
+    FDevices.at(id)->Setup.Trusted = true;
+    Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
 }
 
 void Server::Serve(std::shared_ptr<Client> c) {
@@ -251,9 +236,9 @@ void Server::Serve(std::shared_ptr<Client> c) {
             return;
         plist_t msg = nullptr;
         plist_from_memory(body.data(), uint32_t(body.size()), &msg);
+        const std::unique_ptr<void, void (*)(plist_t)> owner(msg, plist_free);
         const std::string type = Text(msg, "MessageType");
-        const uint32_t tag = header[3];
-        auto send = [&](Items items) { c->SendMux(Xml(Dict(items)), tag); };
+        auto send = [&](Items items) { c->SendMux(Xml(Dict(items)), header[3]); };
         auto result = [&](uint64_t n) { send({{"MessageType", Str("Result")}, {"Number", Uint(n)}}); };
         std::unique_lock<std::mutex> lock(FLock);
         ++FCounts[type];
@@ -280,16 +265,13 @@ void Server::Serve(std::shared_ptr<Client> c) {
             if (afc)
                 FPorts.erase(p);
             c->Device = d ? d->Id : 0;
-            plist_free(msg);
             result(d ? 0 : 3);
             lock.unlock();
             if (d)
                 return afc ? Afc(c, d) : Lockdown(c, d);
-            continue;
         } else {
             result(1);
         }
-        plist_free(msg);
     }
 }
 
@@ -391,14 +373,13 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         const bool known = file != files.end();
         auto status = [&](uint64_t code) { return answer(h.Number, OpStatus, Bytes(code)); };
         struct stat st {};
-        int fd = -1;
+        const int flags = word(0) == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+        const int fd = h.Operation == OpOpen ? ::open(path.c_str(), flags, 0644) : -1;
         if (h.Operation == OpFileInfo && ::lstat(path.c_str(), &st) == 0) {
             ok = answer(h.Number, OpData,
                         "st_size" + std::string(1, '\0') + std::to_string(st.st_size) + '\0' + "st_ifmt" + '\0' +
                             (S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG") + '\0');
-        } else if (h.Operation == OpOpen &&
-                   (fd = ::open(path.c_str(), word(0) == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                                0644)) >= 0) {
+        } else if (fd >= 0) {
             files[nextFile] = fd;
             ok = answer(h.Number, OpOpenResult, Bytes(nextFile++));
         } else if (h.Operation == OpFileInfo || h.Operation == OpOpen) {
