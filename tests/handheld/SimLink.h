@@ -51,7 +51,8 @@ class Receiver : public QObject {
 public:
     std::vector<handheld::TIphoneMgr> Seen;
     bool event(QEvent* e) override {
-        if (e->type() != QEvent::Type(handheld::WM_IPHONE_NOTIFY)) return QObject::event(e);
+        if (e->type() != QEvent::Type(handheld::WM_IPHONE_NOTIFY))
+            return QObject::event(e);
         Seen.push_back(handheld::IphoneState());
         return true;
     }
@@ -84,7 +85,8 @@ protected:
     void TearDown() override {
         handheld::UnloadDeviceLibraries();
         platform::UnregisterWindow(Handle);
-        if (!OldCwd.isEmpty()) QDir::setCurrent(OldCwd);
+        if (!OldCwd.isEmpty())
+            QDir::setCurrent(OldCwd);
         platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
@@ -98,14 +100,6 @@ protected:
     }
     // A file of the device tree (path below the device's root).
     void Put(const QString& path, const QByteArray& bytes) { WriteFile(Device.path() + path, bytes); }
-
-    // A device with a track database under /var/mobile/Media, connected.
-    void StartConnected(bool newGeneration = true) {
-        Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
-        Start(newGeneration);
-        Notify("arrive");
-        ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
-    }
 };
 
 } // namespace simtest

