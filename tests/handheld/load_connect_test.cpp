@@ -19,7 +19,7 @@ using handheld::LoadDeviceLibraries;
 
 namespace {
 
-class Connect : public SimLink, public ::testing::WithParamInterface<bool> {
+class Connect : public SimLink {
 protected:
     void Arrive(const std::vector<QByteArray>& sims) {
         Sim("reset");
@@ -28,25 +28,6 @@ protected:
         Notify("arrive");
     }
 };
-
-// A device already attached when the window subscribes arrives with the subscription.
-TEST_P(Connect, AttachedDeviceConnectsAndReadsTheDatabaseEndToEnd) {
-    Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB", Pattern(5000));
-    Load(GetParam());
-    EXPECT_EQ(IphoneState().CoreFoundationModule != nullptr, GetParam());
-    Sim("arrive");
-    Handle = platform::RegisterWindow(&Window);
-    ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
-    Notify("wait");
-    ASSERT_EQ(Window.Seen.size(), 1u);
-    // The record was complete when the message arrived.
-    EXPECT_TRUE(Window.Seen[0].Ready && Window.Seen[0].FullAccess && !Window.Seen[0].Connected);
-    EXPECT_EQ(Window.Seen[0].MediaRoot, "/var/mobile/Media");
-    EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), Pattern(5000));
-}
-
-INSTANTIATE_TEST_SUITE_P(Generations, Connect, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Newer" : "Older"; });
 
 // The media root follows the service and the database; failed connects post their text once;
 // other states and the removal keep the link's values, and a new arrival opens a new connection.
@@ -97,8 +78,14 @@ TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
 TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     const QByteArray db = Pattern(70000);
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
-    Start();
-    Notify("arrive");
+    // Attached before the window subscribes: it arrives with the subscription.
+    Load();
+    Sim("arrive");
+    Handle = platform::RegisterWindow(&Window);
+    ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
+    Notify("wait");
+    ASSERT_EQ(Window.Seen.size(), 1u);
+    EXPECT_TRUE(Window.Seen[0].Ready && Window.Seen[0].FullAccess && !Window.Seen[0].Connected);
     std::atomic<bool> stop{false};
     std::atomic<int> goodReads{0};
     std::thread reader([&] {
@@ -193,7 +180,7 @@ protected:
     }
 };
 
-TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
+TEST_F(Load, NeverFromTheCurrentFolderThenSettingsGenerationsAndExports) {
     // A loadable pair in the folder the program was started from, and settings naming it
     // relatively: neither is found.
     Install(true, Empty.filePath("iTunesMobileDevice.dll"));
@@ -219,9 +206,9 @@ TEST_F(Load, NothingIsLoadedFromTheCurrentFolder) {
     Install(true, CommonCf);
     ASSERT_TRUE(LoadDeviceLibraries());
     EXPECT_NE(IphoneState().CoreFoundationModule, nullptr);
-}
+    handheld::UnloadDeviceLibraries();
+    QDir(Common.path() + "/Apple").removeRecursively();
 
-TEST_F(Load, MachineSettingsGenerationsAndExports) {
     // The settings name a library elsewhere; its base library through InstallDir.
     auto escaped = [](const QString& path) { return path.toUtf8().replace("\\", "\\\\"); };
     const QString mdElsewhere = Elsewhere.filePath("md/iTunesMobileDevice.dll");
