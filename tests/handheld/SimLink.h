@@ -62,7 +62,6 @@ public:
 class SimLink : public ::testing::Test {
 protected:
     QTemporaryDir Libs, Device;
-    QString OldCwd;
     Receiver Window;
     platform::WindowHandle Handle = 0;
     PFN_MobileDeviceSimControl Control = nullptr;
@@ -85,8 +84,6 @@ protected:
     void TearDown() override {
         handheld::UnloadDeviceLibraries();
         platform::UnregisterWindow(Handle);
-        if (!OldCwd.isEmpty())
-            QDir::setCurrent(OldCwd);
         platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 

@@ -42,17 +42,14 @@ struct Events {
 class Imd : public ::testing::Test {
 protected:
     QTemporaryDir Work;
-    std::unique_ptr<fakemuxd::Server> Muxd;
+    fakemuxd::Server Muxd{Work.filePath("muxd").toStdString()};
     void* Module = nullptr;
     Events Seen;
     void* Notification = nullptr;
     simtest::Receiver Window;
     platform::WindowHandle Handle = 0;
 
-    void SetUp() override {
-        Muxd = std::make_unique<fakemuxd::Server>(Work.filePath("muxd").toStdString());
-        setenv("USBMUXD_SOCKET_ADDRESS", Muxd->Address().c_str(), 1);
-    }
+    void SetUp() override { setenv("USBMUXD_SOCKET_ADDRESS", Muxd.Address().c_str(), 1); }
     void TearDown() override {
         if (Module) {
             Entry<PFN_AMDeviceNotificationUnsubscribe>("AMDeviceNotificationUnsubscribe")(Notification);
@@ -60,13 +57,11 @@ protected:
         }
         UnloadDeviceLibraries();
         platform::UnregisterWindow(Handle);
-        Muxd.reset();
     }
     // A device whose files live in a folder of its own.
     fakemuxd::DeviceSetup Setup(const char* udid) {
-        fakemuxd::DeviceSetup s{.Udid = udid, .Folder = Work.filePath(udid).toStdString()};
-        QDir().mkpath(QString::fromStdString(s.Folder));
-        return s;
+        QDir().mkpath(Work.filePath(udid));
+        return {.Udid = udid, .Folder = Work.filePath(udid).toStdString()};
     }
     static QString On(const fakemuxd::DeviceSetup& s, const QString& path) {
         return QString::fromStdString(s.Folder) + path;
@@ -100,7 +95,7 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
               0u);
     fakemuxd::DeviceSetup a = Setup("device-a");
     simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
-    const int idA = Muxd->Plug(a);
+    const int idA = Muxd.Plug(a);
     void* deviceA = Seen.Wait(1, 1);
     // Connects like the link does and opens the file service.
     static const struct {
@@ -117,20 +112,19 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     uint64_t ref = 0;
     ASSERT_EQ(Entry<PFN_AFCFileRefOpen>("AFCFileRefOpen")(files, "/big", mobiledevice::OpenRead, &ref), 0u);
 
-    Muxd->StallReads(true);
+    Muxd.StallReads(true);
     std::vector<char> buffer(4096);
     uint32_t stalledResult = 0;
     std::thread reader([&] { stalledResult = ReadSome(files, ref, buffer); });
-    while (Muxd->Count("AFCRead") == 0)
+    while (Muxd.Count("AFCRead") == 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
-    Muxd->Plug(Setup("device-b"));
+    Muxd.Plug(Setup("device-b"));
     void* deviceB = Seen.Wait(2, 1);
     if (deviceB)
         EXPECT_EQ(Call("AMDeviceIsPaired", deviceB), 1u);
-    Muxd->Unplug(idA); // ends the stalled read
+    Muxd.Unplug(idA); // ends the stalled read
     reader.join();
-    Muxd->StallReads(false);
     ASSERT_NE(deviceB, nullptr) << "the second device's arrival waited for the stalled read";
     EXPECT_NE(stalledResult, 0u);
     EXPECT_EQ(Seen.Wait(3, 2), deviceA);
@@ -158,39 +152,39 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     QByteArray prefs = simtest::Pattern(40);
     prefs[10] = 1;
     simtest::WriteFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
-    const int filesId = Muxd->Plug(files);
+    const int filesId = Muxd.Plug(files);
     ASSERT_TRUE(WaitFor(1).Ready) << IphoneLastError().constData();
     for (int size : sizes)
         EXPECT_TRUE(simtest::Read(QByteArray("/f") + QByteArray::number(size)) == simtest::Pattern(size)) << size;
     EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
     prefs[10] = 0;
     EXPECT_EQ(simtest::ReadFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
-    Muxd->Unplug(filesId);
+    Muxd.Unplug(filesId);
 
     size_t seen = 2;
     for (const auto& [version, validations] : {std::pair{"16.4", 0}, {"12.5.7", 0}, {"6.1.6", 1}}) {
         SCOPED_TRACE(version);
         fakemuxd::DeviceSetup setup = Setup(version);
         setup.Version = version;
-        const int id = Muxd->Plug(setup);
+        const int id = Muxd.Plug(setup);
         EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
-        EXPECT_EQ(Muxd->Count("ValidatePair"), validations);
-        EXPECT_EQ(Muxd->Count("Pair") + Muxd->Count("SavePairRecord"), 0);
-        Muxd->Unplug(id);
+        EXPECT_EQ(Muxd.Count("ValidatePair"), validations);
+        EXPECT_EQ(Muxd.Count("Pair") + Muxd.Count("SavePairRecord"), 0);
+        Muxd.Unplug(id);
         EXPECT_EQ(WaitFor(++seen).LastError, "iPhone or iPod Touch is disconnected.");
     }
 
     fakemuxd::DeviceSetup fresh = Setup("new-device");
     fresh.Trusted = false;
-    const int id = Muxd->Plug(fresh);
+    const int id = Muxd.Plug(fresh);
     EXPECT_TRUE(WaitFor(++seen).LastError.startsWith("Pair failed: ")) << IphoneLastError().constData();
-    Muxd->Trust(id);
+    Muxd.Trust(id);
     EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
-    EXPECT_EQ(Muxd->Count("ValidatePair"), 1);
-    Muxd->Unplug(id);
+    EXPECT_EQ(Muxd.Count("ValidatePair"), 1);
+    Muxd.Unplug(id);
     fakemuxd::DeviceSetup pulled = Setup("pulled");
     pulled.PullAt = "StartService";
-    Muxd->Plug(pulled);
+    Muxd.Plug(pulled);
     WaitFor(seen + 3);
     EXPECT_FALSE(IphoneReady());
 }
