@@ -97,6 +97,13 @@ protected:
     }
     // A file of the device tree (path below the device's root).
     void Put(const QString& path, const QByteArray& bytes) { WriteFile(Device.path() + path, bytes); }
+    // A device with a track database under /var/mobile/Media, connected.
+    void StartConnected() {
+        Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
+        Start();
+        Notify("arrive");
+        ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
+    }
 };
 
 } // namespace simtest

@@ -26,12 +26,7 @@ protected:
     DeviceTree Tree{Device.path()};
     QTemporaryDir OutDir;
 
-    void SetUp() override {
-        Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
-        Start();
-        Notify("arrive");
-        ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
-    }
+    void SetUp() override { StartConnected(); }
     // The call fails and leaves this text.
     template <typename F>
     void ExpectFailure(const char* sim, const char* text, F call) {

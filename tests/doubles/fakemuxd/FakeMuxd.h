@@ -16,7 +16,7 @@ namespace fakemuxd {
 // Folder is served by com.apple.afc; a trusted device accepts the stored pair record; PullAt
 // names the lockdown request on whose arrival the device is pulled out.
 struct DeviceSetup {
-    std::string Udid, Folder, Version = "16.4", PullAt;
+    std::string Udid, Folder, Version = "16.4", PullAt = {};
     bool Trusted = true;
 };
 
