@@ -51,7 +51,8 @@ class Receiver : public QObject {
 public:
     std::vector<handheld::TIphoneMgr> Seen;
     bool event(QEvent* e) override {
-        if (e->type() != QEvent::Type(handheld::WM_IPHONE_NOTIFY)) return QObject::event(e);
+        if (e->type() != QEvent::Type(handheld::WM_IPHONE_NOTIFY))
+            return QObject::event(e);
         Seen.push_back(handheld::IphoneState());
         return true;
     }
@@ -61,7 +62,6 @@ public:
 class SimLink : public ::testing::Test {
 protected:
     QTemporaryDir Libs, Device;
-    QString OldCwd;
     Receiver Window;
     platform::WindowHandle Handle = 0;
     PFN_MobileDeviceSimControl Control = nullptr;
@@ -84,7 +84,6 @@ protected:
     void TearDown() override {
         handheld::UnloadDeviceLibraries();
         platform::UnregisterWindow(Handle);
-        if (!OldCwd.isEmpty()) QDir::setCurrent(OldCwd);
         platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
@@ -98,11 +97,10 @@ protected:
     }
     // A file of the device tree (path below the device's root).
     void Put(const QString& path, const QByteArray& bytes) { WriteFile(Device.path() + path, bytes); }
-
     // A device with a track database under /var/mobile/Media, connected.
-    void StartConnected(bool newGeneration = true) {
+    void StartConnected() {
         Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", "cdb");
-        Start(newGeneration);
+        Start();
         Notify("arrive");
         ASSERT_TRUE(handheld::IphoneReady()) << handheld::IphoneLastError().constData();
     }

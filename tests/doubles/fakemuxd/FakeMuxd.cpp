@@ -3,9 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/pem.h>
-#include <openssl/rsa.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <plist/plist.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +12,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace fakemuxd {
 namespace {
@@ -24,7 +23,7 @@ using Items = std::initializer_list<std::pair<const char*, plist_t>>;
 // One key and self-signed certificate per test process serve as the device's and the host's.
 struct Identity {
     std::string KeyPem, CertPem, PublicPem;
-    SSL_CTX* Tls = nullptr; // down to TLS 1.0 with SHA-1, which older devices speak
+    SSL_CTX* Tls = nullptr;
 };
 
 const Identity& Id() {
@@ -32,30 +31,23 @@ const Identity& Id() {
         Identity i;
         EVP_PKEY* key = EVP_RSA_gen(2048);
         X509* cert = X509_new();
-        ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
         X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
         X509_gmtime_adj(X509_getm_notAfter(cert), 3600L * 24 * 365);
         X509_set_pubkey(cert, key);
-        X509_set_issuer_name(cert, X509_get_subject_name(cert));
         X509_sign(cert, key, EVP_sha256());
         auto pem = [](auto write) {
             BIO* bio = BIO_new(BIO_s_mem());
             write(bio);
-            char* data = nullptr;
-            const long n = BIO_get_mem_data(bio, &data);
-            std::string text(data, size_t(n));
+            BUF_MEM* mem = nullptr;
+            BIO_get_mem_ptr(bio, &mem);
+            std::string text(mem->data, mem->length);
             BIO_free(bio);
             return text;
         };
-        i.KeyPem =
-            pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr); });
+        i.KeyPem = pem([&](BIO* b) { PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr); });
         i.CertPem = pem([&](BIO* b) { PEM_write_bio_X509(b, cert); });
         // The device key comes as PKCS#1, as lockdown gives it.
-        i.PublicPem = pem([&](BIO* b) {
-            RSA* rsa = EVP_PKEY_get1_RSA(key);
-            PEM_write_bio_RSAPublicKey(b, rsa);
-            RSA_free(rsa);
-        });
+        i.PublicPem = pem([&](BIO* b) { PEM_write_bio_RSAPublicKey(b, EVP_PKEY_get0_RSA(key)); });
         i.Tls = SSL_CTX_new(TLS_server_method());
         SSL_CTX_use_certificate(i.Tls, cert);
         SSL_CTX_use_PrivateKey(i.Tls, key);
@@ -87,24 +79,19 @@ std::string Xml(plist_t p) {
     return s;
 }
 
-// The dictionary's item of that type, or null.
-plist_t Item(plist_t dict, const char* key, plist_type type) {
-    plist_t n = dict ? plist_dict_get_item(dict, key) : nullptr;
-    return n && plist_get_node_type(n) == type ? n : nullptr;
-}
+// Missing items and items of another type read as "" and 0.
 std::string Text(plist_t dict, const char* key) {
-    const plist_t n = Item(dict, key, PLIST_STRING);
-    return n ? plist_get_string_ptr(n, nullptr) : "";
+    const char* text = plist_get_string_ptr(plist_dict_get_item(dict, key), nullptr);
+    return text ? text : "";
 }
 uint64_t Number(plist_t dict, const char* key) {
     uint64_t v = 0;
-    if (plist_t n = Item(dict, key, PLIST_UINT)) plist_get_uint_val(n, &v);
+    plist_get_uint_val(plist_dict_get_item(dict, key), &v);
     return v;
 }
 
 std::string PairRecord(const std::string& hostId) {
     plist_t r = Dict({{"HostID", Str(hostId)}, {"SystemBUID", Str("FAKE-BUID")}});
-    plist_dict_set_item(r, "WiFiMACAddress", Str("00:00:00:00:00:00"));
     for (const char* cert : {"DeviceCertificate", "HostCertificate", "RootCertificate"})
         plist_dict_set_item(r, cert, Data(Id().CertPem));
     for (const char* key : {"HostPrivateKey", "RootPrivateKey"})
@@ -114,11 +101,8 @@ std::string PairRecord(const std::string& hostId) {
 
 plist_t Attached(int id, const DeviceSetup& setup) {
     return Dict({{"MessageType", Str("Attached")},
-                 {"DeviceID", Uint(uint64_t(id))},
                  {"Properties", Dict({{"ConnectionType", Str("USB")},
                                       {"DeviceID", Uint(uint64_t(id))},
-                                      {"LocationID", Uint(0)},
-                                      {"ProductID", Uint(0x12a8)},
                                       {"SerialNumber", Str(setup.Udid)}})}});
 }
 
@@ -127,20 +111,18 @@ plist_t Attached(int id, const DeviceSetup& setup) {
 struct Server::Device {
     int Id = 0;
     DeviceSetup Setup;
-    bool Present = true;
-    std::vector<std::weak_ptr<Client>> Connections;
 };
 
 struct Server::Client {
-    int Fd = -1;
+    int Fd = -1, Device = 0; // Fd -1 once closed: the number may be reused
     std::mutex Write;
     SSL* Tls = nullptr;
-    bool Open = true;
 
     // Moves all n bytes, through TLS once a session started it.
     bool ReadFull(void* buffer, size_t n) {
         for (long got = 0; n; n -= size_t(got), buffer = static_cast<char*>(buffer) + got)
-            if ((got = Tls ? SSL_read(Tls, buffer, int(n)) : ::recv(Fd, buffer, n, 0)) <= 0) return false;
+            if ((got = Tls ? SSL_read(Tls, buffer, int(n)) : ::recv(Fd, buffer, n, 0)) <= 0)
+                return false;
         return true;
     }
     bool WriteFull(const std::string& packet) {
@@ -164,20 +146,17 @@ struct Server::Client {
     }
     plist_t ReceivePlist() {
         uint32_t n = 0;
-        if (!ReadFull(&n, 4) || (n = ntohl(n)) > (1u << 20)) return nullptr;
-        std::string body(n, '\0');
         plist_t p = nullptr;
-        if (ReadFull(body.data(), n)) plist_from_memory(body.data(), n, &p);
+        std::string body(ReadFull(&n, 4) ? std::min(ntohl(n), 1u << 20) : 0, '\0');
+        if (ReadFull(body.data(), body.size()))
+            plist_from_memory(body.data(), uint32_t(body.size()), &p);
         return p;
     }
 };
 
 Server::Server(std::string socketPath) : FPath(std::move(socketPath)) {
-    Id();
-    ::unlink(FPath.c_str());
     FListen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
+    sockaddr_un addr{AF_UNIX, {}};
     std::strncpy(addr.sun_path, FPath.c_str(), sizeof(addr.sun_path) - 1);
     if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(FListen, 16) != 0)
         throw std::runtime_error("cannot listen on " + FPath);
@@ -185,59 +164,43 @@ Server::Server(std::string socketPath) : FPath(std::move(socketPath)) {
 }
 
 Server::~Server() {
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FStopping = true;
-        for (auto& c : FClients)
-            if (c->Open) ::shutdown(c->Fd, SHUT_RDWR); // a closed one's number may be reused
-    }
+    std::unique_lock<std::mutex> lock(FLock);
+    FStopping = true;
+    for (auto& c : FClients)
+        ::shutdown(c->Fd, SHUT_RDWR);
     FStallEnd.notify_all();
+    lock.unlock();
     ::shutdown(FListen, SHUT_RDWR);
     for (auto& t : FThreads)
         t.join();
     ::close(FListen);
-    ::unlink(FPath.c_str());
 }
 
 void Server::Accept() {
     for (;;) {
         const int fd = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
         std::lock_guard<std::mutex> lock(FLock);
-        if (fd < 0 || FStopping) {
-            if (fd >= 0) ::close(fd);
-            return;
-        }
-        auto c = std::make_shared<Client>();
-        c->Fd = fd;
-        FClients.push_back(c);
+        if (fd < 0 || FStopping)
+            return (void)::close(fd);
+        auto c = FClients.emplace_back(std::make_shared<Client>(fd));
         FThreads.emplace_back([this, c] {
             Serve(c);
             std::lock_guard<std::mutex> lock(FLock);
-            if (c->Tls) SSL_free(c->Tls);
-            c->Tls = nullptr;
-            c->Open = false;
-            ::close(c->Fd);
+            SSL_free(std::exchange(c->Tls, nullptr));
+            ::close(std::exchange(c->Fd, -1));
         });
     }
-}
-
-int Server::Count(const std::string& request) {
-    std::lock_guard<std::mutex> lock(FLock);
-    return FCounts[request];
 }
 
 void Server::Broadcast(void* message) {
     const std::string xml = Xml(message);
     for (auto& c : FListeners) // under FLock
-        if (c->Open) c->SendMux(xml, 0);
+        c->SendMux(xml, 0);
 }
 
 int Server::Plug(const DeviceSetup& setup) {
-    auto d = std::make_shared<Device>();
-    d->Setup = setup;
     std::lock_guard<std::mutex> lock(FLock);
-    d->Id = FNextId++;
-    if (setup.Trusted) FRecords.insert(setup.Udid);
+    auto d = std::make_shared<Device>(FNextId++, setup);
     FDevices[d->Id] = d;
     Broadcast(Attached(d->Id, setup));
     return d->Id;
@@ -245,45 +208,37 @@ int Server::Plug(const DeviceSetup& setup) {
 
 void Server::Pull(std::shared_ptr<Device> d) {
     // under FLock
-    if (!d->Present) return;
-    d->Present = false;
-    for (auto& w : d->Connections)
-        if (auto c = w.lock(); c && c->Open) ::shutdown(c->Fd, SHUT_RDWR);
-    FDevices.erase(d->Id);
+    if (!FDevices.erase(d->Id))
+        return;
+    for (auto& c : FClients)
+        if (c->Device == d->Id)
+            ::shutdown(c->Fd, SHUT_RDWR);
     Broadcast(Dict({{"MessageType", Str("Detached")}, {"DeviceID", Uint(uint64_t(d->Id))}}));
     FStallEnd.notify_all();
 }
 
 void Server::Unplug(int id) {
     std::lock_guard<std::mutex> lock(FLock);
-    if (auto it = FDevices.find(id); it != FDevices.end()) Pull(it->second);
+    Pull(FDevices.at(id));
 }
 
 void Server::Trust(int id) {
     std::lock_guard<std::mutex> lock(FLock);
-    if (auto it = FDevices.find(id); it != FDevices.end()) {
-        FRecords.insert(it->second->Setup.Udid);
-        Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
-    }
-}
-
-void Server::StallReads(bool stall) {
-    std::lock_guard<std::mutex> lock(FLock);
-    FStall = stall;
-    FStallEnd.notify_all();
+    FDevices.at(id)->Setup.Trusted = true;
+    Broadcast(Dict({{"MessageType", Str("Paired")}, {"DeviceID", Uint(uint64_t(id))}}));
 }
 
 void Server::Serve(std::shared_ptr<Client> c) {
     for (;;) {
-        uint32_t header[4];
-        if (!c->ReadFull(header, 16) || header[0] < 16 || header[0] > (1u << 20)) return;
-        std::string body(header[0] - 16, '\0');
-        if (!c->ReadFull(body.data(), body.size())) return;
+        uint32_t header[4] = {};
+        std::string body(c->ReadFull(header, 16) && header[0] > 16 ? std::min(header[0], 1u << 20) - 16 : 0, '\0');
+        if (body.empty() || !c->ReadFull(body.data(), body.size()))
+            return;
         plist_t msg = nullptr;
         plist_from_memory(body.data(), uint32_t(body.size()), &msg);
+        const std::unique_ptr<void, void (*)(plist_t)> owner(msg, plist_free);
         const std::string type = Text(msg, "MessageType");
-        const uint32_t tag = header[3];
-        auto send = [&](Items items) { c->SendMux(Xml(Dict(items)), tag); };
+        auto send = [&](Items items) { c->SendMux(Xml(Dict(items)), header[3]); };
         auto result = [&](uint64_t n) { send({{"MessageType", Str("Result")}, {"Number", Uint(n)}}); };
         std::unique_lock<std::mutex> lock(FLock);
         ++FCounts[type];
@@ -296,50 +251,49 @@ void Server::Serve(std::shared_ptr<Client> c) {
             send({{"BUID", Str("FAKE-BUID")}});
         } else if (type == "ReadPairRecord") {
             const std::string udid = Text(msg, "PairRecordID");
-            FRecords.count(udid) ? send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}}) : result(2);
+            bool trusted = false;
+            for (auto& [id, d] : FDevices)
+                trusted |= d->Setup.Trusted && d->Setup.Udid == udid;
+            trusted ? send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}}) : result(2);
         } else if (type == "Connect") {
             // The lockdown port of a present device, or a port a service was started on.
             const int port = ntohs(uint16_t(Number(msg, "PortNumber")));
             auto it = FDevices.find(int(Number(msg, "DeviceID")));
             auto p = FPorts.find(port);
-            std::shared_ptr<Device> d =
-                it == FDevices.end()                                                      ? nullptr
-                : port == kLockdownPort || (p != FPorts.end() && p->second == it->second) ? it->second
-                                                                                          : nullptr;
-            const bool afc = d && port != kLockdownPort;
-            if (afc) FPorts.erase(p);
-            if (d) d->Connections.push_back(c);
-            plist_free(msg);
+            const bool known = it != FDevices.end(), afc = known && p != FPorts.end() && p->second == it->second;
+            std::shared_ptr<Device> d = known && (afc || port == kLockdownPort) ? it->second : nullptr;
+            if (afc)
+                FPorts.erase(p);
+            c->Device = d ? d->Id : 0;
             result(d ? 0 : 3);
             lock.unlock();
-            if (d) return afc ? Afc(c, d) : Lockdown(c, d);
-            continue;
+            if (d)
+                return afc ? Afc(c, d) : Lockdown(c, d);
         } else {
             result(1);
         }
-        plist_free(msg);
     }
 }
 
 void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
     const DeviceSetup& setup = d->Setup;
-    const int major = std::atoi(setup.Version.c_str());
     bool session = false, ok = true;
     for (plist_t req; ok && (req = c->ReceivePlist()); plist_free(req)) {
         const std::string name = Text(req, "Request");
         std::unique_lock<std::mutex> lock(FLock);
         ++FCounts[name];
-        if (setup.PullAt == name) Pull(d); // its connections end: no answer gets through
+        if (setup.PullAt == name)
+            Pull(d); // its connections end: no answer gets through
         const plist_t record = plist_dict_get_item(req, "PairRecord");
         // A device accepts the host id of the record usbmuxd keeps for it.
-        const bool trusted =
-            FRecords.count(setup.Udid) && Text(record ? record : req, "HostID") == "HOST-" + setup.Udid;
+        const bool trusted = setup.Trusted && Text(record ? record : req, "HostID") == "HOST-" + setup.Udid;
         lock.unlock();
         // The answer names its request; `result` adds Result "Success".
         auto reply = [&](Items items, bool result = false) {
             plist_t r = Dict(items);
             plist_dict_set_item(r, "Request", Str(name));
-            if (result) plist_dict_set_item(r, "Result", Str("Success"));
+            if (result)
+                plist_dict_set_item(r, "Result", Str("Success"));
             return c->SendPlist(r);
         };
         auto error = [&](const char* e) { return reply({{"Error", Str(e)}}); };
@@ -348,23 +302,19 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         if (name == "QueryType") {
             ok = reply({{"Type", Str("com.apple.mobile.lockdown")}});
         } else if (name == "GetValue" && (key == "ProductVersion" || key == "DevicePublicKey")) {
-            ok = reply({{"Key", Str(key)},
-                        {"Value", key == "ProductVersion" ? Str(setup.Version) : Data(Id().PublicPem)}});
+            ok = reply(
+                {{"Key", Str(key)}, {"Value", key == "ProductVersion" ? Str(setup.Version) : Data(Id().PublicPem)}});
         } else if (name == "ValidatePair") {
-            ok = major >= 11 || !trusted ? error("InvalidHostID") : success();
+            ok = std::atoi(setup.Version.c_str()) >= 11 || !trusted ? error("InvalidHostID") : success();
         } else if (name == "Pair") {
-            ok = setup.Locked ? error("PasswordProtected")
-                 : !trusted   ? error("PairingDialogResponsePending")
-                              : success({{"EscrowBag", Data("bag")}});
+            ok = trusted ? success({{"EscrowBag", Data("bag")}}) : error("PairingDialogResponsePending");
         } else if (name == "StartSession" && trusted) {
             SSL* tls = SSL_new(Id().Tls);
             SSL_set_fd(tls, c->Fd);
-            ok = success({{"SessionID", Str("SESSION-" + setup.Udid)},
-                          {"EnableSessionSSL", plist_new_bool(1)}}) &&
+            ok = success({{"SessionID", Str("SESSION-" + setup.Udid)}, {"EnableSessionSSL", plist_new_bool(1)}}) &&
                  SSL_accept(tls) == 1;
-            if (!ok) SSL_free(tls);
             lock.lock();
-            if (ok) c->Tls = tls;
+            c->Tls = tls; // freed with the connection when the handshake failed
             session = ok;
         } else if (name == "StopSession") {
             ok = success();
@@ -372,9 +322,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             char byte;
             SSL_read(c->Tls, &byte, 1);
             lock.lock();
-            SSL_set_quiet_shutdown(c->Tls, 1);
-            SSL_free(c->Tls);
-            c->Tls = nullptr;
+            SSL_free(std::exchange(c->Tls, nullptr));
             session = false;
         } else if (name == "StartService" && session && Text(req, "Service") == "com.apple.afc") {
             lock.lock();
@@ -411,11 +359,13 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         if (!c->ReadFull(&h, sizeof h) || std::memcmp(h.Magic, "CFA6LPAA", 8) != 0 || h.This < sizeof h ||
             h.Entire < h.This || h.Entire > (64u << 20))
             break;
-        std::string head(h.This - sizeof h, '\0'), payload(h.Entire - h.This, '\0');
-        if (!c->ReadFull(head.data(), head.size()) || !c->ReadFull(payload.data(), payload.size())) break;
+        // Zeros after a short header: missing words read as 0, and the path ends.
+        std::string head(std::max<uint64_t>(h.This - sizeof h, 17), '\0'), payload(h.Entire - h.This, '\0');
+        if (!c->ReadFull(head.data(), h.This - sizeof h) || !c->ReadFull(payload.data(), payload.size()))
+            break;
         auto word = [&](size_t at) {
-            uint64_t v = 0;
-            if (head.size() >= at + 8) std::memcpy(&v, head.data() + at, 8);
+            uint64_t v;
+            std::memcpy(&v, head.data() + at, 8);
             return v;
         };
         const std::string path = d->Setup.Folder + (h.Operation == OpOpen ? head.c_str() + 8 : head.c_str());
@@ -423,15 +373,13 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         const bool known = file != files.end();
         auto status = [&](uint64_t code) { return answer(h.Number, OpStatus, Bytes(code)); };
         struct stat st {};
-        int fd = -1;
+        const int flags = word(0) == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+        const int fd = h.Operation == OpOpen ? ::open(path.c_str(), flags, 0644) : -1;
         if (h.Operation == OpFileInfo && ::lstat(path.c_str(), &st) == 0) {
             ok = answer(h.Number, OpData,
-                        "st_size" + std::string(1, '\0') + std::to_string(st.st_size) + '\0' + "st_ifmt" +
-                            '\0' + (S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG") + '\0');
-        } else if (h.Operation == OpOpen &&
-                   (fd = ::open(path.c_str(),
-                                word(0) == 1 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) >=
-                       0) {
+                        "st_size" + std::string(1, '\0') + std::to_string(st.st_size) + '\0' + "st_ifmt" + '\0' +
+                            (S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG") + '\0');
+        } else if (fd >= 0) {
             files[nextFile] = fd;
             ok = answer(h.Number, OpOpenResult, Bytes(nextFile++));
         } else if (h.Operation == OpFileInfo || h.Operation == OpOpen) {
@@ -439,16 +387,16 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         } else if (h.Operation == OpRead) {
             std::unique_lock<std::mutex> lock(FLock);
             ++FCounts["AFCRead"];
-            FStallEnd.wait(lock, [&] { return !FStall || !d->Present || FStopping; });
-            if (!d->Present || FStopping) break;
+            FStallEnd.wait(lock, [&] { return !FStall || !FDevices.count(d->Id) || FStopping; });
+            if (!FDevices.count(d->Id) || FStopping)
+                break;
             lock.unlock();
             std::string data(known ? std::min<uint64_t>(word(8), 16u << 20) : 0, '\0');
             const long got = known ? ::read(file->second, data.data(), data.size()) : 0;
             data.resize(got > 0 ? size_t(got) : 0);
             ok = known ? answer(h.Number, OpData, data) : status(7);
         } else if (h.Operation == OpWrite) {
-            const long size = long(payload.size());
-            ok = status(known && ::write(file->second, payload.data(), payload.size()) == size ? 0 : 5);
+            ok = status(known && ::write(file->second, payload.data(), payload.size()) == long(payload.size()) ? 0 : 5);
         } else if (h.Operation == OpClose) {
             ok = status(known ? (::close(file->second), files.erase(file), 0) : 7);
         } else {

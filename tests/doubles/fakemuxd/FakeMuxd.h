@@ -7,19 +7,17 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace fakemuxd {
 
-// Folder is served by com.apple.afc; a trusted device accepts the stored pair record; a locked
-// one (a passcode locks the screen) refuses a new pairing; PullAt names the lockdown request on
-// whose arrival the device is pulled out.
+// Folder is served by com.apple.afc; a trusted device accepts the stored pair record; PullAt
+// names the lockdown request on whose arrival the device is pulled out.
 struct DeviceSetup {
-    std::string Udid, Folder, Version = "16.4", PullAt;
-    bool Trusted = true, Locked = false;
+    std::string Udid, Folder, Version = "16.4", PullAt = {};
+    bool Trusted = true;
 };
 
 class Server {
@@ -33,10 +31,17 @@ public:
     // The user answers "Trust": usbmuxd stores the pair record and reports the device paired.
     void Trust(int id);
     // While set, AFC reads get no answer.
-    void StallReads(bool stall);
+    void StallReads(bool stall) {
+        std::lock_guard<std::mutex> lock(FLock);
+        FStall = stall;
+        FStallEnd.notify_all();
+    }
     // How often a lockdown request ("Pair", "ValidatePair", "StartSession", ...) or a usbmuxd
     // message ("SavePairRecord", ...) arrived.
-    int Count(const std::string& request);
+    int Count(const std::string& request) {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FCounts[request];
+    }
 
 private:
     struct Device;
@@ -54,7 +59,6 @@ private:
     std::condition_variable FStallEnd;
     bool FStall = false, FStopping = false;
     std::map<int, std::shared_ptr<Device>> FDevices, FPorts; // by id, and by a started service's port
-    std::set<std::string> FRecords;                          // udids with a stored pair record
     std::vector<std::shared_ptr<Client>> FClients, FListeners;
     std::vector<std::thread> FThreads;
     std::map<std::string, int> FCounts;
