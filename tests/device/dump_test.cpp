@@ -10,13 +10,7 @@
 using namespace devtest;
 using namespace fixtures;
 
-namespace {
-
-QStringList Keys(const char* keys) {
-    return QString::fromLatin1(keys).split(u' ');
-}
-
-} // namespace
+static const auto Keys = [](const char* keys) { return QString::fromLatin1(keys).split(u' '); };
 
 TEST(Dump, TracksForPlainAndCompressedDatabases) {
     QTemporaryDir dir;

@@ -3,7 +3,6 @@
 #include "tests/device/DeviceTest.h"
 #include "tests/fixtures/TrackDbWriter.h"
 
-#include <QFile>
 #include <QTemporaryFile>
 #include <QtEndian>
 #include <functional>
@@ -70,19 +69,6 @@ TEST_F(MappedDevice, TrackDbLoadsEveryFieldFromTheDiskAndItsTextsOutliveIt) {
     disk.reset();
     title += QStringLiteral("?"); // the last holder of the block
     EXPECT_EQ(title, QStringLiteral("Blue Monday!!!!?"));
-}
-
-TEST_F(MappedDevice, CompressedTrackDbThatDoesNotInflateRaisesTheDecompressionError) {
-    SetHandheldFileReader([tree = Tree](const QByteArray& path, QByteArray& out) {
-        QFile f(tree.MediaPath(QString::fromUtf8(path)));
-        return f.open(QIODevice::ReadOnly) && (out = f.readAll(), true);
-    });
-    QByteArray cdb = CompressTrackDb(WriteTrackDb(SampleDb()));
-    cdb[188 + 2] = char(cdb[188 + 2] ^ 0x55); // inside the zlib stream, just after its header
-    Tree.WriteFile(QLatin1String(DeviceTree::kMediaRoot) + QStringLiteral("/iTunes_Control/iTunes/iTunesCDB"), cdb);
-    Tree.WriteHandheldTrackDb(WriteTrackDb(SampleDb()), false); // not a fallback for bad data
-    EXPECT_THROW(TiTunesDB("D", true).Load(), platform::EDecompressionError);
-    SetHandheldFileReader({});
 }
 
 // Damaged and odd records: what the load says, what it keeps, and that no walk spins or runs
