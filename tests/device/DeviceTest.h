@@ -62,32 +62,21 @@ inline void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
     }
 }
 
-// The bytes with the n-th occurrence of `tag` overwritten by `with`.
-inline QByteArray PatchTag(QByteArray bytes, const char* tag, const char* with, int n = 0) {
-    qsizetype at = -1;
-    for (int i = 0; i <= n; ++i)
-        at = bytes.indexOf(tag, at + 1);
-    EXPECT_GE(at, 0) << tag;
-    return at < 0 ? bytes : bytes.replace(at, 4, QByteArray(with, 4));
-}
-
-// A tag of a good image database overwritten: what the load says and how many items it keeps.
-struct TagDamage {
-    const char* Tag;
-    int Occurrence;
-    bool Loads;
-    uint32_t Code;
-    int Items;
-};
+// A tag of a good image database overwritten at its n-th occurrence: what the load says and how
+// many items it keeps.
+using TagDamage = std::tuple<const char*, int, bool, uint32_t, int>;
 
 // Runs the cases, then every cut of the file, which keeps at most `most` items.
 template <class Db, class Count>
 void ExpectDamage(const QByteArray& good, const std::vector<TagDamage>& cases, int most, const Count& count) {
-    for (const TagDamage& c : cases) {
-        SCOPED_TRACE(std::string(c.Tag) + " " + std::to_string(c.Occurrence));
+    for (const auto& [tag, n, loads, code, items] : cases) {
+        qsizetype at = -1;
+        for (int i = 0; i <= n; ++i)
+            at = good.indexOf(tag, at + 1);
+        ASSERT_GE(at, 0) << tag << n;
         Db db("E:", false);
-        EXPECT_EQ(db.LoadFromData(PatchTag(good, c.Tag, "xxxx", c.Occurrence)), c.Loads);
-        EXPECT_EQ(std::pair(db.ErrorCode, count(db)), std::pair(c.Code, c.Items));
+        EXPECT_EQ(db.LoadFromData(QByteArray(good).replace(at, 4, "xxxx")), loads) << tag << n;
+        EXPECT_EQ(std::pair(db.ErrorCode, count(db)), std::pair(code, items)) << tag << n;
     }
     for (qsizetype n = 0; n < good.size(); n += 5) {
         Db db("E:", false);

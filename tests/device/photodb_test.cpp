@@ -48,23 +48,18 @@ TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormat) {
     FixtureThumbRef odd = Ref(1111, 300, 200);
     odd.HPad = 4;
     odd.VPad = 2;
-    const struct {
-        std::vector<FixtureThumbRef> Refs;
-        bool Skip720;
-        int32_t Small;
-        TThumbFormat Large;
-    } cases[] = {
+    const std::tuple<std::vector<FixtureThumbRef>, bool, int32_t, TThumbFormat> cases[] = {
         {{Ref(1036, 50, 41), Ref(1019, 720, 480), Ref(1009, 42, 30)}, false, 1036, {1019, 691200, 720, 480, 1}},
         // The first preferred id met wins; unknown ids keep width + padding.
         {{Ref(1066, 64, 64), Ref(1032, 42, 37), odd}, false, 1066, {1111, 120000, 304, 202, 1}},
         {{Ref(1019, 720, 480), Ref(1024, 320, 240), Ref(1036, 50, 41)}, true, 1036, {1024, 153600, 320, 240, 1}},
         {{Ref(2000, 1024, 768), Ref(2001, 2048, 1536)}, false, 0, {}}, // nothing usable
     };
-    for (const auto& c : cases) {
+    for (const auto& [refs, skip720, small, large] : cases) {
         TPhotoDb db("E:", false);
-        EXPECT_EQ(db.LoadFromData(WritePhotoDb(Photos({c.Refs})), c.Skip720), c.Small != 0);
-        EXPECT_EQ(std::tuple(db.ErrorCode, db.Small.Id, c.Small ? db.Large : c.Large), std::tuple(0u, c.Small, c.Large))
-            << c.Small;
+        EXPECT_EQ(db.LoadFromData(WritePhotoDb(Photos({refs})), skip720), small != 0);
+        EXPECT_EQ(std::tuple(db.ErrorCode, db.Small.Id, small ? db.Large : large), std::tuple(0u, small, large))
+            << small;
     }
 }
 

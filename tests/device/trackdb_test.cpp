@@ -96,13 +96,8 @@ TEST(TrackDb, DamagedAndOddRecords) {
         looped.ExtraSections.push_back(patch(Record("mhsd", 96, 96), {{4, uint64_t((200 - k + 1) * 96)}, {12, 1}}));
     using Db = const TiTunesDB&;
     const auto title = [](Db db, int i) { return db.Tracks.GetItem(i).Title; };
-    const struct {
-        const char* Why;
-        QByteArray Bytes;
-        bool Loads;
-        int Code, Tracks, Playlists, Damaged; // -1: any
-        std::function<void(Db)> Check;
-    } cases[] = {
+    // What the load says, its error code, tracks, playlists and damage (-1: any), and a check.
+    const std::tuple<const char*, QByteArray, bool, int, int, int, int, std::function<void(Db)>> cases[] = {
         {"not an mhbd", patch(good, {{0, tag("xxxx")}}), false, ecNotMhbd, 0, 0, -1, {}},
         {"not an mhlt", patch(good, {{at.TrackList, tag("xxxx")}}), false, ecNotMhlt, 0, 0, -1, {}},
         {"not an mhlp", patch(good, {{at.PlaylistList, tag("xxxx")}}), false, ecNotMhlp, 5, 0, -1, {}},
@@ -154,17 +149,17 @@ TEST(TrackDb, DamagedAndOddRecords) {
              EXPECT_EQ(std::pair(db.Tracks.GetItem(0).ArtworkLink, db.Tracks.GetItem(1).ArtworkLink), std::pair(0u, 1234u));
          }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Why);
+    for (const auto& [why, bytes, loads, code, tracks, playlists, damaged, check] : cases) {
+        SCOPED_TRACE(why);
         TiTunesDB db("E:", false);
-        EXPECT_EQ(db.LoadFromData(c.Bytes), c.Loads);
-        for (const auto& [name, want, got] : {std::tuple("code", c.Code, int(db.ErrorCode)),
-                                              {"tracks", c.Tracks, db.Tracks.Count()},
-                                              {"playlists", c.Playlists, db.Playlists.Count()},
-                                              {"damaged", c.Damaged, int(db.Damaged())}})
+        EXPECT_EQ(db.LoadFromData(bytes), loads);
+        for (const auto& [name, want, got] : {std::tuple("code", code, int(db.ErrorCode)),
+                                              {"tracks", tracks, db.Tracks.Count()},
+                                              {"playlists", playlists, db.Playlists.Count()},
+                                              {"damaged", damaged, int(db.Damaged())}})
             EXPECT_TRUE(want < 0 || want == got) << name << " " << got;
-        if (c.Check)
-            c.Check(db);
+        if (check)
+            check(db);
     }
 }
 
