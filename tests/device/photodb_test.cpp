@@ -28,22 +28,6 @@ FixturePhotoDb Photos(std::vector<std::vector<FixtureThumbRef>> refs, int n = 0)
 
 } // namespace
 
-TEST_F(MappedDevice, PhotoDbLoadsPhotosAlbumsAndFormatsFromADiskModeDevice) {
-    EXPECT_FALSE(TPhotoDb("E:", false).Load(false));
-    WritePhotoSet(Tree, MakePhotoSet(1019, 1036, 5, false, 3), false);
-    TPhotoDb db("E:", false);
-    ASSERT_TRUE(db.Load(false));
-    EXPECT_EQ(std::pair(db.Large, db.Small),
-              std::pair(TThumbFormat{1019, 691200, 720, 480, 2}, TThumbFormat{1036, 4100, 50, 41, 1}));
-    const TPhotoItem& p = *db.Photos.GetItem(4);
-    EXPECT_EQ(std::tuple(p.ImageId, p.FileNo, p.LargeOffset, p.SmallOffset), std::tuple(104u, 2, 691200u, 4u * 4100));
-    ASSERT_EQ(db.Albums.Count(), 2);
-    EXPECT_EQ(db.Albums.GetItem(0)->Name, QStringLiteral("Holiday \u00e9t\u00e9")); // UTF-8 name
-    EXPECT_EQ(db.Albums.GetItem(1)->ImageIds, (std::vector<uint32_t>{100, 101}));
-    EXPECT_THROW(db.Albums.GetItem(1)->GetImageId(2), platform::Error);
-    EXPECT_THROW(db.Photos.GetItem(5), platform::Error);
-}
-
 TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormat) {
     FixtureThumbRef odd = Ref(1111, 300, 200);
     odd.HPad = 4;

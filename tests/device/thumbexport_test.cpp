@@ -1,4 +1,5 @@
 #include "device/ThumbExport.h"
+#include "platform/Errors.h"
 #include "tests/device/DeviceTest.h"
 
 using namespace device;
@@ -43,8 +44,18 @@ TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndCutOrEmptyImagesAreFailedRe
 
 // Every number from 1 to the count is looked for, also one that no photo lies in; a count
 // that only a damaged database can give is not probed name by name.
-TEST_F(MappedDevice, PhotoExportVisitsOnlyTheContainersUpToTheCount) {
+TEST_F(MappedDevice, PhotoDbLoadsFromTheDiskAndItsExportVisitsOnlyTheContainersUpToTheCount) {
+    EXPECT_FALSE(TPhotoDb("E:", false).Load(false));
     auto db = LoadPhotos(MakePhotoSet(1024, 1036, 7, false, 2)); // containers 1..4
+    EXPECT_EQ(std::pair(db->Large, db->Small),
+              std::pair(TThumbFormat{1024, 153600, 320, 240, 4}, TThumbFormat{1036, 4100, 50, 41, 1}));
+    const TPhotoItem& p = *db->Photos.GetItem(4);
+    EXPECT_EQ(std::tuple(p.ImageId, p.FileNo, p.LargeOffset, p.SmallOffset), std::tuple(104u, 3, 0u, 4u * 4100));
+    ASSERT_EQ(db->Albums.Count(), 2);
+    EXPECT_EQ(db->Albums.GetItem(0)->Name, QStringLiteral("Holiday \u00e9t\u00e9")); // UTF-8 name
+    EXPECT_EQ(db->Albums.GetItem(1)->ImageIds, (std::vector<uint32_t>{100, 101}));
+    EXPECT_THROW(db->Albums.GetItem(1)->GetImageId(2), platform::Error);
+    EXPECT_THROW(db->Photos.GetItem(7), platform::Error);
     QFile::remove(Tree.Path("Photos/Thumbs/F1024_2.ithmb"));
     db->Photos.GetItem(0)->FileNo = 9; // outside 1..FileCount: never exported
     db->Photos.GetItem(2)->FileNo = db->Photos.GetItem(3)->FileNo = 3;

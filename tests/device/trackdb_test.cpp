@@ -197,15 +197,12 @@ TEST(TrackDb, ListsRefuseIndexesOutsideAndVideoIsByExtension) {
         tracks.Add();
     EXPECT_EQ(first.Title, QStringLiteral("x")); // items keep their address while the list grows
     EXPECT_THROW(tracks.GetItem(-1), std::out_of_range);
-    TPlayListItem p;
-    p.TrackIds = {1};
-    p.Count = 1;
-    EXPECT_THROW(p.GetTrackId(1), std::out_of_range);
-    for (const auto& [location, video] : std::vector<std::pair<const char*, bool>>{{":a:CLIP.M4V", true},
-                                                                                   {":a:b.MoV", true},
-                                                                                   {":a:b.mp3", false},
-                                                                                   {":a.mp4:noext", false},
-                                                                                   {":a:b.mp4x", false}}) {
+    EXPECT_THROW(TPlayListItem().GetTrackId(0), std::out_of_range);
+    for (const auto& [location, video] : {std::pair(":a:CLIP.M4V", true),
+                                          {":a:b.MoV", true},
+                                          {":a:b.mp3", false},
+                                          {":a.mp4:noext", false},
+                                          {":a:b.mp4x", false}}) {
         TTrackItem t;
         t.Location = QString::fromLatin1(location);
         EXPECT_EQ(t.IsVideo(), video) << location;
