@@ -78,11 +78,9 @@ TEST(TrackDb, DamagedAndOddRecords) {
     const QByteArray good = WriteTrackDb(SampleDb(), &at);
     const auto patch = [](QByteArray b, std::initializer_list<Field> fields) { return PutFields(b, fields), b; };
     const auto tag = [](const char* t) { return qFromLittleEndian<uint32_t>(t); };
-    FixtureDb withoutLast = SampleDb(), unusedFirst = SampleDb(), unnamed = SampleDb();
+    FixtureDb withoutLast = SampleDb(), unnamed = SampleDb();
     withoutLast.PodcastSection = false;
     const QByteArray playlistsLast = WriteTrackDb(withoutLast, &alone);
-    unusedFirst.ExtraSections = {patch(Record("mhsd", 96, 96), {{12, 9}})};
-    const QByteArray early = WriteTrackDb(unusedFirst);
     unnamed.Playlists[1].Name.clear();
     unnamed.Playlists[1].ColumnInfo = false; // the header is followed directly by an mhip
     // No strings: the total length equals the header length, 352 or 353.
@@ -105,23 +103,20 @@ TEST(TrackDb, DamagedAndOddRecords) {
         // A playlist string of length 0 ends the walk instead of spinning on it; its items are not found.
         {"empty playlist string", patch(good, {{at.Playlists[1] + 108 + 8, 0}}), true, -1, 5, 3, 1,
          [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).Count, 0); }},
-        {"huge string and item counts", patch(good, {{at.Tracks[0] + 12, 0x7FFFFFFF}, {at.Playlists[1] + 16, 0x7FFFFFFF}}),
+        // Section count: sections that are not there, after both lists; nothing the load needs is missing.
+        {"huge string, item and section counts",
+         patch(good, {{at.Tracks[0] + 12, 0x7FFFFFFF}, {at.Playlists[1] + 16, 0x7FFFFFFF}, {20, 0x7FFFFFFF}}),
          true, 0, 5, 3, 0, [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).Count, 3); }},
         // A track count beyond the data walks on to the end of the data, then reports the damage.
         {"huge track count", patch(good, {{at.TrackList + 8, 0x7FFFFFFF}}), false, ecDataPastEnd, -1, -1, 1,
          [&](Db db) { EXPECT_EQ(title(db, 4), QStringLiteral("Old Record")); }},
-        // Sections that are not there, after both lists: nothing the load needs is missing.
-        {"huge section count", patch(good, {{20, 0x7FFFFFFF}}), true, 0, 5, 3, 0, {}},
         {"a track past the end", patch(good, {{at.Tracks[3] + 8, 0xFFFFFFF0}}), false, ecDataPastEnd, 3, -1, 1, {}},
         // A record of total length 0 cannot be stepped over: read once, then the walk ends.
         {"empty track section", patch(good, {{at.TrackSection + 8, 0}}), true, -1, 5, 0, 1, {}},
         {"empty mhip", patch(good, {{at.PlaylistItems[0][2] + 8, 0}}), true, -1, 5, 3, 1,
          [](Db db) { EXPECT_EQ(db.Playlists.GetItem(0).Count, 2); }},
-        {"unused section before the lists of length 0", patch(early, {{188 + 8, 0}}), true, 0, 0, 0, 1, {}},
         {"the playlists, last, run past the end", patch(playlistsLast, {{alone.PlaylistSection + 8, 0xFFFFFF00}}), true,
          0, 5, 3, 0, {}},
-        {"unused section before the lists runs past the end", patch(early, {{188 + 8, 0xFFFFFF00}}), false,
-         ecDataPastEnd, 0, 0, 1, {}},
         {"track section runs past the end before the playlists", patch(good, {{at.TrackSection + 8, 0xFFFFFF00}}),
          false, ecDataPastEnd, 5, 0, 1, {}},
         {"sections that point at the track list again", WriteTrackDb(looped), true, -1, -1, -1, 1,
