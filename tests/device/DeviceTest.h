@@ -67,8 +67,8 @@ inline void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
 using TagDamage = std::tuple<const char*, int, bool, uint32_t, int>;
 
 // Runs the cases, then every cut of the file, which keeps at most `most` items.
-template <class Db, class Count>
-void ExpectDamage(const QByteArray& good, const std::vector<TagDamage>& cases, int most, const Count& count) {
+template <class Db, class Cases, class Count>
+void ExpectDamage(const QByteArray& good, const Cases& cases, int most, const Count& count) {
     for (const auto& [tag, n, loads, code, items] : cases) {
         qsizetype at = -1;
         for (int i = 0; i <= n; ++i)

@@ -56,14 +56,9 @@ TEST(ArtworkDb, FormatChoiceAndFailurePaths) {
     EXPECT_EQ(std::pair(same.Small.Id, same.Arts.Count()), std::pair(1028, 0));
     // Without an image list the database loads with no items.
     EXPECT_TRUE(TArtworkDb("E:", false).LoadFromData(WriteArtworkDb({.WriteImages = false})));
-    ExpectDamage<TArtworkDb>(WriteArtworkDb(MakeArtSet(1029, 1031, 3, false).Db),
-                             {{"mhfd", 0, false, 7, 0},
-                              {"mhli", 0, false, 8, 0},
-                              {"mhii", 0, false, 9, 0},
-                              {"mhni", 0, false, 10, 0},
-                              {"mhod", 0, false, 11, 0},
-                              {"mhii", 2, true, 9, 2},
-                              {"mhni", 2, true, 10, 2},
-                              {"mhod", 4, true, 11, 3}},
-                             3, [](const TArtworkDb& db) { return db.Arts.Count(); });
+    const TagDamage cases[] = {{"mhfd", 0, false, 7, 0},  {"mhli", 0, false, 8, 0},  {"mhii", 0, false, 9, 0},
+                               {"mhni", 0, false, 10, 0}, {"mhod", 0, false, 11, 0}, {"mhii", 2, true, 9, 2},
+                               {"mhni", 2, true, 10, 2},  {"mhod", 4, true, 11, 3}};
+    ExpectDamage<TArtworkDb>(WriteArtworkDb(MakeArtSet(1029, 1031, 3, false).Db), cases, 3,
+                             [](const TArtworkDb& db) { return db.Arts.Count(); });
 }

@@ -33,13 +33,9 @@ TEST_F(IPodTest, ProbeTellsTheKindOfDriveAndScansStopAtTheFirstIPod) {
     plain.WriteFile(QStringLiteral("iTunesDB"), "x"); // a removable drive without the marker folder
     Map({Tree("fixed").AsDrive('C', platform::DriveFixed), Tree("cd").AsDrive('D', platform::DriveCdRom),
          locked.AsDrive('E'), bare.AsDrive('F'), g.AsDrive('G'), plain.AsDrive('H')});
-    for (const auto& [letter, result] : std::vector<std::pair<char, int32_t>>{{'C', prNone},
-                                                                              {'D', prNone},
-                                                                              {'E', prLocked},
-                                                                              {'F', prNoDatabase},
-                                                                              {'G', prFound},
-                                                                              {'H', prNone},
-                                                                              {'K', prNone}}) {
+    const std::pair<char, int32_t> probes[] = {{'C', prNone},  {'D', prNone}, {'E', prLocked}, {'F', prNoDatabase},
+                                               {'G', prFound}, {'H', prNone}, {'K', prNone}};
+    for (const auto& [letter, result] : probes) {
         EXPECT_EQ(Pod.ProbeDrive(letter), result) << letter;
         EXPECT_EQ(Pod.Root, QByteArray(1, letter) + ':'); // set whatever the result
     }

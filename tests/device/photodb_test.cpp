@@ -66,17 +66,12 @@ TEST(PhotoDb, FullSizeReferencesAndContainerNumbers) {
 }
 
 TEST(PhotoDb, ErrorCodesOfTheFailurePaths) {
-    ExpectDamage<TPhotoDb>(WritePhotoDb(Photos({}, 3)),
-                           {{"mhfd", 0, false, 7, 0},
-                            {"mhli", 0, false, 8, 0},
-                            {"mhii", 0, false, 9, 0},
-                            {"mhni", 0, false, 10, 0}, // during the format choice
-                            {"mhod", 0, false, 11, 0},
-                            {"mhla", 0, false, 13, 3}, // photos parsed before stay
-                            {"mhii", 1, true, 9, 1},   // a later item ends the list with success
-                            {"mhni", 2, true, 10, 2},  // drops that photo
-                            {"mhod", 4, true, 11, 3}}, // keeps the photo as far as it was filled
-                           3, [](const TPhotoDb& db) { return db.Photos.Count(); });
+    // mhni: during the format choice; mhla: the photos parsed before stay; a later mhii ends the
+    // list with success, a later mhni drops its photo, a later mhod keeps it as far as it was filled.
+    const TagDamage cases[] = {{"mhfd", 0, false, 7, 0},  {"mhli", 0, false, 8, 0},  {"mhii", 0, false, 9, 0},
+                               {"mhni", 0, false, 10, 0}, {"mhod", 0, false, 11, 0}, {"mhla", 0, false, 13, 3},
+                               {"mhii", 1, true, 9, 1},   {"mhni", 2, true, 10, 2},  {"mhod", 4, true, 11, 3}};
+    ExpectDamage<TPhotoDb>(WritePhotoDb(Photos({}, 3)), cases, 3, [](const TPhotoDb& db) { return db.Photos.Count(); });
 }
 
 TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {

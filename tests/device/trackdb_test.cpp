@@ -148,10 +148,11 @@ TEST(TrackDb, DamagedAndOddRecords) {
         SCOPED_TRACE(why);
         TiTunesDB db("E:", false);
         EXPECT_EQ(db.LoadFromData(bytes), loads);
-        for (const auto& [name, want, got] : {std::tuple("code", code, int(db.ErrorCode)),
-                                              {"tracks", tracks, db.Tracks.Count()},
-                                              {"playlists", playlists, db.Playlists.Count()},
-                                              {"damaged", damaged, int(db.Damaged())}})
+        const std::tuple<const char*, int, int> counts[] = {{"code", code, db.ErrorCode},
+                                                            {"tracks", tracks, db.Tracks.Count()},
+                                                            {"playlists", playlists, db.Playlists.Count()},
+                                                            {"damaged", damaged, db.Damaged()}};
+        for (const auto& [name, want, got] : counts)
             EXPECT_TRUE(want < 0 || want == got) << name << " " << got;
         if (check)
             check(db);
@@ -193,11 +194,9 @@ TEST(TrackDb, ListsRefuseIndexesOutsideAndVideoIsByExtension) {
     EXPECT_EQ(first.Title, QStringLiteral("x")); // items keep their address while the list grows
     EXPECT_THROW(tracks.GetItem(-1), std::out_of_range);
     EXPECT_THROW(TPlayListItem().GetTrackId(0), std::out_of_range);
-    for (const auto& [location, video] : {std::pair(":a:CLIP.M4V", true),
-                                          {":a:b.MoV", true},
-                                          {":a:b.mp3", false},
-                                          {":a.mp4:noext", false},
-                                          {":a:b.mp4x", false}}) {
+    const std::pair<const char*, bool> videos[] = {
+        {":a:CLIP.M4V", true}, {":a:b.MoV", true}, {":a:b.mp3", false}, {":a.mp4:noext", false}, {":a:b.mp4x", false}};
+    for (const auto& [location, video] : videos) {
         TTrackItem t;
         t.Location = QString::fromLatin1(location);
         EXPECT_EQ(t.IsVideo(), video) << location;
