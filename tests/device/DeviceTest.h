@@ -85,23 +85,19 @@ void ExpectDamage(const QByteArray& good, const Cases& cases, int most, const Co
     }
 }
 
-// The ipod-dump tool's exit code and output lines, raw and parsed.
-struct DumpRun {
-    int Exit = -1;
-    std::vector<QJsonObject> Lines;
-    QList<QByteArray> Raw;
-};
-
-inline DumpRun RunDump(const QStringList& args) {
-    DumpRun r;
+// The ipod-dump tool's exit code and output lines.
+inline std::pair<int, QList<QByteArray>> RunDump(const QStringList& args) {
     QProcess p;
     p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), args);
     EXPECT_TRUE(p.waitForFinished(60000));
-    r.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty())
-            r.Raw << line, r.Lines.push_back(QJsonDocument::fromJson(line).object());
-    return r;
+    QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+    lines.removeAll(QByteArray());
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, lines};
+}
+
+// The value of `key` in one printed line.
+inline QJsonValue Value(const QByteArray& line, const char* key) {
+    return QJsonDocument::fromJson(line)[QLatin1String(key)];
 }
 
 // The keys of one printed line in the order printed, nested ones too.

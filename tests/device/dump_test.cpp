@@ -20,24 +20,23 @@ TEST(Dump, TracksForPlainAndCompressedDatabases) {
     plain.WriteTrackDb(bytes);
     compressed.MakeITunesFolder();
     compressed.WriteCompressedTrackDb(bytes); // no plain iTunesDB beside it
-    const DumpRun r = RunDump({"tracks", plain.Root()});
-    EXPECT_EQ(RunDump({"tracks", compressed.Root(), "--cdb"}).Raw, r.Raw); // the compressed form prints the same
-    ASSERT_EQ(std::pair(r.Exit, int(r.Lines.size())), std::pair(0, 5 + 3 + 1));
-    EXPECT_EQ(KeysInOrder(r.Raw[0]), Keys("index id title artist album genre kind location size length rating "
-                                          "playcount mediatype hasartwork dbid video"));
-    EXPECT_EQ(KeysInOrder(r.Raw[6]), Keys("playlist smart ids"));
-    EXPECT_EQ(KeysInOrder(r.Raw.back()), Keys("result error tracks playlists totaltime totalsize"));
-    EXPECT_EQ(r.Lines[1].value("dbid").toString(), QStringLiteral("17297757506775570040")); // 64 bits, as text
-    EXPECT_EQ(r.Lines[6].value("ids").toArray(), (QJsonArray{103, 101, 999}));
+    const auto [exit, r] = RunDump({"tracks", plain.Root()});
+    EXPECT_EQ(RunDump({"tracks", compressed.Root(), "--cdb"}).second, r); // the compressed form prints the same
+    ASSERT_EQ(std::pair(exit, int(r.size())), std::pair(0, 5 + 3 + 1));
+    EXPECT_EQ(KeysInOrder(r[0]), Keys("index id title artist album genre kind location size length rating "
+                                      "playcount mediatype hasartwork dbid video"));
+    EXPECT_EQ(KeysInOrder(r[6]), Keys("playlist smart ids"));
+    EXPECT_EQ(KeysInOrder(r.back()), Keys("result error tracks playlists totaltime totalsize"));
+    EXPECT_EQ(Value(r[1], "dbid").toString(), QStringLiteral("17297757506775570040")); // 64 bits, as text
+    EXPECT_EQ(Value(r[6], "ids").toArray(), (QJsonArray{103, 101, 999}));
     // A database cut off in its playlists still prints, with a false result; --summary prints
     // only that line.
     plain.WriteTrackDb(bytes.left(at.Playlists[2] + 10));
-    const DumpRun cut = RunDump({"tracks", plain.Root(), "--summary"});
-    ASSERT_EQ(std::pair(cut.Exit, int(cut.Lines.size())), std::pair(0, 1));
-    EXPECT_EQ(std::pair(cut.Lines[0].value("result").toBool(), cut.Lines[0].value("tracks").toInt()),
-              std::pair(false, 5));
-    EXPECT_NE(RunDump({"tracks", dir.path() + "/nothing-here"}).Exit, 0);
-    EXPECT_EQ(RunDump({"tracks", plain.Root(), "--bogus"}).Exit, 2);
+    const auto [cutExit, cut] = RunDump({"tracks", plain.Root(), "--summary"});
+    ASSERT_EQ(std::pair(cutExit, int(cut.size())), std::pair(0, 1));
+    EXPECT_EQ(std::pair(Value(cut[0], "result").toBool(), Value(cut[0], "tracks").toInt()), std::pair(false, 5));
+    EXPECT_NE(RunDump({"tracks", dir.path() + "/nothing-here"}).first, 0);
+    EXPECT_EQ(RunDump({"tracks", plain.Root(), "--bogus"}).first, 2);
 }
 
 TEST(Dump, PhotosArtworkAndTheirExports) {
@@ -46,22 +45,19 @@ TEST(Dump, PhotosArtworkAndTheirExports) {
     WritePhotoSet(tree, MakePhotoSet(1024, 1036, 4, false, 3), false);
     WriteArtSet(tree, MakeArtSet(1060, 1055, 3, false, 2), false);
     const QStringList formats = Keys("large id size width height filecount small id size width height filecount");
-    const DumpRun photos = RunDump({"photos", tree.Root()});
-    ASSERT_EQ(photos.Lines.size(), 4u + 2 + 1);
-    EXPECT_EQ(KeysInOrder(photos.Raw[0]), Keys("index imageid fileno largeoffset largesize smalloffset fullres"));
-    EXPECT_EQ(KeysInOrder(photos.Raw[4]), Keys("album ids"));
-    EXPECT_EQ(KeysInOrder(photos.Raw.last()), Keys("result error hasfullres") + formats);
-    const DumpRun art = RunDump({"artwork", tree.Root()});
-    ASSERT_EQ(art.Lines.size(), 3u + 1);
-    EXPECT_EQ(KeysInOrder(art.Raw[0]), Keys("index imageid songdbid smallfileno smalloffset largefileno largeoffset"));
-    EXPECT_EQ(KeysInOrder(art.Raw.last()), Keys("result error") + formats);
-    EXPECT_EQ(art.Lines[2].value("songdbid").toString(), QString::number(0x1000000002ull)); // 64 bits, as text
-
+    const QList<QByteArray> photos = RunDump({"photos", tree.Root()}).second;
+    ASSERT_EQ(photos.size(), 4 + 2 + 1);
+    EXPECT_EQ(KeysInOrder(photos[0]), Keys("index imageid fileno largeoffset largesize smalloffset fullres"));
+    EXPECT_EQ(KeysInOrder(photos[4]), Keys("album ids"));
+    EXPECT_EQ(KeysInOrder(photos.last()), Keys("result error hasfullres") + formats);
+    const QList<QByteArray> art = RunDump({"artwork", tree.Root()}).second;
+    ASSERT_EQ(art.size(), 3 + 1);
+    EXPECT_EQ(KeysInOrder(art[0]), Keys("index imageid songdbid smallfileno smalloffset largefileno largeoffset"));
+    EXPECT_EQ(KeysInOrder(art.last()), Keys("result error") + formats);
+    EXPECT_EQ(Value(art[2], "songdbid").toString(), QString::number(0x1000000002ull)); // 64 bits, as text
     const QString out = tree.Root() + "-out";
-    const DumpRun exported = RunDump({"export-photos", tree.Root(), out});
-    ASSERT_EQ(exported.Lines.size(), 1u);
-    EXPECT_EQ(KeysInOrder(exported.Raw[0]), Keys("missing log count"));
+    EXPECT_EQ(KeysInOrder(RunDump({"export-photos", tree.Root(), out}).second.value(0)), Keys("missing log count"));
     EXPECT_EQ(QImage(out + "/102.jpg").size(), QSize(320, 240));
-    EXPECT_EQ(RunDump({"export-art", tree.Root(), out + "/art"}).Lines.at(0).value("count").toInt(), 3);
+    EXPECT_EQ(Value(RunDump({"export-art", tree.Root(), out + "/art"}).second.value(0), "count").toInt(), 3);
     EXPECT_EQ(QDir(out + "/art").entryList(QDir::Files), (QStringList{"0.bmp", "1.bmp", "2.bmp"}));
 }
