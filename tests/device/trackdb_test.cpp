@@ -18,17 +18,11 @@ QString Describe(const TiTunesDB& db) {
     QStringList lines{QStringLiteral("%1 %2 %3").arg(db.TotalTime).arg(db.TotalSize).arg(db.ErrorCode)};
     for (int i = 0; i < db.Tracks.Count(); ++i) {
         const TTrackItem& t = db.Tracks.GetItem(i);
-        lines << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9|")
-                         .arg(t.TrackId)
-                         .arg(t.Size)
-                         .arg(t.Length)
-                         .arg(t.Rating)
-                         .arg(t.PlayCount)
-                         .arg(t.MediaType)
-                         .arg(t.HasArtwork)
-                         .arg(t.DbId)
-                         .arg(t.ArtworkLink) +
-                     QStringList{t.Title, t.Artist, t.Album, t.Genre, t.KindText, t.Location}.join(u'|');
+        const auto n = [](auto v) { return QString::number(v); };
+        lines << QStringList{n(t.TrackId),   n(t.Size),       n(t.Length), n(t.Rating),      n(t.PlayCount),
+                             n(t.MediaType), n(t.HasArtwork), n(t.DbId),   n(t.ArtworkLink), t.Title,
+                             t.Artist,       t.Album,         t.Genre,     t.KindText,       t.Location}
+                     .join(u'|');
     }
     for (int i = 0; i < db.Playlists.Count(); ++i) {
         const TPlayListItem& p = db.Playlists.GetItem(i);
