@@ -51,7 +51,6 @@ TEST_F(MappedDevice, PhotoDbLoadsFromTheDiskAndItsExportVisitsOnlyTheContainersU
               std::pair(TThumbFormat{1024, 153600, 320, 240, 4}, TThumbFormat{1036, 4100, 50, 41, 1}));
     const TPhotoItem& p = *db->Photos.GetItem(4);
     EXPECT_EQ(std::tuple(p.ImageId, p.FileNo, p.LargeOffset, p.SmallOffset), std::tuple(104u, 3, 0u, 4u * 4100));
-    ASSERT_EQ(db->Albums.Count(), 2);
     EXPECT_EQ(db->Albums.GetItem(0)->Name, QStringLiteral("Holiday \u00e9t\u00e9")); // UTF-8 name
     EXPECT_EQ(db->Albums.GetItem(1)->ImageIds, (std::vector<uint32_t>{100, 101}));
     EXPECT_THROW(db->Albums.GetItem(1)->GetImageId(2), platform::Error);
