@@ -57,8 +57,7 @@ TEST_F(IPodTest, RemoveLockAndClearPrefsFlagChangeOnlyWhatTheyMust) {
     ASSERT_EQ(Pod.ProbeDrive('E'), prFound);
     EXPECT_TRUE(Pod.RemoveLock()); // nothing to remove
     e.WriteLock();
-    EXPECT_TRUE(Pod.RemoveLock());
-    EXPECT_FALSE(Pod.IsLocked());
+    EXPECT_TRUE(Pod.RemoveLock() && !Pod.IsLocked());
     const QString prefs = QStringLiteral("iPod_Control/iTunes/iTunesPrefs");
     EXPECT_FALSE(Pod.ClearPrefsFlag()); // no file
     // Too short to hold the flag at byte 10, other flag values, the flag as the last byte, a long file.

@@ -81,8 +81,8 @@ TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {
     f.Albums = {{QString(), false, {10}, {}}, {QStringLiteral("Mixed"), true, {10, 13}, {Record("mhzz", 40, 40)}}};
     TPhotoDb db("E:", false);
     ASSERT_TRUE(db.LoadFromData(WritePhotoDb(f)));
-    ASSERT_EQ(db.Photos.Count(), 2); // photos without both references are dropped
-    ASSERT_EQ(db.Albums.Count(), 1); // the album without a name record is not added
+    // Photos without both references are dropped, the album without a name record is not added.
+    ASSERT_EQ(std::pair(db.Photos.Count(), db.Albums.Count()), std::pair(2, 1));
     EXPECT_EQ(db.Albums.GetItem(0)->ImageIds, (std::vector<uint32_t>{10, 13})); // the odd item is skipped
 
     // Zero lengths under huge counts.

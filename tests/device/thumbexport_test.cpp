@@ -21,8 +21,7 @@ TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndCutOrEmptyImagesAreFailedRe
             db->Photos.GetItem(2)->Selected = 0;
             EXPECT_FALSE(db->ExportThumbs(aspect));
             EXPECT_EQ(Progress, 3);
-            EXPECT_EQ(Files(),
-                      (cut ? QStringList{"100.jpg", "101.jpg"} : QStringList{"100.jpg", "101.jpg", "103.jpg"}));
+            EXPECT_EQ(Files(), QStringList({"100.jpg", "101.jpg", "103.jpg"}).mid(0, cut ? 2 : 3));
             for (const QString& name : Files()) {
                 EXPECT_EQ(QImage(Out + name).size(), size);
                 ExpectQuadrants(QImage(Out + name), name.left(3).toInt() - 100, 12);
