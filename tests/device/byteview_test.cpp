@@ -16,8 +16,8 @@ TEST(ByteView, ReadsLittleEndianTagsIgnoringCaseAndRefusesEverythingOutside) {
     EXPECT_TRUE(v.TagIs(0, "mhod") && !v.TagIs(0, "mhit") && !v.TagIs(6, "mhod"));
 }
 
-// A NUL at every unit of two four-unit words, and none; an odd last byte is a character as if
-// zero-padded, whether the length or the data ends there.
+// A NUL at every unit of two four-unit words, and none; an odd last byte where the data ends is
+// a character as if zero-padded (the track tests cut a text length to an odd one).
 TEST(ByteView, Utf16TextEndsAtTheFirstNulInAnyPlaceAndKeepsAnOddLastByte) {
     const QString full = QStringLiteral("abcdefgh");
     for (int nul = 0; nul <= 8; ++nul) {
@@ -28,5 +28,4 @@ TEST(ByteView, Utf16TextEndsAtTheFirstNulInAnyPlaceAndKeepsAnOddLastByte) {
         EXPECT_EQ(ByteView(bytes).Utf16Le(0, 8), full.left(std::min(nul, 4))) << nul;
     }
     EXPECT_EQ(ByteView(QByteArray("a\0b\0c", 5)).Utf16Le(0, 100), QStringLiteral("abc"));
-    EXPECT_EQ(ByteView(QByteArray("a\0b\0c\0", 6)).Utf16Le(0, 5), QStringLiteral("abc"));
 }

@@ -188,9 +188,7 @@ TEST(TrackDb, ListsRefuseIndexesOutsideAndVideoIsByExtension) {
     const std::pair<const char*, bool> videos[] = {
         {":a:CLIP.M4V", true}, {":a:b.MoV", true}, {":a:b.mp3", false}, {":a.mp4:noext", false}, {":a:b.mp4x", false}};
     for (const auto& [location, video] : videos) {
-        TTrackItem t;
-        t.Location = QString::fromLatin1(location);
-        EXPECT_EQ(t.IsVideo(), video) << location;
+        EXPECT_EQ(TTrackItem{.Location = QString::fromLatin1(location)}.IsVideo(), video) << location;
     }
 }
 
