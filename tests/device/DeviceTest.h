@@ -1,8 +1,9 @@
 #pragma once
 // Set-up shared by the device tests: a fixture device mapped as drive E:, the colour check of
 // pictures drawn by the fixtures, tag patching, and runs of the ipod-dump tool.
+#include "device/PhotoDb.h"
 #include "platform/Drives.h"
-#include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/PhotoDbWriter.h"
 #include "tests/fixtures/ThumbWriter.h"
 
 #include <QDir>
@@ -26,12 +27,23 @@ protected:
         QDir().mkpath(Out);
     }
     void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
-    void ClearOut() {
+    QStringList Files() const { return QDir(Out).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    QByteArray Read(const QString& name) const { return fixtures::DeviceTree(Out).ReadFile(name); }
+
+    // The set written to the device and loaded, every photo marked, into an empty output folder.
+    std::unique_ptr<device::TPhotoDb> LoadPhotos(const fixtures::PhotoSet& set) {
         QDir(Out).removeRecursively();
         QDir().mkpath(Out);
         Progress = 0;
+        WritePhotoSet(Tree, set, false);
+        auto db = std::make_unique<device::TPhotoDb>("E:", false);
+        EXPECT_TRUE(db->Load(false));
+        for (int i = 0; i < db->Photos.Count(); ++i)
+            db->Photos.GetItem(i)->Selected = 1;
+        db->OutputFolder = Out;
+        db->OnProgress = [this] { ++Progress; };
+        return db;
     }
-    QStringList Files() const { return QDir(Out).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
     QTemporaryDir Dir;
     fixtures::DeviceTree Tree{Dir.path() + "/ipod"};
@@ -42,35 +54,29 @@ protected:
 // The picture shows the four quadrant colours of picture `seed`.
 inline void ExpectQuadrants(const QImage& image, int seed, int tolerance) {
     ASSERT_FALSE(image.isNull());
-    const int w = image.width(), h = image.height();
     for (int q = 0; q < 4; ++q) {
-        const QColor want = fixtures::QuadrantColour(seed, q), got = image.pixelColor((1 + q % 2 * 2) * w / 4, (1 + q / 2 * 2) * h / 4);
-        EXPECT_LE(std::max({std::abs(got.red() - want.red()), std::abs(got.green() - want.green()), std::abs(got.blue() - want.blue())}), tolerance)
-            << "quadrant " << q << " seed " << seed << ": " << qPrintable(got.name()) << " for " << qPrintable(want.name());
+        const QRgb want = fixtures::QuadrantColour(seed, q).rgb();
+        const QRgb got = image.pixel((1 + q % 2 * 2) * image.width() / 4, (1 + q / 2 * 2) * image.height() / 4);
+        for (const int shift : {0, 8, 16})
+            EXPECT_LE(std::abs(int(got >> shift & 0xFF) - int(want >> shift & 0xFF)), tolerance) << q << " " << seed;
     }
 }
 
-// The bytes with the n-th occurrence of `tag` overwritten by `with`.
-inline QByteArray PatchTag(QByteArray bytes, const char* tag, const char* with, int n = 0) {
-    qsizetype at = -1;
-    for (int i = 0; i <= n; ++i)
-        at = bytes.indexOf(tag, at + 1);
-    EXPECT_GE(at, 0) << tag;
-    return at < 0 ? bytes : bytes.replace(at, 4, QByteArray(with, 4));
-}
-
-// A tag of a good image database overwritten: what the load says and how many items it keeps.
-struct TagDamage { const char* Tag; int Occurrence; bool Loads; uint32_t Code; int Items; };
+// A tag of a good image database overwritten at its n-th occurrence: what the load says and how
+// many items it keeps.
+using TagDamage = std::tuple<const char*, int, bool, uint32_t, int>;
 
 // Runs the cases, then every cut of the file, which keeps at most `most` items.
-template <class Db, class Count>
-void ExpectDamage(const QByteArray& good, const std::vector<TagDamage>& cases, int most, const Count& count) {
-    for (const TagDamage& c : cases) {
-        SCOPED_TRACE(std::string(c.Tag) + " " + std::to_string(c.Occurrence));
+template <class Db, class Cases, class Count>
+void ExpectDamage(const QByteArray& good, const Cases& cases, int most, const Count& count) {
+    for (const auto& [tag, n, loads, code, items] : cases) {
+        qsizetype at = -1;
+        for (int i = 0; i <= n; ++i)
+            at = good.indexOf(tag, at + 1);
+        ASSERT_GE(at, 0) << tag << n;
         Db db("E:", false);
-        EXPECT_EQ(db.LoadFromData(PatchTag(good, c.Tag, "xxxx", c.Occurrence)), c.Loads);
-        EXPECT_EQ(db.ErrorCode, c.Code);
-        EXPECT_EQ(count(db), c.Items);
+        EXPECT_EQ(db.LoadFromData(QByteArray(good).replace(at, 4, "xxxx")), loads) << tag << n;
+        EXPECT_EQ(std::pair(db.ErrorCode, count(db)), std::pair(code, items)) << tag << n;
     }
     for (qsizetype n = 0; n < good.size(); n += 5) {
         Db db("E:", false);
@@ -79,20 +85,19 @@ void ExpectDamage(const QByteArray& good, const std::vector<TagDamage>& cases, i
     }
 }
 
-struct DumpRun { int Exit = -1; std::vector<QJsonObject> Lines; QList<QByteArray> Raw; };
-
-inline DumpRun RunDump(const QStringList& args) {
-    DumpRun r;
+// The ipod-dump tool's exit code and output lines.
+inline std::pair<int, QList<QByteArray>> RunDump(const QStringList& args) {
     QProcess p;
     p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), args);
     EXPECT_TRUE(p.waitForFinished(60000));
-    r.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
-        if (!line.isEmpty()) {
-            r.Raw << line;
-            r.Lines.push_back(QJsonDocument::fromJson(line).object());
-        }
-    return r;
+    QList<QByteArray> lines = p.readAllStandardOutput().split('\n');
+    lines.removeAll(QByteArray());
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, lines};
+}
+
+// The value of `key` in one printed line.
+inline QJsonValue Value(const QByteArray& line, const char* key) {
+    return QJsonDocument::fromJson(line)[QLatin1String(key)];
 }
 
 // The keys of one printed line in the order printed, nested ones too.

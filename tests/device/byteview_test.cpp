@@ -7,23 +7,18 @@ using device::ByteView;
 
 TEST(ByteView, ReadsLittleEndianTagsIgnoringCaseAndRefusesEverythingOutside) {
     const QByteArray bytes("MHod\x05\x06\x07\x08", 8);
-    ByteView v(bytes);
-    EXPECT_EQ(v.U32(4), 0x08070605u);
-    EXPECT_EQ(v.U64(0), 0x080706'05646F484Dull);
-    EXPECT_EQ(v.U16BE(4), 0x0506);
-    EXPECT_EQ(v.U32(5), 0u); // straddles the end
-    EXPECT_EQ(v.U8(8) + v.U8(-1), 0u);
-    EXPECT_TRUE(v.Fits(8, 0));
-    EXPECT_FALSE(v.Fits(4, std::numeric_limits<qint64>::max()));
-    EXPECT_FALSE(v.Fits(std::numeric_limits<qint64>::max(), 1));
+    const ByteView v(bytes);
+    EXPECT_EQ(std::tuple(v.U32(4), v.U64(0), v.U16BE(4)), std::tuple(0x08070605u, 0x080706'05646F484Dull, 0x0506));
+    EXPECT_EQ(v.U32(5) + v.U8(8) + v.U8(-1), 0u); // straddles the end, past it, before it
+    constexpr qint64 huge = std::numeric_limits<qint64>::max();
+    EXPECT_TRUE(v.Fits(8, 0) && !v.Fits(4, huge) && !v.Fits(huge, 1));
     EXPECT_EQ(v.Bytes(6, 100), QByteArray("\x07\x08", 2));
-    EXPECT_TRUE(v.TagIs(0, "mhod"));
-    EXPECT_FALSE(v.TagIs(0, "mhit"));
-    EXPECT_FALSE(v.TagIs(6, "mhod"));
+    EXPECT_TRUE(v.TagIs(0, "mhod") && !v.TagIs(0, "mhit") && !v.TagIs(6, "mhod"));
 }
 
+// A NUL at every unit of two four-unit words, and none; an odd last byte where the data ends is
+// a character as if zero-padded (the track tests cut a text length to an odd one).
 TEST(ByteView, Utf16TextEndsAtTheFirstNulInAnyPlaceAndKeepsAnOddLastByte) {
-    // A NUL at every unit of two four-unit words, and none.
     const QString full = QStringLiteral("abcdefgh");
     for (int nul = 0; nul <= 8; ++nul) {
         QByteArray bytes;
@@ -32,8 +27,5 @@ TEST(ByteView, Utf16TextEndsAtTheFirstNulInAnyPlaceAndKeepsAnOddLastByte) {
         EXPECT_EQ(ByteView(bytes).Utf16Le(0, 100), full.left(nul)) << nul;
         EXPECT_EQ(ByteView(bytes).Utf16Le(0, 8), full.left(std::min(nul, 4))) << nul;
     }
-    // An odd last byte is a character as if zero-padded, whether the length or the data ends there.
     EXPECT_EQ(ByteView(QByteArray("a\0b\0c", 5)).Utf16Le(0, 100), QStringLiteral("abc"));
-    EXPECT_EQ(ByteView(QByteArray("a\0b\0c\0", 6)).Utf16Le(0, 5), QStringLiteral("abc"));
-    EXPECT_EQ(ByteView(QByteArray("a\0\0", 3)).Utf16Le(0, 3), QStringLiteral("a"));
 }

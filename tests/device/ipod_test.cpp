@@ -2,7 +2,6 @@
 #include "platform/Errors.h"
 #include "tests/device/DeviceTest.h"
 
-#include <QFile>
 #include <unistd.h>
 
 using namespace device;
@@ -22,66 +21,52 @@ protected:
     }
     static void Map(const std::vector<platform::Drive>& drives) { platform::SetDriveTableForTesting(drives); }
     QTemporaryDir Dir;
+    TIPod Pod;
 };
 
 } // namespace
 
-TEST_F(IPodTest, ProbeTellsTheKindOfDrive) {
-    const DeviceTree locked = Tree("locked"), bare = Tree("bare", false), plain = Tree("plain", false);
+TEST_F(IPodTest, ProbeTellsTheKindOfDriveAndScansStopAtTheFirstIPod) {
+    const DeviceTree locked = Tree("locked"), bare = Tree("bare", false), plain = Tree("plain", false), g = Tree("g");
     locked.WriteLock();
     bare.MakeITunesFolder();
     plain.WriteFile(QStringLiteral("iTunesDB"), "x"); // a removable drive without the marker folder
     Map({Tree("fixed").AsDrive('C', platform::DriveFixed), Tree("cd").AsDrive('D', platform::DriveCdRom),
-         locked.AsDrive('E'), bare.AsDrive('F'), Tree("found").AsDrive('G'), plain.AsDrive('H')});
-    TIPod pod;
-    for (const auto& [letter, result] : std::vector<std::pair<char, int32_t>>{
-             {'C', prNone}, {'D', prNone}, {'E', prLocked}, {'F', prNoDatabase}, {'G', prFound}, {'H', prNone}, {'K', prNone}}) {
-        EXPECT_EQ(pod.ProbeDrive(letter), result) << letter;
-        EXPECT_EQ(pod.Root, QByteArray(1, letter) + ':'); // set whatever the result
+         locked.AsDrive('E'), bare.AsDrive('F'), g.AsDrive('G'), plain.AsDrive('H')});
+    const std::pair<char, int32_t> probes[] = {{'C', prNone},  {'D', prNone}, {'E', prLocked}, {'F', prNoDatabase},
+                                               {'G', prFound}, {'H', prNone}, {'K', prNone}};
+    for (const auto& [letter, result] : probes) {
+        EXPECT_EQ(Pod.ProbeDrive(letter), result) << letter;
+        EXPECT_EQ(Pod.Root, QByteArray(1, letter) + ':'); // set whatever the result
     }
-}
-
-TEST_F(IPodTest, ScansStopAtTheFirstIPodAndThePhotoTestAsksForAFoundDatabase) {
-    const DeviceTree e = Tree("e"), g = Tree("g"), f = Tree("f", false);
-    Map({f.AsDrive('F'), g.AsDrive('G'), e.AsDrive('E')});
-    TIPod pod;
-    EXPECT_EQ(pod.Find(true, 'A', false), prFound);
-    EXPECT_EQ(pod.Root, QByteArray("E:"));
-    EXPECT_EQ(pod.Find(false, 'G', false), prFound);
-    EXPECT_EQ(pod.Root, QByteArray("G:"));
-    EXPECT_EQ(pod.Find(false, 'E', true), prNoPhotoDatabase);
-    f.MakeITunesFolder();
-    f.WriteLock();
-    EXPECT_EQ(pod.Find(false, 'F', true), prLocked);
-    e.WriteFile(QStringLiteral("Photos/Photo Database"), "p");
-    EXPECT_EQ(pod.Find(true, 'A', true), prFound);
-
-    Map({Tree("none", false).AsDrive('F'), e.AsDrive('E', platform::DriveFixed)});
-    EXPECT_EQ(pod.Find(true, 'E', false), prNone);
-    EXPECT_EQ(pod.Root, QByteArray("Z:"));
+    EXPECT_EQ(Pod.Find(true, 'A', false), prLocked); // E comes before G
+    EXPECT_EQ(Pod.Find(false, 'G', false), prFound);
+    EXPECT_EQ(Pod.Find(false, 'G', true), prNoPhotoDatabase);
+    g.WriteFile(QStringLiteral("Photos/Photo Database"), "p");
+    EXPECT_EQ(Pod.Find(false, 'G', true), prFound);
+    EXPECT_EQ(Pod.Root, QByteArray("G:"));
+    Map({Tree("none", false).AsDrive('F'), g.AsDrive('E', platform::DriveFixed)});
+    EXPECT_EQ(Pod.Find(true, 'E', false), prNone);
+    EXPECT_EQ(Pod.Root, QByteArray("Z:"));
 }
 
 // Both change files on the device: only what they must, and a refusal is never a success.
 TEST_F(IPodTest, RemoveLockAndClearPrefsFlagChangeOnlyWhatTheyMust) {
     const DeviceTree e = Tree("e");
     Map({e.AsDrive('E')});
-    TIPod pod;
-    ASSERT_EQ(pod.ProbeDrive('E'), prFound);
-    EXPECT_TRUE(pod.RemoveLock()); // nothing to remove
+    ASSERT_EQ(Pod.ProbeDrive('E'), prFound);
+    EXPECT_TRUE(Pod.RemoveLock()); // nothing to remove
     e.WriteLock();
-    EXPECT_TRUE(pod.RemoveLock());
-    EXPECT_FALSE(pod.IsLocked());
-    EXPECT_TRUE(pod.HasTrackDb());
+    EXPECT_TRUE(Pod.RemoveLock() && !Pod.IsLocked());
     const QString prefs = QStringLiteral("iPod_Control/iTunes/iTunesPrefs");
-    EXPECT_FALSE(pod.ClearPrefsFlag()); // no file
+    EXPECT_FALSE(Pod.ClearPrefsFlag()); // no file
     // Too short to hold the flag at byte 10, other flag values, the flag as the last byte, a long file.
-    for (const auto& [flag, size, changes] : std::vector<std::tuple<uint8_t, int, bool>>{
-             {1, 10, false}, {0, 64, false}, {2, 64, false}, {1, 11, true}, {1, 4096, true}}) {
+    for (const auto& [flag, size, changes] :
+         std::vector<std::tuple<uint8_t, int, bool>>{{1, 10, false}, {2, 64, false}, {1, 11, true}, {1, 4096, true}}) {
         e.WritePrefs(flag, size);
         QByteArray want = e.ReadFile(prefs);
-        if (changes)
-            want[10] = 0;
-        EXPECT_EQ(pod.ClearPrefsFlag(), size > 10) << size;
+        want[10] = changes ? 0 : want[10];
+        EXPECT_EQ(Pod.ClearPrefsFlag(), size > 10) << size;
         EXPECT_EQ(e.ReadFile(prefs), want) << size; // same size, every other byte kept
     }
     if (geteuid() != 0) { // root ignores permissions
@@ -89,9 +74,9 @@ TEST_F(IPodTest, RemoveLockAndClearPrefsFlagChangeOnlyWhatTheyMust) {
         const QString folder = e.Path(QStringLiteral("iPod_Control/iTunes"));
         QFile::setPermissions(e.Path(prefs), QFile::ReadOwner);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        EXPECT_FALSE(pod.RemoveLock());
-        EXPECT_THROW(pod.ClearPrefsFlag(), platform::EFOpenError);
+        EXPECT_FALSE(Pod.RemoveLock());
+        EXPECT_THROW(Pod.ClearPrefsFlag(), platform::EFOpenError);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        EXPECT_TRUE(pod.IsLocked());
+        EXPECT_TRUE(Pod.IsLocked());
     }
 }

@@ -3,7 +3,6 @@
 #include "tests/device/DeviceTest.h"
 #include "tests/fixtures/TrackDbWriter.h"
 
-#include <QFile>
 #include <QTemporaryFile>
 #include <QtEndian>
 #include <functional>
@@ -14,89 +13,56 @@ using namespace fixtures;
 
 namespace {
 
-void ExpectSample(const TiTunesDB& db) {
-    ASSERT_EQ(db.Tracks.Count(), 5);
-    const TTrackItem& a = db.Tracks.GetItem(0);
-    EXPECT_EQ(std::tuple(a.TrackId, a.Rating, a.Size, a.Length, a.PlayCount, a.MediaType, a.HasArtwork, a.ArtIndex),
-              std::tuple(101u, 80, 4123456u, 215000u, 7u, 1u, 0, -1));
-    EXPECT_EQ((QStringList{a.Title, a.Artist, a.Album, a.Genre, a.KindText, a.Location}),
-              (QStringList{"Blue Monday", "New Order", "Substance", "Electronic", "MPEG audio file", // trimmed
-                           ":iPod_Control:Music:F00:ABCD.mp3"}));
-    const TTrackItem& b = db.Tracks.GetItem(1);
-    EXPECT_EQ(b.Title, QString::fromUtf8("Ça plane pour moi – 日本"));
-    EXPECT_EQ(std::tuple(b.HasArtwork, b.DbId, b.ArtworkLink), std::tuple(1, 0xF00DFACE12345678ull, 77u));
-    EXPECT_TRUE(db.Tracks.GetItem(2).IsVideo());
-    // Byte 164 = 2: no artwork, and the id is not taken.
-    EXPECT_EQ(std::tuple(db.Tracks.GetItem(3).HasArtwork, db.Tracks.GetItem(3).DbId), std::tuple(0, 0ull));
-    // The oldest header (156 bytes) still yields its strings.
-    EXPECT_EQ(db.Tracks.GetItem(4).Location, QStringLiteral(":iPod_Control:Music:F04:QRST.wav"));
-    EXPECT_EQ(db.TotalTime, 215000u + 61000 + 3723000 + 1000 + 500);
-    EXPECT_EQ(db.TotalSize, 4123456ll + 1000 + 150000000 + 2048 + 300);
-    ASSERT_EQ(db.Playlists.Count(), 3); // the podcast copy (type 3) is skipped
-    EXPECT_EQ(std::tuple(db.Playlists.GetItem(0).Name, db.Playlists.GetItem(0).Count), std::tuple(QString("Test iPod"), 5));
-    EXPECT_EQ(db.Playlists.GetItem(1).TrackIds, (std::vector<uint32_t>{103, 101, 999}));
-    EXPECT_EQ(std::tuple(db.Playlists.GetItem(1).Smart, db.Playlists.GetItem(2).Smart), std::tuple(0, 1));
-}
-
 // Everything a load gives, as one text.
 QString Describe(const TiTunesDB& db) {
     QStringList lines{QStringLiteral("%1 %2 %3").arg(db.TotalTime).arg(db.TotalSize).arg(db.ErrorCode)};
     for (int i = 0; i < db.Tracks.Count(); ++i) {
         const TTrackItem& t = db.Tracks.GetItem(i);
-        lines << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9|").arg(t.TrackId).arg(t.Size).arg(t.Length).arg(t.Rating)
-                         .arg(t.PlayCount).arg(t.MediaType).arg(t.HasArtwork).arg(t.DbId).arg(t.ArtworkLink) +
-                     QStringList{t.Title, t.Artist, t.Album, t.Genre, t.KindText, t.Location}.join(u'|');
+        const auto n = [](auto v) { return QString::number(v); };
+        lines << QStringList{n(t.TrackId),   n(t.Size),       n(t.Length), n(t.Rating),      n(t.PlayCount),
+                             n(t.MediaType), n(t.HasArtwork), n(t.DbId),   n(t.ArtworkLink), t.Title,
+                             t.Artist,       t.Album,         t.Genre,     t.KindText,       t.Location}
+                     .join(u'|');
     }
     for (int i = 0; i < db.Playlists.Count(); ++i) {
         const TPlayListItem& p = db.Playlists.GetItem(i);
         lines << p.Name + u'|' + QString::number(p.Smart) + u'|';
         for (int k = 0; k < p.Count; ++k)
-            lines.back() += QString::number(p.GetTrackId(k)) + u' ';
+            lines.back() += u' ' + QString::number(p.GetTrackId(k));
     }
     return lines.join(u'\n');
 }
 
+// The sample database: track 104 has artwork flag 2 (no artwork, id not taken), 105 the oldest
+// (156-byte) header; the podcast copy of a playlist is skipped.
+const char* const kSample = R"(4000500 154126804 0
+101|4123456|215000|80|7|1|0|0|0|Blue Monday|New Order|Substance|Electronic|MPEG audio file|:iPod_Control:Music:F00:ABCD.mp3
+102|1000|61000|0|0|1|1|17297757506775570040|77|Ça plane pour moi – 日本|Plastic Bertrand|||AAC audio file|:iPod_Control:Music:F01:EFGH.m4a
+103|150000000|3723000|0|0|2|1|42|99|A Film|||||:iPod_Control:Music:F02:IJKL.M4V
+104|2048|1000|0|0|1|0|0|0|No Album|||||:iPod_Control:Music:F03:MNOP.mp3
+105|300|500|0|0|7274595|0|0|0|Old Record|||||:iPod_Control:Music:F04:QRST.wav
+Test iPod|0| 101 102 103 104 105
+Favourites|0| 103 101 999
+Recently Played|1| 102)";
+
 } // namespace
 
 TEST_F(MappedDevice, TrackDbLoadsEveryFieldFromTheDiskAndItsTextsOutliveIt) {
-    TiTunesDB missing("E:", false), unmapped("Q:", false);
-    EXPECT_THROW(missing.Load(), platform::EFOpenError);
-    EXPECT_THROW(unmapped.Load(), platform::EFOpenError);
+    EXPECT_THROW(TiTunesDB("E:", false).Load(), platform::EFOpenError);
+    EXPECT_THROW(TiTunesDB("Q:", false).Load(), platform::EFOpenError);
     // Sections of types 4 and 5 come first and are skipped by their total length.
     FixtureDb unknown = SampleDb();
-    unknown.ExtraSections = {Sized("mhsd", 96, Record("mhla", 12, 0) + QByteArray(20, 'x'), 4), Sized("mhsd", 96, {}, 5)};
-    const QByteArray bytes = WriteTrackDb(unknown);
-    Tree.WriteTrackDb(bytes);
-    TiTunesDB disk("E:", false);
-    ASSERT_TRUE(disk.Load());
-    EXPECT_EQ(disk.ErrorCode, 0);
-    EXPECT_EQ(disk.Header, bytes.left(24));
-    ExpectSample(disk);
-    QString title;
-    {
-        TiTunesDB db("E:", false);
-        ASSERT_TRUE(db.LoadFromData(WriteTrackDb(SampleDb())));
-        ExpectSample(db);
-        title = db.Tracks.GetItem(0).Title;
-        title += QStringLiteral("!!!!"); // the texts share one block: this must not run into the next
-    }
+    unknown.ExtraSections = {Sized("mhsd", 96, Record("mhla", 12, 0) + QByteArray(20, 'x'), 4),
+                             Sized("mhsd", 96, {}, 5)};
+    Tree.WriteTrackDb(WriteTrackDb(unknown));
+    auto disk = std::make_unique<TiTunesDB>("E:", false);
+    ASSERT_TRUE(disk->Load());
+    EXPECT_EQ(Describe(*disk).toStdString(), kSample);
+    QString title = disk->Tracks.GetItem(0).Title;
+    title += QStringLiteral("!!!!"); // the texts share one block: this must not run into the next
+    disk.reset();
     title += QStringLiteral("?"); // the last holder of the block
     EXPECT_EQ(title, QStringLiteral("Blue Monday!!!!?"));
-}
-
-// (Which of the handheld's two databases is read is tested through the link.)
-TEST_F(MappedDevice, CompressedTrackDbThatDoesNotInflateRaisesTheDecompressionError) {
-    SetHandheldFileReader([tree = Tree](const QByteArray& path, QByteArray& out) {
-        QFile f(tree.MediaPath(QString::fromUtf8(path)));
-        return f.open(QIODevice::ReadOnly) && (out = f.readAll(), true);
-    });
-    QByteArray cdb = CompressTrackDb(WriteTrackDb(SampleDb()));
-    cdb[188 + 2] = char(cdb[188 + 2] ^ 0x55); // inside the zlib stream, just after its header
-    Tree.WriteFile(QLatin1String(DeviceTree::kMediaRoot) + QStringLiteral("/iTunes_Control/iTunes/iTunesCDB"), cdb);
-    Tree.WriteHandheldTrackDb(WriteTrackDb(SampleDb()), false); // not a fallback for bad data
-    TiTunesDB db("D", true);
-    EXPECT_THROW(db.Load(), platform::EDecompressionError);
-    SetHandheldFileReader({});
 }
 
 // Damaged and odd records: what the load says, what it keeps, and that no walk spins or runs
@@ -106,12 +72,9 @@ TEST(TrackDb, DamagedAndOddRecords) {
     const QByteArray good = WriteTrackDb(SampleDb(), &at);
     const auto patch = [](QByteArray b, std::initializer_list<Field> fields) { return PutFields(b, fields), b; };
     const auto tag = [](const char* t) { return qFromLittleEndian<uint32_t>(t); };
-    const qint64 last = at.PlaylistSection + ByteView(good).U32(at.PlaylistSection + 8);
-    FixtureDb withoutLast = SampleDb(), unusedFirst = SampleDb(), unnamed = SampleDb();
+    FixtureDb withoutLast = SampleDb(), unnamed = SampleDb();
     withoutLast.PodcastSection = false;
     const QByteArray playlistsLast = WriteTrackDb(withoutLast, &alone);
-    unusedFirst.ExtraSections = {patch(Record("mhsd", 96, 96), {{12, 9}})};
-    const QByteArray early = WriteTrackDb(unusedFirst);
     unnamed.Playlists[1].Name.clear();
     unnamed.Playlists[1].ColumnInfo = false; // the header is followed directly by an mhip
     // No strings: the total length equals the header length, 352 or 353.
@@ -123,97 +86,68 @@ TEST(TrackDb, DamagedAndOddRecords) {
     FixtureDb looped = SampleDb();
     for (int k = 0; k < 200; ++k)
         looped.ExtraSections.push_back(patch(Record("mhsd", 96, 96), {{4, uint64_t((200 - k + 1) * 96)}, {12, 1}}));
-    const struct {
-        const char* Why;
-        QByteArray Bytes;
-        bool Loads;
-        int Code, Tracks, Playlists, Damaged; // -1: any
-        std::function<void(const TiTunesDB&)> Check;
-    } cases[] = {
+    using Db = const TiTunesDB&;
+    const auto title = [](Db db, int i) { return db.Tracks.GetItem(i).Title; };
+    // What the load says, its error code, tracks, playlists and damage (-1: any), and a check.
+    const std::tuple<const char*, QByteArray, bool, int, int, int, int, std::function<void(Db)>> cases[] = {
         {"not an mhbd", patch(good, {{0, tag("xxxx")}}), false, ecNotMhbd, 0, 0, -1, {}},
         {"not an mhlt", patch(good, {{at.TrackList, tag("xxxx")}}), false, ecNotMhlt, 0, 0, -1, {}},
         {"not an mhlp", patch(good, {{at.PlaylistList, tag("xxxx")}}), false, ecNotMhlp, 5, 0, -1, {}},
         {"no lists at all", WriteTrackDb({.WriteTracks = false, .WritePlaylists = false}), true, 0, 0, 0, 0, {}},
         // A playlist string of length 0 ends the walk instead of spinning on it; its items are not found.
         {"empty playlist string", patch(good, {{at.Playlists[1] + 108 + 8, 0}}), true, -1, 5, 3, 1,
-         [](const TiTunesDB& db) { EXPECT_EQ(std::pair(db.Playlists.GetItem(1).Count, db.Playlists.GetItem(2).Count), std::pair(0, 1)); }},
-        {"huge string and item counts", patch(good, {{at.Tracks[0] + 12, 0x7FFFFFFF}, {at.Playlists[1] + 16, 0x7FFFFFFF}}),
-         true, 0, 5, 3, 0, [](const TiTunesDB& db) {
-             EXPECT_EQ(db.Tracks.GetItem(1).Title, QString::fromUtf8("Ça plane pour moi – 日本"));
-             EXPECT_EQ(db.Playlists.GetItem(1).Count, 3);
-         }},
+         [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).Count, 0); }},
+        // Section count: sections that are not there, after both lists; nothing the load needs is missing.
+        {"huge string, item and section counts",
+         patch(good, {{at.Tracks[0] + 12, 0x7FFFFFFF}, {at.Playlists[1] + 16, 0x7FFFFFFF}, {20, 0x7FFFFFFF}}),
+         true, 0, 5, 3, 0, [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).Count, 3); }},
         // A track count beyond the data walks on to the end of the data, then reports the damage.
         {"huge track count", patch(good, {{at.TrackList + 8, 0x7FFFFFFF}}), false, ecDataPastEnd, -1, -1, 1,
-         [](const TiTunesDB& db) {
-             EXPECT_TRUE(db.Tracks.Count() >= 5 && db.Tracks.Count() <= 10) << db.Tracks.Count();
-             EXPECT_EQ(db.Tracks.GetItem(4).Title, QStringLiteral("Old Record"));
-         }},
-        // Sections that are not there, after both lists: nothing the load needs is missing.
-        {"huge section count", patch(good, {{20, 0x7FFFFFFF}}), true, 0, 5, 3, 0, {}},
-        {"a track past the end", patch(good, {{at.Tracks[3] + 8, 0xFFFFFFF0}}), false, ecDataPastEnd, 3, -1, 1,
-         [](const TiTunesDB& db) { EXPECT_EQ(db.TotalSize, 4123456ll + 1000 + 150000000); }},
-        // A section of total length 0 cannot be stepped over: read once, then the walk ends.
+         [&](Db db) { EXPECT_EQ(title(db, 4), QStringLiteral("Old Record")); }},
+        {"a track past the end", patch(good, {{at.Tracks[3] + 8, 0xFFFFFFF0}}), false, ecDataPastEnd, 3, -1, 1, {}},
+        // A record of total length 0 cannot be stepped over: read once, then the walk ends.
         {"empty track section", patch(good, {{at.TrackSection + 8, 0}}), true, -1, 5, 0, 1, {}},
         {"empty mhip", patch(good, {{at.PlaylistItems[0][2] + 8, 0}}), true, -1, 5, 3, 1,
-         [](const TiTunesDB& db) { EXPECT_EQ(db.Playlists.GetItem(0).Count, 2); }},
-        {"last section runs past the end", patch(good, {{last + 8, 0xFFFFFF00}}), true, 0, 5, 3, 0, {}},
-        {"last section of length 0", patch(good, {{last + 8, 0}}), true, 0, 5, 3, 0, {}},
-        {"the playlists, last, run past the end", patch(playlistsLast, {{alone.PlaylistSection + 8, 0xFFFFFF00}}), true,
-         0, 5, 3, 0, {}},
-        {"unused section before the lists runs past the end", patch(early, {{188 + 8, 0xFFFFFF00}}), false,
-         ecDataPastEnd, 0, 0, 1, {}},
-        {"unused section before the lists of length 0", patch(early, {{188 + 8, 0}}), true, 0, 0, 0, 1, {}},
-        {"track section runs past the end before the playlists", patch(good, {{at.TrackSection + 8, 0xFFFFFF00}}),
-         false, ecDataPastEnd, 5, 0, 1, {}},
+         [](Db db) { EXPECT_EQ(db.Playlists.GetItem(0).Count, 2); }},
+        {"playlists, last, past the end", patch(playlistsLast, {{alone.PlaylistSection + 8, 0xFFFFFF00}}), true, 0, 5, 3, 0, {}},
+        {"track section past the end", patch(good, {{at.TrackSection + 8, 0xFFFFFF00}}), false, ecDataPastEnd, 5, 0, 1, {}},
         {"sections that point at the track list again", WriteTrackDb(looped), true, -1, -1, -1, 1,
-         [](const TiTunesDB& db) { EXPECT_LE(db.Tracks.Count(), 5); }},
-        {"playlist without name or column record", WriteTrackDb(unnamed), true, 0, 5, 3, 0, [](const TiTunesDB& db) {
-             EXPECT_TRUE(db.Playlists.GetItem(1).Name.isEmpty());
-             EXPECT_EQ(db.Playlists.GetItem(1).TrackIds, (std::vector<uint32_t>{103, 101, 999}));
-         }},
+         [](Db db) { EXPECT_LE(db.Tracks.Count(), 5); }},
+        {"playlist without name or column record", WriteTrackDb(unnamed), true, 0, 5, 3, 0,
+         [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).TrackIds, (std::vector<uint32_t>{103, 101, 999})); }},
         {"an item of another tag is skipped", patch(good, {{at.PlaylistItems[1][1], tag("mhix")}}), true, 0, 5, 3, 0,
-         [](const TiTunesDB& db) {
-             EXPECT_EQ(db.Playlists.GetItem(1).TrackIds, (std::vector<uint32_t>{103, 999}));
-             EXPECT_EQ(db.Playlists.GetItem(1).Count, 2);
-         }},
+         [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).TrackIds, (std::vector<uint32_t>{103, 999})); }},
         // Track 0: a zero-length first record ends its strings; track 1: not an mhod after the
         // title; track 2: a text length far beyond its record, so only that record is lost.
         {"string records that end the walk",
          patch(good, {{at.TrackStrings[0][0] + 8, 0}, {at.TrackStrings[1][1], tag("mhoX")}, {at.TrackStrings[2][0] + 28, 0xFFFFFFFF}}),
-         true, -1, 5, 3, -1, [](const TiTunesDB& db) {
-             EXPECT_EQ(db.Tracks.GetItem(0).Title + db.Tracks.GetItem(0).Artist, QString());
-             EXPECT_FALSE(db.Tracks.GetItem(1).Title.isEmpty());
-             EXPECT_TRUE(db.Tracks.GetItem(1).Location.isEmpty());
-             EXPECT_EQ(db.Tracks.GetItem(2).Title, QStringLiteral("A Film"));
-             EXPECT_EQ(db.Tracks.GetItem(3).Title, QStringLiteral("No Album"));
+         true, -1, 5, 3, -1, [&](Db db) {
+             EXPECT_EQ(QStringList({title(db, 0), db.Tracks.GetItem(1).Location, title(db, 2)}),
+                       QStringList({"", "", "A Film"}));
          }},
         // Track 0's header length points into track 1's string records: they are not track 0's.
         {"strings outside their own track", patch(good, {{at.Tracks[0] + 4, uint64_t(at.TrackStrings[1][0] - at.Tracks[0])}}),
-         true, -1, 5, 3, -1, [](const TiTunesDB& db) {
-             EXPECT_EQ(db.Tracks.GetItem(0).Title + db.Tracks.GetItem(0).Artist, QString());
-             EXPECT_EQ(db.Tracks.GetItem(1).Artist, QStringLiteral("Plastic Bertrand"));
-         }},
+         true, -1, 5, 3, -1, [&](Db db) { EXPECT_EQ(title(db, 0) + db.Tracks.GetItem(0).Artist, QString()); }},
         // "Blue Monday" is 22 bytes; 21 leave the 'y' as the odd last byte. The second title is
         // cut after 9 whole characters, then the low byte of 'p'.
         {"odd text lengths", patch(good, {{at.TrackStrings[0][0] + 28, 21}, {at.TrackStrings[1][0] + 28, 19}}), true, 0,
-         5, 3, 0, [](const TiTunesDB& db) {
-             EXPECT_EQ(db.Tracks.GetItem(0).Title, QStringLiteral("Blue Monday"));
-             EXPECT_EQ(db.Tracks.GetItem(1).Title, QString::fromUtf8("Ça plane p"));
-         }},
-        {"artwork link only above total length 352", WriteTrackDb(links), true, 0, 2, 0, 0, [](const TiTunesDB& db) {
-             EXPECT_EQ(std::pair(db.Tracks.GetItem(0).ArtworkLink, db.Tracks.GetItem(0).DbId), std::pair(0u, uint64_t(9)));
-             EXPECT_EQ(db.Tracks.GetItem(1).ArtworkLink, 1234u);
+         5, 3, 0, [&](Db db) { EXPECT_EQ(title(db, 0) + title(db, 1), QString::fromUtf8("Blue MondayÇa plane p")); }},
+        {"artwork link only above total length 352", WriteTrackDb(links), true, 0, 2, 0, 0, [](Db db) {
+             EXPECT_EQ(std::pair(db.Tracks.GetItem(0).ArtworkLink, db.Tracks.GetItem(1).ArtworkLink), std::pair(0u, 1234u));
          }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Why);
+    for (const auto& [why, bytes, loads, code, tracks, playlists, damaged, check] : cases) {
+        SCOPED_TRACE(why);
         TiTunesDB db("E:", false);
-        EXPECT_EQ(db.LoadFromData(c.Bytes), c.Loads);
-        for (const auto& [name, want, got] : {std::tuple("code", c.Code, int(db.ErrorCode)), {"tracks", c.Tracks, db.Tracks.Count()},
-                                              {"playlists", c.Playlists, db.Playlists.Count()}, {"damaged", c.Damaged, int(db.Damaged())}})
+        EXPECT_EQ(db.LoadFromData(bytes), loads);
+        const std::tuple<const char*, int, int> counts[] = {{"code", code, db.ErrorCode},
+                                                            {"tracks", tracks, db.Tracks.Count()},
+                                                            {"playlists", playlists, db.Playlists.Count()},
+                                                            {"damaged", damaged, db.Damaged()}};
+        for (const auto& [name, want, got] : counts)
             EXPECT_TRUE(want < 0 || want == got) << name << " " << got;
-        if (c.Check)
-            c.Check(db);
+        if (check)
+            check(db);
     }
 }
 
@@ -244,26 +178,17 @@ TEST(TrackDb, EveryCutKeepsExactlyTheCompleteTracksAndNoDamagedByteBreaksTheRead
 
 TEST(TrackDb, ListsRefuseIndexesOutsideAndVideoIsByExtension) {
     TTrackList tracks;
-    EXPECT_THROW(tracks.GetItem(0), std::out_of_range);
     tracks.Add().Title = QStringLiteral("x");
     TTrackItem& first = tracks.GetItem(0);
     for (int i = 0; i < 1000; ++i)
         tracks.Add();
     EXPECT_EQ(first.Title, QStringLiteral("x")); // items keep their address while the list grows
     EXPECT_THROW(tracks.GetItem(-1), std::out_of_range);
-    EXPECT_THROW(tracks.GetItem(1001), std::out_of_range);
-    TPlayListItem p;
-    p.TrackIds = {1, 2};
-    p.Count = 2;
-    EXPECT_EQ(p.GetTrackId(1), 2u);
-    EXPECT_THROW(p.GetTrackId(2), std::out_of_range);
-    EXPECT_THROW(TPlayLists().GetItem(0), std::out_of_range);
-    for (const auto& [location, video] : std::vector<std::pair<const char*, bool>>{
-             {":iPod_Control:Music:F00:CLIP.M4V", true}, {":a:b.mp4", true}, {":a:b.MoV", true}, {":a:b.mp3", false},
-             {":a:noext", false}, {":a.mp4:noext", false}, {"C:\\x.mov\\file", false}, {"", false}, {":a:b.mp4x", false}}) {
-        TTrackItem t;
-        t.Location = QString::fromLatin1(location);
-        EXPECT_EQ(t.IsVideo(), video) << location;
+    EXPECT_THROW(TPlayListItem().GetTrackId(0), std::out_of_range);
+    const std::pair<const char*, bool> videos[] = {
+        {":a:CLIP.M4V", true}, {":a:b.MoV", true}, {":a:b.mp3", false}, {":a.mp4:noext", false}, {":a:b.mp4x", false}};
+    for (const auto& [location, video] : videos) {
+        EXPECT_EQ(TTrackItem{.Location = QString::fromLatin1(location)}.IsVideo(), video) << location;
     }
 }
 
@@ -274,7 +199,7 @@ TEST(TrackDb, ReadingTheFileInChunksGivesTheSameAndAShrinkingFileIsAReadError) {
         TiTunesDB whole("E:", false);
         ASSERT_TRUE(whole.LoadFromData(bytes));
         // Small windows make records straddle a refill at every kind of place.
-        for (const qint64 chunk : {qint64(64), qint64(1000), qint64(4096), kTrackDbChunk}) {
+        for (const qint64 chunk : {qint64(64), qint64(1000), kTrackDbChunk}) {
             TiTunesDB db("E:", false);
             EXPECT_TRUE(db.LoadFromFile(file.handle(), bytes.size(), chunk)) << chunk;
             EXPECT_EQ(Describe(db), Describe(whole)) << chunk;
@@ -282,7 +207,6 @@ TEST(TrackDb, ReadingTheFileInChunksGivesTheSameAndAShrinkingFileIsAReadError) {
         // A file that shrinks after it was opened (a pulled device) is a read error, never a
         // shorter list taken for the whole.
         ASSERT_TRUE(file.resize(bytes.size() / 2));
-        TiTunesDB cut("E:", false);
-        EXPECT_THROW(cut.LoadFromFile(file.handle(), bytes.size(), 1000), platform::Error);
+        EXPECT_THROW(TiTunesDB("E:", false).LoadFromFile(file.handle(), bytes.size(), 1000), platform::Error);
     }
 }
