@@ -135,7 +135,6 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     ASSERT_TRUE(w.TransferThreadAlive());
     QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_EQ(w.StatusLb->text(), "The transfer is ending, please wait ...");
     EXPECT_FALSE(w.PrepareExport());
     EXPECT_EQ(BoxesStarting("The last transfer is still ending. Please try again in a moment."), 1);
     WaitForThreadEnd(w);

@@ -34,7 +34,10 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     ini.write(
         "[General]\nFirstRun=0\nSaveType=7\nLWidth=240\nOutPath=\"   \"\nOutPathPic=\" /pics \"\nSync=1\nArt=yes\n");
     ini.close();
+    MakeIpod('E', {}); // no playlist at all
     TZozoDodiFrm& w = Open();
+    EXPECT_EQ(BoxesStarting(QStringLiteral("There is no music or video in your iPod.")), 1);
+    EXPECT_EQ(w.PlayLstList->topLevelItemCount(), 0);
     EXPECT_EQ(w.FormatLst->currentIndex(), 0);
     EXPECT_EQ(w.OutEdit->text(), music);
     EXPECT_EQ(w.PicOutEdit->text(), QStringLiteral("/pics"));

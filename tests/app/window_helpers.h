@@ -96,8 +96,6 @@ protected:
 
     TZozoDodiFrm& Open() { return *(Window = std::make_unique<TZozoDodiFrm>()); }
     TZozoDodiFrm& OpenShown() { return Open().show(), *Window; }
-    // The window over a disk-mode iPod on E: holding WindowDb().
-    TZozoDodiFrm& OpenLoaded() { return MakeIpod('E', WindowDb()), Open(); }
 
     // Opens the window over the simulated handheld library and connects a phone whose media is `phone`.
     TZozoDodiFrm& OpenWithPhone(const fixtures::DeviceTree& phone) {
