@@ -187,7 +187,6 @@ TEST_F(PhotoGridTest, DamagedContainersGiveShortPagesAndARemovalDuringABuildWait
     ChooseAlbum(0);
     EXPECT_TRUE(disabledMeanwhile);
     EXPECT_LT(Tiles().size(), 20u);
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
     EXPECT_TRUE(w.PlayLstList->isEnabled() && w.LoadLb->isHidden());
     QCoreApplication::processEvents();
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));

@@ -67,7 +67,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     Answer = MsgResult::Yes; // a plain folder drive is left alone, without a failure box
     first->close();
     ASSERT_EQ(BoxesStarting("Do you want to eject your iPod now?"), 1);
-    EXPECT_TRUE(Boxes.back().Text.endsWith("You can also eject it from iTunes or your file manager later."));
+    EXPECT_TRUE(Boxes.back().endsWith("You can also eject it from iTunes or your file manager later."));
     Answer = MsgResult::No;
     TZozoDodiFrm& w = OpenShown();
     EXPECT_EQ(w.width(), wide); // the saved pane width gives the same window
@@ -181,7 +181,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         ClickSurface(about);
     });
     ASSERT_EQ(Boxes.size(), boxes + 1);
-    EXPECT_TRUE(Boxes.back().Text.startsWith("The \"Generate the music list only\" has been selected."));
+    EXPECT_TRUE(Boxes.back().startsWith("The \"Generate the music list only\" has been selected."));
     EXPECT_TRUE(Opened.empty());
 
     // Shown ticked again: the question again, and "Yes" opens the mode's help page.
@@ -238,9 +238,9 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     const fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
     // Where a length is broken, and the tracks and tree nodes still listed.
     QByteArray bytes;
-    for (const auto [pos, value, tracks, nodes] : {std::tuple{at.TrackSection + 8, 0u, 5, 2},
-                                                   {at.PlaylistItems[1][1] + 8, 0u, 5, 4},
-                                                   {at.Tracks[3] + 8, 0xFFFFFFF0u, 3, 4}}) {
+    for (const auto& [pos, value, tracks, nodes] : {std::tuple{at.TrackSection + 8, 0u, 5, 2},
+                                                    {at.PlaylistItems[1][1] + 8, 0u, 5, 4},
+                                                    {at.Tracks[3] + 8, 0xFFFFFFF0u, 3, 4}}) {
         bytes = good;
         fixtures::PutU32(bytes, pos, value);
         tree.WriteTrackDb(bytes);
@@ -249,7 +249,7 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
         EXPECT_EQ(w.MusicModel->Count(), tracks) << pos;
         EXPECT_EQ(w.PlayLstList->topLevelItem(0)->childCount(), nodes) << pos;
         ASSERT_EQ(Boxes.size(), 1u) << pos;
-        EXPECT_TRUE(Boxes[0].Text.startsWith("The iPod's music database is damaged")) << pos;
+        EXPECT_TRUE(Boxes[0].startsWith("The iPod's music database is damaged")) << pos;
         Window.reset();
     }
     // The last break on a handheld: listed, without the unreadable notice.

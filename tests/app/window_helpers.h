@@ -29,11 +29,6 @@ inline void SetHandheldReady(bool ready, bool failed = false) {
     handheld::IphoneMgr.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
 }
 
-struct ShownBox {
-    MsgKind Kind;
-    QString Text;
-};
-
 // Five tracks with easy numbers, a video in capitals, and three playlists: one with a
 // repeated id and an id that names no track, one empty.
 inline fixtures::FixtureDb WindowDb() {
@@ -63,8 +58,8 @@ protected:
     void SetUp() override {
         Q_INIT_RESOURCE(marrowgate);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
-        MessageBoxHook = [this](MsgKind kind, const QString& text, MsgButtons) {
-            Boxes.push_back({kind, text});
+        MessageBoxHook = [this](MsgKind, const QString& text, MsgButtons) {
+            Boxes.push_back(text);
             return Answer;
         };
         platform::SetOpenUrlHookForTesting([this](const QUrl& url) {
@@ -117,7 +112,7 @@ protected:
 
     // How many message boxes shown so far begin with `start`.
     int BoxesStarting(const QString& start) const {
-        return int(std::ranges::count_if(Boxes, [&](const ShownBox& b) { return b.Text.startsWith(start); }));
+        return int(std::ranges::count_if(Boxes, [&](const QString& b) { return b.startsWith(start); }));
     }
 
     // The titles of the list's rows, top to bottom.
@@ -131,7 +126,7 @@ protected:
     QTemporaryDir Temp, Libs;
     std::vector<platform::Drive> Drives;
     std::unique_ptr<TZozoDodiFrm> Window;
-    std::vector<ShownBox> Boxes;
+    std::vector<QString> Boxes;
     std::vector<QUrl> Opened;
     MsgResult Answer = MsgResult::No;
 };
