@@ -7,10 +7,14 @@
 #include "handheld/Iphone.h"
 #include "platform/Desktop.h"
 #include "platform/Drives.h"
+#include "platform/Library.h"
+#include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/SimLibraries.h"
 #include "tests/fixtures/TrackDbWriter.h"
 #include "widgets/PicBtn.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLabel>
 #include <QSettings>
@@ -18,10 +22,12 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
-struct ShownBox {
-    MsgKind Kind;
-    QString Text;
-};
+// The handheld's state record as the link leaves it.
+inline void SetHandheldReady(bool ready, bool failed = false) {
+    QMutexLocker lock(&handheld::IphoneLock());
+    handheld::IphoneMgr.Ready = ready;
+    handheld::IphoneMgr.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+}
 
 // Five tracks with easy numbers, a video in capitals, and three playlists: one with a
 // repeated id and an id that names no track, one empty.
@@ -43,9 +49,7 @@ inline fixtures::FixtureDb WindowDb() {
             std::tie(t.Id, t.Title, t.Artist, t.Album, t.Genre, t.Size, t.Length);
         f.Location = QStringLiteral(":iPod_Control:Music:F00:") + t.File;
     }
-    db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true},
-                    {"Mix", {13, 11, 13, 99}},
-                    {"Empty", {}}};
+    db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true}, {"Mix", {13, 11, 13, 99}}, {"Empty", {}}};
     return db;
 }
 
@@ -54,8 +58,8 @@ protected:
     void SetUp() override {
         Q_INIT_RESOURCE(marrowgate);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
-        MessageBoxHook = [this](MsgKind kind, const QString& text, MsgButtons) {
-            Boxes.push_back({kind, text});
+        MessageBoxHook = [this](MsgKind, const QString& text, MsgButtons) {
+            Boxes.push_back(text);
             return Answer;
         };
         platform::SetOpenUrlHookForTesting([this](const QUrl& url) {
@@ -70,6 +74,7 @@ protected:
         MessageBoxHook = nullptr;
         platform::SetOpenUrlHookForTesting(nullptr);
         platform::SetDriveTableForTesting(std::nullopt);
+        platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
     // A disk-mode iPod with `db` in a folder of its own, mapped to `letter`.
@@ -86,17 +91,28 @@ protected:
 
     TZozoDodiFrm& Open() { return *(Window = std::make_unique<TZozoDodiFrm>()); }
     TZozoDodiFrm& OpenShown() { return Open().show(), *Window; }
-    // The window over a disk-mode iPod on E: holding WindowDb().
-    TZozoDodiFrm& OpenLoaded() { return MakeIpod('E', WindowDb()), Open(); }
+
+    // Opens the window over the simulated handheld library and connects a phone whose media is `phone`.
+    TZozoDodiFrm& OpenWithPhone(const fixtures::DeviceTree& phone) {
+        EXPECT_TRUE(fixtures::InstallSimulatedLibraries(MG_BIN_DIR "/mobiledevice-sim/new", Libs.path()));
+        TZozoDodiFrm& w = OpenShown();
+        auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+            platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
+        for (const QByteArray& c : {"root " + phone.Root().toUtf8(), QByteArray("arrive"), QByteArray("wait")})
+            control(c.constData(), nullptr, 0);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld) << handheld::IphoneLastError().constData();
+        return w;
+    }
+
+    static void WaitForThreadEnd(TZozoDodiFrm& w) {
+        while (w.CopyThread)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
 
     // How many message boxes shown so far begin with `start`.
     int BoxesStarting(const QString& start) const {
-        return int(std::ranges::count_if(Boxes, [&](const ShownBox& b) { return b.Text.startsWith(start); }));
-    }
-
-    // Saves a picture of `widget` beside the binaries for a look by eye.
-    static void SaveShot(QWidget& widget, const QString& name) {
-        widget.grab().save(QDir(QStringLiteral(MG_BIN_DIR)).filePath(name));
+        return int(std::ranges::count_if(Boxes, [&](const QString& b) { return b.startsWith(start); }));
     }
 
     // The titles of the list's rows, top to bottom.
@@ -107,10 +123,10 @@ protected:
         return out;
     }
 
-    QTemporaryDir Temp;
+    QTemporaryDir Temp, Libs;
     std::vector<platform::Drive> Drives;
     std::unique_ptr<TZozoDodiFrm> Window;
-    std::vector<ShownBox> Boxes;
+    std::vector<QString> Boxes;
     std::vector<QUrl> Opened;
     MsgResult Answer = MsgResult::No;
 };

@@ -1,10 +1,6 @@
 // The track preview in the window: its buttons and double clicks, the run down the list, the
 // handheld's size limits and the question before a stop. Tracks play into a real-time fakesink.
-#include "handheld/Iphone.h"
-#include "platform/Library.h"
-#include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/app/window_helpers.h"
-#include "tests/fixtures/SimLibraries.h"
 #include "tests/preview/TestAudio.h"
 
 #include <QFile>
@@ -36,9 +32,6 @@ class PreviewTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        // A temporary folder of this process's own for the player's files and the copies.
-        ASSERT_TRUE(QDir().mkpath(Temp.filePath("tmp")));
-        qputenv("TMPDIR", QFile::encodeName(Temp.filePath("tmp")));
         qputenv("MARROWGATE_AUDIO_SINK", "fakesink sync=true");
         gst_init(nullptr, nullptr);
         ASSERT_TRUE(WriteTestTrack(Temp.filePath("track.mp3"), TestFormat::Mp3, 1.0));
@@ -46,9 +39,7 @@ protected:
     }
     void TearDown() override {
         WindowTest::TearDown();
-        qputenv("TMPDIR", SavedTemp);
         qputenv("MARROWGATE_AUDIO_SINK", SavedSink);
-        platform::SetCommonProgramFilesFolderForTesting(QString());
     }
 
     TZozoDodiFrm& OpenIpod() {
@@ -86,7 +77,7 @@ protected:
         return marked;
     }
 
-    QByteArray Track, SavedTemp = qgetenv("TMPDIR"), SavedSink = qgetenv("MARROWGATE_AUDIO_SINK");
+    QByteArray Track, SavedSink = qgetenv("MARROWGATE_AUDIO_SINK");
 };
 
 TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
@@ -115,21 +106,12 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
 }
 
 TEST_F(PreviewTest, HandheldLimitsAndItsTemporaryCopy) {
-    QTemporaryDir libs;
-    ASSERT_TRUE(fixtures::InstallSimulatedLibraries(QStringLiteral(MG_BIN_DIR "/mobiledevice-sim/new"), libs.path()));
     const fixtures::DeviceTree phone(Temp.filePath("phone"));
     const fixtures::FixtureDb db = PreviewDb("iTunes_Control");
     phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
     for (const fixtures::FixtureTrack& t : db.Tracks)
         phone.WriteFile(fixtures::DeviceTree::kMediaRoot + fixtures::DeviceTree::LocationPath(t.Location), Track);
-    TZozoDodiFrm& w = OpenShown();
-    auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
-        platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
-    ASSERT_NE(control, nullptr);
-    for (const QByteArray& c : {"root " + phone.Root().toUtf8(), QByteArray("arrive"), QByteArray("wait")})
-        control(c.constData(), nullptr, 0);
-    QCoreApplication::processEvents();
-    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
+    TZozoDodiFrm& w = OpenWithPhone(phone);
     // Exactly 9 MiB plays without a question; Next then skips both rows over 8 MiB.
     DoubleClick(1);
     EXPECT_EQ(PlayingRow(), 1);
@@ -179,28 +161,6 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
         DoubleClick(row);
         EXPECT_EQ(PlayingRow(), -1);
     }
-}
-
-TEST_F(PreviewTest, AMissingDecoderLeavesNoPreview) {
-    GstCaps* alac = gst_caps_from_string("audio/x-alac");
-    GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
-    GList* decoders = gst_element_factory_list_filter(all, alac, GST_PAD_SINK, FALSE);
-    ASSERT_TRUE(decoders);
-    std::vector<guint> ranks;
-    for (GList* d = decoders; d; d = d->next) {
-        ranks.push_back(gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(d->data)));
-        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(d->data), GST_RANK_NONE);
-    }
-    TZozoDodiFrm& w = OpenIpod();
-    for (TPicButton* b : {w.PlayBtn, w.PauseBtn, w.PrvSongBtn, w.NxtSongBtn})
-        EXPECT_TRUE(b->isHidden());
-    DoubleClick(0);
-    EXPECT_EQ(PlayingRow(), -1);
-    for (GList* d = decoders; d; d = d->next, ranks.erase(ranks.begin()))
-        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(d->data), ranks.front());
-    gst_plugin_feature_list_free(decoders);
-    gst_plugin_feature_list_free(all);
-    gst_caps_unref(alac);
 }
 
 } // namespace
