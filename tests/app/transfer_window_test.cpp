@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEnterEvent>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -71,6 +72,17 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     Answer = MsgResult::No;
     TZozoDodiFrm& w = OpenShown();
     EXPECT_EQ(w.width(), wide); // the saved pane width gives the same window
+    // The links' hover colours, seen in the title bar's pixels.
+    for (auto [label, hover] : {std::pair{w.Weblb, qRgb(0x75, 0x75, 0x75)}, {w.AboutLb, qRgb(0x80, 0x80, 0x80)}}) {
+        const auto corner = [l = label] { return l->parentWidget()->grab(l->geometry()).toImage().pixel(0, 0); };
+        const QRgb resting = corner();
+        QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+        QCoreApplication::sendEvent(label, &enter);
+        EXPECT_EQ(corner(), hover);
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(label, &leave);
+        EXPECT_EQ(corner(), resting);
+    }
 
     // The name column takes the spare width, so the last column stays in view.
     QHeaderView* h = w.MusicList->header();
