@@ -35,7 +35,7 @@ inline QStringList AllFiles(const QString& folder) {
 struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();
     // Copies of the thread's fields taken in its final report.
-    int MusicCopied = -1, TracksDone = -1;
+    int MusicCopied = -1;
     bool ListSaved = false, ITunesFailed = false;
 };
 
@@ -46,8 +46,8 @@ inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSou
     run.Display->Thread = thread;
     // The final report runs on this thread while the copy thread waits: read its fields there.
     run.Display->OnEnded = [&run, thread] {
-        std::tie(run.MusicCopied, run.TracksDone, run.ListSaved, run.ITunesFailed) =
-            std::tuple(thread->FMusicCopied, thread->FTracksDone, thread->FListSaved, thread->FITunesFailed);
+        std::tie(run.MusicCopied, run.ListSaved, run.ITunesFailed) =
+            std::tuple(thread->FMusicCopied, thread->FListSaved, thread->FITunesFailed);
     };
     run.Display->WaitForEnd();
     return run;

@@ -39,7 +39,6 @@ protected:
 
 TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
     const auto run = Run({.MusicCount = 1, .PhotoCount = 1, .ListOnly = true});
-    EXPECT_TRUE(ListBytes().contains("Rock &amp; Roll &apos;n&apos; &quot;Blues&quot; &lt;live&gt;"));
     const QString loc = "|key:Location|string:file://localhost" + DeviceRoot + "/iPod_Control/Music/F00/";
     EXPECT_EQ(Tokens(ListBytes()),
               "plist|dict|key:Tracks|dict|key:101|dict|key:Track ID|integer:101|key:Name|string:Rock & Roll 'n' "
@@ -60,12 +59,10 @@ TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
     const auto cancelled = Run({.MusicCount = 1, .ListOnly = true}, nullptr, nullptr, CancelAt(QString()));
     EXPECT_EQ(ListBytes(), written);
     EXPECT_EQ(cancelled.Display->StageTitle, "No file was written");
-    app::DetailLog.Clear();
     Db->OutputFolder = Temp.path() + "/missing/";
     const auto failed = Run({.MusicCount = 1, .ListOnly = true});
     EXPECT_FALSE(failed.ListSaved);
     EXPECT_TRUE(failed.Display->ItemText.startsWith("The music list could not be saved: "));
-    EXPECT_FALSE(app::DetailLog.Text().contains("Done."));
     // On a handheld the list's locations are the copy destinations.
     Db = std::make_unique<device::TiTunesDB>("D", true);
     Db->OutputFolder = Music;
