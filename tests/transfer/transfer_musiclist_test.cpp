@@ -21,26 +21,19 @@ QString Tokens(const QByteArray& xml) {
     return out.join('|');
 }
 
-class MusicListTest : public TransferTest {
-protected:
-    void SetUp() override {
-        TransferTest::SetUp();
-        auto& a = AddTrack("Rock & Roll 'n' \"Blues\" <live>", "A.mp3", "a", "Группа", "Album");
-        std::tie(a.Rating, a.PlayCount) = std::tuple(80, 3);
-        auto& b = AddTrack("", "B.m4a", "b");
-        b.Selected = 0;
-        auto& master = Db->Playlists.Add();
-        master.Name = "My iPod";
-        master.TrackIds = {a.TrackId, b.TrackId};
-        Db->Playlists.Add().Name = "Empty";
-    }
-    QByteArray ListBytes() { return ReadFile(Music + "VRQMusicList.xml"); }
-};
+using MusicListTest = TransferTest;
 
 TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
+    auto& a = AddTrack("Rock & Roll 'n' \"Blues\" <live>", "A.mp3", "a", "Группа", "Album");
+    std::tie(a.Rating, a.PlayCount) = std::tuple(80, 3);
+    AddTrack("", "B.m4a", "b").Selected = 0;
+    auto& master = Db->Playlists.Add();
+    master.Name = "My iPod";
+    master.TrackIds = {101, 102};
+    Db->Playlists.Add().Name = "Empty";
     const auto run = Run({.MusicCount = 1, .PhotoCount = 1, .ListOnly = true});
     const QString loc = "|key:Location|string:file://localhost" + DeviceRoot + "/iPod_Control/Music/F00/";
-    EXPECT_EQ(Tokens(ListBytes()),
+    EXPECT_EQ(Tokens(ReadFile(Music + "VRQMusicList.xml")),
               "plist|dict|key:Tracks|dict|key:101|dict|key:Track ID|integer:101|key:Name|string:Rock & Roll 'n' "
               "\"Blues\" <live>|key:Artist|string:Группа|key:Album|string:Album|key:Rating|integer:80|key:Play "
               "Count|integer:3" +
@@ -55,10 +48,10 @@ TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
     EXPECT_EQ(run.Display->StageTitle, "File saved as \"VRQMusicList.xml\"");
     EXPECT_EQ(AllFiles(Music), QStringList{"VRQMusicList.xml"});
     // A cancel or a failed save writes nothing and says so.
-    const QByteArray written = ListBytes();
-    const auto cancelled = Run({.MusicCount = 1, .ListOnly = true}, nullptr, nullptr, CancelAt(QString()));
-    EXPECT_EQ(ListBytes(), written);
-    EXPECT_EQ(cancelled.Display->StageTitle, "No file was written");
+    const QByteArray written = ReadFile(Music + "VRQMusicList.xml");
+    EXPECT_EQ(Run({.MusicCount = 1, .ListOnly = true}, nullptr, nullptr, CancelAt(QString())).Display->StageTitle,
+              "No file was written");
+    EXPECT_EQ(ReadFile(Music + "VRQMusicList.xml"), written);
     Db->OutputFolder = Temp.path() + "/missing/";
     const auto failed = Run({.MusicCount = 1, .ListOnly = true});
     EXPECT_FALSE(failed.ListSaved);
@@ -69,7 +62,8 @@ TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
     Db->NamingScheme = 2;
     AddTrack("Home", "X.mp3", QByteArray(), "Blue Harbor");
     Run({.MusicCount = 1, .Handheld = true, .ListOnly = true});
-    EXPECT_TRUE(ListBytes().contains("<string>file://localhost" + Music.toUtf8() + "Blue Harbor - Home.mp3</string>"));
+    EXPECT_TRUE(ReadFile(Music + "VRQMusicList.xml")
+                    .contains("<string>file://localhost" + Music.toUtf8() + "Blue Harbor - Home.mp3</string>"));
 }
 
 TEST(MusicListText, CharactersXmlDoesNotAllowAreLeftOut) {
