@@ -9,27 +9,15 @@
 
 using namespace transfer_test;
 
-TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeNeverReplacesAndSortsFailures) {
-    const QByteArray content(300000, 'a');
-    const QString src = "E:/A.mp3";
-    WriteFile(DeviceRoot + "/A.mp3", content);
+TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeAndNeverReplaces) {
+    WriteFile(DeviceRoot + "/A.mp3", QByteArray(300000, 'a'));
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ::utimensat(AT_FDCWD, QFile::encodeName(DeviceRoot + "/A.mp3"), times, 0);
-    EXPECT_TRUE(app::CopyFileNoReplace(src, Music + "A.mp3").Ok());
-    EXPECT_EQ(ReadFile(Music + "A.mp3"), content);
+    EXPECT_TRUE(app::CopyFileNoReplace("E:/A.mp3", Music + "A.mp3").Ok());
+    EXPECT_EQ(ReadFile(Music + "A.mp3"), QByteArray(300000, 'a'));
     EXPECT_EQ(QFileInfo(Music + "A.mp3").lastModified().toSecsSinceEpoch(), 1000000000);
     WriteFile(Music + "B.mp3", "old");
-    const struct {
-        QString From, To;
-        app::CopyErrorCode Code;
-    } cases[] = {
-        {src, "B.mp3", app::ErrFileExists},
-        {"E:/F99/A.mp3", "C.mp3", app::ErrPathNotFound},
-        {src, "no/C.mp3", app::ErrPathNotFound},
-        {src, QString(300, 'n') + ".mp3", app::ErrInvalidParameter},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(app::CopyFileNoReplace(c.From, Music + c.To).Code, c.Code) << c.From.toStdString();
+    EXPECT_EQ(app::CopyFileNoReplace("E:/A.mp3", Music + "B.mp3").Code, app::ErrFileExists);
     EXPECT_EQ(ReadFile(Music + "B.mp3"), "old");
     EXPECT_EQ(AllFiles(Music), QStringList({"A.mp3", "B.mp3"}));
 }
