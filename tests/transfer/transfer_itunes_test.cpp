@@ -56,12 +56,8 @@ protected:
     // Every call as "Op(arg,arg)", joined by spaces.
     QString Trace() const {
         QStringList out;
-        for (const auto& call : It.Calls) {
-            QStringList args;
-            for (const QJsonValue& a : call.Args)
-                args << a.toVariant().toString();
-            out << call.Op + "(" + args.join(',') + ")";
-        }
+        for (const auto& call : It.Calls)
+            out << call.Op + "(" + QVariant(call.Args.toVariantList()).toStringList().join(',') + ")";
         return out.join(' ');
     }
     // Every playlist of iTunes as "Name:Track,Track", smart ones marked with a star.
