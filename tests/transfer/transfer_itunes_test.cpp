@@ -12,9 +12,13 @@ using doubles::ScriptedITunes;
 
 namespace {
 
-// The fixture is the stage's host and records what it is shown.
-class ITunesStage : public ::testing::Test, public app::TITunesStageHost {
-protected:
+// The stage's host: records the log, the flag and the calls; a device with only its master
+// playlist (never exported).
+struct Host : app::TITunesStageHost {
+    Host() {
+        It.OnCancel = [this] { Cancel = true; };
+        Db.Playlists.Add().Name = "iPod";
+    }
     bool Terminated() const override { return Cancel; }
     void Log(const QString& entry) override { Entries << entry; }
     void ShowITunesStart() override {}
@@ -27,18 +31,6 @@ protected:
     void SetITunesFailed(bool failed) override { Failed = failed; }
     QString ArtBitmapPath(int index) const override { return "/art/" + QString::number(index) + ".bmp"; }
 
-    void SetUp() override { Reset(); }
-    // A fresh iTunes and host, and a device with only its master playlist (never exported).
-    void Reset() {
-        It = ScriptedITunes();
-        It.OnCancel = [this] { Cancel = true; };
-        Cancel = Failed = false;
-        Steps = FailAtStep = Copied = 0;
-        Entries = {};
-        Db.Tracks.Clear();
-        Db.Playlists.Clear();
-        Db.Playlists.Add().Name = "iPod";
-    }
     // A checked track, copied unless `copied` is false.
     device::TTrackItem& Track(const QString& title, uint32_t id, bool copied = true) {
         device::TTrackItem& t = Db.Tracks.Add();
@@ -71,9 +63,6 @@ protected:
         }
         return out.join(' ').toStdString();
     }
-    static ScriptedITunes::Playlist Pl(const QString& name, bool smart = false, int special = 0) {
-        return {name, platform::itunes::KindUser, special, smart, {}};
-    }
 
     device::TiTunesDB Db{"E:", false};
     device::TArtworkDb Art{"E:", false};
@@ -83,47 +72,53 @@ protected:
     QStringList Entries;
 };
 
+ScriptedITunes::Playlist Pl(const QString& name, bool smart = false, int special = 0) {
+    return {name, platform::itunes::KindUser, special, smart, {}};
+}
+
 } // namespace
 
-TEST_F(ITunesStage, PlaylistsMatchByNameInAnyCaseAndTracksOfAnIdAreAddedOnce) {
-    Track("A", 7);
-    Track("A twin", 7);
-    Track("Unchecked", 8).Selected = 0;
-    Track("Not copied", 9, false);
-    Track("Here", 10);
-    It.Tracks = {{"Here", "/m/Here.mp3"}};
-    It.Playlists = {Pl("MIX", true), Pl("road trip"), Pl("Party", true), Pl("party", false, 4)};
-    It.Playlists[1].Tracks = {0};
-    List("Mix", {7}, true);                // a smart match: left alone
-    List("Road Trip", {7, 8, 9, 404, 10}); // a plain match: reused, its tracks not added twice
-    List("Gym", {7}, true);                // no match: created plain
-    List("PARTY", {7});                    // only a smart and a special one: created beside them
-    Run();
-    EXPECT_EQ(Lists(), "Library:Here,A,A twin MIX*: road trip:Here,A Party*: party: Gym:A PARTY:A");
-    It.Calls.clear();
-    Run();
-    EXPECT_FALSE(Trace().contains("AddFile(road trip"));
+TEST(ITunesStage, PlaylistsMatchByNameInAnyCaseAndTracksOfAnIdAreAddedOnce) {
+    Host h;
+    h.Track("A", 7);
+    h.Track("A twin", 7);
+    h.Track("Unchecked", 8).Selected = 0;
+    h.Track("Not copied", 9, false);
+    h.Track("Here", 10);
+    h.It.Tracks = {{"Here", "/m/Here.mp3"}};
+    h.It.Playlists = {Pl("MIX", true), Pl("road trip"), Pl("Party", true), Pl("party", false, 4)};
+    h.It.Playlists[1].Tracks = {0};
+    h.List("Mix", {7}, true);                // a smart match: left alone
+    h.List("Road Trip", {7, 8, 9, 404, 10}); // a plain match: reused, its tracks not added twice
+    h.List("Gym", {7}, true);                // no match: created plain
+    h.List("PARTY", {7});                    // only a smart and a special one: created beside them
+    h.Run();
+    EXPECT_EQ(h.Lists(), "Library:Here,A,A twin MIX*: road trip:Here,A Party*: party: Gym:A PARTY:A");
+    h.It.Calls.clear();
+    h.Run();
+    EXPECT_FALSE(h.Trace().contains("AddFile(road trip"));
 }
 
 // Nothing copied: iTunes is never started; then artwork goes only to tracks without images whose
 // bitmap was written.
-TEST_F(ITunesStage, NothingCopiedStartsNothingAndArtworkGoesWhereItIsMissing) {
-    Track("N", 9, false);
-    Run(true);
-    EXPECT_TRUE(It.Calls.empty());
+TEST(ITunesStage, NothingCopiedStartsNothingAndArtworkGoesWhereItIsMissing) {
+    Host h;
+    h.Track("N", 9, false);
+    h.Run(true);
+    EXPECT_TRUE(h.It.Calls.empty());
     for (int i = 0; i < 3; ++i)
-        Art.Arts.Add()->Selected = i != 2;
+        h.Art.Arts.Add()->Selected = i != 2;
     for (int art : {0, 1, -1, 2, 3}) // has an image in iTunes, gets one, none, not written, out of range
-        Track("T" + QString::number(art), uint32_t(art + 2)).ArtIndex = art;
-    It.Tracks = {{"T0", "/m/T0.mp3", 0, 0, 1}};
-    Run(true);
-    EXPECT_EQ(Trace().count("AddArtwork"), 1);
-    EXPECT_TRUE(Trace().contains("AddArtworkFromFile(T1,/art/1.bmp)"));
+        h.Track("T" + QString::number(art), uint32_t(art + 2)).ArtIndex = art;
+    h.It.Tracks = {{"T0", "/m/T0.mp3", 0, 0, 1}};
+    h.Run(true);
+    EXPECT_EQ(h.Trace().count("AddArtwork"), 1);
+    EXPECT_TRUE(h.Trace().contains("AddArtworkFromFile(T1,/art/1.bmp)"));
 }
 
 // A whole run, then a failure, a cancel or a throw at one point of it: the log, the flag and
 // the calls at the end.
-TEST_F(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
+TEST(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
     using F = ScriptedITunes::Failure;
     const char* closing = "Sleep(500) Quit() Uninitialize()";
     const QString versionClosing = QString("Version() ") + closing;
@@ -162,27 +157,27 @@ TEST_F(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Tail.toStdString());
-        Reset();
-        It.AddPolls = 1;
-        FailAtStep = c.FailAtStep;
-        Track("A", 1).Rating = 20;
-        Track("B", 2).Rating = 20;
-        Db.Tracks.GetItem(0).PlayCount = 3;
+        Host h;
+        h.It.AddPolls = 1;
+        h.FailAtStep = c.FailAtStep;
+        h.Track("A", 1).Rating = 20;
+        h.Track("B", 2).Rating = 20;
+        h.Db.Tracks.GetItem(0).PlayCount = 3;
         for (int i = 0; i < c.Lists; ++i)
-            List("L" + QString::number(i), {2, 1});
-        It.Failures = c.Failures;
-        It.Failures.push_back({"SetRating", 2, "rating refused"});
+            h.List("L" + QString::number(i), {2, 1});
+        h.It.Failures = c.Failures;
+        h.It.Failures.push_back({"SetRating", 2, "rating refused"});
         if (c.Throws)
-            EXPECT_THROW(Run(), platform::itunes::Error);
+            EXPECT_THROW(h.Run(), platform::itunes::Error);
         else
-            Run();
+            h.Run();
         const QString block = c.Block == noStart ? c.Block
                                                  : "[X]Error occured when adding to iTunes.\r\n" + QString(c.Block) +
                                                        "\r\nVer: 12.13.2.3\r\n";
-        EXPECT_EQ(Entries.join('|'), c.Block ? "2/2|" + block : "2/2");
-        EXPECT_TRUE(c.Throws || Failed == (c.Block != nullptr));
-        EXPECT_TRUE(Trace().endsWith(c.Tail)) << Trace().toStdString();
-        EXPECT_EQ(It.LiveAtUninitialize, 0);
+        EXPECT_EQ(h.Entries.join('|'), c.Block ? "2/2|" + block : "2/2");
+        EXPECT_TRUE(c.Throws || h.Failed == (c.Block != nullptr));
+        EXPECT_TRUE(h.Trace().endsWith(c.Tail)) << h.Trace().toStdString();
+        EXPECT_EQ(h.It.LiveAtUninitialize, 0);
     }
 }
 
