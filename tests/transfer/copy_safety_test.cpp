@@ -36,9 +36,7 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Full Resolution/p.jpg");
     AddPhoto(":Full Resolution:p.jpg", QByteArray());
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Thumbs/F1019_1.ithmb");
-    WriteFile(DeviceRoot + "/Photos/Thumbs/F1020_1.ithmb", "pixels");
     EXPECT_EQ(device::OpenDiskContainer("E:/Photos/Thumbs/F1019_1.ithmb"), nullptr);
-    EXPECT_NE(device::OpenDiskContainer("E:/Photos/Thumbs/F1020_1.ithmb"), nullptr);
     // Should the pipe's open block, a writer comes after a while so that the test fails, not hangs.
     bool rescued = false;
     QTimer::singleShot(10000, [&] {
@@ -47,8 +45,7 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     });
     Run({.MusicCount = 7, .PhotoCount = 1}, Photos.get());
     EXPECT_FALSE(rescued);
-    EXPECT_EQ(AllFiles(Music), QStringList{"Here.mp3"});
-    EXPECT_TRUE(AllFiles(Pictures).isEmpty());
+    EXPECT_EQ(AllFiles(Music) + AllFiles(Pictures), QStringList{"Here.mp3"});
     const QString log = app::DetailLog.Text();
     EXPECT_EQ(log.count(" :not found (outside the device)\r\n:iPod_Control:"), 2);
     for (const char* name : {"ThroughFolder.mp3", "Pipe.mp3", "Gone0.mp3", "p.jpg"})

@@ -56,7 +56,6 @@ inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSou
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Temp.isValid());
         for (const QString& folder : {DeviceRoot, Music, Pictures})
             QDir().mkpath(folder);
         platform::SetDriveTableForTesting(std::vector<platform::Drive>{
