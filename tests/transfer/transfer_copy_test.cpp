@@ -23,9 +23,8 @@ TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeAndNeverReplaces) {
 }
 
 TEST_F(TransferTest, DiskLoopCountsPresentFilesOfTheSameSize) {
-    AddTrack("Song", "A.mp3", "one");
-    AddTrack("Song", "B.mp3", "two!");
-    AddTrack("Song", "C.mp3", "three");
+    for (const char* content : {"one", "two!", "three"})
+        AddTrack("Song", QString(content) + ".mp3", content);
     // Present copies stand for their tracks, except the one cut short, which is copied again
     // beside it; a second run writes nothing.
     for (const auto& [name, bytes] : {std::pair{"Song", ""}, {"Song1", "two!"}, {"Song2", "three"}})

@@ -60,7 +60,6 @@ protected:
             QDir().mkpath(folder);
         platform::SetDriveTableForTesting(std::vector<platform::Drive>{
             {'C', QStringLiteral("/"), platform::DriveFixed, {}}, {'E', DeviceRoot, platform::DriveRemovable, {}}});
-        Db = std::make_unique<device::TiTunesDB>("E:", false);
         Db->OutputFolder = Music;
         std::tie(Photos->HasFullRes, Photos->OutputFolder) = std::tuple(1, Pictures);
         app::DetailLog.Clear();
@@ -105,7 +104,7 @@ protected:
     QTemporaryDir Temp;
     const QString DeviceRoot = Temp.path() + "/ipod", Music = Temp.path() + "/music/",
                   Pictures = Temp.path() + "/pictures/";
-    std::unique_ptr<device::TiTunesDB> Db;
+    std::unique_ptr<device::TiTunesDB> Db = std::make_unique<device::TiTunesDB>("E:", false);
     std::unique_ptr<device::TPhotoDb> Photos = std::make_unique<device::TPhotoDb>("E:", false);
     platform::itunes::IComponent* ITunes = nullptr; // the platform's own when null
 };

@@ -119,7 +119,6 @@ TEST(ITunesStage, NothingCopiedStartsNothingAndArtworkGoesWhereItIsMissing) {
 // A whole run, then a failure, a cancel or a throw at one point of it: the log, the flag and
 // the calls at the end.
 TEST(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
-    using F = ScriptedITunes::Failure;
     const char* closing = "Sleep(500) Quit() Uninitialize()";
     const QString versionClosing = QString("Version() ") + closing;
     const char* whole =
@@ -132,7 +131,7 @@ TEST(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
         "Sleep(100) InProgress() Sleep(500) Quit() Uninitialize()";
     const char* noStart = "[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: boom";
     const struct {
-        std::vector<F> Failures;
+        std::vector<ScriptedITunes::Failure> Failures;
         int Lists, FailAtStep; // Lists: device playlists besides the master
         QString Tail;
         const char* Block; // the error block's message and stage counts; none when not failed

@@ -10,20 +10,16 @@ using namespace transfer_test;
 QString Tokens(const QByteArray& xml) {
     QStringList out;
     QXmlStreamReader r(xml);
-    while (!r.atEnd()) {
-        r.readNext();
+    for (r.readNext(); !r.atEnd(); r.readNext())
         if (r.isStartElement())
             out << r.name().toString();
         else if (r.isCharacters() && !r.isWhitespace())
             out.last() += ":" + r.text().toString();
-    }
     EXPECT_FALSE(r.hasError()) << r.errorString().toStdString();
     return out.join('|');
 }
 
-using MusicListTest = TransferTest;
-
-TEST_F(MusicListTest, TracksAndPlaylistsInOrderWithEntities) {
+TEST_F(TransferTest, MusicListHasTracksAndPlaylistsInOrder) {
     auto& a = AddTrack("Rock & Roll 'n' \"Blues\" <live>", "A.mp3", "a", "Группа", "Album");
     std::tie(a.Rating, a.PlayCount) = std::tuple(80, 3);
     AddTrack("", "B.m4a", "b").Selected = 0;

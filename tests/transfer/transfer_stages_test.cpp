@@ -8,9 +8,7 @@
 
 using namespace transfer_test;
 
-using StagesTest = TransferTest;
-
-TEST_F(StagesTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
+TEST_F(TransferTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     fixtures::WriteArtSet(fixtures::DeviceTree(DeviceRoot), fixtures::MakeArtSet(1028, 1017, 14, false, 5), false);
     device::TArtworkDb art("E:", false);
     ASSERT_TRUE(art.Load());
@@ -56,7 +54,7 @@ TEST_F(StagesTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     EXPECT_TRUE(app::DetailLog.Text().contains("[X]Reason: Cannot create a temporary folder for the artworks."));
 }
 
-TEST_F(StagesTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) {
+TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) {
     fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 4, false, 2);
     set.Containers["F1024_2.ithmb"].chop(10); // the last photo's image is cut short
     fixtures::WritePhotoSet(fixtures::DeviceTree(DeviceRoot), set, false);
@@ -76,7 +74,7 @@ TEST_F(StagesTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) 
 }
 
 // Full-size photos: clashing names, missing and refused files, a cancel.
-TEST_F(StagesTest, FullSizePhotosNamesGapsAndACancel) {
+TEST_F(TransferTest, FullSizePhotosNamesGapsAndACancel) {
     AddPhoto(":Full Resolution:2024:A:IMG_0001.JPG", "first");
     AddPhoto(":Full Resolution:2024:B:IMG_0001.JPG", "second");
     Photos->Photos.Add()->FullResName = ":Full Resolution:x.jpg"; // not ticked
