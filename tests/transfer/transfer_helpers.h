@@ -35,7 +35,7 @@ inline QStringList AllFiles(const QString& folder) {
 struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();
     // Copies of the thread's fields taken in its final report.
-    int MusicCopied = -1, TracksDone = -1;
+    int MusicCopied = -1;
     bool ListSaved = false, ITunesFailed = false;
 };
 
@@ -46,8 +46,8 @@ inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSou
     run.Display->Thread = thread;
     // The final report runs on this thread while the copy thread waits: read its fields there.
     run.Display->OnEnded = [&run, thread] {
-        std::tie(run.MusicCopied, run.TracksDone, run.ListSaved, run.ITunesFailed) =
-            std::tuple(thread->FMusicCopied, thread->FTracksDone, thread->FListSaved, thread->FITunesFailed);
+        std::tie(run.MusicCopied, run.ListSaved, run.ITunesFailed) =
+            std::tuple(thread->FMusicCopied, thread->FListSaved, thread->FITunesFailed);
     };
     run.Display->WaitForEnd();
     return run;
@@ -56,12 +56,10 @@ inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSou
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Temp.isValid());
         for (const QString& folder : {DeviceRoot, Music, Pictures})
             QDir().mkpath(folder);
         platform::SetDriveTableForTesting(std::vector<platform::Drive>{
             {'C', QStringLiteral("/"), platform::DriveFixed, {}}, {'E', DeviceRoot, platform::DriveRemovable, {}}});
-        Db = std::make_unique<device::TiTunesDB>("E:", false);
         Db->OutputFolder = Music;
         std::tie(Photos->HasFullRes, Photos->OutputFolder) = std::tuple(1, Pictures);
         app::DetailLog.Clear();
@@ -106,7 +104,7 @@ protected:
     QTemporaryDir Temp;
     const QString DeviceRoot = Temp.path() + "/ipod", Music = Temp.path() + "/music/",
                   Pictures = Temp.path() + "/pictures/";
-    std::unique_ptr<device::TiTunesDB> Db;
+    std::unique_ptr<device::TiTunesDB> Db = std::make_unique<device::TiTunesDB>("E:", false);
     std::unique_ptr<device::TPhotoDb> Photos = std::make_unique<device::TPhotoDb>("E:", false);
     platform::itunes::IComponent* ITunes = nullptr; // the platform's own when null
 };
