@@ -17,7 +17,8 @@ QString ProductTitle() {
 }
 
 void CentreOnOwner(QWidget* window, const QWidget* owner) {
-    if (!owner) return;
+    if (!owner)
+        return;
     // The client areas, not the frames: the window manager adds its frame around ours.
     QRect r(QPoint(0, 0), window->size());
     r.moveCenter(owner->geometry().center());
@@ -88,7 +89,8 @@ void TIpodAboutFrm::LinklbClick() {
 }
 
 void TIpodAboutFrm::done(int result) {
-    if (FClosing) return;
+    if (FClosing)
+        return;
     FClosing = true;
     if (UseDebug->isChecked()) {
         const QString question = QStringLiteral(

@@ -75,8 +75,7 @@ void TIpodDetailFrm::ShowLog(const QString& text) {
     lines.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     DetailMm->appendPlainText(lines);
     utsname u{};
-    DetailMm->appendPlainText(
-        KernelVersionLine(uname(&u) == 0 ? QString::fromLocal8Bit(u.release) : QString()));
+    DetailMm->appendPlainText(KernelVersionLine(uname(&u) == 0 ? QString::fromLocal8Bit(u.release) : QString()));
 }
 
 void TIpodDetailFrm::CloseBtnClick() {

@@ -28,11 +28,17 @@ QModelIndex TrackListModel::index(int row, int column, const QModelIndex& parent
     return createIndex(row, column);
 }
 
-QModelIndex TrackListModel::parent(const QModelIndex&) const { return {}; }
+QModelIndex TrackListModel::parent(const QModelIndex&) const {
+    return {};
+}
 
-int TrackListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Count(); }
+int TrackListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : Count();
+}
 
-int TrackListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int TrackListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 QString TrackListModel::CellText(const device::TTrackItem& t, int column) {
     switch (column) {
@@ -54,8 +60,7 @@ QVariant TrackListModel::data(const QModelIndex& idx, int role) const {
         return {};
     const device::TTrackItem& t = TrackDb()->Tracks.GetItem(ti);
     switch (role) {
-    case Qt::DisplayRole:
-        return CellText(t, idx.column());
+    case Qt::DisplayRole: return CellText(t, idx.column());
     case Qt::CheckStateRole:
         if (idx.column() == ColName)
             return t.Selected ? Qt::Checked : Qt::Unchecked;
@@ -72,8 +77,7 @@ QVariant TrackListModel::data(const QModelIndex& idx, int role) const {
         if (idx.column() == ColState && TrackDb()->PlayingIndex == ti && !PlayingIcon.isNull())
             return PlayingIcon;
         return {};
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -153,8 +157,10 @@ void TrackListModel::Sort(int column, bool ascending) {
         keys.reserve(Rows.size());
         for (int32_t ti : Rows) {
             const device::TTrackItem& t = tracks.GetItem(ti);
-            const QString& s = column == ColName ? t.Title : column == ColArtist ? t.Artist
-                             : column == ColAlbum ? t.Album : t.Genre;
+            const QString& s = column == ColName     ? t.Title
+                               : column == ColArtist ? t.Artist
+                               : column == ColAlbum  ? t.Album
+                                                     : t.Genre;
             keys.push_back(collator.sortKey(s.toCaseFolded()));
         }
         sortBy([&](size_t a, size_t b) { return keys[a].compare(keys[b]) < 0; });
@@ -305,8 +311,8 @@ void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader*
     // The desktop's sans-serif font is wider than the one the widths were made for: the size
     // column gets room for "999.99 MB" rather than clipping it.
     const QFontMetrics fm(f);
-    widths[TrackListModel::ColSize] = std::max(widths[TrackListModel::ColSize],
-                                               fm.horizontalAdvance(QStringLiteral("999.99 MB")) + 12);
+    widths[TrackListModel::ColSize] =
+        std::max(widths[TrackListModel::ColSize], fm.horizontalAdvance(QStringLiteral("999.99 MB")) + 12);
     for (int c = 0; c < TrackListModel::ColumnCount; ++c) {
         header->setSectionResizeMode(c, c == 0 ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(c, widths[c]);

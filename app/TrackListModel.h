@@ -53,7 +53,7 @@ public:
 
     // Sorts the rows by a column; equal keys keep their order. Column 0 is database order.
     void Sort(int column, bool ascending);
-    int SortColumn = -1;      // -1 until the first header click
+    int SortColumn = -1; // -1 until the first header click
     bool SortAscending = true;
 
     // Check marks live in the tracks; after bulk changes this repaints the boxes once.

@@ -20,7 +20,9 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
-bool IsITunesRunning() { return false; }
+bool IsITunesRunning() {
+    return false;
+}
 
 namespace {
 
@@ -141,8 +143,10 @@ void TZozoDodiFrm::LoadHandheld() {
         LoadArtworkDb(QByteArray("D"), true);
     if (photosFailed && !tracksOk) {
         const QString title = QStringLiteral("Can not read from iPhone/iPod touch");
-        const QString text = QStringLiteral("Please close this program, and reconnect the iPod,\rthen, start this program to try again.  (\r") +
-                             QString::fromUtf8(handheld::IphoneLastError()) + QStringLiteral(")");
+        const QString text =
+            QStringLiteral(
+                "Please close this program, and reconnect the iPod,\rthen, start this program to try again.  (\r") +
+            QString::fromUtf8(handheld::IphoneLastError()) + QStringLiteral(")");
         ShowNotice(&title, &text, false);
         EnableControls(false);
         ErrPnl->show();
@@ -171,7 +175,9 @@ char TZozoDodiFrm::UnitMaskToDriveLetter(quint32 mask) {
     return 'A';
 }
 
-bool TZozoDodiFrm::TransferThreadAlive() const { return !CopyThread.isNull(); }
+bool TZozoDodiFrm::TransferThreadAlive() const {
+    return !CopyThread.isNull();
+}
 
 void TZozoDodiFrm::TransferEnded() {
     if (TransferThreadAlive())
@@ -282,15 +288,25 @@ void TZozoDodiFrm::ShowLostConnection() {
         OpenHelpTopic(QStringLiteral("::/ej.html"));
 }
 
-void TZozoDodiFrm::OpenHelpTopic(const QString& topic) { platform::OpenHelp(topic); }
+void TZozoDodiFrm::OpenHelpTopic(const QString& topic) {
+    platform::OpenHelp(topic);
+}
 
-void TZozoDodiFrm::DiskLinkClick() { OpenHelpTopic(QStringLiteral("::/disk.html")); }
+void TZozoDodiFrm::DiskLinkClick() {
+    OpenHelpTopic(QStringLiteral("::/disk.html"));
+}
 
-void TZozoDodiFrm::IphoneErrLbClick() { OpenHelpTopic(QStringLiteral("::/ts.html")); }
+void TZozoDodiFrm::IphoneErrLbClick() {
+    OpenHelpTopic(QStringLiteral("::/ts.html"));
+}
 
-void TZozoDodiFrm::HelpBtnClick() { OpenHelpTopic(QString()); }
+void TZozoDodiFrm::HelpBtnClick() {
+    OpenHelpTopic(QString());
+}
 
-void TZozoDodiFrm::ErlbClick() { platform::OpenPage(platform::ProductPage()); }
+void TZozoDodiFrm::ErlbClick() {
+    platform::OpenPage(platform::ProductPage());
+}
 
 void TZozoDodiFrm::UnlockBtnClick() {
     if (FIpod)
@@ -298,7 +314,9 @@ void TZozoDodiFrm::UnlockBtnClick() {
     close();
 }
 
-void TZozoDodiFrm::ExitBtnClick() { close(); }
+void TZozoDodiFrm::ExitBtnClick() {
+    close();
+}
 
 void TZozoDodiFrm::EjectDrive(const QByteArray& root) {
     if (platform::GetDriveType(root) != platform::DriveRemovable)

@@ -69,9 +69,9 @@ const QSize kNoticePanelSize(529, 336);
 
 // A picture of the program's resources; null when it is not there.
 QImage ResourcePicture(const QString& name) {
-    for (const QString& path : {QStringLiteral(":/%1.png"), QStringLiteral(":/%1.bmp"),
-                                QStringLiteral(":/images/%1.png"), QStringLiteral(":/images/%1.bmp"),
-                                QStringLiteral(":/%1")}) {
+    for (const QString& path :
+         {QStringLiteral(":/%1.png"), QStringLiteral(":/%1.bmp"), QStringLiteral(":/images/%1.png"),
+          QStringLiteral(":/images/%1.bmp"), QStringLiteral(":/%1")}) {
         const QString file = path.arg(name);
         if (QFile::exists(file)) {
             QImage img(file);
@@ -121,8 +121,8 @@ void DrawGlyph(QImage& img, const QString& glyph) {
     }
 }
 
-TPicButton* MakePicButton(QWidget* parent, const QString& name, const QString& glyph,
-                          QColor top = QColor(92, 104, 120), QColor bottom = QColor(52, 60, 72)) {
+TPicButton* MakePicButton(QWidget* parent, const QString& name, const QString& glyph, QColor top = QColor(92, 104, 120),
+                          QColor bottom = QColor(52, 60, 72)) {
     auto* b = new TPicButton(parent);
     b->SetTransparentColor(kPicKeyColor);
     const QImage face = ResourcePicture(name);
@@ -288,11 +288,10 @@ void TZozoDodiFrm::BuildTopBar() {
     PauseBtn->move(px + 30, 10);
     NxtSongBtn->move(px + 67, 17);
 
-    CheckBtn = MakePicButton(TopPnl, QStringLiteral("CheckBtn"), QString(),
-                             QColor(96, 110, 128), QColor(60, 70, 84));
+    CheckBtn = MakePicButton(TopPnl, QStringLiteral("CheckBtn"), QString(), QColor(96, 110, 128), QColor(60, 70, 84));
     CheckBtn->setToolTip(QStringLiteral("Check"));
-    ExportBtn = MakePicButton(TopPnl, QStringLiteral("ExportBtn"), QString(),
-                              QColor(70, 140, 214), QColor(36, 92, 160));
+    ExportBtn =
+        MakePicButton(TopPnl, QStringLiteral("ExportBtn"), QString(), QColor(70, 140, 214), QColor(36, 92, 160));
     ExportBtn->SetCaption(QStringLiteral("Copy"));
     ExportBtn->SetCaptionPosition(cpRight);
     ExportBtn->SetSpace(0);
@@ -308,8 +307,8 @@ void TZozoDodiFrm::BuildTopBar() {
 
     HelpBtn = MakePicButton(TopPnl, QStringLiteral("HelpBtn"), QStringLiteral("?"));
     MinBtn = MakePicButton(TopPnl, QStringLiteral("MinBtn"), QStringLiteral("MinBtn"));
-    CloseBtn = MakePicButton(TopPnl, QStringLiteral("CloseBtn"), QStringLiteral("CloseBtn"),
-                             QColor(190, 72, 60), QColor(140, 40, 32));
+    CloseBtn = MakePicButton(TopPnl, QStringLiteral("CloseBtn"), QStringLiteral("CloseBtn"), QColor(190, 72, 60),
+                             QColor(140, 40, 32));
 
     connect(CloseBtn, &TPicButton::OnClick, this, [this] { CloseBtnClick(); });
     connect(MinBtn, &TPicButton::OnClick, this, [this] { MinBtnClick(); });
@@ -328,9 +327,9 @@ void TZozoDodiFrm::BuildLeftPane() {
     IpodPnl = new QWidget(LeftPnl);
     IpodPnl->setObjectName(QStringLiteral("IpodPnl"));
     IpodPnl->setAttribute(Qt::WA_StyledBackground, true);
-    IpodPnl->setStyleSheet(QStringLiteral(
-        "QWidget#IpodPnl { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e9edf2,"
-        " stop:1 #d6dce4); border-bottom: 1px solid #b9c1cc; }"));
+    IpodPnl->setStyleSheet(
+        QStringLiteral("QWidget#IpodPnl { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e9edf2,"
+                       " stop:1 #d6dce4); border-bottom: 1px solid #b9c1cc; }"));
     IpodPnl->setFixedHeight(24);
     auto* ipl = new QHBoxLayout(IpodPnl);
     ipl->setContentsMargins(8, 0, 4, 0);
@@ -345,13 +344,12 @@ void TZozoDodiFrm::BuildLeftPane() {
     PlayLstList->setFrameShape(QFrame::NoFrame);
     PlayLstList->setIndentation(14);
     lay->addWidget(PlayLstList, 1);
-    connect(PlayLstList, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* cur, QTreeWidgetItem* prev) {
-                if (cur && prev && !PlayLstListChanging())
-                    RefusePlayLstListChange(prev);
-                else
-                    PlayLstListChange(cur);
-            });
+    connect(PlayLstList, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* cur, QTreeWidgetItem* prev) {
+        if (cur && prev && !PlayLstListChanging())
+            RefusePlayLstListChange(prev);
+        else
+            PlayLstListChange(cur);
+    });
 
     ArtPnl = new QWidget(LeftPnl);
     ArtPnl->setFixedHeight(76);
@@ -362,8 +360,8 @@ void TZozoDodiFrm::BuildLeftPane() {
     ArtPlaceholder = new QLabel(ArtPnl);
     ArtPlaceholder->setFixedSize(60, 60);
     ArtPlaceholder->setAlignment(Qt::AlignCenter);
-    ArtPlaceholder->setStyleSheet(QStringLiteral(
-        "QLabel { background: #f7f9fb; border: 1px solid #c3cad4; color: #9aa6b4; font-size: 26px; }"));
+    ArtPlaceholder->setStyleSheet(
+        QStringLiteral("QLabel { background: #f7f9fb; border: 1px solid #c3cad4; color: #9aa6b4; font-size: 26px; }"));
     ArtPlaceholder->setPixmap(QPixmap::fromImage(ResourcePicture(QStringLiteral("ArtHolder"))));
     ArtImg = new QLabel(ArtPnl);
     ArtImg->setFixedSize(60, 60);
@@ -446,9 +444,9 @@ void TZozoDodiFrm::BuildLowBar() {
     LowPnl->setObjectName(QStringLiteral("LowPnl"));
     LowPnl->setFixedHeight(29);
     LowPnl->setAttribute(Qt::WA_StyledBackground, true);
-    LowPnl->setStyleSheet(QStringLiteral(
-        "QWidget#LowPnl { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e4e8ee,"
-        " stop:1 #c9d0da); border-top: 1px solid #a9b2bf; }"));
+    LowPnl->setStyleSheet(
+        QStringLiteral("QWidget#LowPnl { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #e4e8ee,"
+                       " stop:1 #c9d0da); border-top: 1px solid #a9b2bf; }"));
     LImg = new QLabel(LowPnl);
     BtImg = new QLabel(LowPnl);
     BtImg->installEventFilter(this);
@@ -462,8 +460,8 @@ void TZozoDodiFrm::BuildLowBar() {
 
     SrbgImg = new QLabel(LowPnl);
     SrbgImg->setFixedSize(124, 19);
-    SrbgImg->setStyleSheet(QStringLiteral(
-        "QLabel { background: white; border: 1px solid #9aa5b3; border-radius: 9px; }"));
+    SrbgImg->setStyleSheet(
+        QStringLiteral("QLabel { background: white; border: 1px solid #9aa5b3; border-radius: 9px; }"));
     SrEdit = new QLineEdit(SrbgImg);
     SrEdit->setFrame(false);
     SrEdit->setGeometry(9, 2, 99, 15);
@@ -475,7 +473,8 @@ void TZozoDodiFrm::BuildLowBar() {
     ClearImg->setGeometry(108, 2, 14, 14);
     ClearImg->setAlignment(Qt::AlignCenter);
     ClearImg->setText(QStringLiteral("\u00D7"));
-    ClearImg->setStyleSheet(QStringLiteral("QLabel { color: #6b7786; border: none; background: transparent; font-weight: bold; }"));
+    ClearImg->setStyleSheet(
+        QStringLiteral("QLabel { color: #6b7786; border: none; background: transparent; font-weight: bold; }"));
     ClearImg->setCursor(Qt::PointingHandCursor);
     ClearImg->installEventFilter(this);
     ClearImg->hide();
@@ -487,7 +486,8 @@ void TZozoDodiFrm::BuildLowBar() {
     ResizeImg->setCursor(Qt::SizeFDiagCursor);
     ResizeImg->setAlignment(Qt::AlignRight | Qt::AlignBottom);
     ResizeImg->setText(QStringLiteral("\u25E2"));
-    ResizeImg->setStyleSheet(QStringLiteral("QLabel { color: #8a95a3; font-size: 9px; border: none; background: transparent; }"));
+    ResizeImg->setStyleSheet(
+        QStringLiteral("QLabel { color: #8a95a3; font-size: 9px; border: none; background: transparent; }"));
     ResizeImg->installEventFilter(this);
     lay->addWidget(ResizeImg);
 }
@@ -528,12 +528,15 @@ void TZozoDodiFrm::BuildNoticePanel() {
     QFont ef = ErrLb->font();
     ef.setPointSize(14);
     ErrLb->setFont(ef);
-    Gdlb = MakeLabel(ErrTab, Shown(QStringLiteral("1:  Connect your iPod or iPhone to the computer by the USB cable.\r\r"
-                                                    "2:  Wait until Marrowgate detects the device automatically.")),
+    Gdlb = MakeLabel(ErrTab,
+                     Shown(QStringLiteral("1:  Connect your iPod or iPhone to the computer by the USB cable.\r\r"
+                                          "2:  Wait until Marrowgate detects the device automatically.")),
                      true);
-    DesLb = MakeLabel(ErrTab, Shown(QStringLiteral(
-                                  "Please note: If your iPod cannot be detected, you may need to enable the disk use of your iPod first.\r"
-                                  "you can click the link below to get more help.")));
+    DesLb = MakeLabel(
+        ErrTab,
+        Shown(QStringLiteral(
+            "Please note: If your iPod cannot be detected, you may need to enable the disk use of your iPod first.\r"
+            "you can click the link below to get more help.")));
     DesLb->setWordWrap(true);
     DiskLink = MakeLink(ErrTab, QStringLiteral("Help: How to enable the disk use?"));
     DiskLink->installEventFilter(this);
@@ -553,8 +556,9 @@ void TZozoDodiFrm::BuildNoticePanel() {
     btns->addStretch(1);
     connect(UnlockBtn, &QPushButton::clicked, this, [this] { UnlockBtnClick(); });
     connect(ExitBtn, &QPushButton::clicked, this, [this] { ExitBtnClick(); });
-    IphoneErrLb = MakeLink(ErrTab, QStringLiteral("Can not initialize iPhone and iPod Touch engine, click here to fix this problem."),
-                           QColor(192, 0, 0));
+    IphoneErrLb = MakeLink(
+        ErrTab, QStringLiteral("Can not initialize iPhone and iPod Touch engine, click here to fix this problem."),
+        QColor(192, 0, 0));
     IphoneErrLb->installEventFilter(this);
     IphoneErrLb->hide();
     ReadLb = MakeLabel(ErrTab, QStringLiteral(">> Reading, please wait ..."), true, QColor(0, 128, 0));

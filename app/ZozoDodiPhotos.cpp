@@ -126,11 +126,17 @@ void TZozoDodiFrm::ResetPageBar(int pages) {
     }
 }
 
-void TZozoDodiFrm::PhotoGridShowAlbum(int album) { ShowPhotoAlbum(album); }
+void TZozoDodiFrm::PhotoGridShowAlbum(int album) {
+    ShowPhotoAlbum(album);
+}
 
-void TZozoDodiFrm::PhotoGridSetChecks(TCheckMode mode) { SetPhotoChecks(mode); }
+void TZozoDodiFrm::PhotoGridSetChecks(TCheckMode mode) {
+    SetPhotoChecks(mode);
+}
 
-bool TZozoDodiFrm::PhotoGridHasTiles() const { return !PhotoTiles().empty(); }
+bool TZozoDodiFrm::PhotoGridHasTiles() const {
+    return !PhotoTiles().empty();
+}
 
 // ---- the grid ----
 
@@ -138,8 +144,7 @@ void TZozoDodiFrm::BuildPhotoAlbumTree() {
     if (!PhotoDb || PhotoDb->Albums.Count() < 1)
         return;
     QTreeWidgetItem* root = MakeTreeNode(
-        QStringLiteral("All photos (0/") + QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")"),
-        nkPhotoRoot);
+        QStringLiteral("All photos (0/") + QString::number(PhotoDb->Photos.Count()) + QStringLiteral(")"), nkPhotoRoot);
     for (int a = 1; a < PhotoDb->Albums.Count(); ++a)
         root->addChild(MakeTreeNode(PhotoDb->Albums.GetItem(a)->Name, nkPhotoAlbum));
     PlayLstList->addTopLevelItem(root);
@@ -180,7 +185,8 @@ int TZozoDodiFrm::ShowPhotoPage(int Album, int Page) {
     PhotoBox->setEnabled(true);
     EnableControls(true);
     if (!FDeferredDeviceMessages.empty())
-        QMetaObject::invokeMethod(this, [this] { RunDeferredDeviceMessages(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { RunDeferredDeviceMessages(); }, Qt::QueuedConnection);
     return tiles;
 }
 

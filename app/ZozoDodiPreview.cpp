@@ -60,7 +60,9 @@ void TZozoDodiFrm::CreatePlayer() {
     connect(MusicModel, &QAbstractItemModel::modelReset, this, [this] { RelinkPlayingNode(); });
 }
 
-bool TZozoDodiFrm::PreviewAvailable() const { return !PrvSongBtn->isHidden(); }
+bool TZozoDodiFrm::PreviewAvailable() const {
+    return !PrvSongBtn->isHidden();
+}
 
 QByteArray TZozoDodiFrm::GetPreviewFile(int32_t index) {
     if (!TrackDb || index < 0 || index >= TrackDb->Tracks.Count())
@@ -237,7 +239,9 @@ void TZozoDodiFrm::MusicListDblClick() {
         PlayOrResume(true);
 }
 
-bool TZozoDodiFrm::PlayLstListChanging() { return !PreviewAvailable() || StopPreview(false); }
+bool TZozoDodiFrm::PlayLstListChanging() {
+    return !PreviewAvailable() || StopPreview(false);
+}
 
 void TZozoDodiFrm::RefusePlayLstListChange(QTreeWidgetItem* previous) {
     const int index = AbsoluteIndex(previous);

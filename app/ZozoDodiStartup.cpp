@@ -35,8 +35,8 @@ namespace {
 
 // The settings store: an INI file ~/.config/Marrowgate/Marrowgate.ini.
 std::unique_ptr<QSettings> OpenSettings() {
-    auto s = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                         QStringLiteral("Marrowgate"), QStringLiteral("Marrowgate"));
+    auto s = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Marrowgate"),
+                                         QStringLiteral("Marrowgate"));
     if (s->status() != QSettings::NoError || !s->isWritable())
         return nullptr;
     return s;
@@ -274,9 +274,13 @@ void TZozoDodiFrm::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-void TZozoDodiFrm::CloseBtnClick() { close(); }
+void TZozoDodiFrm::CloseBtnClick() {
+    close();
+}
 
-void TZozoDodiFrm::MinBtnClick() { showMinimized(); }
+void TZozoDodiFrm::MinBtnClick() {
+    showMinimized();
+}
 
 QRegion TZozoDodiFrm::RoundedWindowRegion(int width, int height) {
     // A rounded rectangle from (0, 0) to (width + 1, height + 1) with 9 x 9 corner ellipses.

@@ -115,12 +115,14 @@ void TZozoDodiFrm::BuildPlaylistTree() {
     const bool tracksOnly = TrackDb && TrackDb->Damaged() && TrackDb->Tracks.Count() > 0;
     if (!TrackDb || (TrackDb->Playlists.Count() == 0 && !tracksOnly)) {
         IpodLb->setText(QStringLiteral("???"));
-        ShowMessageBox(this, MsgKind::Error, QStringLiteral("There is no music or video in your iPod."), MsgButtons::Ok);
+        ShowMessageBox(this, MsgKind::Error, QStringLiteral("There is no music or video in your iPod."),
+                       MsgButtons::Ok);
         return;
     }
     IpodLb->setText(TrackDb->Playlists.Count() > 0 ? TrackDb->Playlists.GetItem(0).Name : QStringLiteral("???"));
-    QTreeWidgetItem* root =
-        MakeTreeNode(QStringLiteral("All music & Videos (") + QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"), nkMusicRoot);
+    QTreeWidgetItem* root = MakeTreeNode(QStringLiteral("All music & Videos (") +
+                                             QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"),
+                                         nkMusicRoot);
     root->addChild(MakeTreeNode(QStringLiteral("All music"), nkAllMusic));
     root->addChild(MakeTreeNode(QStringLiteral("All videos"), nkAllVideos));
     for (int p = 1; p < TrackDb->Playlists.Count(); ++p)

@@ -80,7 +80,9 @@ private:
 
 namespace {
 
-QString WithSlash(const QString& folder) { return folder.endsWith(u'/') ? folder : folder + u'/'; }
+QString WithSlash(const QString& folder) {
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
 
 // The nearest existing folder of a path (the path itself when it is one).
 QString NearestFolder(const QString& folder) {
@@ -95,9 +97,13 @@ QString NearestFolder(const QString& folder) {
 }
 
 // A folder about to be made is measured on the file system that will hold it.
-QStorageInfo StorageOf(const QString& folder) { return QStorageInfo(NearestFolder(folder)); }
+QStorageInfo StorageOf(const QString& folder) {
+    return QStorageInfo(NearestFolder(folder));
+}
 
-bool GroupShown(QWidget* w) { return !w->isHidden(); }
+bool GroupShown(QWidget* w) {
+    return !w->isHidden();
+}
 
 } // namespace
 
@@ -111,7 +117,9 @@ void TZozoDodiFrm::ConnectTransferControls() {
     connect(CancelBtn, &TPicButton::OnClick, this, [this] { CancelBtnClick(); });
 }
 
-void TZozoDodiFrm::ExportBtnClick() { PrepareExport(); }
+void TZozoDodiFrm::ExportBtnClick() {
+    PrepareExport();
+}
 
 bool TZozoDodiFrm::PrepareExport() {
     if (FCopying)
@@ -119,7 +127,8 @@ bool TZozoDodiFrm::PrepareExport() {
     // A cancelled transfer that is still ending holds the databases and the work buffers.
     if (TransferThreadAlive()) {
         ShowMessageBox(this, MsgKind::Information,
-                       QStringLiteral("The last transfer is still ending. Please try again in a moment."), MsgButtons::Ok);
+                       QStringLiteral("The last transfer is still ending. Please try again in a moment."),
+                       MsgButtons::Ok);
         return false;
     }
     if (MusicModel->Count() == 0 && !PhotoGridHasTiles()) {
@@ -223,7 +232,8 @@ bool TZozoDodiFrm::CheckFreeDiskSpace() {
     auto freeBytes = [](const QStorageInfo& s) { return s.isValid() ? qint64(s.bytesAvailable()) : qint64(-1); };
     auto enough = [&](const QStorageInfo& s, int64_t size) { return freeBytes(s) > size; };
     auto warn = [this](const QStorageInfo& s, const char* tail) {
-        ShowMessageBox(this, MsgKind::Warning, QStringLiteral("Drive ") + s.rootPath() + QLatin1String(tail), MsgButtons::Ok);
+        ShowMessageBox(this, MsgKind::Warning, QStringLiteral("Drive ") + s.rootPath() + QLatin1String(tail),
+                       MsgButtons::Ok);
         return false;
     };
     const int64_t musicSize = int64_t(FCheckedSize);
@@ -253,8 +263,8 @@ void TZozoDodiFrm::ExpBtnClick() {
     const bool photos = GroupShown(PicOutEdit);
     if (music) {
         if (OutEdit->text().isEmpty()) {
-            ShowMessageBox(this, MsgKind::Information, QStringLiteral("Please choose a folder to save the music files."),
-                           MsgButtons::Ok);
+            ShowMessageBox(this, MsgKind::Information,
+                           QStringLiteral("Please choose a folder to save the music files."), MsgButtons::Ok);
             BrowseBtnClick();
             // Still no folder: the page stays up for the user to choose one.
             if (platform::IsBlank(OutEdit->text()))
@@ -262,7 +272,8 @@ void TZozoDodiFrm::ExpBtnClick() {
         }
         OutEdit->setText(WithSlash(OutEdit->text()));
         if (!QDir().mkpath(OutEdit->text())) {
-            ShowMessageBox(this, MsgKind::Error, QStringLiteral("Can not create the folder to save the music."), MsgButtons::Ok);
+            ShowMessageBox(this, MsgKind::Error, QStringLiteral("Can not create the folder to save the music."),
+                           MsgButtons::Ok);
             return;
         }
     }
@@ -305,9 +316,10 @@ void TZozoDodiFrm::ExpBtnClick() {
             return;
         }
     } else {
-        ShowMessageBox(this, MsgKind::Information,
-                       QStringLiteral("You have selected \"Generate the music list only\" mode.\rClick OK to continue."),
-                       MsgButtons::Ok);
+        ShowMessageBox(
+            this, MsgKind::Information,
+            QStringLiteral("You have selected \"Generate the music list only\" mode.\rClick OK to continue."),
+            MsgButtons::Ok);
     }
 
     CancelBtn->SetCaption(QStringLiteral("Cancel"));
@@ -347,8 +359,8 @@ void TZozoDodiFrm::ExpBtnClick() {
     CopyPnl->show();
     CopyPnl->raise();
 
-    CopyThread = new app::TCopyThread({FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == dkHandheld, SyncCb->isChecked(),
-                                       listOnly, copyArt, musicHad, photoHad},
+    CopyThread = new app::TCopyThread({FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == dkHandheld,
+                                       SyncCb->isChecked(), listOnly, copyArt, musicHad, photoHad},
                                       {TrackDb.get(), PhotoDb.get(), ArtworkDb.get(), FCopyDisplay});
 }
 

@@ -48,7 +48,7 @@ Times Run(const QString& program, const QStringList& args) {
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     if (spawned != 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "%s failed\n", qPrintable(program));
         return {};

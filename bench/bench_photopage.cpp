@@ -58,9 +58,9 @@ void BM_BuildPhotoPage(benchmark::State& state) {
             state.SkipWithError("the page is not full");
     }
     state.SetItemsProcessed(state.iterations() * kPhotos);
-    state.counters["us_per_tile"] = benchmark::Counter(double(state.iterations() * kPhotos),
-                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
-                                                       benchmark::Counter::kIs1000);
+    state.counters["us_per_tile"] =
+        benchmark::Counter(double(state.iterations() * kPhotos),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
     w.close();
 }
 BENCHMARK(BM_BuildPhotoPage)->ArgName("shown")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);

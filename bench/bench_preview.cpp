@@ -80,7 +80,8 @@ struct Setup {
             !WriteTestTrack(Alac, TestFormat::Alac, 30))
             qFatal("cannot encode the tracks");
         Player = std::make_unique<preview::TBsPodPlayer>(0, true);
-        if (Player->Status() != preview::TBsPodPlayer::kReady) qFatal("player status %d", Player->Status());
+        if (Player->Status() != preview::TBsPodPlayer::kReady)
+            qFatal("player status %d", Player->Status());
         const long idle = ResidentBytes();
         Player->Play(Mp3);
         QThread::msleep(1000);
@@ -109,14 +110,15 @@ void WaitFor(const std::atomic<Clock::rep>& at) {
 void BM_PlayToFirstBuffer(benchmark::State& state) {
     Setup& s = TheSetup();
     const QString& track = s.Track(int(state.range(0)));
-    state.SetLabel(QFileInfo(track).fileName().toStdString() + " " +
-                   std::to_string(QFileInfo(track).size() / 1024) + " KiB");
+    state.SetLabel(QFileInfo(track).fileName().toStdString() + " " + std::to_string(QFileInfo(track).size() / 1024) +
+                   " KiB");
     double rendered = 0;
     for (auto _ : state) {
         gFirstBuffer = 0;
         gFirstRender = 0;
         const Clock::rep start = Clock::now().time_since_epoch().count();
-        if (!s.Player->Play(track)) state.SkipWithError("does not play");
+        if (!s.Player->Play(track))
+            state.SkipWithError("does not play");
         WaitFor(gFirstBuffer);
         WaitFor(gFirstRender);
         state.SetIterationTime(Ms(start, gFirstBuffer) / 1000);
@@ -128,7 +130,8 @@ void BM_PlayToFirstBuffer(benchmark::State& state) {
 
 long ResidentBytes() {
     QFile statm("/proc/self/statm");
-    if (!statm.open(QIODevice::ReadOnly)) return 0;
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLong() * sysconf(_SC_PAGESIZE) : 0;
 }
@@ -159,13 +162,7 @@ void BM_StreamMemory(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_PlayToFirstBuffer)
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
-    ->Iterations(20)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlayToFirstBuffer)->Arg(0)->Arg(1)->Arg(2)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StreamMemory)->Arg(0)->Arg(1)->Arg(2)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

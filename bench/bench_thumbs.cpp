@@ -34,8 +34,8 @@ constexpr int kDistinct = 8; // distinct pictures; the photos cycle through them
 struct Device {
     QTemporaryDir Dir;
     std::unique_ptr<fixtures::DeviceTree> Tree;
-    std::vector<QByteArray> Stored;  // each distinct image as stored
-    std::vector<QImage> Decoded;     // the same pixels, decoded (what the encoder is given)
+    std::vector<QByteArray> Stored; // each distinct image as stored
+    std::vector<QImage> Decoded;    // the same pixels, decoded (what the encoder is given)
 };
 
 // A disk-mode device with kPhotos photos of format `id` whose large images cycle through

@@ -14,7 +14,7 @@ namespace device {
 struct TArtItem {
     uint8_t Selected = 0;
     uint32_t ImageId = 0;
-    uint64_t SongDbId = 0;   // equals TTrackItem.DbId of its track
+    uint64_t SongDbId = 0; // equals TTrackItem.DbId of its track
     int32_t SmallFileNo = 0;
     uint32_t SmallOffset = 0;
     int32_t LargeFileNo = 0;
@@ -44,7 +44,7 @@ public:
 
     uint32_t ErrorCode = 0; // ecNotMhfd ... ecNotMhod (PhotoDb.h), 0 when loaded
     QByteArray Root;
-    QString OutputFolder;   // ends in "/"
+    QString OutputFolder; // ends in "/"
     uint8_t HandheldFlag = 0;
     TThumbFormat Large;
     TThumbFormat Small;

@@ -19,9 +19,7 @@ public:
 
     // True when [pos, pos + count) lies inside the data; checked by subtraction, so large
     // or negative values cannot overflow.
-    bool Fits(qint64 pos, qint64 count) const {
-        return pos >= 0 && count >= 0 && pos <= Len && count <= Len - pos;
-    }
+    bool Fits(qint64 pos, qint64 count) const { return pos >= 0 && count >= 0 && pos <= Len && count <= Len - pos; }
 
     uint8_t U8(qint64 pos) const { return Fits(pos, 1) ? Data[pos] : 0; }
     uint16_t U16(qint64 pos) const { return uint16_t(Get<2>(pos)); }
@@ -36,8 +34,10 @@ public:
             return false;
         for (int i = 0; i < 4; ++i) {
             uint8_t a = Data[pos + i], b = uint8_t(tag[i]);
-            if (a >= 'A' && a <= 'Z') a = uint8_t(a + 32);
-            if (b >= 'A' && b <= 'Z') b = uint8_t(b + 32);
+            if (a >= 'A' && a <= 'Z')
+                a = uint8_t(a + 32);
+            if (b >= 'A' && b <= 'Z')
+                b = uint8_t(b + 32);
             if (a != b)
                 return false;
         }
@@ -105,7 +105,9 @@ public:
         return QString::fromUtf8(raw);
     }
 
-    const uint8_t* Raw() const { return Data; }
+    const uint8_t* Raw() const {
+        return Data;
+    }
 
 private:
     template <int N>

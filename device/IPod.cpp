@@ -8,7 +8,9 @@
 namespace device {
 namespace {
 
-QString Under(const QByteArray& root, const char* path) { return QString::fromUtf8(root) + QLatin1String(path); }
+QString Under(const QByteArray& root, const char* path) {
+    return QString::fromUtf8(root) + QLatin1String(path);
+}
 
 } // namespace
 
@@ -40,9 +42,13 @@ int32_t TIPod::Find(bool scanAll, char letter, bool checkPhoto) {
     return result;
 }
 
-bool TIPod::HasTrackDb() const { return platform::FileExists(Under(Root, "/iPod_Control/iTunes/iTunesDB")); }
+bool TIPod::HasTrackDb() const {
+    return platform::FileExists(Under(Root, "/iPod_Control/iTunes/iTunesDB"));
+}
 
-bool TIPod::IsLocked() const { return platform::FileExists(Under(Root, "/iPod_Control/iTunes/iTunesLock")); }
+bool TIPod::IsLocked() const {
+    return platform::FileExists(Under(Root, "/iPod_Control/iTunes/iTunesLock"));
+}
 
 bool TIPod::RemoveLock() {
     const QString lock = Under(Root, "/iPod_Control/iTunes/iTunesLock");

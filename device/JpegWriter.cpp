@@ -18,8 +18,9 @@ QByteArray JpegWriter::Encode(const QImage& image) {
     // 24-bit RGB and 32-bit xRGB (what the decoders give) go in as they are.
     const bool direct = image.format() == QImage::Format_RGB888 || image.format() == QImage::Format_RGB32;
     const QImage rgb = direct ? image : image.convertToFormat(QImage::Format_RGB888);
-    const int pixelFormat = rgb.format() == QImage::Format_RGB888 ? TJPF_RGB
-                            : QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX : TJPF_XRGB;
+    const int pixelFormat = rgb.format() == QImage::Format_RGB888           ? TJPF_RGB
+                            : QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX
+                                                                            : TJPF_XRGB;
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
     // No TJFLAG_PROGRESSIVE (baseline) and no TJFLAG_FASTDCT (libjpeg's default DCT).

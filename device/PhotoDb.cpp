@@ -127,7 +127,8 @@ bool WalkImageItemChildren(const ByteView& data, qint64 itemPos, uint32_t& error
 }
 
 bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
-                   const std::function<bool(qint64 firstItem)>& choose, const std::function<uint32_t(qint64 pos)>& item) {
+                   const std::function<bool(qint64 firstItem)>& choose,
+                   const std::function<uint32_t(qint64 pos)>& item) {
     const qint64 listPos = sectionPos + sectionHeaderLength;
     if (!data.Fits(listPos, 12) || !data.TagIs(listPos, "mhli")) {
         errorCode = ecNotMhli;
@@ -305,6 +306,8 @@ bool TPhotoDb::ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength) {
     return true;
 }
 
-void TPhotoDb::BuildBitmapHeader(bool small) { BmpHeader = device::BuildBitmapHeader(small ? Small : Large, HandheldFlag); }
+void TPhotoDb::BuildBitmapHeader(bool small) {
+    BmpHeader = device::BuildBitmapHeader(small ? Small : Large, HandheldFlag);
+}
 
 } // namespace device

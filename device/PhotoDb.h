@@ -57,13 +57,13 @@ void TCollection<T>::Delete(int index) {
 }
 
 struct TPhotoItem {
-    uint8_t Selected = 0;     // checked for export
-    uint32_t ImageId = 0;     // albums refer to it; the exported file is named after it
-    int32_t FileNo = 0;       // container number of the large thumbnail
+    uint8_t Selected = 0; // checked for export
+    uint32_t ImageId = 0; // albums refer to it; the exported file is named after it
+    int32_t FileNo = 0;   // container number of the large thumbnail
     uint32_t LargeOffset = 0;
     uint32_t LargeSize = 0;
     uint32_t SmallOffset = 0;
-    QString FullResName;      // ':'-separated path under Photos, empty when none
+    QString FullResName; // ':'-separated path under Photos, empty when none
 };
 
 struct TPhotoAlbumItem {
@@ -113,7 +113,8 @@ bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
 // `choose` picks the formats from the first item, then `item` parses the items one after another,
 // each at the previous one plus the length it returned, until the count or a length of 0.
 bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
-                   const std::function<bool(qint64 firstItem)>& choose, const std::function<uint32_t(qint64 pos)>& item);
+                   const std::function<bool(qint64 firstItem)>& choose,
+                   const std::function<uint32_t(qint64 pos)>& item);
 
 // The children of the image item at `itemPos`: each "mhod" goes to `child` with its position
 // and type, until `child` answers false, the count is reached or a child's total length is 0.
@@ -162,13 +163,13 @@ public:
     TPhotoAlbumList Albums;
     TThumbFormat Large;
     TThumbFormat Small;
-    QString OutputFolder;   // ends in "/"
+    QString OutputFolder; // ends in "/"
     uint8_t HasFullRes = 0;
     uint8_t Skip720 = 0;
-    QByteArray Log;         // one line per missing container
+    QByteArray Log; // one line per missing container
     TProgressEvent OnProgress;
     TBitmapHeader BmpHeader{};
-    QByteArray WorkStream;  // header and pixel bytes of one picture; empty between uses
+    QByteArray WorkStream; // header and pixel bytes of one picture; empty between uses
 
 private:
     bool Parse();

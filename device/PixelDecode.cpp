@@ -79,7 +79,8 @@ constexpr FixedYuv kPlanarFixed{1220542, 1673527, 409993, 852492, 2116026};
 
 // The clones' resolvers run before ThreadSanitizer is set up, so a TSan build goes without them.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
-#define MG_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), optimize("O3", "vect-cost-model=dynamic")))
+#define MG_VECTOR_CLONES                                                                                               \
+    __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), optimize("O3", "vect-cost-model=dynamic")))
 #else
 #define MG_VECTOR_CLONES
 #endif
@@ -177,7 +178,7 @@ struct InterleaveMasks {
 constexpr InterleaveMasks kInterleave;
 
 __attribute__((target("ssse3"))) uint32_t InterleaveSsse3(const uint8_t* c0, const uint8_t* c1, const uint8_t* c2,
-                                                           uint32_t n, uint8_t* out) {
+                                                          uint32_t n, uint8_t* out) {
     __m128i m[3][3];
     for (int q = 0; q < 3; ++q)
         for (int c = 0; c < 3; ++c)
@@ -230,9 +231,8 @@ __attribute__((target("avx2"))) bool UyvyPlanesAvx2(const uint8_t* groups, Fixed
         const __m256i y16 = _mm256_srli_epi16(v, 8);
         // Set 0 holds pixels 0-3 and 8-11, set 1 pixels 4-7 and 12-15: the 256-bit packs below
         // then give the pixels in order.
-        const __m256i luma[2] = {
-            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_unpacklo_epi16(y16, zero), ky), base),
-            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_unpackhi_epi16(y16, zero), ky), base)};
+        const __m256i luma[2] = {_mm256_add_epi32(_mm256_mullo_epi32(_mm256_unpacklo_epi16(y16, zero), ky), base),
+                                 _mm256_add_epi32(_mm256_mullo_epi32(_mm256_unpackhi_epi16(y16, zero), ky), base)};
         const __m256i c = _mm256_sub_epi16(_mm256_and_si256(v, chromaMask), chromaZero);
         const __m256i c7 = _mm256_slli_epi16(c, 7);
         const __m256i cr = _mm256_add_epi32(_mm256_madd_epi16(c7, redHigh), _mm256_madd_epi16(c, redLow));
@@ -246,9 +246,9 @@ __attribute__((target("avx2"))) bool UyvyPlanesAvx2(const uint8_t* groups, Fixed
             const __m256i vg = _mm256_add_epi32(luma[set], cgSet);
             const __m256i cbSet = set ? _mm256_unpackhi_epi32(cb, cb) : _mm256_unpacklo_epi32(cb, cb);
             const __m256i vb = _mm256_add_epi32(luma[set], cbSet);
-            const __m256i least = _mm256_min_epi32(
-                _mm256_min_epi32(_mm256_and_si256(vr, fraction), _mm256_and_si256(vg, fraction)),
-                _mm256_and_si256(vb, fraction));
+            const __m256i least =
+                _mm256_min_epi32(_mm256_min_epi32(_mm256_and_si256(vr, fraction), _mm256_and_si256(vg, fraction)),
+                                 _mm256_and_si256(vb, fraction));
             flag[set] = _mm256_cmpgt_epi32(window, least);
             outR[set] = _mm256_srai_epi32(vr, 20);
             outG[set] = _mm256_srai_epi32(vg, 20);
@@ -257,8 +257,8 @@ __attribute__((target("avx2"))) bool UyvyPlanesAvx2(const uint8_t* groups, Fixed
         // Saturating packs clamp to 0..255 on the way.
         const __m256i rg = _mm256_permute4x64_epi64(
             _mm256_packus_epi16(_mm256_packs_epi32(outR[0], outR[1]), _mm256_packs_epi32(outG[0], outG[1])), 0xD8);
-        const __m256i bb = _mm256_permute4x64_epi64(
-            _mm256_packus_epi16(_mm256_packs_epi32(outB[0], outB[1]), zero), 0xD8);
+        const __m256i bb =
+            _mm256_permute4x64_epi64(_mm256_packus_epi16(_mm256_packs_epi32(outB[0], outB[1]), zero), 0xD8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(r + 16 * s), _mm256_castsi256_si128(rg));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(g + 16 * s), _mm256_extracti128_si256(rg, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(b + 16 * s), _mm256_castsi256_si128(bb));
@@ -382,8 +382,9 @@ public:
 #endif
         for (; i < Width; ++i)
             for (int c = 0; c < 3; ++c)
-                out[3 * i + uint32_t(c)] = uint8_t((planes[c][Left[i]] * uint32_t(WeightLeft[i]) +
-                                                    planes[c][Right[i]] * uint32_t(WeightRight[i])) >> 16);
+                out[3 * i + uint32_t(c)] = uint8_t(
+                    (planes[c][Left[i]] * uint32_t(WeightLeft[i]) + planes[c][Right[i]] * uint32_t(WeightRight[i])) >>
+                    16);
     }
 
 private:
@@ -442,7 +443,6 @@ private:
     std::vector<uint8_t> ShuffleLeft, ShuffleRight;
 };
 
-
 // The resize works on neighbour pairs: for one channel of one source row, word x holds the
 // byte of column x in its low half and that of its right neighbour (x + 1, or x itself at the
 // last column) in its high half. One load then fetches both pixels that a dest column mixes,
@@ -450,8 +450,8 @@ private:
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define MG_SSSE3_SPLIT 1
 // Splits 16 pixels at a time (48 bytes) into their three channels; returns how many it did.
-__attribute__((target("ssse3"))) uint32_t SplitPlanesSsse3(const uint8_t* row, uint32_t width, uint8_t* c0,
-                                                              uint8_t* c1, uint8_t* c2) {
+__attribute__((target("ssse3"))) uint32_t SplitPlanesSsse3(const uint8_t* row, uint32_t width, uint8_t* c0, uint8_t* c1,
+                                                           uint8_t* c2) {
     const __m128i a0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i a1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
     const __m128i a2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
@@ -467,7 +467,7 @@ __attribute__((target("ssse3"))) uint32_t SplitPlanesSsse3(const uint8_t* row, u
         const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
         const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-#define MG_JOIN(m0, m1, m2)                                                                                      \
+#define MG_JOIN(m0, m1, m2)                                                                                            \
     _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, m0), _mm_shuffle_epi8(v1, m1)), _mm_shuffle_epi8(v2, m2))
         _mm_storeu_si128(reinterpret_cast<__m128i*>(c0 + x), MG_JOIN(a0, a1, a2));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(c1 + x), MG_JOIN(b0, b1, b2));

@@ -18,7 +18,9 @@ constexpr qint64 MaxBitmapPixels = qint64(2048) * 2048;
 // pixel rows) by its width, height and masks into an RGB32 image. Pixel bytes that the data does not hold leave
 // their pixels black. A null image for a header that is not such a bitmap.
 QImage DecodeBitfieldBitmap(const char* file, qint64 size);
-inline QImage DecodeBitfieldBitmap(const QByteArray& file) { return DecodeBitfieldBitmap(file.constData(), file.size()); }
+inline QImage DecodeBitfieldBitmap(const QByteArray& file) {
+    return DecodeBitfieldBitmap(file.constData(), file.size());
+}
 
 // Exchanges the two bytes of every 16-bit word in the first `count` bytes.
 void SwapBytes16(uint8_t* data, qint64 count);

@@ -182,8 +182,8 @@ struct Decoded {
 
 // One step of the export, in the order the sequential walk takes them.
 struct Step {
-    QByteArray LogLine;       // a container that could not be opened
-    QString Path;             // a photo's output file
+    QByteArray LogLine; // a container that could not be opened
+    QString Path;       // a photo's output file
     QImage Picture;
     QByteArray Bytes;         // the file, empty when nothing is written
     std::exception_ptr Error; // raised where the walk had reached
@@ -210,7 +210,8 @@ public:
 
 private:
     [[noreturn]] static void Raise(const QString& path) {
-        throw platform::EFOpenError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, platform::LastErrorText()));
+        throw platform::EFOpenError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(path, platform::LastErrorText()));
     }
 
     std::unique_ptr<platform::StagedFiles> Files;
@@ -397,105 +398,103 @@ bool TPhotoDb::ExportThumbs(bool aspect, ExportSink* sink) {
         sink = files.get();
     }
     switch (Large.Id) {
-    case FormatUyvy:
-        return ExportUyuvThumbs(aspect, *sink);
-    case FormatRgb565BigEndian:
-        BuildBitmapHeader(false);
-        return ExportNrgbThumbs(*sink);
-    case FormatPlanarYuv:
-        return ExportYuvsThumbs(*sink);
-    case FormatJpegData:
-        return ExportPhotoThumbs(*sink);
-    default:
-        BuildBitmapHeader(false);
-        return ExportRgbThumbs(*sink);
+    case FormatUyvy: return ExportUyuvThumbs(aspect, *sink);
+    case FormatRgb565BigEndian: BuildBitmapHeader(false); return ExportNrgbThumbs(*sink);
+    case FormatPlanarYuv: return ExportYuvsThumbs(*sink);
+    case FormatJpegData: return ExportPhotoThumbs(*sink);
+    default: BuildBitmapHeader(false); return ExportRgbThumbs(*sink);
     }
 }
 
 bool TPhotoDb::ExportRgbThumbs(ExportSink& sink) {
     QByteArray pixels, file;
     const TBitmapHeader header = BmpHeader;
-    return ExportLoop(*this, " :RGB file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
-        Decoded d;
-        // A size of 0 would be no picture at all.
-        if (Large.Size > 0 && container.ReadAt(photo.LargeOffset, pixels, Large.Size)) {
-            file.clear();
-            file.append(reinterpret_cast<const char*>(header.data()), BitmapHeaderSize);
-            file.append(pixels);
-            d.Picture = DecodeBitfieldBitmap(file);
-        }
-        return d;
-    });
+    return ExportLoop(*this, " :RGB file not found.")
+        .Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+            Decoded d;
+            // A size of 0 would be no picture at all.
+            if (Large.Size > 0 && container.ReadAt(photo.LargeOffset, pixels, Large.Size)) {
+                file.clear();
+                file.append(reinterpret_cast<const char*>(header.data()), BitmapHeaderSize);
+                file.append(pixels);
+                d.Picture = DecodeBitfieldBitmap(file);
+            }
+            return d;
+        });
 }
 
 bool TPhotoDb::ExportNrgbThumbs(ExportSink& sink) {
     QByteArray buffer(Rgb565BigEndianBufferBytes, '\0'), file;
     const TBitmapHeader header = BmpHeader;
     const qint64 count = std::min<qint64>(Large.Size, Rgb565BigEndianBufferBytes);
-    return ExportLoop(*this, " :NRgb file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
-        Decoded d;
-        if (count > 0 && container.ReadAt(photo.LargeOffset, buffer.data(), count)) {
-            SwapBytes16(reinterpret_cast<uint8_t*>(buffer.data()), count);
-            file.clear();
-            file.append(reinterpret_cast<const char*>(header.data()), BitmapHeaderSize);
-            file.append(buffer.constData(), qsizetype(count));
-            d.Picture = DecodeBitfieldBitmap(file);
-        }
-        return d;
-    });
+    return ExportLoop(*this, " :NRgb file not found.")
+        .Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+            Decoded d;
+            if (count > 0 && container.ReadAt(photo.LargeOffset, buffer.data(), count)) {
+                SwapBytes16(reinterpret_cast<uint8_t*>(buffer.data()), count);
+                file.clear();
+                file.append(reinterpret_cast<const char*>(header.data()), BitmapHeaderSize);
+                file.append(buffer.constData(), qsizetype(count));
+                d.Picture = DecodeBitfieldBitmap(file);
+            }
+            return d;
+        });
 }
 
 bool TPhotoDb::ExportUyuvThumbs(bool aspect, ExportSink& sink) {
     ImageRing pictures(aspect ? 640 : UyvyWidth, aspect ? 480 : UyvyHeight);
     // The whole image in one read: through the handheld link that is one request, not 480.
     QByteArray image(UyvyImageBytes, '\0');
-    return ExportLoop(*this, " :UYUV file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
-        Decoded d;
-        if (!container.ReadAt(photo.LargeOffset, image.data(), UyvyImageBytes))
+    return ExportLoop(*this, " :UYUV file not found.")
+        .Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+            Decoded d;
+            if (!container.ReadAt(photo.LargeOffset, image.data(), UyvyImageBytes))
+                return d;
+            const uint8_t* next = reinterpret_cast<const uint8_t*>(image.constData());
+            QImage& picture = pictures.Next();
+            if (aspect) {
+                // Straight to the resized picture, a row at a time.
+                DecodeUyvyResampled(next, picture);
+            } else {
+                const UyvyLineReader line = [&](uint8_t* out) {
+                    std::memcpy(out, next, UyvyLineBytes);
+                    next += UyvyLineBytes;
+                    return true;
+                };
+                ReadUyuvField(line, 0, picture);
+                ReadUyuvField(line, 1, picture);
+            }
+            d.Picture = picture;
             return d;
-        const uint8_t* next = reinterpret_cast<const uint8_t*>(image.constData());
-        QImage& picture = pictures.Next();
-        if (aspect) {
-            // Straight to the resized picture, a row at a time.
-            DecodeUyvyResampled(next, picture);
-        } else {
-            const UyvyLineReader line = [&](uint8_t* out) {
-                std::memcpy(out, next, UyvyLineBytes);
-                next += UyvyLineBytes;
-                return true;
-            };
-            ReadUyuvField(line, 0, picture);
-            ReadUyuvField(line, 1, picture);
-        }
-        d.Picture = picture;
-        return d;
-    });
+        });
 }
 
 bool TPhotoDb::ExportYuvsThumbs(ExportSink& sink) {
     QByteArray buffer(PlanarBufferBytes, '\0');
     ImageRing pictures(PlanarWidth, PlanarHeight);
     const qint64 count = std::min<qint64>(Large.Size, PlanarBufferBytes);
-    return ExportLoop(*this, " :Yuvs file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
-        Decoded d;
-        // Bytes that a shorter image does not cover are zero, never the previous photo's.
-        std::memset(buffer.data(), 0, size_t(buffer.size()));
-        if (count <= 0 || !container.ReadAt(photo.LargeOffset, buffer.data(), count))
+    return ExportLoop(*this, " :Yuvs file not found.")
+        .Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+            Decoded d;
+            // Bytes that a shorter image does not cover are zero, never the previous photo's.
+            std::memset(buffer.data(), 0, size_t(buffer.size()));
+            if (count <= 0 || !container.ReadAt(photo.LargeOffset, buffer.data(), count))
+                return d;
+            QImage& picture = pictures.Next();
+            DecodePlanarYuv(reinterpret_cast<const uint8_t*>(buffer.constData()), picture);
+            d.Picture = picture;
             return d;
-        QImage& picture = pictures.Next();
-        DecodePlanarYuv(reinterpret_cast<const uint8_t*>(buffer.constData()), picture);
-        d.Picture = picture;
-        return d;
-    });
+        });
 }
 
 bool TPhotoDb::ExportPhotoThumbs(ExportSink& sink) {
-    return ExportLoop(*this, " :Photo file not found.").Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
-        Decoded d;
-        if (photo.LargeSize > 0 && !container.ReadAt(photo.LargeOffset, d.Bytes, photo.LargeSize))
-            d.Bytes.clear();
-        return d;
-    });
+    return ExportLoop(*this, " :Photo file not found.")
+        .Run(sink, [&](ThumbContainer& container, const TPhotoItem& photo) {
+            Decoded d;
+            if (photo.LargeSize > 0 && !container.ReadAt(photo.LargeOffset, d.Bytes, photo.LargeSize))
+                d.Bytes.clear();
+            return d;
+        });
 }
 
 void TPhotoDb::LoadSmallThumb(QIODevice& stream, int index, QImage& picture) {
@@ -533,8 +532,12 @@ void TPhotoDb::LoadSmallThumbFromDevice(QByteArray& buffer, int index, QImage& p
     WorkStream.clear();
 }
 
-bool TPhotoDb::OpenDeviceThumbFile(const QByteArray& name) { return handheld::DeviceOpenFile("/Photos/Thumbs/" + name); }
+bool TPhotoDb::OpenDeviceThumbFile(const QByteArray& name) {
+    return handheld::DeviceOpenFile("/Photos/Thumbs/" + name);
+}
 
-bool TPhotoDb::CloseDeviceThumbFile() { return handheld::DeviceCloseFile(); }
+bool TPhotoDb::CloseDeviceThumbFile() {
+    return handheld::DeviceCloseFile();
+}
 
 } // namespace device

@@ -8,9 +8,9 @@ namespace device {
 
 // One chosen thumbnail or artwork format.
 struct TThumbFormat {
-    int32_t Id = 0;        // format id as the image references give it
-    int32_t Size = 0;      // bytes of one image in its container
-    int32_t Width = 0;     // from the table for a known id, else reference width + padding
+    int32_t Id = 0;    // format id as the image references give it
+    int32_t Size = 0;  // bytes of one image in its container
+    int32_t Width = 0; // from the table for a known id, else reference width + padding
     int32_t Height = 0;
     int32_t FileCount = 0; // highest container number seen (at least 1 once chosen)
 

@@ -67,11 +67,17 @@ bool Within(qint64 pos, qint64 total, qint64 end) {
 
 } // namespace
 
-void SetHandheldFileReader(HandheldFileReader reader) { Reader() = reader ? std::move(reader) : ReadThroughLink; }
+void SetHandheldFileReader(HandheldFileReader reader) {
+    Reader() = reader ? std::move(reader) : ReadThroughLink;
+}
 
-QByteArray TTrackItem::SizeText() const { return FormatSizeText(int64_t(Size)); }
+QByteArray TTrackItem::SizeText() const {
+    return FormatSizeText(int64_t(Size));
+}
 
-QByteArray TTrackItem::LengthText() const { return FormatTimeText(Length); }
+QByteArray TTrackItem::LengthText() const {
+    return FormatTimeText(Length);
+}
 
 bool TTrackItem::IsVideo() const {
     const qsizetype dot = Location.lastIndexOf(QLatin1Char('.'));
@@ -125,16 +131,24 @@ TTrackItem& TTrackList::GetItem(int index) {
     return Blocks[size_t(index / kBlock)].get()[index % kBlock];
 }
 
-const TTrackItem& TTrackList::GetItem(int index) const { return const_cast<TTrackList*>(this)->GetItem(index); }
+const TTrackItem& TTrackList::GetItem(int index) const {
+    return const_cast<TTrackList*>(this)->GetItem(index);
+}
 
 void TTrackList::Clear() {
     Blocks.clear();
     N = 0;
 }
 
-TPlayListItem& TPlayLists::Add() { return Items.emplace_back(); }
-TPlayListItem& TPlayLists::GetItem(int index) { return Item(Items, index); }
-const TPlayListItem& TPlayLists::GetItem(int index) const { return Item(Items, index); }
+TPlayListItem& TPlayLists::Add() {
+    return Items.emplace_back();
+}
+TPlayListItem& TPlayLists::GetItem(int index) {
+    return Item(Items, index);
+}
+const TPlayListItem& TPlayLists::GetItem(int index) const {
+    return Item(Items, index);
+}
 
 namespace {
 // 1 Mi units (2 MiB) a block: a few blocks for the largest libraries, little slack for small.

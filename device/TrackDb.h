@@ -32,19 +32,19 @@ public:
     QString DestPath;
     uint8_t Rating = 0;
     uint32_t TrackId = 0;
-    uint32_t Size = 0;       // bytes
-    uint32_t Length = 0;     // milliseconds
+    uint32_t Size = 0;   // bytes
+    uint32_t Length = 0; // milliseconds
     uint32_t PlayCount = 0;
     uint32_t MediaType = 0;
     uint32_t ArtworkLink = 0;
-    QString Location;        // ':'-separated device path, as the database stores it
+    QString Location; // ':'-separated device path, as the database stores it
     QString Title;
     QString Artist;
     QString Album;
     QString Genre;
     QString KindText;
     uint8_t HasArtwork = 0;
-    uint64_t DbId = 0;       // 0 unless HasArtwork
+    uint64_t DbId = 0; // 0 unless HasArtwork
     int32_t ArtIndex = -1;
 
     QByteArray SizeText() const;
@@ -125,7 +125,7 @@ private:
 struct TStringRecord {
     uint32_t TotalLength = 0; // 0 for a record that is not an "mhod"
     uint32_t Type = 0;
-    QString Text;             // only for types below 15
+    QString Text; // only for types below 15
 };
 
 // Reads a whole file of a handheld device ("/iTunes_Control/iTunes/iTunesCDB" and the like,
@@ -171,10 +171,10 @@ public:
     int32_t ErrorCode = ecNone;
     TTrackList Tracks;
     TPlayLists Playlists;
-    QByteArray Header;       // first 24 bytes of the mhbd record
-    uint32_t TotalTime = 0;  // ms, wraps at 32 bits
-    int64_t TotalSize = 0;   // bytes
-    QString OutputFolder;    // the music folder, ending in "/"
+    QByteArray Header;      // first 24 bytes of the mhbd record
+    uint32_t TotalTime = 0; // ms, wraps at 32 bits
+    int64_t TotalSize = 0;  // bytes
+    QString OutputFolder;   // the music folder, ending in "/"
     int32_t NamingScheme = 0;
     int32_t PlayingIndex = -1;
 

@@ -27,7 +27,9 @@ QTemporaryDir* gDir = nullptr;
 
 constexpr int32_t kFormats[] = {1019, 1023, 1067, 1081, 1024, 1009, 3006, 7777};
 
-uint32_t U32(const uint8_t* p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
+uint32_t U32(const uint8_t* p) {
+    return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+}
 
 void WriteSeeds(const QString& dir) {
     // One seed per layout: parameters, then the first rows of a picture we know, repeated.
@@ -37,17 +39,22 @@ void WriteSeeds(const QString& dir) {
         params[0] = char(n++);
         params[1] = 4;
         const bool small = id == 1023 || id == 1081;
-        const QImage picture = fixtures::QuadrantPicture(small ? 176 : id == 1024 ? 320 : 720,
-                                                         small ? 132 : id == 1024 ? 240 : 480, n);
+        const QImage picture = fixtures::QuadrantPicture(small        ? 176
+                                                         : id == 1024 ? 320
+                                                                      : 720,
+                                                         small        ? 132
+                                                         : id == 1024 ? 240
+                                                                      : 480,
+                                                         n);
         const int full = id == 1023 ? 46464 : id == 1024 ? 153600 : 691200;
         QByteArray image = fixtures::EncodeForFormat(id, picture, false, full);
         const uint32_t size = id == 1081 ? uint32_t(image.size()) : uint32_t(full);
         if (id != 1081)
             image.truncate(8192);
-        std::memcpy(params.data() + 4, &size, 4);       // Large.Size
-        std::memcpy(params.data() + 12, &size, 4);      // photo 0 LargeSize
-        std::memcpy(params.data() + 16, &size, 4);      // photo 1 offset
-        std::memcpy(params.data() + 20, &size, 4);      // photo 1 LargeSize
+        std::memcpy(params.data() + 4, &size, 4);  // Large.Size
+        std::memcpy(params.data() + 12, &size, 4); // photo 0 LargeSize
+        std::memcpy(params.data() + 16, &size, 4); // photo 1 offset
+        std::memcpy(params.data() + 20, &size, 4); // photo 1 LargeSize
         fuzzseeds::WriteSeed(dir, QStringLiteral("seed-%1").arg(id), params + image);
     }
 }
@@ -125,8 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const qint64 length = id == device::FormatUyvy       ? device::UyvyImageBytes
                               : id == device::FormatJpegData ? qint64(first->LargeSize)
                                                              : qint64(db.Large.Size);
-        container = Filled(container, std::max(qint64(first->LargeOffset) + length,
-                                               db.Small.Size + qint64(U32(data + 28) & 0xFFFF)));
+        container = Filled(
+            container, std::max(qint64(first->LargeOffset) + length, db.Small.Size + qint64(U32(data + 28) & 0xFFFF)));
     }
     {
         QFile f(gDir->path() + QStringLiteral("/dev/Photos/Thumbs/F%1_1.ithmb").arg(id));

@@ -59,7 +59,8 @@ void detail::ReleaseSequenceOfThisThread() {
 
 bool DeviceFileExists(const QByteArray& FullPath) {
     QMutexLocker link(&IphoneLock());
-    if (!IphoneMgr.AfcOpen) return false;
+    if (!IphoneMgr.AfcOpen)
+        return false;
     void* info = nullptr;
     return Call(entry::AFCFileInfoOpen, IphoneMgr.AfcConnection, FullPath.constData(), &info) == 0;
 }
@@ -67,7 +68,8 @@ bool DeviceFileExists(const QByteArray& FullPath) {
 bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream) {
     QMutexLocker link(&IphoneLock());
     uint64_t ref = 0;
-    if (!OpenForReading(Path, "Open error: ", ref)) return false;
+    if (!OpenForReading(Path, "Open error: ", ref))
+        return false;
     void* const connection = IphoneMgr.AfcConnection;
     bool ok = false;
     quint32 lastFailure = 0;
@@ -75,8 +77,7 @@ bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream) {
         std::unique_ptr<char[]> buffer(new char[WholeFileChunkSize]());
         for (;;) {
             quint32 count = WholeFileChunkSize;
-            const quint32 r =
-                Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(buffer.get()), &count);
+            const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(buffer.get()), &count);
             if (r != 0) {
                 lastFailure = r;
                 SetLastError("Read error: " + Number(r));
@@ -103,8 +104,7 @@ bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream) {
     const QByteArray full = IphoneMgr.MediaRoot + Path;
     void* const connection = IphoneMgr.AfcConnection;
     uint64_t ref = 0;
-    const quint32 opened =
-        Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenWriteNew, &ref);
+    const quint32 opened = Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenWriteNew, &ref);
     if (opened != 0) {
         SetLastError("Open write error: " + Number(opened));
         return false;
@@ -112,12 +112,13 @@ bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream) {
     bool ok = false;
     try {
         const qint64 size = Stream.size();
-        if (size < 0 || size > qint64(0xFFFFFFFFu)) throw std::runtime_error("stream size");
+        if (size < 0 || size > qint64(0xFFFFFFFFu))
+            throw std::runtime_error("stream size");
         std::unique_ptr<char[]> buffer(new char[size_t(size) + 1]());
         if (!Stream.seek(0) || Stream.read(buffer.get(), size) != size)
             throw std::runtime_error("stream read");
-        const quint32 r = Call(entry::AFCFileRefWrite, connection, ref,
-                               static_cast<const void*>(buffer.get()), quint32(size));
+        const quint32 r =
+            Call(entry::AFCFileRefWrite, connection, ref, static_cast<const void*>(buffer.get()), quint32(size));
         if (r != 0)
             SetLastError("Write error: " + Number(r));
         else
@@ -133,7 +134,8 @@ bool DeviceOpenFile(const QByteArray& Path) {
     IphoneLock().lock();
     uint64_t ref = OpenFileRef;
     const bool ok = OpenForReading(Path, "Open err: ", ref);
-    if (ok) OpenFileRef = ref;
+    if (ok)
+        OpenFileRef = ref;
     // On success this thread keeps one level of the lock until DeviceCloseFile.
     if (ok && !tSequenceHeld)
         tSequenceHeld = true;
@@ -143,7 +145,8 @@ bool DeviceOpenFile(const QByteArray& Path) {
 }
 
 bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset, quint32* DeliveredCount) {
-    if (DeliveredCount) *DeliveredCount = 0;
+    if (DeliveredCount)
+        *DeliveredCount = 0;
     QMutexLocker link(&IphoneLock());
     void* const connection = IphoneMgr.AfcConnection;
     quint32 r = Call(entry::AFCFileRefSeek, connection, OpenFileRef, Offset, quint64(0));
@@ -157,7 +160,8 @@ bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset, quint32* Delivered
         SetLastError("Read Err: " + Number(r));
         return false;
     }
-    if (DeliveredCount) *DeliveredCount = Delivered(n, Count);
+    if (DeliveredCount)
+        *DeliveredCount = Delivered(n, Count);
     return true;
 }
 
@@ -174,11 +178,12 @@ bool DeviceCloseFile() {
     return ok;
 }
 
-bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer,
-                            quint32 BufferSize, qint64 ExpectedSize) {
+bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize,
+                            qint64 ExpectedSize) {
     QMutexLocker link(&IphoneLock());
     uint64_t ref = 0;
-    if (!OpenForReading(DevicePath, "Open error: ", ref)) return false;
+    if (!OpenForReading(DevicePath, "Open error: ", ref))
+        return false;
     void* const connection = IphoneMgr.AfcConnection;
     struct CloseRef {
         void* connection;
@@ -236,7 +241,8 @@ bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath) {
     if (!buffer) {
         size = FallbackCopyBufferSize;
         buffer.reset(new (std::nothrow) char[size]);
-        if (!buffer) throw platform::Error(QStringLiteral("Out of memory"));
+        if (!buffer)
+            throw platform::Error(QStringLiteral("Out of memory"));
     }
     return DeviceCopyFileBuffered(DevicePath, QString::fromUtf8(LocalPath), buffer.get(), size);
 }
@@ -246,10 +252,13 @@ bool ClearDevicePrefsFlag() {
     QMutexLocker link(&IphoneLock());
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
-    if (!DeviceReadFile(kPrefsPath, stream)) return false;
+    if (!DeviceReadFile(kPrefsPath, stream))
+        return false;
     char value = 0;
-    if (!stream.seek(kPrefsFlagOffset) || !stream.getChar(&value)) value = 0;
-    if (value != 1) return true;
+    if (!stream.seek(kPrefsFlagOffset) || !stream.getChar(&value))
+        value = 0;
+    if (value != 1)
+        return true;
     stream.seek(kPrefsFlagOffset);
     stream.putChar(0);
     return DeviceWriteFile(kPrefsPath, stream);

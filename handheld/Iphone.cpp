@@ -75,8 +75,7 @@ const char kCoreFoundationName[] = "CoreFoundation.dll";
 const char kMobileDeviceUnderCommon[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 const char kMobileDeviceKey[] = "SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared";
 const char kMobileDeviceValue[] = "iTunesMobileDeviceDLL";
-const char kMobileDeviceFallback[] =
-    "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
+const char kMobileDeviceFallback[] = "C:/Program Files/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 const char kCoreFoundationUnderCommon[] = "/Apple/Apple Application Support/CoreFoundation.dll";
 const char kCoreFoundationKey[] = "SOFTWARE\\Apple Inc.\\Apple Application Support";
 const char kCoreFoundationValue[] = "InstallDir";
@@ -161,7 +160,8 @@ QByteArray DeviceLastError() {
 
 QByteArray ReadMachineRegString(const QByteArray& Key, const QByteArray& Name) {
     const std::optional<platform::MachineValue> value = platform::ReadMachineValue(Key, Name);
-    if (!value) return QByteArray();
+    if (!value)
+        return QByteArray();
     if (value->Type != platform::MachineValueType::String)
         throw platform::Error(QStringLiteral("Invalid data type for '%1'").arg(QString::fromUtf8(Name)));
     return value->Text;
@@ -177,20 +177,21 @@ bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPat
         MobileDevicePath = QString::fromUtf8(ReadMachineRegString(kMobileDeviceKey, kMobileDeviceValue));
         if (!IsFile(MobileDevicePath)) {
             MobileDevicePath = QString::fromLatin1(kMobileDeviceFallback);
-            if (!IsFile(MobileDevicePath)) return false;
+            if (!IsFile(MobileDevicePath))
+                return false;
         }
     }
     const bool isNew = IsNewGeneration(MobileDevicePath);
     WriteRecord([&](TIphoneMgr& m) { m.NewLibrary = isNew; });
 
     if (isNew) {
-        CoreFoundationPath =
-            common.isEmpty() ? QString() : common + QLatin1String(kCoreFoundationUnderCommon);
-        if (IsFile(CoreFoundationPath)) return true;
+        CoreFoundationPath = common.isEmpty() ? QString() : common + QLatin1String(kCoreFoundationUnderCommon);
+        if (IsFile(CoreFoundationPath))
+            return true;
         const QByteArray installDir = ReadMachineRegString(kCoreFoundationKey, kCoreFoundationValue);
-        CoreFoundationPath =
-            QString::fromUtf8(installDir) + QLatin1Char('/') + QLatin1String(kCoreFoundationName);
-        if (!installDir.isEmpty() && IsFile(CoreFoundationPath)) return true;
+        CoreFoundationPath = QString::fromUtf8(installDir) + QLatin1Char('/') + QLatin1String(kCoreFoundationName);
+        if (!installDir.isEmpty() && IsFile(CoreFoundationPath))
+            return true;
         CoreFoundationPath = QString::fromLatin1(kCoreFoundationFallback);
         return IsFile(CoreFoundationPath);
     }
@@ -215,30 +216,29 @@ bool LoadDeviceLibraries() {
         // Nothing of an earlier, released library may stay callable.
         ClearSlots();
         QString mobileDevicePath, coreFoundationPath;
-        if (!LocateDeviceLibraries(mobileDevicePath, coreFoundationPath)) return false;
+        if (!LocateDeviceLibraries(mobileDevicePath, coreFoundationPath))
+            return false;
 
         const bool isNew = IphoneMgr.NewLibrary;
         platform::ModuleHandle md = platform::LoadLibrary(platform::ResolvePath(mobileDevicePath));
-        platform::ModuleHandle cf =
-            isNew ? platform::LoadLibrary(platform::ResolvePath(coreFoundationPath)) : nullptr;
+        platform::ModuleHandle cf = isNew ? platform::LoadLibrary(platform::ResolvePath(coreFoundationPath)) : nullptr;
         WriteRecord([&](TIphoneMgr& m) {
             m.MobileDeviceModule = md;
             m.CoreFoundationModule = cf;
         });
-        if (!md || (isNew && !cf)) return false;
+        if (!md || (isNew && !cf))
+            return false;
 
         using namespace entry;
         auto resolve = [md](auto& slot, const char* name) {
-            slot =
-                reinterpret_cast<std::remove_reference_t<decltype(slot)>>(platform::GetProcAddress(md, name));
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(platform::GetProcAddress(md, name));
             return slot != nullptr;
         };
         bool serviceSlot;
         if (isNew) {
             CFStringMakeConstantString = reinterpret_cast<PFN_CFStringMakeConstantString>(
                 platform::GetProcAddress(cf, "__CFStringMakeConstantString"));
-            serviceSlot =
-                resolve(AMDeviceStartServiceNew, "AMDeviceStartService") && CFStringMakeConstantString;
+            serviceSlot = resolve(AMDeviceStartServiceNew, "AMDeviceStartService") && CFStringMakeConstantString;
         } else {
             serviceSlot = resolve(AMDeviceStartServiceOld, "AMDeviceStartService");
         }
@@ -268,7 +268,8 @@ bool LoadDeviceLibraries() {
 }
 
 const void* MakeCFStringConst(const QByteArray& Text) {
-    if (!entry::CFStringMakeConstantString) return nullptr;
+    if (!entry::CFStringMakeConstantString)
+        return nullptr;
     std::unique_ptr<char[]> copy(new char[size_t(Text.size()) + 1]());
     memcpy(copy.get(), Text.constData(), size_t(Text.size()));
     return entry::CFStringMakeConstantString(copy.get(), quint32(Text.size()));
@@ -313,8 +314,10 @@ void UnloadDeviceLibraries() {
     if (ended) {
         // A file sequence that a window loop left open may still try to close its file.
         ClearSlots();
-        if (md) platform::FreeLibrary(md);
-        if (cf) platform::FreeLibrary(cf);
+        if (md)
+            platform::FreeLibrary(md);
+        if (cf)
+            platform::FreeLibrary(cf);
     }
     WriteRecord([](TIphoneMgr& m) {
         m.MobileDeviceModule = nullptr;
@@ -333,8 +336,7 @@ bool SubscribeDeviceNotification(platform::WindowHandle Window) {
     // Called without the lock: the library may deliver a first notification on its thread
     // before it returns.
     void* notification = nullptr;
-    const quint32 result =
-        subscribe ? subscribe(&NotificationTrampoline, 0, 0, nullptr, &notification) : NoEntryPoint;
+    const quint32 result = subscribe ? subscribe(&NotificationTrampoline, 0, 0, nullptr, &notification) : NoEntryPoint;
     QMutexLocker link(&IphoneLock());
     if (result != 0) {
         SetLastError("Subscribes error: " + Number(result));
@@ -346,7 +348,8 @@ bool SubscribeDeviceNotification(platform::WindowHandle Window) {
 }
 
 void DeviceNotificationCallback(const void* Info, void* /*Cookie*/) {
-    if (!Info) return;
+    if (!Info)
+        return;
     const auto* info = static_cast<const AMDeviceNotificationInfo*>(Info);
     platform::WindowHandle window;
     {
@@ -355,7 +358,8 @@ void DeviceNotificationCallback(const void* Info, void* /*Cookie*/) {
         if (message == 1) {
             void* device = info->Device;
             WriteRecord([&](TIphoneMgr& m) { m.Device = device; });
-            if (ConnectDevice(device)) WriteRecord([](TIphoneMgr& m) { m.Ready = true; });
+            if (ConnectDevice(device))
+                WriteRecord([](TIphoneMgr& m) { m.Ready = true; });
         } else {
             WriteRecord([](TIphoneMgr& m) { m.Ready = false; });
             if (message == 2)
@@ -402,8 +406,7 @@ bool ConnectDevice(void* Device) {
             return Call(AMDeviceStartServiceNew, Device, MakeCFStringConst(name), &handle, &unused);
         TCFString object; // kept until the call is over
         MakeCFStringInline(name, object);
-        return Call(AMDeviceStartServiceOld, Device, static_cast<const void*>(object.constData()), &handle,
-                    &unused);
+        return Call(AMDeviceStartServiceOld, Device, static_cast<const void*>(object.constData()), &handle, &unused);
     };
     quint32 handle = 0;
     if (startService("com.apple.afc2", handle) == 0) {

@@ -97,8 +97,8 @@ bool DeviceCloseFile();
 // platform::EFOpenError.
 // When ExpectedSize is not negative, a file that delivers fewer bytes (compared in 32 bits, as
 // a database keeps sizes) fails as a read error. A failed local write gives the system's text.
-bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer,
-                            quint32 BufferSize, qint64 ExpectedSize = -1);
+bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize,
+                            qint64 ExpectedSize = -1);
 // The same with a buffer of its own (8 MiB, or 1 MiB when that cannot be had; a failure of
 // both raises platform::Error).
 bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath);

@@ -37,13 +37,15 @@ constexpr quint32 NoEntryPoint = 0xFFFFFFFF;
 
 // Writes to IphoneMgr go through these, under the record's lock, while the caller holds
 // IphoneLock(); code that holds IphoneLock() may read IphoneMgr directly.
-template <typename F> void WriteRecord(F change);
+template <typename F>
+void WriteRecord(F change);
 void SetLastError(const QByteArray& text);
 QByteArray Number(quint32 result);
 // Gives up the open-read-close sequence that the calling thread holds, if any.
 void ReleaseSequenceOfThisThread();
 
-template <typename Fn, typename... Args> quint32 Call(Fn slot, Args... args) {
+template <typename Fn, typename... Args>
+quint32 Call(Fn slot, Args... args) {
     return slot ? slot(args...) : NoEntryPoint;
 }
 
@@ -53,7 +55,8 @@ template <typename Fn, typename... Args> quint32 Call(Fn slot, Args... args) {
 #include <mutex>
 namespace handheld::detail {
 std::mutex& RecordLock();
-template <typename F> void WriteRecord(F change) {
+template <typename F>
+void WriteRecord(F change) {
     QMutexLocker lock(&RecordLock());
     change(IphoneMgr);
 }

@@ -15,10 +15,12 @@ QMutex gHookMutex;
 OpenUrlHook gHook;
 
 bool Open(const QUrl& url) {
-    if (!url.isValid() || url.isEmpty()) return false;
+    if (!url.isValid() || url.isEmpty())
+        return false;
     {
         QMutexLocker lock(&gHookMutex);
-        if (gHook) return gHook(url);
+        if (gHook)
+            return gHook(url);
     }
     // The desktop services need the GUI side of the application. Test runs (MARROWGATE_TEST)
     // never start a browser or a file manager on the developer's desktop.
@@ -35,25 +37,31 @@ QString HelpFolder() {
 }
 
 QString HelpFolderFor(const QString& programDir) {
-    if (programDir.isEmpty()) return {};
+    if (programDir.isEmpty())
+        return {};
     for (const QString& candidate :
          {programDir + QStringLiteral("/help"), programDir + QStringLiteral("/../share/marrowgate/help")}) {
         const QFileInfo info(candidate);
-        if (info.isDir()) return QDir::cleanPath(info.absoluteFilePath()) + QLatin1Char('/');
+        if (info.isDir())
+            return QDir::cleanPath(info.absoluteFilePath()) + QLatin1Char('/');
     }
     return {};
 }
 
 QUrl HelpUrl(const QString& topic) {
     const QString folder = HelpFolder();
-    if (folder.isEmpty()) return {};
+    if (folder.isEmpty())
+        return {};
     // Topics come as "::/ej.html"; only the page's own name counts.
     QString page = topic;
-    if (page.startsWith(QLatin1String("::"))) page.remove(0, 2);
+    if (page.startsWith(QLatin1String("::")))
+        page.remove(0, 2);
     page = QFileInfo(page).fileName();
-    if (page.isEmpty()) page = QStringLiteral("index.html");
+    if (page.isEmpty())
+        page = QStringLiteral("index.html");
     const QString path = folder + page;
-    if (!QFileInfo(path).isFile()) return {};
+    if (!QFileInfo(path).isFile())
+        return {};
     return QUrl::fromLocalFile(path);
 }
 
@@ -62,7 +70,8 @@ QUrl ProductPage() {
 }
 
 bool OpenFolder(const QString& path) {
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     return Open(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 

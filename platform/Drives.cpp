@@ -73,8 +73,7 @@ DriveType Classify(const MountRow& row) {
         return DriveCdRom;
     if (SysfsSaysRemovable(row.DevNumber))
         return DriveRemovable;
-    if (row.MountPoint.startsWith(QLatin1String("/media/")) ||
-        row.MountPoint.startsWith(QLatin1String("/run/media/")))
+    if (row.MountPoint.startsWith(QLatin1String("/media/")) || row.MountPoint.startsWith(QLatin1String("/run/media/")))
         return DriveRemovable;
     return DriveUnknown;
 }
@@ -109,7 +108,8 @@ std::vector<Drive> TableFromMountInfo(const QByteArray& text) {
         for (char c = 'D'; c <= 'Z'; ++c) {
             bool used = false;
             for (const auto& [k, l] : kept)
-                if (l == c) used = true;
+                if (l == c)
+                    used = true;
             if (!used) {
                 letter = c;
                 break;
@@ -149,8 +149,8 @@ std::vector<MountRow> ParseMountInfo(const QByteArray& text) {
         const qsizetype dash = f.indexOf(QByteArray("-"));
         if (f.size() < 5 || dash < 6 || dash + 2 >= f.size())
             continue;
-        rows.push_back({Unescape(f[4]), Unescape(f[dash + 2]), QString::fromUtf8(f[dash + 1]),
-                        QString::fromUtf8(f[2]), Unescape(f[3])});
+        rows.push_back({Unescape(f[4]), Unescape(f[dash + 2]), QString::fromUtf8(f[dash + 1]), QString::fromUtf8(f[2]),
+                        Unescape(f[3])});
     }
     return rows;
 }

@@ -23,10 +23,10 @@ enum DriveType : int {
 };
 
 struct Drive {
-    char Letter = 0;      // 'C' .. 'Z'
-    QString MountPoint;   // absolute, without a trailing '/' (except "/")
+    char Letter = 0;    // 'C' .. 'Z'
+    QString MountPoint; // absolute, without a trailing '/' (except "/")
     DriveType Type = DriveUnknown;
-    QString Device;       // block device or "" for drive-file entries
+    QString Device; // block device or "" for drive-file entries
 };
 
 // The current table: the drive file when MARROWGATE_DRIVES is set, else the mount table.

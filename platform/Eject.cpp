@@ -42,19 +42,20 @@ QVariantMap NoInteraction() {
 QString gTestBus; // a private bus address that tests put in place of the system bus
 
 QDBusConnection Bus() {
-    if (gTestBus.isEmpty()) return QDBusConnection::systemBus();
+    if (gTestBus.isEmpty())
+        return QDBusConnection::systemBus();
     return QDBusConnection::connectToBus(gTestBus, QStringLiteral("marrowgate-eject-test"));
 }
 
-QDBusMessage Call(const QString& path, const QString& iface, const QString& method,
-                  const QVariantList& args) {
+QDBusMessage Call(const QString& path, const QString& iface, const QString& method, const QVariantList& args) {
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
     msg.setArguments(args);
     return Bus().call(msg, QDBus::Block, kCallTimeoutMs);
 }
 
 QString ErrorText(const QDBusMessage& reply) {
-    if (reply.type() != QDBusMessage::ErrorMessage) return {};
+    if (reply.type() != QDBusMessage::ErrorMessage)
+        return {};
     return reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
 }
 
@@ -64,7 +65,8 @@ QVariant Property(const QString& path, const QString& iface, const QString& name
         *error = ErrorText(reply);
         return {};
     }
-    if (reply.arguments().isEmpty()) return {};
+    if (reply.arguments().isEmpty())
+        return {};
     return reply.arguments().first().value<QDBusVariant>().variant();
 }
 
@@ -105,7 +107,8 @@ QString DevNumberOf(const QString& block, const QString& device) {
 // The whole disk of a partition (itself for a disk), as major:minor.
 QString DiskOf(const QString& devNumber) {
     const QString dir = QFileInfo(QStringLiteral("/sys/dev/block/") + devNumber).canonicalFilePath();
-    if (dir.isEmpty() || !QFileInfo::exists(dir + QStringLiteral("/partition"))) return devNumber;
+    if (dir.isEmpty() || !QFileInfo::exists(dir + QStringLiteral("/partition")))
+        return devNumber;
     QFile f(dir + QStringLiteral("/../dev"));
     return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : devNumber;
 }
@@ -132,8 +135,10 @@ EjectStep VolumeEject::Open(const QByteArray& root) {
     const Drive* found = nullptr;
     const std::vector<Drive> table = Drives();
     for (const Drive& d : table)
-        if (d.Letter == letter) found = &d;
-    if (!found) return {false, QStringLiteral("Drive %1: is not present").arg(QLatin1Char(letter))};
+        if (d.Letter == letter)
+            found = &d;
+    if (!found)
+        return {false, QStringLiteral("Drive %1: is not present").arg(QLatin1Char(letter))};
     if (found->Device.isEmpty()) {
         // A folder named in the drive file: nothing to take away.
         FPlainFolder = true;
@@ -141,43 +146,52 @@ EjectStep VolumeEject::Open(const QByteArray& root) {
         return {true, {}};
     }
 
-    if (!Bus().isConnected()) return {false, QStringLiteral("The system bus is not available")};
+    if (!Bus().isConnected())
+        return {false, QStringLiteral("The system bus is not available")};
     // A mount table may name the device through a link (/dev/disk/by-...).
     QString device = QFileInfo(found->Device).canonicalFilePath();
-    if (device.isEmpty()) device = found->Device;
+    if (device.isEmpty())
+        device = found->Device;
     QVariantMap spec{{QStringLiteral("path"), device}};
     const QDBusMessage resolved = Call(kManagerPath, QStringLiteral("org.freedesktop.UDisks2.Manager"),
                                        QStringLiteral("ResolveDevice"), {spec, QVariantMap()});
     QString block;
     if (resolved.type() == QDBusMessage::ReplyMessage && !resolved.arguments().isEmpty()) {
         const auto paths = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().first());
-        if (!paths.isEmpty()) block = paths.first().path();
+        if (!paths.isEmpty())
+            block = paths.first().path();
     }
-    if (block.isEmpty()) block = ObjectPathForDevice(device); // older udisks2 without ResolveDevice
+    if (block.isEmpty())
+        block = ObjectPathForDevice(device); // older udisks2 without ResolveDevice
     QString error;
     const QVariant drive = Property(block, kBlockIface, QStringLiteral("Drive"), &error);
-    if (!error.isEmpty()) return {false, error};
+    if (!error.isEmpty())
+        return {false, error};
     FBlockObject = block;
     FDevNumber = DevNumberOf(block, device);
     FDriveObject = drive.value<QDBusObjectPath>().path();
-    if (FDriveObject.isEmpty()) FDriveObject = QStringLiteral("/");
+    if (FDriveObject.isEmpty())
+        FDriveObject = QStringLiteral("/");
     FOpen = true;
     return {true, {}};
 }
 
 EjectStep VolumeEject::Unmount() {
-    if (!FOpen) return {false, QStringLiteral("The volume is not open")};
-    if (FPlainFolder) return {true, {}};
+    if (!FOpen)
+        return {false, QStringLiteral("The volume is not open")};
+    if (FPlainFolder)
+        return {true, {}};
     // A refusal stands: asking again would only be refused again.
-    if (!FRefusal.isEmpty()) return {false, FRefusal};
+    if (!FRefusal.isEmpty())
+        return {false, FRefusal};
     const QDBusMessage reply = Call(FBlockObject, kFsIface, QStringLiteral("Unmount"), {NoInteraction()});
     // Unmounted meanwhile (by the desktop, say): the step's aim is reached.
     if (reply.type() == QDBusMessage::ErrorMessage &&
         reply.errorName() != QLatin1String("org.freedesktop.UDisks2.Error.NotMounted")) {
         const QString reason = ErrorText(reply);
-        qWarning("Unmount of %s: %s (%s)", qPrintable(FBlockObject), qPrintable(reason),
-                 qPrintable(reply.errorName()));
-        if (!IsBusy(reply)) FRefusal = reason;
+        qWarning("Unmount of %s: %s (%s)", qPrintable(FBlockObject), qPrintable(reason), qPrintable(reply.errorName()));
+        if (!IsBusy(reply))
+            FRefusal = reason;
         return {false, reason};
     }
     // udisks takes one mount away; the same file system mounted elsewhere stays in use.
@@ -191,9 +205,12 @@ EjectStep VolumeEject::Unmount() {
 }
 
 EjectStep VolumeEject::Eject() {
-    if (!FOpen) return {false, QStringLiteral("The volume is not open")};
-    if (FPlainFolder) return {true, {}};
-    if (!FRefusal.isEmpty()) return {false, FRefusal};
+    if (!FOpen)
+        return {false, QStringLiteral("The volume is not open")};
+    if (FPlainFolder)
+        return {true, {}};
+    if (!FRefusal.isEmpty())
+        return {false, FRefusal};
     // Another partition of the disk may still be mounted: then the disk stays.
     if (!FDevNumber.isEmpty()) {
         const QStringList left = MountsOfDevice(DiskOf(FDevNumber));
@@ -205,7 +222,8 @@ EjectStep VolumeEject::Eject() {
         }
     }
     const EjectStep done = EjectDevice();
-    if (!done.Ok) qWarning("Eject of %s: %s", qPrintable(FBlockObject), qPrintable(done.Error));
+    if (!done.Ok)
+        qWarning("Eject of %s: %s", qPrintable(FBlockObject), qPrintable(done.Error));
     return done;
 }
 
@@ -227,7 +245,8 @@ EjectStep VolumeEject::EjectDevice() {
         const QString table = ObjectProperty(block, kPartitionIface, QStringLiteral("Table"));
         const QString disk = table == QLatin1String("/") ? block : table;
         const QDBusMessage reply = Call(disk, kLoopIface, QStringLiteral("Delete"), {NoInteraction()});
-        if (reply.type() != QDBusMessage::ErrorMessage) return {true, {}};
+        if (reply.type() != QDBusMessage::ErrorMessage)
+            return {true, {}};
         if (reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod") ||
             reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownInterface"))
             return {false, QStringLiteral("The volume has no drive to eject")};
@@ -239,15 +258,18 @@ EjectStep VolumeEject::EjectDevice() {
     QString lastError = error;
     if (ejectable) {
         const QDBusMessage reply = Call(drive, kDriveIface, QStringLiteral("Eject"), {NoInteraction()});
-        if (reply.type() != QDBusMessage::ErrorMessage) return {true, {}};
+        if (reply.type() != QDBusMessage::ErrorMessage)
+            return {true, {}};
         lastError = ErrorText(reply);
     }
     if (canPowerOff) {
         const QDBusMessage reply = Call(drive, kDriveIface, QStringLiteral("PowerOff"), {NoInteraction()});
-        if (reply.type() != QDBusMessage::ErrorMessage) return {true, {}};
+        if (reply.type() != QDBusMessage::ErrorMessage)
+            return {true, {}};
         lastError = ErrorText(reply);
     }
-    if (lastError.isEmpty()) lastError = QStringLiteral("The drive can neither eject nor power off");
+    if (lastError.isEmpty())
+        lastError = QStringLiteral("The drive can neither eject nor power off");
     return {false, lastError};
 }
 

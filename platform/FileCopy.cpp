@@ -23,22 +23,20 @@ bool IsFolder(const QString& native) {
     return ::stat(QFile::encodeName(native).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-CopyOutcome Failure(int code, int err) { return {code, SystemErrorText(err)}; }
+CopyOutcome Failure(int code, int err) {
+    return {code, SystemErrorText(err)};
+}
 
 // Maps the errno of a failed step onto the classes the copy loops know.
 CopyOutcome MapErrno(int err) {
     switch (err) {
-    case EEXIST:
-        return Failure(ErrFileExists, err);
+    case EEXIST: return Failure(ErrFileExists, err);
     case ENOENT:
-    case ENOTDIR:
-        return Failure(ErrPathNotFound, err);
+    case ENOTDIR: return Failure(ErrPathNotFound, err);
     case EINVAL:
     case ENAMETOOLONG:
-    case EILSEQ:
-        return Failure(ErrInvalidParameter, err);
-    default:
-        return Failure(err, err);
+    case EILSEQ: return Failure(ErrInvalidParameter, err);
+    default: return Failure(err, err);
     }
 }
 
@@ -136,7 +134,9 @@ bool EntryExists(const QString& native) {
     return ::lstat(QFile::encodeName(native).constData(), &st) == 0;
 }
 
-QString SystemErrorText(int errnoValue) { return QString::fromLocal8Bit(std::strerror(errnoValue)); }
+QString SystemErrorText(int errnoValue) {
+    return QString::fromLocal8Bit(std::strerror(errnoValue));
+}
 
 CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd) {
     struct stat st {};

@@ -18,8 +18,8 @@ enum CopyErrorCode : int {
 };
 
 struct CopyOutcome {
-    int Code = CopyOk;  // one of the classes above, or an errno for anything else
-    QString Reason;     // the system's text for the failure
+    int Code = CopyOk; // one of the classes above, or an errno for anything else
+    QString Reason;    // the system's text for the failure
     bool Ok() const { return Code == CopyOk; }
 };
 

@@ -29,7 +29,8 @@ std::unique_ptr<QFile> Open(const QString& path, QIODevice::OpenMode mode) {
     }
     auto file = std::make_unique<QFile>(native);
     if (native.isEmpty())
-        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". The system cannot find the path specified").arg(path));
+        throw EFOpenError(
+            QStringLiteral("Cannot open file \"%1\". The system cannot find the path specified").arg(path));
     // An unbuffered QFile keeps seek and small reads cheap and writes immediate.
     if (QFileInfo(native).isDir() || !file->open(mode | QIODevice::Unbuffered))
         throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(native, file->errorString()));
@@ -63,8 +64,12 @@ bool DeleteFile(const QString& path) {
     return !native.isEmpty() && QFile::remove(native);
 }
 
-std::unique_ptr<QFile> OpenReadOnly(const QString& path) { return Open(path, QIODevice::ReadOnly); }
+std::unique_ptr<QFile> OpenReadOnly(const QString& path) {
+    return Open(path, QIODevice::ReadOnly);
+}
 
-std::unique_ptr<QFile> OpenReadWrite(const QString& path) { return Open(path, QIODevice::ReadWrite); }
+std::unique_ptr<QFile> OpenReadWrite(const QString& path) {
+    return Open(path, QIODevice::ReadWrite);
+}
 
 } // namespace platform

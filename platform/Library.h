@@ -22,9 +22,9 @@ QString LastLoadError();
 std::optional<quint64> FileVersion(const QString& path);
 
 // Declares the file version of the library that uses it, e.g. MG_DECLARE_FILE_VERSION(238, 8, 0, 0).
-#define MG_DECLARE_FILE_VERSION(major, minor, build, priv)                                                   \
-    extern "C" __attribute__((used, section(".mg_file_version"))) const unsigned long long mg_file_version = \
-        ((unsigned long long)(major) << 48) | ((unsigned long long)(minor) << 32) |                          \
+#define MG_DECLARE_FILE_VERSION(major, minor, build, priv)                                                             \
+    extern "C" __attribute__((used, section(".mg_file_version"))) const unsigned long long mg_file_version =           \
+        ((unsigned long long)(major) << 48) | ((unsigned long long)(minor) << 32) |                                    \
         ((unsigned long long)(build) << 16) | (unsigned long long)(priv)
 
 // The folder that holds our mobile-device substitutes: "mobiledevice" beside the program,

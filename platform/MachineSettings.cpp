@@ -10,7 +10,8 @@ const QByteArray kRootPrefix = "HKEY_LOCAL_MACHINE\\";
 
 // Reads a quoted text starting at line[pos] == '"'; pos ends after the closing quote.
 bool ReadQuoted(const QByteArray& line, qsizetype& pos, QByteArray& out) {
-    if (pos >= line.size() || line[pos] != '"') return false;
+    if (pos >= line.size() || line[pos] != '"')
+        return false;
     out.clear();
     for (++pos; pos < line.size(); ++pos) {
         const char c = line[pos];
@@ -35,27 +36,32 @@ QByteArray NormaliseKey(QByteArray key) {
 
 // Walks the store: for the wanted key, calls found(name, valueText) for each value line.
 // Returns whether the key has a section.
-template <typename Visit> bool VisitKey(const QByteArray& key, Visit found) {
+template <typename Visit>
+bool VisitKey(const QByteArray& key, Visit found) {
     QFile file(MachineSettingsPath());
-    if (!file.open(QIODevice::ReadOnly)) return false;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
     const QByteArray wanted = NormaliseKey(kRootPrefix + key);
     bool inKey = false, seen = false;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
-        if (line.isEmpty() || line.startsWith(';')) continue;
+        if (line.isEmpty() || line.startsWith(';'))
+            continue;
         if (line.startsWith('[') && line.endsWith(']')) {
             inKey = NormaliseKey(line.mid(1, line.size() - 2)) == wanted;
             seen = seen || inKey;
             continue;
         }
-        if (!inKey) continue;
+        if (!inKey)
+            continue;
         QByteArray name;
         qsizetype pos = 0;
         if (line.startsWith('@'))
             pos = 1;
         else if (!ReadQuoted(line, pos, name))
             continue;
-        if (pos >= line.size() || line[pos] != '=') continue;
+        if (pos >= line.size() || line[pos] != '=')
+            continue;
         found(name, line.mid(pos + 1));
     }
     return seen;
@@ -75,15 +81,18 @@ bool MachineKeyExists(const QByteArray& key) {
 std::optional<MachineValue> ReadMachineValue(const QByteArray& key, const QByteArray& name) {
     std::optional<MachineValue> result;
     VisitKey(key, [&](const QByteArray& valueName, const QByteArray& text) {
-        if (valueName.compare(name, Qt::CaseInsensitive) != 0) return;
+        if (valueName.compare(name, Qt::CaseInsensitive) != 0)
+            return;
         MachineValue value;
         qsizetype pos = 0;
         if (text.startsWith('"')) {
-            if (ReadQuoted(text, pos, value.Text)) value.Type = MachineValueType::String;
+            if (ReadQuoted(text, pos, value.Text))
+                value.Type = MachineValueType::String;
         } else if (text.startsWith("dword:")) {
             bool ok = false;
             value.Number = text.mid(6).toUInt(&ok, 16);
-            if (ok) value.Type = MachineValueType::Dword;
+            if (ok)
+                value.Type = MachineValueType::Dword;
         }
         result = value;
     });

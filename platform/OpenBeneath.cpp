@@ -63,7 +63,9 @@ int Walk(int dir, const QByteArray& relative, int flags) {
 
 } // namespace
 
-void UseOpenBeneathWalkForTesting(bool walk) { gWalkOnly = walk; }
+void UseOpenBeneathWalkForTesting(bool walk) {
+    gWalkOnly = walk;
+}
 
 FolderHandle::FolderHandle(const QString& folder)
     : Handle(::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
@@ -136,7 +138,9 @@ int OpenDeviceFile(const QString& path, int flags, struct stat* st) {
         return OpenBeneath(mount, rest, flags, st);
     }
     const qsizetype slash = path.lastIndexOf(u'/');
-    return OpenBeneath(slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash),
+    return OpenBeneath(slash < 0    ? QStringLiteral(".")
+                       : slash == 0 ? QStringLiteral("/")
+                                    : path.left(slash),
                        path.mid(slash + 1), flags, st);
 }
 

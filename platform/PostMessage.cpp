@@ -15,7 +15,8 @@ WindowHandle gNextHandle = 1;
 } // namespace
 
 WindowHandle RegisterWindow(QObject* receiver) {
-    if (!receiver) return 0;
+    if (!receiver)
+        return 0;
     WindowHandle handle;
     {
         QMutexLocker lock(&gWindowsLock);
@@ -38,7 +39,8 @@ bool PostMessage(WindowHandle window, quint32 message, quintptr wParam, quintptr
     // postEvent itself is safe from any thread.
     QMutexLocker lock(&gWindowsLock);
     const auto it = gWindows.find(window);
-    if (it == gWindows.end() || it->second.isNull()) return false;
+    if (it == gWindows.end() || it->second.isNull())
+        return false;
     QCoreApplication::postEvent(it->second.data(), new PostedMessage(message, wParam, lParam));
     return true;
 }
@@ -46,7 +48,8 @@ bool PostMessage(WindowHandle window, quint32 message, quintptr wParam, quintptr
 void RemovePostedMessages(WindowHandle window, quint32 message) {
     QMutexLocker lock(&gWindowsLock);
     const auto it = gWindows.find(window);
-    if (it == gWindows.end() || it->second.isNull()) return;
+    if (it == gWindows.end() || it->second.isNull())
+        return;
     QCoreApplication::removePostedEvents(it->second.data(), int(message));
 }
 

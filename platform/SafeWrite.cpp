@@ -14,7 +14,9 @@
 namespace platform {
 namespace {
 
-QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+QByteArray Native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 // renameat2 with RENAME_NOREPLACE where the kernel and file system have it; link and unlink
 // otherwise, which refuses an existing target just the same.
@@ -44,7 +46,9 @@ SafeWrite::SafeWrite(const QString& folder) {
     Temp = QFile::decodeName(pattern);
 }
 
-SafeWrite::~SafeWrite() { Discard(); }
+SafeWrite::~SafeWrite() {
+    Discard();
+}
 
 bool SafeWrite::Write(const char* data, qint64 size) {
     if (Fd < 0) {
@@ -136,7 +140,9 @@ QString FolderOf(const QString& path) {
     return slash < 0 ? QStringLiteral(".") : slash == 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-bool MoveNoReplace(const QString& from, const QString& to) { return RenameNoReplace(Native(from), Native(to)); }
+bool MoveNoReplace(const QString& from, const QString& to) {
+    return RenameNoReplace(Native(from), Native(to));
+}
 
 bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace) {
     try {
@@ -149,6 +155,8 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace)
     }
 }
 
-QString LastErrorText() { return SystemErrorText(errno); }
+QString LastErrorText() {
+    return SystemErrorText(errno);
+}
 
 } // namespace platform

@@ -8,6 +8,8 @@ namespace platform {
 QString TrimBlanks(const QString& text);
 
 // True when the text holds nothing but blanks and control characters.
-inline bool IsBlank(const QString& text) { return TrimBlanks(text).isEmpty(); }
+inline bool IsBlank(const QString& text) {
+    return TrimBlanks(text).isEmpty();
+}
 
 } // namespace platform

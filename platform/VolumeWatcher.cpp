@@ -37,7 +37,8 @@ VolumeWatcher::~VolumeWatcher() {
 }
 
 void VolumeWatcher::Start() {
-    if (FRunning) return;
+    if (FRunning)
+        return;
     FRunning = true;
     FKnown = ReadTable();
     FDriveFile = QString::fromLocal8Bit(qgetenv("MARROWGATE_DRIVES"));
@@ -86,7 +87,8 @@ void VolumeWatcher::Stop() {
 }
 
 void VolumeWatcher::WatchDriveFile() {
-    if (!FFileWatcher) return;
+    if (!FFileWatcher)
+        return;
     const QFileInfo info(FDriveFile);
     const QString folder = info.absolutePath();
     if (!FFileWatcher->directories().contains(folder) && QFileInfo::exists(folder))
@@ -107,15 +109,19 @@ void VolumeWatcher::CheckNow() {
     quint32 removed = 0, arrived = 0;
     for (const auto& [letter, mount] : FKnown) {
         const auto it = now.find(letter);
-        if (it == now.end() || it->second != mount) removed |= Bit(letter);
+        if (it == now.end() || it->second != mount)
+            removed |= Bit(letter);
     }
     for (const auto& [letter, mount] : now) {
         const auto it = FKnown.find(letter);
-        if (it == FKnown.end() || it->second != mount) arrived |= Bit(letter);
+        if (it == FKnown.end() || it->second != mount)
+            arrived |= Bit(letter);
     }
     FKnown = now;
-    if (removed) emit DeviceChange(DBT_DEVICEREMOVECOMPLETE, removed);
-    if (arrived) emit DeviceChange(DBT_DEVICEARRIVAL, arrived);
+    if (removed)
+        emit DeviceChange(DBT_DEVICEREMOVECOMPLETE, removed);
+    if (arrived)
+        emit DeviceChange(DBT_DEVICEARRIVAL, arrived);
 }
 
 } // namespace platform

@@ -11,13 +11,15 @@ void* gModule = nullptr;
 }
 
 bool LoadBass(const QByteArray& path) {
-    if (gModule) return true;
+    if (gModule)
+        return true;
     // A bare name is searched for by dlopen itself (LD_LIBRARY_PATH, the program's run path,
     // the system folders), never in the current folder. Windows' SetErrorMode, which keeps
     // the loader's error boxes away, has no counterpart: dlopen shows nothing.
     const QByteArray name = path.isEmpty() ? QByteArrayLiteral("bass.dll") : path;
     gModule = dlopen(name.constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!gModule) return false;
+    if (!gModule)
+        return false;
     void** slot = reinterpret_cast<void**>(&Bass);
     static const char* const names[] = {"BASS_Init",
                                         "BASS_Free",
@@ -44,7 +46,8 @@ bool LoadBass(const QByteArray& path) {
 }
 
 void UnloadBass() {
-    if (gModule) dlclose(gModule);
+    if (gModule)
+        dlclose(gModule);
     gModule = nullptr;
 }
 

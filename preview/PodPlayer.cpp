@@ -34,7 +34,8 @@ bool TakeClaim(bass::HSTREAM stream) {
 
 void PreviewEndSync(bass::HSYNC handle, bass::DWORD channel, bass::DWORD, void*) {
     std::lock_guard lock(gEndLock);
-    if (!TakeClaim(channel)) return;
+    if (!TakeClaim(channel))
+        return;
     Bass.BASS_ChannelRemoveSync(channel, handle);
     Bass.BASS_ChannelStop(channel);
     Bass.BASS_StreamFree(channel);
@@ -53,30 +54,38 @@ bool IsPrivateFolder(const QByteArray& path) {
 
 TBsPodPlayer::TBsPodPlayer(platform::WindowHandle window, bool extract) {
     gPreviewWnd = window;
-    if (!extract || !ExtractLibraries()) FDir.clear();
-    if (!LoadBass(FDir + "bass.dll")) return;
-    if (!Bass.BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(window), nullptr)) return;
+    if (!extract || !ExtractLibraries())
+        FDir.clear();
+    if (!LoadBass(FDir + "bass.dll"))
+        return;
+    if (!Bass.BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(window), nullptr))
+        return;
     FStatus = kReady;
     const bool aac = LoadPlugin(FDir + "aac.dll", FAacPlugin);
     const bool alac = LoadPlugin(FDir + "alac.dll", FAlacPlugin);
-    if (!aac || !alac) FStatus = kNoPlugin;
+    if (!aac || !alac)
+        FStatus = kNoPlugin;
 }
 
 TBsPodPlayer::~TBsPodPlayer() {
     Stop();
     FreePlugins();
-    if (BassLoaded() && QFileInfo::exists(QFile::decodeName(FDir + "bass.dll"))) Bass.BASS_Free();
+    if (BassLoaded() && QFileInfo::exists(QFile::decodeName(FDir + "bass.dll")))
+        Bass.BASS_Free();
     UnloadBass();
     DeleteLibraries();
 }
 
 bool TBsPodPlayer::ExtractLibraries() {
     QByteArray temp = QFile::encodeName(QDir::tempPath());
-    if (!temp.endsWith('/')) temp += '/';
+    if (!temp.endsWith('/'))
+        temp += '/';
     FDir = temp + "~vrqplay/";
     QDir().mkpath(QDir::tempPath());
-    if (::mkdir(FDir.constData(), 0700) != 0 && errno != EEXIST) return false;
-    if (!IsPrivateFolder(FDir)) return false;
+    if (::mkdir(FDir.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    if (!IsPrivateFolder(FDir))
+        return false;
     ExtractOne("BSDL", "bass.dll");
     ExtractOne("BAADL", "aac.dll");
     ExtractOne("BALDL", "alac.dll");
@@ -85,19 +94,21 @@ bool TBsPodPlayer::ExtractLibraries() {
 
 void TBsPodPlayer::ExtractOne(const char* resource, const char* file) {
     const QString target = QFile::decodeName(FDir + file);
-    if (QFileInfo::exists(target)) return;
+    if (QFileInfo::exists(target))
+        return;
     QFile source(QStringLiteral(":/") + QLatin1String(resource));
     if (!source.open(QIODevice::ReadOnly))
         throw platform::EFOpenError(QStringLiteral("Cannot open resource %1").arg(QLatin1String(resource)));
     // Written under a temporary name, so that a run that dies half-way leaves no broken library.
     platform::SafeWrite out(QFile::decodeName(FDir));
     if (!out.Write(source.readAll()) || (!out.Commit(target, false, false) && errno != EEXIST))
-        throw platform::EFOpenError(QStringLiteral("Cannot create file \"%1\". %2")
-                                        .arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+        throw platform::EFOpenError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 void TBsPodPlayer::DeleteLibraries() {
-    if (FDir.isEmpty()) return;
+    if (FDir.isEmpty())
+        return;
     for (const char* file : {"aac.dll", "alac.dll", "bass.dll"})
         ::unlink((FDir + file).constData());
     ::rmdir(FDir.constData());
@@ -110,7 +121,8 @@ bool TBsPodPlayer::LoadPlugin(const QByteArray& fileName, bass::HPLUGIN& slot) {
 
 void TBsPodPlayer::FreePlugins() {
     for (bass::HPLUGIN plugin : {FAacPlugin, FAlacPlugin})
-        if (plugin) Bass.BASS_PluginFree(plugin);
+        if (plugin)
+            Bass.BASS_PluginFree(plugin);
     FAacPlugin = FAlacPlugin = 0;
 }
 
@@ -120,15 +132,11 @@ bass::DWORD TBsPodPlayer::ChannelActivity() const {
 
 int TBsPodPlayer::GetState() const {
     switch (ChannelActivity()) {
-    case bass::kActiveStopped:
-        return stStopped;
+    case bass::kActiveStopped: return stStopped;
     case bass::kActivePlaying:
-    case bass::kActiveStalled:
-        return stPlaying;
-    case bass::kActivePaused:
-        return stPaused;
-    default:
-        return stOther;
+    case bass::kActiveStalled: return stPlaying;
+    case bass::kActivePaused: return stPaused;
+    default: return stOther;
     }
 }
 
@@ -147,7 +155,8 @@ void TBsPodPlayer::StopAndFree() {
 void TBsPodPlayer::Stop() {
     // Whether still playing or ended with its end procedure not yet run, a stream whose claim
     // is still open is released here; one released by its end procedure is not touched again.
-    if (FStream != 0 && BassLoaded()) StopAndFree();
+    if (FStream != 0 && BassLoaded())
+        StopAndFree();
     FStream = 0;
 }
 
@@ -160,27 +169,33 @@ bool TBsPodPlayer::Play(const QString& fileName) {
         FStatus = kEmptyName;
         return false;
     }
-    if (!BassLoaded() || FStatus == kNoLibrary) return false;
+    if (!BassLoaded() || FStatus == kNoLibrary)
+        return false;
     FStream = Bass.BASS_StreamCreateFile(0, fileName.utf16(), 0, 0, bass::kUnicode);
-    if (FStream == 0) return false;
+    if (FStream == 0)
+        return false;
     FSyncHandle = Bass.BASS_ChannelSetSync(FStream, bass::kSyncEnd, 0, PreviewEndSync, nullptr);
     // Alive before it starts: a track shorter than this call must still find its claim.
     gAliveStream = FStream;
-    if (Bass.BASS_ChannelPlay(FStream, 0)) return true;
+    if (Bass.BASS_ChannelPlay(FStream, 0))
+        return true;
     {
         std::lock_guard lock(gEndLock);
-        if (TakeClaim(FStream)) Bass.BASS_StreamFree(FStream);
+        if (TakeClaim(FStream))
+            Bass.BASS_StreamFree(FStream);
     }
     FStream = 0;
     return false;
 }
 
 void TBsPodPlayer::Pause() {
-    if (ChannelActivity() == bass::kActivePlaying) Bass.BASS_ChannelPause(FStream);
+    if (ChannelActivity() == bass::kActivePlaying)
+        Bass.BASS_ChannelPause(FStream);
 }
 
 void TBsPodPlayer::Resume() {
-    if (ChannelActivity() == bass::kActivePaused) Bass.BASS_ChannelPlay(FStream, 0);
+    if (ChannelActivity() == bass::kActivePaused)
+        Bass.BASS_ChannelPlay(FStream, 0);
 }
 
 } // namespace preview

@@ -45,7 +45,9 @@ struct TCopyDisplay::Call {
     bool Abandoned = false;
 };
 
-TCopyDisplay::~TCopyDisplay() { Detach(); }
+TCopyDisplay::~TCopyDisplay() {
+    Detach();
+}
 
 void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
     QObject* context = Context();
@@ -94,8 +96,8 @@ void TCopyDisplay::Detach() {
 void TCopyDisplay::OnCopyProgress() {
     RunBlocking([this] {
         ++FPhotosDoneCount;
-        SetItemText(QString::number(FPhotosDoneCount) + QStringLiteral(" of ") +
-                    QString::number(CheckedPhotoCount()) + QStringLiteral(" copied"));
+        SetItemText(QString::number(FPhotosDoneCount) + QStringLiteral(" of ") + QString::number(CheckedPhotoCount()) +
+                    QStringLiteral(" copied"));
         StepProgress();
     });
 }
@@ -120,7 +122,9 @@ TCopyThread::TCopyThread(const TTransferOptions& o, const TTransferSources& sour
     start();
 }
 
-TCopyThread::~TCopyThread() { wait(); }
+TCopyThread::~TCopyThread() {
+    wait();
+}
 
 void TCopyThread::run() {
     try {
@@ -182,7 +186,9 @@ void TCopyThread::Finish() {
     Synchronize(&TCopyThread::ShowDone);
 }
 
-QString TCopyThread::ArtworkFolder() const { return ArtFolder ? ArtFolder->path() + u'/' : QString(); }
+QString TCopyThread::ArtworkFolder() const {
+    return ArtFolder ? ArtFolder->path() + u'/' : QString();
+}
 
 QString TCopyThread::ArtBitmapPath(int index) const {
     return ArtworkFolder() + QString::number(index) + QStringLiteral(".bmp");
@@ -197,8 +203,8 @@ QString TCopyThread::SummaryText() const {
     auto b = [](bool v) { return v ? QStringLiteral("-1") : QStringLiteral("0"); };
     return QStringLiteral("\r\nMusic: ") + QString::number(FMusicCopied) + u'/' + QString::number(FMusicCount) +
            QStringLiteral("\r\nPhotos: ") + QString::number(FPhotoCount - FPhotosFailed) + u'/' +
-           QString::number(FPhotoCount) + QStringLiteral("\r\nTo iTunes: ") + b(FAddToITunes) +
-           QStringLiteral(", ") + b(FITunesFailed);
+           QString::number(FPhotoCount) + QStringLiteral("\r\nTo iTunes: ") + b(FAddToITunes) + QStringLiteral(", ") +
+           b(FITunesFailed);
 }
 
 // ---- display routines: these run on the display's thread while the copy thread waits ----
@@ -237,9 +243,13 @@ void TCopyThread::ShowPhotoProgress() {
     Src.Display->StepProgress();
 }
 
-void TCopyThread::StepProgress() { Src.Display->StepProgress(); }
+void TCopyThread::StepProgress() {
+    Src.Display->StepProgress();
+}
 
-void TCopyThread::FillProgress() { Src.Display->FillProgress(); }
+void TCopyThread::FillProgress() {
+    Src.Display->FillProgress();
+}
 
 void TCopyThread::ShowDone() {
     TCopyDisplay& d = *Src.Display;

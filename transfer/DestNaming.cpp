@@ -21,14 +21,23 @@ using platform::TrimBlanks;
 
 bool IsReserved(QChar c) {
     switch (c.unicode()) {
-    case '"': case '*': case '.': case '/': case ':': case '<': case '>': case '?': case '\\': case '|':
-        return true;
-    default:
-        return false;
+    case '"':
+    case '*':
+    case '.':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|': return true;
+    default: return false;
     }
 }
 
-qsizetype NameBytes(const QString& text) { return QFile::encodeName(text).size(); }
+qsizetype NameBytes(const QString& text) {
+    return QFile::encodeName(text).size();
+}
 
 // Shortens the longest of the parts by whole characters, a surrogate pair never split, until
 // the parts and their joiners take at most budget bytes.
@@ -63,12 +72,9 @@ bool MakeFolders(const QString& path) {
 } // namespace
 
 QStringList NamingLayoutTexts() {
-    return {QStringLiteral("Song title (Default)"),
-            QStringLiteral("Places files into artist and album folders"),
-            QStringLiteral("Artist - title"),
-            QStringLiteral("Title - artist"),
-            QStringLiteral("Artist - album - title"),
-            QStringLiteral("Title - album - artist"),
+    return {QStringLiteral("Song title (Default)"),   QStringLiteral("Places files into artist and album folders"),
+            QStringLiteral("Artist - title"),         QStringLiteral("Title - artist"),
+            QStringLiteral("Artist - album - title"), QStringLiteral("Title - album - artist"),
             QStringLiteral("Title - artist - album")};
 }
 
@@ -116,24 +122,12 @@ QString BuildDestPath(const QString& folder, int layout, const QString& title, c
                         QStringLiteral("\r\nReason, Cannot create artist folder:\r\n") + d;
         return {};
     }
-    case LayoutArtistTitle:
-        FitParts({&a, &t}, j.size(), budget);
-        return folder + a + j + t;
-    case LayoutTitleArtist:
-        FitParts({&t, &a}, j.size(), budget);
-        return folder + t + j + a;
-    case LayoutArtistAlbumTitle:
-        FitParts({&a, &l, &t}, joiners, budget);
-        return folder + a + j + l + j + t;
-    case LayoutTitleAlbumArtist:
-        FitParts({&t, &l, &a}, joiners, budget);
-        return folder + t + j + l + j + a;
-    case LayoutTitleArtistAlbum:
-        FitParts({&t, &a, &l}, joiners, budget);
-        return folder + t + j + a + j + l;
-    default:
-        FitParts({&t}, 0, budget);
-        return folder + t;
+    case LayoutArtistTitle: FitParts({&a, &t}, j.size(), budget); return folder + a + j + t;
+    case LayoutTitleArtist: FitParts({&t, &a}, j.size(), budget); return folder + t + j + a;
+    case LayoutArtistAlbumTitle: FitParts({&a, &l, &t}, joiners, budget); return folder + a + j + l + j + t;
+    case LayoutTitleAlbumArtist: FitParts({&t, &l, &a}, joiners, budget); return folder + t + j + l + j + a;
+    case LayoutTitleArtistAlbum: FitParts({&t, &a, &l}, joiners, budget); return folder + t + j + a + j + l;
+    default: FitParts({&t}, 0, budget); return folder + t;
     }
 }
 

@@ -117,7 +117,7 @@ void TCopyThread::CopyFullSizePhotos() {
 
         // A reference that climbs out of the device, or names no file, is not read.
         const bool safe = IsSafeDeviceLocation(photo.FullResName) && !name.isEmpty();
-        const CopyOutcome outcome = !safe          ? CopyOutcome{ErrFileNotFound, {}}
+        const CopyOutcome outcome = !safe           ? CopyOutcome{ErrFileNotFound, {}}
                                     : FHandheldMode ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, dest)
                                                     : CopyFileNoReplace(source, dest, rootFolder.Fd());
         ++FPhotoIndex;
@@ -143,7 +143,8 @@ void TCopyThread::CopyFullSizePhotos() {
                         if (!missing.Drive)
                             text += QStringLiteral("Source path");
                         else
-                            text += QStringLiteral("\r\nLose iPod, please check the connection between iPod and computer.\r\n");
+                            text += QStringLiteral(
+                                "\r\nLose iPod, please check the connection between iPod and computer.\r\n");
                     } else if (missing.Dest) {
                         text += QStringLiteral("Dest path");
                     }
@@ -151,9 +152,7 @@ void TCopyThread::CopyFullSizePhotos() {
                     DetailLog.AppendRaw(text);
                 }
                 break;
-            case ErrReadFault:
-                LogReadFault(dest, photo.FullResName);
-                break;
+            case ErrReadFault: LogReadFault(dest, photo.FullResName); break;
             case ErrFileExists:
                 if (!FPhotoDestHasFiles) {
                     const QString numbered = NumberedName(dest);
@@ -166,8 +165,8 @@ void TCopyThread::CopyFullSizePhotos() {
                 break;
             default:
                 FPhotosFailed += FPhotoCount - FPhotoIndex;
-                DetailLog.Append(QStringLiteral("[X]Stopped at: ") + photo.FullResName + QStringLiteral("\r\nReason: ") +
-                                 outcome.Reason);
+                DetailLog.Append(QStringLiteral("[X]Stopped at: ") + photo.FullResName +
+                                 QStringLiteral("\r\nReason: ") + outcome.Reason);
                 FStopped = true;
                 return;
             }

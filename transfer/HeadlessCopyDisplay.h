@@ -32,13 +32,13 @@ public:
     int CheckedPhotos = 0;
     QString StageTitle;
     QString ItemText;
-    QStringList Titles;       // every stage title in order
-    QStringList Items;        // every item line in order
+    QStringList Titles; // every stage title in order
+    QStringList Items;  // every item line in order
     bool ProgressVisible = true;
     int Position = 0;
     int Maximum = 0;
-    QList<int> Maximums;      // every range set, in order
-    int Steps = 0;            // steps since the last SetProgress
+    QList<int> Maximums; // every range set, in order
+    int Steps = 0;       // steps since the last SetProgress
     int Fills = 0;
     bool DoneShown = false;
     bool BusyStopped = false;

@@ -22,7 +22,8 @@ namespace itn = platform::itunes;
 struct Cancelled {};
 
 // Where iTunes hands back no object although it must, the step fails like any other call.
-template <typename T> std::shared_ptr<T> Need(std::shared_ptr<T> object) {
+template <typename T>
+std::shared_ptr<T> Need(std::shared_ptr<T> object) {
     if (!object)
         throw itn::Error(QStringLiteral("iTunes returned no object"));
     return object;
@@ -228,10 +229,9 @@ private:
 
     QString ErrorBlock(const QString& message) {
         const QString version = App->Version();
-        return QStringLiteral("[X]Error occured when adding to iTunes.\r\n") + message +
-               QStringLiteral("\r\n") + QString::number(StageNo) + QStringLiteral("M: ") +
-               QString::number(AddedTracks) + u':' + QString::number(Tracks.Count()) +
-               QStringLiteral("\r\nP: ") + QString::number(HandledPlaylists) + u':' +
+        return QStringLiteral("[X]Error occured when adding to iTunes.\r\n") + message + QStringLiteral("\r\n") +
+               QString::number(StageNo) + QStringLiteral("M: ") + QString::number(AddedTracks) + u':' +
+               QString::number(Tracks.Count()) + QStringLiteral("\r\nP: ") + QString::number(HandledPlaylists) + u':' +
                QString::number(Playlists.Count()) + QStringLiteral(" - ") + QString::number(ITunesPlaylists) +
                QStringLiteral("\r\nVer: ") + version + QStringLiteral("\r\n");
     }
@@ -259,8 +259,7 @@ private:
 
 } // namespace
 
-void RunITunesStage(TITunesStageHost& host, platform::itunes::IComponent& itunes,
-                    const TITunesStageInput& in) {
+void RunITunesStage(TITunesStageHost& host, platform::itunes::IComponent& itunes, const TITunesStageInput& in) {
     Stage(host, itunes, in).Run();
 }
 

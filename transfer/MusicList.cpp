@@ -53,8 +53,7 @@ QByteArray XmlEscape(const QString& text) {
         if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             allowed += text[i];
             allowed += text[++i];
-        } else if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-                   (c >= 0xE000 && c <= 0xFFFD)) {
+        } else if (c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)) {
             allowed += text[i];
         }
     }
@@ -162,7 +161,8 @@ void TCopyThread::WriteMusicList() {
 
     const QString path = db.OutputFolder + QLatin1String(MusicListName);
     if (!platform::WriteFileSafely(path, w.Out, true))
-        throw platform::EFOpenError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, platform::LastErrorText()));
+        throw platform::EFOpenError(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(path, platform::LastErrorText()));
     FListSaved = true;
 }
 

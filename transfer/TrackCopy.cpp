@@ -125,8 +125,8 @@ void TCopyThread::LogReadFault(const QString& dest, const QString& location) {
 
 // Display routines that name tracks; they run on the display's thread.
 void TCopyThread::ShowTrackProgress() {
-    Src.Display->SetItemText(QString::number(FTracksDone) + u'/' + QString::number(FMusicCount) +
-                             QStringLiteral(", ") + Src.TrackDb->Tracks.GetItem(FCurrentTrack).Title);
+    Src.Display->SetItemText(QString::number(FTracksDone) + u'/' + QString::number(FMusicCount) + QStringLiteral(", ") +
+                             Src.TrackDb->Tracks.GetItem(FCurrentTrack).Title);
 }
 
 void TCopyThread::ShowITunesStart() {
@@ -169,8 +169,7 @@ void TCopyThread::CopyMusicFromIPod() {
     const QString root = QString::fromUtf8(db.Root);
     // The drive table is read once and the root looked up once; a device that leaves later
     // fails beneath the handle, and the failure then finds the drive gone from the table.
-    const platform::FolderHandle rootFolder(
-        platform::MountPointOf(root.isEmpty() ? '\0' : char(root[0].toLatin1())));
+    const platform::FolderHandle rootFolder(platform::MountPointOf(root.isEmpty() ? '\0' : char(root[0].toLatin1())));
     const int rootFd = rootFolder.Fd();
     for (int i = 0; i < db.Tracks.Count(); ++i) {
         if (Terminated())
@@ -222,9 +221,11 @@ void TCopyThread::CopyMusicFromIPod() {
                         if (!missing.Drive)
                             text += QStringLiteral(", Source path");
                         else
-                            text += QStringLiteral("\r\nLose iPod, please check the connection between iPod with computer!");
+                            text += QStringLiteral(
+                                "\r\nLose iPod, please check the connection between iPod with computer!");
                     }
-                    text += QStringLiteral("\r\n") + track.Location + QStringLiteral("\r\n") + dest + QStringLiteral("\r\n");
+                    text += QStringLiteral("\r\n") + track.Location + QStringLiteral("\r\n") + dest +
+                            QStringLiteral("\r\n");
                 }
                 DetailLog.AppendRaw(text);
             }

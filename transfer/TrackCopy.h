@@ -7,14 +7,14 @@
 namespace app {
 
 using platform::CopyErrorCode;
-using platform::CopyOk;
-using platform::ErrFileNotFound;
-using platform::ErrPathNotFound;
-using platform::ErrFileExists;
-using platform::ErrInvalidParameter;
-using platform::ErrReadFault;
-using platform::CopyOutcome;
 using platform::CopyFileNoReplace;
+using platform::CopyOk;
+using platform::CopyOutcome;
+using platform::ErrFileExists;
+using platform::ErrFileNotFound;
+using platform::ErrInvalidParameter;
+using platform::ErrPathNotFound;
+using platform::ErrReadFault;
 using platform::SystemErrorText;
 
 // Size of a regular file (device paths resolved), -1 when there is none.

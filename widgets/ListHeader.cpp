@@ -33,13 +33,14 @@ void TrackListHeader::paintSection(QPainter* p, const QRect& rect, int logicalIn
     opt.rect = rect.adjusted(4, 0, -4, 0);
     opt.section = logicalIndex;
     opt.text = model() ? model()->headerData(logicalIndex, Qt::Horizontal).toString() : QString();
-    opt.textAlignment = Qt::Alignment(model() ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::TextAlignmentRole).toInt()
-                                              : int(Qt::AlignLeft | Qt::AlignVCenter));
+    opt.textAlignment =
+        Qt::Alignment(model() ? model()->headerData(logicalIndex, Qt::Horizontal, Qt::TextAlignmentRole).toInt()
+                              : int(Qt::AlignLeft | Qt::AlignVCenter));
     opt.sortIndicator = QStyleOptionHeader::None;
     const bool sorted = isSortIndicatorShown() && sortIndicatorSection() == logicalIndex;
     if (sorted) {
-        opt.sortIndicator = sortIndicatorOrder() == Qt::AscendingOrder ? QStyleOptionHeader::SortDown
-                                                                      : QStyleOptionHeader::SortUp;
+        opt.sortIndicator =
+            sortIndicatorOrder() == Qt::AscendingOrder ? QStyleOptionHeader::SortDown : QStyleOptionHeader::SortUp;
         // Room for the arrow at the right.
         if (opt.textAlignment & Qt::AlignRight)
             opt.rect.adjust(0, 0, -12, 0);

@@ -32,13 +32,15 @@ TPicButton::TPicButton(QWidget* owner) : QWidget(owner) {}
 TPicButton::~TPicButton() = default;
 
 void TPicButton::SetCaption(const QString& caption) {
-    if (caption == FCaption) return;
+    if (caption == FCaption)
+        return;
     FCaption = caption;
     update();
 }
 
 void TPicButton::SetBitmap(const QImage* bitmap) {
-    if (!bitmap) return;
+    if (!bitmap)
+        return;
     FBitmap = *bitmap;
     resize(FBitmap.size());
     BuildRegion();
@@ -46,7 +48,8 @@ void TPicButton::SetBitmap(const QImage* bitmap) {
 }
 
 void TPicButton::SetDownBitmap(const QImage* bitmap) {
-    if (!bitmap) return;
+    if (!bitmap)
+        return;
     FDownBitmap = *bitmap;
 }
 
@@ -66,18 +69,21 @@ void TPicButton::SetCaptionPosition(TCaptionPos pos) {
 }
 
 void TPicButton::SetSpace(int space) {
-    if (space >= 0) FSpace = space;
+    if (space >= 0)
+        FSpace = space;
     repaint();
 }
 
 void TPicButton::SetFont(const QFont& font) {
-    if (font == FFont) return;
+    if (font == FFont)
+        return;
     FFont = font;
     update();
 }
 
 void TPicButton::SetFontColor(quint32 color) {
-    if (color == FFontColor) return;
+    if (color == FFontColor)
+        return;
     FFontColor = color;
     update();
 }
@@ -93,15 +99,14 @@ QSize TPicButton::sizeHint() const {
 }
 
 QRect TPicButton::CaptionRect() const {
-    if (FCaption.isEmpty()) return {};
+    if (FCaption.isEmpty())
+        return {};
     const QFontMetrics fm(FFont);
     const int w = fm.horizontalAdvance(FCaption);
     const int h = fm.height();
     int x = 0;
     switch (FCaptionPosition) {
-    case cpLeft:
-        x = FSpace;
-        break;
+    case cpLeft: x = FSpace; break;
     case cpCenter:
         // A caption wider than the button is centred and clipped.
         x = (width() - w) / 2;
@@ -115,8 +120,10 @@ QRect TPicButton::CaptionRect() const {
 }
 
 QColor TPicButton::CaptionColor() const {
-    if (!FEnabledCopy) return ColorFromTColor(0xC0C0C0);
-    if (FMouseOver) return ColorFromTColor(FOverFontColor);
+    if (!FEnabledCopy)
+        return ColorFromTColor(0xC0C0C0);
+    if (FMouseOver)
+        return ColorFromTColor(FOverFontColor);
     return ColorFromTColor(FFontColor);
 }
 
@@ -135,7 +142,8 @@ void TPicButton::BuildRegion() {
             const int start = x;
             while (x < img.width() && TColorFromRgb(line[x]) != FTransparentColor)
                 ++x;
-            if (x > start) rects.emplace_back(start, y, x - start, 1);
+            if (x > start)
+                rects.emplace_back(start, y, x - start, 1);
         }
     }
     if (rects.empty()) {
@@ -148,10 +156,12 @@ void TPicButton::BuildRegion() {
 }
 
 void TPicButton::paintEvent(QPaintEvent*) {
-    if (FRegionDirty) BuildRegion();
+    if (FRegionDirty)
+        BuildRegion();
     QPainter p(this);
     p.drawImage(0, 0, FDown ? FDownBitmap : FBitmap);
-    if (FCaption.isEmpty()) return;
+    if (FCaption.isEmpty())
+        return;
     const QRect r = CaptionRect();
     p.setFont(FFont);
     p.setPen(CaptionColor());
@@ -159,7 +169,8 @@ void TPicButton::paintEvent(QPaintEvent*) {
 }
 
 void TPicButton::mousePressEvent(QMouseEvent* event) {
-    if (FDesigning) return;
+    if (FDesigning)
+        return;
     if (event->button() == Qt::LeftButton) {
         FDown = true;
         FLeftPressed = true;
@@ -168,23 +179,27 @@ void TPicButton::mousePressEvent(QMouseEvent* event) {
 }
 
 void TPicButton::mouseReleaseEvent(QMouseEvent* event) {
-    if (FDesigning) return;
+    if (FDesigning)
+        return;
     FDown = false;
     update();
     if (event->button() == Qt::LeftButton && FLeftPressed) {
         FLeftPressed = false;
-        if (rect().contains(event->position().toPoint())) emit OnClick();
+        if (rect().contains(event->position().toPoint()))
+            emit OnClick();
     }
 }
 
 void TPicButton::enterEvent(QEnterEvent*) {
-    if (FDesigning) return;
+    if (FDesigning)
+        return;
     FMouseOver = true;
     update();
 }
 
 void TPicButton::leaveEvent(QEvent*) {
-    if (FDesigning) return;
+    if (FDesigning)
+        return;
     FMouseOver = false;
     update();
 }

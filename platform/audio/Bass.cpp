@@ -83,7 +83,8 @@ std::thread gThread;
 const char* const kPluginOnlyFormats[] = {"audio/mpeg, mpegversion=(int){2,4}", "audio/x-alac"};
 
 DWORD NewHandle() {
-    if (++gNextHandle == 0) ++gNextHandle;
+    if (++gNextHandle == 0)
+        ++gNextHandle;
     return gNextHandle;
 }
 
@@ -107,7 +108,8 @@ void RunLibraryThread() {
         {
             std::unique_lock lock(gQueueLock);
             gQueueWake.wait(lock, [] { return gQuit || !gQueue.empty(); });
-            if (gQuit) return;
+            if (gQuit)
+                return;
             event = gQueue.front();
             gQueue.pop_front();
         }
@@ -115,13 +117,15 @@ void RunLibraryThread() {
         {
             std::lock_guard lock(gLock);
             const auto it = gStreams.find(event.stream);
-            if (it == gStreams.end()) continue;
+            if (it == gStreams.end())
+                continue;
             Stream& s = *it->second;
             if (event.kind == Event::Stall || event.kind == Event::Flow) {
                 s.stalled = event.kind == Event::Stall;
                 continue;
             }
-            if (s.ended) continue;
+            if (s.ended)
+                continue;
             s.ended = true;
             calls = s.syncs;
         }
@@ -134,7 +138,8 @@ void RunLibraryThread() {
 void SetPrep(Stream& s, decltype(Stream::prep) prep) {
     {
         std::lock_guard lock(s.prepLock);
-        if (s.prep != Stream::Pending) return;
+        if (s.prep != Stream::Pending)
+            return;
         s.prep = prep;
     }
     s.prepDone.notify_all();
@@ -150,7 +155,8 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
     }
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ASYNC_DONE:
-        if (GST_MESSAGE_SRC(message) == GST_OBJECT(s.pipeline)) SetPrep(s, Stream::Ready);
+        if (GST_MESSAGE_SRC(message) == GST_OBJECT(s.pipeline))
+            SetPrep(s, Stream::Ready);
         break;
     case GST_MESSAGE_ERROR:
         // An error once the stream plays ends it where it is, as its end would.
@@ -159,17 +165,14 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
         else
             SetPrep(s, Stream::Failed);
         break;
-    case GST_MESSAGE_EOS:
-        Queue(s.handle, Event::End);
-        break;
+    case GST_MESSAGE_EOS: Queue(s.handle, Event::End); break;
     case GST_MESSAGE_BUFFERING: {
         gint percent = 100;
         gst_message_parse_buffering(message, &percent);
         Queue(s.handle, percent < 100 ? Event::Stall : Event::Flow);
         break;
     }
-    default:
-        break;
+    default: break;
     }
     return GST_BUS_DROP;
 }
@@ -177,7 +180,8 @@ GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
 bool PluginLoadedFor(GstCaps* caps) {
     std::lock_guard lock(gLock);
     for (const auto& [handle, plugin] : gPlugins)
-        if (gst_caps_can_intersect(caps, plugin.formats)) return true;
+        if (gst_caps_can_intersect(caps, plugin.formats))
+            return true;
     return false;
 }
 
@@ -187,7 +191,8 @@ gboolean OnAutoplugContinue(GstElement*, GstPad*, GstCaps* caps, gpointer) {
         const bool needsPlugin = gst_caps_can_intersect(caps, gated);
         gst_caps_unref(gated);
         // Stopping here exposes the undecoded pad, which OnPadAdded turns down.
-        if (needsPlugin) return PluginLoadedFor(caps);
+        if (needsPlugin)
+            return PluginLoadedFor(caps);
     }
     return TRUE;
 }
@@ -196,12 +201,15 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     Stream& s = *static_cast<Stream*>(data);
     s.Receive();
     GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (!caps) caps = gst_pad_query_caps(pad, nullptr);
+    if (!caps)
+        caps = gst_pad_query_caps(pad, nullptr);
     const bool raw = caps && gst_caps_get_size(caps) > 0 &&
                      g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/x-raw");
-    if (caps) gst_caps_unref(caps);
+    if (caps)
+        gst_caps_unref(caps);
     std::lock_guard lock(s.prepLock);
-    if (!raw || s.linked) return;
+    if (!raw || s.linked)
+        return;
     GstPad* sinkPad = gst_element_get_static_pad(s.convert, "sink");
     s.linked = gst_pad_link(pad, sinkPad) == GST_PAD_LINK_OK;
     gst_object_unref(sinkPad);
@@ -215,21 +223,24 @@ void OnNoMorePads(GstElement*, gpointer data) {
         std::lock_guard lock(s.prepLock);
         linked = s.linked;
     }
-    if (!linked) SetPrep(s, Stream::Failed);
+    if (!linked)
+        SetPrep(s, Stream::Failed);
 }
 
 GstElement* MakeSink(const std::string& description, const std::string& factory) {
     if (!description.empty()) {
         GError* error = nullptr;
         GstElement* sink = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
-        if (error) g_error_free(error);
+        if (error)
+            g_error_free(error);
         return sink;
     }
     return factory.empty() ? nullptr : gst_element_factory_make(factory.c_str(), nullptr);
 }
 
 bool Opens(GstElement* sink) {
-    if (!sink) return false;
+    if (!sink)
+        return false;
     gst_object_ref_sink(sink);
     const bool ok = gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
     gst_element_set_state(sink, GST_STATE_NULL);
@@ -247,15 +258,18 @@ std::string FindOutput() {
     for (GList* item = factories; item && found.empty(); item = item->next) {
         GstElementFactory* factory = GST_ELEMENT_FACTORY(item->data);
         const std::string name = GST_OBJECT_NAME(factory);
-        if (name.find("auto") != std::string::npos || name == "fakesink") continue;
-        if (Opens(gst_element_factory_create(factory, nullptr))) found = name;
+        if (name.find("auto") != std::string::npos || name == "fakesink")
+            continue;
+        if (Opens(gst_element_factory_create(factory, nullptr)))
+            found = name;
     }
     gst_plugin_feature_list_free(factories);
     return found;
 }
 
 void Release(const std::shared_ptr<Stream>& s) {
-    if (!s->pipeline) return;
+    if (!s->pipeline)
+        return;
     gst_element_set_state(s->pipeline, GST_STATE_NULL);
     GstBus* bus = gst_element_get_bus(s->pipeline);
     gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
@@ -265,7 +279,8 @@ void Release(const std::shared_ptr<Stream>& s) {
 }
 
 std::string FileName(const void* file, DWORD flags) {
-    if (!(flags & kUnicode)) return static_cast<const char*>(file);
+    if (!(flags & kUnicode))
+        return static_cast<const char*>(file);
     gchar* utf8 = g_utf16_to_utf8(static_cast<const gunichar2*>(file), -1, nullptr, nullptr, nullptr);
     std::string name = utf8 ? utf8 : "";
     g_free(utf8);
@@ -275,20 +290,25 @@ std::string FileName(const void* file, DWORD flags) {
 } // namespace
 
 BASS_EXPORT BOOL BASS_Init(int device, DWORD, DWORD, void*, const void*) {
-    if (device != -1 && device != 1) return 0;
+    if (device != -1 && device != 1)
+        return 0;
     {
         std::lock_guard lock(gLock);
-        if (gInit) return 0;
+        if (gInit)
+            return 0;
     }
-    if (!gst_init_check(nullptr, nullptr, nullptr)) return 0;
+    if (!gst_init_check(nullptr, nullptr, nullptr))
+        return 0;
     const char* description = std::getenv("MARROWGATE_AUDIO_SINK");
     std::string sinkDescription = description ? description : "";
     std::string sinkFactory;
     if (!sinkDescription.empty()) {
-        if (!Opens(MakeSink(sinkDescription, {}))) return 0;
+        if (!Opens(MakeSink(sinkDescription, {})))
+            return 0;
     } else {
         sinkFactory = FindOutput();
-        if (sinkFactory.empty()) return 0;
+        if (sinkFactory.empty())
+            return 0;
     }
     std::lock_guard lock(gLock);
     gSinkDescription = sinkDescription;
@@ -308,7 +328,8 @@ BASS_EXPORT BOOL BASS_Free() {
     std::map<HPLUGIN, Plugin> plugins;
     {
         std::lock_guard lock(gLock);
-        if (!gInit) return 0;
+        if (!gInit)
+            return 0;
         gInit = false;
         streams.swap(gStreams);
         plugins.swap(gPlugins);
@@ -332,9 +353,11 @@ BASS_EXPORT BOOL BASS_Free() {
 }
 
 BASS_EXPORT HPLUGIN BASS_PluginLoad(const char* file, DWORD) {
-    if (!file || !*file) return 0;
+    if (!file || !*file)
+        return 0;
     void* module = dlopen(file, RTLD_NOW | RTLD_LOCAL);
-    if (!module) return 0;
+    if (!module)
+        return 0;
     auto formatsOf = reinterpret_cast<PluginFormatsFn*>(dlsym(module, kPluginFormatsName));
     const char* formats = formatsOf ? formatsOf() : nullptr;
     GstCaps* caps = formats ? gst_caps_from_string(formats) : nullptr;
@@ -353,7 +376,8 @@ BASS_EXPORT BOOL BASS_PluginFree(HPLUGIN handle) {
     {
         std::lock_guard lock(gLock);
         const auto it = gPlugins.find(handle);
-        if (it == gPlugins.end()) return 0;
+        if (it == gPlugins.end())
+            return 0;
         plugin = it->second;
         gPlugins.erase(it);
     }
@@ -362,22 +386,24 @@ BASS_EXPORT BOOL BASS_PluginFree(HPLUGIN handle) {
     return 1;
 }
 
-BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length,
-                                          DWORD flags) {
+BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags) {
     std::string sinkDescription, sinkFactory;
     auto s = std::make_shared<Stream>();
     {
         std::lock_guard lock(gLock);
-        if (!gInit) return 0;
+        if (!gInit)
+            return 0;
         sinkDescription = gSinkDescription;
         sinkFactory = gSinkFactory;
         s->handle = NewHandle();
     }
-    if (mem || !file || offset != 0 || length != 0) return 0;
+    if (mem || !file || offset != 0 || length != 0)
+        return 0;
     const std::string name = FileName(file, flags);
     // filesrc would block on a pipe or read a device for ever.
     struct stat info;
-    if (name.empty() || stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+    if (name.empty() || stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return 0;
 
     GstElement* sink = MakeSink(sinkDescription, sinkFactory);
     GstElement* source = gst_element_factory_make("filesrc", nullptr);
@@ -386,7 +412,8 @@ BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offs
     GstElement* resample = gst_element_factory_make("audioresample", nullptr);
     if (!sink || !source || !decode || !convert || !resample) {
         for (GstElement* e : {sink, source, decode, convert, resample})
-            if (e) gst_object_unref(gst_object_ref_sink(e));
+            if (e)
+                gst_object_unref(gst_object_ref_sink(e));
         return 0;
     }
     s->pipeline = gst_pipeline_new(nullptr);
@@ -422,7 +449,8 @@ BASS_EXPORT HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offs
         std::lock_guard lock(gLock);
         // BASS_Free may have run meanwhile.
         ready = ready && gInit && gStreams.count(s->handle);
-        if (!ready) gStreams.erase(s->handle);
+        if (!ready)
+            gStreams.erase(s->handle);
     }
     if (!ready) {
         Release(s);
@@ -436,7 +464,8 @@ BASS_EXPORT BOOL BASS_StreamFree(HSTREAM handle) {
     {
         std::lock_guard lock(gLock);
         const auto it = gStreams.find(handle);
-        if (it == gStreams.end()) return 0;
+        if (it == gStreams.end())
+            return 0;
         s = it->second;
         gStreams.erase(it);
     }
@@ -447,22 +476,22 @@ BASS_EXPORT BOOL BASS_StreamFree(HSTREAM handle) {
 BASS_EXPORT DWORD BASS_ChannelIsActive(DWORD handle) {
     std::lock_guard lock(gLock);
     const auto it = gStreams.find(handle);
-    if (it == gStreams.end()) return kActiveStopped;
-    const Stream& s = *it->second;
-    if (s.ended) return kActiveStopped;
-    switch (s.want) {
-    case Stream::Playing:
-        return s.stalled ? kActiveStalled : kActivePlaying;
-    case Stream::Paused:
-        return kActivePaused;
-    default:
+    if (it == gStreams.end())
         return kActiveStopped;
+    const Stream& s = *it->second;
+    if (s.ended)
+        return kActiveStopped;
+    switch (s.want) {
+    case Stream::Playing: return s.stalled ? kActiveStalled : kActivePlaying;
+    case Stream::Paused: return kActivePaused;
+    default: return kActiveStopped;
     }
 }
 
 BASS_EXPORT BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
     const auto s = Find(handle);
-    if (!s) return 0;
+    if (!s)
+        return 0;
     if (restart) {
         if (!gst_element_seek_simple(s->pipeline, GST_FORMAT_TIME,
                                      GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), 0))
@@ -470,7 +499,8 @@ BASS_EXPORT BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
     }
     {
         std::lock_guard lock(gLock);
-        if (s->ended && !restart) return 0;
+        if (s->ended && !restart)
+            return 0;
         s->ended = false;
         s->want = Stream::Playing;
     }
@@ -479,10 +509,12 @@ BASS_EXPORT BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
 
 BASS_EXPORT BOOL BASS_ChannelPause(DWORD handle) {
     const auto s = Find(handle);
-    if (!s) return 0;
+    if (!s)
+        return 0;
     {
         std::lock_guard lock(gLock);
-        if (s->ended || s->want != Stream::Playing) return 0;
+        if (s->ended || s->want != Stream::Playing)
+            return 0;
         s->want = Stream::Paused;
     }
     return gst_element_set_state(s->pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
@@ -490,7 +522,8 @@ BASS_EXPORT BOOL BASS_ChannelPause(DWORD handle) {
 
 BASS_EXPORT BOOL BASS_ChannelStop(DWORD handle) {
     const auto s = Find(handle);
-    if (!s) return 0;
+    if (!s)
+        return 0;
     {
         std::lock_guard lock(gLock);
         s->want = Stream::Stopped;
@@ -501,10 +534,12 @@ BASS_EXPORT BOOL BASS_ChannelStop(DWORD handle) {
 }
 
 BASS_EXPORT HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD, SYNCPROC* proc, void* user) {
-    if (type != kSyncEnd || !proc) return 0;
+    if (type != kSyncEnd || !proc)
+        return 0;
     std::lock_guard lock(gLock);
     const auto it = gStreams.find(handle);
-    if (it == gStreams.end()) return 0;
+    if (it == gStreams.end())
+        return 0;
     const HSYNC sync = NewHandle();
     it->second->syncs.push_back({sync, proc, user});
     return sync;
@@ -513,7 +548,8 @@ BASS_EXPORT HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD, SYNCPROC*
 BASS_EXPORT BOOL BASS_ChannelRemoveSync(DWORD handle, HSYNC sync) {
     std::lock_guard lock(gLock);
     const auto it = gStreams.find(handle);
-    if (it == gStreams.end()) return 0;
+    if (it == gStreams.end())
+        return 0;
     auto& syncs = it->second->syncs;
     for (auto i = syncs.begin(); i != syncs.end(); ++i)
         if (i->handle == sync) {

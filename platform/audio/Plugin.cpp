@@ -5,9 +5,11 @@
 #include <gst/gst.h>
 
 extern "C" __attribute__((visibility("default"))) const char* MgAudioPluginFormats() {
-    if (!gst_init_check(nullptr, nullptr, nullptr)) return nullptr;
+    if (!gst_init_check(nullptr, nullptr, nullptr))
+        return nullptr;
     GstCaps* caps = gst_caps_from_string(MG_PLUGIN_FORMATS);
-    if (!caps) return nullptr;
+    if (!caps)
+        return nullptr;
     // Decoders below marginal rank are never picked by decodebin, so they do not count.
     GList* decoders = gst_element_factory_list_get_elements(
         GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_MARGINAL);

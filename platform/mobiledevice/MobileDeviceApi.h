@@ -21,8 +21,7 @@ typedef uint32_t (*PFN_AMDeviceNotificationSubscribe)(AMDeviceNotificationCallba
 // Not part of the original pair: the substitutes export it so that notifications can be
 // ended before the libraries are released.
 typedef uint32_t (*PFN_AMDeviceNotificationUnsubscribe)(void* notification);
-typedef uint32_t (*PFN_AMDeviceCall)(
-    void* device); // Connect, Pair, IsPaired, Validate, Start/StopSession, Disconnect
+typedef uint32_t (*PFN_AMDeviceCall)(void* device); // Connect, Pair, IsPaired, Validate, Start/StopSession, Disconnect
 typedef uint32_t (*PFN_AMDeviceStartService)(void* device, const void* serviceName, uint32_t* handle,
                                              uint32_t* unknown);
 typedef uint32_t (*PFN_AFCConnectionOpen)(uint32_t handle, uint32_t ioTimeout, void** connection);

@@ -9,10 +9,12 @@
 namespace mobiledevice {
 
 inline bool ReadServiceName(const void* object, bool newGeneration, std::string& name) {
-    if (!object) return false;
+    if (!object)
+        return false;
     if (newGeneration) {
         const auto* s = static_cast<const ConstantString*>(object);
-        if (s->Magic != ConstantStringMagic) return false;
+        if (s->Magic != ConstantStringMagic)
+            return false;
         name.assign(s->Text, s->Length);
         return true;
     }
@@ -21,7 +23,8 @@ inline bool ReadServiceName(const void* object, bool newGeneration, std::string&
     if (std::memcmp(bytes, noClass, 4) != 0 || std::memcmp(bytes + 4, InlineStringMarker, 4) != 0)
         return false;
     const unsigned length = bytes[8];
-    if (bytes[9 + length] != 0) return false;
+    if (bytes[9 + length] != 0)
+        return false;
     name.assign(reinterpret_cast<const char*>(bytes + 9), length);
     return true;
 }

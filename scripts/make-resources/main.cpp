@@ -81,7 +81,8 @@ QImage Flatten(const QImage& smooth, QColor behind) {
             const int g = int(c.green() * a + behind.green() * (1 - a) + 0.5);
             const int b = int(c.blue() * a + behind.blue() * (1 - a) + 0.5);
             QColor px(r, g, b);
-            if (px == kKey) px = QColor(0xfe, 0x00, 0xff);
+            if (px == kKey)
+                px = QColor(0xfe, 0x00, 0xff);
             out.setPixel(x, y, px.rgb());
         }
     return out;
@@ -91,8 +92,7 @@ using IconFn = std::function<void(QPainter&, QRectF, bool down)>;
 
 enum class Shape { Round, Circle };
 
-QImage Face(int w, int h, Shape shape, bool down, QColor top, QColor bottom, const IconFn& icon,
-            QColor behind) {
+QImage Face(int w, int h, Shape shape, bool down, QColor top, QColor bottom, const IconFn& icon, QColor behind) {
     QImage img = Blank(w, h);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -124,7 +124,8 @@ QImage Face(int w, int h, Shape shape, bool down, QColor top, QColor bottom, con
     }
     if (icon) {
         p.save();
-        if (down) p.translate(0, 1);
+        if (down)
+            p.translate(0, 1);
         icon(p, QRectF(0, 0, w, h), down);
         p.restore();
     }
@@ -132,8 +133,8 @@ QImage Face(int w, int h, Shape shape, bool down, QColor top, QColor bottom, con
     return Flatten(img, behind);
 }
 
-void Button(const QString& name, int w, int h, Shape shape, const IconFn& icon, QColor behind,
-            QColor top = kFaceTop, QColor bottom = kFaceBottom) {
+void Button(const QString& name, int w, int h, Shape shape, const IconFn& icon, QColor behind, QColor top = kFaceTop,
+            QColor bottom = kFaceBottom) {
     Save(Face(w, h, shape, false, top, bottom, icon, behind), name);
     Save(Face(w, h, shape, true, top, bottom, icon, behind), name + QStringLiteral("Down"));
 }
@@ -187,7 +188,8 @@ QByteArray LzwEncode(const std::vector<quint8>& pixels) {
         ++run;
     }
     put(9);
-    if (bits > 0) bytes.append(char(acc & 0xff));
+    if (bits > 0)
+        bytes.append(char(acc & 0xff));
     return bytes;
 }
 
@@ -232,8 +234,8 @@ QByteArray BusyGif() {
                 const QColor c = QColor::fromRgba(img.pixel(x, y));
                 int best = 0;
                 if (c.alpha() >= 100) {
-                    const QColor o = QColor::fromRgbF(c.redF() / c.alphaF(), c.greenF() / c.alphaF(),
-                                                      c.blueF() / c.alphaF());
+                    const QColor o =
+                        QColor::fromRgbF(c.redF() / c.alphaF(), c.greenF() / c.alphaF(), c.blueF() / c.alphaF());
                     long bestD = -1;
                     for (int k = 1; k < 8; ++k) {
                         const long dr = o.red() - palette[k].red(), dg = o.green() - palette[k].green(),
@@ -280,8 +282,7 @@ void Note(QPainter& p, QPointF at, double s, QColor c) {
     p.fillRect(QRectF(at.x() + 1.6 * s, at.y() - 8 * s, 1.2 * s, 8 * s), c);
     QPainterPath flag;
     flag.moveTo(at.x() + 2.6 * s, at.y() - 8 * s);
-    flag.cubicTo(at.x() + 5 * s, at.y() - 7 * s, at.x() + 5.5 * s, at.y() - 5 * s, at.x() + 4.5 * s,
-                 at.y() - 3.5 * s);
+    flag.cubicTo(at.x() + 5 * s, at.y() - 7 * s, at.x() + 5.5 * s, at.y() - 5 * s, at.x() + 4.5 * s, at.y() - 3.5 * s);
     flag.lineTo(at.x() + 2.6 * s, at.y() - 5.5 * s);
     flag.closeSubpath();
     p.fillPath(flag, c);
@@ -467,9 +468,8 @@ int main(int argc, char** argv) {
     }
 
     // list header background (stretched) and the notice and transfer panels' bars
-    Save(
-        Band(16, 17, QColor(0xf6, 0xf7, 0xf9), QColor(0xdc, 0xdf, 0xe4), Qt::white, QColor(0xb4, 0xb9, 0xc1)),
-        QStringLiteral("hbmp"));
+    Save(Band(16, 17, QColor(0xf6, 0xf7, 0xf9), QColor(0xdc, 0xdf, 0xe4), Qt::white, QColor(0xb4, 0xb9, 0xc1)),
+         QStringLiteral("hbmp"));
     Save(Band(16, 28, kPanelTop, kPanelBottom, kPanelHighlight, kEdge), QStringLiteral("ErrBar"));
     Save(Band(16, 81, QColor(0x33, 0x37, 0x3e), QColor(0x22, 0x25, 0x2b), kPanelHighlight, kEdge),
          QStringLiteral("CopyBg"));
@@ -516,9 +516,7 @@ int main(int argc, char** argv) {
 
     // the title bar's buttons sit around its middle; their soft edges blend into that colour
     const QColor onTitle(0x8c, 0x91, 0x98);
-    auto glyphPen = [](bool down) {
-        return QPen(Ink(down), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    };
+    auto glyphPen = [](bool down) { return QPen(Ink(down), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin); };
     Button(
         QStringLiteral("MinBtn"), 20, 20, Shape::Round,
         [&](QPainter& p, QRectF, bool d) {
@@ -548,9 +546,7 @@ int main(int argc, char** argv) {
     // transport buttons: round play/pause in accent, small previous/next beside them
     Button(
         QStringLiteral("PlayBtn"), 35, 36, Shape::Circle,
-        [&](QPainter& p, QRectF, bool) {
-            Triangle(p, QPointF(14, 11), QPointF(14, 25), QPointF(25.5, 18), Qt::white);
-        },
+        [&](QPainter& p, QRectF, bool) { Triangle(p, QPointF(14, 11), QPointF(14, 25), QPointF(25.5, 18), Qt::white); },
         onTitle, kAccent.lighter(112), kAccentDark);
     Button(
         QStringLiteral("PauseBtn"), 35, 36, Shape::Circle,
@@ -616,8 +612,7 @@ int main(int argc, char** argv) {
     // the transfer panel's button: "Cancel" while copying, "Done" afterwards (caption drawn)
     const QColor onCopy(0x2a, 0x2e, 0x34);
     Save(Face(80, 26, Shape::Round, false, kFaceTop, kFaceBottom, nullptr, onCopy), QStringLiteral("btnc"));
-    Save(Face(80, 26, Shape::Round, false, kAccent.lighter(112), kAccentDark, nullptr, onCopy),
-         QStringLiteral("btnd"));
+    Save(Face(80, 26, Shape::Round, false, kAccent.lighter(112), kAccentDark, nullptr, onCopy), QStringLiteral("btnd"));
 
     // the photo page buttons
     const QColor onPage(0x3f, 0x3f, 0x3f);

@@ -122,7 +122,7 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     Muxd.Plug(Setup("device-b"));
     void* deviceB = Seen.Wait(2, 1);
     EXPECT_EQ(deviceB ? Call("AMDeviceIsPaired", deviceB) : 1u, 1u); // its absence is reported below
-    Muxd.Unplug(idA); // ends the stalled read
+    Muxd.Unplug(idA);                                                // ends the stalled read
     reader.join();
     ASSERT_NE(deviceB, nullptr) << "the second device's arrival waited for the stalled read";
     EXPECT_NE(stalledResult, 0u);

@@ -42,7 +42,8 @@ const char kLockdownType[] = "com.apple.mobile.lockdown";
 // of a TLS session would otherwise end the whole process. A handler the program set stays.
 __attribute__((constructor)) void IgnoreBrokenPipes() {
     struct sigaction old {};
-    if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) std::signal(SIGPIPE, SIG_IGN);
+    if (sigaction(SIGPIPE, nullptr, &old) == 0 && old.sa_handler == SIG_DFL)
+        std::signal(SIGPIPE, SIG_IGN);
 }
 
 uint32_t Result(int code) {
@@ -53,7 +54,8 @@ uint32_t Result(int code) {
 struct Handle {
     idevice_t Device = nullptr;
     ~Handle() {
-        if (Device) idevice_free(Device);
+        if (Device)
+            idevice_free(Device);
     }
 };
 
@@ -68,8 +70,10 @@ struct Device {
     std::string SessionId;
 
     void DropLockdown() {
-        if (!Lockdown) return;
-        if (!SessionId.empty()) lockdownd_stop_session(Lockdown, SessionId.c_str());
+        if (!Lockdown)
+            return;
+        if (!SessionId.empty())
+            lockdownd_stop_session(Lockdown, SessionId.c_str());
         lockdownd_client_free(Lockdown);
         Lockdown = nullptr;
         SessionId.clear();
@@ -83,7 +87,8 @@ struct Connection {
     std::shared_ptr<Handle> Mux; // the AFC client's socket came from it
     afc_client_t Client = nullptr;
     ~Connection() {
-        if (Client) afc_client_free(Client);
+        if (Client)
+            afc_client_free(Client);
     }
 };
 
@@ -117,7 +122,8 @@ bool WasHandedOut(void* pointer, uintptr_t tag, uintptr_t next) {
 }
 
 void FreeService(Service& s) {
-    if (s.Descriptor) lockdownd_service_descriptor_free(s.Descriptor);
+    if (s.Descriptor)
+        lockdownd_service_descriptor_free(s.Descriptor);
     s.Descriptor = nullptr;
 }
 
@@ -130,7 +136,8 @@ struct Released {
 
 void Retire(uintptr_t ref, Released& out) {
     auto it = gDevices.find(ref);
-    if (it == gDevices.end()) return;
+    if (it == gDevices.end())
+        return;
     out.Devices.push_back(it->second);
     gDevices.erase(it);
     for (auto c = gConnections.begin(); c != gConnections.end();) {
@@ -153,13 +160,15 @@ void Retire(uintptr_t ref, Released& out) {
 
 uintptr_t FindPresent(const char* udid) {
     for (auto& [ref, d] : gDevices)
-        if (d->Udid == udid) return ref;
+        if (d->Udid == udid)
+            return ref;
     return 0;
 }
 
 // Runs on libimobiledevice's event thread.
 void OnEvent(const idevice_event_t* event, void*) {
-    if (!event || !event->udid || event->conn_type != CONNECTION_USBMUXD) return;
+    if (!event || !event->udid || event->conn_type != CONNECTION_USBMUXD)
+        return;
     AMDeviceNotificationInfo info{nullptr, 0};
     AMDeviceNotificationCallback callback;
     void* cookie;
@@ -168,7 +177,8 @@ void OnEvent(const idevice_event_t* event, void*) {
     {
         std::lock_guard<std::mutex> lock(gLock);
         if (event->event == IDEVICE_DEVICE_ADD) {
-            if (FindPresent(event->udid)) return;
+            if (FindPresent(event->udid))
+                return;
             const uintptr_t ref = (gNextDevice++ << 4) | kDeviceTag;
             auto d = std::make_shared<Device>();
             d->Udid = event->udid;
@@ -197,10 +207,12 @@ void OnEvent(const idevice_event_t* event, void*) {
         // The user answered "Trust" after a connect failed for want of it: that connect is
         // retried as an arrival, once. A paired event of a working device changes nothing.
         std::lock_guard<std::mutex> lock(paired->Lock);
-        if (!paired->PairingFailed) return;
+        if (!paired->PairingFailed)
+            return;
         paired->PairingFailed = false;
     }
-    if (!info.Device || !callback) return;
+    if (!info.Device || !callback)
+        return;
     // The unsubscribe cancels this thread; a cancel inside the link's connect sequence would
     // unwind through its locks. Deferred, it ends the thread after the callback instead.
     int cancelState = 0;
@@ -212,21 +224,26 @@ void OnEvent(const idevice_event_t* event, void*) {
 std::shared_ptr<Device> LookUp(void* device, uint32_t& error) {
     std::lock_guard<std::mutex> lock(gLock);
     auto it = gDevices.find(reinterpret_cast<uintptr_t>(device));
-    if (it != gDevices.end()) return it->second;
+    if (it != gDevices.end())
+        return it->second;
     error = WasHandedOut(device, kDeviceTag, gNextDevice) ? kErrNoDevice : kErrInvalidArgument;
     return nullptr;
 }
 
-template <typename Body> uint32_t WithDevice(void* device, Body body) {
+template <typename Body>
+uint32_t WithDevice(void* device, Body body) {
     uint32_t error = 0;
     const std::shared_ptr<Device> d = LookUp(device, error);
-    if (!d) return error;
+    if (!d)
+        return error;
     std::lock_guard<std::mutex> lock(d->Lock);
-    if (!d->Present) return kErrNoDevice;
+    if (!d->Present)
+        return kErrNoDevice;
     return body(*d);
 }
 
-template <typename Body> uint32_t WithConnection(void* connection, Body body) {
+template <typename Body>
+uint32_t WithConnection(void* connection, Body body) {
     std::shared_ptr<Connection> c;
     {
         std::lock_guard<std::mutex> lock(gLock);
@@ -242,16 +259,19 @@ template <typename Body> uint32_t WithConnection(void* connection, Body body) {
 bool ReadHostId(const std::string& udid, std::string& hostId) {
     char* record = nullptr;
     uint32_t size = 0;
-    if (usbmuxd_read_pair_record(udid.c_str(), &record, &size) != 0) return false;
+    if (usbmuxd_read_pair_record(udid.c_str(), &record, &size) != 0)
+        return false;
     plist_t pair = nullptr;
     plist_from_memory(record, size, &pair);
     std::free(record);
-    if (!pair) return false;
+    if (!pair)
+        return false;
     char* text = nullptr;
     if (plist_t node = plist_dict_get_item(pair, "HostID"); node && plist_get_node_type(node) == PLIST_STRING)
         plist_get_string_val(node, &text);
     plist_free(pair);
-    if (!text) return false;
+    if (!text)
+        return false;
     hostId = text;
     std::free(text);
     return true;
@@ -263,7 +283,8 @@ int MajorVersion(lockdownd_client_t client) {
     if (lockdownd_get_value(client, nullptr, "ProductVersion", &node) != LOCKDOWN_E_SUCCESS || !node)
         return 0;
     char* text = nullptr;
-    if (plist_get_node_type(node) == PLIST_STRING) plist_get_string_val(node, &text);
+    if (plist_get_node_type(node) == PLIST_STRING)
+        plist_get_string_val(node, &text);
     plist_free(node);
     const int major = text ? std::atoi(text) : 0;
     std::free(text);
@@ -274,7 +295,8 @@ MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback ca
                                                  void* cookie, void** notification) {
     {
         std::lock_guard<std::mutex> lock(gLock);
-        if (!callback || gSubscribed) return kErrInvalidArgument;
+        if (!callback || gSubscribed)
+            return kErrInvalidArgument;
         gCallback = callback;
         gCookie = cookie;
     }
@@ -285,12 +307,14 @@ MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback ca
         return Result(r);
     }
     gSubscribed = true;
-    if (notification) *notification = &gSubscribed;
+    if (notification)
+        *notification = &gSubscribed;
     return 0;
 }
 
 MG_EXPORT uint32_t AMDeviceNotificationUnsubscribe(void* notification) {
-    if (notification != &gSubscribed) return kErrInvalidArgument;
+    if (notification != &gSubscribed)
+        return kErrInvalidArgument;
     {
         // Ending the subscription reports every known device as removed; none of that may
         // reach the link once it asked to stop.
@@ -312,9 +336,9 @@ MG_EXPORT uint32_t AMDeviceConnect(void* device) {
         d.PairingFailed = false;
         if (!d.Mux) {
             auto mux = std::make_shared<Handle>();
-            const idevice_error_t r =
-                idevice_new_with_options(&mux->Device, d.Udid.c_str(), IDEVICE_LOOKUP_USBMUX);
-            if (r != IDEVICE_E_SUCCESS) return Result(r);
+            const idevice_error_t r = idevice_new_with_options(&mux->Device, d.Udid.c_str(), IDEVICE_LOOKUP_USBMUX);
+            if (r != IDEVICE_E_SUCCESS)
+                return Result(r);
             d.Mux = std::move(mux);
         }
         d.DropLockdown();
@@ -328,7 +352,8 @@ MG_EXPORT uint32_t AMDeviceConnect(void* device) {
         r = lockdownd_query_type(d.Lockdown, &type);
         const bool normal = r == LOCKDOWN_E_SUCCESS && type && std::strcmp(type, kLockdownType) == 0;
         std::free(type);
-        if (normal) return 0;
+        if (normal)
+            return 0;
         d.DropLockdown();
         return Result(r != LOCKDOWN_E_SUCCESS ? r : LOCKDOWN_E_INVALID_SERVICE);
     });
@@ -351,7 +376,8 @@ MG_EXPORT uint32_t AMDeviceIsPaired(void* device) {
 lockdownd_error_t Handshake(Device& d) {
     lockdownd_client_t probe = nullptr;
     const lockdownd_error_t r = lockdownd_client_new_with_handshake(d.Mux->Device, &probe, kLabel);
-    if (probe) lockdownd_client_free(probe);
+    if (probe)
+        lockdownd_client_free(probe);
     d.VersionKnown = d.VersionKnown || r == LOCKDOWN_E_SUCCESS;
     return r;
 }
@@ -362,18 +388,22 @@ lockdownd_error_t Handshake(Device& d) {
 // record is proven by the handshake's session, as the library itself does it.
 MG_EXPORT uint32_t AMDeviceValidatePairing(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
-        if (!d.Lockdown) return kErrInvalidArgument;
+        if (!d.Lockdown)
+            return kErrInvalidArgument;
         const int major = MajorVersion(d.Lockdown);
-        if (major > 0 && major < 7) return Result(lockdownd_validate_pair(d.Lockdown, nullptr));
+        if (major > 0 && major < 7)
+            return Result(lockdownd_validate_pair(d.Lockdown, nullptr));
         std::string hostId;
-        if (!ReadHostId(d.Udid, hostId)) return Result(LOCKDOWN_E_INVALID_HOST_ID);
+        if (!ReadHostId(d.Udid, hostId))
+            return Result(LOCKDOWN_E_INVALID_HOST_ID);
         return Result(Handshake(d));
     });
 }
 
 MG_EXPORT uint32_t AMDevicePair(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
-        if (!d.Lockdown) return kErrInvalidArgument;
+        if (!d.Lockdown)
+            return kErrInvalidArgument;
         const lockdownd_error_t r = lockdownd_pair(d.Lockdown, nullptr);
         d.PairingFailed = r != LOCKDOWN_E_SUCCESS;
         return Result(r);
@@ -382,10 +412,13 @@ MG_EXPORT uint32_t AMDevicePair(void* device) {
 
 MG_EXPORT uint32_t AMDeviceStartSession(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
-        if (!d.Lockdown) return kErrInvalidArgument;
+        if (!d.Lockdown)
+            return kErrInvalidArgument;
         std::string hostId;
-        if (!ReadHostId(d.Udid, hostId)) return Result(LOCKDOWN_E_INVALID_HOST_ID);
-        if (!d.VersionKnown && MajorVersion(d.Lockdown) >= 7) Handshake(d); // its result: see below
+        if (!ReadHostId(d.Udid, hostId))
+            return Result(LOCKDOWN_E_INVALID_HOST_ID);
+        if (!d.VersionKnown && MajorVersion(d.Lockdown) >= 7)
+            Handshake(d); // its result: see below
         char* session = nullptr;
         const lockdownd_error_t r = lockdownd_start_session(d.Lockdown, hostId.c_str(), &session, nullptr);
         if (session) {
@@ -398,7 +431,8 @@ MG_EXPORT uint32_t AMDeviceStartSession(void* device) {
 
 MG_EXPORT uint32_t AMDeviceStopSession(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
-        if (!d.Lockdown || d.SessionId.empty()) return 0;
+        if (!d.Lockdown || d.SessionId.empty())
+            return 0;
         const lockdownd_error_t r = lockdownd_stop_session(d.Lockdown, d.SessionId.c_str());
         d.SessionId.clear();
         return Result(r);
@@ -414,13 +448,16 @@ MG_EXPORT uint32_t AMDeviceDisconnect(void* device) {
 
 MG_EXPORT uint32_t AMDeviceStartService(void* device, const void* serviceName, uint32_t* handle, uint32_t*) {
     std::string name;
-    if (!mobiledevice::ReadServiceName(serviceName, true, name) || !handle) return kErrInvalidArgument;
+    if (!mobiledevice::ReadServiceName(serviceName, true, name) || !handle)
+        return kErrInvalidArgument;
     const auto ref = reinterpret_cast<uintptr_t>(device);
     return WithDevice(device, [&](Device& d) -> uint32_t {
-        if (!d.Lockdown) return kErrInvalidArgument;
+        if (!d.Lockdown)
+            return kErrInvalidArgument;
         lockdownd_service_descriptor_t service = nullptr;
         const lockdownd_error_t r = lockdownd_start_service(d.Lockdown, name.c_str(), &service);
-        if (r != LOCKDOWN_E_SUCCESS) return Result(r);
+        if (r != LOCKDOWN_E_SUCCESS)
+            return Result(r);
         std::lock_guard<std::mutex> lock(gLock);
         *handle = gNextService++;
         gServices[*handle] = Service{ref, d.Mux, service};
@@ -433,7 +470,8 @@ MG_EXPORT uint32_t AFCConnectionOpen(uint32_t handle, uint32_t, void** connectio
     {
         std::lock_guard<std::mutex> lock(gLock);
         auto it = gServices.find(handle);
-        if (it == gServices.end() || !connection) return kErrInvalidArgument;
+        if (it == gServices.end() || !connection)
+            return kErrInvalidArgument;
         service = it->second;
         gServices.erase(it);
     }
@@ -472,19 +510,23 @@ MG_EXPORT uint32_t AFCConnectionClose(void* connection) {
 }
 
 MG_EXPORT uint32_t AFCFileInfoOpen(void* connection, const char* path, void** info) {
-    if (!path) return kAfcBadHandle;
+    if (!path)
+        return kAfcBadHandle;
     return WithConnection(connection, [&](Connection& c) -> uint32_t {
         char** list = nullptr;
         const afc_error_t r = afc_get_file_info(c.Client, path, &list);
-        if (list) afc_dictionary_free(list); // the caller never reads it
+        if (list)
+            afc_dictionary_free(list); // the caller never reads it
         static int infoObject;
-        if (r == AFC_E_SUCCESS && info) *info = &infoObject;
+        if (r == AFC_E_SUCCESS && info)
+            *info = &infoObject;
         return Result(r);
     });
 }
 
 MG_EXPORT uint32_t AFCFileRefOpen(void* connection, const char* path, uint64_t mode, uint64_t* ref) {
-    if (!path || !ref) return kAfcBadHandle;
+    if (!path || !ref)
+        return kAfcBadHandle;
     afc_file_mode_t afcMode;
     if (mode == mobiledevice::OpenRead)
         afcMode = AFC_FOPEN_RDONLY;
@@ -492,22 +534,23 @@ MG_EXPORT uint32_t AFCFileRefOpen(void* connection, const char* path, uint64_t m
         afcMode = AFC_FOPEN_WRONLY;
     else
         return kErrInvalidArgument;
-    return WithConnection(connection, [&](Connection& c) -> uint32_t {
-        return Result(afc_file_open(c.Client, path, afcMode, ref));
-    });
+    return WithConnection(
+        connection, [&](Connection& c) -> uint32_t { return Result(afc_file_open(c.Client, path, afcMode, ref)); });
 }
 
 MG_EXPORT uint32_t AFCFileRefRead(void* connection, uint64_t ref, void* buffer, uint32_t* count) {
-    if (!count || (!buffer && *count)) return kAfcBadHandle;
+    if (!count || (!buffer && *count))
+        return kAfcBadHandle;
     return WithConnection(connection, [&](Connection& c) -> uint32_t {
         // The device answers in packets; fewer bytes than asked must mean the end of the file.
         uint32_t done = 0;
         while (done < *count) {
             uint32_t got = 0;
-            const afc_error_t r =
-                afc_file_read(c.Client, ref, static_cast<char*>(buffer) + done, *count - done, &got);
-            if (r != AFC_E_SUCCESS) return Result(r);
-            if (got == 0) break;
+            const afc_error_t r = afc_file_read(c.Client, ref, static_cast<char*>(buffer) + done, *count - done, &got);
+            if (r != AFC_E_SUCCESS)
+                return Result(r);
+            if (got == 0)
+                break;
             done += got;
         }
         *count = done;
@@ -516,15 +559,18 @@ MG_EXPORT uint32_t AFCFileRefRead(void* connection, uint64_t ref, void* buffer, 
 }
 
 MG_EXPORT uint32_t AFCFileRefWrite(void* connection, uint64_t ref, const void* buffer, uint32_t count) {
-    if (!buffer && count) return kAfcBadHandle;
+    if (!buffer && count)
+        return kAfcBadHandle;
     return WithConnection(connection, [&](Connection& c) -> uint32_t {
         uint32_t done = 0;
         while (done < count) {
             uint32_t written = 0;
-            const afc_error_t r = afc_file_write(c.Client, ref, static_cast<const char*>(buffer) + done,
-                                                 count - done, &written);
-            if (r != AFC_E_SUCCESS) return Result(r);
-            if (written == 0) return Result(AFC_E_IO_ERROR);
+            const afc_error_t r =
+                afc_file_write(c.Client, ref, static_cast<const char*>(buffer) + done, count - done, &written);
+            if (r != AFC_E_SUCCESS)
+                return Result(r);
+            if (written == 0)
+                return Result(AFC_E_IO_ERROR);
             done += written;
         }
         return 0;
@@ -532,14 +578,13 @@ MG_EXPORT uint32_t AFCFileRefWrite(void* connection, uint64_t ref, const void* b
 }
 
 MG_EXPORT uint32_t AFCFileRefSeek(void* connection, uint64_t ref, int64_t offset, uint64_t origin) {
-    if (origin > 2) return kAfcBadHandle;
+    if (origin > 2)
+        return kAfcBadHandle;
     const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
-    return WithConnection(connection, [&](Connection& c) -> uint32_t {
-        return Result(afc_file_seek(c.Client, ref, offset, whence));
-    });
+    return WithConnection(
+        connection, [&](Connection& c) -> uint32_t { return Result(afc_file_seek(c.Client, ref, offset, whence)); });
 }
 
 MG_EXPORT uint32_t AFCFileRefClose(void* connection, uint64_t ref) {
-    return WithConnection(connection,
-                          [&](Connection& c) -> uint32_t { return Result(afc_file_close(c.Client, ref)); });
+    return WithConnection(connection, [&](Connection& c) -> uint32_t { return Result(afc_file_close(c.Client, ref)); });
 }

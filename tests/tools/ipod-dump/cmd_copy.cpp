@@ -147,7 +147,9 @@ private:
     platform::WindowHandle Handle = 0;
 };
 
-QString WithSlash(const QString& path) { return path.endsWith(u'/') ? path : path + u'/'; }
+QString WithSlash(const QString& path) {
+    return path.endsWith(u'/') ? path : path + u'/';
+}
 
 int Copy(const QStringList& args) {
     Options o;
@@ -188,9 +190,9 @@ int Copy(const QStringList& args) {
             return handheld::DeviceReadFile(path, buffer);
         });
     } else {
-        platform::SetDriveTableForTesting(std::vector<platform::Drive>{
-            {'C', QStringLiteral("/"), platform::DriveFixed, QString()},
-            {'E', root, platform::DriveRemovable, QString()}});
+        platform::SetDriveTableForTesting(
+            std::vector<platform::Drive>{{'C', QStringLiteral("/"), platform::DriveFixed, QString()},
+                                         {'E', root, platform::DriveRemovable, QString()}});
     }
 
     device::TiTunesDB tracks(driveRoot, o.Handheld);
@@ -217,8 +219,10 @@ int Copy(const QStringList& args) {
     // What the output page's Start does for the thread: folders, ticks, hand-over.
     const QString pictures = out + QStringLiteral("Pictures/");
     QDir().mkpath(out);
-    const bool musicHad = o.HadFiles || !QDir(out).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    const bool photoHad = o.HadFiles || !QDir(pictures).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const bool musicHad =
+        o.HadFiles || !QDir(out).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    const bool photoHad =
+        o.HadFiles || !QDir(pictures).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     tracks.OutputFolder = out;
     tracks.NamingScheme = o.Layout;
     for (int i = 0; i < tracks.Tracks.Count(); ++i)

@@ -60,8 +60,7 @@ bool ConnectSimulatedPhone(const QString& root) {
     const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
     const QString sim = QFileInfo(exe).absolutePath() + QStringLiteral("/mobiledevice-sim/new");
     static QTemporaryDir libs;
-    if (!libs.isValid() || !fixtures::InstallSimulatedLibraries(sim, libs.path()) ||
-        !handheld::LoadDeviceLibraries()) {
+    if (!libs.isValid() || !fixtures::InstallSimulatedLibraries(sim, libs.path()) || !handheld::LoadDeviceLibraries()) {
         std::fprintf(stderr, "ipod-dump: no simulated mobile-device library in %s\n", qPrintable(sim));
         return false;
     }

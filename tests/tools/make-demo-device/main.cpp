@@ -42,18 +42,18 @@ const std::vector<Album> kAlbums = {
     {"The Lantern Keepers",
      "Quiet Engines",
      "Indie",
-     {"Quiet Engines", "Signal Fires", "Kite Strings", "Down by the Rail Yard", "Glasshouse",
-      "Seventeen Summers", "Ferry Lights", "Hollow Bones", "Last Tram"}},
+     {"Quiet Engines", "Signal Fires", "Kite Strings", "Down by the Rail Yard", "Glasshouse", "Seventeen Summers",
+      "Ferry Lights", "Hollow Bones", "Last Tram"}},
     {"Marisol Vega",
      "Calle de la Luna",
      "Latin",
-     {"Calle de la Luna", "Besos de Sal", "Noche Azul", "La Ventana", "Camino Real", "Mar Abierto",
-      "Siete Colores", "Corazón de Papel", "Despedida"}},
+     {"Calle de la Luna", "Besos de Sal", "Noche Azul", "La Ventana", "Camino Real", "Mar Abierto", "Siete Colores",
+      "Corazón de Papel", "Despedida"}},
     {"Ruben Okafor Quartet",
      "Blue Meridian",
      "Jazz",
-     {"Blue Meridian", "Late Night at the Savoy", "Cobblestone Waltz", "Minor Detour", "Lagos Sunrise",
-      "Smoke Rings", "The Ninth Floor", "Afterglow"}},
+     {"Blue Meridian", "Late Night at the Savoy", "Cobblestone Waltz", "Minor Detour", "Lagos Sunrise", "Smoke Rings",
+      "The Ninth Floor", "Afterglow"}},
     {"Ruben Okafor Quartet",
      "Live at the Blue Door",
      "Jazz",
@@ -61,8 +61,8 @@ const std::vector<Album> kAlbums = {
     {"Hollow Pines",
      "Timber & Tide",
      "Folk",
-     {"Timber & Tide", "Hearthstone", "The Miller's Daughter", "River Bend", "Sparrow", "Copper Kettle",
-      "Fieldnotes", "Under the Rowan Tree", "Lantern Walk", "Morning Frost", "Homeward"}},
+     {"Timber & Tide", "Hearthstone", "The Miller's Daughter", "River Bend", "Sparrow", "Copper Kettle", "Fieldnotes",
+      "Under the Rowan Tree", "Lantern Walk", "Morning Frost", "Homeward"}},
     {"Neon Atlas",
      "Synthetic Summer",
      "Electronic",
@@ -71,13 +71,13 @@ const std::vector<Album> kAlbums = {
     {"Neon Atlas",
      "Parallel",
      "Electronic",
-     {"Parallel", "Vector", "Magnetic", "Slow Motion City", "Tokyo Standby", "Circuit Breaker",
-      "Glass Skyline", "Dawn Protocol"}},
+     {"Parallel", "Vector", "Magnetic", "Slow Motion City", "Tokyo Standby", "Circuit Breaker", "Glass Skyline",
+      "Dawn Protocol"}},
     {"Clara Lindqvist",
      "Paper Moon Sessions",
      "Singer/Songwriter",
-     {"Paper Moon", "Letters I Never Sent", "Small Hours", "Snowfall in April", "The Orchard",
-      "Borrowed Time", "Lullaby for a City", "Stockholm Rain", "Kept"}},
+     {"Paper Moon", "Letters I Never Sent", "Small Hours", "Snowfall in April", "The Orchard", "Borrowed Time",
+      "Lullaby for a City", "Stockholm Rain", "Kept"}},
     {"Iron Meridian",
      "Thunder Road Revival",
      "Rock",
@@ -86,13 +86,13 @@ const std::vector<Album> kAlbums = {
     {"Iron Meridian",
      "Amplified",
      "Rock",
-     {"Amplified", "Fault Lines", "Black Coffee Blues", "Headlights", "Stone Cold Sober", "Outrun",
-      "No Surrender", "Echo Chamber"}},
+     {"Amplified", "Fault Lines", "Black Coffee Blues", "Headlights", "Stone Cold Sober", "Outrun", "No Surrender",
+      "Echo Chamber"}},
     {"Sofia Marchetti",
      "Notturno",
      "Classical",
-     {"Notturno No. 1 in E minor", "Notturno No. 2 in A flat", "Intermezzo", "Barcarolle", "Romanza",
-      "Berceuse", "Études: Allegro", "Études: Lento", "Finale"}},
+     {"Notturno No. 1 in E minor", "Notturno No. 2 in A flat", "Intermezzo", "Barcarolle", "Romanza", "Berceuse",
+      "Études: Allegro", "Études: Lento", "Finale"}},
     {"The Velvet Hours",
      "Motel Postcards",
      "Soul",
@@ -101,18 +101,18 @@ const std::vector<Album> kAlbums = {
     {"Kenji Aoyama",
      "Tokyo Rain Diaries",
      "Ambient",
-     {"Shibuya 4 AM", "Umbrella Crowd", "Tea House", "Train to Kamakura", "Cherry Petals on Asphalt",
-      "Rooftop", "Vending Machine Glow", "Last Train Home"}},
+     {"Shibuya 4 AM", "Umbrella Crowd", "Tea House", "Train to Kamakura", "Cherry Petals on Asphalt", "Rooftop",
+      "Vending Machine Glow", "Last Train Home"}},
     {"Big Sky Ramblers",
      "Dust & Diesel",
      "Country",
-     {"Dust & Diesel", "Whiskey River", "Porch Light", "Tumbleweed Heart", "County Fair",
-      "Pickup Truck Prayer", "Wide Open Sky", "Gravel Road", "Goodnight Montana"}},
+     {"Dust & Diesel", "Whiskey River", "Porch Light", "Tumbleweed Heart", "County Fair", "Pickup Truck Prayer",
+      "Wide Open Sky", "Gravel Road", "Goodnight Montana"}},
     {"Aurora Fields",
      "Lightyears",
      "Pop",
-     {"Lightyears", "Cherry Soda", "Polaroid", "Heartbeat Radio", "Summer Static", "Fireflies",
-      "Glitter & Gold", "Don't Look Down", "Stay Up Late", "Goodbye Yellow Door"}},
+     {"Lightyears", "Cherry Soda", "Polaroid", "Heartbeat Radio", "Summer Static", "Fireflies", "Glitter & Gold",
+      "Don't Look Down", "Stay Up Late", "Goodbye Yellow Door"}},
     {"Aurora Fields",
      "Lightyears (Deluxe Edition)",
      "Pop",
@@ -120,38 +120,36 @@ const std::vector<Album> kAlbums = {
     {"MC Atlas & DJ Comet",
      "Concrete Garden",
      "Hip-Hop",
-     {"Concrete Garden", "Block Party", "Rhymes & Reasons", "Corner Store", "Skyline Verses",
-      "Summer in the City", "Bassline Sermon", "Late Train", "Outro (Thank You)"}},
+     {"Concrete Garden", "Block Party", "Rhymes & Reasons", "Corner Store", "Skyline Verses", "Summer in the City",
+      "Bassline Sermon", "Late Train", "Outro (Thank You)"}},
     {"Delta Reed",
      "Crossroads at Midnight",
      "Blues",
-     {"Crossroads at Midnight", "Muddy Water Moan", "Juke Joint Saturday", "Hellhound Shuffle",
-      "Smokestack Lament", "Cotton Road", "Gone Fishin' Blues", "Sunrise Over Clarksdale"}},
+     {"Crossroads at Midnight", "Muddy Water Moan", "Juke Joint Saturday", "Hellhound Shuffle", "Smokestack Lament",
+      "Cotton Road", "Gone Fishin' Blues", "Sunrise Over Clarksdale"}},
     {"Orchestra of the Seven Hills",
      "Symphonic Landscapes",
      "Soundtrack",
-     {"Main Title", "The Valley", "Flight of the Heron", "Storm Front", "Homecoming", "The Great Hall",
-      "Embers", "End Credits"}},
+     {"Main Title", "The Valley", "Flight of the Heron", "Storm Front", "Homecoming", "The Great Hall", "Embers",
+      "End Credits"}},
     {"Luna Park Collective",
      "Weekend Kids",
      "Alternative",
-     {"Weekend Kids", "Bicycle Thief", "Neon Laundromat", "Skateboard Summer", "Radio Silence",
-      "Cheap Sunglasses", "Basement Show", "Sleepwalker", "Last Bus Out"}},
+     {"Weekend Kids", "Bicycle Thief", "Neon Laundromat", "Skateboard Summer", "Radio Silence", "Cheap Sunglasses",
+      "Basement Show", "Sleepwalker", "Last Bus Out"}},
     {"Amara Diallo",
      "Sahel Songs",
      "World",
-     {"Sahel Wind", "Kora Morning", "Market Day", "Niger River", "Baobab", "Dusk Prayer", "Harmattan",
-      "Homeland"}},
+     {"Sahel Wind", "Kora Morning", "Market Day", "Niger River", "Baobab", "Dusk Prayer", "Harmattan", "Homeland"}},
     {"Various Artists",
      "Coffeehouse Mornings",
      "Acoustic",
-     {"Cinnamon Sky", "Window Seat", "First Snow", "Slow Sunday", "Steam & Rain", "Bookshop Girl",
-      "Corner Table", "Refill", "Walk Me Home", "Mug of Stars"}},
+     {"Cinnamon Sky", "Window Seat", "First Snow", "Slow Sunday", "Steam & Rain", "Bookshop Girl", "Corner Table",
+      "Refill", "Walk Me Home", "Mug of Stars"}},
     {"Grey Harbour",
      "Weathervane",
      "Post-Rock",
-     {"Weathervane", "Distant Shores", "Fog Horn", "The Cartographer", "Breakwater", "Driftwood",
-      "Undertow"}},
+     {"Weathervane", "Distant Shores", "Fog Horn", "The Cartographer", "Breakwater", "Driftwood", "Undertow"}},
     {"Nina Castellane",
      "Cabaret Noir",
      "Vocal Jazz",
@@ -169,13 +167,13 @@ const std::vector<Album> kAlbums = {
     {"Sunday Brass Band",
      "Second Line",
      "Brass",
-     {"Second Line", "When the Parade Comes", "Crescent City Strut", "Bourbon Street Parade",
-      "Mardi Gras Morning", "Tuba Tango", "Funeral March & Celebration"}},
+     {"Second Line", "When the Parade Comes", "Crescent City Strut", "Bourbon Street Parade", "Mardi Gras Morning",
+      "Tuba Tango", "Funeral March & Celebration"}},
     {"Harbor Lights Choir",
      "Evensong",
      "Choral",
-     {"Evensong", "O Quiet Night", "The Lamp Is Lit", "Vespers", "Benediction", "Stillwater Hymn",
-      "Candlemas", "Nocturne for Voices"}},
+     {"Evensong", "O Quiet Night", "The Lamp Is Lit", "Vespers", "Benediction", "Stillwater Hymn", "Candlemas",
+      "Nocturne for Voices"}},
     {"Static Youth",
      "Garage Tapes",
      "Punk",
@@ -184,13 +182,13 @@ const std::vector<Album> kAlbums = {
     {"Elena Moreau",
      "Piano Diaries",
      "Classical",
-     {"Prélude in C", "Rain on the Conservatory", "Valse Triste", "Le Jardin", "Gymnopédie Blue",
-      "Snow Étude", "Nocturne for Anna", "Chanson sans paroles", "Coda"}},
+     {"Prélude in C", "Rain on the Conservatory", "Valse Triste", "Le Jardin", "Gymnopédie Blue", "Snow Étude",
+      "Nocturne for Anna", "Chanson sans paroles", "Coda"}},
     {"The Midnight Drivers",
      "Interstate",
      "Synthwave",
-     {"Interstate", "Neon Motel", "Cassette Dreams", "Palm Highway", "Sunset Grid", "Turbo Love",
-      "Arcade Hearts", "Outrun the Dawn", "VHS Memories", "Exit 88"}},
+     {"Interstate", "Neon Motel", "Cassette Dreams", "Palm Highway", "Sunset Grid", "Turbo Love", "Arcade Hearts",
+      "Outrun the Dawn", "VHS Memories", "Exit 88"}},
     {"Tomás Ribeiro",
      "Fado da Madrugada",
      "Fado",
@@ -389,12 +387,14 @@ int Run(const QString& folder) {
     auto ids = [&](auto pick) {
         std::vector<uint32_t> out;
         for (int i = 0; i < count; ++i)
-            if (pick(i)) out.push_back(uint32_t(2000 + i));
+            if (pick(i))
+                out.push_back(uint32_t(2000 + i));
         return out;
     };
     auto genreIs = [&](int i, std::initializer_list<const char*> genres) {
         for (const char* g : genres)
-            if (db.Tracks[size_t(i)].Genre == QString::fromUtf8(g)) return true;
+            if (db.Tracks[size_t(i)].Genre == QString::fromUtf8(g))
+                return true;
         return false;
     };
     FixturePlaylist master;
@@ -439,10 +439,10 @@ int Run(const QString& folder) {
     {
         std::vector<int> withArt;
         for (int i = 0; i < count; ++i)
-            if (db.Tracks[size_t(i)].HasArtwork) withArt.push_back(i);
-        ArtSet set = MakeArtSet(1028, 1017, int(withArt.size()), false, 100, [&](int item, int w, int) {
-            return Cover(albumOf[size_t(withArt[size_t(item)])], w);
-        });
+            if (db.Tracks[size_t(i)].HasArtwork)
+                withArt.push_back(i);
+        ArtSet set = MakeArtSet(1028, 1017, int(withArt.size()), false, 100,
+                                [&](int item, int w, int) { return Cover(albumOf[size_t(withArt[size_t(item)])], w); });
         for (size_t k = 0; k < withArt.size(); ++k)
             set.Db.Items[k].SongDbId = db.Tracks[size_t(withArt[k])].DbId;
         WriteArtSet(tree, set, false);
@@ -458,9 +458,12 @@ int Run(const QString& folder) {
         FixtureAlbum evenings{QStringLiteral("Evenings"), true, {}, {}};
         for (int i = 0; i < photoCount; ++i) {
             library.ImageIds.push_back(uint32_t(100 + i));
-            if (i < 24) summer.ImageIds.push_back(uint32_t(100 + i));
-            if (i % 4 == 1) mountains.ImageIds.push_back(uint32_t(100 + i));
-            if (i % 3 == 2) evenings.ImageIds.push_back(uint32_t(100 + i));
+            if (i < 24)
+                summer.ImageIds.push_back(uint32_t(100 + i));
+            if (i % 4 == 1)
+                mountains.ImageIds.push_back(uint32_t(100 + i));
+            if (i % 3 == 2)
+                evenings.ImageIds.push_back(uint32_t(100 + i));
         }
         set.Db.Albums = {library, summer, mountains, evenings};
         WritePhotoSet(tree, set, false);
@@ -474,7 +477,8 @@ int Run(const QString& folder) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv); // painting the covers and photos needs the GUI side
     gst_init(nullptr, nullptr);
     const char usage[] = "usage: make-demo-device <folder>\n"
@@ -485,7 +489,8 @@ int main(int argc, char** argv) {
     }
     // Anything else that looks like an option is refused, not taken for a folder name.
     if (argc != 2 || argv[1][0] == '-') {
-        if (argc == 2) std::fprintf(stderr, "make-demo-device: unknown option %s\n", argv[1]);
+        if (argc == 2)
+            std::fprintf(stderr, "make-demo-device: unknown option %s\n", argv[1]);
         std::fputs(usage, stderr);
         return 2;
     }
