@@ -61,10 +61,11 @@ TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNo
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(Pixels(DecodeBitfieldBitmap(cases[i].first)), cases[i].second) << i;
-        if (i < 2) // any bitmap reader takes the header of either device kind
+        if (i < 2) { // any bitmap reader takes the header of either device kind
             EXPECT_EQ(Pixels(QImage::fromData(cases[i].first, "BMP"), 0xF0F0F0),
                       Pixels(DecodeBitfieldBitmap(cases[i].first), 0xF0F0F0))
                 << i;
+        }
     }
     // The handheld's 56 x 56 small art holds only 6160 bytes: the missing last row is black.
     const QImage cut = DecodeBitfieldBitmap(Bitmap({3006, 6160, 56, 56, 1}, true) + QByteArray(6160, '\xFF'));
