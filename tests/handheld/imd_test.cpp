@@ -4,6 +4,8 @@
 #include "SimLink.h"
 #if MG_HAVE_FAKEMUXD
 #include <QDeadlineTimer>
+#include <QDirIterator>
+#include <QProcess>
 #include <QThread>
 #include <dlfcn.h>
 
@@ -11,6 +13,8 @@
 #include <thread>
 
 #include "FakeMuxd.h"
+#include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/TrackDbWriter.h"
 
 using namespace handheld;
 
@@ -186,6 +190,36 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     Muxd.Plug(pulled);
     WaitFor(seen + 3);
     EXPECT_FALSE(IphoneReady());
+}
+
+// ipod-dump over the binding and its own fake usbmuxd sees and copies what it does through the
+// simulated library.
+TEST(ImdDump, TracksAndCopyMatchTheSimulatedLibrary) {
+    QTemporaryDir dev, simOut, realOut;
+    const fixtures::DeviceTree tree{dev.path()};
+    const fixtures::FixtureDb db = fixtures::SampleDb();
+    tree.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
+    fixtures::DeviceTree{tree.MediaPath({})}.WriteMusicFiles(db);
+    const auto run = [&](QStringList args) {
+        QProcess p;
+        p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), args << "--handheld");
+        p.waitForFinished(120000);
+        EXPECT_EQ(p.exitCode(), 0) << args.join(' ').toStdString() << p.readAllStandardError().toStdString();
+        return p.readAllStandardOutput();
+    };
+    const QByteArray tracks = run({"tracks", dev.path()});
+    EXPECT_TRUE(tracks.contains(db.Tracks.front().Title.toUtf8())) << tracks.toStdString();
+    EXPECT_EQ(run({"tracks", dev.path(), "--fake-usbmuxd"}), tracks);
+
+    run({"copy", dev.path(), simOut.path(), "--layout", "1"});
+    run({"copy", dev.path(), realOut.path(), "--layout", "1", "--fake-usbmuxd"});
+    int copied = 0;
+    for (QDirIterator it(simOut.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext(); ++copied) {
+        const QString path = it.next();
+        EXPECT_EQ(simtest::ReadFile(realOut.path() + path.mid(simOut.path().size())), simtest::ReadFile(path))
+            << path.toStdString();
+    }
+    EXPECT_GE(copied, 2);
 }
 
 } // namespace

@@ -20,4 +20,12 @@ void PrintJson(const QJsonObject& object);
 bool ConnectSimulatedPhone(const QString& root);
 void DisconnectSimulatedPhone();
 
+// --fake-usbmuxd: serves ROOT (its var/mobile/Media) as one trusted device of a usbmuxd
+// stand-in on a private socket, and points the link at the real libimobiledevice binding. Call
+// before connecting; false, with a message, when this build has no stand-in.
+bool StartFakeUsbmuxd(const QString& root);
+bool FakeUsbmuxdStarted();
+// Lets the link's events arrive until the device is ready; false, with a message, when not.
+bool WaitForRealPhone();
+
 } // namespace dump

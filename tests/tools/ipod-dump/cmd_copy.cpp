@@ -1,11 +1,12 @@
 // ipod-dump copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] [--art]
-//                            [--handheld] [--itunes FILE]
+//                            [--handheld [--fake-usbmuxd]] [--itunes FILE]
 // Ticks every track (and every photo, every artwork when asked), runs one transfer through the
 // copy thread with a headless panel, and prints the transfer log and a summary line as JSON.
 // Exits 1 when a stage stopped on an error or the transfer failed, so that scripts can tell.
 // Music goes to OUTDIR/, photos to OUTDIR/Pictures/; album art only passes through the
 // transfer's own temporary folder.
-// With --handheld, ROOT is the handheld's file system, served by the simulated device library.
+// With --handheld, ROOT is the handheld's file system, served by the simulated device library,
+// or with --fake-usbmuxd by the real libimobiledevice binding and a usbmuxd stand-in.
 // With --itunes, the transfer adds to a scripted iTunes whose library FILE describes (see
 // CopyUsage); its final library and the calls it received are printed before the summary.
 #include "Commands.h"
@@ -38,7 +39,10 @@
 namespace {
 
 constexpr const char* CopyUsage =
-    "copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] [--art] [--handheld] [--itunes FILE]\n"
+    "copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] [--art] [--handheld [--fake-usbmuxd]]\n"
+    "      [--itunes FILE]\n"
+    "      --fake-usbmuxd: reach the handheld through the real libimobiledevice binding, which talks to a\n"
+    "      usbmuxd stand-in started here on a private socket with ROOT as one trusted device.\n"
     "      --itunes FILE: add the copied tracks and the playlists to a scripted iTunes whose starting\n"
     "      library FILE holds, as JSON:\n"
     "        {\"tracks\": [{\"name\", \"rating\", \"played\", \"artwork\" (images held), \"location\"}],\n"
@@ -69,6 +73,7 @@ struct Options {
     bool Photos = false;
     bool Art = false;
     bool Handheld = false;
+    bool FakeUsbmuxd = false;
     QString ITunes;
 };
 
@@ -90,6 +95,8 @@ bool ParseArgs(QStringList args, Options& o) {
             o.Art = true;
         } else if (a == QLatin1String("--handheld")) {
             o.Handheld = true;
+        } else if (a == QLatin1String("--fake-usbmuxd")) {
+            o.FakeUsbmuxd = true;
         } else if (a == QLatin1String("--itunes")) {
             if (args.isEmpty())
                 return false;
@@ -104,13 +111,18 @@ bool ParseArgs(QStringList args, Options& o) {
             return false;
         }
     }
-    return !o.Root.isEmpty() && !o.Out.isEmpty();
+    return !o.Root.isEmpty() && !o.Out.isEmpty() && (o.Handheld || !o.FakeUsbmuxd);
 }
 
 // The simulated device library serving ROOT as a connected handheld.
 class SimHandheld {
 public:
     bool Start(const QString& root) {
+        if (dump::FakeUsbmuxdStarted()) {
+            Handle = platform::RegisterWindow(&Window);
+            return handheld::LoadDeviceLibraries() && handheld::SubscribeDeviceNotification(Handle) &&
+                   dump::WaitForRealPhone();
+        }
         const QString sim = QCoreApplication::applicationDirPath() + QStringLiteral("/mobiledevice-sim/new");
         if (!Libs.isValid() || !fixtures::InstallSimulatedLibraries(sim, Libs.path()))
             return Fail("the simulated device library is missing");
@@ -179,6 +191,8 @@ int Copy(const QStringList& args) {
     std::unique_ptr<SimHandheld> link;
     QByteArray driveRoot = "E:";
     if (o.Handheld) {
+        if (o.FakeUsbmuxd && !dump::StartFakeUsbmuxd(root))
+            return 1;
         link = std::make_unique<SimHandheld>();
         if (!link->Start(root))
             return 1;

@@ -57,6 +57,8 @@ QByteArray FormatJson(const device::TThumbFormat& f) {
 // Loads the simulated library pair beside this program and lets a device with ROOT as its
 // file system arrive; false (with a message) when it does not become ready.
 bool ConnectSimulatedPhone(const QString& root) {
+    if (FakeUsbmuxdStarted())
+        return handheld::LoadDeviceLibraries() && handheld::SubscribeDeviceNotification(0) && WaitForRealPhone();
     const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
     const QString sim = QFileInfo(exe).absolutePath() + QStringLiteral("/mobiledevice-sim/new");
     static QTemporaryDir libs;

@@ -1,8 +1,9 @@
-// ipod-dump tracks ROOT [--cdb] [--summary] [--handheld]
+// ipod-dump tracks ROOT [--cdb] [--summary] [--handheld [--fake-usbmuxd]]
 // Maps the folder ROOT as a removable drive, finds it with the locator and loads its track
 // database; prints each track, each playlist and a closing result line as JSON.
 // --handheld serves ROOT as the file system of a simulated iPhone instead (its databases
 // under var/mobile/Media) and loads through the handheld link, as the window does.
+// --fake-usbmuxd reaches it through the real libimobiledevice binding and a usbmuxd stand-in.
 #include "Commands.h"
 
 #include "device/IPod.h"
@@ -27,6 +28,7 @@ struct Options {
     bool Cdb = false;
     bool Summary = false;
     bool Handheld = false;
+    bool FakeUsbmuxd = false;
 };
 
 // Flags by name; a new option is one more row.
@@ -34,6 +36,7 @@ const std::map<QString, bool Options::*> kFlags = {
     {QStringLiteral("--cdb"), &Options::Cdb},
     {QStringLiteral("--summary"), &Options::Summary},
     {QStringLiteral("--handheld"), &Options::Handheld},
+    {QStringLiteral("--fake-usbmuxd"), &Options::FakeUsbmuxd},
 };
 
 bool ParseArgs(const QStringList& args, Options& o) {
@@ -121,8 +124,8 @@ int Load(const Options& o, const QByteArray& root, bool handheld) {
 
 int Tracks(const QStringList& args) {
     Options o;
-    if (!ParseArgs(args, o)) {
-        std::fprintf(stderr, "usage: ipod-dump tracks ROOT [--cdb] [--summary] [--handheld]\n");
+    if (!ParseArgs(args, o) || (o.FakeUsbmuxd && !o.Handheld)) {
+        std::fprintf(stderr, "usage: ipod-dump tracks ROOT [--cdb] [--summary] [--handheld [--fake-usbmuxd]]\n");
         return 2;
     }
     const QString root = QDir(o.Root).absolutePath();
@@ -130,6 +133,8 @@ int Tracks(const QStringList& args) {
         std::fprintf(stderr, "ipod-dump: no folder %s\n", qPrintable(root));
         return 1;
     }
+    if (o.FakeUsbmuxd && !dump::StartFakeUsbmuxd(root))
+        return 1;
     if (o.Handheld) {
         const int status = dump::ConnectSimulatedPhone(root) ? Load(o, QByteArrayLiteral("iPhone"), true) : 1;
         dump::DisconnectSimulatedPhone();
@@ -160,6 +165,6 @@ int Tracks(const QStringList& args) {
     return Load(o, pod.Root, o.Cdb);
 }
 
-const dump::Registration kTracks("tracks", "tracks ROOT [--cdb] [--summary] [--handheld]", Tracks);
+const dump::Registration kTracks("tracks", "tracks ROOT [--cdb] [--summary] [--handheld [--fake-usbmuxd]]", Tracks);
 
 } // namespace
