@@ -4,7 +4,8 @@
 // times, reported as the median with the smallest and largest of the rounds.
 // Also the cost of one blocking display call, two of which each track makes.
 // Usage: bench_copy [--runs N] [--bytes B (default 2.1 GB)] [--file-size B (default 7 MB)]
-//                   [--dir DIR (default the temporary folder)] [--ipod-dump PATH]
+//                   [--dir DIR (default the temporary folder)] [--ipod-dump PATH] [--keep 1]
+// --keep leaves the device tree behind and prints its folder, for profiling by hand.
 #include "transfer/HeadlessCopyDisplay.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/TrackDbWriter.h"
@@ -99,6 +100,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int runs = 5;
     qint64 bytes = 2100000000, fileSize = 7000000;
+    bool keep = false;
     QString dir = QDir::tempPath(), tool = QCoreApplication::applicationDirPath() + "/ipod-dump";
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
@@ -112,9 +114,14 @@ int main(int argc, char** argv) {
             dir = args[i + 1];
         else if (args[i] == "--ipod-dump")
             tool = args[i + 1];
+        else if (args[i] == "--keep")
+            keep = args[i + 1] == "1";
     }
     QTemporaryDir temp(dir + "/mg-bench-copy-XXXXXX");
+    temp.setAutoRemove(!keep);
     const QString base = temp.path();
+    if (keep)
+        std::printf("device tree kept in %s\n", qPrintable(base));
     const int files = int(std::max<qint64>(1, bytes / fileSize));
 
     fixtures::DeviceTree tree(base + "/ipod");

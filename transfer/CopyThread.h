@@ -195,6 +195,10 @@ private:
     void ShowPhotoProgress();
     void StepProgress();
     void FillProgress();
+    // A track's closing step waits for the next track's progress line, so that each track
+    // costs the display one blocking call instead of two; FlushStep shows one still waiting.
+    void FlushStep();
+    void ShowPendingStep();
     void ShowITunesStart();
     void ShowITunesCreating();
     void ShowDone();
@@ -204,6 +208,7 @@ private:
     QSet<QString> WrittenThisRun;
     std::unique_ptr<QTemporaryDir> ArtFolder;
     bool PhotoStageBegun = false;
+    bool FStepPending = false;
 };
 
 } // namespace app

@@ -125,6 +125,10 @@ void TCopyThread::LogReadFault(const QString& dest, const QString& location) {
 
 // Display routines that name tracks; they run on the display's thread.
 void TCopyThread::ShowTrackProgress() {
+    if (FStepPending) {
+        FStepPending = false;
+        Src.Display->StepProgress();
+    }
     Src.Display->SetItemText(QString::number(FTracksDone) + u'/' + QString::number(FMusicCount) + QStringLiteral(", ") +
                              Src.TrackDb->Tracks.GetItem(FCurrentTrack).Title);
 }
@@ -241,7 +245,7 @@ void TCopyThread::CopyMusicFromIPod() {
                 if (!present.isEmpty()) {
                     ++FMusicCopied;
                     track.DestPath = present;
-                    Synchronize(&TCopyThread::StepProgress);
+                    FStepPending = true;
                     continue;
                 }
             }
@@ -284,7 +288,7 @@ void TCopyThread::CopyMusicFromIPod() {
             Synchronize(&TCopyThread::FillProgress);
             return;
         }
-        Synchronize(&TCopyThread::StepProgress);
+        FStepPending = true;
     }
 }
 
@@ -324,7 +328,7 @@ void TCopyThread::CopyMusicFromHandheld() {
                 if (!present.isEmpty()) {
                     ++FMusicCopied;
                     track.DestPath = present;
-                    Synchronize(&TCopyThread::StepProgress);
+                    FStepPending = true;
                     continue;
                 }
             }
@@ -345,7 +349,7 @@ void TCopyThread::CopyMusicFromHandheld() {
                 WrittenThisRun.insert(dest);
             }
         }
-        Synchronize(&TCopyThread::StepProgress);
+        FStepPending = true;
     }
 }
 

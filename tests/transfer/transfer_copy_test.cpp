@@ -79,3 +79,25 @@ TEST_F(TransferTest, DiskLoopStopsWhenTheFolderLayoutFails) {
                                                Music + "Blocked/Alb"));
     EXPECT_EQ(AllFiles(Music), QStringList({"Art/Alb/One.mp3", "Blocked"}));
 }
+
+TEST_F(TransferTest, EveryTrackStepsTheBarBeforeTheNextIsNamedAndTheLastStepIsShown) {
+    AddTrack("One", "1.mp3", "1");
+    AddTrack("Gone", "2.mp3", QByteArray());
+    AddTrack("Three", "3.mp3", "3");
+    WriteFile(Music + "Three.mp3", "3"); // present: stands for the track
+    for (bool cancel : {false, true}) {
+        TransferRun run = cancel ? CancelAt("2/") : TransferRun{};
+        QList<int> stepsAtItem;
+        const auto cancelAt = run.Display->OnItem;
+        run.Display->OnItem = [&, d = run.Display.get()](const QString& text) {
+            stepsAtItem << d->Steps;
+            if (cancelAt)
+                cancelAt(text);
+        };
+        const TransferRun done = Run({.MusicCount = 3, .MusicDestHasFiles = true}, nullptr, nullptr, std::move(run));
+        // "Please wait ...", one line per track, the closing empty line; a cancel still shows
+        // the step of the track it let finish.
+        EXPECT_EQ(stepsAtItem, cancel ? QList<int>({0, 0, 1, 2}) : QList<int>({0, 0, 1, 2, 3}));
+        EXPECT_EQ(done.Display->Steps, cancel ? 2 : 3);
+    }
+}
