@@ -12,16 +12,30 @@
 namespace platform {
 namespace {
 
+// A device file whose handle this code closes, not Qt: a handle's whole life then stays
+// within code that the thread checker sees, so a number reused by another thread is no race.
+class DeviceFile : public QFile {
+public:
+    DeviceFile(const QString& name, int fd) : QFile(name), Fd(fd) {}
+    ~DeviceFile() override {
+        close();
+        ::close(Fd);
+    }
+
+private:
+    const int Fd;
+};
+
 std::unique_ptr<QFile> Open(const QString& path, QIODevice::OpenMode mode) {
     const QString native = ResolvePath(path);
     if (!native.isEmpty() && native != path) {
         // A file of a drive: only beneath its root, never through a link, a regular file only.
         const int fd = OpenDeviceFile(path, mode & QIODevice::WriteOnly ? O_RDWR : O_RDONLY);
-        auto file = std::make_unique<QFile>(native);
-        if (fd < 0 || !file->open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        if (fd < 0)
+            throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(native, SystemErrorText(errno)));
+        auto file = std::make_unique<DeviceFile>(native, fd);
+        if (!file->open(fd, mode | QIODevice::Unbuffered, QFileDevice::DontCloseHandle)) {
             const int err = errno;
-            if (fd >= 0)
-                ::close(fd);
             // The message names the file where the user finds it, not by its drive letter.
             throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(native, SystemErrorText(err)));
         }

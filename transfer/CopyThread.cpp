@@ -63,18 +63,18 @@ TCopyDisplay::~TCopyDisplay() {
 
 void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
     QObject* context = Context();
-    {
-        std::lock_guard lock(CallLock);
-        if (Detached || !context)
-            return;
-    }
+    std::unique_lock lock(CallLock);
+    if (Detached || !context)
+        return;
     if (context->thread() == QThread::currentThread()) {
+        lock.unlock();
         fn();
         return;
     }
     // A queued call plus our own wait in place of a blocking queued connection, so that a
     // display that detaches (the window closing) releases a waiting thread instead of
-    // deadlocking with it.
+    // deadlocking with it. It is posted under the lock that the display thread takes first, so
+    // what is made here for it is handed over under our lock too, not only under Qt's.
     auto call = std::make_shared<Call>();
     QMetaObject::invokeMethod(
         context,
@@ -93,12 +93,13 @@ void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
             CallDone.notify_all();
         },
         Qt::QueuedConnection);
+    lock.unlock();
     // A display call is usually over within tens of microseconds: waiting for it awake spares
     // the copy thread being woken, which costs about as much again on every track.
     const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
     while (!call->Done.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
         CpuRelax();
-    std::unique_lock lock(CallLock);
+    lock.lock();
     CallDone.wait(lock, [&] { return call->Done || Detached; });
     if (!call->Done)
         call->Abandoned = true;
