@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QMetaObject>
 #include <QTemporaryDir>
-#include <atomic>
-#include <chrono>
 #include <exception>
 #include <new>
 
@@ -43,19 +41,9 @@ QString TDetailLog::Text() const {
 // ---- display ----
 
 struct TCopyDisplay::Call {
-    std::atomic<bool> Done{false};
+    bool Done = false;
     bool Abandoned = false;
 };
-
-namespace {
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__)
-    asm volatile("yield");
-#endif
-}
-} // namespace
 
 TCopyDisplay::~TCopyDisplay() {
     Detach();
@@ -93,13 +81,6 @@ void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
             CallDone.notify_all();
         },
         Qt::QueuedConnection);
-    lock.unlock();
-    // A display call is usually over within tens of microseconds: waiting for it awake spares
-    // the copy thread being woken, which costs about as much again on every track.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
-    while (!call->Done.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
-        CpuRelax();
-    lock.lock();
     CallDone.wait(lock, [&] { return call->Done || Detached; });
     if (!call->Done)
         call->Abandoned = true;
