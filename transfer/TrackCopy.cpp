@@ -125,10 +125,8 @@ void TCopyThread::LogReadFault(const QString& dest, const QString& location) {
 
 // Display routines that name tracks; they run on the display's thread.
 void TCopyThread::ShowTrackProgress() {
-    if (FStepPending) {
-        FStepPending = false;
-        Src.Display->StepProgress();
-    }
+    if (FStepPending)
+        ShowPendingStep();
     Src.Display->SetItemText(QString::number(FTracksDone) + u'/' + QString::number(FMusicCount) + QStringLiteral(", ") +
                              Src.TrackDb->Tracks.GetItem(FCurrentTrack).Title);
 }
