@@ -138,21 +138,11 @@ QString SystemErrorText(int errnoValue) {
     return QString::fromLocal8Bit(std::strerror(errnoValue));
 }
 
-CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd) {
-    struct stat st {};
-    const bool onDrive = source.size() >= 2 && source[1] == u':';
-    Fd in{rootFd >= 0 && onDrive ? OpenBeneathAt(rootFd, source.mid(2), O_RDONLY, &st)
-                                 : OpenDeviceFile(source, O_RDONLY, &st)};
-    if (in.Value < 0) {
-        const int err = errno;
-        const QString native = ResolvePath(source);
-        if (native.isEmpty())
-            return Failure(ErrPathNotFound, ENOENT); // the drive is no longer in the table
-        if (err == ENOENT)
-            return Failure(IsFolder(FolderOf(native)) ? ErrFileNotFound : ErrPathNotFound, err);
-        return MapErrno(err);
-    }
-    ::posix_fadvise(in.Value, 0, 0, POSIX_FADV_SEQUENTIAL);
+namespace {
+
+// The copy once the source is open as `in` with the status `st`.
+CopyOutcome CopyOpenSource(int in, const struct stat& st, const QString& dest) {
+    ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const QByteArray destBytes = QFile::encodeName(dest);
     const qsizetype slash = destBytes.lastIndexOf('/');
@@ -170,7 +160,7 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int ro
 
     Fd unnamed{OpenUnnamed(dir.Value)};
     if (unnamed.Value >= 0) {
-        if (!CopyData(in.Value, unnamed.Value, st.st_size))
+        if (!CopyData(in, unnamed.Value, st.st_size))
             return DataFailure(errno);
         ::futimens(unnamed.Value, times);
         if (LinkUnnamed(unnamed.Value, dir.Value, name))
@@ -179,7 +169,7 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int ro
             return MapErrno(errno);
         // This system cannot name an unnamed file: the temporary-name way from the start.
         gNoUnnamedFiles = true;
-        if (::lseek(in.Value, 0, SEEK_SET) != 0)
+        if (::lseek(in, 0, SEEK_SET) != 0)
             return MapErrno(errno);
     }
 
@@ -190,7 +180,7 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int ro
         const int err = errno ? errno : EACCES;
         return {err == ENOENT || err == ENOTDIR ? int(ErrPathNotFound) : err, e.Message()};
     }
-    if (!CopyData(in.Value, out->Handle(), st.st_size)) {
+    if (!CopyData(in, out->Handle(), st.st_size)) {
         const int err = errno;
         out->Discard();
         return DataFailure(err);
@@ -202,6 +192,27 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int ro
     if (!out->Commit(dest, false, false))
         return MapErrno(errno);
     return {};
+}
+
+} // namespace
+
+CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd) {
+    struct stat st {};
+    const bool onDrive = source.size() >= 2 && source[1] == u':';
+    Fd in{rootFd >= 0 && onDrive ? OpenBeneathAt(rootFd, source.mid(2), O_RDONLY, &st)
+                                 : OpenDeviceFile(source, O_RDONLY, &st)};
+    if (in.Value < 0) {
+        const int err = errno;
+        const QString native = ResolvePath(source);
+        if (native.isEmpty())
+            return Failure(ErrPathNotFound, ENOENT); // the drive is no longer in the table
+        if (err == ENOENT)
+            return Failure(IsFolder(FolderOf(native)) ? ErrFileNotFound : ErrPathNotFound, err);
+        return MapErrno(err);
+    }
+    CopyOutcome outcome = CopyOpenSource(in.Value, st, dest);
+    outcome.SourceSize = st.st_size;
+    return outcome;
 }
 
 } // namespace platform

@@ -18,8 +18,9 @@ enum CopyErrorCode : int {
 };
 
 struct CopyOutcome {
-    int Code = CopyOk; // one of the classes above, or an errno for anything else
-    QString Reason;    // the system's text for the failure
+    int Code = CopyOk;      // one of the classes above, or an errno for anything else
+    QString Reason;         // the system's text for the failure
+    qint64 SourceSize = -1; // the source's size as opened (what a copy writes); -1 when not opened
     bool Ok() const { return Code == CopyOk; }
 };
 

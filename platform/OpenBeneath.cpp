@@ -111,8 +111,17 @@ int OpenBeneathAt(int rootFd, const QString& relative, int flags, struct stat* s
         if (file.Value < 0 && errno == ELOOP)
             errno = ENOENT;
     }
-    if (file.Value < 0)
+    if (file.Value < 0) {
+        // A socket, a device node or a folder fails to open (ENXIO, ENODEV, EACCES on a nodev
+        // mount, EISDIR, ...) before its type can be looked at: ask what is there without
+        // opening it, and call anything but a regular file absent, as below.
+        const int err = errno;
+        if (!pathOnly && err != ENOENT) {
+            const Fd probe{OpenBeneathAt(rootFd, relative, O_PATH)};
+            errno = probe.Value < 0 && errno == ENOENT ? ENOENT : err;
+        }
         return -1;
+    }
     struct stat own {};
     struct stat& status = st ? *st : own;
     if (::fstat(file.Value, &status) != 0)

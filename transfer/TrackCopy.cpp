@@ -96,12 +96,14 @@ namespace app {
 namespace {
 
 // The file among dest and its numbered names that holds a copy of the track: one of the
-// track's size (32 bits, as the database keeps it) that this run did not write, or "".
-// Stops at the first numbered name that does not exist.
-QString PresentCopy(qint64 size, const QString& dest, const QSet<QString>& writtenThisRun) {
+// track's size that this run did not write, or "". A size from the database is compared in
+// its 32 bits. Stops at the first numbered name that does not exist.
+QString PresentCopy(qint64 size, bool storedSize, const QString& dest, const QSet<QString>& writtenThisRun) {
     if (size < 0)
         return {};
-    const auto matches = [size](qint64 present) { return present >= 0 && quint32(present) == quint32(size); };
+    const auto matches = [size, storedSize](qint64 present) {
+        return present >= 0 && (storedSize ? quint32(present) == quint32(size) : present == size);
+    };
     if (matches(FileSizeOf(dest)) && !writtenThisRun.contains(dest))
         return dest;
     const QString ext = FileExtension(dest);
@@ -236,10 +238,10 @@ void TCopyThread::CopyMusicFromIPod() {
         case ErrFileExists:
             // A file from before the transfer stands for the track and is not overwritten; one
             // that this transfer wrote for another track of the same name does not, nor one
-            // whose size differs from the track's file (a copy cut short, another song).
+            // whose size differs from the source as opened (a copy cut short, another song).
+            // The database's size is not asked: other programs often store a wrong one.
             if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
-                const QString present =
-                    PresentCopy(track.Size ? qint64(track.Size) : FileSizeOf(source), dest, WrittenThisRun);
+                const QString present = PresentCopy(outcome.SourceSize, false, dest, WrittenThisRun);
                 if (!present.isEmpty()) {
                     ++FMusicCopied;
                     track.DestPath = present;
@@ -320,9 +322,9 @@ void TCopyThread::CopyMusicFromHandheld() {
 
         if (platform::EntryExists(dest)) {
             // As on a disk-mode iPod: a file from before the transfer stands for the track only
-            // when its size is the track's.
+            // when its size is the track's; the link gives no size, so the database's counts.
             if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
-                const QString present = PresentCopy(track.Size, dest, WrittenThisRun);
+                const QString present = PresentCopy(track.Size, true, dest, WrittenThisRun);
                 if (!present.isEmpty()) {
                     ++FMusicCopied;
                     track.DestPath = present;

@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/SafeWrite.h"
+#include "tests/fixtures/DeviceTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,10 +34,11 @@ TEST_P(OpenBeneathTest, OpensRegularFilesBeneathTheRootOnly) {
                   ::symlink(native("/home").constData(), native("/dev/folder").constData()) |
                   ::mkfifo(native("/dev/a/fifo").constData(), 0644),
               0);
+    ASSERT_TRUE(fixtures::MakeSocket(root + "/a/sock"));
     const std::pair<const char*, int> cases[] = {
         {"a/file", 0},      {"/a//./file", 0},     {"a/link", ENOENT},         {"folder/secret", ENOENT},
         {"a/fifo", ENOENT}, {"a", ENOENT},         {"../home/secret", ENOENT}, {"a/missing", ENOENT},
-        {"b/file", ENOENT}, {"a/file/x", ENOTDIR},
+        {"b/file", ENOENT}, {"a/file/x", ENOTDIR}, {"a/sock", ENOENT},
     };
     for (const auto& [relative, error] : cases) {
         errno = 0;

@@ -1,7 +1,8 @@
-// A hostile device tree: links out of the device, pipes where files should be, locations
+// A hostile device tree: links out of the device, pipes and sockets where files should be, locations
 // that climb out of it and files that deliver fewer bytes than their size.
 #include "tests/transfer/transfer_helpers.h"
 #include "device/ThumbExport.h"
+#include "tests/fixtures/DeviceTree.h"
 
 #include <QTimer>
 #include <fcntl.h>
@@ -17,8 +18,8 @@ void Link(const QString& target, const QString& at) {
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
 }
 
-// Links out of the device, a pipe, locations that climb out of it and missing files: none
-// stops the loop and nothing of the computer is copied.
+// Links out of the device, a pipe, sockets, locations that climb out of it: none stops a
+// stage and nothing of the computer is copied.
 TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     const QString home = Temp.path() + "/home", music = DeviceRoot + "/iPod_Control/Music/";
     WriteFile(home + "/secret.mp3", "a file of the computer");
@@ -31,10 +32,14 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     AddTrack("ThroughFolder", "x", QByteArray()).Location = ":iPod_Control:Music:F01:secret.mp3";
     ASSERT_EQ(::mkfifo(QFile::encodeName(music + "F00/Pipe.mp3").constData(), 0644), 0);
     AddTrack("Pipe", "Pipe.mp3", QByteArray());
-    AddTrack("Gone0", "G0.mp3", QByteArray());
+    ASSERT_TRUE(fixtures::MakeSocket(music + "F00/Sock.mp3"));
+    AddTrack("Sock", "Sock.mp3", QByteArray());
     AddTrack("Here", "H..B.mp3", "here");
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Full Resolution/p.jpg");
     AddPhoto(":Full Resolution:p.jpg", QByteArray());
+    ASSERT_TRUE(fixtures::MakeSocket(DeviceRoot + "/Photos/Full Resolution/s.jpg"));
+    AddPhoto(":Full Resolution:s.jpg", QByteArray());
+    AddPhoto(":Full Resolution:ok.jpg", "ok");
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Thumbs/F1019_1.ithmb");
     EXPECT_EQ(device::OpenDiskContainer("E:/Photos/Thumbs/F1019_1.ithmb"), nullptr);
     // Should the pipe's open block, a writer comes after a while so that the test fails, not hangs.
@@ -43,12 +48,13 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
         rescued = true;
         ::close(::open(QFile::encodeName(music + "F00/Pipe.mp3").constData(), O_WRONLY | O_NONBLOCK));
     });
-    Run({.MusicCount = 7, .PhotoCount = 1}, Photos.get());
+    Run({.MusicCount = 7, .PhotoCount = 3}, Photos.get());
     EXPECT_FALSE(rescued);
-    EXPECT_EQ(AllFiles(Music) + AllFiles(Pictures), QStringList{"Here.mp3"});
+    EXPECT_EQ(AllFiles(Music) + AllFiles(Pictures), QStringList({"Here.mp3", "ok.jpg"}));
     const QString log = app::DetailLog.Text();
     EXPECT_EQ(log.count(" :not found (outside the device)\r\n:iPod_Control:"), 2);
-    for (const char* name : {"ThroughFolder.mp3", "Pipe.mp3", "Gone0.mp3", "p.jpg"})
+    EXPECT_FALSE(log.contains("[X]")) << log.toStdString();
+    for (const char* name : {"ThroughFolder.mp3", "Pipe.mp3", "Sock.mp3", "p.jpg"})
         EXPECT_TRUE(log.contains(name + QString(" :not found\r\n"))) << name;
     EXPECT_TRUE(
         log.contains("Linked.mp3 :not found\r\n:iPod_Control:Music:F00:Linked.mp3\r\n" + Music + "Linked.mp3\r\n"));

@@ -24,9 +24,9 @@ TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeAndNeverReplaces) {
 
 TEST_F(TransferTest, DiskLoopCountsPresentFilesOfTheSameSize) {
     for (const char* content : {"one", "two!", "three"})
-        AddTrack("Song", QString(content) + ".mp3", content);
-    // Present copies stand for their tracks, except the one cut short, which is copied again
-    // beside it; a second run writes nothing.
+        AddTrack("Song", QString(content) + ".mp3", content).Size = 7; // stored wrongly, as often
+    // Present copies of the file's size stand for their tracks, except the one cut short,
+    // which is copied again beside it; a second run writes nothing.
     for (const auto& [name, bytes] : {std::pair{"Song", ""}, {"Song1", "two!"}, {"Song2", "three"}})
         WriteFile(Music + name + ".mp3", bytes);
     for (int pass = 0; pass < 2; ++pass) {

@@ -2,6 +2,7 @@
 // thread as the window.
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/TrackDbWriter.h"
+#include "tests/transfer/transfer_helpers.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -9,31 +10,46 @@
 
 namespace {
 
-// The tool's exit code and its output.
-std::pair<int, QString> RunCopy(const QString& dev, const QString& out) {
+// The tool's exit code, its output and its messages.
+std::tuple<int, QString, QString> RunCopy(const QString& dev, const QString& out) {
     QProcess p;
     p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), {"copy", dev, out, "--layout", "1"});
     p.waitForFinished(120000);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
-TEST(TransferDump, DiskModeRunAndAStopThatIsNoSuccess) {
+TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) {
     QTemporaryDir dev, out, blocked;
     fixtures::DeviceTree tree{dev.path()};
-    const fixtures::FixtureDb db = fixtures::SampleDb();
+    fixtures::FixtureDb db = fixtures::SampleDb();
+    for (fixtures::FixtureTrack& t : db.Tracks)
+        t.Size = std::min<uint32_t>(t.Size, 1 << 20);
+    tree.WriteMusicFiles(db);
+    // Databases written by other programs often store sizes other than the files'.
+    for (fixtures::FixtureTrack& t : db.Tracks)
+        t.Size += 1000;
     tree.WriteTrackDb(fixtures::WriteTrackDb(db));
-    tree.WriteMusicFiles(db, 5 << 20); // the 150 MB video stays missing
-    const auto [exit, log] = RunCopy(dev.path(), out.path());
-    EXPECT_EQ(exit, 0);
-    EXPECT_TRUE(log.contains(QStringLiteral("\nMusic: %1/%2\nPhotos: 0/0\nTo iTunes: 0, 0\n")
-                                 .arg(db.Tracks.size() - 1)
-                                 .arg(db.Tracks.size())))
+    const auto [exit, log, err] = RunCopy(dev.path(), out.path());
+    EXPECT_EQ(exit, 0) << err.toStdString();
+    EXPECT_TRUE(log.startsWith(
+        QStringLiteral("[iPod mode]\n\nMusic: %1/%1\nPhotos: 0/0\nTo iTunes: 0, 0\n").arg(db.Tracks.size())))
         << log.toStdString();
-    // A stage that stops is no success to a script.
+    // Again into the same folder: every file present stands for its track, none is copied again.
+    const QStringList files = transfer_test::AllFiles(out.path());
+    EXPECT_EQ(RunCopy(dev.path(), out.path()), std::tuple(0, log, err));
+    EXPECT_EQ(transfer_test::AllFiles(out.path()), files);
+
+    // A stage that stops, a track missing and a folder that cannot be made are no success.
     QFile(blocked.path() + "/New Order").open(QIODevice::WriteOnly);
-    const auto [stopExit, stopLog] = RunCopy(dev.path(), blocked.path());
+    const auto [stopExit, stopLog, stopErr] = RunCopy(dev.path(), blocked.path());
     EXPECT_TRUE(stopLog.contains("[X] Stopped at: Blue Monday")) << stopLog.toStdString();
     EXPECT_EQ(stopExit, 1);
+    QFile::remove(tree.Path(fixtures::DeviceTree::LocationPath(db.Tracks[0].Location)));
+    EXPECT_EQ(std::get<0>(RunCopy(dev.path(), out.path() + "/again")), 1);
+    EXPECT_EQ(
+        RunCopy(dev.path(), blocked.path() + "/New Order/in"),
+        std::tuple(1, QString(),
+                   "ipod-dump: Can not create the folder to save the music.\n" + blocked.path() + "/New Order/in/\n"));
 }
 
 } // namespace

@@ -2,7 +2,8 @@
 //                            [--handheld [--fake-usbmuxd]] [--itunes FILE]
 // Ticks every track (and every photo, every artwork when asked), runs one transfer through the
 // copy thread with a headless panel, and prints the transfer log and a summary line as JSON.
-// Exits 1 when a stage stopped on an error or the transfer failed, so that scripts can tell.
+// Exits 1 when any ticked item was not written for a reason other than being present already,
+// so that scripts can tell (the codes are in CopyUsage).
 // Music goes to OUTDIR/, photos to OUTDIR/Pictures/; album art only passes through the
 // transfer's own temporary folder.
 // With --handheld, ROOT is the handheld's file system, served by the simulated device library,
@@ -41,6 +42,10 @@ namespace {
 constexpr const char* CopyUsage =
     "copy ROOT OUTDIR [--layout N] [--had-files] [--list-only] [--photos] [--art] [--handheld [--fake-usbmuxd]]\n"
     "      [--itunes FILE]\n"
+    "      Exit status: 0 when every ticked track and photo was written or found present (with\n"
+    "      --list-only: the music list was saved); 1 when one was not (missing, unreadable, a write\n"
+    "      error, a stage stopped, the transfer failed) or nothing could start (no device, an output\n"
+    "      folder that cannot be made, a bad --itunes FILE); 2 for wrong arguments.\n"
     "      --fake-usbmuxd: reach the handheld through the real libimobiledevice binding, which talks to a\n"
     "      usbmuxd stand-in started here on a private socket with ROOT as one trusted device.\n"
     "      --itunes FILE: add the copied tracks and the playlists to a scripted iTunes whose starting\n"
@@ -230,20 +235,26 @@ int Copy(const QStringList& args) {
         return 1;
     }
 
-    // What the output page's Start does for the thread: folders, ticks, hand-over.
+    // What the output page's Start does for the thread: folder states, folders, ticks, hand-over.
     const QString pictures = out + QStringLiteral("Pictures/");
-    QDir().mkpath(out);
     const bool musicHad =
         o.HadFiles || !QDir(out).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     const bool photoHad =
         o.HadFiles || !QDir(pictures).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const auto& [folder, text] :
+         {std::pair{out, "Can not create the folder to save the music."},
+          std::pair{photos ? pictures : QString(), "Can not create the folder to save the photos."}}) {
+        if (!folder.isEmpty() && !QDir().mkpath(folder)) {
+            std::fprintf(stderr, "ipod-dump: %s\n%s\n", text, qPrintable(folder));
+            return 1;
+        }
+    }
     tracks.OutputFolder = out;
     tracks.NamingScheme = o.Layout;
     for (int i = 0; i < tracks.Tracks.Count(); ++i)
         tracks.Tracks.GetItem(i).Selected = 1;
     int photoCount = 0;
     if (photos) {
-        QDir().mkpath(pictures);
         photos->OutputFolder = pictures;
         for (int i = 0; i < photos->Photos.Count(); ++i)
             photos->Photos.GetItem(i)->Selected = 1;
@@ -273,10 +284,12 @@ int Copy(const QStringList& args) {
     if (art)
         art->OnProgress = [&display] { display.OnArtCopyProgress(); };
     QJsonObject summary;
-    bool stopped = false;
+    bool failed = false;
     display.OnEnded = [&] {
         const app::TCopyThread& t = *display.Thread;
-        stopped = t.FStopped || !t.FFailure.isEmpty();
+        // A present file counts among the copied ones; anything else short of the count failed.
+        failed = t.FStopped || !t.FFailure.isEmpty() ||
+                 (o.ListOnly ? !t.FListSaved : t.FMusicCopied < t.FMusicCount || t.FPhotosFailed > 0);
         summary = QJsonObject{{QStringLiteral("music"), t.FMusicCopied},
                               {QStringLiteral("musiccount"), t.FMusicCount},
                               {QStringLiteral("photos"), t.FPhotoCount - t.FPhotosFailed},
@@ -311,7 +324,7 @@ int Copy(const QStringList& args) {
     summary.insert(QStringLiteral("position"), display.Position);
     summary.insert(QStringLiteral("maximum"), display.Maximum);
     dump::PrintJson(summary);
-    return stopped ? 1 : 0;
+    return failed ? 1 : 0;
 }
 
 const dump::Registration kCopy("copy", CopyUsage, Copy);
