@@ -6,6 +6,8 @@
 #include "tests/fixtures/ArtworkDbWriter.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 
+#include <optional>
+
 using namespace transfer_test;
 
 TEST_F(TransferTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
@@ -54,9 +56,12 @@ TEST_F(TransferTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     EXPECT_TRUE(app::DetailLog.Text().contains("[X]Reason: Cannot create a temporary folder for the artworks."));
 }
 
+// A missing container has one line and its photos none; an export that fails part-way counts
+// only the files it wrote.
 TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) {
-    fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 4, false, 2);
+    fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 6, false, 2);
     set.Containers["F1024_2.ithmb"].chop(10); // the last photo's image is cut short
+    set.Containers.erase("F1024_3.ithmb");
     fixtures::WritePhotoSet(fixtures::DeviceTree(DeviceRoot), set, false);
     device::TPhotoDb photos("E:", false);
     ASSERT_TRUE(photos.Load());
@@ -64,13 +69,28 @@ TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote
         photos.Photos.GetItem(i)->Selected = 1;
     photos.OutputFolder = Pictures;
     QDir().mkpath(Pictures + "101.jpg");
-    TransferRun run = CancelAt("1 of 4 copied"); // the thumbnail export does not test a cancel
-    run.Display->CheckedPhotos = 4;
+    TransferRun run = CancelAt("1 of 6 copied"); // the thumbnail export does not test a cancel
+    run.Display->CheckedPhotos = 6;
     photos.OnProgress = [d = run.Display.get()] { d->OnCopyProgress(); };
-    Run({.PhotoCount = 4}, &photos, nullptr, std::move(run));
+    Run({.PhotoCount = 6}, &photos, nullptr, std::move(run));
     EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg", "102.jpg"}));
-    EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\n101.jpg :name in use\r\n103.jpg :image cannot be read\r\n"
-                                     "\r\nMusic: 0/0\r\nPhotos: 2/4\r\nTo iTunes: 0, 0");
+    EXPECT_EQ(app::DetailLog.Text(),
+              "\r\nPhotos\r\n1024_3 :RGB file not found.\r\n101.jpg :name in use\r\n"
+              "103.jpg :image cannot be read\r\n\r\nMusic: 0/0\r\nPhotos: 2/6\r\nTo iTunes: 0, 0");
+
+    app::DetailLog.Clear();
+    QDir(Pictures).removeRecursively();
+    QDir().mkpath(Pictures);
+    std::optional<FileSizeLimit> full;
+    TransferRun failing;
+    failing.Display->CheckedPhotos = 6;
+    photos.OnProgress = [&, d = failing.Display.get()] { d->OnCopyProgress(), full.emplace(1); };
+    Run({.PhotoCount = 6}, &photos, nullptr, std::move(failing));
+    full.reset();
+    EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg"}));
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\n[X]Reason: Cannot create file \"" + Pictures + "101.jpg\""));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 1/6\r\nTo iTunes: 0, 0"))
+        << app::DetailLog.Text().toStdString();
 }
 
 // Full-size photos: clashing names, missing and refused files, a cancel.
