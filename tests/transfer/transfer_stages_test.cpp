@@ -5,6 +5,7 @@
 #include "device/ArtworkDb.h"
 #include "tests/fixtures/ArtworkDbWriter.h"
 #include "tests/fixtures/PhotoDbWriter.h"
+#include "transfer/TrackCopy.h"
 
 #include <optional>
 
@@ -51,9 +52,10 @@ TEST_F(TransferTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     const QByteArray tmp = qgetenv("TMPDIR");
     WriteFile(Temp.path() + "/file", "not a folder");
     qputenv("TMPDIR", (Temp.path() + "/file").toUtf8());
-    Run({.MusicCount = 1, .ArtworkCount = 1, .CopyArtwork = true}, nullptr, &art);
+    Run({.MusicCount = 1, .PhotoCount = 1, .ArtworkCount = 1, .CopyArtwork = true}, Photos.get(), &art);
     tmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmp);
     EXPECT_TRUE(app::DetailLog.Text().contains("[X]Reason: Cannot create a temporary folder for the artworks."));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 0/1\r\nTo iTunes: 0, 0")); // the stage never ran
 }
 
 // A missing container has one line and its photos none; an export that fails part-way counts
@@ -113,4 +115,22 @@ TEST_F(TransferTest, FullSizePhotosNamesGapsAndACancel) {
                       "\r\nM0.JPG :not found\r\n:Full Resolution:M0.JPG\r\n%1M0.JPG\r\n\r\nMusic: 0/0"
                       "\r\nPhotos: 4/9\r\nTo iTunes: 0, 0")
                   .arg(Pictures));
+
+    // Any other error stops the stage: the photo and those after it count as not copied.
+    Photos = std::make_unique<device::TPhotoDb>("E:", false);
+    std::tie(Photos->HasFullRes, Photos->OutputFolder) = std::tuple(1, Pictures);
+    for (const auto& [name, content] : {std::pair{":S0.JPG", QByteArray("s")},
+                                        {":Gone.JPG", QByteArray()},
+                                        {":Big.JPG", QByteArray(2 << 20, 'b')},
+                                        {":S1.JPG", QByteArray("s")}})
+        AddPhoto(name, content);
+    app::DetailLog.Clear();
+    {
+        const FileSizeLimit full(1 << 20);
+        Run({.PhotoCount = 4}, Photos.get());
+    }
+    EXPECT_TRUE(QFileInfo::exists(Pictures + "S0.JPG") && !QFileInfo::exists(Pictures + "S1.JPG"));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\n[X]Stopped at: :Big.JPG\r\nReason: " + app::SystemErrorText(EFBIG) +
+                                               "\r\nMusic: 0/0\r\nPhotos: 1/4\r\nTo iTunes: 0, 0"))
+        << app::DetailLog.Text().toStdString();
 }
