@@ -261,7 +261,9 @@ void TZozoDodiFrm::ExpBtnClick() {
 
     const bool music = GroupShown(OutEdit);
     const bool photos = GroupShown(PicOutEdit);
-    if (music) {
+    const bool listOnly = FMusicListMode == mlListOnly;
+    // The music list goes into the music folder also when only photos are ticked.
+    if (music || listOnly) {
         if (OutEdit->text().isEmpty()) {
             ShowMessageBox(this, MsgKind::Information,
                            QStringLiteral("Please choose a folder to save the music files."), MsgButtons::Ok);
@@ -296,7 +298,6 @@ void TZozoDodiFrm::ExpBtnClick() {
     // The artwork bitmaps go to a private folder of the transfer, not into the music folder.
     if (copyArt)
         MarkArtworkForCopy();
-    const bool listOnly = FMusicListMode == mlListOnly;
     if (!listOnly) {
         if (!CheckFreeDiskSpace())
             return;

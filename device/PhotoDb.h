@@ -167,6 +167,8 @@ public:
     uint8_t HasFullRes = 0;
     uint8_t Skip720 = 0;
     QByteArray Log; // one line per missing container
+    // The containers that the last thumbnail export could not open (their photos got no file).
+    std::vector<int32_t> MissingContainers;
     TProgressEvent OnProgress;
     TBitmapHeader BmpHeader{};
     QByteArray WorkStream; // header and pixel bytes of one picture; empty between uses

@@ -182,8 +182,9 @@ struct Decoded {
 
 // One step of the export, in the order the sequential walk takes them.
 struct Step {
-    QByteArray LogLine; // a container that could not be opened
-    QString Path;       // a photo's output file
+    QByteArray LogLine;    // a container that could not be opened
+    int32_t Container = 0; // and its number
+    QString Path;          // a photo's output file
     QImage Picture;
     QByteArray Bytes;         // the file, empty when nothing is written
     std::exception_ptr Error; // raised where the walk had reached
@@ -229,6 +230,7 @@ public:
 
     template <class Fn>
     bool Run(ExportSink& sink, Fn decode) {
+        Db.MissingContainers.clear();
         for (int i = 0; i < Db.Photos.Count(); ++i)
             if (const TPhotoItem* photo = Db.Photos.GetItem(i); photo->Selected)
                 Selected.push_back(photo);
@@ -260,6 +262,7 @@ public:
                         break;
                     if (!step->LogLine.isEmpty()) {
                         Db.Log += step->LogLine;
+                        Db.MissingContainers.push_back(step->Container);
                         result = true;
                         continue;
                     }
@@ -294,6 +297,7 @@ private:
                 if (!container) {
                     Step missing;
                     missing.LogLine = logLine;
+                    missing.Container = n;
                     if (!out.Push(std::move(missing)))
                         return;
                     continue;

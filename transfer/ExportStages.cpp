@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <set>
 
 namespace app {
 namespace {
@@ -66,8 +67,12 @@ void TCopyThread::ExportPhotos() {
         return;
     }
     // The export tells of no failed photo: one counts as written only when its file is there,
-    // whether the export ends or fails part-way.
+    // whether the export ends or fails part-way. A missing container has its one line from the
+    // export; its photos are counted, not listed (a large device has thousands in one).
+    const qsizetype logged = db.Log.size();
     auto countWritten = [&](bool logFailures) {
+        DetailLog.AppendRaw(QString::fromUtf8(db.Log.mid(logged)));
+        const std::set<int32_t> missing(db.MissingContainers.begin(), db.MissingContainers.end());
         int written = 0;
         for (int i = 0; i < db.Photos.Count(); ++i) {
             const device::TPhotoItem& photo = *db.Photos.GetItem(i);
@@ -77,7 +82,7 @@ void TCopyThread::ExportPhotos() {
             const QFileInfo out(db.OutputFolder + name);
             if (out.isFile() && !out.isSymLink())
                 ++written;
-            else if (logFailures)
+            else if (logFailures && !missing.contains(photo.FileNo))
                 DetailLog.AppendRaw(name + (out.exists() || out.isSymLink()
                                                 ? QStringLiteral(" :name in use\r\n")
                                                 : QStringLiteral(" :image cannot be read\r\n")));

@@ -4,7 +4,7 @@
 #include "device/TrackDb.h"
 #include "platform/itunes/ITunes.h"
 
-#include <QCollator>
+#include <QHash>
 #include <QLocale>
 #include <algorithm>
 #include <exception>
@@ -29,6 +29,24 @@ std::shared_ptr<T> Need(std::shared_ptr<T> object) {
     return object;
 }
 
+// A name with its case folded by the user's locale: lower case, and a letter whose capital is
+// two letters (ß, the ligatures) as those two in lower case, so that "STRASSE" meets "Straße".
+// Nothing else is folded: width, kana, accents and invisible characters still tell names apart.
+QString FoldCase(const QLocale& locale, const QString& name) {
+    const QString lower = locale.toLower(name);
+    QString out;
+    out.reserve(lower.size());
+    for (qsizetype i = 0; i < lower.size();) {
+        const qsizetype n = lower[i].isHighSurrogate() && i + 1 < lower.size() && lower[i + 1].isLowSurrogate() ? 2 : 1;
+        const QString c = lower.mid(i, n);
+        i += n;
+        const QString upper = c[0].unicode() < 0x80 ? c : locale.toUpper(c);
+        out += upper.size() > c.size() ? locale.toLower(upper) : c;
+    }
+    // Lower-case forms that are still two of one letter (final sigma, long s).
+    return out.toCaseFolded();
+}
+
 QString MessageOf(const std::exception& e) {
     if (const auto* error = dynamic_cast<const itn::Error*>(&e))
         return error->Message();
@@ -38,9 +56,7 @@ QString MessageOf(const std::exception& e) {
 class Stage {
 public:
     Stage(TITunesStageHost& host, itn::IComponent& itunes, const TITunesStageInput& in)
-        : Host(host), ITunes(itunes), In(in), Tracks(in.TrackDb->Tracks), Playlists(in.TrackDb->Playlists) {
-        Collator.setCaseSensitivity(Qt::CaseInsensitive);
-    }
+        : Host(host), ITunes(itunes), In(in), Tracks(in.TrackDb->Tracks), Playlists(in.TrackDb->Playlists) {}
 
     void Run() {
         Host.Log(QString::number(In.MusicCopied) + u'/' + QString::number(In.MusicCount));
@@ -66,6 +82,9 @@ public:
         }
         Host.StepProgress();
         Host.ShowITunesCreating();
+        // A failed version read ends the stage without its block, but only after iTunes was
+        // asked to quit like at the end of every run that got this far.
+        std::exception_ptr versionError;
         try {
             try {
                 TrackPass();
@@ -76,13 +95,20 @@ public:
             } catch (const Cancelled&) {
             } catch (const std::exception& e) {
                 Host.SetITunesFailed(true);
-                Host.Log(ErrorBlock(MessageOf(e)));
+                QString block;
+                try {
+                    block = ErrorBlock(MessageOf(e));
+                } catch (...) {
+                    versionError = std::current_exception();
+                }
+                if (!versionError)
+                    Host.Log(block);
             }
             ITunes.Sleep(500);
             App->Quit();
         } catch (...) {
-            // A failed version read or quit ends the stage; the references still go before
-            // the automation system is shut down on this thread.
+            // A failed quit ends the stage; the references still go before the automation
+            // system is shut down on this thread.
             Release();
             ITunes.Uninitialize();
             throw;
@@ -90,6 +116,8 @@ public:
         Release();
         ITunes.Uninitialize();
         Host.FillProgress();
+        if (versionError)
+            std::rethrow_exception(versionError);
     }
 
 private:
@@ -181,6 +209,7 @@ private:
     }
 
     std::shared_ptr<itn::IPlaylist> FindPlaylist(const QString& name, bool smart) {
+        const QString folded = FoldCase(Locale, name);
         const int count = PlaylistList->Count();
         for (int k = 1; k <= count; ++k) {
             auto candidate = PlaylistList->Item(k);
@@ -189,7 +218,7 @@ private:
             const auto user = Need(candidate->AsUserPlaylist());
             if (user->Smart() != smart || user->SpecialKind() != itn::SpecialNone)
                 continue;
-            if (Collator.compare(candidate->Name(), name) == 0)
+            if (Folded(candidate->Name()) == folded)
                 return candidate;
         }
         return {};
@@ -227,6 +256,14 @@ private:
         }
     }
 
+    // iTunes' names are folded once each, not once per device playlist.
+    const QString& Folded(const QString& name) {
+        auto at = FoldedNames.find(name);
+        if (at == FoldedNames.end())
+            at = FoldedNames.insert(name, FoldCase(Locale, name));
+        return *at;
+    }
+
     QString ErrorBlock(const QString& message) {
         const QString version = App->Version();
         return QStringLiteral("[X]Error occured when adding to iTunes.\r\n") + message + QStringLiteral("\r\n") +
@@ -241,7 +278,8 @@ private:
     const TITunesStageInput& In;
     const device::TTrackList& Tracks;
     const device::TPlayLists& Playlists;
-    QCollator Collator{QLocale()};
+    const QLocale Locale; // the user's, as the stage starts
+    QHash<QString, QString> FoldedNames;
     std::unordered_map<uint32_t, int> FirstOfId;
 
     // Working values, reported only in the error block.

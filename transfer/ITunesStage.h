@@ -39,7 +39,8 @@ struct TITunesStageInput {
 };
 
 // Runs the whole stage. Errors of iTunes are reported in the log; only a failure to read the
-// version for that report, or of the final quit request, leaves as an exception.
+// version for that report (once iTunes was asked to quit), or of the quit request itself,
+// leaves as an exception.
 void RunITunesStage(TITunesStageHost& host, platform::itunes::IComponent& itunes, const TITunesStageInput& in);
 
 } // namespace app

@@ -205,23 +205,29 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     ASSERT_EQ(Boxes.size(), boxes + 2);
     EXPECT_EQ(lastPage(), "diag.html");
 
-    // The mode's transfer writes only the list, after its notice at Start.
-    w.CheckAllTracks();
-    w.OutEdit->setText(Temp.filePath("list"));
-    w.PicOutEdit->setText(Temp.filePath("list pictures"));
-    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
-    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
-    WaitForThreadEnd(w);
-    EXPECT_EQ(BoxesStarting("You have selected \"Generate the music list only\" mode."), 1);
-    EXPECT_EQ(QDir(Temp.filePath("list")).entryList(QDir::Files), QStringList{"VRQMusicList.xml"});
-    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    // The mode's transfer writes only the list, after its notice at Start; with only photos
+    // ticked, into the music folder that the page does not show.
+    for (const bool tracks : {false, true}) {
+        tracks ? w.CheckAllTracks() : w.UncheckAllTracks();
+        const QString list = Temp.filePath(tracks ? "list" : "photos/list");
+        w.OutEdit->setText(list);
+        w.PicOutEdit->setText(Temp.filePath("list pictures"));
+        QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+        EXPECT_EQ(w.OutEdit->isVisibleTo(w.ErrPnl), tracks);
+        QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+        WaitForThreadEnd(w);
+        EXPECT_EQ(QDir(list).entryList(QDir::Files), QStringList{"VRQMusicList.xml"});
+        EXPECT_EQ(w.Tilb->text(), "File saved as \"VRQMusicList.xml\"");
+        QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    }
+    EXPECT_EQ(BoxesStarting("You have selected \"Generate the music list only\" mode."), 2);
 
     // Cleared: no question.
     InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
         ClickSurface(about);
     });
-    EXPECT_EQ(Boxes.size(), boxes + 3);
+    EXPECT_EQ(Boxes.size(), boxes + 4);
     EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlCopyFiles);
 
     w.IphoneErrLb->show(); // as after a failed start of the handheld link

@@ -58,12 +58,14 @@ TEST_F(MappedDevice, PhotoDbLoadsFromTheDiskAndItsExportVisitsOnlyTheContainersU
     db->Photos.GetItem(0)->FileNo = 9; // outside 1..FileCount: never exported
     db->Photos.GetItem(2)->FileNo = db->Photos.GetItem(3)->FileNo = 3;
     EXPECT_TRUE(db->ExportThumbs(true));
-    EXPECT_EQ(db->Log, QByteArray("1024_2 :RGB file not found.\r\n"));
+    EXPECT_EQ(std::pair(db->Log, db->MissingContainers),
+              std::pair(QByteArray("1024_2 :RGB file not found.\r\n"), std::vector<int32_t>{2}));
     EXPECT_EQ(Files(), (QStringList{"101.jpg", "102.jpg", "103.jpg", "104.jpg", "105.jpg", "106.jpg"}));
     db->Log.clear();
     db->Large.FileCount = 2000000000;
     EXPECT_TRUE(db->ExportThumbs(true));
-    EXPECT_EQ(db->Log, QByteArray("1024_9 :RGB file not found.\r\n"));
+    EXPECT_EQ(std::pair(db->Log, db->MissingContainers),
+              std::pair(QByteArray("1024_9 :RGB file not found.\r\n"), std::vector<int32_t>{9}));
     EXPECT_EQ(ContainersToVisit(3, {}), (std::vector<int32_t>{1, 2, 3}));
     EXPECT_EQ(ContainersToVisit(MaxProbedContainers + 1, {7, 0, 3, 7, MaxProbedContainers + 2}),
               (std::vector<int32_t>{3, 7}));

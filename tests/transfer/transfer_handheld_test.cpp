@@ -1,4 +1,4 @@
-// The handheld copy loop through the simulated device library: the device leaving part-way,
+// The handheld copy loop through the simulated device library: a cancel, the device leaving part-way,
 // files already in the folder, and copies that come up short or cannot be written.
 #include "tests/handheld/SimLink.h"
 #include "tests/transfer/transfer_helpers.h"
@@ -41,9 +41,19 @@ protected:
     std::unique_ptr<device::TiTunesDB> Db;
 };
 
-TEST_F(HandheldTransferTest, DeviceLeavingDuringACopyNeverLeavesATruncatedFile) {
+TEST_F(HandheldTransferTest, ACancelOrTheDeviceLeavingDuringACopyNeverLeavesATruncatedFile) {
     for (int i = 0; i < 6; ++i)
         AddTrack(QStringLiteral("T%1").arg(i), Content(i));
+    // A cancel while a track is named: that copy completes, and no other begins.
+    transfer_test::TransferRun cancel;
+    cancel.Display->OnItem = [d = cancel.Display.get()](const QString& text) {
+        if (text == "2/6, T1")
+            d->Thread->Terminate();
+    };
+    EXPECT_EQ(RunTransfer(false, std::move(cancel)), 2);
+    EXPECT_EQ(AllFiles(Out.path()), QStringList({"T0.mp3", "T1.mp3"}));
+    QDir(Out.path()).removeRecursively();
+    QDir().mkpath(Out.path());
     // The removal is handled on the library's own thread while the copies go on.
     std::thread removal;
     transfer_test::TransferRun run;

@@ -13,8 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
 #include <tuple>
 
 namespace transfer_test {
@@ -31,6 +33,21 @@ inline QStringList AllFiles(const QString& folder) {
     out.sort();
     return out;
 }
+
+// Files may not grow beyond `bytes` while this lives: a stand-in for a disk that fills up.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) : Handler(std::signal(SIGXFSZ, SIG_IGN)) {
+        getrlimit(RLIMIT_FSIZE, &Old);
+        const rlimit limit{bytes, Old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &Old);
+        std::signal(SIGXFSZ, Handler);
+    }
+    rlimit Old{};
+    void (*Handler)(int);
+};
 
 struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();

@@ -78,7 +78,10 @@ ScriptedITunes::Playlist Pl(const QString& name, bool smart = false, int special
 
 } // namespace
 
+// Under an ordinary locale: only the case of a name is folded, by the user's locale.
 TEST(ITunesStage, PlaylistsMatchByNameInAnyCaseAndTracksOfAnIdAreAddedOnce) {
+    const QLocale before;
+    QLocale::setDefault(QLocale("en_US"));
     Host h;
     h.Track("A", 7);
     h.Track("A twin", 7);
@@ -86,17 +89,32 @@ TEST(ITunesStage, PlaylistsMatchByNameInAnyCaseAndTracksOfAnIdAreAddedOnce) {
     h.Track("Not copied", 9, false);
     h.Track("Here", 10);
     h.It.Tracks = {{"Here", "/m/Here.mp3"}};
-    h.It.Playlists = {Pl("MIX", true), Pl("road trip"), Pl("Party", true), Pl("party", false, 4)};
+    h.It.Playlists = {Pl("MIX", true),       Pl("road trip"),  Pl("Party", true),
+                      Pl("party", false, 4), Pl("straße"),     Pl("ｆａｖｏｒｉｔｏｓ ★"),
+                      Pl("ひかり"),          Pl("Lo\u00ADfi"), Pl("Jazz\u200D")};
     h.It.Playlists[1].Tracks = {0};
     h.List("Mix", {7}, true);                // a smart match: left alone
     h.List("Road Trip", {7, 8, 9, 404, 10}); // a plain match: reused, its tracks not added twice
     h.List("Gym", {7}, true);                // no match: created plain
     h.List("PARTY", {7});                    // only a smart and a special one: created beside them
+    h.List("STRASSE", {7});                  // a capital of two letters
+    for (const char* other : {"Favoritos ★", "ヒカリ", "Lofi", "Jazz"}) // width, kana, invisible characters
+        h.List(other, {7});
     h.Run();
-    EXPECT_EQ(h.Lists(), "Library:Here,A,A twin MIX*: road trip:Here,A Party*: party: Gym:A PARTY:A");
+    EXPECT_EQ(h.Lists(), "Library:Here,A,A twin MIX*: road trip:Here,A Party*: party: straße:A ｆａｖｏｒｉｔｏｓ ★: "
+                         "ひかり: Lo\u00ADfi: Jazz\u200D: Gym:A PARTY:A Favoritos ★:A ヒカリ:A Lofi:A Jazz:A");
     h.It.Calls.clear();
     h.Run();
     EXPECT_FALSE(h.Trace().contains("AddFile(road trip"));
+    // A Turkish user's capital I is a dotless i.
+    QLocale::setDefault(QLocale("tr_TR"));
+    Host t;
+    t.Track("A", 7);
+    t.It.Playlists = {Pl("isparta"), Pl("ısparta")};
+    t.List("ISPARTA", {7});
+    t.Run();
+    EXPECT_EQ(t.Lists(), "Library:A isparta: ısparta:A");
+    QLocale::setDefault(before);
 }
 
 // Nothing copied: iTunes is never started; then artwork goes only to tracks without images whose
@@ -149,8 +167,8 @@ TEST(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
         {{{"Playlists", 1, {}, false, true}}, 1, 0, QString("Playlists() PlaylistCount() ") + closing, nullptr},
         {{{"CreatePlaylist", 1, {}, false, true}}, 1, 0, QString("CreatePlaylist(L0) ") + closing, nullptr},
         {{{"InProgress", 5, {}, false, true}}, 1, 0, QString("InProgress() Sleep(100) ") + closing, nullptr},
-        // A failed version read or quit leaves the stage without a block.
-        {{{"LibraryPlaylist", 1, "x"}, {"Version", 1, "gone"}}, 0, 0, "Version() Uninitialize()", nullptr, true},
+        // A failed version read or quit leaves the stage without a block; iTunes is still asked to quit.
+        {{{"LibraryPlaylist", 1, "x"}, {"Version", 1, "gone"}}, 0, 0, versionClosing, nullptr, true},
         {{{"Quit", 1, "gone"}}, 0, 0, "Quit() Uninitialize()", nullptr, true},
     };
     for (const auto& c : cases) {

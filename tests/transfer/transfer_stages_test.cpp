@@ -5,6 +5,9 @@
 #include "device/ArtworkDb.h"
 #include "tests/fixtures/ArtworkDbWriter.h"
 #include "tests/fixtures/PhotoDbWriter.h"
+#include "transfer/TrackCopy.h"
+
+#include <optional>
 
 using namespace transfer_test;
 
@@ -49,14 +52,18 @@ TEST_F(TransferTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     const QByteArray tmp = qgetenv("TMPDIR");
     WriteFile(Temp.path() + "/file", "not a folder");
     qputenv("TMPDIR", (Temp.path() + "/file").toUtf8());
-    Run({.MusicCount = 1, .ArtworkCount = 1, .CopyArtwork = true}, nullptr, &art);
+    Run({.MusicCount = 1, .PhotoCount = 1, .ArtworkCount = 1, .CopyArtwork = true}, Photos.get(), &art);
     tmp.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", tmp);
     EXPECT_TRUE(app::DetailLog.Text().contains("[X]Reason: Cannot create a temporary folder for the artworks."));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 0/1\r\nTo iTunes: 0, 0")); // the stage never ran
 }
 
+// A missing container has one line and its photos none; an export that fails part-way counts
+// only the files it wrote.
 TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) {
-    fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 4, false, 2);
+    fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 6, false, 2);
     set.Containers["F1024_2.ithmb"].chop(10); // the last photo's image is cut short
+    set.Containers.erase("F1024_3.ithmb");
     fixtures::WritePhotoSet(fixtures::DeviceTree(DeviceRoot), set, false);
     device::TPhotoDb photos("E:", false);
     ASSERT_TRUE(photos.Load());
@@ -64,13 +71,28 @@ TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote
         photos.Photos.GetItem(i)->Selected = 1;
     photos.OutputFolder = Pictures;
     QDir().mkpath(Pictures + "101.jpg");
-    TransferRun run = CancelAt("1 of 4 copied"); // the thumbnail export does not test a cancel
-    run.Display->CheckedPhotos = 4;
+    TransferRun run = CancelAt("1 of 6 copied"); // the thumbnail export does not test a cancel
+    run.Display->CheckedPhotos = 6;
     photos.OnProgress = [d = run.Display.get()] { d->OnCopyProgress(); };
-    Run({.PhotoCount = 4}, &photos, nullptr, std::move(run));
+    Run({.PhotoCount = 6}, &photos, nullptr, std::move(run));
     EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg", "102.jpg"}));
-    EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\n101.jpg :name in use\r\n103.jpg :image cannot be read\r\n"
-                                     "\r\nMusic: 0/0\r\nPhotos: 2/4\r\nTo iTunes: 0, 0");
+    EXPECT_EQ(app::DetailLog.Text(),
+              "\r\nPhotos\r\n1024_3 :RGB file not found.\r\n101.jpg :name in use\r\n"
+              "103.jpg :image cannot be read\r\n\r\nMusic: 0/0\r\nPhotos: 2/6\r\nTo iTunes: 0, 0");
+
+    app::DetailLog.Clear();
+    QDir(Pictures).removeRecursively();
+    QDir().mkpath(Pictures);
+    std::optional<FileSizeLimit> full;
+    TransferRun failing;
+    failing.Display->CheckedPhotos = 6;
+    photos.OnProgress = [&, d = failing.Display.get()] { d->OnCopyProgress(), full.emplace(1); };
+    Run({.PhotoCount = 6}, &photos, nullptr, std::move(failing));
+    full.reset();
+    EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg"}));
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\n[X]Reason: Cannot create file \"" + Pictures + "101.jpg\""));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 1/6\r\nTo iTunes: 0, 0"))
+        << app::DetailLog.Text().toStdString();
 }
 
 // Full-size photos: clashing names, missing and refused files, a cancel.
@@ -93,4 +115,22 @@ TEST_F(TransferTest, FullSizePhotosNamesGapsAndACancel) {
                       "\r\nM0.JPG :not found\r\n:Full Resolution:M0.JPG\r\n%1M0.JPG\r\n\r\nMusic: 0/0"
                       "\r\nPhotos: 4/9\r\nTo iTunes: 0, 0")
                   .arg(Pictures));
+
+    // Any other error stops the stage: the photo and those after it count as not copied.
+    Photos = std::make_unique<device::TPhotoDb>("E:", false);
+    std::tie(Photos->HasFullRes, Photos->OutputFolder) = std::tuple(1, Pictures);
+    for (const auto& [name, content] : {std::pair{":S0.JPG", QByteArray("s")},
+                                        {":Gone.JPG", QByteArray()},
+                                        {":Big.JPG", QByteArray(2 << 20, 'b')},
+                                        {":S1.JPG", QByteArray("s")}})
+        AddPhoto(name, content);
+    app::DetailLog.Clear();
+    {
+        const FileSizeLimit full(1 << 20);
+        Run({.PhotoCount = 4}, Photos.get());
+    }
+    EXPECT_TRUE(QFileInfo::exists(Pictures + "S0.JPG") && !QFileInfo::exists(Pictures + "S1.JPG"));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\n[X]Stopped at: :Big.JPG\r\nReason: " + app::SystemErrorText(EFBIG) +
+                                               "\r\nMusic: 0/0\r\nPhotos: 1/4\r\nTo iTunes: 0, 0"))
+        << app::DetailLog.Text().toStdString();
 }
