@@ -5,6 +5,7 @@
 #include "app/ZozoDodiMain.h"
 #include "device/TrackDb.h"
 #include "handheld/Iphone.h"
+#include "handheld/Slots.h"
 #include "platform/Desktop.h"
 #include "platform/Drives.h"
 #include "platform/Library.h"
@@ -24,9 +25,10 @@
 
 // The handheld's state record as the link leaves it.
 inline void SetHandheldReady(bool ready, bool failed = false) {
-    QMutexLocker lock(&handheld::IphoneLock());
-    handheld::IphoneMgr.Ready = ready;
-    handheld::IphoneMgr.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+    handheld::detail::WriteRecord([&](handheld::TIphoneMgr& m) {
+        m.Ready = ready;
+        m.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+    });
 }
 
 // Five tracks with easy numbers, a video in capitals, and three playlists: one with a
