@@ -242,6 +242,14 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkAndAReloadStartsThemAfreshA
     Reload();
     EXPECT_EQ(PhotoRoot(), nullptr);
     EXPECT_FALSE(w.PhotoGridHasTiles());
+    // The phone's connection dies in the middle of a page: the connection is lost, said once.
+    fixtures::WritePhotoSet(Phone, Photos(10, 3, 3004, true), true);
+    Reload();
+    SimControl(("fail AFCFileRefRead " + std::to_string(mobiledevice::ErrNoDevice)).c_str(), nullptr, 0);
+    ChooseAlbum(0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
+    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
 }
 
 TEST_F(HandheldPhotoGridTest, ClosingTheWindowDuringABuildEndsIt) {

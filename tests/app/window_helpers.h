@@ -98,10 +98,10 @@ protected:
     TZozoDodiFrm& OpenWithPhone(const fixtures::DeviceTree& phone) {
         EXPECT_TRUE(fixtures::InstallSimulatedLibraries(MG_BIN_DIR "/mobiledevice-sim/new", Libs.path()));
         TZozoDodiFrm& w = OpenShown();
-        auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+        SimControl = reinterpret_cast<PFN_MobileDeviceSimControl>(
             platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
         for (const QByteArray& c : {"root " + phone.Root().toUtf8(), QByteArray("arrive"), QByteArray("wait")})
-            control(c.constData(), nullptr, 0);
+            SimControl(c.constData(), nullptr, 0);
         QCoreApplication::processEvents();
         EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld) << handheld::IphoneLastError().constData();
         return w;
@@ -131,4 +131,5 @@ protected:
     std::vector<QString> Boxes;
     std::vector<QUrl> Opened;
     MsgResult Answer = MsgResult::No;
+    PFN_MobileDeviceSimControl SimControl = nullptr; // of the phone's simulated library
 };
