@@ -16,6 +16,7 @@
 #include <pthread.h>
 #include <usbmuxd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -62,11 +63,12 @@ struct Handle {
 };
 
 struct Device {
-    std::mutex Lock; // guards everything below
     std::string Udid;
-    bool Present = true;
-    bool PairingFailed = false; // the last connect ended at the pairing step
-    bool VersionKnown = false;  // the handle carries the product version (see Handshake)
+    // Set from the event thread, which never waits for a device's lock.
+    std::atomic<bool> Present{true};
+    std::atomic<bool> PairingFailed{false}; // the last connect ended at the pairing step
+    std::mutex Lock;                        // guards everything below
+    bool VersionKnown = false;              // the handle carries the product version (see Handshake)
     std::shared_ptr<Handle> Mux;
     lockdownd_client_t Lockdown = nullptr;
     std::string SessionId;
@@ -201,19 +203,13 @@ void OnEvent(const idevice_event_t* event, void*) {
         callback = gCallback;
         cookie = gCookie;
     }
-    for (auto& d : released.Devices) {
-        std::lock_guard<std::mutex> lock(d->Lock); // calls already past the table see it here
-        d->Present = false;
-    }
-    released = {}; // the last user of each releases it
-    if (paired) {
-        // The user answered "Trust" after a connect failed for want of it: that connect is
-        // retried as an arrival, once. A paired event of a working device changes nothing.
-        std::lock_guard<std::mutex> lock(paired->Lock);
-        if (!paired->PairingFailed)
-            return;
-        paired->PairingFailed = false;
-    }
+    for (auto& d : released.Devices)
+        d->Present = false; // calls already past the table see it once they hold the device
+    released = {};          // the last user of each releases it
+    // The user answered "Trust" after a connect failed for want of it: that connect is retried
+    // as an arrival, once. A paired event of a working device changes nothing.
+    if (paired && !paired->PairingFailed.exchange(false))
+        return;
     if (!info.Device || !callback)
         return;
     // The unsubscribe cancels this thread; a cancel inside the link's connect sequence would
