@@ -378,13 +378,13 @@ void UnloadDeviceLibraries() {
             platform::FreeLibrary(m.MobileDeviceModule);
         if (m.CoreFoundationModule)
             platform::FreeLibrary(m.CoreFoundationModule);
-        WriteRecord([](TIphoneMgr& r) {
-            r.MobileDeviceModule = nullptr;
-            r.CoreFoundationModule = nullptr;
-        });
     } else {
         OpenLibraryUse(wasOpen);
     }
+    WriteRecord([](TIphoneMgr& r) {
+        r.MobileDeviceModule = nullptr;
+        r.CoreFoundationModule = nullptr;
+    });
 }
 
 bool SubscribeDeviceNotification(platform::WindowHandle Window) {
@@ -432,7 +432,10 @@ void DeviceNotificationCallback(const void* Info, void* /*Cookie*/) {
         });
     }
     platform::WindowHandle window;
-    WriteRecord([&](TIphoneMgr&) { window = gNotifyWindow; });
+    {
+        std::lock_guard<std::mutex> lock(RecordLock());
+        window = gNotifyWindow;
+    }
     if (post)
         platform::PostMessage(window, WM_IPHONE_NOTIFY);
 }
