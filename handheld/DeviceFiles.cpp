@@ -22,27 +22,45 @@ namespace {
 const QByteArray kPrefsPath = "/iTunes_Control/iTunes/iTunesPrefs";
 constexpr qint64 kPrefsFlagOffset = 10;
 
-// This thread's open-read-close sequence holds one level of the link's lock from
-// DeviceOpenFile to DeviceCloseFile.
-thread_local bool tSequenceHeld = false;
+// The connection that this thread's open file (OpenFileRef) belongs to.
+thread_local void* tSequenceConnection = nullptr;
 
 // A count larger than asked is never trusted: it would read past the buffer.
 quint32 Delivered(quint32 count, quint32 asked) {
     return count > asked ? asked : count;
 }
 
+// What an operation works with, copied from the record at its start.
+struct Link {
+    bool AfcOpen;
+    void* Connection;
+    QByteArray MediaRoot;
+};
+
+Link CurrentLink() {
+    const TIphoneMgr m = ReadRecord();
+    return {m.AfcOpen, m.AfcConnection, m.MediaRoot};
+}
+
+// The library's answer to an existence test of a full path.
+quint32 Find(const Link& link, const QByteArray& full) {
+    void* info = nullptr;
+    return link.AfcOpen ? Call(entry::AFCFileInfoOpen, link.Connection, full.constData(), &info) : NoEntryPoint;
+}
+
 // MediaRoot + Path, tested and opened for reading. On failure LastError holds "Not found" or
-// openFailure followed by the library's result. Called with the link's lock held.
-bool OpenForReading(const QByteArray& Path, const char* openFailure, uint64_t& ref) {
-    const QByteArray full = IphoneMgr.MediaRoot + Path;
-    if (!DeviceFileExists(full)) {
+// openFailure followed by the library's result; a connection that is gone is no missing file.
+bool OpenForReading(const Link& link, const QByteArray& Path, const char* openFailure, uint64_t& ref) {
+    const QByteArray full = link.MediaRoot + Path;
+    quint32 r = Find(link, full);
+    if (r != 0 && r != mobiledevice::ErrNoDevice) {
         SetLastError("Not found");
         return false;
     }
-    const quint32 r =
-        Call(entry::AFCFileRefOpen, IphoneMgr.AfcConnection, full.constData(), mobiledevice::OpenRead, &ref);
+    if (r == 0)
+        r = Call(entry::AFCFileRefOpen, link.Connection, full.constData(), mobiledevice::OpenRead, &ref);
     if (r != 0) {
-        SetLastError(openFailure + Number(r));
+        Fail(link.Connection, openFailure, r);
         return false;
     }
     return true;
@@ -50,37 +68,29 @@ bool OpenForReading(const QByteArray& Path, const char* openFailure, uint64_t& r
 
 } // namespace
 
-void detail::ReleaseSequenceOfThisThread() {
-    if (tSequenceHeld) {
-        tSequenceHeld = false;
-        IphoneLock().unlock();
-    }
-}
-
 bool DeviceFileExists(const QByteArray& FullPath) {
-    QMutexLocker link(&IphoneLock());
-    if (!IphoneMgr.AfcOpen)
-        return false;
-    void* info = nullptr;
-    return Call(entry::AFCFileInfoOpen, IphoneMgr.AfcConnection, FullPath.constData(), &info) == 0;
+    const Link link = CurrentLink();
+    const quint32 r = Find(link, FullPath);
+    NoteLostConnection(link.Connection, r);
+    return r == 0;
 }
 
 bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream) {
-    QMutexLocker link(&IphoneLock());
+    const Link link = CurrentLink();
     uint64_t ref = 0;
-    if (!OpenForReading(Path, "Open error: ", ref))
+    if (!OpenForReading(link, Path, "Open error: ", ref))
         return false;
-    void* const connection = IphoneMgr.AfcConnection;
     bool ok = false;
     quint32 lastFailure = 0;
     try {
         std::unique_ptr<char[]> buffer(new char[WholeFileChunkSize]());
         for (;;) {
             quint32 count = WholeFileChunkSize;
-            const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(buffer.get()), &count);
+            const quint32 r =
+                Call(entry::AFCFileRefRead, link.Connection, ref, static_cast<void*>(buffer.get()), &count);
             if (r != 0) {
                 lastFailure = r;
-                SetLastError("Read error: " + Number(r));
+                Fail(link.Connection, "Read error: ", r);
                 break;
             }
             count = Delivered(count, WholeFileChunkSize);
@@ -95,18 +105,18 @@ bool DeviceReadFile(const QByteArray& Path, QIODevice& Stream) {
         SetLastError("Exception: " + Number(lastFailure));
         ok = false;
     }
-    Call(entry::AFCFileRefClose, connection, ref);
+    Call(entry::AFCFileRefClose, link.Connection, ref);
     return ok;
 }
 
 bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream) {
-    QMutexLocker link(&IphoneLock());
-    const QByteArray full = IphoneMgr.MediaRoot + Path;
-    void* const connection = IphoneMgr.AfcConnection;
+    const Link link = CurrentLink();
+    const QByteArray full = link.MediaRoot + Path;
     uint64_t ref = 0;
-    const quint32 opened = Call(entry::AFCFileRefOpen, connection, full.constData(), mobiledevice::OpenWriteNew, &ref);
+    const quint32 opened =
+        Call(entry::AFCFileRefOpen, link.Connection, full.constData(), mobiledevice::OpenWriteNew, &ref);
     if (opened != 0) {
-        SetLastError("Open write error: " + Number(opened));
+        Fail(link.Connection, "Open write error: ", opened);
         return false;
     }
     bool ok = false;
@@ -118,46 +128,41 @@ bool DeviceWriteFile(const QByteArray& Path, QIODevice& Stream) {
         if (!Stream.seek(0) || Stream.read(buffer.get(), size) != size)
             throw std::runtime_error("stream read");
         const quint32 r =
-            Call(entry::AFCFileRefWrite, connection, ref, static_cast<const void*>(buffer.get()), quint32(size));
+            Call(entry::AFCFileRefWrite, link.Connection, ref, static_cast<const void*>(buffer.get()), quint32(size));
         if (r != 0)
-            SetLastError("Write error: " + Number(r));
+            Fail(link.Connection, "Write error: ", r);
         else
             ok = true;
     } catch (...) {
         SetLastError("Exception: 0");
     }
-    Call(entry::AFCFileRefClose, connection, ref);
+    Call(entry::AFCFileRefClose, link.Connection, ref);
     return ok;
 }
 
 bool DeviceOpenFile(const QByteArray& Path) {
-    IphoneLock().lock();
+    const Link link = CurrentLink();
     uint64_t ref = OpenFileRef;
-    const bool ok = OpenForReading(Path, "Open err: ", ref);
-    if (ok)
-        OpenFileRef = ref;
-    // On success this thread keeps one level of the lock until DeviceCloseFile.
-    if (ok && !tSequenceHeld)
-        tSequenceHeld = true;
-    else
-        IphoneLock().unlock();
-    return ok;
+    if (!OpenForReading(link, Path, "Open err: ", ref))
+        return false;
+    OpenFileRef = ref;
+    tSequenceConnection = link.Connection;
+    return true;
 }
 
 bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset, quint32* DeliveredCount) {
     if (DeliveredCount)
         *DeliveredCount = 0;
-    QMutexLocker link(&IphoneLock());
-    void* const connection = IphoneMgr.AfcConnection;
+    void* const connection = tSequenceConnection;
     quint32 r = Call(entry::AFCFileRefSeek, connection, OpenFileRef, Offset, quint64(0));
     if (r != 0) {
-        SetLastError("Seek Err: " + Number(r));
+        Fail(connection, "Seek Err: ", r);
         return false;
     }
     quint32 n = Count;
     r = Call(entry::AFCFileRefRead, connection, OpenFileRef, Buffer, &n);
     if (r != 0) {
-        SetLastError("Read Err: " + Number(r));
+        Fail(connection, "Read Err: ", r);
         return false;
     }
     if (DeliveredCount)
@@ -166,25 +171,16 @@ bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset, quint32* Delivered
 }
 
 bool DeviceCloseFile() {
-    bool ok;
-    {
-        QMutexLocker link(&IphoneLock());
-        ok = Call(entry::AFCFileRefClose, IphoneMgr.AfcConnection, OpenFileRef) == 0;
-    }
-    if (tSequenceHeld) {
-        tSequenceHeld = false;
-        IphoneLock().unlock();
-    }
-    return ok;
+    return Call(entry::AFCFileRefClose, tSequenceConnection, OpenFileRef) == 0;
 }
 
 bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize,
                             qint64 ExpectedSize) {
-    QMutexLocker link(&IphoneLock());
+    const Link link = CurrentLink();
     uint64_t ref = 0;
-    if (!OpenForReading(DevicePath, "Open error: ", ref))
+    if (!OpenForReading(link, DevicePath, "Open error: ", ref))
         return false;
-    void* const connection = IphoneMgr.AfcConnection;
+    void* const connection = link.Connection;
     struct CloseRef {
         void* connection;
         uint64_t ref;
@@ -205,7 +201,7 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
     while (count > 0) {
         const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(Buffer), &count);
         if (r != 0) {
-            SetLastError("Read error: " + Number(r));
+            Fail(connection, "Read error: ", r);
             break;
         }
         count = Delivered(count, BufferSize);
@@ -248,8 +244,6 @@ bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath) {
 }
 
 bool ClearDevicePrefsFlag() {
-    // One read-modify-write: no other operation of the link runs in between.
-    QMutexLocker link(&IphoneLock());
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
     if (!DeviceReadFile(kPrefsPath, stream))

@@ -3,6 +3,7 @@
 #include "handheld/Iphone.h"
 
 #include <QFileInfo>
+#include <condition_variable>
 #include <memory>
 
 #include "handheld/Slots.h"
@@ -14,7 +15,7 @@
 namespace handheld {
 
 TIphoneMgr IphoneMgr;
-quint64 OpenFileRef = 0;
+thread_local quint64 OpenFileRef = 0;
 
 namespace entry {
 PFN_CFStringMakeConstantString CFStringMakeConstantString = nullptr;
@@ -47,6 +48,51 @@ std::mutex& RecordLock() {
 
 namespace {
 thread_local QByteArray tDeviceLastError;
+
+// Calls inside the library, and whether new ones may start (not while it is loaded or released).
+std::mutex gUseLock;
+std::condition_variable gUseEnded;
+int gUsers = 0;
+bool gLibraryOpen = false;
+
+// Guarded by RecordLock(): the window told of the record, and the device whose lost connection
+// the link reported itself and that nothing has been heard of since.
+platform::WindowHandle gNotifyWindow = 0;
+void* gLostDevice = nullptr;
+
+// Stops new calls and waits for those inside the library; true when calls were allowed before.
+bool CloseLibraryUse() {
+    std::unique_lock<std::mutex> lock(gUseLock);
+    const bool was = gLibraryOpen;
+    gLibraryOpen = false;
+    gUseEnded.wait(lock, [] { return gUsers == 0; });
+    return was;
+}
+
+void OpenLibraryUse(bool open) {
+    std::lock_guard<std::mutex> lock(gUseLock);
+    gLibraryOpen = open;
+}
+
+} // namespace
+
+LibraryUse::LibraryUse() {
+    std::lock_guard<std::mutex> lock(gUseLock);
+    FEntered = gLibraryOpen;
+    gUsers += FEntered;
+}
+
+LibraryUse::~LibraryUse() {
+    if (!FEntered)
+        return;
+    std::lock_guard<std::mutex> lock(gUseLock);
+    if (--gUsers == 0)
+        gUseEnded.notify_all();
+}
+
+TIphoneMgr ReadRecord() {
+    std::lock_guard<std::mutex> lock(RecordLock());
+    return IphoneMgr;
 }
 
 void SetLastError(const QByteArray& text) {
@@ -56,6 +102,26 @@ void SetLastError(const QByteArray& text) {
 
 QByteArray Number(quint32 result) {
     return QByteArray::number(result);
+}
+
+void NoteLostConnection(void* connection, quint32 result) {
+    if (result != mobiledevice::ErrNoDevice)
+        return;
+    platform::WindowHandle window = 0;
+    {
+        std::lock_guard<std::mutex> lock(RecordLock());
+        if (!IphoneMgr.Ready || IphoneMgr.AfcConnection != connection)
+            return;
+        IphoneMgr.Ready = false;
+        gLostDevice = IphoneMgr.Device;
+        window = gNotifyWindow;
+    }
+    platform::PostMessage(window, WM_IPHONE_NOTIFY);
+}
+
+void Fail(void* connection, const char* text, quint32 result) {
+    SetLastError(text + Number(result));
+    NoteLostConnection(connection, result);
 }
 
 } // namespace detail
@@ -69,7 +135,6 @@ namespace {
 void* gNotification = nullptr;
 bool gSubscribed = false;
 PFN_AMDeviceNotificationUnsubscribe gUnsubscribe = nullptr;
-platform::WindowHandle gNotifyWindow = 0;
 
 const char kCoreFoundationName[] = "CoreFoundation.dll";
 const char kMobileDeviceUnderCommon[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
@@ -129,28 +194,22 @@ extern "C" void NotificationTrampoline(const AMDeviceNotificationInfo* info, voi
 
 } // namespace
 
-std::recursive_mutex& IphoneLock() {
-    static std::recursive_mutex lock;
-    return lock;
-}
-
 TIphoneMgr IphoneState() {
-    QMutexLocker lock(&RecordLock());
-    return IphoneMgr;
+    return ReadRecord();
 }
 
 bool IphoneReady() {
-    QMutexLocker lock(&RecordLock());
+    std::lock_guard<std::mutex> lock(RecordLock());
     return IphoneMgr.Ready;
 }
 
 QByteArray IphoneLastError() {
-    QMutexLocker lock(&RecordLock());
+    std::lock_guard<std::mutex> lock(RecordLock());
     return IphoneMgr.LastError;
 }
 
 QByteArray IphoneMediaRoot() {
-    QMutexLocker lock(&RecordLock());
+    std::lock_guard<std::mutex> lock(RecordLock());
     return IphoneMgr.MediaRoot;
 }
 
@@ -200,7 +259,12 @@ bool LocateDeviceLibraries(QString& MobileDevicePath, QString& CoreFoundationPat
 }
 
 bool LoadDeviceLibraries() {
-    QMutexLocker link(&IphoneLock());
+    // The slots are rewritten only once no call is inside the library; calls resume at the end,
+    // through whatever was resolved.
+    CloseLibraryUse();
+    struct Reopen {
+        ~Reopen() { OpenLibraryUse(true); }
+    } reopen;
     OpenFileRef = 0;
     WriteRecord([](TIphoneMgr& m) {
         m.MobileDeviceModule = nullptr;
@@ -219,7 +283,7 @@ bool LoadDeviceLibraries() {
         if (!LocateDeviceLibraries(mobileDevicePath, coreFoundationPath))
             return false;
 
-        const bool isNew = IphoneMgr.NewLibrary;
+        const bool isNew = ReadRecord().NewLibrary;
         platform::ModuleHandle md = platform::LoadLibrary(platform::ResolvePath(mobileDevicePath));
         platform::ModuleHandle cf = isNew ? platform::LoadLibrary(platform::ResolvePath(coreFoundationPath)) : nullptr;
         WriteRecord([&](TIphoneMgr& m) {
@@ -268,11 +332,13 @@ bool LoadDeviceLibraries() {
 }
 
 const void* MakeCFStringConst(const QByteArray& Text) {
-    if (!entry::CFStringMakeConstantString)
+    const LibraryUse use;
+    const PFN_CFStringMakeConstantString make = use ? entry::CFStringMakeConstantString : nullptr;
+    if (!make)
         return nullptr;
     std::unique_ptr<char[]> copy(new char[size_t(Text.size()) + 1]());
     memcpy(copy.get(), Text.constData(), size_t(Text.size()));
-    return entry::CFStringMakeConstantString(copy.get(), quint32(Text.size()));
+    return make(copy.get(), quint32(Text.size()));
 }
 
 void MakeCFStringInline(const QByteArray& Text, TCFString& Obj) {
@@ -287,57 +353,49 @@ void MakeCFStringInline(const QByteArray& Text, TCFString& Obj) {
     memcpy(Obj.data() + 9, text.constData(), size_t(text.size()));
 }
 
+// Called on the window's thread, as are the load and the subscription.
 void UnloadDeviceLibraries() {
-    // Ended outside the link's lock: the library's thread may be waiting for it inside a
-    // notification, and the unsubscribe waits for that thread.
-    // A sequence left open on this thread would keep the library's thread waiting for ever.
-    ReleaseSequenceOfThisThread();
-    void* notification = nullptr;
-    bool subscribed;
-    {
-        QMutexLocker link(&IphoneLock());
-        subscribed = gSubscribed;
-        notification = gNotification;
-    }
-    bool ended = !subscribed;
-    if (subscribed && gUnsubscribe) {
-        gUnsubscribe(notification);
+    // The unsubscribe waits for a notification that is running; it runs to its end.
+    bool ended = !gSubscribed;
+    if (gSubscribed && gUnsubscribe) {
+        const LibraryUse use;
+        if (use)
+            gUnsubscribe(gNotification);
         ended = true;
     }
-    QMutexLocker link(&IphoneLock());
     gSubscribed = !ended;
     gNotification = nullptr;
-    platform::ModuleHandle md = IphoneMgr.MobileDeviceModule;
-    platform::ModuleHandle cf = IphoneMgr.CoreFoundationModule;
-    // A library whose notifications cannot be ended stays mapped until the process ends, so
-    // that no notification ever runs in released code.
+    // Calls that another thread has inside the library (a read the device does not answer)
+    // end before the library goes.
+    const bool wasOpen = CloseLibraryUse();
+    const TIphoneMgr m = ReadRecord();
+    // A library whose notifications cannot be ended stays mapped and callable until the process
+    // ends, so that no notification ever runs in released code.
     if (ended) {
-        // A file sequence that a window loop left open may still try to close its file.
+        // Later calls, as from a file sequence left open, answer NoEntryPoint.
         ClearSlots();
-        if (md)
-            platform::FreeLibrary(md);
-        if (cf)
-            platform::FreeLibrary(cf);
+        if (m.MobileDeviceModule)
+            platform::FreeLibrary(m.MobileDeviceModule);
+        if (m.CoreFoundationModule)
+            platform::FreeLibrary(m.CoreFoundationModule);
+    } else {
+        OpenLibraryUse(wasOpen);
     }
-    WriteRecord([](TIphoneMgr& m) {
-        m.MobileDeviceModule = nullptr;
-        m.CoreFoundationModule = nullptr;
+    WriteRecord([](TIphoneMgr& r) {
+        r.MobileDeviceModule = nullptr;
+        r.CoreFoundationModule = nullptr;
     });
 }
 
 bool SubscribeDeviceNotification(platform::WindowHandle Window) {
-    PFN_AMDeviceNotificationSubscribe subscribe;
-    {
-        QMutexLocker link(&IphoneLock());
-        WriteRecord([](TIphoneMgr& m) { m.Ready = false; });
+    WriteRecord([&](TIphoneMgr& m) {
+        m.Ready = false;
         gNotifyWindow = Window;
-        subscribe = entry::AMDeviceNotificationSubscribe;
-    }
-    // Called without the lock: the library may deliver a first notification on its thread
-    // before it returns.
+    });
+    // The library may deliver a first notification on its thread before it returns.
     void* notification = nullptr;
-    const quint32 result = subscribe ? subscribe(&NotificationTrampoline, 0, 0, nullptr, &notification) : NoEntryPoint;
-    QMutexLocker link(&IphoneLock());
+    const quint32 result =
+        Call(entry::AMDeviceNotificationSubscribe, &NotificationTrampoline, 0u, 0u, nullptr, &notification);
     if (result != 0) {
         SetLastError("Subscribes error: " + Number(result));
         return false;
@@ -347,33 +405,60 @@ bool SubscribeDeviceNotification(platform::WindowHandle Window) {
     return true;
 }
 
+// Runs without a lock of the link: file operations on other threads go on meanwhile.
 void DeviceNotificationCallback(const void* Info, void* /*Cookie*/) {
     if (!Info)
         return;
     const auto* info = static_cast<const AMDeviceNotificationInfo*>(Info);
+    const quint32 message = info->Message;
+    void* const device = info->Device;
+    bool post = true;
+    if (message == 1) {
+        WriteRecord([&](TIphoneMgr& m) {
+            m.Device = device;
+            gLostDevice = nullptr;
+        });
+        // A failed connect is never ready, also after an earlier device connected.
+        const bool connected = ConnectDevice(device);
+        WriteRecord([&](TIphoneMgr& m) { m.Ready = connected; });
+    } else {
+        SetLastError(message == 2 ? QByteArray("iPhone or iPod Touch is disconnected.")
+                                  : "State of iPhone or iPod Touch is " + Number(message));
+        WriteRecord([&](TIphoneMgr& m) {
+            // The window already heard that this device's connection was lost.
+            post = !(message == 2 && gLostDevice == device && m.Device == device && !m.Ready);
+            m.Ready = false;
+            gLostDevice = nullptr;
+        });
+    }
     platform::WindowHandle window;
     {
-        QMutexLocker link(&IphoneLock());
-        const quint32 message = info->Message;
-        if (message == 1) {
-            void* device = info->Device;
-            WriteRecord([&](TIphoneMgr& m) { m.Device = device; });
-            if (ConnectDevice(device))
-                WriteRecord([](TIphoneMgr& m) { m.Ready = true; });
-        } else {
-            WriteRecord([](TIphoneMgr& m) { m.Ready = false; });
-            if (message == 2)
-                SetLastError("iPhone or iPod Touch is disconnected.");
-            else
-                SetLastError("State of iPhone or iPod Touch is " + Number(message));
-        }
+        std::lock_guard<std::mutex> lock(RecordLock());
         window = gNotifyWindow;
     }
-    platform::PostMessage(window, WM_IPHONE_NOTIFY);
+    if (post)
+        platform::PostMessage(window, WM_IPHONE_NOTIFY);
 }
 
+namespace {
+
+// The media root of a file connection: that of the record's service, found with existence tests
+// on the connection itself.
+QByteArray MediaRootOf(void* connection, bool fullAccess) {
+    if (!fullAccess)
+        return QByteArray();
+    void* info = nullptr;
+    const auto exists = [&](const char* path) {
+        return connection && Call(entry::AFCFileInfoOpen, connection, path, &info) == 0;
+    };
+    const bool mobile = exists("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB") ||
+                        exists("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB");
+    return mobile ? QByteArray("/var/mobile/Media") : QByteArray("/var/root/Media");
+}
+
+} // namespace
+
 bool ConnectDevice(void* Device) {
-    QMutexLocker link(&IphoneLock());
     using namespace entry;
     quint32 r = Call(AMDeviceConnect, Device);
     if (r != 0) {
@@ -386,7 +471,14 @@ bool ConnectDevice(void* Device) {
             SetLastError("Pair failed: " + Number(r) + " (Please do a pair with iTunes first)");
             return false;
         }
-    } else if (Call(AMDeviceValidatePairing, Device) != 0) {
+    } else if ((r = Call(AMDeviceValidatePairing, Device)) != 0) {
+        // Paired anew only when the device no longer knows this host: a new pairing replaces
+        // the stored record, which a check that failed otherwise (the device dropped the
+        // connection, or is locked) says nothing against.
+        if (r != mobiledevice::ErrInvalidHostId && r != mobiledevice::ErrMissingPairRecord) {
+            SetLastError("Validate pair error: " + Number(r));
+            return false;
+        }
         r = Call(AMDevicePair, Device);
         if (r != 0) {
             SetLastError("Invalid pair, failed: " + Number(r) + " (Please do a pair with iTunes first)");
@@ -400,23 +492,26 @@ bool ConnectDevice(void* Device) {
         return false;
     }
 
+    const bool newLibrary = ReadRecord().NewLibrary;
     auto startService = [&](const QByteArray& name, quint32& handle) {
         quint32 unused = 0;
-        if (IphoneMgr.NewLibrary)
+        if (newLibrary)
             return Call(AMDeviceStartServiceNew, Device, MakeCFStringConst(name), &handle, &unused);
         TCFString object; // kept until the call is over
         MakeCFStringInline(name, object);
         return Call(AMDeviceStartServiceOld, Device, static_cast<const void*>(object.constData()), &handle, &unused);
     };
     quint32 handle = 0;
+    bool fullAccess;
     if (startService("com.apple.afc2", handle) == 0) {
-        WriteRecord([](TIphoneMgr& m) { m.FullAccess = true; });
+        fullAccess = true;
     } else if (startService("com.apple.afc", handle) == 0) {
-        WriteRecord([](TIphoneMgr& m) { m.FullAccess = false; });
+        fullAccess = false;
     } else {
         SetLastError("Cannot start AFC");
         return false;
     }
+    WriteRecord([&](TIphoneMgr& m) { m.FullAccess = fullAccess; });
     EndDeviceSession(Device);
 
     void* connection = nullptr;
@@ -425,16 +520,18 @@ bool ConnectDevice(void* Device) {
         SetLastError("Open AFC error: " + Number(r));
         return false;
     }
+    // The connection and its root are published together: another thread's file operation
+    // never pairs the new connection with the old root.
+    const QByteArray root = MediaRootOf(connection, fullAccess);
     WriteRecord([&](TIphoneMgr& m) {
         m.AfcConnection = connection;
         m.AfcOpen = true;
+        m.MediaRoot = root;
     });
-    DetectMediaRoot();
     return true;
 }
 
 bool EndDeviceSession(void* Device) {
-    QMutexLocker link(&IphoneLock());
     Call(entry::AMDeviceStopSession, Device);
     Call(entry::AMDeviceDisconnect, Device);
     WriteRecord([](TIphoneMgr& m) { m.Connected = false; });
@@ -442,35 +539,32 @@ bool EndDeviceSession(void* Device) {
 }
 
 void DetectMediaRoot() {
-    QMutexLocker link(&IphoneLock());
-    QByteArray root;
-    if (IphoneMgr.FullAccess) {
-        const bool mobile = DeviceFileExists("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB") ||
-                            DeviceFileExists("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB");
-        root = mobile ? QByteArray("/var/mobile/Media") : QByteArray("/var/root/Media");
-    }
-    WriteRecord([&](TIphoneMgr& m) { m.MediaRoot = root; });
+    const TIphoneMgr m = ReadRecord();
+    const QByteArray root = MediaRootOf(m.AfcOpen ? m.AfcConnection : nullptr, m.FullAccess);
+    WriteRecord([&](TIphoneMgr& r) { r.MediaRoot = root; });
 }
 
 bool CloseDevice() {
-    QMutexLocker link(&IphoneLock());
+    const TIphoneMgr m = ReadRecord();
     bool result = true;
-    if (IphoneMgr.Connected) {
-        EndDeviceSession(IphoneMgr.Device);
-        WriteRecord([](TIphoneMgr& m) {
-            m.Connected = false;
-            m.Device = nullptr;
+    if (m.Connected) {
+        EndDeviceSession(m.Device);
+        WriteRecord([](TIphoneMgr& r) {
+            r.Connected = false;
+            r.Device = nullptr;
         });
     }
-    if (IphoneMgr.AfcOpen) {
-        const quint32 r = Call(entry::AFCConnectionClose, IphoneMgr.AfcConnection);
+    if (m.AfcOpen) {
+        const quint32 r = Call(entry::AFCConnectionClose, m.AfcConnection);
         if (r != 0) {
             SetLastError("Close AFC error: " + Number(r));
             result = false;
         } else {
-            WriteRecord([](TIphoneMgr& m) {
-                m.AfcOpen = false;
-                m.AfcConnection = nullptr;
+            WriteRecord([&](TIphoneMgr& rec) {
+                if (rec.AfcConnection == m.AfcConnection) {
+                    rec.AfcOpen = false;
+                    rec.AfcConnection = nullptr;
+                }
             });
         }
     }

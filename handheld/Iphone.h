@@ -2,21 +2,24 @@
 // The iPhone / iPod touch link: loads the mobile-device library pair, follows device arrival
 // and removal, connects, and reads and writes the device's files.
 //
-// Threads: the library calls DeviceNotificationCallback on a thread of its own. Everything
-// here runs under one re-entrant lock of the link (IphoneLock, a std::recursive_mutex, which the thread
-// checkers see): the callback holds it for a whole notification and each device operation for its call;
-// DeviceOpenFile holds it until the matching DeviceCloseFile, so only one open-read-close sequence runs at a
-// time. WM_IPHONE_NOTIFY is posted after the lock is released, when the record is complete. Read the record
-// from outside through IphoneState()/IphoneReady()/IphoneLastError(): they copy under a short lock of the
-// record alone, so they never wait for a device operation or a connect sequence. A device operation that
-// failed also leaves its own text in DeviceLastError() on the thread that called it, safe from a later
-// failure on another thread.
+// Threads: the library calls DeviceNotificationCallback on a thread of its own, while the
+// window and the copy thread use the device's files. The link holds no lock across a call
+// into the library: the record is written and read under a short lock of its own, each
+// operation works on a copy of the connection and media root taken at its start, and a
+// notification never waits for a file operation nor one device for another. The library may
+// still answer for a connection that a new arrival replaced meanwhile: it tells such calls
+// apart by their reference. Each thread has its own open file (DeviceOpenFile to
+// DeviceCloseFile), so two open-read-close sequences never share a reference. Unloading
+// waits until no call is inside the library. WM_IPHONE_NOTIFY is posted when the record is
+// complete. A call that finds the link's current connection gone (the device removed or no
+// longer answering) clears Ready and posts WM_IPHONE_NOTIFY, so the window learns of the lost
+// connection at once. Read the record through IphoneState()/IphoneReady()/IphoneLastError().
+// A device operation that failed also leaves its own text in DeviceLastError() on the thread
+// that called it, safe from a later failure on another thread.
 #include <QByteArray>
 #include <QIODevice>
-#include <QMutexLocker> // callers lock IphoneLock() with it
 #include <QString>
 #include <QtGlobal>
-#include <mutex>
 
 #include "platform/Library.h"
 #include "platform/PostMessage.h"
@@ -43,13 +46,11 @@ struct TIphoneMgr {
     QByteArray LastError;
 };
 
-// The link's one state record. Written only under IphoneLock() (and the record's own lock);
-// read it through the copies below.
+// The link's one state record. Written only under the record's lock; read it through the
+// copies below.
 extern TIphoneMgr IphoneMgr;
-// The 64-bit file reference of the file opened by DeviceOpenFile.
-extern quint64 OpenFileRef;
-
-std::recursive_mutex& IphoneLock();
+// The 64-bit file reference of the file that DeviceOpenFile opened on the calling thread.
+extern thread_local quint64 OpenFileRef;
 
 // Copies taken under the lock.
 TIphoneMgr IphoneState();

@@ -1,7 +1,8 @@
 #pragma once
 // The entry-point slots of the mobile-device library pair and the link's internal helpers.
-// Written only by LoadDeviceLibraries, before the subscription starts the library's thread.
+// Written only by LoadDeviceLibraries and UnloadDeviceLibraries, while no call is inside the library.
 #include <QByteArray>
+#include <mutex>
 
 #include "handheld/Iphone.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
@@ -35,29 +36,41 @@ namespace handheld::detail {
 // What a call through an unresolved slot answers instead of crashing.
 constexpr quint32 NoEntryPoint = 0xFFFFFFFF;
 
-// Writes to IphoneMgr go through these, under the record's lock, while the caller holds
-// IphoneLock(); code that holds IphoneLock() may read IphoneMgr directly.
-template <typename F>
-void WriteRecord(F change);
-void SetLastError(const QByteArray& text);
-QByteArray Number(quint32 result);
-// Gives up the open-read-close sequence that the calling thread holds, if any.
-void ReleaseSequenceOfThisThread();
-
-template <typename Fn, typename... Args>
-quint32 Call(Fn slot, Args... args) {
-    return slot ? slot(args...) : NoEntryPoint;
-}
-
-} // namespace handheld::detail
-
-#include <QMutex>
-#include <mutex>
-namespace handheld::detail {
+// Writes to IphoneMgr go through WriteRecord, under the record's lock; ReadRecord copies it.
 std::mutex& RecordLock();
 template <typename F>
 void WriteRecord(F change) {
-    QMutexLocker lock(&RecordLock());
+    std::lock_guard<std::mutex> lock(RecordLock());
     change(IphoneMgr);
 }
+TIphoneMgr ReadRecord();
+void SetLastError(const QByteArray& text);
+QByteArray Number(quint32 result);
+// After a call through `connection` answered `result`: when that says the connection is gone
+// and it is the link's current one while ready, the link stops being ready and tells the window.
+void NoteLostConnection(void* connection, quint32 result);
+// SetLastError(text + result), then NoteLostConnection.
+void Fail(void* connection, const char* text, quint32 result);
+
+// Holds the library loaded for one call: false once unloading has begun.
+class LibraryUse {
+public:
+    LibraryUse();
+    ~LibraryUse();
+    explicit operator bool() const { return FEntered; }
+    LibraryUse(const LibraryUse&) = delete;
+    LibraryUse& operator=(const LibraryUse&) = delete;
+
+private:
+    bool FEntered;
+};
+
+// The slot is read inside the use, never while a load or unload rewrites it.
+template <typename Fn, typename... Args>
+quint32 Call(const Fn& slot, Args... args) {
+    const LibraryUse use;
+    const Fn fn = use ? slot : nullptr;
+    return fn ? fn(args...) : NoEntryPoint;
+}
+
 } // namespace handheld::detail

@@ -45,6 +45,13 @@ namespace mobiledevice {
 constexpr uint64_t OpenRead = 2;
 constexpr uint64_t OpenWriteNew = 3;
 
+// Results that the link tells apart. Every call on a device or file connection that is gone
+// (removed, or dead after the device stopped answering) answers ErrNoDevice; a pairing check
+// that finds the host unknown to the device answers ErrInvalidHostId or ErrMissingPairRecord.
+constexpr uint32_t ErrNoDevice = 0xE8000084;
+constexpr uint32_t ErrInvalidHostId = 0xE8000013;
+constexpr uint32_t ErrMissingPairRecord = 0xE8000019;
+
 // The constant-string object that our CoreFoundation substitute makes (newer generation).
 struct ConstantString {
     uint32_t Magic; // ConstantStringMagic

@@ -5,6 +5,7 @@
 #include "app/ZozoDodiMain.h"
 #include "device/TrackDb.h"
 #include "handheld/Iphone.h"
+#include "handheld/Slots.h"
 #include "platform/Desktop.h"
 #include "platform/Drives.h"
 #include "platform/Library.h"
@@ -24,9 +25,10 @@
 
 // The handheld's state record as the link leaves it.
 inline void SetHandheldReady(bool ready, bool failed = false) {
-    QMutexLocker lock(&handheld::IphoneLock());
-    handheld::IphoneMgr.Ready = ready;
-    handheld::IphoneMgr.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+    handheld::detail::WriteRecord([&](handheld::TIphoneMgr& m) {
+        m.Ready = ready;
+        m.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+    });
 }
 
 // Five tracks with easy numbers, a video in capitals, and three playlists: one with a
@@ -96,10 +98,10 @@ protected:
     TZozoDodiFrm& OpenWithPhone(const fixtures::DeviceTree& phone) {
         EXPECT_TRUE(fixtures::InstallSimulatedLibraries(MG_BIN_DIR "/mobiledevice-sim/new", Libs.path()));
         TZozoDodiFrm& w = OpenShown();
-        auto control = reinterpret_cast<PFN_MobileDeviceSimControl>(
+        SimControl = reinterpret_cast<PFN_MobileDeviceSimControl>(
             platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
         for (const QByteArray& c : {"root " + phone.Root().toUtf8(), QByteArray("arrive"), QByteArray("wait")})
-            control(c.constData(), nullptr, 0);
+            SimControl(c.constData(), nullptr, 0);
         QCoreApplication::processEvents();
         EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld) << handheld::IphoneLastError().constData();
         return w;
@@ -129,4 +131,5 @@ protected:
     std::vector<QString> Boxes;
     std::vector<QUrl> Opened;
     MsgResult Answer = MsgResult::No;
+    PFN_MobileDeviceSimControl SimControl = nullptr; // of the phone's simulated library
 };

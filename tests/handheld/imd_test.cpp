@@ -139,11 +139,14 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     EXPECT_EQ(Call("AMDeviceIsPaired", deviceA) + Call("AMDeviceIsPaired", reinterpret_cast<void*>(0x4711)), 0u);
 }
 
-// Files arrive byte for byte and the prefs byte is written back. A device that trusts the
-// stored record connects without a new pairing, also when locked; ValidatePair is asked only of
-// devices older than iOS 7, which still know it. Never paired: the first connect waits for
-// "Trust", whose answer connects the device at once. A device pulled in the middle of the
-// session ends the connect, not the program.
+// Files arrive byte for byte and the prefs byte is written back. A read the phone does not
+// answer holds up neither another phone's arrival nor its removal; one dropped unanswered loses
+// the connection, which the window hears of once, and later reads fail as such, not as missing
+// files. A device that trusts the stored record connects without a new pairing, also when
+// locked; ValidatePair is asked only of devices older than iOS 7, which still know it. A check
+// the device breaks off pairs nothing; one that no longer knows the host is paired anew. Never
+// paired: the first connect waits for "Trust", whose answer connects the device at once. A
+// device pulled in the middle of the session ends the connect, not the program.
 TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     ASSERT_TRUE(LoadDeviceLibraries());
     Handle = platform::RegisterWindow(&Window);
@@ -162,9 +165,37 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
     prefs[10] = 0;
     EXPECT_EQ(simtest::ReadFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
+
+    Muxd.StallReads(true);
+    QByteArray stalled;
+    const int readsBefore = Muxd.Count("AFCRead");
+    std::thread reader([&] { stalled = simtest::Read("/f20000000"); });
+    while (Muxd.Count("AFCRead") == readsBefore)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int otherId = Muxd.Plug(Setup("other"));
+    EXPECT_TRUE(WaitFor(2).Ready) << "the arrival waited for the stalled read";
+    Muxd.Unplug(otherId);
+    EXPECT_FALSE(WaitFor(3).Ready);
+    Muxd.StallReads(false);
+    reader.join();
+    EXPECT_TRUE(stalled == simtest::Pattern(20000000));
     Muxd.Unplug(filesId);
 
-    size_t seen = 2;
+    fakemuxd::DeviceSetup dying = Setup("dying");
+    simtest::WriteFile(On(dying, "/f"), "abc");
+    const int dyingId = Muxd.Plug(dying);
+    EXPECT_TRUE(WaitFor(5).Ready) << IphoneLastError().constData();
+    Muxd.StallReads(true, true);
+    const QByteArray gone = QByteArray::number(mobiledevice::ErrNoDevice);
+    EXPECT_EQ(simtest::Read("/f"), "<failed>");
+    EXPECT_FALSE(WaitFor(6).Ready);
+    EXPECT_EQ(IphoneLastError(), "Read error: " + gone);
+    EXPECT_EQ(simtest::Read("/f"), "<failed>");
+    EXPECT_EQ(IphoneLastError(), "Open error: " + gone);
+    Muxd.StallReads(false);
+    Muxd.Unplug(dyingId); // already heard of: the next message is the next arrival's
+
+    size_t seen = 6;
     for (const auto& [version, validations] : {std::pair{"16.4", 0}, {"12.5.7", 0}, {"6.1.6", 1}}) {
         SCOPED_TRACE(version);
         fakemuxd::DeviceSetup setup = Setup(version);
@@ -175,6 +206,17 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
         EXPECT_EQ(Muxd.Count("Pair") + Muxd.Count("SavePairRecord"), 0);
         Muxd.Unplug(id);
         EXPECT_EQ(WaitFor(++seen).LastError, "iPhone or iPod Touch is disconnected.");
+    }
+    for (const auto& [forgot, text, pairs] :
+         {std::tuple{false, "Validate pair error: ", 0}, {true, "Invalid pair", 1}}) {
+        fakemuxd::DeviceSetup setup = Setup(forgot ? "forgot" : "broke-off");
+        setup.ForgotHost = forgot;
+        setup.DropAt = forgot ? "" : "StartSession";
+        const int id = Muxd.Plug(setup);
+        EXPECT_TRUE(WaitFor(++seen).LastError.startsWith(text)) << IphoneLastError().constData();
+        EXPECT_EQ(Muxd.Count("Pair"), pairs);
+        Muxd.Unplug(id);
+        ++seen;
     }
 
     fakemuxd::DeviceSetup fresh = Setup("new-device");

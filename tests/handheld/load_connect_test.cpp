@@ -35,6 +35,10 @@ TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     Arrive({"pairing invalid", "fail AMDevicePair 7"});
     EXPECT_EQ(IphoneLastError(), "Invalid pair, failed: 7 (Please do a pair with iTunes first)");
     EXPECT_FALSE(IphoneState().Ready || IphoneState().Connected);
+    // Any other failed check (the device broke off) is a failed connect; nothing is paired anew.
+    Arrive({"fail AMDeviceValidatePairing 4"});
+    EXPECT_EQ(IphoneLastError(), "Validate pair error: 4");
+    EXPECT_EQ(Sim("count AMDevicePair"), 0);
     // After a failed session the close ends it.
     Arrive({"fail AMDeviceStartSession 4294967295"});
     EXPECT_TRUE(IphoneState().Connected && !IphoneState().Ready);
@@ -58,7 +62,12 @@ TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     EXPECT_EQ(Read("/iTunes_Control/iTunes/iTunesDB"), "<failed>");
     Notify("arrive");
     EXPECT_NE(IphoneState().AfcConnection, firstConnection);
-    EXPECT_EQ(Window.Seen.size(), 7u); // one per notification
+    // A later arrival that fails is not ready, whatever came before.
+    Sim("fail AFCConnectionOpen 5");
+    Notify("arrive");
+    EXPECT_FALSE(Window.Seen.back().Ready);
+    EXPECT_EQ(Window.Seen.size(), 9u); // one per notification
+    Sim("fail AFCConnectionOpen 0");
     Sim("fail AFCConnectionClose 9");
     EXPECT_FALSE(CloseDevice());
     Sim("fail AFCConnectionClose 0");

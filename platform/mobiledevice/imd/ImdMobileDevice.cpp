@@ -6,7 +6,9 @@
 // service connection its own for its AFC client, so a stalled read on one connection holds up
 // neither device events nor other devices. The references handed out are numbers, not
 // addresses: a device or connection that is gone is simply no longer in its table, and a later
-// call with its reference answers "no device".
+// call with its reference answers "no device". So does every call on a file connection after
+// one lost its way (the device stopped answering, or the answer came too late to match): the
+// link takes that as a lost connection, not as a missing file.
 #include <libimobiledevice/afc.h>
 #include <libimobiledevice/libimobiledevice.h>
 #include <libimobiledevice/lockdown.h>
@@ -14,6 +16,7 @@
 #include <pthread.h>
 #include <usbmuxd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -32,7 +35,7 @@
 namespace {
 
 constexpr uint32_t kErrInvalidArgument = 0xE8000022;
-constexpr uint32_t kErrNoDevice = 0xE8000084;
+constexpr uint32_t kErrNoDevice = mobiledevice::ErrNoDevice;
 constexpr uint32_t kAfcBadHandle = 7;
 
 const char kLabel[] = "Marrowgate";
@@ -60,11 +63,12 @@ struct Handle {
 };
 
 struct Device {
-    std::mutex Lock; // guards everything below
     std::string Udid;
-    bool Present = true;
-    bool PairingFailed = false; // the last connect ended at the pairing step
-    bool VersionKnown = false;  // the handle carries the product version (see Handshake)
+    // Set from the event thread, which never waits for a device's lock.
+    std::atomic<bool> Present{true};
+    std::atomic<bool> PairingFailed{false}; // the last connect ended at the pairing step
+    std::mutex Lock;                        // guards everything below
+    bool VersionKnown = false;              // the handle carries the product version (see Handshake)
     std::shared_ptr<Handle> Mux;
     lockdownd_client_t Lockdown = nullptr;
     std::string SessionId;
@@ -83,6 +87,7 @@ struct Device {
 
 struct Connection {
     std::mutex Lock;
+    bool Dead = false; // guarded by Lock
     uintptr_t DeviceRef = 0;
     std::shared_ptr<Handle> Mux; // the AFC client's socket came from it
     afc_client_t Client = nullptr;
@@ -198,19 +203,13 @@ void OnEvent(const idevice_event_t* event, void*) {
         callback = gCallback;
         cookie = gCookie;
     }
-    for (auto& d : released.Devices) {
-        std::lock_guard<std::mutex> lock(d->Lock); // calls already past the table see it here
-        d->Present = false;
-    }
-    released = {}; // the last user of each releases it
-    if (paired) {
-        // The user answered "Trust" after a connect failed for want of it: that connect is
-        // retried as an arrival, once. A paired event of a working device changes nothing.
-        std::lock_guard<std::mutex> lock(paired->Lock);
-        if (!paired->PairingFailed)
-            return;
-        paired->PairingFailed = false;
-    }
+    for (auto& d : released.Devices)
+        d->Present = false; // calls already past the table see it once they hold the device
+    released = {};          // the last user of each releases it
+    // The user answered "Trust" after a connect failed for want of it: that connect is retried
+    // as an arrival, once. A paired event of a working device changes nothing.
+    if (paired && !paired->PairingFailed.exchange(false))
+        return;
     if (!info.Device || !callback)
         return;
     // The unsubscribe cancels this thread; a cancel inside the link's connect sequence would
@@ -253,7 +252,15 @@ uint32_t WithConnection(void* connection, Body body) {
         c = it->second;
     }
     std::lock_guard<std::mutex> lock(c->Lock);
-    return body(*c);
+    if (c->Dead)
+        return kErrNoDevice;
+    const uint32_t r = body(*c);
+    // The transport failed: what the device sends next, if anything, belongs to no request.
+    if (r == Result(AFC_E_MUX_ERROR) || r == Result(AFC_E_NOT_ENOUGH_DATA) || r == Result(AFC_E_OP_HEADER_INVALID)) {
+        c->Dead = true;
+        return kErrNoDevice;
+    }
+    return r;
 }
 
 bool ReadHostId(const std::string& udid, std::string& hostId) {
@@ -385,18 +392,20 @@ lockdownd_error_t Handshake(Device& d) {
 } // namespace
 
 // ValidatePair exists only before iOS 7 (later versions refuse it); from iOS 7 on the stored
-// record is proven by the handshake's session, as the library itself does it.
+// record is proven by the handshake's session, as the library itself does it. Only a device
+// that does not know the host, or no stored record, answers "not paired"; any other failure
+// (a dropped connection, a locked device) is its own result.
 MG_EXPORT uint32_t AMDeviceValidatePairing(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
         if (!d.Lockdown)
             return kErrInvalidArgument;
-        const int major = MajorVersion(d.Lockdown);
-        if (major > 0 && major < 7)
-            return Result(lockdownd_validate_pair(d.Lockdown, nullptr));
         std::string hostId;
         if (!ReadHostId(d.Udid, hostId))
-            return Result(LOCKDOWN_E_INVALID_HOST_ID);
-        return Result(Handshake(d));
+            return mobiledevice::ErrMissingPairRecord;
+        const int major = MajorVersion(d.Lockdown);
+        const lockdownd_error_t r =
+            major > 0 && major < 7 ? lockdownd_validate_pair(d.Lockdown, nullptr) : Handshake(d);
+        return r == LOCKDOWN_E_INVALID_HOST_ID ? mobiledevice::ErrInvalidHostId : Result(r);
     });
 }
 

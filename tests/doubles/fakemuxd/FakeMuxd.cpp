@@ -253,7 +253,7 @@ void Server::Serve(std::shared_ptr<Client> c) {
             const std::string udid = Text(msg, "PairRecordID");
             bool trusted = false;
             for (auto& [id, d] : FDevices)
-                trusted |= d->Setup.Trusted && d->Setup.Udid == udid;
+                trusted |= (d->Setup.Trusted || d->Setup.ForgotHost) && d->Setup.Udid == udid;
             trusted ? send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}}) : result(2);
         } else if (type == "Connect") {
             // The lockdown port of a present device, or a port a service was started on.
@@ -276,7 +276,7 @@ void Server::Serve(std::shared_ptr<Client> c) {
 }
 
 void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
-    const DeviceSetup& setup = d->Setup;
+    DeviceSetup& setup = d->Setup;
     bool session = false, ok = true;
     for (plist_t req; ok && (req = c->ReceivePlist()); plist_free(req)) {
         const std::string name = Text(req, "Request");
@@ -284,9 +284,14 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         ++FCounts[name];
         if (setup.PullAt == name)
             Pull(d); // its connections end: no answer gets through
+        if (setup.DropAt == name) {
+            setup.DropAt.clear();
+            ::shutdown(c->Fd, SHUT_RDWR);
+        }
         const plist_t record = plist_dict_get_item(req, "PairRecord");
         // A device accepts the host id of the record usbmuxd keeps for it.
-        const bool trusted = setup.Trusted && Text(record ? record : req, "HostID") == "HOST-" + setup.Udid;
+        const bool trusted =
+            setup.Trusted && !setup.ForgotHost && Text(record ? record : req, "HostID") == "HOST-" + setup.Udid;
         lock.unlock();
         // The answer names its request; `result` adds Result "Success".
         auto reply = [&](Items items, bool result = false) {
@@ -387,8 +392,8 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
         } else if (h.Operation == OpRead) {
             std::unique_lock<std::mutex> lock(FLock);
             ++FCounts["AFCRead"];
-            FStallEnd.wait(lock, [&] { return !FStall || !FDevices.count(d->Id) || FStopping; });
-            if (!FDevices.count(d->Id) || FStopping)
+            FStallEnd.wait(lock, [&] { return !FStall || FDrop || !FDevices.count(d->Id) || FStopping; });
+            if (FDrop || !FDevices.count(d->Id) || FStopping)
                 break;
             lock.unlock();
             std::string data(known ? std::min<uint64_t>(word(8), 16u << 20) : 0, '\0');

@@ -13,11 +13,12 @@
 
 namespace fakemuxd {
 
-// Folder is served by com.apple.afc; a trusted device accepts the stored pair record; PullAt
-// names the lockdown request on whose arrival the device is pulled out.
+// Folder is served by com.apple.afc; a trusted device accepts the stored pair record, one that
+// forgot the host refuses it; PullAt names the lockdown request on whose arrival the device is
+// pulled out, DropAt one on whose first arrival it ends that connection and stays.
 struct DeviceSetup {
-    std::string Udid, Folder, Version = "16.4", PullAt = {};
-    bool Trusted = true;
+    std::string Udid, Folder, Version = "16.4", PullAt = {}, DropAt = {};
+    bool Trusted = true, ForgotHost = false;
 };
 
 class Server {
@@ -30,10 +31,12 @@ public:
     void Unplug(int id);
     // The user answers "Trust": usbmuxd stores the pair record and reports the device paired.
     void Trust(int id);
-    // While set, AFC reads get no answer.
-    void StallReads(bool stall) {
+    // While set, AFC reads get no answer; dropped, they end their connection without one, as
+    // the host sees it once it stopped waiting.
+    void StallReads(bool stall, bool drop = false) {
         std::lock_guard<std::mutex> lock(FLock);
         FStall = stall;
+        FDrop = drop;
         FStallEnd.notify_all();
     }
     // How often a lockdown request ("Pair", "ValidatePair", "StartSession", ...) or a usbmuxd
@@ -57,7 +60,7 @@ private:
     int FListen = -1;
     std::mutex FLock;
     std::condition_variable FStallEnd;
-    bool FStall = false, FStopping = false;
+    bool FStall = false, FDrop = false, FStopping = false;
     std::map<int, std::shared_ptr<Device>> FDevices, FPorts; // by id, and by a started service's port
     std::vector<std::shared_ptr<Client>> FClients, FListeners;
     std::vector<std::thread> FThreads;

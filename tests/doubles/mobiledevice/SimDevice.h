@@ -10,7 +10,7 @@
 //   leave                       the device is removed (message 2)
 //   message N                   the device reports message code N
 //   wait                        returns when every queued notification has been delivered
-//   pairing none|valid|invalid  never paired / paired / paired but the pairing is not valid
+//   pairing none|valid|invalid  never paired / paired / paired, but the device no longer knows the host
 //   afc2 0|1                    whether the full-access service exists (1 at start)
 //   fail NAME RESULT [AFTER]    entry point NAME answers RESULT (unsigned) after AFTER more
 //                               successful calls; RESULT 0 ends the failure

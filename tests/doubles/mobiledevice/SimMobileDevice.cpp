@@ -24,8 +24,8 @@ extern "C" __attribute__((used, section(".mg_file_version"))) const unsigned lon
 namespace {
 
 // Results in the style of the real library: device errors with the top bit set, AFC errors small.
-constexpr uint32_t kErrNoDevice = 0xE8000084, kErrInvalidArgument = 0xE8000022, kErrNotPaired = 0xE8000025,
-                   kErrInvalidPairRecord = 0xE800001A, kErrServiceNotFound = 0xE8000023, kErrNotConnected = 0xE8000010,
+constexpr uint32_t kErrNoDevice = mobiledevice::ErrNoDevice, kErrInvalidArgument = 0xE8000022,
+                   kErrNotPaired = 0xE8000025, kErrServiceNotFound = 0xE8000023, kErrNotConnected = 0xE8000010,
                    kAfcBadHandle = 7, kAfcNotFound = 8, kAfcIoError = 10, kAfcPermission = 11;
 
 struct Device {
@@ -98,7 +98,7 @@ template <class F>
 uint32_t OnConnection(const char* name, void* connection, const char* path, F body) {
     return Entry(name, path, [&]() -> uint32_t {
         Connection* c = Find(St.Connections, connection);
-        return !c ? kAfcBadHandle : !c->Owner->Present ? kAfcIoError : body(*c);
+        return !c ? kAfcBadHandle : !c->Owner->Present ? kErrNoDevice : body(*c);
     });
 }
 
@@ -176,7 +176,7 @@ MG_DEVICE_CALL(AMDeviceConnect, d.Connected = true, 0)
 MG_DEVICE_CALL(AMDeviceIsPaired, St.Pairing != "none")
 MG_DEVICE_CALL(AMDeviceValidatePairing, !d.Connected            ? kErrNotConnected
                                         : St.Pairing == "valid" ? 0
-                                                                : kErrInvalidPairRecord)
+                                                                : mobiledevice::ErrInvalidHostId)
 MG_DEVICE_CALL(AMDevicePair, !d.Connected ? kErrNotConnected : (St.Pairing = "valid", 0))
 MG_DEVICE_CALL(AMDeviceStartSession, !d.Connected            ? kErrNotConnected
                                      : St.Pairing != "valid" ? kErrNotPaired
