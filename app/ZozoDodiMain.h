@@ -124,6 +124,7 @@ public:
     void ShowNotice(const QString* title, const QString* text, bool showDiskLink);
     // Grows the notice panel from its designed size where its content needs more room.
     void FitNoticePanel();
+    void SizeNoticePanel();
     // The device went away: the state of no device, then the lost-connection box.
     void ConnectionLost();
     void ShowLostConnection();

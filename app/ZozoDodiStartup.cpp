@@ -324,6 +324,12 @@ bool TZozoDodiFrm::event(QEvent* e) {
 }
 
 bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
+    // A change that reaches the panel while it shows (a font settling, a longer notice) has
+    // just been laid out: the panel grows to hold it.
+    if (watched == ErrPnl && e->type() == QEvent::LayoutRequest && ErrPnl->isVisible()) {
+        SizeNoticePanel();
+        return false;
+    }
     if (e->type() == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(e);
         if (watched == TiImg || watched == SImg || watched == CapShLb || watched == BtImg) {

@@ -9,6 +9,7 @@
 #include "device/PhotoDb.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 #include "transfer/CopyThread.h"
+#include "widgets/PhotoControl.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -100,23 +101,12 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     const auto lastPage = [&] { return Opened.empty() ? QString() : Opened.back().fileName(); };
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     EXPECT_EQ(BoxesStarting("No music or photo has been selected to transfer."), 1);
-    // Songs and photos ticked, after a photos-only opening: the summary's four lines and every
-    // field show whole.
     for (int i = 0; i < 2; ++i)
         w.PhotoDb->Photos.GetItem(i)->Selected = 1;
     w.FCheckedPhotos = 2;
-    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
-    w.NoIpodBtnClick();
     w.CheckAllTracks();
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
-    for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
-        if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc)
-            continue;
-        EXPECT_TRUE(w.ErrPnl->rect().contains({c->mapTo(w.ErrPnl, QPoint(0, 0)), c->size()}))
-            << c->metaObject()->className();
-        EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
-    }
 
     // The picker opens at the nearest folder the field names, else at home.
     for (const auto& [field, start] :
@@ -242,6 +232,49 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     EXPECT_TRUE(QFileInfo(spaced).isDir());
     EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+}
+
+// The output page holds its whole summary and every field the first time each group joins or
+// leaves the other, whichever opened before, once it is laid out as on screen.
+TEST_F(WindowTest, OutputPageFitsItsContentAfterEveryOrderOfOpenings) {
+    const fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1019, 1036, 4, false, 3), false);
+    enum { Songs = 1, Photos = 2, Both = 3 };
+    for (const auto& openings : {std::vector{Photos, Both}, {Songs, Both}, {Both, Songs, Photos, Both}}) {
+        Window.reset();
+        TZozoDodiFrm& w = OpenShown();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        QTreeWidget* t = w.PlayLstList;
+        int ticked = 0;
+        for (int groups : openings) {
+            for (int g : {Songs, Photos}) {
+                if ((groups & g) == (ticked & g))
+                    continue;
+                const QRect node = t->visualItemRect(t->topLevelItem(g == Songs ? 0 : 1));
+                QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, node.center());
+                if (g == Songs)
+                    QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                                      TrackCheckPictureRect(w.MusicList, w.MusicModel->index(0, 1)).center());
+                else
+                    QTest::mouseClick(w.PhotoTiles().at(0), Qt::LeftButton);
+            }
+            ticked = groups;
+            QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+            QTest::qWait(20);
+            SCOPED_TRACE(w.Trlb->text().toStdString());
+            ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
+            EXPECT_EQ(w.OutEdit->isVisible(), bool(groups & Songs));
+            EXPECT_EQ(w.PicOutEdit->isVisible(), bool(groups & Photos));
+            for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
+                if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc)
+                    continue;
+                EXPECT_TRUE(w.ErrPnl->rect().contains({c->mapTo(w.ErrPnl, QPoint(0, 0)), c->size()}))
+                    << c->metaObject()->className();
+                EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
+            }
+            QTest::mouseClick(w.NoIpodBtn, Qt::LeftButton);
+        }
+    }
 }
 
 TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
