@@ -330,6 +330,14 @@ bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
         SizeNoticePanel();
         return false;
     }
+    // The list reports a double click only on a row; one below the last row plays the focused
+    // row as well.
+    if (e->type() == QEvent::MouseButtonDblClick && watched == MusicList->viewport()) {
+        const auto* me = static_cast<QMouseEvent*>(e);
+        if (me->button() == Qt::LeftButton && !MusicList->indexAt(me->position().toPoint()).isValid())
+            MusicListDblClick();
+        return false;
+    }
     if (e->type() == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(e);
         if (watched == TiImg || watched == SImg || watched == CapShLb || watched == BtImg) {

@@ -83,12 +83,14 @@ protected:
 TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
     TZozoDodiFrm& w = OpenIpod();
     TPicButton* const buttons[] = {w.PlayBtn, w.PauseBtn, w.NxtSongBtn, w.PrvSongBtn};
-    enum { Play, Pause, Next, Prev, Wait, DClick };
+    enum { Play, Pause, Next, Prev, Wait, Below, DClick };
     // What to do, then the row playing or paused (-1 when idle) and the player's state. Nothing
-    // is focused at first: Play takes the first row; a 9 MiB row plays on a disk-mode iPod.
-    const int steps[][3] = {{Play, 0, 1},  {Pause, 0, 2},      {Play, 0, 1},  {Next, 1, 1},       {Prev, 0, 1},
-                            {Prev, -1, 0}, {DClick + 1, 1, 1}, {Pause, 1, 2}, {DClick + 3, 3, 1}, {Wait, 4, 1},
-                            {Wait, -1, 0}, {Play, 3, 1},       {Next, 4, 1},  {Next, -1, 0}};
+    // is focused at first: Play takes the first row; a 9 MiB row plays on a disk-mode iPod. A
+    // double click below the rows starts the focused row.
+    const int steps[][3] = {{Play, 0, 1},  {Pause, 0, 2},      {Play, 0, 1},       {Next, 1, 1},
+                            {Prev, 0, 1},  {Prev, -1, 0},      {DClick + 1, 1, 1}, {Pause, 1, 2},
+                            {Below, 1, 1}, {DClick + 3, 3, 1}, {Wait, 4, 1},       {Wait, -1, 0},
+                            {Play, 3, 1},  {Next, 4, 1},       {Next, -1, 0},      {Below, 3, 1}};
     // The mark changes no row's height, and it shows whole on the selection of the row Play plays.
     const QRect lastRow = w.MusicList->visualRect(w.MusicModel->index(4, 1));
     const auto markSpan = [&](int row) {
@@ -111,6 +113,9 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
         const int before = w.FPlayingNode.row();
         if (act == Wait)
             QTRY_VERIFY_WITH_TIMEOUT(w.FPlayingNode.row() != before, 5000);
+        else if (act == Below)
+            QTest::mouseDClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                               QPoint(60, w.MusicList->viewport()->height() - 3));
         else if (act >= DClick)
             DoubleClick(act - DClick);
         else
