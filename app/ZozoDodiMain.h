@@ -68,6 +68,9 @@ QString Shown(QString text);
 
 // A top-level iTunes window never exists on Linux.
 bool IsITunesRunning();
+// The application's name and icon, set before its first window. It has no display name: the
+// desktop would append that to the caption of every window.
+void SetUpApplication();
 
 class TZozoDodiFrm : public QWidget {
     Q_OBJECT

@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QIcon>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -110,6 +111,11 @@ void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int fitsCaptions) {
 }
 
 } // namespace
+
+void SetUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("Marrowgate"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
+}
 
 void TZozoDodiFrm::FormCreate() {
     FSkipArtwork = false;

@@ -1,5 +1,7 @@
 // The window tests need a QApplication; they run on the offscreen platform unless the
 // environment names another (CI runs them once more on a real X server).
+#include "app/ZozoDodiMain.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,6 +16,8 @@ int main(int argc, char** argv) {
     qputenv("TMPDIR", QFile::encodeName(temp.path()));
     qputenv("MARROWGATE_AUDIO_SINK", "fakesink state-error=null-to-ready");
     QApplication app(argc, argv);
+    Q_INIT_RESOURCE(marrowgate);
+    SetUpApplication(); // as the program does: its captions are seen as the user sees them
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -42,6 +43,27 @@ void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
     });
     QTest::mouseClick(opener, Qt::LeftButton);
     QCoreApplication::processEvents();
+}
+
+// A fixed-size dialog as the user sees it: its own caption, and on an X server neither a
+// minimise nor a maximise button or function asked of the window manager.
+void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
+    EXPECT_EQ(dialog.windowTitle(), caption);
+    EXPECT_EQ(dialog.windowType(), Qt::Dialog);
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(dialog.winId()), "_NET_WM_NAME", "_MOTIF_WM_HINTS"});
+    EXPECT_TRUE(xprop.waitForFinished());
+    const QString x = QString::fromUtf8(xprop.readAllStandardOutput());
+    EXPECT_TRUE(x.startsWith("_NET_WM_NAME(UTF8_STRING) = \"" + caption + "\"\n")) << x.toStdString();
+    // Flags, functions, decorations; "all" (bit 0) in either means every button.
+    const QStringList hints = x.section(" = ", -1).trimmed().split(", ");
+    ASSERT_GE(hints.size(), 3) << x.toStdString();
+    const uint flags = hints[0].toUInt(nullptr, 16), functions = hints[1].toUInt(nullptr, 16),
+               decorations = hints[2].toUInt(nullptr, 16);
+    EXPECT_TRUE((flags & 3) == 3 && !(functions & 0x19) && !(decorations & 0x61)) << x.toStdString();
 }
 
 // A click on the About window where none of its texts lies.
@@ -160,6 +182,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     // The detail window: the log's lines between the opening lines and the system line.
     const QStringList log = app::DetailLog.Text().split("\r\n");
     InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
+        ExpectFixedDialog(detail, "Detail");
         const QStringList lines = detail.DetailMm->toPlainText().split(u'\n');
         ASSERT_EQ(lines.size(), log.size() + 4);
         EXPECT_EQ(lines[2], TIpodAboutFrm(&w).tilb->text()); // the same version as the About window's
@@ -175,6 +198,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     // The mode ticked asks at once; "No" opens nothing.
     const size_t boxes = Boxes.size();
     InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
+        ExpectFixedDialog(about, "About");
         QTest::mouseClick(about.tilb, Qt::LeftButton); // a text does not close the window
         EXPECT_TRUE(about.isVisible());
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
