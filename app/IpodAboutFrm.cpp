@@ -30,8 +30,7 @@ void TZozoDodiFrm::AboutLbClick() {
     about.exec();
 }
 
-TIpodAboutFrm::TIpodAboutFrm(TZozoDodiFrm* owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint), Owner(owner) {
+TIpodAboutFrm::TIpodAboutFrm(TZozoDodiFrm* owner) : QDialog(owner, kFixedDialogFlags), Owner(owner) {
     setWindowTitle(QStringLiteral("About"));
     setFixedSize(463, 134);
     setAutoFillBackground(true);

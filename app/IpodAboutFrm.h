@@ -41,3 +41,7 @@ private:
 
 // Places a secondary window over the middle of the main window.
 void CentreOnOwner(QWidget* window, const QWidget* owner);
+// Both secondary windows are fixed-size dialogs: a title and a close button, nothing the window
+// manager could minimise or maximise.
+constexpr Qt::WindowFlags kFixedDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                              Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;

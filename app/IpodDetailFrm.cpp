@@ -31,8 +31,7 @@ void TZozoDodiFrm::DetailLbClick() {
     detail.exec();
 }
 
-TIpodDetailFrm::TIpodDetailFrm(QWidget* owner)
-    : QDialog(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+TIpodDetailFrm::TIpodDetailFrm(QWidget* owner) : QDialog(owner, kFixedDialogFlags) {
     setWindowTitle(QStringLiteral("Detail"));
     setFixedSize(507, 312);
     setAutoFillBackground(true);

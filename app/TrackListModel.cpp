@@ -73,7 +73,7 @@ QVariant TrackListModel::data(const QModelIndex& idx, int role) const {
         if (idx.column() == ColState)
             return QColor(0xEE, 0xEE, 0xEE);
         return (idx.row() % 2 == 0) ? QColor(241, 245, 250) : QColor(Qt::white);
-    case Qt::DecorationRole:
+    case MarkRole:
         if (idx.column() == ColState && TrackDb()->PlayingIndex == ti && !PlayingIcon.isNull())
             return PlayingIcon;
         return {};
@@ -229,6 +229,22 @@ public:
             p->fillRect(box, under);
             p->drawImage(CentredPictureRect(box).topLeft(),
                          TrackCheckPicture(state.toInt() == Qt::Checked, full.state & QStyle::State_Enabled));
+        }
+        if (const QVariant mark = idx.data(TrackListModel::MarkRole); mark.isValid()) {
+            const QImage picture = mark.value<QImage>();
+            QRect box(QPoint(0, 0), picture.size());
+            box.moveCenter(opt.rect.center());
+            // The blue mark all but vanishes on the blue selection: a ring of the selection's
+            // text colour keeps its outline in view on the row that Play plays.
+            if (opt.state & QStyle::State_Selected) {
+                p->save();
+                p->setRenderHint(QPainter::Antialiasing);
+                p->setPen(Qt::NoPen);
+                p->setBrush(opt.palette.color(QPalette::HighlightedText));
+                p->drawEllipse(QRectF(box).adjusted(-1, -1, 1, 1));
+                p->restore();
+            }
+            p->drawImage(box.topLeft(), picture);
         }
         p->setPen(QColor(0xE0, 0xE3, 0xE8));
         p->drawLine(opt.rect.topRight(), opt.rect.bottomRight());

@@ -27,6 +27,9 @@ class TrackListModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     enum Column { ColState = 0, ColName, ColTime, ColArtist, ColAlbum, ColGenre, ColSize, ColumnCount };
+    // The playing mark of column 0, painted by the view's delegate: as a decoration it would
+    // make the rows taller while it shows.
+    static constexpr int MarkRole = Qt::UserRole + 1;
 
     explicit TrackListModel(QObject* parent = nullptr);
     // The window's slot of the loaded track database; the model reads whatever it holds.

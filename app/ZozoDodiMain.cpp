@@ -496,6 +496,7 @@ void TZozoDodiFrm::BuildNoticePanel() {
     ErrPnl = new QWidget(this);
     ErrPnl->setObjectName(QStringLiteral("ErrPnl"));
     ErrPnl->setFixedSize(kNoticePanelSize);
+    ErrPnl->installEventFilter(this);
     ErrPnl->setAttribute(Qt::WA_StyledBackground, true);
     ErrPnl->setStyleSheet(QStringLiteral("QWidget#ErrPnl { background: white; border: 1px solid #7d8896; }"));
     auto* lay = new QVBoxLayout(ErrPnl);
@@ -687,11 +688,20 @@ void TZozoDodiFrm::HttpLbOnMouseLeave(QLabel* label) {
 }
 
 void TZozoDodiFrm::FitNoticePanel() {
-    // The pages' own layouts keep the size of their last showing until they are told otherwise.
+    // While the panel is hidden no change is passed up from a page, and each layout keeps the
+    // sizes its widgets had at the last showing: a group shown again would be squeezed.
+    for (QWidget* c : ErrPnl->findChildren<QWidget*>())
+        c->updateGeometry();
     for (QLayout* l : ErrPnl->findChildren<QLayout*>())
         l->invalidate();
     ErrPnl->layout()->invalidate();
-    ErrPnl->setFixedSize(kNoticePanelSize.expandedTo(ErrPnl->layout()->sizeHint()));
+    SizeNoticePanel();
+}
+
+void TZozoDodiFrm::SizeNoticePanel() {
+    const QSize size = kNoticePanelSize.expandedTo(ErrPnl->layout()->sizeHint());
+    if (size != ErrPnl->size())
+        ErrPnl->setFixedSize(size);
     PositionOverlays();
 }
 

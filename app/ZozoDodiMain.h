@@ -68,6 +68,9 @@ QString Shown(QString text);
 
 // A top-level iTunes window never exists on Linux.
 bool IsITunesRunning();
+// The application's name and icon, set before its first window. It has no display name: the
+// desktop would append that to the caption of every window.
+void SetUpApplication();
 
 class TZozoDodiFrm : public QWidget {
     Q_OBJECT
@@ -124,6 +127,7 @@ public:
     void ShowNotice(const QString* title, const QString* text, bool showDiskLink);
     // Grows the notice panel from its designed size where its content needs more room.
     void FitNoticePanel();
+    void SizeNoticePanel();
     // The device went away: the state of no device, then the lost-connection box.
     void ConnectionLost();
     void ShowLostConnection();

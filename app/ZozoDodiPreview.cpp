@@ -57,6 +57,7 @@ void TZozoDodiFrm::CreatePlayer() {
     connect(NxtSongBtn, &TPicButton::OnClick, this, [this] { NxtSongBtnClick(); });
     connect(PrvSongBtn, &TPicButton::OnClick, this, [this] { PrvSongBtnClick(); });
     connect(MusicList, &QAbstractItemView::doubleClicked, this, [this] { MusicListDblClick(); });
+    MusicList->viewport()->installEventFilter(this); // double clicks below the last row
     connect(MusicModel, &QAbstractItemModel::modelReset, this, [this] { RelinkPlayingNode(); });
 }
 

@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
+#include <QIcon>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -110,6 +111,11 @@ void SetLeftWidth(QSplitter* spl, QWidget* left, int width, int fitsCaptions) {
 }
 
 } // namespace
+
+void SetUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("Marrowgate"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
+}
 
 void TZozoDodiFrm::FormCreate() {
     FSkipArtwork = false;
@@ -324,6 +330,20 @@ bool TZozoDodiFrm::event(QEvent* e) {
 }
 
 bool TZozoDodiFrm::eventFilter(QObject* watched, QEvent* e) {
+    // A change that reaches the panel while it shows (a font settling, a longer notice) has
+    // just been laid out: the panel grows to hold it.
+    if (watched == ErrPnl && e->type() == QEvent::LayoutRequest && ErrPnl->isVisible()) {
+        SizeNoticePanel();
+        return false;
+    }
+    // The list reports a double click only on a row; one below the last row plays the focused
+    // row as well.
+    if (e->type() == QEvent::MouseButtonDblClick && watched == MusicList->viewport()) {
+        const auto* me = static_cast<QMouseEvent*>(e);
+        if (me->button() == Qt::LeftButton && !MusicList->indexAt(me->position().toPoint()).isValid())
+            MusicListDblClick();
+        return false;
+    }
     if (e->type() == QEvent::MouseButtonPress) {
         auto* me = static_cast<QMouseEvent*>(e);
         if (watched == TiImg || watched == SImg || watched == CapShLb || watched == BtImg) {

@@ -2,7 +2,6 @@
 #include "app/ZozoDodiMain.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QScreen>
 #include <csignal>
 
@@ -11,9 +10,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // The pictures are compiled into the static app library; keep them linked in.
     Q_INIT_RESOURCE(marrowgate);
-    QApplication::setApplicationName(QStringLiteral("Marrowgate"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Marrowgate"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
+    SetUpApplication();
     auto* window = new TZozoDodiFrm;
     window->setAttribute(Qt::WA_DeleteOnClose);
     // A frameless window gets no placement from the window manager: centre it ourselves.

@@ -12,6 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang clang-format libclang-rt-14-dev
   fonts-dejavu-core xdg-utils dbus libssl-dev
+  xvfb xauth x11-utils openbox
 )
 if [ "${1:-}" = "--list" ]; then printf '%s\n' "${PACKAGES[@]}"; exit 0; fi
 

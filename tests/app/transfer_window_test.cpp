@@ -9,6 +9,7 @@
 #include "device/PhotoDb.h"
 #include "tests/fixtures/PhotoDbWriter.h"
 #include "transfer/CopyThread.h"
+#include "widgets/PhotoControl.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -41,6 +43,27 @@ void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
     });
     QTest::mouseClick(opener, Qt::LeftButton);
     QCoreApplication::processEvents();
+}
+
+// A fixed-size dialog as the user sees it: its own caption, and on an X server neither a
+// minimise nor a maximise button or function asked of the window manager.
+void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
+    EXPECT_EQ(dialog.windowTitle(), caption);
+    EXPECT_EQ(dialog.windowType(), Qt::Dialog);
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(dialog.winId()), "_NET_WM_NAME", "_MOTIF_WM_HINTS"});
+    EXPECT_TRUE(xprop.waitForFinished());
+    const QString x = QString::fromUtf8(xprop.readAllStandardOutput());
+    EXPECT_TRUE(x.startsWith("_NET_WM_NAME(UTF8_STRING) = \"" + caption + "\"\n")) << x.toStdString();
+    // Flags, functions, decorations; "all" (bit 0) in either means every button.
+    const QStringList hints = x.section(" = ", -1).trimmed().split(", ");
+    ASSERT_GE(hints.size(), 3) << x.toStdString();
+    const uint flags = hints[0].toUInt(nullptr, 16), functions = hints[1].toUInt(nullptr, 16),
+               decorations = hints[2].toUInt(nullptr, 16);
+    EXPECT_TRUE((flags & 3) == 3 && !(functions & 0x19) && !(decorations & 0x61)) << x.toStdString();
 }
 
 // A click on the About window where none of its texts lies.
@@ -100,23 +123,12 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     const auto lastPage = [&] { return Opened.empty() ? QString() : Opened.back().fileName(); };
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     EXPECT_EQ(BoxesStarting("No music or photo has been selected to transfer."), 1);
-    // Songs and photos ticked, after a photos-only opening: the summary's four lines and every
-    // field show whole.
     for (int i = 0; i < 2; ++i)
         w.PhotoDb->Photos.GetItem(i)->Selected = 1;
     w.FCheckedPhotos = 2;
-    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
-    w.NoIpodBtnClick();
     w.CheckAllTracks();
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
-    for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
-        if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc)
-            continue;
-        EXPECT_TRUE(w.ErrPnl->rect().contains({c->mapTo(w.ErrPnl, QPoint(0, 0)), c->size()}))
-            << c->metaObject()->className();
-        EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
-    }
 
     // The picker opens at the nearest folder the field names, else at home.
     for (const auto& [field, start] :
@@ -170,6 +182,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     // The detail window: the log's lines between the opening lines and the system line.
     const QStringList log = app::DetailLog.Text().split("\r\n");
     InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
+        ExpectFixedDialog(detail, "Detail");
         const QStringList lines = detail.DetailMm->toPlainText().split(u'\n');
         ASSERT_EQ(lines.size(), log.size() + 4);
         EXPECT_EQ(lines[2], TIpodAboutFrm(&w).tilb->text()); // the same version as the About window's
@@ -185,6 +198,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     // The mode ticked asks at once; "No" opens nothing.
     const size_t boxes = Boxes.size();
     InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
+        ExpectFixedDialog(about, "About");
         QTest::mouseClick(about.tilb, Qt::LeftButton); // a text does not close the window
         EXPECT_TRUE(about.isVisible());
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
@@ -248,6 +262,49 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     EXPECT_TRUE(QFileInfo(spaced).isDir());
     EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+}
+
+// The output page holds its whole summary and every field the first time each group joins or
+// leaves the other, whichever opened before, once it is laid out as on screen.
+TEST_F(WindowTest, OutputPageFitsItsContentAfterEveryOrderOfOpenings) {
+    const fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1019, 1036, 4, false, 3), false);
+    enum { Songs = 1, Photos = 2, Both = 3 };
+    for (const auto& openings : {std::vector{Photos, Both}, {Songs, Both}, {Both, Songs, Photos, Both}}) {
+        Window.reset();
+        TZozoDodiFrm& w = OpenShown();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        QTreeWidget* t = w.PlayLstList;
+        int ticked = 0;
+        for (int groups : openings) {
+            for (int g : {Songs, Photos}) {
+                if ((groups & g) == (ticked & g))
+                    continue;
+                const QRect node = t->visualItemRect(t->topLevelItem(g == Songs ? 0 : 1));
+                QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, node.center());
+                if (g == Songs)
+                    QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                                      TrackCheckPictureRect(w.MusicList, w.MusicModel->index(0, 1)).center());
+                else
+                    QTest::mouseClick(w.PhotoTiles().at(0), Qt::LeftButton);
+            }
+            ticked = groups;
+            QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+            QTest::qWait(20);
+            SCOPED_TRACE(w.Trlb->text().toStdString());
+            ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
+            EXPECT_EQ(w.OutEdit->isVisible(), bool(groups & Songs));
+            EXPECT_EQ(w.PicOutEdit->isVisible(), bool(groups & Photos));
+            for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
+                if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc)
+                    continue;
+                EXPECT_TRUE(w.ErrPnl->rect().contains({c->mapTo(w.ErrPnl, QPoint(0, 0)), c->size()}))
+                    << c->metaObject()->className();
+                EXPECT_GE(c->height(), c->minimumSizeHint().height()) << c->metaObject()->className();
+            }
+            QTest::mouseClick(w.NoIpodBtn, Qt::LeftButton);
+        }
+    }
 }
 
 TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {

@@ -30,6 +30,15 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     EXPECT_EQ(Opened.size(), 1u); // the start page on the first run only
     Window.reset();
     QFile ini(Temp.filePath(QStringLiteral("config/Marrowgate/Marrowgate.ini")));
+    // The file written is the one that the help and the README name.
+    ASSERT_TRUE(ini.exists());
+    for (const char* doc : {"/resources/help/index.html", "/README.md"}) {
+        QFile f(QStringLiteral(MG_SOURCE_DIR) + doc);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << doc;
+        EXPECT_TRUE(f.readAll().contains("~/.config/" +
+                                         QDir(Temp.filePath("config")).relativeFilePath(ini.fileName()).toUtf8()))
+            << doc;
+    }
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write(
         "[General]\nFirstRun=0\nSaveType=7\nLWidth=240\nOutPath=\"   \"\nOutPathPic=\" /pics \"\nSync=1\nArt=yes\n");

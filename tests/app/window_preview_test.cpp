@@ -69,7 +69,7 @@ protected:
         TZozoDodiFrm& w = *Window;
         int marked = -1, marks = 0;
         for (int r = 0; r < w.MusicModel->Count(); ++r)
-            if (!w.MusicModel->data(w.MusicModel->index(r, 0), Qt::DecorationRole).isNull())
+            if (!w.MusicModel->data(w.MusicModel->index(r, 0), TrackListModel::MarkRole).isNull())
                 marked = r, ++marks;
         EXPECT_LE(marks, 1);
         EXPECT_EQ(w.FPlayingNode.isValid() ? w.FPlayingNode.row() : -1, marked);
@@ -83,17 +83,39 @@ protected:
 TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
     TZozoDodiFrm& w = OpenIpod();
     TPicButton* const buttons[] = {w.PlayBtn, w.PauseBtn, w.NxtSongBtn, w.PrvSongBtn};
-    enum { Play, Pause, Next, Prev, Wait, DClick };
+    enum { Play, Pause, Next, Prev, Wait, Below, DClick };
     // What to do, then the row playing or paused (-1 when idle) and the player's state. Nothing
-    // is focused at first: Play takes the first row; a 9 MiB row plays on a disk-mode iPod.
-    const int steps[][3] = {{Play, 0, 1},  {Pause, 0, 2},      {Play, 0, 1},  {Next, 1, 1},       {Prev, 0, 1},
-                            {Prev, -1, 0}, {DClick + 1, 1, 1}, {Pause, 1, 2}, {DClick + 3, 3, 1}, {Wait, 4, 1},
-                            {Wait, -1, 0}, {Play, 3, 1},       {Next, 4, 1},  {Next, -1, 0}};
+    // is focused at first: Play takes the first row; a 9 MiB row plays on a disk-mode iPod. A
+    // double click below the rows starts the focused row.
+    const int steps[][3] = {{Play, 0, 1},  {Pause, 0, 2},      {Play, 0, 1},       {Next, 1, 1},
+                            {Prev, 0, 1},  {Prev, -1, 0},      {DClick + 1, 1, 1}, {Pause, 1, 2},
+                            {Below, 1, 1}, {DClick + 3, 3, 1}, {Wait, 4, 1},       {Wait, -1, 0},
+                            {Play, 3, 1},  {Next, 4, 1},       {Next, -1, 0},      {Below, 3, 1}};
+    // The mark changes no row's height, and it shows whole on the selection of the row Play plays.
+    const QRect lastRow = w.MusicList->visualRect(w.MusicModel->index(4, 1));
+    const auto markSpan = [&](int row) {
+        const QColor under = w.MusicList->palette().color(
+            w.MusicList->isActiveWindow() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight);
+        const QImage cell =
+            w.MusicList->viewport()->grab(w.MusicList->visualRect(w.MusicModel->index(row, 0))).toImage();
+        QRect span;
+        for (int y = 0; y < cell.height(); ++y)
+            for (int x = 0; x < cell.width() - 1; ++x) // the grid line at the right is not the mark
+                if (const QColor c = cell.pixelColor(x, y); std::abs(c.red() - under.red()) +
+                                                                std::abs(c.green() - under.green()) +
+                                                                std::abs(c.blue() - under.blue()) >
+                                                            120)
+                    span |= QRect(x, y, 1, 1);
+        return span.size();
+    };
     for (const auto& [act, row, state] : steps) {
         SCOPED_TRACE(int(&act - &steps[0][0]) / 3);
         const int before = w.FPlayingNode.row();
         if (act == Wait)
             QTRY_VERIFY_WITH_TIMEOUT(w.FPlayingNode.row() != before, 5000);
+        else if (act == Below)
+            QTest::mouseDClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                               QPoint(60, w.MusicList->viewport()->height() - 3));
         else if (act >= DClick)
             DoubleClick(act - DClick);
         else
@@ -101,6 +123,10 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
         EXPECT_EQ(PlayingRow(), row);
         EXPECT_EQ(w.FPlayer->GetState(), state);
         EXPECT_EQ(w.PauseBtn->isHidden(), state != 1);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.MusicList->visualRect(w.MusicModel->index(4, 1)), lastRow);
+        if (act >= DClick)
+            EXPECT_EQ(markSpan(row), w.MusicModel->PlayingIcon.size() + QSize(2, 2));
     }
     EXPECT_TRUE(Boxes.empty());
 }
