@@ -325,6 +325,7 @@ public:
     bool FPhotoGridReady = false;
     std::unique_ptr<preview::TBsPodPlayer> FPlayer; // none while the preview is unavailable
     QByteArray FPreviewTemp;
+    int FPreviewFd = -1; // a disk-mode track opened for the player, until the player has it
     // Row of the previewed track (column 0); invalid when none. A persistent index follows
     // its row through a sort and becomes invalid when the list is refilled.
     QPersistentModelIndex FPlayingNode;

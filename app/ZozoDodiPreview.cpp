@@ -5,16 +5,16 @@
 #include "app/TrackListModel.h"
 #include "device/TrackDb.h"
 #include "handheld/Iphone.h"
-#include "platform/Drives.h"
+#include "platform/OpenBeneath.h"
 #include "transfer/TrackCopy.h"
 #include "widgets/PicBtn.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <unistd.h>
 
 namespace {
 
@@ -22,17 +22,6 @@ namespace {
 // wait short. Larger than the first asks before a play, larger than the second is skipped.
 constexpr uint32_t kWarningSize = 9 * 1048576;
 constexpr uint32_t kSkipSize = 8 * 1048576;
-
-// The track file on a disk-mode iPod, only when it is a regular file inside the device.
-QByteArray DiskPreviewFile(const QByteArray& root, const QString& location) {
-    const QString device = QFileInfo(platform::ResolvePath(QString::fromUtf8(root) + u'/')).canonicalFilePath();
-    const QFileInfo file(platform::ResolvePath(QString::fromUtf8(root) + app::SlashedLocation(location)));
-    const QString real = file.canonicalFilePath();
-    if (device.isEmpty() || real.isEmpty() || !QFileInfo(real).isFile() ||
-        !real.startsWith(device == QLatin1String("/") ? device : device + u'/'))
-        return {};
-    return QFile::encodeName(real);
-}
 
 } // namespace
 
@@ -71,8 +60,13 @@ QByteArray TZozoDodiFrm::GetPreviewFile(int32_t index) {
     const QString location = TrackDb->Tracks.GetItem(index).Location;
     if (!app::IsSafeDeviceLocation(location))
         return {};
-    if (FDeviceKind == dkIpod)
-        return DiskPreviewFile(TrackDb->Root, location);
+    if (FDeviceKind == dkIpod) {
+        // Opened as the copy opens it: beneath the device's root, through no link, and only a
+        // regular file. The player gets that open file by its name under /proc, so what plays
+        // is the file that was checked and no path on the device is looked up again.
+        FPreviewFd = platform::OpenDeviceFile(QString::fromUtf8(TrackDb->Root) + app::SlashedLocation(location));
+        return FPreviewFd < 0 ? QByteArray() : "/proc/self/fd/" + QByteArray::number(FPreviewFd);
+    }
     if (FDeviceKind != dkHandheld)
         return {};
     if (FPreviewTemp.isEmpty())
@@ -95,7 +89,10 @@ void TZozoDodiFrm::PlayTrackNode(const QModelIndex& node) {
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
         }
-        if (error.isEmpty() && FPlayer->Play(QFile::decodeName(file))) {
+        const bool playing = error.isEmpty() && FPlayer->Play(QFile::decodeName(file));
+        if (FPreviewFd >= 0)
+            ::close(std::exchange(FPreviewFd, -1)); // the player has opened the file on its own
+        if (playing) {
             if (!PlayBtn->isHidden()) {
                 PlayBtn->hide();
                 PauseBtn->show();

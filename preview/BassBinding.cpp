@@ -13,11 +13,12 @@ void* gModule = nullptr;
 bool LoadBass(const QByteArray& path) {
     if (gModule)
         return true;
-    // A bare name is searched for by dlopen itself (LD_LIBRARY_PATH, the program's run path,
-    // the system folders), never in the current folder. Windows' SetErrorMode, which keeps
-    // the loader's error boxes away, has no counterpart: dlopen shows nothing.
-    const QByteArray name = path.isEmpty() ? QByteArrayLiteral("bass.dll") : path;
-    gModule = dlopen(name.constData(), RTLD_NOW | RTLD_LOCAL);
+    // Only a full path: a bare name is left to dlopen's search, which takes an empty entry
+    // of LD_LIBRARY_PATH for the working folder. dlopen shows no error boxes, so nothing
+    // needs to keep them away.
+    if (!path.startsWith('/'))
+        return false;
+    gModule = dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
     if (!gModule)
         return false;
     void** slot = reinterpret_cast<void**>(&Bass);

@@ -25,8 +25,8 @@ struct BassEntryPoints {
 // Meaningful only while BassLoaded(); written before any stream exists.
 extern BassEntryPoints Bass;
 
-// UTF-8 path. Already loaded: true, the path is not looked at. A path without a folder
-// ("bass.dll", or empty for that name) is left to the dynamic loader's search.
+// UTF-8 path. Already loaded: true, the path is not looked at. Anything but an absolute path
+// is refused (false): the library is never searched for.
 bool LoadBass(const QByteArray& path);
 void UnloadBass();
 bool BassLoaded();

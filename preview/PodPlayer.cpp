@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,22 +45,50 @@ void PreviewEndSync(bass::HSYNC handle, bass::DWORD channel, bass::DWORD, void*)
 }
 
 // Another account must not be able to plant a library that we would load: the folder is
-// ours alone, a real directory that nobody else may write to.
-bool IsPrivateFolder(const QByteArray& path) {
+// ours alone and nobody else may enter it. Opened without following a link, so that a link
+// planted at the name is refused rather than looked through.
+bool IsPrivateFolder(QByteArray path) {
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
     struct stat info;
-    return ::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    const bool mine = ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+    ::close(fd);
+    return mine;
+}
+
+// A folder of the user's own: in the runtime folder, which is the user's alone, else under a
+// name with the user id in the shared temporary folder. A name there that is taken by someone
+// else, or that is not private, gives way to a fresh folder, so nobody can take the preview
+// away. Empty when no folder can be had.
+QByteArray MakeLibraryFolder() {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    QByteArray temp = QFile::encodeName(QDir::tempPath());
+    if (temp.isEmpty()) // TMPDIR names no folder
+        temp = "/tmp";
+    const QByteArray shared = runtime.startsWith('/') && IsPrivateFolder(runtime)
+                                  ? runtime + "/~vrqplay"
+                                  : temp + "/~vrqplay-" + QByteArray::number(::geteuid());
+    if ((::mkdir(shared.constData(), 0700) == 0 || errno == EEXIST) && IsPrivateFolder(shared))
+        return shared + '/';
+    QByteArray fresh = shared + "-XXXXXX";
+    return ::mkdtemp(fresh.data()) ? fresh + '/' : QByteArray();
 }
 
 } // namespace
 
 TBsPodPlayer::TBsPodPlayer(platform::WindowHandle window, bool extract) {
     gPreviewWnd = window;
+    // Without a folder of our own nothing is loaded: a bare name would leave the choice of
+    // file to the loader's search, which may include the working folder.
     if (!extract || !ExtractLibraries())
         FDir.clear();
-    if (!LoadBass(FDir + "bass.dll"))
+    if (FDir.isEmpty() || !LoadBass(FDir + "bass.dll"))
         return;
-    if (!Bass.BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(window), nullptr))
+    FInit = Bass.BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(window), nullptr) != 0;
+    if (!FInit)
         return;
     FStatus = kReady;
     const bool aac = LoadPlugin(FDir + "aac.dll", FAacPlugin);
@@ -70,21 +100,17 @@ TBsPodPlayer::TBsPodPlayer(platform::WindowHandle window, bool extract) {
 TBsPodPlayer::~TBsPodPlayer() {
     Stop();
     FreePlugins();
-    if (BassLoaded() && QFileInfo::exists(QFile::decodeName(FDir + "bass.dll")))
+    // Whether or not its file is still there (another copy of the program may have removed
+    // it), the library is freed, so that its thread does not outlive the player.
+    if (FInit)
         Bass.BASS_Free();
     UnloadBass();
     DeleteLibraries();
 }
 
 bool TBsPodPlayer::ExtractLibraries() {
-    QByteArray temp = QFile::encodeName(QDir::tempPath());
-    if (!temp.endsWith('/'))
-        temp += '/';
-    FDir = temp + "~vrqplay/";
-    QDir().mkpath(QDir::tempPath());
-    if (::mkdir(FDir.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    if (!IsPrivateFolder(FDir))
+    FDir = MakeLibraryFolder();
+    if (FDir.isEmpty())
         return false;
     ExtractOne("BSDL", "bass.dll");
     ExtractOne("BAADL", "aac.dll");

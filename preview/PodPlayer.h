@@ -1,7 +1,7 @@
 #pragma once
 // Plays one audio file at a time for the track preview. The audio library files that the
-// program carries are written to a folder of the player's own under the temporary folder,
-// loaded, and removed again when the player goes.
+// program carries are written to a folder private to the user, loaded, and removed again when
+// the player goes.
 #include "platform/PostMessage.h"
 #include "platform/audio/BassApi.h"
 
@@ -52,6 +52,7 @@ private:
     bass::HSTREAM FStream = 0;
     bass::HPLUGIN FAacPlugin = 0;
     bass::HPLUGIN FAlacPlugin = 0;
+    bool FInit = false; // the output opened, so the library must be freed
 };
 
 } // namespace preview

@@ -353,7 +353,8 @@ BASS_EXPORT BOOL BASS_Free() {
 }
 
 BASS_EXPORT HPLUGIN BASS_PluginLoad(const char* file, DWORD) {
-    if (!file || !*file)
+    // A bare name would be searched for, possibly in the working folder.
+    if (!file || *file != '/')
         return 0;
     void* module = dlopen(file, RTLD_NOW | RTLD_LOCAL);
     if (!module)
@@ -563,3 +564,12 @@ BASS_EXPORT DWORD MgAudioStreamCount() {
     std::lock_guard lock(gLock);
     return DWORD(gStreams.size());
 }
+
+namespace {
+// A program that ends without freeing the library (exit() on a broken display connection) must
+// not find the library's thread still joinable, which aborts the process. Defined last, so it
+// goes before everything it uses.
+struct FreeAtExit {
+    ~FreeAtExit() { BASS_Free(); }
+} gFreeAtExit;
+} // namespace

@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
     // Whatever the machine has, the window sees an audio output that never opens, unless a
     // test gives it one; the player's files stay in a folder of this process's own.
     QTemporaryDir temp;
-    qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR"})
+        qputenv(name, QFile::encodeName(temp.path()));
     qputenv("MARROWGATE_AUDIO_SINK", "fakesink state-error=null-to-ready");
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(marrowgate);

@@ -16,7 +16,7 @@ const uint32_t kSizes[] = {5000, 9437184, 9437185, 9000000, 5000000};
 
 fixtures::FixtureDb PreviewDb(const char* folder) {
     fixtures::FixtureDb db;
-    db.Playlists = {{.Name = "Test iPod", .Master = true}, {.Name = "Other", .TrackIds = {20, 21}}};
+    db.Playlists = {{.Name = "Test iPod", .Master = true}, {.Name = "Other", .TrackIds = {20, 21, 22}}};
     for (uint32_t i = 0; i < 5; ++i) {
         db.Tracks.push_back({.TrackId = 20 + i,
                              .Size = kSizes[i],
@@ -165,6 +165,7 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
     ASSERT_TRUE(QFile::remove(music + "T0.mp3") && QFile::link(Temp.filePath("track.mp3"), music + "T0.mp3"));
     ASSERT_TRUE(QFile::remove(music + "T1.mp3"));
     ASSERT_EQ(mkfifo(QFile::encodeName(music + "T1.mp3").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::remove(music + "T2.mp3") && QFile::link("T4.mp3", music + "T2.mp3"));
     // A search's row plays on and is found again when the search is cleared.
     QTest::keyClicks(w.SrEdit, "found");
     QTest::keyClick(w.SrEdit, Qt::Key_Return);
@@ -181,9 +182,10 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
         EXPECT_EQ(PlayingRow(), answer == MsgResult::Yes ? -1 : 3);
     }
     EXPECT_EQ(BoxesStarting("This action will stop the music that is playing."), 2);
-    // Neither a link out of the device nor a pipe is played.
-    ASSERT_EQ(w.MusicModel->Count(), 2);
-    for (int row : {0, 1}) {
+    // A link, out of the device or within it, is not played (the copy does not follow one
+    // either), nor is a pipe.
+    ASSERT_EQ(w.MusicModel->Count(), 3);
+    for (int row : {0, 1, 2}) {
         DoubleClick(row);
         EXPECT_EQ(PlayingRow(), -1);
     }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <dlfcn.h>
 #include <gst/gst.h>
@@ -14,24 +15,27 @@ using preview::TBsPodPlayer;
 
 namespace {
 
-QString Track(const char* name) {
-    return QDir::tempPath() + "/tracks/" + QString::fromUtf8(name);
-}
 const char kWide[] = "\xe9\x9f\xb3\xe6\xa5\xbd \xf0\x9f\x8e\xb5.mp3"; // a name outside Latin-1
 
 struct Tracks : ::testing::Environment {
+    std::unique_ptr<QTemporaryDir> Dir;
     void SetUp() override {
-        QDir().mkpath(Track(""));
+        Dir = std::make_unique<QTemporaryDir>();
         for (const auto& [name, format, seconds] : {std::tuple{"short.mp3", TestFormat::Mp3, 0.3},
                                                     {"short.m4a", TestFormat::Aac, 0.3},
                                                     {"alac.m4a", TestFormat::Alac, 0.3},
                                                     {"long.mp3", TestFormat::Mp3, 3.0},
                                                     {"tiny.mp3", TestFormat::Mp3, 0.1}})
-            ASSERT_TRUE(WriteTestTrack(Track(name), format, seconds)) << name;
-        ASSERT_TRUE(QFile::copy(Track("short.mp3"), Track(kWide)));
+            ASSERT_TRUE(WriteTestTrack(Dir->filePath(name), format, seconds)) << name;
+        ASSERT_TRUE(QFile::copy(Dir->filePath("short.mp3"), Dir->filePath(kWide)));
     }
+    void TearDown() override { Dir.reset(); }
 };
-const auto* const gTracks = ::testing::AddGlobalTestEnvironment(new Tracks);
+auto* const gTracks = static_cast<Tracks*>(::testing::AddGlobalTestEnvironment(new Tracks));
+
+QString Track(const char* name) {
+    return gTracks->Dir->filePath(QString::fromUtf8(name));
+}
 
 bass::DWORD LiveStreams() {
     auto count = reinterpret_cast<bass::StreamCountFn*>(dlsym(preview::BassModule(), bass::kStreamCountName));
@@ -65,11 +69,12 @@ TEST_F(PlayerTest, EachFormatEndsOnceAndFailuresLeaveNoStream) {
         EXPECT_EQ(Ends, 1);
         EXPECT_EQ(LiveStreams(), 0u);
     }
-    ASSERT_EQ(::mkfifo(QFile::encodeName(Track("pipe.mp3")).constData(), 0600), 0);
-    for (const char* name : {"missing.mp3", "", "pipe.mp3"}) {
+    const QString pipe = QDir::tempPath() + "/pipe.mp3";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    for (const QString& name : {Track("missing.mp3"), Track(""), pipe}) {
         ASSERT_TRUE(Player->Play(Track("long.mp3")));
-        EXPECT_FALSE(Player->Play(Track(name))) << name;
-        EXPECT_EQ(LiveStreams(), 0u) << name;
+        EXPECT_FALSE(Player->Play(name)) << name.toStdString();
+        EXPECT_EQ(LiveStreams(), 0u) << name.toStdString();
     }
 }
 
@@ -90,6 +95,23 @@ TEST_F(PlayerTest, StopAtTheEndReleasesOnceAndPostsNothingAfter) {
     }
     EXPECT_GT(late, 0);
     EXPECT_LT(late, 30);
+}
+
+// The program ends cleanly when it exits with a track playing (as on a lost display
+// connection). A player whose files another copy of the program removed still frees the
+// library, which can then be started again.
+TEST_F(PlayerTest, EndsCleanlyWhilePlayingAndFreesWithoutItsFiles) {
+    EXPECT_EXIT((Player->Play(Track("long.mp3")), std::exit(0)), ::testing::ExitedWithCode(0), "");
+    ASSERT_TRUE(Player->Play(Track("long.mp3")));
+    const QByteArray dir = Player->Dir();
+    void* library = dlopen((dir + "bass.dll").constData(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_TRUE(library);
+    for (const char* file : {"bass.dll", "aac.dll", "alac.dll"})
+        ASSERT_EQ(::unlink((dir + file).constData()), 0);
+    Player.reset();
+    EXPECT_TRUE(reinterpret_cast<bass::InitFn*>(dlsym(library, "BASS_Init"))(-1, 44100, 0, nullptr, nullptr));
+    reinterpret_cast<bass::FreeFn*>(dlsym(library, "BASS_Free"))();
+    dlclose(library);
 }
 
 // No AAC decoder ranked is what a machine without one looks like: status 2.
@@ -113,33 +135,71 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
     gst_plugin_feature_list_free(all);
     gst_caps_unref(aac);
 
-    // Files already in a private folder are used and go with it; a folder others
-    // could have written is never loaded from, nor emptied.
-    const QString dir = QDir::tempPath() + "/~vrqplay";
-    for (mode_t mode : {0700, 0770, 0707}) {
-        ASSERT_EQ(::mkdir(QFile::encodeName(dir).constData(), 0700), 0);
-        ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), mode), 0);
-        for (auto [resource, file] : {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}})
-            ASSERT_TRUE(QFile::copy(QStringLiteral(":/") + resource, dir + "/" + file));
-        {
-            TBsPodPlayer player(0, true);
-            EXPECT_EQ(player.Play(Track("short.mp3")), mode == 0700) << mode;
+    // The library folder is the user's own, in the runtime folder or else named with the user
+    // id in the temporary folder. Libraries found there are used and go with it. Where the name
+    // is taken by another account's folder, a folder others may enter, or a link, a fresh
+    // folder is used: the one found is not loaded from (its "bass.dll" is not the library),
+    // nor written into, nor emptied.
+    for (bool runtime : {true, false}) {
+        if (!runtime)
+            qunsetenv("XDG_RUNTIME_DIR");
+        const QString name = QDir::tempPath() + (runtime ? "/~vrqplay" : "/~vrqplay-" + QString::number(::geteuid()));
+        enum { Mine, Foreign, Open, Link };
+        for (int plant : {Mine, Foreign, Open, Link}) {
+            SCOPED_TRACE(runtime * 10 + plant);
+            if (plant == Foreign && ::geteuid() != 0)
+                continue; // only root can give a folder away
+            const QString folder = plant == Link ? QDir::tempPath() + "/target" : name;
+            const QByteArray native = QFile::encodeName(folder);
+            ASSERT_EQ(::mkdir(native.constData(), plant == Open ? 0770 : 0700), 0);
+            ASSERT_EQ(::chmod(native.constData(), plant == Open ? 0770 : 0700), 0);
+            for (auto [resource, file] : {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}})
+                ASSERT_TRUE(
+                    QFile::copy(QStringLiteral(":/") + (plant == Mine ? resource : "BAADL"), folder + "/" + file));
+            ASSERT_TRUE(plant != Link || QFile::link(folder, name));
+            ASSERT_EQ(plant == Foreign ? ::chown(native.constData(), 65534, 65534) : 0, 0);
+            QByteArray used;
+            {
+                TBsPodPlayer player(0, true);
+                used = player.Dir();
+                EXPECT_EQ(player.Status(), TBsPodPlayer::kReady);
+                EXPECT_TRUE(player.Play(Track("short.mp3")));
+                EXPECT_EQ(used == QFile::encodeName(name) + '/', plant == Mine);
+                EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 3);
+                struct stat info;
+                ASSERT_EQ(::lstat(used.chopped(1).constData(), &info), 0);
+                EXPECT_TRUE(S_ISDIR(info.st_mode) && (info.st_mode & 0777) == 0700 && info.st_uid == ::geteuid());
+            }
+            EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(used)));
+            EXPECT_EQ(QFileInfo::exists(folder), plant != Mine);
+            QFile::remove(name);
+            QDir(folder).removeRecursively();
         }
-        EXPECT_EQ(QDir(dir).exists(), mode != 0700) << mode;
-        QDir(dir).removeRecursively();
     }
 }
 
-// aac.dll loads but lacks the entry points; a bare name never finds the current folder.
-TEST(BassBinding, LoadsOnlyACompleteLibraryNeverFromTheCurrentFolder) {
+// aac.dll loads but lacks the entry points. Neither the binding nor a player without a folder
+// of its own searches for the library by name, which an empty entry of LD_LIBRARY_PATH (read by
+// the loader of the child process) would turn into a look in the working folder.
+TEST(BassBinding, LoadsOnlyACompleteLibraryNeverByName) {
     const QByteArray dir = MG_BIN_DIR "/../audiolibs/";
-    const QString home = QDir::currentPath();
-    QDir::setCurrent(QString::fromUtf8(dir));
-    EXPECT_FALSE(preview::LoadBass("bass.dll"));
-    QDir::setCurrent(home);
     EXPECT_FALSE(preview::LoadBass(dir + "aac.dll"));
     ASSERT_TRUE(preview::LoadBass(dir + "bass.dll"));
     preview::UnloadBass();
+    const QByteArray saved = qgetenv("LD_LIBRARY_PATH");
+    qputenv("LD_LIBRARY_PATH", ":" + saved);
+    const QString notAFolder = QDir::tempPath() + "/file";
+    ASSERT_TRUE(QFile(notAFolder).open(QIODevice::WriteOnly));
+    EXPECT_EXIT(
+        {
+            QDir::setCurrent(QString::fromUtf8(dir));
+            qputenv("TMPDIR", QFile::encodeName(notAFolder));
+            qunsetenv("XDG_RUNTIME_DIR");
+            const TBsPodPlayer player(0, true);
+            std::exit(player.Status() == TBsPodPlayer::kNoLibrary && !preview::LoadBass("bass.dll") ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    saved.isNull() ? qunsetenv("LD_LIBRARY_PATH") : qputenv("LD_LIBRARY_PATH", saved);
 }
 
 } // namespace
