@@ -192,8 +192,8 @@ void TTextStore::ReturnSpare() {
 }
 
 void TTextStore::SizeFor(qint64 bytes) {
-    // Each text takes 2 bytes a unit and a 40-byte record for its one zero: the units of all
-    // texts stay below the byte count.
+    // A text of n units comes from 2n bytes inside a record of at least 40, which pays for its
+    // zero: the units of all texts stay below the byte count.
     BlockUnits = qsizetype(qBound<qint64>(64, bytes, qsizetype(1) << 20));
 }
 
