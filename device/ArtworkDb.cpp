@@ -39,16 +39,19 @@ bool TArtworkDb::LoadFromData(const QByteArray& bytes) {
 
 bool TArtworkDb::Parse() {
     Stream = ByteView(StreamData);
-    return WalkImageDbSections(Stream, ErrorCode, [this](qint64 pos, qint64 headerLength, uint32_t type) {
-        return type != 1 || ParseImageList(pos, headerLength);
+    TImageDbWalk walk(Stream.Size());
+    return WalkImageDbSections(Stream, ErrorCode, [&](qint64 pos, qint64 headerLength, uint32_t type) {
+        return type != 1 || ParseImageList(pos, headerLength, walk);
     });
 }
 
-bool TArtworkDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
+bool TArtworkDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength, TImageDbWalk& walk) {
+    if (TImageDbWalk::Again(walk.LastImageList, sectionPos + sectionHeaderLength))
+        return true;
     Arts.Clear();
     return WalkImageList(
-        Stream, sectionPos, sectionHeaderLength, ErrorCode, [this](qint64 first) { return ChooseArtFormats(first); },
-        [this](qint64 pos) { return ParseImageItem(pos); });
+        Stream, sectionPos, sectionHeaderLength, ErrorCode, walk.ItemBytes,
+        [this](qint64 first) { return ChooseArtFormats(first); }, [this](qint64 pos) { return ParseImageItem(pos); });
 }
 
 bool TArtworkDb::ChooseArtFormats(qint64 itemPos) {
@@ -58,18 +61,20 @@ bool TArtworkDb::ChooseArtFormats(qint64 itemPos) {
     }
     int bestWidth = 0, smallestWidth = 1024;
     bool badReference = false;
-    const bool walked = WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
+    const ByteView item = Stream.Left(itemPos + Stream.U32(itemPos + 8));
+    const bool walked = WalkImageItemChildren(item, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
         if (type == 2) {
-            const qint64 ni = child + Stream.U32(child + 4);
-            if (!Stream.Fits(ni, 36) || !Stream.TagIs(ni, "mhni")) {
+            const ByteView c = item.Left(child + item.U32(child + 8));
+            const qint64 ni = child + c.U32(child + 4);
+            if (!c.Fits(ni, 36) || !c.TagIs(ni, "mhni")) {
                 ErrorCode = ecNotMhni;
                 badReference = true;
                 return false;
             }
-            const int32_t id = Stream.I32(ni + 16);
-            const int32_t size = Stream.I32(ni + 24);
-            const int vpad = Stream.U16(ni + 28), hpad = Stream.U16(ni + 30);
-            const int height = Stream.U16(ni + 32), width = Stream.U16(ni + 34);
+            const int32_t id = c.I32(ni + 16);
+            const int32_t size = c.I32(ni + 24);
+            const int vpad = c.U16(ni + 28), hpad = c.U16(ni + 30);
+            const int height = c.U16(ni + 32), width = c.U16(ni + 34);
             if (width > bestWidth) {
                 bestWidth = width;
                 Large = {id, size, width + hpad, height + vpad, Large.FileCount};
@@ -105,8 +110,10 @@ uint32_t TArtworkDb::ParseImageItem(qint64 itemPos) {
     art->ImageId = Stream.U32(itemPos + 16);
     art->SongDbId = Stream.U64(itemPos + 20);
     int found = 0;
-    if (!WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
-            return ParseArtRef(child + Stream.U32(child + 4), type, found) && found < 2;
+    const ByteView item = Stream.Left(itemPos + total);
+    if (!WalkImageItemChildren(item, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
+            const ByteView c = item.Left(child + item.U32(child + 8));
+            return ParseArtRef(c, child + c.U32(child + 4), type, found) && found < 2;
         }))
         return total; // the item stays as far as it was filled
     if (found < 2)
@@ -114,25 +121,25 @@ uint32_t TArtworkDb::ParseImageItem(qint64 itemPos) {
     return total;
 }
 
-bool TArtworkDb::ParseArtRef(qint64 pos, int type, int& found) {
-    if (!Stream.Fits(pos, 36) || !Stream.TagIs(pos, "mhni")) {
+bool TArtworkDb::ParseArtRef(const ByteView& child, qint64 pos, int type, int& found) {
+    if (!child.Fits(pos, 36) || !child.TagIs(pos, "mhni")) {
         ErrorCode = ecNotMhni;
         return false;
     }
     if (type != 2)
         return true;
     TArtItem* art = Arts.GetItem(Arts.Count() - 1);
-    const int32_t id = Stream.I32(pos + 16);
-    const TPhotoStringRecord name = ReadStringRecord(pos + Stream.U32(pos + 4));
+    const int32_t id = child.I32(pos + 16);
+    const TPhotoStringRecord name = ReadStringRecord(child, pos + child.U32(pos + 4));
     if (name.TotalLength == 0)
         return true;
     if (id == Large.Id) {
-        art->LargeOffset = Stream.U32(pos + 20);
+        art->LargeOffset = child.U32(pos + 20);
         art->LargeFileNo = ContainerFileNumber(name.Text);
         Large.FileCount = std::max(Large.FileCount, art->LargeFileNo);
         ++found;
     } else if (id == Small.Id) {
-        art->SmallOffset = Stream.U32(pos + 20);
+        art->SmallOffset = child.U32(pos + 20);
         art->SmallFileNo = ContainerFileNumber(name.Text);
         Small.FileCount = std::max(Small.FileCount, art->SmallFileNo);
         ++found;
@@ -140,10 +147,10 @@ bool TArtworkDb::ParseArtRef(qint64 pos, int type, int& found) {
     return true;
 }
 
-TPhotoStringRecord TArtworkDb::ReadStringRecord(qint64 pos) const {
-    TPhotoStringRecord record = TPhotoDb::ReadStringRecord(Stream, pos);
+TPhotoStringRecord TArtworkDb::ReadStringRecord(const ByteView& data, qint64 pos) {
+    TPhotoStringRecord record = TPhotoDb::ReadStringRecord(data, pos);
     // Only UTF-16 names are read here.
-    if (Stream.U16(pos + 12) != 3)
+    if (data.U16(pos + 12) != 3)
         record.Text.clear();
     return record;
 }

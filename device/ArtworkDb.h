@@ -60,11 +60,12 @@ public:
 
 private:
     bool Parse();
-    bool ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength);
+    bool ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength, TImageDbWalk& walk);
     bool ChooseArtFormats(qint64 itemPos);
     uint32_t ParseImageItem(qint64 itemPos);
-    bool ParseArtRef(qint64 pos, int type, int& found);
-    TPhotoStringRecord ReadStringRecord(qint64 pos) const;
+    // `child`: the data cut at the end of the child record that holds the reference at pos.
+    bool ParseArtRef(const ByteView& child, qint64 pos, int type, int& found);
+    static TPhotoStringRecord ReadStringRecord(const ByteView& data, qint64 pos);
     void BuildBitmapHeaders();
 
     QString ContainerPath(int32_t id, int32_t fileNo) const;

@@ -17,6 +17,14 @@ public:
 
     qint64 Size() const { return Len; }
 
+    // The same data up to `end`, positions unchanged: reads at or past `end` answer as past the
+    // end of the data. A record's walk reads through it to stay inside the record.
+    ByteView Left(qint64 end) const {
+        ByteView view = *this;
+        view.Len = end < 0 ? 0 : qMin(end, Len);
+        return view;
+    }
+
     // True when [pos, pos + count) lies inside the data; checked by subtraction, so large
     // or negative values cannot overflow.
     bool Fits(qint64 pos, qint64 count) const { return pos >= 0 && count >= 0 && pos <= Len && count <= Len - pos; }

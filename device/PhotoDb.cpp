@@ -40,9 +40,11 @@ TPhotoStringRecord TPhotoDb::ReadStringRecord(const ByteView& data, qint64 pos) 
     const uint16_t type = data.U16(pos + 12);
     const qint64 textHeader = pos + data.U32(pos + 4);
     if (type == 1 || type == 3) {
-        const qint64 length = data.U32(textHeader);
-        if (data.Fits(textHeader, 12))
-            record.Text = type == 1 ? data.Utf8(textHeader + 12, length) : data.Utf16Le(textHeader + 12, length);
+        // The text never reaches past its own record, whatever length it claims.
+        const ByteView own = data.Left(pos + record.TotalLength);
+        const qint64 length = own.U32(textHeader);
+        if (own.Fits(textHeader, 12))
+            record.Text = type == 1 ? own.Utf8(textHeader + 12, length) : own.Utf16Le(textHeader + 12, length);
     }
     return record;
 }
@@ -94,8 +96,8 @@ bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
     const int32_t sections = data.I32(20);
     qint64 pos = data.U32(4);
     for (int32_t s = 0; s < sections; ++s) {
-        // A section that does not fit, or that would not advance, ends the walk.
-        if (!data.Fits(pos, 16))
+        // A section that does not fit, is not one, or would not advance, ends the walk.
+        if (!data.Fits(pos, 16) || !data.TagIs(pos, "mhsd"))
             break;
         const qint64 totalLength = data.U32(pos + 8);
         if (!section(pos, data.U32(pos + 4), data.U32(pos + 12)))
@@ -127,7 +129,7 @@ bool WalkImageItemChildren(const ByteView& data, qint64 itemPos, uint32_t& error
 }
 
 bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
-                   const std::function<bool(qint64 firstItem)>& choose,
+                   qint64& itemBytes, const std::function<bool(qint64 firstItem)>& choose,
                    const std::function<uint32_t(qint64 pos)>& item) {
     const qint64 listPos = sectionPos + sectionHeaderLength;
     if (!data.Fits(listPos, 12) || !data.TagIs(listPos, "mhli")) {
@@ -138,9 +140,11 @@ bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeader
     if (count == 0)
         return false;
     qint64 pos = listPos + data.U32(listPos + 4);
-    if (!choose(pos))
+    if (!TImageDbWalk::Take(itemBytes, data.U32(pos + 8)) || !choose(pos))
         return false;
     for (uint32_t i = 0; i < count; ++i) {
+        if (!TImageDbWalk::Take(itemBytes, data.U32(pos + 8)))
+            break;
         const uint32_t length = item(pos);
         if (length == 0)
             break;
@@ -151,20 +155,23 @@ bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeader
 
 bool TPhotoDb::Parse() {
     Stream = ByteView(StreamData);
-    return WalkImageDbSections(Stream, ErrorCode, [this](qint64 pos, qint64 headerLength, uint32_t type) {
+    TImageDbWalk walk(Stream.Size());
+    return WalkImageDbSections(Stream, ErrorCode, [&](qint64 pos, qint64 headerLength, uint32_t type) {
         if (type == 1)
-            return ParseImageList(pos, headerLength);
+            return ParseImageList(pos, headerLength, walk);
         if (type == 2)
-            return ParseAlbumList(pos, headerLength);
+            return ParseAlbumList(pos, headerLength, walk);
         return true;
     });
 }
 
-bool TPhotoDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength) {
+bool TPhotoDb::ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength, TImageDbWalk& walk) {
+    if (TImageDbWalk::Again(walk.LastImageList, sectionPos + sectionHeaderLength))
+        return true;
     Photos.Clear();
     return WalkImageList(
-        Stream, sectionPos, sectionHeaderLength, ErrorCode, [this](qint64 first) { return ChooseThumbFormats(first); },
-        [this](qint64 pos) { return ParseImageItem(pos); });
+        Stream, sectionPos, sectionHeaderLength, ErrorCode, walk.ItemBytes,
+        [this](qint64 first) { return ChooseThumbFormats(first); }, [this](qint64 pos) { return ParseImageItem(pos); });
 }
 
 bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {
@@ -175,22 +182,24 @@ bool TPhotoDb::ChooseThumbFormats(qint64 itemPos) {
     int bestWidth = 0, smallestWidth = 1024;
     bool smallLocked = false;
     bool badReference = false;
-    const bool walked = WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
+    const ByteView item = Stream.Left(itemPos + Stream.U32(itemPos + 8));
+    const bool walked = WalkImageItemChildren(item, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
         if (type == 5) {
             HasFullRes = 1;
             Large.Id = Large.Size = Large.Width = Large.Height = 0;
             bestWidth = 2042;
         } else if (type == 2) {
-            const qint64 ni = child + Stream.U32(child + 4);
-            if (!Stream.Fits(ni, 36) || !Stream.TagIs(ni, "mhni")) {
+            const ByteView c = item.Left(child + item.U32(child + 8));
+            const qint64 ni = child + c.U32(child + 4);
+            if (!c.Fits(ni, 36) || !c.TagIs(ni, "mhni")) {
                 ErrorCode = ecNotMhni;
                 badReference = true;
                 return false;
             }
-            const int32_t id = Stream.I32(ni + 16);
-            const int32_t size = Stream.I32(ni + 24);
-            const int vpad = Stream.U16(ni + 28), hpad = Stream.U16(ni + 30);
-            const int height = Stream.U16(ni + 32), width = Stream.U16(ni + 34);
+            const int32_t id = c.I32(ni + 16);
+            const int32_t size = c.I32(ni + 24);
+            const int vpad = c.U16(ni + 28), hpad = c.U16(ni + 30);
+            const int height = c.U16(ni + 32), width = c.U16(ni + 34);
             if (width > bestWidth && !(Skip720 && width == 720)) {
                 bestWidth = width;
                 Large = {id, size, width + hpad, height + vpad, Large.FileCount};
@@ -230,8 +239,10 @@ uint32_t TPhotoDb::ParseImageItem(qint64 itemPos) {
     TPhotoItem* photo = Photos.Add();
     photo->ImageId = Stream.U32(itemPos + 16);
     int found = 0;
-    if (!WalkImageItemChildren(Stream, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
-            return ParseThumbRef(child + Stream.U32(child + 4), type, found) && found < 2;
+    const ByteView item = Stream.Left(itemPos + total);
+    if (!WalkImageItemChildren(item, itemPos, ErrorCode, [&](qint64 child, uint16_t type) {
+            const ByteView c = item.Left(child + item.U32(child + 8));
+            return ParseThumbRef(c, child + c.U32(child + 4), type, found) && found < 2;
         }))
         return total; // the photo stays as far as it was filled
     if (found < 2)
@@ -239,61 +250,67 @@ uint32_t TPhotoDb::ParseImageItem(qint64 itemPos) {
     return total;
 }
 
-bool TPhotoDb::ParseThumbRef(qint64 pos, int type, int& found) {
+bool TPhotoDb::ParseThumbRef(const ByteView& child, qint64 pos, int type, int& found) {
     if (type == 1)
         return true;
-    if (!Stream.Fits(pos, 36) || !Stream.TagIs(pos, "mhni")) {
+    if (!child.Fits(pos, 36) || !child.TagIs(pos, "mhni")) {
         ErrorCode = ecNotMhni;
         return false;
     }
     TPhotoItem* photo = Photos.GetItem(Photos.Count() - 1);
-    const TPhotoStringRecord name = ReadStringRecord(pos + Stream.U32(pos + 4));
+    const TPhotoStringRecord name = ReadStringRecord(child, pos + child.U32(pos + 4));
     if (type == 5) {
         if (name.TotalLength != 0) {
             photo->FullResName = name.Text;
             ++found;
         }
     } else if (type == 2) {
-        const int32_t id = Stream.I32(pos + 16);
+        const int32_t id = child.I32(pos + 16);
         if (id == Large.Id && name.TotalLength != 0) {
-            photo->LargeOffset = Stream.U32(pos + 20);
-            photo->LargeSize = Stream.U32(pos + 24);
+            photo->LargeOffset = child.U32(pos + 20);
+            photo->LargeSize = child.U32(pos + 24);
             photo->FileNo = ContainerFileNumber(name.Text);
             ++found;
             Large.FileCount = std::max(Large.FileCount, photo->FileNo);
         } else if (id == Small.Id) {
-            photo->SmallOffset = Stream.U32(pos + 20);
+            photo->SmallOffset = child.U32(pos + 20);
             ++found;
         }
     }
     return true;
 }
 
-bool TPhotoDb::ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength) {
+bool TPhotoDb::ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength, TImageDbWalk& walk) {
     const qint64 listPos = sectionPos + sectionHeaderLength;
     if (!Stream.Fits(listPos, 12) || !Stream.TagIs(listPos, "mhla")) {
         ErrorCode = ecNotMhla;
         return false;
     }
+    if (TImageDbWalk::Again(walk.LastAlbumList, listPos))
+        return true;
     Albums.Clear();
     const uint32_t count = Stream.U32(listPos + 8);
     qint64 pos = listPos + Stream.U32(listPos + 4);
     for (uint32_t i = 0; i < count && Stream.Fits(pos, 64); ++i) {
         const uint32_t total = Stream.U32(pos + 8);
-        const uint32_t items = Stream.U32(pos + 16);
-        qint64 at = pos + Stream.U32(pos + 4);
-        const TPhotoStringRecord name = ReadStringRecord(at);
+        if (!TImageDbWalk::Take(walk.AlbumBytes, total))
+            break;
+        // An album's names and items lie inside it.
+        const ByteView own = Stream.Left(pos + total);
+        const uint32_t items = own.U32(pos + 16);
+        qint64 at = pos + own.U32(pos + 4);
+        const TPhotoStringRecord name = ReadStringRecord(own, at);
         if (name.TotalLength != 0) {
             TPhotoAlbumItem* album = Albums.Add();
             album->Name = name.Text;
-            for (TPhotoStringRecord r = name; r.TotalLength != 0; r = ReadStringRecord(at))
+            for (TPhotoStringRecord r = name; r.TotalLength != 0; r = ReadStringRecord(own, at))
                 at += r.TotalLength;
-            for (uint32_t k = 0; k < items && Stream.Fits(at, 20); ++k) {
-                if (Stream.TagIs(at, "mhia")) {
-                    album->ImageIds.push_back(Stream.U32(at + 16));
+            for (uint32_t k = 0; k < items && own.Fits(at, 20); ++k) {
+                if (own.TagIs(at, "mhia")) {
+                    album->ImageIds.push_back(own.U32(at + 16));
                     ++album->Count;
                 }
-                const uint32_t itemTotal = Stream.U32(at + 8);
+                const uint32_t itemTotal = own.U32(at + 8);
                 if (itemTotal == 0)
                     break;
                 at += itemTotal;

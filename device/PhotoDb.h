@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace device {
@@ -102,23 +103,46 @@ enum : uint32_t {
 // `diskPath` on a disk-mode iPod. False when it cannot be read.
 bool ReadImageDbFile(bool handheld, const char* handheldPath, const QString& diskPath, QByteArray& data);
 
+// What the walks of one photo or artwork database load may still cover. In a sound database no
+// byte belongs to two image items or two albums and each list is walked once, while sections
+// that point at one list again and again, or records that overlap, would make a small file cost
+// time by the square of its size. With this guard a load costs a few passes over its bytes.
+struct TImageDbWalk {
+    explicit TImageDbWalk(qint64 size) : ItemBytes(2 * size), AlbumBytes(size) {}
+    qint64 ItemBytes; // image items; a list's first item counts once more, for the format choice
+    qint64 AlbumBytes;
+    qint64 LastImageList = -1, LastAlbumList = -1;
+
+    // Takes `bytes` from `budget`; false when they do not fit.
+    static bool Take(qint64& budget, qint64 bytes) {
+        if (bytes > budget)
+            return false;
+        budget -= bytes;
+        return true;
+    }
+    // `list` is the list of its kind walked last: walked again it would give the same items.
+    static bool Again(qint64& last, qint64 list) { return std::exchange(last, list) == list; }
+};
+
 // The section walk that the photo and artwork databases share: the root must be an "mhfd"
 // (else `errorCode` ecNotMhfd and false); then each section in turn goes to `section` with its
 // position, header length and type, and a false answer ends the walk with false. A section
-// that does not fit, or whose total length is 0, ends the walk.
+// that does not fit, is not an "mhsd", or whose total length is 0, ends the walk.
 bool WalkImageDbSections(const ByteView& data, uint32_t& errorCode,
                          const std::function<bool(qint64 pos, qint64 headerLength, uint32_t type)>& section);
 
 // The image list of a section: an "mhli" (else `errorCode` ecNotMhli and false), false without items;
 // `choose` picks the formats from the first item, then `item` parses the items one after another,
-// each at the previous one plus the length it returned, until the count or a length of 0.
+// each at the previous one plus the length it returned, until the count, a length of 0 or an
+// item that the budget `itemBytes` cannot cover (false when that is the first item).
 bool WalkImageList(const ByteView& data, qint64 sectionPos, qint64 sectionHeaderLength, uint32_t& errorCode,
-                   const std::function<bool(qint64 firstItem)>& choose,
+                   qint64& itemBytes, const std::function<bool(qint64 firstItem)>& choose,
                    const std::function<uint32_t(qint64 pos)>& item);
 
 // The children of the image item at `itemPos`: each "mhod" goes to `child` with its position
 // and type, until `child` answers false, the count is reached or a child's total length is 0.
-// A child that is not an "mhod" sets `errorCode` ecNotMhod and ends the walk with false.
+// A child that is not an "mhod" sets `errorCode` ecNotMhod and ends the walk with false. Callers
+// pass `data` cut at the item's end (ByteView::Left), so that the walk stays inside the item.
 bool WalkImageItemChildren(const ByteView& data, qint64 itemPos, uint32_t& errorCode,
                            const std::function<bool(qint64 pos, uint16_t type)>& child);
 
@@ -153,7 +177,8 @@ public:
     bool OpenDeviceThumbFile(const QByteArray& name);
     bool CloseDeviceThumbFile();
 
-    // The string record of the photo and artwork databases at pos (types 1 UTF-8, 3 UTF-16LE).
+    // The string record of the photo and artwork databases at pos (types 1 UTF-8, 3 UTF-16LE); the
+    // text is read only inside the record.
     static TPhotoStringRecord ReadStringRecord(const ByteView& data, qint64 pos);
 
     uint8_t HandheldFlag = 0;
@@ -175,12 +200,12 @@ public:
 
 private:
     bool Parse();
-    bool ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength);
+    bool ParseImageList(qint64 sectionPos, qint64 sectionHeaderLength, TImageDbWalk& walk);
     bool ChooseThumbFormats(qint64 itemPos);
     uint32_t ParseImageItem(qint64 itemPos);
-    bool ParseThumbRef(qint64 pos, int type, int& found);
-    bool ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength);
-    TPhotoStringRecord ReadStringRecord(qint64 pos) const { return ReadStringRecord(Stream, pos); }
+    // `child`: the data cut at the end of the child record that holds the reference at pos.
+    bool ParseThumbRef(const ByteView& child, qint64 pos, int type, int& found);
+    bool ParseAlbumList(qint64 sectionPos, qint64 sectionHeaderLength, TImageDbWalk& walk);
 
     bool ExportUyuvThumbs(bool aspect, ExportSink& sink);
     bool ExportNrgbThumbs(ExportSink& sink);

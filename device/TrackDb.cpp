@@ -17,14 +17,16 @@
 
 // How damaged data is treated. Every walk stays inside the data:
 // - a list item (section, track, playlist, playlist item) whose total length is smaller than
-//   a record header, or that runs past the end of the data, ends its list; the items read
-//   before it are kept and Damaged() is set. Only data that runs past the end fails the load
-//   (ErrorCode ecDataPastEnd); a short record is damage that ends the walk but loses nothing
-//   that was there to read;
+//   a record header, or that runs past the end of the data or of its section, ends its list;
+//   the items read before it are kept and Damaged() is set. Only data that runs past the end
+//   fails the load (ErrorCode ecDataPastEnd), a list record cut off by the end of the data
+//   included; a short record or a count beyond the section is damage that ends the walk but
+//   loses nothing that was there to read;
+// - a file that gives fewer bytes than its size is read as a file cut where its bytes end;
 // - a section walk that cannot go on loses nothing when it was at the last section or when
 //   both lists were read, so it is no damage then;
 // - a string record of total length 0 (which is also what a record that is not an "mhod" gives)
-//   ends its string walk;
+//   ends its string walk; inside a track it is damage, as the track's further texts are lost;
 // - a track's string records and a playlist's children are read only inside their own record,
 //   and a text only inside its string record, so the work and memory of a load grow with the
 //   size of the file, whatever counts and lengths it claims;
@@ -150,15 +152,10 @@ const TPlayListItem& TPlayLists::GetItem(int index) const {
     return Item(Items, index);
 }
 
-namespace {
-// 1 Mi units (2 MiB) a block: a few blocks for the largest libraries, little slack for small.
-constexpr qsizetype kTextBlock = qsizetype(1) << 20;
-} // namespace
-
 char16_t* TTextStore::Reserve(qsizetype units) {
     if (Room < units + 1) { // a zero follows every text
         ReturnSpare();
-        const auto [header, data] = QTypedArrayData<char16_t>::allocate(qMax(kTextBlock, units + 1));
+        const auto [header, data] = QTypedArrayData<char16_t>::allocate(qMax(BlockUnits, units + 1));
         if (!header)
             throw std::bad_alloc();
         Blocks.emplace_back(QString::DataPointer(header, data, 0));
@@ -194,6 +191,12 @@ void TTextStore::ReturnSpare() {
     Spare = 0;
 }
 
+void TTextStore::SizeFor(qint64 bytes) {
+    // A text of n units comes from 2n bytes inside a record of at least 40, which pays for its
+    // zero: the units of all texts stay below the byte count.
+    BlockUnits = qsizetype(qBound<qint64>(64, bytes, qsizetype(1) << 20));
+}
+
 void TTextStore::Clear() {
     ReturnSpare();
     Blocks.clear();
@@ -221,7 +224,17 @@ public:
             return ByteView(All.constData() + pos, count);
         if (pos < WindowPos || pos - WindowPos > WindowLen - count)
             Fill(pos, count);
-        return ByteView(Buffer.get() + (pos - WindowPos), count);
+        return ByteView(Buffer.get() + (pos - WindowPos), qMin(count, WindowPos + WindowLen - pos));
+    }
+
+    // Thrown when the file turns out shorter than its size said; the load starts again.
+    struct Shrunk {};
+
+    // The walk is over: the bytes it took on trust up to the stated end are still there.
+    void CheckEnd() {
+        char byte;
+        if (Fd >= 0 && Total > 0 && ReadAt(Total - 1, &byte, 1) < 1)
+            Shorten(Total - 1);
     }
 
 private:
@@ -234,22 +247,50 @@ private:
             Prefault(Buffer.get(), size_t(want));
             Capacity = want;
         }
-        WindowLen = 0;
-        for (qint64 got = 0; got < want;) {
-            const ssize_t r = ::pread(Fd, Buffer.get() + got, size_t(want - got), off_t(pos + got));
+        WindowPos = pos;
+        WindowLen = ReadAt(pos, Buffer.get(), want);
+        if (WindowLen < want)
+            Shorten(pos + WindowLen);
+    }
+
+    // Up to `count` bytes at pos; fewer at the end of the file or on a read error.
+    qint64 ReadAt(qint64 pos, char* to, qint64 count) const {
+        qint64 got = 0;
+        while (got < count) {
+            const ssize_t r = ::pread(Fd, to + got, size_t(count - got), off_t(pos + got));
             if (r < 0 && errno == EINTR)
                 continue;
-            // Fewer bytes than the file held at open: it shrank, or the device went away.
             if (r <= 0)
-                throw platform::Error(QStringLiteral("Stream read error"));
+                break;
             got += r;
         }
-        WindowPos = pos;
-        WindowLen = want;
+        return got;
+    }
+
+    // Nothing could be read at `pos`: the file shrank, or the device gives fewer bytes than its
+    // size said. It is read as a file cut where its bytes end, found by halving. The walk so far
+    // may have trusted bytes past that end, so it starts again (twice at most: a file that
+    // keeps shrinking is then read as far as it goes).
+    void Shorten(qint64 pos) {
+        qint64 lo = 0, hi = pos;
+        char byte;
+        while (lo < hi) {
+            const qint64 mid = lo + (hi - lo) / 2;
+            if (ReadAt(mid, &byte, 1) == 1)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        Total = lo;
+        if (Restarts > 0) {
+            --Restarts;
+            throw Shrunk{};
+        }
     }
 
     QByteArray All;
     int Fd = -1;
+    int Restarts = 2;
     qint64 Total = 0;
     qint64 Chunk = 0;
     std::unique_ptr<char[]> Buffer;
@@ -305,7 +346,14 @@ bool TiTunesDB::LoadFromData(const QByteArray& data) {
 
 bool TiTunesDB::LoadFromFile(int fd, qint64 size, qint64 chunk) {
     Bytes bytes(fd, size, chunk);
-    return Parse(bytes);
+    for (;;) {
+        try {
+            const bool loaded = Parse(bytes);
+            bytes.CheckEnd();
+            return loaded;
+        } catch (const Bytes::Shrunk&) {
+        }
+    }
 }
 
 void TiTunesDB::NoteDamage(qint64 pos, qint64 total) {
@@ -322,6 +370,14 @@ bool TiTunesDB::Parse(Bytes& bytes) {
     Stream = &bytes;
     FDamaged = CutOff = false;
     TrackBytesLeft = PlaylistBytesLeft = bytes.Size();
+    // A walk that starts again after a short read starts from nothing.
+    ErrorCode = ecNone;
+    Tracks.Clear();
+    Playlists.Clear();
+    Texts.Clear();
+    Texts.SizeFor(bytes.Size());
+    TotalTime = 0;
+    TotalSize = 0;
 
     const ByteView root = bytes.At(0, 24);
     Header = QByteArray(reinterpret_cast<const char*>(root.Raw()), qsizetype(root.Size()));
@@ -350,12 +406,14 @@ bool TiTunesDB::Parse(Bytes& bytes) {
         }
         const qint64 headerLength = section.U32(4);
         const uint32_t type = section.U32(12);
+        // A list's items end with their section, whatever count the list claims.
+        const qint64 end = Within(pos, total, bytes.Size()) ? pos + total : bytes.Size();
         bool ok = true;
         if (type == 1) {
-            ok = ParseTrackList(pos, headerLength);
+            ok = ParseTrackList(pos + headerLength, end);
             sawTracks = true;
         } else if (type == 2) {
-            ok = ParsePlaylists(pos, headerLength);
+            ok = ParsePlaylists(pos + headerLength, end);
             sawPlaylists = true;
         }
         if (!ok)
@@ -376,10 +434,10 @@ bool TiTunesDB::Parse(Bytes& bytes) {
     return true;
 }
 
-qint64 TiTunesDB::TakeItem(qint64 item, qint64& budget) {
+qint64 TiTunesDB::TakeItem(qint64 item, qint64 end, qint64& budget) {
     const ByteView head = Stream->At(item, kListHeader);
     const qint64 total = head.U32(8);
-    if (head.Size() < kListHeader || !Within(item, total, Stream->Size()) || total > budget) {
+    if (head.Size() < kListHeader || !Within(item, total, end) || total > budget) {
         NoteDamage(item, head.Size() < kListHeader ? kListHeader : total);
         return -1;
     }
@@ -411,10 +469,13 @@ QString* TrackText(TTrackItem& t, uint32_t type) {
 
 } // namespace
 
-bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
+bool TiTunesDB::ParseTrackList(qint64 list, qint64 end) {
     Bytes& s = *Stream;
-    const qint64 list = pos + headerLength;
     const ByteView head = s.At(list, kListHeader);
+    if (head.Size() < 4) {
+        NoteDamage(list, kListHeader); // the data ends before the list's tag
+        return true;
+    }
     if (!head.TagIs(0, "mhlt")) {
         ErrorCode = ecNotMhlt;
         return false;
@@ -429,10 +490,13 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
     TotalSize = 0;
     qint64 item = list + head.U32(4);
     for (int32_t k = 0; k < count; ++k) {
-        const qint64 total = TakeItem(item, TrackBytesLeft);
+        const qint64 total = TakeItem(item, end, TrackBytesLeft);
         if (total < 0)
             break;
-        const ByteView r = s.At(item, 304);
+        // Fields past the header length are not there (the oldest devices write 156 bytes):
+        // those bytes belong to the string records.
+        const qint64 headerLength = qMin<qint64>(s.At(item, 8).U32(4), total);
+        const ByteView r = s.At(item, qMin<qint64>(headerLength, 304));
         TTrackItem& t = Tracks.Add();
         t.TrackId = r.U32(16);
         t.Rating = r.U8(31);
@@ -448,22 +512,24 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
             t.ArtworkLink = total > 352 ? r.U32(300) : 0;
         }
 
-        const qint64 end = item + total;
+        const qint64 last = item + total;
         const int32_t strings = r.I32(12);
-        qint64 at = item + r.U32(4);
-        for (int32_t j = 0; j < strings && at < end; ++j) {
+        qint64 at = item + headerLength;
+        for (int32_t j = 0; j < strings && at < last; ++j) {
             const ByteView m = s.At(at, 40);
             if (!m.TagIs(0, "mhod"))
                 break;
             const qint64 length = m.U32(8);
             const uint32_t type = m.U32(12);
-            if (length == 0)
+            if (length == 0) {
+                FDamaged = true; // the track's further texts cannot be found
                 break;
+            }
             if (!Within(at, length, s.Size())) {
                 NoteDamage(at, length);
                 break;
             }
-            if (length > end - at)
+            if (length > last - at)
                 break; // outside its track: not this track's any more
             if (QString* field = TrackText(t, type)) {
                 // The text never reaches past its own record, whatever length it claims.
@@ -480,15 +546,18 @@ bool TiTunesDB::ParseTrackList(qint64 pos, qint64 headerLength) {
             }
             at += length;
         }
-        item = end;
+        item = last;
     }
     return true;
 }
 
-bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
+bool TiTunesDB::ParsePlaylists(qint64 list, qint64 end) {
     Bytes& s = *Stream;
-    const qint64 list = pos + headerLength;
     const ByteView head = s.At(list, kListHeader);
+    if (head.Size() < 4) {
+        NoteDamage(list, kListHeader); // the data ends before the list's tag
+        return true;
+    }
     if (!head.TagIs(0, "mhlp")) {
         ErrorCode = ecNotMhlp;
         return false;
@@ -499,17 +568,17 @@ bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
     Playlists.Clear();
     qint64 item = list + head.U32(4);
     for (int32_t k = 0; k < count; ++k) {
-        const qint64 total = TakeItem(item, PlaylistBytesLeft);
+        const qint64 total = TakeItem(item, end, PlaylistBytesLeft);
         if (total < 0)
             break;
         TPlayListItem& p = Playlists.Add();
-        const qint64 end = item + total;
+        const qint64 last = item + total;
         const ByteView r = s.At(item, 20);
         const int32_t entries = r.I32(16);
         qint64 at = item + r.U32(4);
         // String records come first; the first record of type 0 (any record that is not an
         // "mhod" among them) ends them.
-        while (at < end) {
+        while (at < last) {
             const ByteView m = s.At(at, 40);
             if (!m.TagIs(0, "mhod"))
                 break;
@@ -521,7 +590,7 @@ bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
                 NoteDamage(at, length);
                 break;
             }
-            if (length > end - at)
+            if (length > last - at)
                 break;
             if (type == 1)
                 p.Name = s.At(at + 40, qMin<qint64>(m.U32(28), length - 40)).Utf16Le(0, length);
@@ -532,7 +601,7 @@ bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
                 break;
         }
         for (int32_t n = 0; n < entries; ++n) {
-            if (at >= end)
+            if (at >= last)
                 break; // a count larger than the playlist holds
             const ByteView e = s.At(at, 28);
             const qint64 length = e.U32(8);
@@ -540,7 +609,7 @@ bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
                 NoteDamage(at, e.Size() < kListHeader ? kListHeader : length);
                 break;
             }
-            if (length > end - at)
+            if (length > last - at)
                 break;
             if (e.TagIs(0, "mhip")) {
                 p.TrackIds.push_back(e.U32(24));
@@ -548,7 +617,7 @@ bool TiTunesDB::ParsePlaylists(qint64 pos, qint64 headerLength) {
             }
             at += length;
         }
-        item = end;
+        item = last;
     }
     return true;
 }

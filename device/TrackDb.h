@@ -98,12 +98,15 @@ public:
     char16_t* Reserve(qsizetype units);
     QString Commit(qsizetype first, qsizetype size);
     void Clear();
+    // The texts come from `bytes` bytes of data: a small database takes a small block.
+    void SizeFor(qint64 bytes);
 
 private:
     std::vector<QString> Blocks; // each holds one reference on its block
     QTypedArrayData<char16_t>* Current = nullptr;
     char16_t* Next = nullptr;
     qsizetype Room = 0;
+    qsizetype BlockUnits = qsizetype(1) << 20; // 2 MiB, a few blocks for the largest libraries
     // References taken on the current block in one step and handed to its texts one by one.
     int Spare = 0;
     void ReturnSpare();
@@ -142,8 +145,8 @@ public:
     TiTunesDB& operator=(const TiTunesDB&) = delete;
 
     // Reads and parses the database. Disk: Root + "/iPod_Control/iTunes/iTunesDB" (EFOpenError
-    // when it cannot be opened, platform::Error "Stream read error" when a read delivers fewer
-    // bytes than the file held at open). Handheld: the compressed database first
+    // when it cannot be opened; a file that gives fewer bytes than its size at open is read as
+    // a file cut where its bytes end). Handheld: the compressed database first
     // (EDecompressionError when it does not inflate), else the plain one; false with ErrorCode
     // unchanged when neither can be read.
     // True when the section walk ended without losing data the load needs; false with
@@ -157,10 +160,11 @@ public:
     // `chunk` bytes at a time.
     bool LoadFromFile(int fd, qint64 size, qint64 chunk = kTrackDbChunk);
 
-    // The last load ended early at damaged data (a record that runs past the end of the file,
-    // is shorter than a record header, or overlaps another), so tracks or playlists may be
-    // missing. Records that the load does not need (a last section whose length runs past the
-    // end, sections after both lists) never set it.
+    // The last load ended early at damaged data (a record that runs past the end of the file or
+    // of its section, is shorter than a record header, or overlaps another; a track string
+    // record of length 0), so tracks, playlists or texts may be missing. Records that the load
+    // does not need (a last section whose length runs past the end, sections after both lists)
+    // never set it.
     bool Damaged() const { return FDamaged; }
 
     // The string record at pos (reads stay inside `data`).
@@ -181,12 +185,13 @@ public:
 private:
     class Bytes;
     bool Parse(Bytes& bytes);
-    bool ParseTrackList(qint64 pos, qint64 headerLength);
-    bool ParsePlaylists(qint64 pos, qint64 headerLength);
+    // The list record at `list`; its items end at `end`, the end of their section.
+    bool ParseTrackList(qint64 list, qint64 end);
+    bool ParsePlaylists(qint64 list, qint64 end);
     bool ReadHandheld(QByteArray& data);
     // The total length of the list item at `item`, taken from `budget`; -1 (and damage) when
-    // the item does not fit the data or the budget, which ends its list.
-    qint64 TakeItem(qint64 item, qint64& budget);
+    // the item does not fit before `end` or in the budget, which ends its list.
+    qint64 TakeItem(qint64 item, qint64 end, qint64& budget);
     // Damage at a record of stated total length `total` at `pos`: cut off when it runs past
     // the end of the data.
     void NoteDamage(qint64 pos, qint64 total);

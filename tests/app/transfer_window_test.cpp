@@ -311,13 +311,15 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     fixtures::TrackDbLayout at;
     const QByteArray good = fixtures::WriteTrackDb(WindowDb(), &at);
     const fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
-    // Where a length is broken, and the tracks and tree nodes still listed.
+    // Where a length is broken or the file ends (cut), and the tracks and tree nodes still listed.
     QByteArray bytes;
-    for (const auto& [pos, value, tracks, nodes] : {std::tuple{at.TrackSection + 8, 0u, 5, 2},
-                                                    {at.PlaylistItems[1][1] + 8, 0u, 5, 4},
-                                                    {at.Tracks[3] + 8, 0xFFFFFFF0u, 3, 4}}) {
-        bytes = good;
-        fixtures::PutU32(bytes, pos, value);
+    for (const auto& [pos, value, cut, tracks, nodes] : {std::tuple{at.TrackSection + 8, 0u, false, 5, 2},
+                                                         {at.PlaylistItems[1][1] + 8, 0u, false, 5, 4},
+                                                         {at.PlaylistSection + 50, 0u, true, 5, 2},
+                                                         {at.Tracks[3] + 8, 0xFFFFFFF0u, false, 3, 4}}) {
+        bytes = cut ? good.left(pos) : good;
+        if (!cut)
+            fixtures::PutU32(bytes, pos, value);
         tree.WriteTrackDb(bytes);
         Boxes.clear();
         TZozoDodiFrm& w = Open();

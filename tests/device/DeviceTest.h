@@ -85,6 +85,35 @@ void ExpectDamage(const QByteArray& good, const Cases& cases, int most, const Co
     }
 }
 
+// `good` with `n` more sections before its own that all reach the items of its first image list:
+// through that list, or (`ownLists`) each through an image list of its own.
+inline QByteArray ListsOverOneSetOfItems(const QByteArray& good, int n, bool ownLists) {
+    const device::ByteView v(good);
+    const qint64 root = v.U32(4), list = good.indexOf("mhli"), step = ownLists ? 28 : 16;
+    const qint64 items = list + v.U32(list + 4) + n * step; // where the items lie afterwards
+    QByteArray extra;
+    for (qint64 at = root; at < root + n * step; at += step) {
+        const qint64 to = ownLists ? at + 16 : list + n * step;
+        extra += fixtures::Patched(QByteArray("mhsd").append(12, '\0'),
+                                   {{4, uint64_t(to - at)}, {8, uint64_t(step)}, {12, 1}});
+        if (ownLists)
+            extra += fixtures::Patched(QByteArray("mhli").append(8, '\0'),
+                                       {{4, uint64_t(items - to)}, {8, v.U32(list + 8)}});
+    }
+    return fixtures::Patched(QByteArray(good).insert(root, extra), {{20, v.U32(20) + n}});
+}
+
+// Many sections over one list cost no more than its walk: the list pointed at again is not
+// walked again, and once the walks have covered twice the file no list takes more items.
+template <class Db, class Count>
+void ExpectOneWalkPerList(const QByteArray& good, const Count& count) {
+    Db sound("E:", false), again("E:", false), own("E:", false);
+    ASSERT_TRUE(sound.LoadFromData(good));
+    EXPECT_TRUE(again.LoadFromData(ListsOverOneSetOfItems(good, 1000, false)));
+    own.LoadFromData(ListsOverOneSetOfItems(good, 1000, true));
+    EXPECT_EQ(std::pair(count(again), count(own) < count(sound)), std::pair(count(sound), true));
+}
+
 // The ipod-dump tool's exit code and output lines.
 inline std::pair<int, QList<QByteArray>> RunDump(const QStringList& args) {
     QProcess p;

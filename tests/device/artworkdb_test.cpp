@@ -53,7 +53,9 @@ TEST(ArtworkDb, FormatChoiceAndFailurePaths) {
     EXPECT_TRUE(TArtworkDb("E:", false).LoadFromData(WriteArtworkDb({.WriteImages = false})));
     const TagDamage cases[] = {{"mhfd", 0, false, 7, 0},  {"mhli", 0, false, 8, 0},  {"mhii", 0, false, 9, 0},
                                {"mhni", 0, false, 10, 0}, {"mhod", 0, false, 11, 0}, {"mhii", 2, true, 9, 2},
-                               {"mhni", 2, true, 10, 2},  {"mhod", 4, true, 11, 3}};
-    ExpectDamage<TArtworkDb>(WriteArtworkDb(MakeArtSet(1029, 1031, 3, false).Db), cases, 3,
-                             [](const TArtworkDb& db) { return db.Arts.Count(); });
+                               {"mhni", 2, true, 10, 2},  {"mhod", 4, true, 11, 3},  {"mhsd", 0, true, 0, 0}};
+    const QByteArray good = WriteArtworkDb(MakeArtSet(1029, 1031, 3, false).Db);
+    const auto arts = [](const TArtworkDb& db) { return db.Arts.Count(); };
+    ExpectDamage<TArtworkDb>(good, cases, 3, arts);
+    ExpectOneWalkPerList<TArtworkDb>(good, arts);
 }

@@ -25,14 +25,19 @@ TEST(Dump, TracksForPlainAndCompressedDatabases) {
     EXPECT_EQ(KeysInOrder(r[0]), Keys("index id title artist album genre kind location size length rating "
                                       "playcount mediatype hasartwork dbid video"));
     EXPECT_EQ(KeysInOrder(r[6]), Keys("playlist smart ids"));
-    EXPECT_EQ(KeysInOrder(r.back()), Keys("result error tracks playlists totaltime totalsize"));
+    EXPECT_EQ(KeysInOrder(r.back()), Keys("result error damaged tracks playlists totaltime totalsize"));
     EXPECT_EQ(Value(r[1], "dbid").toString(), QStringLiteral("17297757506775570040")); // 64 bits, as text
-    // A database cut off in its playlists still prints, with a false result; --summary prints
-    // only that line.
-    plain.WriteTrackDb(bytes.left(at.Playlists[2] + 10));
-    const auto [cutExit, cut] = RunDump({"tracks", plain.Root(), "--summary"});
-    ASSERT_EQ(std::pair(cutExit, int(cut.size())), std::pair(0, 1));
-    EXPECT_EQ(std::pair(Value(cut[0], "result").toBool(), Value(cut[0], "tracks").toInt()), std::pair(false, 5));
+    EXPECT_FALSE(Value(r.back(), "damaged").toBool());
+    // A database cut off in its playlists, or in the list record of their section, still
+    // prints, with a false result and the damage; --summary prints only that line.
+    for (const qint64 end : {at.Playlists[2] + 10, at.PlaylistSection + 50}) {
+        plain.WriteTrackDb(bytes.left(end));
+        const auto [cutExit, cut] = RunDump({"tracks", plain.Root(), "--summary"});
+        ASSERT_EQ(std::pair(cutExit, int(cut.size())), std::pair(0, 1));
+        const auto got = std::tuple(Value(cut[0], "result").toBool(), Value(cut[0], "damaged").toBool(),
+                                    Value(cut[0], "tracks").toInt());
+        EXPECT_EQ(got, std::tuple(false, true, 5)) << end;
+    }
     EXPECT_NE(RunDump({"tracks", dir.path() + "/nothing-here"}).first, 0);
     EXPECT_EQ(RunDump({"tracks", plain.Root(), "--bogus"}).first, 2);
 }

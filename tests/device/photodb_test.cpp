@@ -70,8 +70,11 @@ TEST(PhotoDb, ErrorCodesOfTheFailurePaths) {
     // list with success, a later mhni drops its photo, a later mhod keeps it as far as it was filled.
     const TagDamage cases[] = {{"mhfd", 0, false, 7, 0},  {"mhli", 0, false, 8, 0},  {"mhii", 0, false, 9, 0},
                                {"mhni", 0, false, 10, 0}, {"mhod", 0, false, 11, 0}, {"mhla", 0, false, 13, 3},
-                               {"mhii", 1, true, 9, 1},   {"mhni", 2, true, 10, 2},  {"mhod", 4, true, 11, 3}};
-    ExpectDamage<TPhotoDb>(WritePhotoDb(Photos({}, 3)), cases, 3, [](const TPhotoDb& db) { return db.Photos.Count(); });
+                               {"mhii", 1, true, 9, 1},   {"mhni", 2, true, 10, 2},  {"mhod", 4, true, 11, 3},
+                               {"mhsd", 0, true, 0, 0}}; // a section that is not one ends the walk
+    const auto photos = [](const TPhotoDb& db) { return db.Photos.Count(); };
+    ExpectDamage<TPhotoDb>(WritePhotoDb(Photos({}, 3)), cases, 3, photos);
+    ExpectOneWalkPerList<TPhotoDb>(WritePhotoDb(Photos({}, 3)), photos);
 }
 
 TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {
@@ -94,10 +97,21 @@ TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {
     TPhotoDb zeroedDb("E:", false), childDb("E:", false);
     zeroedDb.LoadFromData(zeroed), childDb.LoadFromData(child);
     EXPECT_EQ(std::pair(zeroedDb.Photos.Count() <= 1, childDb.Photos.Count() <= 3), std::pair(true, true));
+    // An item's children lie inside it: the first item cut to its header has none to choose
+    // formats from, the second keeps none of its references.
+    for (const qsizetype at : {item, good.indexOf("mhii", item + 4)}) {
+        TPhotoDb db("E:", false);
+        db.LoadFromData(Patched(good, {{at + 8, ByteView(good).U32(at + 4)}}));
+        EXPECT_EQ(db.ErrorCode, at == item ? ecNotMhod : ecNotMhii);
+        EXPECT_EQ(db.Photos.Count() > 1 ? db.Photos.GetItem(1)->LargeSize : 0u, 0u);
+    }
 }
 
 TEST(PhotoDb, AnOddLengthUtf16TextKeepsItsLastByteAsACharacter) {
-    QByteArray record = QByteArray("mhod") + QByteArray(32, '\0') + QByteArray("A\0B\0C", 5);
-    PutFields(record, {{4, 24} /* header length */, {8, 41} /* total */, {12, 3} /* UTF-16 */, {24, 5} /* bytes */});
-    EXPECT_EQ(TPhotoDb::ReadStringRecord(ByteView(record), 0).Text, QStringLiteral("ABC"));
+    // A "D" follows the record: a length that claims it still reads only the record.
+    QByteArray record = QByteArray("mhod") + QByteArray(32, '\0') + QByteArray("A\0B\0C\0D\0", 8);
+    for (const uint32_t length : {5u, 8u}) {
+        PutFields(record, {{4, 24} /* header length */, {8, 41} /* total */, {12, 3} /* UTF-16 */, {24, length}});
+        EXPECT_EQ(TPhotoDb::ReadStringRecord(ByteView(record), 0).Text, QStringLiteral("ABC"));
+    }
 }

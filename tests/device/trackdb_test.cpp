@@ -34,13 +34,13 @@ QString Describe(const TiTunesDB& db) {
 }
 
 // The sample database: track 104 has artwork flag 2 (no artwork, id not taken), 105 the oldest
-// (156-byte) header; the podcast copy of a playlist is skipped.
+// (156-byte) header, which ends before the media type; the podcast copy of a playlist is skipped.
 const char* const kSample = R"(4000500 154126804 0
 101|4123456|215000|80|7|1|0|0|0|Blue Monday|New Order|Substance|Electronic|MPEG audio file|:iPod_Control:Music:F00:ABCD.mp3
 102|1000|61000|0|0|1|1|17297757506775570040|77|Ça plane pour moi – 日本|Plastic Bertrand|||AAC audio file|:iPod_Control:Music:F01:EFGH.m4a
 103|150000000|3723000|0|0|2|1|42|99|A Film|||||:iPod_Control:Music:F02:IJKL.M4V
 104|2048|1000|0|0|1|0|0|0|No Album|||||:iPod_Control:Music:F03:MNOP.mp3
-105|300|500|0|0|7274595|0|0|0|Old Record|||||:iPod_Control:Music:F04:QRST.wav
+105|300|500|0|0|0|0|0|0|Old Record|||||:iPod_Control:Music:F04:QRST.wav
 Test iPod|0| 101 102 103 104 105
 Favourites|0| 103 101 999
 Recently Played|1| 102)";
@@ -101,9 +101,9 @@ TEST(TrackDb, DamagedAndOddRecords) {
         {"huge string, item and section counts",
          patch(good, {{at.Tracks[0] + 12, 0x7FFFFFFF}, {at.Playlists[1] + 16, 0x7FFFFFFF}, {20, 0x7FFFFFFF}}),
          true, 0, 5, 3, 0, [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).Count, 3); }},
-        // A track count beyond the data walks on to the end of the data, then reports the damage.
-        {"huge track count", patch(good, {{at.TrackList + 8, 0x7FFFFFFF}}), false, ecDataPastEnd, -1, -1, 1,
-         [&](Db db) { EXPECT_EQ(title(db, 4), QStringLiteral("Old Record")); }},
+        // Counts beyond the records of their section: the lists end with their sections.
+        {"huge track and playlist counts", patch(good, {{at.TrackList + 8, 0x7FFFFFFF}, {at.PlaylistList + 8, 99}}),
+         true, 0, 5, 3, 1, [&](Db db) { EXPECT_EQ(title(db, 4), QStringLiteral("Old Record")); }},
         {"a track past the end", patch(good, {{at.Tracks[3] + 8, 0xFFFFFFF0}}), false, ecDataPastEnd, 3, -1, 1, {}},
         // A record of total length 0 cannot be stepped over: read once, then the walk ends.
         {"empty track section", patch(good, {{at.TrackSection + 8, 0}}), true, -1, 5, 0, 1, {}},
@@ -117,13 +117,15 @@ TEST(TrackDb, DamagedAndOddRecords) {
          [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).TrackIds, (std::vector<uint32_t>{103, 101, 999})); }},
         {"an item of another tag is skipped", patch(good, {{at.PlaylistItems[1][1], tag("mhix")}}), true, 0, 5, 3, 0,
          [](Db db) { EXPECT_EQ(db.Playlists.GetItem(1).TrackIds, (std::vector<uint32_t>{103, 999})); }},
-        // Track 0: a zero-length first record ends its strings; track 1: not an mhod after the
-        // title; track 2: a text length far beyond its record, so only that record is lost.
+        // Track 0: a zero-length third record ends its strings (damage: its later texts are
+        // lost); track 1: not an mhod after the title; track 2: a text length far beyond its
+        // record, so only that record is lost.
         {"string records that end the walk",
-         patch(good, {{at.TrackStrings[0][0] + 8, 0}, {at.TrackStrings[1][1], tag("mhoX")}, {at.TrackStrings[2][0] + 28, 0xFFFFFFFF}}),
-         true, -1, 5, 3, -1, [&](Db db) {
-             EXPECT_EQ(QStringList({title(db, 0), db.Tracks.GetItem(1).Location, title(db, 2)}),
-                       QStringList({"", "", "A Film"}));
+         patch(good, {{at.TrackStrings[0][2] + 8, 0}, {at.TrackStrings[1][1], tag("mhoX")}, {at.TrackStrings[2][0] + 28, 0xFFFFFFFF}}),
+         true, 0, 5, 3, 1, [&](Db db) {
+             const TTrackItem& t = db.Tracks.GetItem(0);
+             EXPECT_EQ(QStringList({t.Title, t.Location, t.Album + t.Artist, db.Tracks.GetItem(1).Location, title(db, 2)}),
+                       QStringList({"Blue Monday", ":iPod_Control:Music:F00:ABCD.mp3", "", "", "A Film"}));
          }},
         // Track 0's header length points into track 1's string records: they are not track 0's.
         {"strings outside their own track", patch(good, {{at.Tracks[0] + 4, uint64_t(at.TrackStrings[1][0] - at.Tracks[0])}}),
@@ -156,15 +158,21 @@ TEST(TrackDb, EveryCutKeepsExactlyTheCompleteTracksAndNoDamagedByteBreaksTheRead
     const QByteArray good = WriteTrackDb(SampleDb(), &at);
     // Only the last section (skipped) follows the playlists: cutting it loses nothing.
     const qint64 playlistsEnd = at.PlaylistSection + ByteView(good).U32(at.PlaylistSection + 8);
-    for (qsizetype cut = 0; cut < good.size(); ++cut) {
-        TiTunesDB db("E:", false);
+    // The same cut met through the file system: a file that gives fewer bytes than its size.
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open() && file.write(good) == good.size() && file.flush());
+    for (qsizetype cut = good.size() - 1; cut >= 0; --cut) {
+        TiTunesDB db("E:", false), read("E:", false);
         ASSERT_EQ(db.LoadFromData(good.left(cut)), cut >= playlistsEnd) << cut;
-        ASSERT_EQ(db.ErrorCode != 0, cut < playlistsEnd) << cut;
-        ASSERT_EQ(db.Damaged(), db.ErrorCode == ecDataPastEnd) << cut;
+        ASSERT_EQ(db.ErrorCode, cut < 4 ? ecNotMhbd : cut < playlistsEnd ? ecDataPastEnd : ecNone) << cut;
+        ASSERT_EQ(db.Damaged(), cut >= 4 && cut < playlistsEnd) << cut;
         int complete = 0;
         for (size_t i = 0; i < at.Tracks.size(); ++i)
             complete += (i + 1 < at.Tracks.size() ? at.Tracks[i + 1] : at.PlaylistSection) <= cut;
         ASSERT_EQ(db.Tracks.Count(), complete) << cut;
+        ASSERT_TRUE(file.resize(cut));
+        ASSERT_EQ(read.LoadFromFile(file.handle(), good.size(), 64), cut >= playlistsEnd) << cut;
+        ASSERT_EQ(std::pair(Describe(read), read.Damaged()), std::pair(Describe(db), db.Damaged())) << cut;
         // The byte at the cut damaged instead: every record still takes a header's room.
         for (const char value : {'\0', '\xff'}) {
             QByteArray damaged = good;
@@ -192,8 +200,10 @@ TEST(TrackDb, ListsRefuseIndexesOutsideAndVideoIsByExtension) {
     }
 }
 
-TEST(TrackDb, ReadingTheFileInChunksGivesTheSameAndAShrinkingFileIsAReadError) {
-    for (const QByteArray& bytes : {WriteTrackDb(SampleDb()), WriteTrackDb(LargeDb(40, 3))}) {
+TEST(TrackDb, ReadingTheFileInChunksGivesTheSameAndAShrinkingFileIsACutFile) {
+    FixtureDb playlistsLast = SampleDb();
+    playlistsLast.PodcastSection = false;
+    for (const QByteArray& bytes : {WriteTrackDb(playlistsLast), WriteTrackDb(LargeDb(40, 3))}) {
         QTemporaryFile file;
         ASSERT_TRUE(file.open() && file.write(bytes) == bytes.size() && file.flush());
         TiTunesDB whole("E:", false);
@@ -204,9 +214,18 @@ TEST(TrackDb, ReadingTheFileInChunksGivesTheSameAndAShrinkingFileIsAReadError) {
             EXPECT_TRUE(db.LoadFromFile(file.handle(), bytes.size(), chunk)) << chunk;
             EXPECT_EQ(Describe(db), Describe(whole)) << chunk;
         }
-        // A file that shrinks after it was opened (a pulled device) is a read error, never a
-        // shorter list taken for the whole.
-        ASSERT_TRUE(file.resize(bytes.size() / 2));
-        EXPECT_THROW(TiTunesDB("E:", false).LoadFromFile(file.handle(), bytes.size(), 1000), platform::Error);
+        // A file that shrinks after it was opened (a pulled device) gives what a file of its new
+        // length gives: also when the walk had passed records that ran past the new end, or
+        // never reads the bytes that are gone (the end of the last playlist item).
+        for (const qsizetype size : {bytes.size() - 10, bytes.size() / 2}) {
+            TiTunesDB cut("E:", false);
+            const bool loads = cut.LoadFromData(bytes.left(size));
+            ASSERT_TRUE(file.resize(size));
+            for (const qint64 chunk : {qint64(64), qint64(1000)}) {
+                TiTunesDB db("E:", false);
+                EXPECT_EQ(db.LoadFromFile(file.handle(), bytes.size(), chunk), loads) << chunk << " " << size;
+                EXPECT_EQ(std::pair(Describe(db), db.Damaged()), std::pair(Describe(cut), cut.Damaged())) << chunk;
+            }
+        }
     }
 }

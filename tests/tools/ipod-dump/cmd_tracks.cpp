@@ -113,8 +113,10 @@ int Load(const Options& o, const QByteArray& root, bool handheld) {
             PrintOrdered({{"playlist", p.Name}, {"smart", p.Smart != 0}, {"ids", ids}});
         }
     }
+    // "damaged": the load ended early at damaged data and kept what it had read.
     PrintOrdered({{"result", ok},
                   {"error", db.ErrorCode},
+                  {"damaged", db.Damaged()},
                   {"tracks", db.Tracks.Count()},
                   {"playlists", db.Playlists.Count()},
                   {"totaltime", qint64(db.TotalTime)},
