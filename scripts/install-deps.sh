@@ -25,11 +25,13 @@ done
 # A fresh machine often updates itself first and holds apt's locks meanwhile: wait for them
 # (MG_APT_LOCK_WAIT seconds) rather than fail at once.
 wait_s=${MG_APT_LOCK_WAIT:-900}
-apt_locked() { # an apt or dpkg run holds one of apt's locks (/proc/locks names the inode)
-  local f ino
+apt_locked() { # an apt or dpkg run holds one of apt's locks (/proc/locks names device and inode)
+  local f id
   for f in /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock /var/cache/apt/archives/lock; do
-    ino=$(stat -c %i "$f" 2>/dev/null) || continue
-    grep -Eq "^[^ ]+ +(POSIX|OFDLCK|FLOCK) .* [0-9a-f]+:[0-9a-f]+:$ino " /proc/locks 2>/dev/null && return 0
+    id=$(stat -c '%Hd %Ld %i' "$f" 2>/dev/null) || continue
+    # shellcheck disable=SC2086 # the three numbers are meant to split
+    id=$(printf '%02x:%02x:%s' $id)
+    grep -Eq "^[^ ]+ +(POSIX|OFDLCK|FLOCK) .* $id " /proc/locks 2>/dev/null && return 0
   done
   return 1
 }
