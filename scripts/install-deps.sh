@@ -23,9 +23,38 @@ for p in "${PACKAGES[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
+# A fresh machine often updates itself first and holds apt's locks meanwhile: wait for them
+# (MG_APT_LOCK_WAIT seconds) rather than fail at once.
+wait_s=${MG_APT_LOCK_WAIT:-900}
+apt_locked() { # an apt or dpkg run holds one of apt's locks (/proc/locks names device and inode)
+  local f id
+  for f in /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock /var/cache/apt/archives/lock; do
+    id=$(stat -c '%Hd %Ld %i' "$f" 2>/dev/null) || continue
+    # shellcheck disable=SC2086 # the three numbers are meant to split
+    id=$(printf '%02x:%02x:%s' $id)
+    grep -Eq "^[^ ]+ +(POSIX|OFDLCK|FLOCK) .* $id " /proc/locks 2>/dev/null && return 0
+  done
+  return 1
+}
+wait_for_apt() {
+  apt_locked || return 0
+  echo "Waiting up to $wait_s s for the package manager lock (another apt/dpkg run holds it)..."
+  local deadline=$((SECONDS + wait_s))
+  while apt_locked; do
+    if [ $SECONDS -ge $deadline ]; then
+      echo "The package manager lock is still held after $wait_s s; try again when that run has ended." >&2
+      exit 1
+    fi
+    sleep 2
+  done
+}
+
 echo "Installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+# apt-get's own timeout covers the dpkg lock only; the lists lock of update is waited for here.
+wait_for_apt
+$SUDO apt-get -o DPkg::Lock::Timeout="$wait_s" update -q
+wait_for_apt
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout="$wait_s" install -y -q --no-install-recommends "${missing[@]}"

@@ -40,6 +40,10 @@ QString TDetailLog::Text() const {
 
 // ---- display ----
 
+namespace {
+std::mutex PostLock;
+} // namespace
+
 struct TCopyDisplay::Call {
     bool Done = false;
     bool Abandoned = false;
@@ -61,12 +65,17 @@ void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
     }
     // A queued call plus our own wait in place of a blocking queued connection, so that a
     // display that detaches (the window closing) releases a waiting thread instead of
-    // deadlocking with it. It is posted under the lock that the display thread takes first, so
-    // what is made here for it is handed over under our lock too, not only under Qt's.
+    // deadlocking with it. Qt's event queue orders the call after what this thread did before
+    // posting it, but under a lock that the thread checker cannot see; the call takes our
+    // posting lock first, so the hand-over is ordered under a lock it sees too. That lock is
+    // one for all displays because the call cannot reach anything of its own, not even `this`,
+    // before it holds it.
     auto call = std::make_shared<Call>();
+    std::unique_lock posting(PostLock);
     QMetaObject::invokeMethod(
         context,
         [this, call, fn] {
+            { std::lock_guard posted(PostLock); }
             {
                 std::lock_guard lock(CallLock);
                 if (call->Abandoned)
@@ -81,6 +90,7 @@ void TCopyDisplay::RunBlocking(const std::function<void()>& fn) {
             CallDone.notify_all();
         },
         Qt::QueuedConnection);
+    posting.unlock();
     CallDone.wait(lock, [&] { return call->Done || Detached; });
     if (!call->Done)
         call->Abandoned = true;

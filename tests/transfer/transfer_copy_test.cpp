@@ -2,10 +2,12 @@
 
 #include "transfer/TrackCopy.h"
 
+#include <QProcess>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace transfer_test;
 
@@ -100,4 +102,45 @@ TEST_F(TransferTest, EveryTrackStepsTheBarBeforeTheNextIsNamedAndTheLastStepIsSh
         EXPECT_EQ(stepsAtItem, cancel ? QList<int>({0, 0, 1, 2}) : QList<int>({0, 0, 1, 2, 3}));
         EXPECT_EQ(done.Display->Steps, cancel ? 2 : 3);
     }
+}
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool UnderTsan = true;
+#elif defined(__has_feature)
+constexpr bool UnderTsan = __has_feature(thread_sanitizer);
+#else
+constexpr bool UnderTsan = false;
+#endif
+
+// The planted race for the test below, run in a child process: a display routine, posted
+// through the panel's queue by a progress handler on another thread, reads a count that the
+// copy thread goes on changing meanwhile.
+int PlantDisplayRace() {
+    app::THeadlessCopyDisplay display;
+    int copied = 0; // a plain counter, as the thread's own are
+    std::thread copier([&] {
+        std::thread progress([&] { display.RunBlocking([&] { display.SetItemText(QString::number(copied)); }); });
+        ++copied;
+        progress.join();
+    });
+    while (display.Items.isEmpty())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    copier.join();
+    return 0;
+}
+
+// Code run through the panel's event queue is checked like any other: the suppressions leave
+// out only races whose top frame lies in a library.
+TEST(CopyDisplay, ARaceInAQueuedDisplayRoutineIsReported) {
+    if (!UnderTsan)
+        GTEST_SKIP() << "only a ThreadSanitizer build reports races";
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TSAN_OPTIONS", "suppressions=" MG_SOURCE_DIR "/scripts/tsan-suppressions.txt");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--plant-display-race"});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QByteArray report = child.readAllStandardError();
+    EXPECT_TRUE(report.contains("ThreadSanitizer: data race") && report.contains("PlantDisplayRace"))
+        << report.toStdString();
 }
