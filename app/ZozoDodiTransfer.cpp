@@ -339,7 +339,8 @@ void TZozoDodiFrm::ExpBtnClick() {
     FCopying = true;
 
     if (TrackDb) {
-        TrackDb->OutputFolder = OutEdit->text();
+        // Also when no track is ticked: whatever reads the folder joins names to it.
+        TrackDb->OutputFolder = OutEdit->text().isEmpty() ? QString() : WithSlash(OutEdit->text());
         TrackDb->NamingScheme = FormatLst->currentIndex();
     }
     if (PhotoDb) {
