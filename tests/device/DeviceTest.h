@@ -14,9 +14,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-// Fixture descriptions name only the fields a test sets.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace devtest {
 
 // A fresh device folder mapped as drive E: and an empty output folder.

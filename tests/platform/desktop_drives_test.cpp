@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/SafeWrite.h"
 #include "platform/VolumeWatcher.h"
+#include "tests/fixtures/DeviceTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,11 +45,6 @@ QByteArray Letters(const std::vector<Drive>& drives) {
     for (const Drive& d : drives)
         out += QByteArray(1, d.Letter) + "rfc"[d.Type == DriveFixed ? 1 : d.Type == DriveCdRom ? 2 : 0] + ' ';
     return out.trimmed();
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -115,7 +111,7 @@ TEST(SafeWriteTest, CommitMovesCompleteFileIntoPlaceAndNeverReplaces) {
         EXPECT_FALSE(QFile::exists(target));
         ASSERT_TRUE(w.Commit(target));
     }
-    EXPECT_EQ(ReadAll(target), QByteArray("hello world"));
+    EXPECT_EQ(fixtures::DeviceTree(dir.path()).ReadFile("a.jpg"), QByteArray("hello world"));
     SafeWrite late(dir.path());
     ASSERT_TRUE(late.Write(QByteArray("new")));
     QFile::remove(target);
@@ -123,7 +119,7 @@ TEST(SafeWriteTest, CommitMovesCompleteFileIntoPlaceAndNeverReplaces) {
     errno = 0;
     EXPECT_FALSE(late.Commit(target) || WriteFileSafely(target, "two"));
     EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(ReadAll(target), QByteArray("old"));
+    EXPECT_EQ(fixtures::DeviceTree(dir.path()).ReadFile("a.jpg"), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
 }
 

@@ -45,12 +45,7 @@ TEST_F(HandheldTransferTest, ACancelOrTheDeviceLeavingDuringACopyNeverLeavesATru
     for (int i = 0; i < 6; ++i)
         AddTrack(QStringLiteral("T%1").arg(i), Content(i));
     // A cancel while a track is named: that copy completes, and no other begins.
-    transfer_test::TransferRun cancel;
-    cancel.Display->OnItem = [d = cancel.Display.get()](const QString& text) {
-        if (text == "2/6, T1")
-            d->Thread->Terminate();
-    };
-    EXPECT_EQ(RunTransfer(false, std::move(cancel)), 2);
+    EXPECT_EQ(RunTransfer(false, transfer_test::CancelAt("2/6, T1")), 2);
     EXPECT_EQ(AllFiles(Out.path()), QStringList({"T0.mp3", "T1.mp3"}));
     QDir(Out.path()).removeRecursively();
     QDir().mkpath(Out.path());

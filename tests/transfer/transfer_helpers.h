@@ -70,6 +70,16 @@ inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSou
     return run;
 }
 
+// A run that cancels itself when the panel shows an item text beginning with `start`.
+inline TransferRun CancelAt(const QString& start) {
+    TransferRun run;
+    run.Display->OnItem = [d = run.Display.get(), start](const QString& text) {
+        if (text.startsWith(start) && d->Thread)
+            d->Thread->Terminate();
+    };
+    return run;
+}
+
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -101,16 +111,6 @@ protected:
         std::tie(p->Selected, p->FullResName) = std::tuple(1, fullRes);
         if (!content.isNull())
             WriteFile(DeviceRoot + "/Photos/" + QString(fullRes).replace(':', '/'), content);
-    }
-
-    // A run that cancels itself when the panel shows an item text beginning with `start`.
-    static TransferRun CancelAt(const QString& start) {
-        TransferRun run;
-        run.Display->OnItem = [d = run.Display.get(), start](const QString& text) {
-            if (text.startsWith(start) && d->Thread)
-                d->Thread->Terminate();
-        };
-        return run;
     }
 
     TransferRun Run(const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,
