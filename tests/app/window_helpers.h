@@ -7,16 +7,12 @@
 #include "handheld/Iphone.h"
 #include "handheld/Slots.h"
 #include "platform/Desktop.h"
-#include "platform/Drives.h"
-#include "platform/Library.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/SimLibraries.h"
-#include "tests/fixtures/TrackDbWriter.h"
 #include "widgets/PicBtn.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>

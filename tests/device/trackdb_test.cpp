@@ -5,7 +5,6 @@
 
 #include <QTemporaryFile>
 #include <QtEndian>
-#include <functional>
 
 using namespace device;
 using namespace devtest;

@@ -1,7 +1,6 @@
 // Device files through the simulated library: whole-file reads and writes, reads at offsets,
 // the buffered copy and the prefs flag with their failure texts; the track database and photos
 // of a phone, read as the window and the copy thread read them.
-#include <QFileInfo>
 
 #include <thread>
 
@@ -9,9 +8,7 @@
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Errors.h"
-#include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/PhotoDbWriter.h"
-#include "tests/fixtures/TrackDbWriter.h"
 
 using namespace simtest;
 using namespace fixtures;

@@ -8,12 +8,10 @@
 #include "platform/VolumeWatcher.h"
 #include "tests/fixtures/DeviceTree.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <gtest/gtest.h>
-#include <vector>
 
 using namespace platform;
 

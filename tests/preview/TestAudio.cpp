@@ -1,7 +1,6 @@
 #include "TestAudio.h"
 
 #include <QFile>
-#include <gst/gst.h>
 
 bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int mp3Kbps) {
     const QByteArray encode = format == TestFormat::Mp3

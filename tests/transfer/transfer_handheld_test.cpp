@@ -1,6 +1,5 @@
 // The handheld copy loop through the simulated device library: a cancel, the device leaving part-way,
 // files already in the folder, and copies that come up short or cannot be written.
-#include "tests/handheld/SimLink.h"
 #include "tests/transfer/transfer_helpers.h"
 
 #include <cstring>

@@ -8,13 +8,8 @@
 #include "transfer/CopyThread.h"
 #include "transfer/HeadlessCopyDisplay.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
 #include <csignal>
-#include <gtest/gtest.h>
 #include <memory>
 #include <sys/resource.h>
 #include <tuple>
