@@ -53,11 +53,6 @@ protected:
         ASSERT_TRUE(button->isVisible());
         QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
     }
-    void ClickNode(QTreeWidgetItem* item) {
-        QTest::mouseClick(Window->PlayLstList->viewport(), Qt::LeftButton, {},
-                          Window->PlayLstList->visualItemRect(item).center());
-        QCoreApplication::processEvents();
-    }
     void DoubleClick(int row) {
         const QRect r = Window->MusicList->visualRect(Window->MusicModel->index(row, TrackListModel::ColTime));
         QTest::mouseClick(Window->MusicList->viewport(), Qt::LeftButton, {}, r.center());
@@ -176,7 +171,8 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
     QTreeWidgetItem *root = w.PlayLstList->currentItem(), *other = root->child(2);
     for (MsgResult answer : {MsgResult::No, MsgResult::Yes}) {
         Answer = answer;
-        ClickNode(other);
+        QTest::mouseClick(w.PlayLstList->viewport(), Qt::LeftButton, {}, w.PlayLstList->visualItemRect(other).center());
+        QCoreApplication::processEvents();
         EXPECT_EQ(w.PlayLstList->selectedItems(), QList{answer == MsgResult::Yes ? other : root});
         EXPECT_EQ(PlayingRow(), answer == MsgResult::Yes ? -1 : 3);
     }
