@@ -67,12 +67,10 @@ protected:
     }
 
     // A disk-mode iPod with `db` in a folder of its own, mapped to `letter`.
-    fixtures::DeviceTree MakeIpod(char letter, const fixtures::FixtureDb& db, bool locked = false) {
+    fixtures::DeviceTree MakeIpod(char letter, const fixtures::FixtureDb& db) {
         fixtures::DeviceTree tree(Temp.filePath(QStringLiteral("dev%1").arg(letter)));
         tree.MakeITunesFolder();
         tree.WriteTrackDb(fixtures::WriteTrackDb(db));
-        if (locked)
-            tree.WriteLock();
         Drives.push_back(tree.AsDrive(letter));
         platform::SetDriveTableForTesting(Drives);
         return tree;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -59,12 +60,9 @@ TEST(DriveTable, DriveFileLettersPathsAndFiles) {
     QDir(e).mkpath("iPod_Control/iTunes");
     EXPECT_FALSE(FileExists("E:/iPod_Control/iTunes"));
     // The message names the file by its real path.
-    try {
-        OpenReadOnly("E:/missing");
-        ADD_FAILURE();
-    } catch (const EFOpenError& error) {
-        EXPECT_EQ(QString::fromUtf8(error.what()).section(u'"', 1, 1), dir.filePath("missing"));
-    }
+    const std::string quoted = '"' + dir.filePath("missing").toStdString() + '"';
+    EXPECT_THAT([] { OpenReadOnly("E:/missing"); },
+                ::testing::ThrowsMessage<EFOpenError>(::testing::HasSubstr(quoted)));
 }
 
 // Only a whole block volume under /media or /run/media becomes a drive; a bind mount of a

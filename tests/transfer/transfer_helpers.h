@@ -48,7 +48,7 @@ struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();
     // Copies of the thread's fields taken in its final report.
     int MusicCopied = -1;
-    bool ListSaved = false, ITunesFailed = false;
+    bool ListSaved = false;
 };
 
 // Runs one transfer to its end on the run's panel.
@@ -58,8 +58,7 @@ inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSou
     run.Display->Thread = thread;
     // The final report runs on this thread while the copy thread waits: read its fields there.
     run.Display->OnEnded = [&run, thread] {
-        std::tie(run.MusicCopied, run.ListSaved, run.ITunesFailed) =
-            std::tuple(thread->FMusicCopied, thread->FListSaved, thread->FITunesFailed);
+        std::tie(run.MusicCopied, run.ListSaved) = std::pair(thread->FMusicCopied, thread->FListSaved);
     };
     run.Display->WaitForEnd();
     return run;
