@@ -45,7 +45,6 @@ inline fixtures::FixtureDb WindowDb() {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Q_INIT_RESOURCE(marrowgate);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
         MessageBoxHook = [this](MsgKind, const QString& text, MsgButtons) {
             Boxes.push_back(text);
