@@ -1,11 +1,9 @@
 // The photo grid in the window: album nodes, tile placement and pictures, paging, ticking with
 // its counts, damaged containers, the handheld through the simulated device, and device
 // messages that arrive while a page is built.
-#include "device/PhotoDb.h"
 #include "platform/PostMessage.h"
 #include "tests/app/window_helpers.h"
-#include "tests/fixtures/PhotoDbWriter.h"
-#include "tests/fixtures/ThumbWriter.h"
+#include "tests/device/DeviceTest.h"
 #include "widgets/PhotoControl.h"
 
 #include <QLineEdit>
@@ -14,6 +12,8 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
+using devtest::ExpectQuadrants;
+
 namespace {
 
 // `count` photos of small format `small` and a wider large one, cheap to write, so the small
@@ -21,17 +21,6 @@ namespace {
 fixtures::PhotoSet Photos(int count, int perContainer = 3, int32_t small = 3004, bool handheld = false) {
     const int32_t large = small == 3004 || small == 1036 || small == 1032 ? 1066 : 1016;
     return fixtures::MakePhotoSet(large, small, count, handheld, perContainer);
-}
-
-// The tile shows photo `seed`'s four quadrants in their places.
-void ExpectQuadrants(const QImage& picture, int seed) {
-    for (int q = 0; q < 4; ++q) {
-        const QColor got = picture.pixelColor((q % 2 * 2 + 1) * picture.width() / 4,
-                                              (q / 2 * 2 + 1) * picture.height() / 4),
-                     want = fixtures::QuadrantColour(seed, q);
-        for (auto part : {&QColor::red, &QColor::green, &QColor::blue})
-            EXPECT_NEAR((got.*part)(), (want.*part)(), 8) << "photo " << seed << " quadrant " << q;
-    }
 }
 
 class PhotoGridTest : public WindowTest {
@@ -64,7 +53,7 @@ TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesAndATickedFrame) {
         const auto tiles = Tiles();
         ASSERT_EQ(tiles.size(), 13u);
         for (size_t i = 0; i < tiles.size(); ++i)
-            ExpectQuadrants(tiles[i]->Picture(), int(i));
+            ExpectQuadrants(tiles[i]->Picture(), int(i), 8);
         // On screen a ticked tile's frame turns white.
         QTest::mouseClick(tiles[1], Qt::LeftButton);
         EXPECT_EQ(tiles[1]->grab().toImage().pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);
@@ -169,7 +158,7 @@ TEST_F(PhotoGridTest, DamagedContainersGiveShortPagesAndARemovalDuringABuildWait
     TZozoDodiFrm& w = OpenShown();
     ChooseAlbum(0);
     EXPECT_EQ(Tiles().size(), 3u);
-    ExpectQuadrants(Tiles()[2]->Picture(), 2);
+    ExpectQuadrants(Tiles()[2]->Picture(), 2, 8);
     // Gone: an empty page, the controls back on.
     ASSERT_TRUE(QFile::remove(tree.Path(thumbs)));
     ChooseAlbum(1);
@@ -230,7 +219,7 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkAndAReloadStartsThemAfreshA
     ChooseAlbum(0);
     ASSERT_EQ(Tiles().size(), 450u);
     for (TPhotoControl* t : Tiles())
-        ExpectQuadrants(t->Picture(), t->Id);
+        ExpectQuadrants(t->Picture(), t->Id, 8);
     // The phone now holds one page of photos: no way to page on from the old page 2.
     QTest::mouseClick(w.NxtBtn, Qt::LeftButton);
     fixtures::WritePhotoSet(Phone, Photos(10, 3, 3004, true), true);

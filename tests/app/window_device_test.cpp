@@ -59,7 +59,8 @@ TEST_F(WindowTest, WaitingAndLockedNoticesAndTheRoundedShape) {
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Waiting for iPod ..."));
     EXPECT_FALSE(w.ExportBtn->Enabled() || w.MusicList->isEnabled());
     Window.reset();
-    fixtures::DeviceTree tree = MakeIpod('E', WindowDb(), true);
+    fixtures::DeviceTree tree = MakeIpod('E', WindowDb());
+    tree.WriteLock();
     TZozoDodiFrm& locked = OpenShown();
     EXPECT_EQ(locked.ErrLb->text(), QStringLiteral("iPod is locked by iTunes!"));
     locked.resize(1000, 700);

@@ -7,16 +7,12 @@
 #include "handheld/Iphone.h"
 #include "handheld/Slots.h"
 #include "platform/Desktop.h"
-#include "platform/Drives.h"
-#include "platform/Library.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
 #include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/SimLibraries.h"
-#include "tests/fixtures/TrackDbWriter.h"
 #include "widgets/PicBtn.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -34,23 +30,14 @@ inline void SetHandheldReady(bool ready, bool failed = false) {
 // Five tracks with easy numbers, a video in capitals, and three playlists: one with a
 // repeated id and an id that names no track, one empty.
 inline fixtures::FixtureDb WindowDb() {
-    fixtures::FixtureDb db;
-    const struct {
-        uint32_t Id;
-        const char *Title, *Artist, *Album, *Genre;
-        uint32_t Size, Length;
-        const char* File;
-    } tracks[] = {{11, "delta", "Zed", "Beta", "Rock", 3000, 30000, "A.mp3"},
-                  {12, "Alpha", "amy", "gamma", "pop", 1000, 10000, "B.mp3"},
-                  {13, "Charlie", "Bob", "Alpha", "Jazz", 2000, 20000, "C.M4V"},
-                  {14, "bravo", "Cat", "Delta", "blues", 5000, 5000, "D.mov"},
-                  {15, "Echo alpha", "Dan", "echo", "Folk", 4000, 40000, "E.m4a"}};
-    for (const auto& t : tracks) {
-        fixtures::FixtureTrack& f = db.Tracks.emplace_back();
-        std::tie(f.TrackId, f.Title, f.Artist, f.Album, f.Genre, f.Size, f.Length) =
-            std::tie(t.Id, t.Title, t.Artist, t.Album, t.Genre, t.Size, t.Length);
-        f.Location = QStringLiteral(":iPod_Control:Music:F00:") + t.File;
-    }
+    const QString f = QStringLiteral(":iPod_Control:Music:F00:");
+    // Positional: id, rating, size, length, play count, media type, artwork, its ids, then the texts.
+    fixtures::FixtureDb db{
+        .Tracks = {{11, 0, 3000, 30000, 0, 1, false, 0, 0, "delta", f + "A.mp3", "Beta", "Zed", "Rock"},
+                   {12, 0, 1000, 10000, 0, 1, false, 0, 0, "Alpha", f + "B.mp3", "gamma", "amy", "pop"},
+                   {13, 0, 2000, 20000, 0, 1, false, 0, 0, "Charlie", f + "C.M4V", "Alpha", "Bob", "Jazz"},
+                   {14, 0, 5000, 5000, 0, 1, false, 0, 0, "bravo", f + "D.mov", "Delta", "Cat", "blues"},
+                   {15, 0, 4000, 40000, 0, 1, false, 0, 0, "Echo alpha", f + "E.m4a", "echo", "Dan", "Folk"}}};
     db.Playlists = {{"Test iPod", {11, 12, 13, 14, 15}, false, true, true}, {"Mix", {13, 11, 13, 99}}, {"Empty", {}}};
     return db;
 }
@@ -58,7 +45,6 @@ inline fixtures::FixtureDb WindowDb() {
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Q_INIT_RESOURCE(marrowgate);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
         MessageBoxHook = [this](MsgKind, const QString& text, MsgButtons) {
             Boxes.push_back(text);
@@ -80,12 +66,10 @@ protected:
     }
 
     // A disk-mode iPod with `db` in a folder of its own, mapped to `letter`.
-    fixtures::DeviceTree MakeIpod(char letter, const fixtures::FixtureDb& db, bool locked = false) {
+    fixtures::DeviceTree MakeIpod(char letter, const fixtures::FixtureDb& db) {
         fixtures::DeviceTree tree(Temp.filePath(QStringLiteral("dev%1").arg(letter)));
         tree.MakeITunesFolder();
         tree.WriteTrackDb(fixtures::WriteTrackDb(db));
-        if (locked)
-            tree.WriteLock();
         Drives.push_back(tree.AsDrive(letter));
         platform::SetDriveTableForTesting(Drives);
         return tree;

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QTest>
-#include <gst/gst.h>
 #include <sys/stat.h>
 
 namespace {
@@ -53,11 +52,6 @@ protected:
     void Click(QWidget* button) {
         ASSERT_TRUE(button->isVisible());
         QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-    }
-    void ClickNode(QTreeWidgetItem* item) {
-        QTest::mouseClick(Window->PlayLstList->viewport(), Qt::LeftButton, {},
-                          Window->PlayLstList->visualItemRect(item).center());
-        QCoreApplication::processEvents();
     }
     void DoubleClick(int row) {
         const QRect r = Window->MusicList->visualRect(Window->MusicModel->index(row, TrackListModel::ColTime));
@@ -177,7 +171,8 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
     QTreeWidgetItem *root = w.PlayLstList->currentItem(), *other = root->child(2);
     for (MsgResult answer : {MsgResult::No, MsgResult::Yes}) {
         Answer = answer;
-        ClickNode(other);
+        QTest::mouseClick(w.PlayLstList->viewport(), Qt::LeftButton, {}, w.PlayLstList->visualItemRect(other).center());
+        QCoreApplication::processEvents();
         EXPECT_EQ(w.PlayLstList->selectedItems(), QList{answer == MsgResult::Yes ? other : root});
         EXPECT_EQ(PlayingRow(), answer == MsgResult::Yes ? -1 : 3);
     }
@@ -193,25 +188,13 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
 
 TEST_F(PreviewTest, AMissingDecoderLeavesNoPreview) {
     // Every ALAC decoder out of reach: its plug-in fails, so the player never starts.
-    GstCaps* alac = gst_caps_from_string("audio/x-alac");
-    GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
-    GList* decoders = gst_element_factory_list_filter(all, alac, GST_PAD_SINK, FALSE);
-    ASSERT_TRUE(decoders);
-    std::vector<guint> ranks;
-    for (GList* d = decoders; d; d = d->next) {
-        ranks.push_back(gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(d->data)));
-        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(d->data), GST_RANK_NONE);
-    }
+    const DecodersHidden alac("audio/x-alac");
+    ASSERT_TRUE(alac.Any());
     TZozoDodiFrm& w = OpenIpod();
     for (TPicButton* b : {w.PlayBtn, w.PauseBtn, w.PrvSongBtn, w.NxtSongBtn})
         EXPECT_TRUE(b->isHidden());
     DoubleClick(0);
     EXPECT_EQ(PlayingRow(), -1);
-    for (GList* d = decoders; d; d = d->next, ranks.erase(ranks.begin()))
-        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(d->data), ranks.front());
-    gst_plugin_feature_list_free(decoders);
-    gst_plugin_feature_list_free(all);
-    gst_caps_unref(alac);
 }
 
 } // namespace

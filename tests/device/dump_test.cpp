@@ -2,9 +2,6 @@
 // order and the values a reader of the output relies on.
 #include "tests/device/DeviceTest.h"
 #include "tests/fixtures/ArtworkDbWriter.h"
-#include "tests/fixtures/TrackDbWriter.h"
-
-#include <QImage>
 
 using namespace devtest;
 using namespace fixtures;

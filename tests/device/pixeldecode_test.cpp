@@ -40,7 +40,6 @@ TEST(PixelDecode, ClampByteRoundsHalfToEvenAndClamps) {
 // 16-bit bitmaps: every pixel, rows top first; no pixels for headers that cannot be used.
 TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNoPicture) {
     const TThumbFormat square{1, 8, 2, 2, 1};
-    const auto patch = [](QByteArray b, int at, uint32_t value) { return fixtures::PutU32(b, at, value), b; };
     QByteArray be = Bitmap({1023, 4, 2, 1, 1}, false, {0x00F8, 0x1F00}); // big-endian storage: red, blue
     SwapBytes16(reinterpret_cast<uint8_t*>(be.data() + BitmapHeaderSize), 4);
     const std::pair<QByteArray, std::vector<QRgb>> cases[] = {
@@ -52,12 +51,12 @@ TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNo
         // Odd widths have rows padded to four bytes.
         {Bitmap({1, 8, 1, 2, 1}, false, {0xF800, 0, 0x001F, 0}), {0xFF0000, 0x0000FF}},
         // A positive height is stored bottom row first.
-        {patch(Bitmap(square, false, {0xF800, 0xF800, 0x001F, 0x001F}), 22, 2),
+        {fixtures::Patched(Bitmap(square, false, {0xF800, 0xF800, 0x001F, 0x001F}), {{22, 2}}),
          {0x0000FF, 0x0000FF, 0xFF0000, 0xFF0000}},
         {QByteArray("BM"), {}},
         {Bitmap({1, 0, 0, 4, 1}, false), {}},
         {Bitmap({1, 0, 65535, 65535, 1}, false), {}},
-        {patch(Bitmap(square, false, {0, 0, 0, 0}), 28, 24), {}}, // 24 bits a pixel
+        {fixtures::Patched(Bitmap(square, false, {0, 0, 0, 0}), {{28, 24}}), {}}, // 24 bits a pixel
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(Pixels(DecodeBitfieldBitmap(cases[i].first)), cases[i].second) << i;

@@ -1,17 +1,15 @@
 // Device files through the simulated library: whole-file reads and writes, reads at offsets,
 // the buffered copy and the prefs flag with their failure texts; the track database and photos
 // of a phone, read as the window and the copy thread read them.
-#include <QFileInfo>
 
+#include <cstring>
 #include <thread>
 
 #include "SimLink.h"
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Errors.h"
-#include "tests/fixtures/DeviceTree.h"
 #include "tests/fixtures/PhotoDbWriter.h"
-#include "tests/fixtures/TrackDbWriter.h"
 
 using namespace simtest;
 using namespace fixtures;
@@ -126,9 +124,11 @@ TEST_F(ThroughLink, CopiesWholeFilesOrLeavesNone) {
     // A local file that cannot be created reaches the caller; the device file is closed.
     EXPECT_THROW(copyTo("/t", OutDir.filePath("no/such/folder/t.m4a")), platform::EFOpenError);
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);
-    // /dev/full refuses every write, reached through a link of our own, which stays.
+    // /dev/full refuses every write, reached through a link of our own, which stays; the
+    // failure gives the system's reason.
     ASSERT_TRUE(QFile::link("/dev/full", fresh));
     EXPECT_FALSE(copyTo("/t", fresh));
+    EXPECT_EQ(handheld::DeviceLastError(), "Write error: " + QByteArray(std::strerror(ENOSPC)));
     EXPECT_TRUE(QFileInfo(fresh).isSymLink());
 }
 

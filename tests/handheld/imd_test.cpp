@@ -14,7 +14,6 @@
 
 #include "FakeMuxd.h"
 #include "tests/fixtures/DeviceTree.h"
-#include "tests/fixtures/TrackDbWriter.h"
 
 using namespace handheld;
 

@@ -4,7 +4,6 @@
 // simulated library in both generations; notifications while other threads use the device:
 // every message comes after its state is complete, readers never see a half-replaced record,
 // and a receiver may go away while another thread posts to it.
-#include <QFileInfo>
 #include <QTemporaryFile>
 
 #include <atomic>

@@ -6,13 +6,13 @@
 #include "platform/Files.h"
 #include "platform/SafeWrite.h"
 #include "platform/VolumeWatcher.h"
+#include "tests/fixtures/DeviceTree.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <vector>
 
 using namespace platform;
 
@@ -46,11 +46,6 @@ QByteArray Letters(const std::vector<Drive>& drives) {
     return out.trimmed();
 }
 
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 TEST(DriveTable, DriveFileLettersPathsAndFiles) {
@@ -65,12 +60,9 @@ TEST(DriveTable, DriveFileLettersPathsAndFiles) {
     QDir(e).mkpath("iPod_Control/iTunes");
     EXPECT_FALSE(FileExists("E:/iPod_Control/iTunes"));
     // The message names the file by its real path.
-    try {
-        OpenReadOnly("E:/missing");
-        ADD_FAILURE();
-    } catch (const EFOpenError& error) {
-        EXPECT_EQ(QString::fromUtf8(error.what()).section(u'"', 1, 1), dir.filePath("missing"));
-    }
+    const std::string quoted = '"' + dir.filePath("missing").toStdString() + '"';
+    EXPECT_THAT([] { OpenReadOnly("E:/missing"); },
+                ::testing::ThrowsMessage<EFOpenError>(::testing::HasSubstr(quoted)));
 }
 
 // Only a whole block volume under /media or /run/media becomes a drive; a bind mount of a
@@ -115,7 +107,7 @@ TEST(SafeWriteTest, CommitMovesCompleteFileIntoPlaceAndNeverReplaces) {
         EXPECT_FALSE(QFile::exists(target));
         ASSERT_TRUE(w.Commit(target));
     }
-    EXPECT_EQ(ReadAll(target), QByteArray("hello world"));
+    EXPECT_EQ(fixtures::DeviceTree(dir.path()).ReadFile("a.jpg"), QByteArray("hello world"));
     SafeWrite late(dir.path());
     ASSERT_TRUE(late.Write(QByteArray("new")));
     QFile::remove(target);
@@ -123,7 +115,7 @@ TEST(SafeWriteTest, CommitMovesCompleteFileIntoPlaceAndNeverReplaces) {
     errno = 0;
     EXPECT_FALSE(late.Commit(target) || WriteFileSafely(target, "two"));
     EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(ReadAll(target), QByteArray("old"));
+    EXPECT_EQ(fixtures::DeviceTree(dir.path()).ReadFile("a.jpg"), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.jpg"});
 }
 

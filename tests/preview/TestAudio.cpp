@@ -1,7 +1,6 @@
 #include "TestAudio.h"
 
 #include <QFile>
-#include <gst/gst.h>
 
 bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int mp3Kbps) {
     const QByteArray encode = format == TestFormat::Mp3
@@ -26,4 +25,23 @@ bool WriteTestTrack(const QString& path, TestFormat format, double seconds, int 
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     return ok;
+}
+
+DecodersHidden::DecodersHidden(const char* caps) {
+    GstCaps* wanted = gst_caps_from_string(caps);
+    GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
+    GList* decoders = gst_element_factory_list_filter(all, wanted, GST_PAD_SINK, FALSE);
+    for (GList* d = decoders; d; d = d->next) {
+        // The registry keeps its own reference: the feature outlives the lists.
+        Ranks.emplace_back(GST_PLUGIN_FEATURE(d->data), gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(d->data)));
+        gst_plugin_feature_set_rank(Ranks.back().first, GST_RANK_NONE);
+    }
+    gst_plugin_feature_list_free(decoders);
+    gst_plugin_feature_list_free(all);
+    gst_caps_unref(wanted);
+}
+
+DecodersHidden::~DecodersHidden() {
+    for (auto [feature, rank] : Ranks)
+        gst_plugin_feature_set_rank(feature, rank);
 }

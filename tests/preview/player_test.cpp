@@ -7,7 +7,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <dlfcn.h>
-#include <gst/gst.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -116,24 +115,12 @@ TEST_F(PlayerTest, EndsCleanlyWhilePlayingAndFreesWithoutItsFiles) {
 
 // No AAC decoder ranked is what a machine without one looks like: status 2.
 TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
-    GstCaps* aac = gst_caps_from_string("audio/mpeg, mpegversion=(int)4");
-    GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER, GST_RANK_MARGINAL);
-    GList* decoders = gst_element_factory_list_filter(all, aac, GST_PAD_SINK, FALSE);
-    std::vector<std::pair<GstPluginFeature*, guint>> ranks;
-    for (GList* d = decoders; d; d = d->next) {
-        ranks.emplace_back(GST_PLUGIN_FEATURE(d->data), gst_plugin_feature_get_rank(GST_PLUGIN_FEATURE(d->data)));
-        gst_plugin_feature_set_rank(ranks.back().first, GST_RANK_NONE);
-    }
     {
+        const DecodersHidden aac("audio/mpeg, mpegversion=(int)4");
         TBsPodPlayer player(0, true);
         EXPECT_EQ(player.Status(), TBsPodPlayer::kNoPlugin);
         EXPECT_FALSE(player.Play(Track("short.m4a")));
     }
-    for (auto [feature, rank] : ranks)
-        gst_plugin_feature_set_rank(feature, rank);
-    gst_plugin_feature_list_free(decoders);
-    gst_plugin_feature_list_free(all);
-    gst_caps_unref(aac);
 
     // The library folder is the user's own, in the runtime folder or else named with the user
     // id in the temporary folder. Libraries found there are used and go with it. Where the name

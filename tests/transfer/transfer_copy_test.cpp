@@ -3,9 +3,7 @@
 #include "transfer/TrackCopy.h"
 
 #include <QProcess>
-#include <csignal>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -57,15 +55,10 @@ TEST_F(TransferTest, DiskLoopStopsAtTheTwentyFirstParameterError) {
 TEST_F(TransferTest, DiskLoopStopsOnAFullDiskLeavingNothing) {
     AddTrack("Big", "Big.mp3", QByteArray(2 << 20, 'b'));
     AddTrack("Next", "Next.mp3", "n");
-    // Files may not grow beyond 1 MB: a stand-in for a disk that fills up.
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lim{1 << 20, old.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &lim);
-    Run({.MusicCount = 2});
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const FileSizeLimit full(1 << 20);
+        Run({.MusicCount = 2});
+    }
     EXPECT_TRUE(app::DetailLog.Text().contains("\r\n[X]Stopped at: Big.mp3\r\nReason: "));
     EXPECT_TRUE(AllFiles(Music).isEmpty());
 }

@@ -1,12 +1,9 @@
 // ipod-dump copy against a device tree written by the fixtures: the tool drives the same copy
 // thread as the window.
 #include "tests/fixtures/DeviceTree.h"
-#include "tests/fixtures/TrackDbWriter.h"
 #include "tests/transfer/transfer_helpers.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,9 +1,7 @@
 // The handheld copy loop through the simulated device library: a cancel, the device leaving part-way,
-// files already in the folder, and copies that come up short or cannot be written.
-#include "tests/handheld/SimLink.h"
+// files already in the folder, and copies that come up short.
 #include "tests/transfer/transfer_helpers.h"
 
-#include <cstring>
 #include <thread>
 
 using namespace simtest;
@@ -45,12 +43,7 @@ TEST_F(HandheldTransferTest, ACancelOrTheDeviceLeavingDuringACopyNeverLeavesATru
     for (int i = 0; i < 6; ++i)
         AddTrack(QStringLiteral("T%1").arg(i), Content(i));
     // A cancel while a track is named: that copy completes, and no other begins.
-    transfer_test::TransferRun cancel;
-    cancel.Display->OnItem = [d = cancel.Display.get()](const QString& text) {
-        if (text == "2/6, T1")
-            d->Thread->Terminate();
-    };
-    EXPECT_EQ(RunTransfer(false, std::move(cancel)), 2);
+    EXPECT_EQ(RunTransfer(false, transfer_test::CancelAt("2/6, T1")), 2);
     EXPECT_EQ(AllFiles(Out.path()), QStringList({"T0.mp3", "T1.mp3"}));
     QDir(Out.path()).removeRecursively();
     QDir().mkpath(Out.path());
@@ -96,13 +89,6 @@ TEST_F(HandheldTransferTest, PresentFilesShortCopiesAndFailuresPastTheNinth) {
     EXPECT_TRUE(log.contains("Short.mp3\r\nRead error: the file ended before its size\r\n")) << log.toStdString();
     EXPECT_TRUE(log.contains("Missing 7.mp3") && !log.contains("Missing 8.mp3"));
     EXPECT_TRUE(log.contains("/Escape\r\nNot found (outside the device): :iTunes_Control:..:..:..:etc:hostname\r\n"));
-}
-
-TEST_F(HandheldTransferTest, WriteFailureGivesTheSystemsReason) {
-    Put("/var/mobile/Media/Song.mp3", "song");
-    std::vector<char> buffer(1024);
-    EXPECT_FALSE(handheld::DeviceCopyFileBuffered("/Song.mp3", "/dev/full", buffer.data(), quint32(buffer.size())));
-    EXPECT_EQ(handheld::DeviceLastError(), "Write error: " + QByteArray(std::strerror(ENOSPC)));
 }
 
 } // namespace

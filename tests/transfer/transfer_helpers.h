@@ -8,13 +8,8 @@
 #include "transfer/CopyThread.h"
 #include "transfer/HeadlessCopyDisplay.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
 #include <csignal>
-#include <gtest/gtest.h>
 #include <memory>
 #include <sys/resource.h>
 #include <tuple>
@@ -53,7 +48,7 @@ struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();
     // Copies of the thread's fields taken in its final report.
     int MusicCopied = -1;
-    bool ListSaved = false, ITunesFailed = false;
+    bool ListSaved = false;
 };
 
 // Runs one transfer to its end on the run's panel.
@@ -63,10 +58,19 @@ inline TransferRun RunTransfer(const app::TTransferOptions& o, app::TTransferSou
     run.Display->Thread = thread;
     // The final report runs on this thread while the copy thread waits: read its fields there.
     run.Display->OnEnded = [&run, thread] {
-        std::tie(run.MusicCopied, run.ListSaved, run.ITunesFailed) =
-            std::tuple(thread->FMusicCopied, thread->FListSaved, thread->FITunesFailed);
+        std::tie(run.MusicCopied, run.ListSaved) = std::pair(thread->FMusicCopied, thread->FListSaved);
     };
     run.Display->WaitForEnd();
+    return run;
+}
+
+// A run that cancels itself when the panel shows an item text beginning with `start`.
+inline TransferRun CancelAt(const QString& start) {
+    TransferRun run;
+    run.Display->OnItem = [d = run.Display.get(), start](const QString& text) {
+        if (text.startsWith(start) && d->Thread)
+            d->Thread->Terminate();
+    };
     return run;
 }
 
@@ -101,16 +105,6 @@ protected:
         std::tie(p->Selected, p->FullResName) = std::tuple(1, fullRes);
         if (!content.isNull())
             WriteFile(DeviceRoot + "/Photos/" + QString(fullRes).replace(':', '/'), content);
-    }
-
-    // A run that cancels itself when the panel shows an item text beginning with `start`.
-    static TransferRun CancelAt(const QString& start) {
-        TransferRun run;
-        run.Display->OnItem = [d = run.Display.get(), start](const QString& text) {
-            if (text.startsWith(start) && d->Thread)
-                d->Thread->Terminate();
-        };
-        return run;
     }
 
     TransferRun Run(const app::TTransferOptions& o, device::TPhotoDb* photos = nullptr,

@@ -4,7 +4,6 @@
 
 #include "device/ArtworkDb.h"
 #include "tests/fixtures/ArtworkDbWriter.h"
-#include "tests/fixtures/PhotoDbWriter.h"
 #include "transfer/TrackCopy.h"
 
 #include <optional>

@@ -16,5 +16,4 @@
 //                               successful calls; RESULT 0 ends the failure
 //   maxread N                   a read delivers at most N bytes (0: as many as asked)
 //   count NAME                  how many times NAME was called since "reset"
-//   calls                       out: the calls since "reset", one "NAME [path]" per line
 // The answer is 0 (or the count), -1 for a command it does not know.

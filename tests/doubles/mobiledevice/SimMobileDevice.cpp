@@ -47,7 +47,6 @@ struct Script {
     uint32_t MaxRead = 0;
     std::map<std::string, std::pair<uint32_t, unsigned>> Failures; // result, successful calls before it
     std::map<std::string, unsigned> Counts;
-    std::string Calls; // one "NAME [path]" a line
 };
 
 struct State : Script {
@@ -69,13 +68,11 @@ struct State : Script {
 
 State& St = *new State; // outlives every caller; the thread is ended at unload
 
-// Every entry point: the lock, the record of the call, an injected failure, then `body`.
+// Every entry point: the lock, the count of the call, an injected failure, then `body`.
 template <class F>
-uint32_t Entry(const char* name, const char* path, F body) {
+uint32_t Entry(const char* name, F body) {
     std::lock_guard<std::mutex> lock(St.Lock);
     ++St.Counts[name];
-    if (St.Calls.size() < (16 << 20))
-        St.Calls += std::string(name) + (path ? std::string(" ") + path : "") + "\n";
     auto& [result, after] = St.Failures[name];
     return !result ? body() : after ? (--after, body()) : result;
 }
@@ -87,16 +84,16 @@ auto Find(C& all, void* object) -> decltype(&all.front()) {
 }
 
 template <class F>
-uint32_t OnDevice(const char* name, const char* path, void* device, F body) {
-    return Entry(name, path, [&]() -> uint32_t {
+uint32_t OnDevice(const char* name, void* device, F body) {
+    return Entry(name, [&]() -> uint32_t {
         Device* d = Find(St.Devices, device);
         return !d ? kErrInvalidArgument : !d->Present ? kErrNoDevice : body(*d);
     });
 }
 
 template <class F>
-uint32_t OnConnection(const char* name, void* connection, const char* path, F body) {
-    return Entry(name, path, [&]() -> uint32_t {
+uint32_t OnConnection(const char* name, void* connection, F body) {
+    return Entry(name, [&]() -> uint32_t {
         Connection* c = Find(St.Connections, connection);
         return !c ? kAfcBadHandle : !c->Owner->Present ? kErrNoDevice : body(*c);
     });
@@ -105,7 +102,7 @@ uint32_t OnConnection(const char* name, void* connection, const char* path, F bo
 // On the descriptor of an open file.
 template <class F>
 uint32_t OnFile(const char* name, void* connection, uint64_t ref, F body) {
-    return OnConnection(name, connection, nullptr,
+    return OnConnection(name, connection,
                         [&](Connection& c) { return c.Files.count(ref) ? body(c.Files[ref]) : kAfcBadHandle; });
 }
 
@@ -150,7 +147,7 @@ __attribute__((destructor)) void Unload() {
 
 MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback callback, uint32_t, uint32_t,
                                                  void* cookie, void** notification) {
-    return Entry(__func__, nullptr, [&]() -> uint32_t {
+    return Entry(__func__, [&]() -> uint32_t {
         if (!callback || St.Thread.joinable())
             return kErrInvalidArgument;
         St.Subscriber = {callback, cookie}, St.Thread = std::thread(Deliver);
@@ -170,7 +167,7 @@ MG_EXPORT uint32_t AMDeviceNotificationUnsubscribe(void* notification) {
 // An entry point on a known, present device `d`, answering `...`.
 #define MG_DEVICE_CALL(NAME, ...)                                                                                      \
     MG_EXPORT uint32_t NAME(void* device) {                                                                            \
-        return OnDevice(#NAME, nullptr, device, []([[maybe_unused]] Device& d) -> uint32_t { return __VA_ARGS__; });   \
+        return OnDevice(#NAME, device, []([[maybe_unused]] Device& d) -> uint32_t { return __VA_ARGS__; });            \
     }
 MG_DEVICE_CALL(AMDeviceConnect, d.Connected = true, 0)
 MG_DEVICE_CALL(AMDeviceIsPaired, St.Pairing != "none")
@@ -187,7 +184,7 @@ MG_DEVICE_CALL(AMDeviceDisconnect, d.Connected = false, 0)
 MG_EXPORT uint32_t AMDeviceStartService(void* device, const void* serviceName, uint32_t* handle, uint32_t*) {
     std::string name;
     const bool known = mobiledevice::ReadServiceName(serviceName, MG_SIM_NEW_GENERATION, name);
-    return OnDevice(__func__, known ? name.c_str() : "?", device, [&](Device& d) -> uint32_t {
+    return OnDevice(__func__, device, [&](Device& d) -> uint32_t {
         const bool full = name == "com.apple.afc2", served = (full && St.Afc2) || name == "com.apple.afc";
         if (!handle || !known || !d.Session || !served)
             return !handle || !known ? kErrInvalidArgument : !d.Session ? kErrNotConnected : kErrServiceNotFound;
@@ -197,7 +194,7 @@ MG_EXPORT uint32_t AMDeviceStartService(void* device, const void* serviceName, u
 }
 
 MG_EXPORT uint32_t AFCConnectionOpen(uint32_t handle, uint32_t, void** connection) {
-    return Entry(__func__, nullptr, [&]() -> uint32_t {
+    return Entry(__func__, [&]() -> uint32_t {
         auto service = St.Services.extract(handle);
         return service.empty() || !connection ? kErrInvalidArgument
                                               : (*connection = &St.Connections.emplace_back(service.mapped()), 0);
@@ -205,20 +202,20 @@ MG_EXPORT uint32_t AFCConnectionOpen(uint32_t handle, uint32_t, void** connectio
 }
 
 MG_EXPORT uint32_t AFCConnectionClose(void* connection) {
-    return Entry(__func__, nullptr, [&]() -> uint32_t {
+    return Entry(__func__, [&]() -> uint32_t {
         return St.Connections.remove_if([&](Connection& x) { return &x == connection; }) ? 0 : kAfcBadHandle;
     });
 }
 
 MG_EXPORT uint32_t AFCFileInfoOpen(void* connection, const char* path, void** info) {
-    return OnConnection(__func__, connection, path, [&](Connection& c) {
+    return OnConnection(__func__, connection, [&](Connection& c) {
         static int infoObject;
         return ::access(HostPath(c, path).c_str(), F_OK) ? kAfcNotFound : (info ? *info = &infoObject : nullptr, 0);
     });
 }
 
 MG_EXPORT uint32_t AFCFileRefOpen(void* connection, const char* path, uint64_t mode, uint64_t* ref) {
-    return OnConnection(__func__, connection, path, [&](Connection& c) -> uint32_t {
+    return OnConnection(__func__, connection, [&](Connection& c) -> uint32_t {
         const std::string host = HostPath(c, path);
         const bool read = mode == mobiledevice::OpenRead;
         if (host.empty() || !ref || (!read && mode != mobiledevice::OpenWriteNew))
@@ -254,13 +251,13 @@ MG_EXPORT uint32_t AFCFileRefSeek(void* connection, uint64_t ref, int64_t offset
 }
 
 MG_EXPORT uint32_t AFCFileRefClose(void* connection, uint64_t ref) {
-    return Entry(__func__, nullptr, [&]() -> uint32_t {
+    return Entry(__func__, [&]() -> uint32_t {
         Connection* c = Find(St.Connections, connection);
         return !c || !c->Files.count(ref) ? kAfcBadHandle : (::close(c->Files[ref]), c->Files.erase(ref), 0);
     });
 }
 
-MG_EXPORT int MobileDeviceSimControl(const char* command, char* out, uint32_t outSize) {
+MG_EXPORT int MobileDeviceSimControl(const char* command, char*, uint32_t) {
     std::istringstream in(command ? command : "");
     std::string verb, word;
     uint32_t number = 1, after = 0;
@@ -290,10 +287,6 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char* out, uint32_t ou
         in >> St.MaxRead;
     } else if (verb == "count") {
         return in >> word, int(St.Counts[word]);
-    } else if (verb == "calls") {
-        if (out && outSize)
-            out[St.Calls.copy(out, outSize - 1)] = 0;
-        return int(std::count(St.Calls.begin(), St.Calls.end(), '\n'));
     } else {
         return -1;
     }
