@@ -2,6 +2,9 @@
 // same track files in the same run, on the same file system. Each round runs both from the
 // same state (outputs removed, everything written back); the figure is the ratio of the two
 // times, reported as the median with the smallest and largest of the rounds.
+// Each round then runs the copy again into the folder it has just filled, as a user does who
+// copies the same device twice: every track is present, so the re-run reads only what tells a
+// present file from another and writes nothing (it fails when it wrote a file).
 // Also the cost of one blocking display call, one of which each track makes.
 // Usage: bench_copy [--runs N] [--bytes B (default 2.1 GB)] [--file-size B (default 7 MB)]
 //                   [--dir DIR (default the temporary folder)] [--ipod-dump PATH] [--keep 1]
@@ -12,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -64,6 +68,13 @@ void Fresh(const QString& base) {
     QDir(base + "/cp").removeRecursively();
     QDir().mkpath(base + "/out");
     ::sync();
+}
+
+int FileCount(const QString& folder) {
+    int n = 0;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext(); it.next())
+        ++n;
+    return n;
 }
 
 struct Spread {
@@ -147,31 +158,44 @@ int main(int argc, char** argv) {
     tree.MakeITunesFolder();
     tree.WriteTrackDb(fixtures::WriteTrackDb(db));
 
-    std::vector<double> ratios, cpuRatios, ours, theirs;
+    std::vector<double> ratios, cpuRatios, ours, theirs, reruns, rerunRatios;
+    const QStringList copyArgs{"copy", base + "/ipod", base + "/out", "--layout", "1"};
     for (int r = 0; r < runs; ++r) {
         // Turn about, so that neither always runs second.
-        Times cp, copy;
+        Times cp, copy, rerun;
         for (int turn = 0; turn < 2; ++turn) {
             Fresh(base);
-            if ((turn == 0) == (r % 2 == 0))
+            if ((turn == 0) == (r % 2 == 0)) {
                 cp = Run("cp", {"-r", base + "/ipod/iPod_Control/Music", base + "/cp"});
-            else
-                copy = Run(tool, {"copy", base + "/ipod", base + "/out", "--layout", "1"});
+                continue;
+            }
+            copy = Run(tool, copyArgs);
+            ::sync();
+            rerun = Run(tool, copyArgs);
+            if (FileCount(base + "/out") != files) {
+                std::fprintf(stderr, "the re-run wrote %d files\n", FileCount(base + "/out") - files);
+                return 1;
+            }
         }
-        if (cp.Wall <= 0 || copy.Wall <= 0)
+        if (cp.Wall <= 0 || copy.Wall <= 0 || rerun.Wall <= 0)
             return 1;
         ours.push_back(copy.Wall);
         theirs.push_back(cp.Wall);
+        reruns.push_back(rerun.Wall);
         ratios.push_back(copy.Wall / cp.Wall);
+        rerunRatios.push_back(rerun.Wall / copy.Wall);
         cpuRatios.push_back(copy.Cpu / std::max(cp.Cpu, 1e-6));
     }
-    const Spread ratio = SpreadOf(ratios), a = SpreadOf(ours), b = SpreadOf(theirs), cpu = SpreadOf(cpuRatios);
+    const Spread ratio = SpreadOf(ratios), a = SpreadOf(ours), b = SpreadOf(theirs), cpu = SpreadOf(cpuRatios),
+                 again = SpreadOf(reruns), againRatio = SpreadOf(rerunRatios);
     std::printf("copy of %d tracks of %lld bytes (%.2f GB), %d runs\n", files, fileSize, files * double(fileSize) / 1e9,
                 runs);
     std::printf("ipod-dump copy --layout 1: %.3f s (%.3f .. %.3f)\n", a.Median, a.Min, a.Max);
     std::printf("cp -r:                     %.3f s (%.3f .. %.3f)\n", b.Median, b.Min, b.Max);
     std::printf("ratio to cp: %.3f x (%.3f .. %.3f)\n", ratio.Median, ratio.Min, ratio.Max);
     std::printf("ratio of CPU time (user + system) to cp's: %.3f x (%.3f .. %.3f)\n", cpu.Median, cpu.Min, cpu.Max);
+    std::printf("re-run into the same folder: %.3f s (%.3f .. %.3f), %.3f x the first run (%.3f .. %.3f)\n",
+                again.Median, again.Min, again.Max, againRatio.Median, againRatio.Min, againRatio.Max);
     std::vector<double> calls;
     for (int r = 0; r < 5; ++r)
         calls.push_back(BlockingCallMicroseconds());
