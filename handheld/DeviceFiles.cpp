@@ -2,6 +2,8 @@
 // from one open file, the buffered copy to a local file and the prefs flag.
 #include <QBuffer>
 #include <QFile>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include "handheld/Iphone.h"
 #include "handheld/Slots.h"
 #include "platform/Errors.h"
+#include "platform/FileSample.h"
 #include "platform/SafeWrite.h"
 
 namespace handheld {
@@ -20,6 +23,8 @@ using namespace detail;
 namespace {
 
 const QByteArray kPrefsPath = "/iTunes_Control/iTunes/iTunesPrefs";
+const QByteArray kNoSize = "Read error: the device gave no size";
+const QByteArray kEndedBeforeSize = "Read error: the file ended before its size";
 constexpr qint64 kPrefsFlagOffset = 10;
 
 // The connection that this thread's open file (OpenFileRef) belongs to.
@@ -42,17 +47,48 @@ Link CurrentLink() {
     return {m.AfcOpen, m.AfcConnection, m.MediaRoot};
 }
 
-// The library's answer to an existence test of a full path.
-quint32 Find(const Link& link, const QByteArray& full) {
+// The size in a file's information: "st_size" in plain decimal digits, else -1. The pairs
+// read are bounded, whatever the library answers.
+qint64 SizeOf(void* info) {
+    for (int pair = 0; pair < 256; ++pair) {
+        const char* key = nullptr;
+        const char* value = nullptr;
+        if (Call(entry::AFCKeyValueRead, info, &key, &value) != 0 || !key || !value)
+            break;
+        if (std::strcmp(key, "st_size") != 0)
+            continue;
+        const QByteArray digits(value);
+        const bool plain =
+            !digits.isEmpty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        bool ok = false;
+        const qint64 size = digits.toLongLong(&ok);
+        return plain && ok ? size : -1;
+    }
+    return -1;
+}
+
+// The library's answer to an existence test of a full path. With `size` given, it receives the
+// size that the file's information holds (-1 when none).
+quint32 Find(const Link& link, const QByteArray& full, qint64* size = nullptr) {
+    if (!link.AfcOpen)
+        return NoEntryPoint;
     void* info = nullptr;
-    return link.AfcOpen ? Call(entry::AFCFileInfoOpen, link.Connection, full.constData(), &info) : NoEntryPoint;
+    const quint32 r = Call(entry::AFCFileInfoOpen, link.Connection, full.constData(), size ? &info : nullptr);
+    if (size) {
+        *size = r == 0 && info ? SizeOf(info) : -1;
+        if (r == 0 && info)
+            Call(entry::AFCKeyValueClose, info);
+    }
+    return r;
 }
 
 // MediaRoot + Path, tested and opened for reading. On failure LastError holds "Not found" or
 // openFailure followed by the library's result; a connection that is gone is no missing file.
-bool OpenForReading(const Link& link, const QByteArray& Path, const char* openFailure, uint64_t& ref) {
+// With `size` given, it receives the file's size as its information gives it (-1 when none).
+bool OpenForReading(const Link& link, const QByteArray& Path, const char* openFailure, uint64_t& ref,
+                    qint64* size = nullptr) {
     const QByteArray full = link.MediaRoot + Path;
-    quint32 r = Find(link, full);
+    quint32 r = Find(link, full, size);
     if (r != 0 && r != mobiledevice::ErrNoDevice) {
         SetLastError("Not found");
         return false;
@@ -174,11 +210,68 @@ bool DeviceCloseFile() {
     return Call(entry::AFCFileRefClose, tSequenceConnection, OpenFileRef) == 0;
 }
 
-bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize,
-                            qint64 ExpectedSize) {
+bool DeviceFileSize(const QByteArray& Path, qint64& Size) {
+    const Link link = CurrentLink();
+    const quint32 r = Find(link, link.MediaRoot + Path, &Size);
+    if (r == mobiledevice::ErrNoDevice) {
+        Fail(link.Connection, "Open error: ", r);
+        return false;
+    }
+    if (r != 0) {
+        SetLastError("Not found");
+        return false;
+    }
+    if (Size < 0)
+        SetLastError(kNoSize);
+    return Size >= 0;
+}
+
+bool DeviceFileSample(const QByteArray& Path, qint64 Size, QByteArray& Sample) {
     const Link link = CurrentLink();
     uint64_t ref = 0;
-    if (!OpenForReading(link, DevicePath, "Open error: ", ref))
+    if (!OpenForReading(link, Path, "Open error: ", ref))
+        return false;
+    const auto ranges = platform::SampleRanges(Size);
+    Sample.resize(ranges[0].Length + ranges[1].Length);
+    bool ok = true;
+    qint64 at = 0;
+    for (const platform::TByteRange& range : ranges) {
+        if (range.Length == 0)
+            continue;
+        quint32 r = Call(entry::AFCFileRefSeek, link.Connection, ref, range.Offset, quint64(0));
+        if (r != 0) {
+            Fail(link.Connection, "Seek Err: ", r);
+            ok = false;
+            break;
+        }
+        // The library may deliver less than asked; nothing more, before the range is read, is
+        // the end of a file that shrank.
+        for (qint64 done = 0; ok && done < range.Length;) {
+            const quint32 asked = quint32(range.Length - done);
+            quint32 count = asked;
+            r = Call(entry::AFCFileRefRead, link.Connection, ref, static_cast<void*>(Sample.data() + at), &count);
+            if (r != 0) {
+                Fail(link.Connection, "Read Err: ", r);
+                ok = false;
+            } else if ((count = Delivered(count, asked)) == 0) {
+                SetLastError(kEndedBeforeSize);
+                ok = false;
+            }
+            done += count;
+            at += count;
+        }
+        if (!ok)
+            break;
+    }
+    Call(entry::AFCFileRefClose, link.Connection, ref);
+    return ok;
+}
+
+bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize) {
+    const Link link = CurrentLink();
+    uint64_t ref = 0;
+    qint64 size = -1;
+    if (!OpenForReading(link, DevicePath, "Open error: ", ref, &size))
         return false;
     void* const connection = link.Connection;
     struct CloseRef {
@@ -186,6 +279,10 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
         uint64_t ref;
         ~CloseRef() { Call(entry::AFCFileRefClose, connection, ref); }
     } closeRef{connection, ref};
+    if (size < 0) {
+        SetLastError(kNoSize);
+        return false;
+    }
 
     // Written straight to the descriptor, so that a full disk shows at the write that hit it
     // with the system's own reason.
@@ -195,29 +292,34 @@ bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPa
         throw platform::EFOpenError(
             QStringLiteral("Cannot create file \"%1\". %2").arg(LocalPath, platform::LastErrorText()));
 
+    // Read to the file's real end: a read that delivers less than the buffer ends it once the
+    // size is reached, one that delivers nothing ends it anywhere. A copy of another length
+    // than the size is never kept, and no more is read once it is longer.
     bool ok = false;
     quint64 total = 0;
-    quint32 count = BufferSize;
-    while (count > 0) {
+    for (;;) {
+        quint32 count = BufferSize;
         const quint32 r = Call(entry::AFCFileRefRead, connection, ref, static_cast<void*>(Buffer), &count);
         if (r != 0) {
             Fail(connection, "Read error: ", r);
             break;
         }
         count = Delivered(count, BufferSize);
+        total += count;
+        if (total > quint64(size)) {
+            SetLastError("Read error: the file is longer than its size");
+            break;
+        }
         if (count > 0 && !platform::WriteAll(fd, Buffer, count)) {
             SetLastError("Write error: " + platform::LastErrorText().toUtf8());
             break;
         }
-        total += count;
-        if (count < BufferSize) {
-            ok = true;
+        if (count == 0 || (count < BufferSize && total == quint64(size))) {
+            ok = total == quint64(size);
+            if (!ok)
+                SetLastError(kEndedBeforeSize);
             break;
         }
-    }
-    if (ok && ExpectedSize >= 0 && total < quint64(ExpectedSize)) {
-        SetLastError("Read error: the file ended before its size");
-        ok = false;
     }
     if (::close(fd) != 0 && ok) {
         SetLastError("Write error: " + platform::LastErrorText().toUtf8());

@@ -37,6 +37,8 @@ PFN_AFCFileRefWrite AFCFileRefWrite = nullptr;
 PFN_AFCFileRefClose AFCFileRefClose = nullptr;
 PFN_AFCFileRefSeek AFCFileRefSeek = nullptr;
 PFN_AFCConnectionClose AFCConnectionClose = nullptr;
+PFN_AFCKeyValueRead AFCKeyValueRead = nullptr;
+PFN_AFCKeyValueClose AFCKeyValueClose = nullptr;
 } // namespace entry
 
 namespace detail {
@@ -184,6 +186,8 @@ void ClearSlots() {
                         (void**)&AFCFileRefClose,
                         (void**)&AFCFileRefSeek,
                         (void**)&AFCConnectionClose,
+                        (void**)&AFCKeyValueRead,
+                        (void**)&AFCKeyValueClose,
                         (void**)&gUnsubscribe})
         *slot = nullptr;
 }
@@ -323,6 +327,9 @@ bool LoadDeviceLibraries() {
         all &= resolve(AFCFileRefClose, "AFCFileRefClose");
         all &= resolve(AFCConnectionClose, "AFCConnectionClose");
         all &= resolve(AMDeviceDisconnect, "AMDeviceDisconnect");
+        // The size of a device file comes from its information: a copy is checked against it.
+        all &= resolve(AFCKeyValueRead, "AFCKeyValueRead");
+        all &= resolve(AFCKeyValueClose, "AFCKeyValueClose");
         gUnsubscribe = reinterpret_cast<PFN_AMDeviceNotificationUnsubscribe>(
             platform::GetProcAddress(md, "AMDeviceNotificationUnsubscribe"));
         return serviceSlot && all;
@@ -447,9 +454,8 @@ namespace {
 QByteArray MediaRootOf(void* connection, bool fullAccess) {
     if (!fullAccess)
         return QByteArray();
-    void* info = nullptr;
     const auto exists = [&](const char* path) {
-        return connection && Call(entry::AFCFileInfoOpen, connection, path, &info) == 0;
+        return connection && Call(entry::AFCFileInfoOpen, connection, path, static_cast<void**>(nullptr)) == 0;
     };
     const bool mobile = exists("/var/mobile/Media/iTunes_Control/iTunes/iTunesDB") ||
                         exists("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB");

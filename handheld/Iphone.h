@@ -93,13 +93,18 @@ bool DeviceOpenFile(const QByteArray& Path);
 // number of bytes read (0 on failure), so that a caller can tell a short read.
 bool DeviceReadAt(quint32 Count, void* Buffer, qint64 Offset, quint32* Delivered = nullptr);
 bool DeviceCloseFile();
-// Copies a device file into LocalPath (created or emptied). On a failed device read or a short
-// local write the partial local file is removed. A local file that cannot be created raises
-// platform::EFOpenError.
-// When ExpectedSize is not negative, a file that delivers fewer bytes (compared in 32 bits, as
-// a database keeps sizes) fails as a read error. A failed local write gives the system's text.
-bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize,
-                            qint64 ExpectedSize = -1);
+// The size of a file as the device's file service gives it (never a database's).
+bool DeviceFileSize(const QByteArray& Path, qint64& Size);
+// The first and last 64 KiB (platform/FileSample.h) of a file taken as Size bytes long, read
+// within it through a reference of its own; false when a read fails or the file ends first.
+bool DeviceFileSample(const QByteArray& Path, qint64 Size, QByteArray& Sample);
+// Copies a device file into LocalPath (created or emptied), reading it to its real end. The
+// copy is kept only with the size that the file's information gives: a file that ends before
+// it (it shrank) or runs past it fails as a read error, and so does a file without a size. On
+// a failed device read or a short local write the partial local file is removed. A local file
+// that cannot be created raises platform::EFOpenError. A failed local write gives the system's
+// text.
+bool DeviceCopyFileBuffered(const QByteArray& DevicePath, const QString& LocalPath, char* Buffer, quint32 BufferSize);
 // The same with a buffer of its own (8 MiB, or 1 MiB when that cannot be had; a failure of
 // both raises platform::Error).
 bool DeviceCopyFile(const QByteArray& DevicePath, const QByteArray& LocalPath);

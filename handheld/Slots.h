@@ -28,6 +28,8 @@ extern PFN_AFCFileRefWrite AFCFileRefWrite;                             // 16
 extern PFN_AFCFileRefClose AFCFileRefClose;                             // 17
 extern PFN_AFCFileRefSeek AFCFileRefSeek;                               // 18
 extern PFN_AFCConnectionClose AFCConnectionClose;                       // 19
+extern PFN_AFCKeyValueRead AFCKeyValueRead;                             // the file information's pairs
+extern PFN_AFCKeyValueClose AFCKeyValueClose;
 
 } // namespace handheld::entry
 

@@ -2,6 +2,7 @@
 
 #include "platform/Drives.h"
 #include "platform/Errors.h"
+#include "platform/FileSample.h"
 #include "platform/OpenBeneath.h"
 #include "platform/SafeWrite.h"
 
@@ -188,19 +189,25 @@ CopyOutcome CopyOpenSource(int in, const struct stat& st, const QString& dest) {
     ::futimens(out->Handle(), times);
     // Like cp, the bytes are left to the page cache: waiting for the disk after every track
     // would cap the transfer at the disk's speed. A file cut short by a crash is not taken for
-    // a copy later, since a present file only stands for a track when the sizes agree.
+    // a copy later, since a present file only stands for a track when its size and its first
+    // and last 64 KiB agree with the source's.
     if (!out->Commit(dest, false, false))
         return MapErrno(errno);
     return {};
+}
+
+// A device source beneath its drive's root, or beneath the drive table's when no handle is given.
+int OpenSource(const QString& source, int rootFd, struct stat& st) {
+    const bool onDrive = source.size() >= 2 && source[1] == u':';
+    return rootFd >= 0 && onDrive ? OpenBeneathAt(rootFd, source.mid(2), O_RDONLY, &st)
+                                  : OpenDeviceFile(source, O_RDONLY, &st);
 }
 
 } // namespace
 
 CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd) {
     struct stat st {};
-    const bool onDrive = source.size() >= 2 && source[1] == u':';
-    Fd in{rootFd >= 0 && onDrive ? OpenBeneathAt(rootFd, source.mid(2), O_RDONLY, &st)
-                                 : OpenDeviceFile(source, O_RDONLY, &st)};
+    Fd in{OpenSource(source, rootFd, st)};
     if (in.Value < 0) {
         const int err = errno;
         const QString native = ResolvePath(source);
@@ -213,6 +220,14 @@ CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int ro
     CopyOutcome outcome = CopyOpenSource(in.Value, st, dest);
     outcome.SourceSize = st.st_size;
     return outcome;
+}
+
+std::optional<QByteArray> SourceSample(const QString& source, qint64 size, int rootFd) {
+    struct stat st {};
+    Fd in{OpenSource(source, rootFd, st)};
+    if (in.Value < 0 || st.st_size != size)
+        return std::nullopt;
+    return ReadSample(in.Value, size);
 }
 
 } // namespace platform

@@ -3,7 +3,9 @@
 // failure never leaves a file under the final name, and failures come back as the four error
 // classes the copy loops sort by (2 not found, 3 path not found, 80 exists, 87 invalid name)
 // or as the system's own errno and text.
+#include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace platform {
 
@@ -31,6 +33,10 @@ struct CopyOutcome {
 // when given, else the drive table's) without following links; a link or anything but a
 // regular file is ErrFileNotFound.
 CopyOutcome CopyFileNoReplace(const QString& source, const QString& dest, int rootFd = -1);
+
+// The first and last 64 KiB (FileSample.h) of a source opened as CopyFileNoReplace opens it;
+// nullopt when it cannot be read or is no longer `size` bytes long.
+std::optional<QByteArray> SourceSample(const QString& source, qint64 size, int rootFd = -1);
 
 // True when a native path names any entry, a dangling link included.
 bool EntryExists(const QString& native);

@@ -9,26 +9,14 @@
 
 #include "platform/Drives.h"
 #include "platform/Errors.h"
+#include "platform/FileSample.h"
 #include "platform/SafeWrite.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <cerrno>
-#include <climits>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <functional>
+#include <optional>
 
 namespace app {
-qint64 FileSizeOf(const QString& path) {
-    const QString native = platform::ResolvePath(path);
-    struct stat st {};
-    if (native.isEmpty() || ::stat(QFile::encodeName(native).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return -1;
-    return st.st_size;
-}
-
 QString NumberedName(const QString& dest) {
     const QString ext = FileExtension(dest);
     const QString base = dest.left(dest.size() - ext.size());
@@ -65,10 +53,9 @@ TMissingPaths MissingPaths(const QString& source, const QString& dest) {
     return m;
 }
 
-CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize,
-                                 qint64 expectedSize) {
+CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize) {
     platform::SafeWrite out(platform::FolderOf(dest));
-    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer, bufferSize, expectedSize))
+    if (!handheld::DeviceCopyFileBuffered(devicePath.toUtf8(), out.TempPath(), buffer, bufferSize))
         return {ErrFileNotFound, QString::fromUtf8(handheld::DeviceLastError())};
     if (!out.Commit(dest, false)) {
         const int err = errno;
@@ -95,26 +82,36 @@ bool IsSafeDeviceLocation(const QString& location) {
 namespace app {
 namespace {
 
-// The file among dest and its numbered names that holds a copy of the track: one of the
-// track's size that this run did not write, or "". A size from the database is compared in
-// its 32 bits. Stops at the first numbered name that does not exist.
-QString PresentCopy(qint64 size, bool storedSize, const QString& dest, const QSet<QString>& writtenThisRun) {
+// The file among dest and its numbered names that holds the track's bytes as far as the sample
+// tells (platform/FileSample.h): the source's size, then the source's first and last 64 KiB,
+// read once and only when a file of that size is there; never one that this run wrote, which
+// stands for another track. "" when there is none. Stops at the first numbered name that does
+// not exist.
+QString PresentCopy(qint64 size, const std::function<std::optional<QByteArray>()>& readSource, const QString& dest,
+                    const QSet<QString>& writtenThisRun) {
     if (size < 0)
         return {};
-    const auto matches = [size, storedSize](qint64 present) {
-        return present >= 0 && (storedSize ? quint32(present) == quint32(size) : present == size);
+    std::optional<std::optional<QByteArray>> source;
+    const auto holdsTrack = [&](const QString& candidate) {
+        if (writtenThisRun.contains(candidate))
+            return false;
+        const std::optional<QByteArray> present = platform::LocalFileSample(candidate, size);
+        if (!present)
+            return false;
+        if (!source)
+            source = readSource();
+        return *source && **source == *present;
     };
-    if (matches(FileSizeOf(dest)) && !writtenThisRun.contains(dest))
+    if (holdsTrack(dest))
         return dest;
     const QString ext = FileExtension(dest);
     const QString base = dest.left(dest.size() - ext.size());
     for (qint64 n = 1;; ++n) {
         const QString candidate = base + QString::number(n) + ext;
-        const qint64 present = FileSizeOf(candidate);
-        if (matches(present) && !writtenThisRun.contains(candidate))
-            return candidate;
-        if (present < 0 && !QFileInfo::exists(candidate))
+        if (!platform::EntryExists(candidate))
             return {};
+        if (holdsTrack(candidate))
+            return candidate;
     }
 }
 
@@ -236,12 +233,13 @@ void TCopyThread::CopyMusicFromIPod() {
             ++pathNotFoundLines;
             break;
         case ErrFileExists:
-            // A file from before the transfer stands for the track and is not overwritten; one
-            // that this transfer wrote for another track of the same name does not, nor one
-            // whose size differs from the source as opened (a copy cut short, another song).
-            // The database's size is not asked: other programs often store a wrong one.
-            if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
-                const QString present = PresentCopy(outcome.SourceSize, false, dest, WrittenThisRun);
+            // A file from before the transfer stands for the track and is not overwritten when
+            // it holds the source's bytes as opened: not a copy cut short, nor another song of
+            // the same name, nor one this transfer wrote for another track. The database's size
+            // is not asked: other programs often store a wrong one.
+            if (FMusicDestHasFiles) {
+                const auto sample = [&] { return platform::SourceSample(source, outcome.SourceSize, rootFd); };
+                const QString present = PresentCopy(outcome.SourceSize, sample, dest, WrittenThisRun);
                 if (!present.isEmpty()) {
                     ++FMusicCopied;
                     track.DestPath = present;
@@ -320,11 +318,19 @@ void TCopyThread::CopyMusicFromHandheld() {
             return;
         dest += FileExtension(location);
 
+        const bool safe = IsSafeDeviceLocation(track.Location);
         if (platform::EntryExists(dest)) {
             // As on a disk-mode iPod: a file from before the transfer stands for the track only
-            // when its size is the track's; the link gives no size, so the database's counts.
-            if (FMusicDestHasFiles && !WrittenThisRun.contains(dest)) {
-                const QString present = PresentCopy(track.Size, true, dest, WrittenThisRun);
+            // when it holds the track's bytes. The size is the one the device's file service
+            // gives, never the database's: other programs often store a wrong one.
+            qint64 size = -1;
+            const QByteArray devicePath = location.toUtf8();
+            if (FMusicDestHasFiles && safe && handheld::DeviceFileSize(devicePath, size)) {
+                const auto sample = [&]() -> std::optional<QByteArray> {
+                    QByteArray bytes;
+                    return handheld::DeviceFileSample(devicePath, size, bytes) ? std::optional(bytes) : std::nullopt;
+                };
+                const QString present = PresentCopy(size, sample, dest, WrittenThisRun);
                 if (!present.isEmpty()) {
                     ++FMusicCopied;
                     track.DestPath = present;
@@ -335,12 +341,12 @@ void TCopyThread::CopyMusicFromHandheld() {
             dest = NumberedName(dest);
         }
         track.DestPath.clear();
-        if (!IsSafeDeviceLocation(track.Location)) {
+        if (!safe) {
             // Always logged, and not at the cost of the lines kept for failed copies.
             DetailLog.AppendRaw(dest + QStringLiteral("\r\nNot found (outside the device): ") + track.Location +
                                 QStringLiteral("\r\n"));
         } else {
-            const CopyOutcome outcome = CopyDeviceFileToTemp(location, dest, buffer.get(), bufferSize, track.Size);
+            const CopyOutcome outcome = CopyDeviceFileToTemp(location, dest, buffer.get(), bufferSize);
             if (!outcome.Ok()) {
                 logFailure(dest, outcome.Reason);
             } else {

@@ -17,9 +17,6 @@ using platform::ErrPathNotFound;
 using platform::ErrReadFault;
 using platform::SystemErrorText;
 
-// Size of a regular file (device paths resolved), -1 when there is none.
-qint64 FileSizeOf(const QString& path);
-
 // "Song.mp3" -> the first free of "Song1.mp3", "Song2.mp3", ...
 QString NumberedName(const QString& dest);
 
@@ -42,11 +39,9 @@ struct TMissingPaths {
 TMissingPaths MissingPaths(const QString& source, const QString& dest);
 
 // Copies a file of the handheld through the link into a temporary file beside `dest`, moved
-// into place when complete without replacing a file. Reason is the link's or the system's text.
-// A file that delivers fewer bytes than `expectedSize` (when not negative; 32 bits of it, as a
-// database keeps sizes) fails with a read error.
-CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize,
-                                 qint64 expectedSize = -1);
+// into place when complete without replacing a file. Reason is the link's or the system's text;
+// a file that does not deliver the size the device's file service gives fails with a read error.
+CopyOutcome CopyDeviceFileToTemp(const QString& devicePath, const QString& dest, char* buffer, quint32 bufferSize);
 
 // False for a device location that would lead outside the device's root: a ".." part or an
 // empty text. Separators are ':' as stored, and '/' or '\' that a damaged record may hold.

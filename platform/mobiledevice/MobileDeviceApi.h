@@ -26,7 +26,13 @@ typedef uint32_t (*PFN_AMDeviceStartService)(void* device, const void* serviceNa
                                              uint32_t* unknown);
 typedef uint32_t (*PFN_AFCConnectionOpen)(uint32_t handle, uint32_t ioTimeout, void** connection);
 typedef uint32_t (*PFN_AFCConnectionClose)(void* connection);
+// With `info` not null, a file that exists hands out its information (see below); null only
+// tests that the path exists.
 typedef uint32_t (*PFN_AFCFileInfoOpen)(void* connection, const char* path, void** info);
+// The information of one file as the device gives it: pairs of texts read in turn, a null key
+// after the last. "st_size" holds the file's size in decimal. AFCKeyValueClose releases it.
+typedef uint32_t (*PFN_AFCKeyValueRead)(void* info, const char** key, const char** value);
+typedef uint32_t (*PFN_AFCKeyValueClose)(void* info);
 typedef uint32_t (*PFN_AFCFileRefOpen)(void* connection, const char* path, uint64_t mode, uint64_t* ref);
 typedef uint32_t (*PFN_AFCFileRefRead)(void* connection, uint64_t ref, void* buffer, uint32_t* count);
 typedef uint32_t (*PFN_AFCFileRefWrite)(void* connection, uint64_t ref, const void* buffer, uint32_t count);

@@ -93,6 +93,17 @@ TEST_F(ThroughLink, ReadsAtOffsetsOfOneOpenFile) {
     EXPECT_EQ(QByteArray(buffer, 4), bytes.left(3) + 'X');
     ExpectFailure("fail AFCFileRefSeek 22", "Seek Err: 22", [&] { return readAt(0, 0); });
     EXPECT_TRUE(handheld::DeviceCloseFile());
+    // The size that the file service gives, and the first and last 64 KiB read within the
+    // file, in pieces too; none from a file that ends before the size asked.
+    const QByteArray large = Pattern(200000);
+    Put(kMedia + "/large", large);
+    qint64 size = -1;
+    QByteArray sample;
+    Sim("maxread 5000");
+    EXPECT_TRUE(handheld::DeviceFileSize("/large", size) && size == 200000);
+    EXPECT_TRUE(handheld::DeviceFileSample("/large", size, sample) && sample == large.left(65536) + large.right(65536));
+    EXPECT_FALSE(handheld::DeviceFileSample("/large", size + 1, sample));
+    Sim("reset");
     // The failure text stays with the thread that caused it; the record holds the latest.
     ExpectFailure("", "Not found", [] { return handheld::DeviceOpenFile("/missing"); });
     Sim("fail AFCFileRefOpen 77");
@@ -121,6 +132,15 @@ TEST_F(ThroughLink, CopiesWholeFilesOrLeavesNone) {
     Put(kMedia + "/t", Pattern(20000));
     ExpectFailure("fail AFCFileRefRead 10 2", "Read error: 10", [&] { return copyTo("/t", fresh); });
     EXPECT_FALSE(QFileInfo::exists(fresh));
+    // Read to the size that the file's information gives, in as many pieces as the library
+    // delivers; a file that ends before it (it shrank) or runs past it is not kept.
+    Sim("maxread 1000");
+    EXPECT_TRUE(copyTo("/t", local) && ReadFile(local) == Pattern(20000));
+    for (const auto& [delta, text] : {std::pair{"sizedelta 10", "Read error: the file ended before its size"},
+                                      {"sizedelta -10", "Read error: the file is longer than its size"}}) {
+        ExpectFailure(delta, text, [&] { return copyTo("/t", fresh); });
+        EXPECT_FALSE(QFileInfo::exists(fresh));
+    }
     // A local file that cannot be created reaches the caller; the device file is closed.
     EXPECT_THROW(copyTo("/t", OutDir.filePath("no/such/folder/t.m4a")), platform::EFOpenError);
     EXPECT_EQ(Sim("count AFCFileRefClose"), 1);

@@ -22,18 +22,25 @@ TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeAndNeverReplaces) {
     EXPECT_EQ(AllFiles(Music), QStringList({"A.mp3", "B.mp3"}));
 }
 
-TEST_F(TransferTest, DiskLoopCountsPresentFilesOfTheSameSize) {
-    for (const char* content : {"one", "two!", "three"})
-        AddTrack("Song", QString(content) + ".mp3", content).Size = 7; // stored wrongly, as often
-    // Present copies of the file's size stand for their tracks, except the one cut short,
-    // which is copied again beside it; a second run writes nothing.
-    for (const auto& [name, bytes] : {std::pair{"Song", ""}, {"Song1", "two!"}, {"Song2", "three"}})
+TEST_F(TransferTest, DiskLoopCountsPresentFilesOnlyWithTheTracksBytes) {
+    // Two artists' "Intro" of one size, and a third one's in the folder already: they differ in
+    // their last or their first byte only. Sizes are stored wrongly, as often.
+    QByteArray a = simtest::Pattern(300000), b = a, other = a;
+    b[b.size() - 1] = 'b';
+    other[0] = 'o';
+    AddTrack("Intro", "a.mp3", a, "A").Size = 7;
+    AddTrack("Intro", "b.mp3", b, "B").Size = 7;
+    AddTrack("Song", "s.mp3", "three").Size = 7;
+    // Present: another song, B's copy under a numbered name, and a copy cut short.
+    for (const auto& [name, bytes] :
+         {std::pair<const char*, QByteArray>{"Intro", other}, {"Intro1", b}, {"Song", "thr"}})
         WriteFile(Music + name + ".mp3", bytes);
     for (int pass = 0; pass < 2; ++pass) {
         EXPECT_EQ(Run({.MusicCount = 3, .MusicDestHasFiles = true}).MusicCopied, 3);
-        EXPECT_EQ(ReadFile(Music + "Song3.mp3"), "one");
-        EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Music + "Song1.mp3");
-        EXPECT_EQ(AllFiles(Music), QStringList({"Song.mp3", "Song1.mp3", "Song2.mp3", "Song3.mp3"}));
+        EXPECT_EQ(ReadFile(Music + "Intro2.mp3"), a);
+        EXPECT_EQ(ReadFile(Music + "Song1.mp3"), "three");
+        EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Music + "Intro1.mp3");
+        EXPECT_EQ(AllFiles(Music), QStringList({"Intro.mp3", "Intro1.mp3", "Intro2.mp3", "Song.mp3", "Song1.mp3"}));
     }
 }
 

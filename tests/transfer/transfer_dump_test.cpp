@@ -22,9 +22,10 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
     for (fixtures::FixtureTrack& t : db.Tracks)
         t.Size = std::min<uint32_t>(t.Size, 1 << 20);
     tree.WriteMusicFiles(db);
-    // Databases written by other programs often store sizes other than the files'.
-    for (fixtures::FixtureTrack& t : db.Tracks)
-        t.Size += 1000;
+    // Databases written by other programs often store sizes other than the files': here half
+    // and twice theirs.
+    for (size_t i = 0; i < db.Tracks.size(); ++i)
+        db.Tracks[i].Size = i % 2 ? db.Tracks[i].Size * 2 : db.Tracks[i].Size / 2;
     tree.WriteTrackDb(fixtures::WriteTrackDb(db));
     const auto [exit, log, err] = RunCopy(dev.path(), out.path());
     EXPECT_EQ(exit, 0) << err.toStdString();

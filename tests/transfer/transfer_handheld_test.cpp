@@ -1,5 +1,5 @@
 // The handheld copy loop through the simulated device library: a cancel, the device leaving part-way,
-// files already in the folder, and copies that come up short.
+// files already in the folder, wrong stored sizes, and copies that come up short.
 #include "tests/transfer/transfer_helpers.h"
 
 #include <thread>
@@ -69,26 +69,45 @@ TEST_F(HandheldTransferTest, ACancelOrTheDeviceLeavingDuringACopyNeverLeavesATru
             << name.toStdString();
 }
 
-// A present file stands for its track only with the track's size; a copy that comes up short
-// is not kept; nine failures are logged and the loop goes on.
-TEST_F(HandheldTransferTest, PresentFilesShortCopiesAndFailuresPastTheNinth) {
+// A present file stands for its track only with the bytes the device has for it, whatever size
+// the database stores; each file is copied whole, and a copy that does not come to the size
+// the device gives is not kept; nine failures are logged and the loop goes on.
+TEST_F(HandheldTransferTest, PresentFilesWrongStoredSizesShortCopiesAndFailuresPastTheNinth) {
     // A refusal: logged, but not in place of one of the nine.
     AddTrack("Escape", {}).Location = ":iTunes_Control:..:..:..:etc:hostname";
-    AddTrack("Same", "12345", 5);
-    AddTrack("Other", "12345", 5);
-    AddTrack("Short", "123", 5);
+    QByteArray intro = Pattern(300000), other = intro;
+    other[0] = 'o';
+    AddTrack("Intro", intro, 300000);
+    AddTrack("Half", Content(1), Content(1).size() / 2);
+    AddTrack("Twice", Content(2), Content(2).size() * 2);
     for (int i = 0; i < 12; ++i)
         AddTrack(QStringLiteral("Missing %1").arg(i), {});
     AddTrack("Here", "0123456789");
-    WriteFile(Out.path() + "/Same.mp3", "abcde");
-    WriteFile(Out.path() + "/Other.mp3", "cut");
-    EXPECT_EQ(RunTransfer(true), 3);
-    EXPECT_EQ(AllFiles(Out.path()), QStringList({"Here.mp3", "Other.mp3", "Other1.mp3", "Same.mp3"}));
-    EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Out.path() + "/Same.mp3");
+    // Another artist's "Intro" of the same size, and a copy cut to the stored size.
+    WriteFile(Out.path() + "/Intro.mp3", other);
+    WriteFile(Out.path() + "/Half.mp3", Content(1).left(Content(1).size() / 2));
+    const QStringList files{"Half.mp3", "Half1.mp3", "Here.mp3", "Intro.mp3", "Intro1.mp3", "Twice.mp3"};
+    for (int pass = 0; pass < 3; ++pass) {
+        EXPECT_EQ(RunTransfer(true), 4);
+        EXPECT_EQ(AllFiles(Out.path()), files);
+        EXPECT_TRUE(ReadFile(Out.path() + "/Intro1.mp3") == intro &&
+                    ReadFile(Out.path() + "/Half1.mp3") == Content(1) &&
+                    ReadFile(Out.path() + "/Twice.mp3") == Content(2));
+        EXPECT_EQ(Db->Tracks.GetItem(2).DestPath, Out.path() + "/Half1.mp3");
+    }
     const QString log = app::DetailLog.Text();
-    EXPECT_TRUE(log.contains("Short.mp3\r\nRead error: the file ended before its size\r\n")) << log.toStdString();
-    EXPECT_TRUE(log.contains("Missing 7.mp3") && !log.contains("Missing 8.mp3"));
+    EXPECT_TRUE(log.contains("Missing 8.mp3") && !log.contains("Missing 9.mp3"));
     EXPECT_TRUE(log.contains("/Escape\r\nNot found (outside the device): :iTunes_Control:..:..:..:etc:hostname\r\n"));
+    // Files that end before the size their information gives (they shrank after it was read)
+    // or run past it are read errors and leave nothing.
+    for (const auto& [delta, text] : {std::pair{"10", "ended before"}, {"-10", "is longer than"}}) {
+        Sim(QByteArray("sizedelta ") + delta);
+        EXPECT_EQ(RunTransfer(true), 0);
+        EXPECT_EQ(AllFiles(Out.path()), files);
+        EXPECT_TRUE(app::DetailLog.Text().contains(
+            QStringLiteral("/Twice1.mp3\r\nRead error: the file %1 its size\r\n").arg(text)))
+            << app::DetailLog.Text().toStdString();
+    }
 }
 
 } // namespace

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/mobiledevice/FileInfo.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
 #include "platform/mobiledevice/ServiceName.h"
 
@@ -518,19 +519,31 @@ MG_EXPORT uint32_t AFCConnectionClose(void* connection) {
     return 0; // freed by its last user
 }
 
+// The device's answer ("st_size", "st_ifmt", ...) is handed on as it came.
 MG_EXPORT uint32_t AFCFileInfoOpen(void* connection, const char* path, void** info) {
     if (!path)
         return kAfcBadHandle;
     return WithConnection(connection, [&](Connection& c) -> uint32_t {
         char** list = nullptr;
         const afc_error_t r = afc_get_file_info(c.Client, path, &list);
+        if (r == AFC_E_SUCCESS && info) {
+            auto* out = new mobiledevice::FileInfo;
+            for (char** p = list; p && p[0] && p[1]; p += 2)
+                out->Pairs.emplace_back(p[0], p[1]);
+            *info = out;
+        }
         if (list)
-            afc_dictionary_free(list); // the caller never reads it
-        static int infoObject;
-        if (r == AFC_E_SUCCESS && info)
-            *info = &infoObject;
+            afc_dictionary_free(list);
         return Result(r);
     });
+}
+
+MG_EXPORT uint32_t AFCKeyValueRead(void* info, const char** key, const char** value) {
+    return mobiledevice::ReadKeyValue(info, key, value);
+}
+
+MG_EXPORT uint32_t AFCKeyValueClose(void* info) {
+    return mobiledevice::CloseKeyValue(info);
 }
 
 MG_EXPORT uint32_t AFCFileRefOpen(void* connection, const char* path, uint64_t mode, uint64_t* ref) {

@@ -341,7 +341,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
 
 namespace {
 enum : uint64_t { OpStatus = 1, OpData = 2, OpFileInfo = 0x0A, OpOpen = 0x0D, OpOpenResult = 0x0E };
-enum : uint64_t { OpRead = 0x0F, OpWrite = 0x10, OpClose = 0x14 };
+enum : uint64_t { OpRead = 0x0F, OpWrite = 0x10, OpSeek = 0x11, OpClose = 0x14 };
 struct AfcHeader {
     char Magic[8];
     uint64_t Entire, This, Number, Operation;
@@ -365,7 +365,7 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             h.Entire < h.This || h.Entire > (64u << 20))
             break;
         // Zeros after a short header: missing words read as 0, and the path ends.
-        std::string head(std::max<uint64_t>(h.This - sizeof h, 17), '\0'), payload(h.Entire - h.This, '\0');
+        std::string head(std::max<uint64_t>(h.This - sizeof h, 25), '\0'), payload(h.Entire - h.This, '\0');
         if (!c->ReadFull(head.data(), h.This - sizeof h) || !c->ReadFull(payload.data(), payload.size()))
             break;
         auto word = [&](size_t at) {
@@ -402,6 +402,10 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             ok = known ? answer(h.Number, OpData, data) : status(7);
         } else if (h.Operation == OpWrite) {
             ok = status(known && ::write(file->second, payload.data(), payload.size()) == long(payload.size()) ? 0 : 5);
+        } else if (h.Operation == OpSeek) {
+            // The file, the origin (lseek's), the offset.
+            const bool moved = known && word(8) <= 2 && ::lseek(file->second, off_t(word(16)), int(word(8))) >= 0;
+            ok = status(moved ? 0 : 7);
         } else if (h.Operation == OpClose) {
             ok = status(known ? (::close(file->second), files.erase(file), 0) : 7);
         } else {

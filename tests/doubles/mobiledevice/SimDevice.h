@@ -15,5 +15,6 @@
 //   fail NAME RESULT [AFTER]    entry point NAME answers RESULT (unsigned) after AFTER more
 //                               successful calls; RESULT 0 ends the failure
 //   maxread N                   a read delivers at most N bytes (0: as many as asked)
+//   sizedelta N                 the file information gives every size N bytes off (0: the true size)
 //   count NAME                  how many times NAME was called since "reset"
 // The answer is 0 (or the count), -1 for a command it does not know.

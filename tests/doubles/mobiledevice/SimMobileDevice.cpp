@@ -1,11 +1,13 @@
 // The simulated "iTunesMobileDevice.dll". Built twice: the older generation (file version
 // 238.8, inline service-name objects) and the newer one (constant strings of its
 // CoreFoundation). Plain C++ without Qt, like the library it stands for.
+#include "platform/mobiledevice/FileInfo.h"
 #include "platform/mobiledevice/MobileDeviceApi.h"
 #include "platform/mobiledevice/ServiceName.h"
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <fcntl.h>
 #include <list>
 #include <map>
@@ -45,6 +47,7 @@ struct Script {
     std::string Pairing = "valid";
     bool Afc2 = true;
     uint32_t MaxRead = 0;
+    long long SizeDelta = 0;                                       // added to every size the file information gives
     std::map<std::string, std::pair<uint32_t, unsigned>> Failures; // result, successful calls before it
     std::map<std::string, unsigned> Counts;
 };
@@ -208,10 +211,28 @@ MG_EXPORT uint32_t AFCConnectionClose(void* connection) {
 }
 
 MG_EXPORT uint32_t AFCFileInfoOpen(void* connection, const char* path, void** info) {
-    return OnConnection(__func__, connection, [&](Connection& c) {
-        static int infoObject;
-        return ::access(HostPath(c, path).c_str(), F_OK) ? kAfcNotFound : (info ? *info = &infoObject : nullptr, 0);
+    return OnConnection(__func__, connection, [&](Connection& c) -> uint32_t {
+        struct stat st;
+        if (::stat(HostPath(c, path).c_str(), &st) != 0)
+            return kAfcNotFound;
+        if (info) {
+            // Not std::to_string: its table would be a unique symbol, which keeps the library
+            // loaded after its release.
+            char size[24];
+            std::snprintf(size, sizeof size, "%lld", (long long)st.st_size + St.SizeDelta);
+            *info = new mobiledevice::FileInfo{
+                {{"st_size", size}, {"st_ifmt", S_ISDIR(st.st_mode) ? "S_IFDIR" : "S_IFREG"}}};
+        }
+        return 0;
     });
+}
+
+MG_EXPORT uint32_t AFCKeyValueRead(void* info, const char** key, const char** value) {
+    return Entry(__func__, [&] { return mobiledevice::ReadKeyValue(info, key, value); });
+}
+
+MG_EXPORT uint32_t AFCKeyValueClose(void* info) {
+    return Entry(__func__, [&] { return mobiledevice::CloseKeyValue(info); });
 }
 
 MG_EXPORT uint32_t AFCFileRefOpen(void* connection, const char* path, uint64_t mode, uint64_t* ref) {
@@ -285,6 +306,8 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char*, uint32_t) {
         St.Failures[word] = {number, (in >> after, after)};
     } else if (verb == "maxread") {
         in >> St.MaxRead;
+    } else if (verb == "sizedelta") {
+        in >> St.SizeDelta;
     } else if (verb == "count") {
         return in >> word, int(St.Counts[word]);
     } else {
