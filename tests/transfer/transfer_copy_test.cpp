@@ -42,6 +42,11 @@ TEST_F(TransferTest, DiskLoopCountsPresentFilesOnlyWithTheTracksBytes) {
         EXPECT_EQ(Db->Tracks.GetItem(1).DestPath, Music + "Intro1.mp3");
         EXPECT_EQ(AllFiles(Music), QStringList({"Intro.mp3", "Intro1.mp3", "Intro2.mp3", "Song.mp3", "Song1.mp3"}));
     }
+    // A name written for A in this run does not hide B's earlier copy under a numbered name.
+    for (const char* gone : {"Intro.mp3", "Intro2.mp3"})
+        QFile::remove(Music + gone);
+    EXPECT_EQ(Run({.MusicCount = 3, .MusicDestHasFiles = true}).MusicCopied, 3);
+    EXPECT_EQ(AllFiles(Music), QStringList({"Intro.mp3", "Intro1.mp3", "Song.mp3", "Song1.mp3"}));
 }
 
 TEST_F(TransferTest, DiskLoopStopsAtTheTwentyFirstParameterError) {
