@@ -4,7 +4,8 @@
 // times, reported as the median with the smallest and largest of the rounds.
 // Each round then runs the copy again into the folder it has just filled, as a user does who
 // copies the same device twice: every track is present, so the re-run reads only what tells a
-// present file from another and writes nothing (it fails when it wrote a file).
+// present file from another and writes nothing (it fails when it wrote a file). It runs twice:
+// with the files still in the page cache, and once they were dropped from it, as on a later day.
 // Also the cost of one blocking display call, one of which each track makes.
 // Usage: bench_copy [--runs N] [--bytes B (default 2.1 GB)] [--file-size B (default 7 MB)]
 //                   [--dir DIR (default the temporary folder)] [--ipod-dump PATH] [--keep 1]
@@ -75,6 +76,17 @@ int FileCount(const QString& folder) {
     for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext(); it.next())
         ++n;
     return n;
+}
+
+// Drops the (written back, so clean) pages of every file below `folder` from the page cache.
+void Evict(const QString& folder) {
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const int fd = ::open(QFile::encodeName(it.next()).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    }
 }
 
 struct Spread {
@@ -158,11 +170,11 @@ int main(int argc, char** argv) {
     tree.MakeITunesFolder();
     tree.WriteTrackDb(fixtures::WriteTrackDb(db));
 
-    std::vector<double> ratios, cpuRatios, ours, theirs, reruns, rerunRatios;
+    std::vector<double> ratios, cpuRatios, ours, theirs, reruns, rerunRatios, coldReruns, coldRatios;
     const QStringList copyArgs{"copy", base + "/ipod", base + "/out", "--layout", "1"};
     for (int r = 0; r < runs; ++r) {
         // Turn about, so that neither always runs second.
-        Times cp, copy, rerun;
+        Times cp, copy, rerun, cold;
         for (int turn = 0; turn < 2; ++turn) {
             Fresh(base);
             if ((turn == 0) == (r % 2 == 0)) {
@@ -172,13 +184,18 @@ int main(int argc, char** argv) {
             copy = Run(tool, copyArgs);
             ::sync();
             rerun = Run(tool, copyArgs);
+            Evict(base + "/ipod");
+            Evict(base + "/out");
+            cold = Run(tool, copyArgs);
             if (FileCount(base + "/out") != files) {
                 std::fprintf(stderr, "the re-run wrote %d files\n", FileCount(base + "/out") - files);
                 return 1;
             }
         }
-        if (cp.Wall <= 0 || copy.Wall <= 0 || rerun.Wall <= 0)
+        if (cp.Wall <= 0 || copy.Wall <= 0 || rerun.Wall <= 0 || cold.Wall <= 0)
             return 1;
+        coldReruns.push_back(cold.Wall);
+        coldRatios.push_back(cold.Wall / copy.Wall);
         ours.push_back(copy.Wall);
         theirs.push_back(cp.Wall);
         reruns.push_back(rerun.Wall);
@@ -187,7 +204,8 @@ int main(int argc, char** argv) {
         cpuRatios.push_back(copy.Cpu / std::max(cp.Cpu, 1e-6));
     }
     const Spread ratio = SpreadOf(ratios), a = SpreadOf(ours), b = SpreadOf(theirs), cpu = SpreadOf(cpuRatios),
-                 again = SpreadOf(reruns), againRatio = SpreadOf(rerunRatios);
+                 again = SpreadOf(reruns), againRatio = SpreadOf(rerunRatios), cold = SpreadOf(coldReruns),
+                 coldRatio = SpreadOf(coldRatios);
     std::printf("copy of %d tracks of %lld bytes (%.2f GB), %d runs\n", files, fileSize, files * double(fileSize) / 1e9,
                 runs);
     std::printf("ipod-dump copy --layout 1: %.3f s (%.3f .. %.3f)\n", a.Median, a.Min, a.Max);
@@ -196,6 +214,8 @@ int main(int argc, char** argv) {
     std::printf("ratio of CPU time (user + system) to cp's: %.3f x (%.3f .. %.3f)\n", cpu.Median, cpu.Min, cpu.Max);
     std::printf("re-run into the same folder: %.3f s (%.3f .. %.3f), %.3f x the first run (%.3f .. %.3f)\n",
                 again.Median, again.Min, again.Max, againRatio.Median, againRatio.Min, againRatio.Max);
+    std::printf("the same, out of the page cache: %.3f s (%.3f .. %.3f), %.3f x the first run (%.3f .. %.3f)\n",
+                cold.Median, cold.Min, cold.Max, coldRatio.Median, coldRatio.Min, coldRatio.Max);
     std::vector<double> calls;
     for (int r = 0; r < 5; ++r)
         calls.push_back(BlockingCallMicroseconds());
