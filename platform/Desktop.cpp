@@ -29,6 +29,12 @@ bool Failed(const QUrl& url) {
     return false;
 }
 
+// The opener's signals come from a socket notifier, inside which a modal box would not be painted.
+void FailedLater(const QUrl& url) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [url] { Failed(url); }, Qt::QueuedConnection);
+}
+
 bool Open(const QUrl& url) {
     if (!url.isValid() || url.isEmpty())
         return Failed(url);
@@ -57,13 +63,13 @@ bool Open(const QUrl& url) {
     QObject::connect(process, &QProcess::finished, process, [process, url](int code, QProcess::ExitStatus status) {
         process->deleteLater();
         if (status != QProcess::NormalExit || code != 0)
-            Failed(url);
+            FailedLater(url);
     });
     QObject::connect(process, &QProcess::errorOccurred, process, [process, url](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
             return;
         process->deleteLater();
-        Failed(url);
+        FailedLater(url);
     });
     process->start();
     return true;
