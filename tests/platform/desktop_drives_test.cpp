@@ -63,11 +63,13 @@ TEST(Desktop, EveryFailureToOpenReachesTheHandler) {
         script.close();
         script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
     };
-    // Until the opener has run and its end has been seen (its process object is gone).
+    // Until the opener has run and its end has been seen (its process object is gone); what its
+    // end posted is delivered then.
     const auto waitForOpener = [&] {
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return QFile::exists(opened) && QCoreApplication::instance()->findChildren<QProcess*>().isEmpty(); },
             10000));
+        QCoreApplication::sendPostedEvents();
     };
     failed.clear();
     EXPECT_FALSE(OpenFolder(bin.path())); // no xdg-open on the path
