@@ -13,6 +13,7 @@
 #include "platform/Errors.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryFile>
@@ -290,6 +291,23 @@ void TZozoDodiFrm::ShowLostConnection() {
 
 void TZozoDodiFrm::OpenHelpTopic(const QString& topic) {
     platform::OpenHelp(topic);
+}
+
+// Without a working xdg-open a link would do nothing at all: the user is told where the page or
+// the folder is, to open it by hand.
+void TZozoDodiFrm::ShowOpenFailed(const QUrl& url) {
+    if (!url.isValid() || url.isEmpty()) {
+        ShowMessageBox(this, MsgKind::Error,
+                       QStringLiteral("The help page could not be found. Install Marrowgate again."), MsgButtons::Ok);
+        return;
+    }
+    const QString where = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    const bool folder = url.isLocalFile() && QFileInfo(where).isDir();
+    ShowMessageBox(this, MsgKind::Warning,
+                   (folder ? QStringLiteral("No program could open the folder. Open it in your file manager:\r\r")
+                           : QStringLiteral("No program could open the page. Open it in your web browser:\r\r")) +
+                       where,
+                   MsgButtons::Ok);
 }
 
 void TZozoDodiFrm::DiskLinkClick() {

@@ -8,6 +8,7 @@
 #include "device/IPod.h"
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
+#include "platform/Desktop.h"
 
 #include <QAction>
 #include <QApplication>
@@ -172,6 +173,7 @@ TZozoDodiFrm::TZozoDodiFrm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::F
     resize(903, 600);
     BuildLayout();
     ConnectTransferControls();
+    platform::SetOpenFailedHandler(this, [this](const QUrl& url) { ShowOpenFailed(url); });
     FormCreate();
 }
 

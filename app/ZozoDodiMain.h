@@ -11,6 +11,7 @@
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -145,6 +146,7 @@ public:
     void EjectDrive(const QByteArray& root);
     QByteArray GetPreviewTempName() const;
     void OpenHelpTopic(const QString& topic);
+    void ShowOpenFailed(const QUrl& url);
     // A transfer thread is alive from its creation until its final report.
     bool TransferThreadAlive() const;
     // Called by the transfer's final report once CopyThread is cleared: runs a device load

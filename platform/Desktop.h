@@ -1,6 +1,7 @@
 #pragma once
 // Opening folders, web pages and the bundled help in the user's desktop applications.
 #include <QString>
+#include <QObject>
 #include <QUrl>
 #include <functional>
 
@@ -21,8 +22,8 @@ QUrl HelpUrl(const QString& topic = QString());
 // The product's start page (opened on the first run and by the web labels).
 QUrl ProductPage();
 
-// Each asks the desktop to open the target; the result says whether it could be handed over.
-// Nothing is reported to the user on failure.
+// Each asks the desktop (xdg-open) to open the target; the result says whether it could be handed
+// over. Every failure, also one that the opener reports later, goes to the failure handler.
 bool OpenFolder(const QString& path);
 bool OpenPage(const QUrl& url);
 bool OpenHelp(const QString& topic = QString());
@@ -31,5 +32,11 @@ bool OpenHelp(const QString& topic = QString());
 // desktop. The hook's result is what the Open functions return.
 using OpenUrlHook = std::function<bool(const QUrl&)>;
 void SetOpenUrlHookForTesting(OpenUrlHook hook);
+
+// Called in the application's thread with the target that no program could open: the opener is
+// missing, did not start or failed, or the target is invalid (a missing help page: an empty URL).
+// It replaces the one set before and is called only while `receiver` lives.
+using OpenFailedHandler = std::function<void(const QUrl&)>;
+void SetOpenFailedHandler(QObject* receiver, OpenFailedHandler handler);
 
 } // namespace platform

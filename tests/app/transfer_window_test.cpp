@@ -251,6 +251,11 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         QTest::mouseClick(link, Qt::LeftButton);
         EXPECT_EQ(lastPage(), page);
     }
+    // No program takes the page: the user is told where it is.
+    platform::SetOpenUrlHookForTesting([](const QUrl&) { return false; });
+    QTest::mouseClick(w.DiskLink, Qt::LeftButton);
+    EXPECT_EQ(Boxes.back(), "No program could open the page. Open it in your web browser:\r\r" +
+                                platform::HelpUrl("::/disk.html").toLocalFile());
 
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     // Start trims the field as start-up does; with the device gone it stops after the folders.

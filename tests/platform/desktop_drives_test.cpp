@@ -9,7 +9,9 @@
 #include "tests/fixtures/DeviceTree.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cerrno>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -34,6 +36,58 @@ TEST(Desktop, HelpPagesLieBesideTheProgramAndOpenThroughTheHook) {
     qputenv("MARROWGATE_TEST", "1");
     EXPECT_FALSE(OpenHelp(QStringLiteral("::/ej.html")) || OpenFolder(root.path()));
     qunsetenv("MARROWGATE_TEST");
+}
+
+// Whatever keeps a target from opening reaches the failure handler: a refused hand-over, a
+// missing page, no xdg-open, or one that starts and then fails. A working one reports nothing.
+TEST(Desktop, EveryFailureToOpenReachesTheHandler) {
+    std::vector<QUrl> failed;
+    QObject receiver;
+    SetOpenFailedHandler(&receiver, [&](const QUrl& url) { failed.push_back(url); });
+    SetOpenUrlHookForTesting([](const QUrl&) { return false; });
+    EXPECT_FALSE(OpenHelp(QStringLiteral("::/ej.html")));
+    SetOpenUrlHookForTesting({});
+    EXPECT_FALSE(OpenHelp(QStringLiteral("::/no-such-page.html")));
+    EXPECT_EQ(failed, (std::vector<QUrl>{HelpUrl(QStringLiteral("::/ej.html")), QUrl()}));
+
+    QTemporaryDir bin;
+    const QByteArray path = qgetenv("PATH"), test = qgetenv("MARROWGATE_TEST");
+    qunsetenv("MARROWGATE_TEST");
+    qputenv("PATH", bin.path().toUtf8());
+    const QString opened = bin.filePath(QStringLiteral("opened"));
+    const auto opener = [&](const QByteArray& body) {
+        QFile script(bin.filePath(QStringLiteral("xdg-open")));
+        script.remove();
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s' \"$1\" > '" + opened.toUtf8() + "'\n" + body + "\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+    };
+    // Until the opener has run and its end has been seen (its process object is gone); what its
+    // end posted is delivered then.
+    const auto waitForOpener = [&] {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return QFile::exists(opened) && QCoreApplication::instance()->findChildren<QProcess*>().isEmpty(); },
+            10000));
+        QCoreApplication::sendPostedEvents();
+    };
+    failed.clear();
+    EXPECT_FALSE(OpenFolder(bin.path())); // no xdg-open on the path
+    EXPECT_EQ(failed.size(), 1u);
+    opener("exit 3");
+    EXPECT_TRUE(OpenFolder(bin.path()));
+    waitForOpener();
+    EXPECT_EQ(failed, (std::vector<QUrl>{QUrl::fromLocalFile(bin.path()), QUrl::fromLocalFile(bin.path())}));
+    QFile::remove(opened);
+    opener("exit 0");
+    EXPECT_TRUE(OpenHelp(QStringLiteral("::/ts.html")));
+    waitForOpener();
+    QFile got(opened);
+    EXPECT_TRUE(got.open(QIODevice::ReadOnly) &&
+                got.readAll() == HelpUrl(QStringLiteral("::/ts.html")).toLocalFile().toUtf8());
+    EXPECT_EQ(failed.size(), 2u);
+    qputenv("PATH", path);
+    qputenv("MARROWGATE_TEST", test);
 }
 
 namespace {
