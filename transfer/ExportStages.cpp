@@ -4,6 +4,7 @@
 
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
+#include "device/ThumbExport.h"
 #include "handheld/Iphone.h"
 #include "platform/Errors.h"
 #include "platform/Drives.h"
@@ -179,7 +180,7 @@ void TCopyThread::CopyFullSizePhotos() {
                     present = true;
                     break;
                 }
-                dest = db.OutputFolder + QString::number(n) + u'_' + name;
+                dest = db.OutputFolder + device::NumberedPhotoName(name, n);
             }
         }
         const CopyOutcome outcome = present         ? CopyOutcome{}

@@ -94,7 +94,6 @@ TEST_F(MappedDevice, PhotoExportTakesAFileForAPhotoOnlyWithItsBytesAndRunsAgainA
     db->Photos.GetItem(7)->ImageId = 106;
     EXPECT_FALSE(db->ExportThumbs(true));
     QStringList files = Files();
-    ASSERT_EQ(files.size(), 8);
     const QByteArray cut = Read("102.jpg"), patched = Read("103.jpg"), photo6 = Read("106.jpg");
     EXPECT_EQ(Read("1_106.jpg"), photo6);
     QFile::resize(Out + "102.jpg", cut.size() / 2);
@@ -103,8 +102,7 @@ TEST_F(MappedDevice, PhotoExportTakesAFileForAPhotoOnlyWithItsBytesAndRunsAgainA
     DeviceTree(Out).WriteFile("103.jpg", flipped);
     for (int run = 0; run < 3; ++run)
         EXPECT_FALSE(db->ExportThumbs(true));
-    files << "1_102.jpg"
-          << "1_103.jpg";
+    files += {"1_102.jpg", "1_103.jpg"};
     files.sort();
     EXPECT_EQ(Files(), files);
     EXPECT_EQ(std::tuple(Read("1_102.jpg"), Read("1_103.jpg"), db->Photos.GetItem(2)->DestPath),
@@ -127,14 +125,7 @@ TEST_F(MappedDevice, PhotoExportTakesAFileForAPhotoOnlyWithItsBytesAndRunsAgainA
         EXPECT_FALSE(other.ExportThumbs(true));
         EXPECT_FALSE(db->ExportThumbs(true));
     }
-    files << "1_100.jpg"
-          << "1_101.jpg"
-          << "2_102.jpg"
-          << "2_103.jpg"
-          << "1_104.jpg"
-          << "1_105.jpg"
-          << "2_106.jpg"
-          << "107.jpg";
+    files += {"1_100.jpg", "1_101.jpg", "2_102.jpg", "2_103.jpg", "1_104.jpg", "1_105.jpg", "2_106.jpg", "107.jpg"};
     files.sort();
     EXPECT_EQ(Files(), files);
     EXPECT_EQ(other.Photos.GetItem(2)->DestPath, Out + "2_102.jpg");
