@@ -120,7 +120,9 @@ void BM_Encode(benchmark::State& state, int32_t id) {
 // Discards the files: the export's reading, decoding and encoding without the disk.
 class NoFiles : public device::ExportSink {
 public:
-    void Put(const QString&, const QByteArray& bytes) override { benchmark::DoNotOptimize(bytes.constData()); }
+    void Put(const QString&, const QByteArray& bytes, QString&) override {
+        benchmark::DoNotOptimize(bytes.constData());
+    }
     void Finish() override {}
 };
 

@@ -65,6 +65,9 @@ struct TPhotoItem {
     uint32_t LargeSize = 0;
     uint32_t SmallOffset = 0;
     QString FullResName; // ':'-separated path under Photos, empty when none
+    // The file that holds the photo after the last thumbnail export (written then, or found
+    // holding its bytes); empty when none.
+    QString DestPath;
 };
 
 struct TPhotoAlbumItem {
@@ -162,7 +165,9 @@ public:
     void BuildBitmapHeader(bool small);
 
     // Exports the selected photos as JPEG files (or the stored JPEG data) named after their
-    // image ids in OutputFolder. True when at least one container was missing or failed to open.
+    // image ids in OutputFolder. A file of that name stands for the photo only when it holds
+    // the same bytes; otherwise a numbered name is taken. Each photo's DestPath tells where it
+    // is. True when at least one container was missing or failed to open.
     // Raises platform::Error when an output file cannot be written. Reading, encoding and
     // writing overlap on three threads; OnProgress is called on the calling thread. The files
     // go to `sink` instead when one is given.

@@ -5,11 +5,13 @@
 #include "device/PixelDecode.h"
 #include "handheld/Iphone.h"
 #include "platform/Errors.h"
+#include "platform/FileCompare.h"
+#include "platform/FileCopy.h"
 #include "platform/Files.h"
 #include "platform/SafeWrite.h"
 #include "platform/StagedFiles.h"
 
-#include <QFileInfo>
+#include <QSet>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
@@ -107,6 +109,10 @@ bool SaveExportFile(const QString& path, const QByteArray& bytes, bool replace) 
     throw platform::EFOpenError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, platform::LastErrorText()));
 }
 
+QString NumberedPhotoName(const QString& name, qint64 n) {
+    return n == 0 ? name : QString::number(n) + u'_' + name;
+}
+
 QByteArray ContainerName(int32_t id, int32_t fileNo) {
     return "F" + QByteArray::number(id) + "_" + QByteArray::number(fileNo) + ".ithmb";
 }
@@ -184,32 +190,78 @@ struct Decoded {
 struct Step {
     QByteArray LogLine;    // a container that could not be opened
     int32_t Container = 0; // and its number
-    QString Path;          // a photo's output file
+    TPhotoItem* Photo = nullptr;
+    QString Path; // the photo's output file
     QImage Picture;
     QByteArray Bytes;         // the file, empty when nothing is written
     std::exception_ptr Error; // raised where the walk had reached
     bool End = false;
 };
 
-// The files of the export in their folder, moved into place together at the end.
+// The files of the export in their folder, moved into place together at the end. A file
+// already there stands for a photo only when it holds the photo's bytes; otherwise the photo
+// takes the first numbered name that is free or holds them. Names given to this export's
+// files are not asked again: each photo gets a file of its own.
 class FolderSink : public ExportSink {
 public:
-    void Put(const QString& path, const QByteArray& bytes) override {
+    void Put(const QString& path, const QByteArray& bytes, QString& placed) override {
         const qsizetype slash = path.lastIndexOf(u'/');
         if (!Files) {
             Prefix = path.left(slash + 1);
-            Files = std::make_unique<platform::StagedFiles>(platform::FolderOf(path));
+            Files = std::make_unique<platform::StagedFiles>(
+                platform::FolderOf(path),
+                [this](size_t entry, const QString& taken, bool same) { return Clashed(entry, taken, same); });
         }
-        if (!Files->Stage(path.mid(slash + 1), bytes))
-            Raise(path);
+        Entry entry{path.mid(slash + 1), 0, &placed};
+        for (;; ++entry.N) {
+            const QString name = NumberedPhotoName(entry.Name, entry.N);
+            if (Taken.contains(name))
+                continue;
+            const QString full = Prefix + name;
+            if (!platform::EntryExists(full))
+                break;
+            if (platform::FileHolds(full, bytes)) {
+                placed = full;
+                return;
+            }
+        }
+        const QString name = NumberedPhotoName(entry.Name, entry.N);
+        if (!Files->Stage(name, bytes))
+            Raise(Prefix + name);
+        Taken.insert(name);
+        Staged.push_back(entry);
     }
     void Finish() override {
+        if (!Files)
+            return;
         QString failed;
-        if (Files && !Files->Commit(failed))
+        const bool committed = Files->Commit(failed);
+        for (size_t i = 0; i < Staged.size(); ++i)
+            if (const QString name = Files->Placed(i); !name.isEmpty())
+                *Staged[i].Placed = Prefix + name;
+        if (!committed)
             Raise(Prefix + failed);
     }
 
 private:
+    struct Entry {
+        QString Name; // the photo's own name
+        qint64 N;     // the number of the name it is staged under
+        QString* Placed;
+    };
+
+    // A file that appeared under a staged name since Put looked.
+    QString Clashed(size_t entry, const QString&, bool sameBytes) {
+        if (sameBytes)
+            return {};
+        Entry& e = Staged[entry];
+        while (Taken.contains(NumberedPhotoName(e.Name, ++e.N)))
+            ;
+        const QString next = NumberedPhotoName(e.Name, e.N);
+        Taken.insert(next);
+        return next;
+    }
+
     [[noreturn]] static void Raise(const QString& path) {
         throw platform::EFOpenError(
             QStringLiteral("Cannot create file \"%1\". %2").arg(path, platform::LastErrorText()));
@@ -217,6 +269,8 @@ private:
 
     std::unique_ptr<platform::StagedFiles> Files;
     QString Prefix;
+    QSet<QString> Taken;
+    std::vector<Entry> Staged;
 };
 
 // The loop that every exporter shares: each container of the large format in turn, and in it
@@ -232,7 +286,7 @@ public:
     bool Run(ExportSink& sink, Fn decode) {
         Db.MissingContainers.clear();
         for (int i = 0; i < Db.Photos.Count(); ++i)
-            if (const TPhotoItem* photo = Db.Photos.GetItem(i); photo->Selected)
+            if (TPhotoItem* photo = Db.Photos.GetItem(i); photo->Selected)
                 Selected.push_back(photo);
         Channel<Step> decoded(PipelineDepth), encoded(PipelineDepth);
         bool result = false;
@@ -267,7 +321,7 @@ public:
                         continue;
                     }
                     if (!step->Bytes.isEmpty())
-                        sink.Put(step->Path, step->Bytes);
+                        sink.Put(step->Path, step->Bytes, step->Photo->DestPath);
                     if (Db.OnProgress)
                         Db.OnProgress();
                 }
@@ -302,16 +356,17 @@ private:
                         return;
                     continue;
                 }
-                for (const TPhotoItem* photo : Selected) {
+                for (TPhotoItem* photo : Selected) {
                     if (photo->FileNo != n)
                         continue;
+                    // Made also when a file of the name is there: only its bytes tell whether
+                    // it is this photo's.
                     Step step;
+                    step.Photo = photo;
                     step.Path = Db.OutputFolder + QString::number(photo->ImageId) + QStringLiteral(".jpg");
-                    if (!QFileInfo::exists(step.Path)) {
-                        Decoded d = decode(*container, *photo);
-                        step.Picture = std::move(d.Picture);
-                        step.Bytes = std::move(d.Bytes);
-                    }
+                    Decoded d = decode(*container, *photo);
+                    step.Picture = std::move(d.Picture);
+                    step.Bytes = std::move(d.Bytes);
                     if (!out.Push(std::move(step)))
                         return;
                 }
@@ -375,7 +430,7 @@ private:
 
     TPhotoDb& Db;
     const char* MissingText;
-    std::vector<const TPhotoItem*> Selected;
+    std::vector<TPhotoItem*> Selected;
 };
 
 // Pictures decoded into a few images in turn: one is written while the encoder still holds
@@ -396,6 +451,8 @@ private:
 } // namespace
 
 bool TPhotoDb::ExportThumbs(bool aspect, ExportSink* sink) {
+    for (int i = 0; i < Photos.Count(); ++i)
+        Photos.GetItem(i)->DestPath.clear();
     std::unique_ptr<FolderSink> files;
     if (!sink) {
         files = std::make_unique<FolderSink>();

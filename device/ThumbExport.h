@@ -40,13 +40,18 @@ bool SaveExportFile(const QString& path, const QByteArray& bytes, bool replace);
 
 // Where an export's files go, in the order of the photos. Put raises platform::EFOpenError
 // when a file cannot be written; Finish, called once after the last Put (also when the export
-// fails part-way), puts the files in place and raises likewise.
+// fails part-way), puts the files in place and raises likewise. `placed` (alive until Finish
+// ends) gets the file that holds the photo once it is there: `path`, or one of its numbered
+// names "1_<name>", "2_<name>" ..., since a file of another photo is never taken for it.
 class ExportSink {
 public:
     virtual ~ExportSink() = default;
-    virtual void Put(const QString& path, const QByteArray& bytes) = 0;
+    virtual void Put(const QString& path, const QByteArray& bytes, QString& placed) = 0;
     virtual void Finish() = 0;
 };
+
+// "<n>_<name>" for n > 0, the name itself for 0: the names a photo's file may take.
+QString NumberedPhotoName(const QString& name, qint64 n);
 
 // The photo's container name "F<id>_<n>.ithmb".
 QByteArray ContainerName(int32_t id, int32_t fileNo);

@@ -1,5 +1,6 @@
 #include "platform/StagedFiles.h"
 
+#include "platform/FileCompare.h"
 #include "platform/SafeWrite.h"
 
 #include <QFile>
@@ -29,7 +30,7 @@ bool MoveNoReplaceAt(int dir, const char* from, const char* to) {
 
 } // namespace
 
-StagedFiles::StagedFiles(const QString& folder) {
+StagedFiles::StagedFiles(const QString& folder, ClashFn clash) : Clash(std::move(clash)) {
     const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
     Dir = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (Dir < 0) {
@@ -84,6 +85,7 @@ bool StagedFiles::Stage(const QString& name, const QByteArray& bytes) {
         return false;
     }
     Pending.push_back({temp, QFile::encodeName(name)});
+    PlacedNames.emplace_back();
     return true;
 }
 
@@ -105,14 +107,11 @@ bool StagedFiles::Commit(QString& failedName) {
         errno = syncError;
         return false;
     }
+    const size_t first = PlacedNames.size() - Pending.size();
     for (size_t i = 0; i < Pending.size(); ++i) {
-        const Entry& e = Pending[i];
-        if (MoveNoReplaceAt(Dir, e.Temp.constData(), e.Name.constData()))
+        Entry& e = Pending[i];
+        if (MovedOrStandsFor(e, first + i))
             continue;
-        if (errno == EEXIST) { // a file of that name is kept
-            ::unlinkat(Dir, e.Temp.constData(), 0);
-            continue;
-        }
         const int saved = errno;
         failedName = QFile::decodeName(e.Name);
         RemovePending(i);
@@ -125,6 +124,29 @@ bool StagedFiles::Commit(QString& failedName) {
     // The moves themselves; a folder that cannot be synced still holds complete files.
     ::fsync(Dir);
     return true;
+}
+
+bool StagedFiles::MovedOrStandsFor(Entry& e, size_t entry) {
+    for (;;) {
+        if (MoveNoReplaceAt(Dir, e.Temp.constData(), e.Name.constData())) {
+            PlacedNames[entry] = QFile::decodeName(e.Name);
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+        bool same = false;
+        if (const int fd = ::openat(Dir, e.Temp.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); fd >= 0) {
+            same = FileHoldsAt(Dir, e.Name, ReadFromFd(fd));
+            ::close(fd);
+        }
+        const QString next = Clash(entry, QFile::decodeName(e.Name), same);
+        if (next.isEmpty()) {
+            ::unlinkat(Dir, e.Temp.constData(), 0);
+            PlacedNames[entry] = QFile::decodeName(e.Name);
+            return true;
+        }
+        e.Name = QFile::encodeName(next);
+    }
 }
 
 void StagedFiles::RemovePending(size_t from) {

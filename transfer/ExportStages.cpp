@@ -4,9 +4,11 @@
 
 #include "device/ArtworkDb.h"
 #include "device/PhotoDb.h"
+#include "device/ThumbExport.h"
 #include "handheld/Iphone.h"
 #include "platform/Errors.h"
 #include "platform/Drives.h"
+#include "platform/FileCompare.h"
 #include "platform/Files.h"
 #include "platform/OpenBeneath.h"
 #include "platform/SafeWrite.h"
@@ -18,6 +20,7 @@
 #include <cerrno>
 #include <memory>
 #include <set>
+#include <unistd.h>
 
 namespace app {
 namespace {
@@ -34,6 +37,56 @@ CopyOutcome CopyFromHandheld(const QString& devicePath, const QString& dest) {
     std::unique_ptr<char[]> buffer(new char[BufferSize]);
     return CopyDeviceFileToTemp(devicePath, dest, buffer.get(), BufferSize);
 }
+
+// The bytes of one full-size photo on the device, opened when first asked for: beneath the
+// drive's root on a disk-mode iPod, through the link's one open file on a handheld. A photo
+// that cannot be opened is held by no file; its copy then tells why.
+class DevicePhoto {
+public:
+    DevicePhoto(bool handheld, const QString& source, const QString& devicePath, int rootFd)
+        : Handheld(handheld), Source(source), DevicePath(devicePath), RootFd(rootFd) {}
+    ~DevicePhoto() {
+        if (Fd >= 0)
+            ::close(Fd);
+        if (LinkOpen)
+            handheld::DeviceCloseFile();
+    }
+    DevicePhoto(const DevicePhoto&) = delete;
+    DevicePhoto& operator=(const DevicePhoto&) = delete;
+
+    bool IsHeldBy(const QString& local) {
+        if (!Open())
+            return false;
+        if (Handheld)
+            return platform::FileHolds(local, [](qint64 offset, char* dest, qint64 count) -> qint64 {
+                quint32 got = 0;
+                const quint32 ask = quint32(std::min<qint64>(count, 1 << 20));
+                return handheld::DeviceReadAt(ask, dest, offset, &got) ? qint64(got) : -1;
+            });
+        return platform::FileHolds(local, platform::ReadFromFd(Fd), Size);
+    }
+
+private:
+    bool Open() {
+        if (Tried)
+            return Fd >= 0 || LinkOpen;
+        Tried = true;
+        if (Handheld)
+            return LinkOpen = handheld::DeviceOpenFile(DevicePath.toUtf8());
+        struct stat st {};
+        Fd = RootFd >= 0 ? platform::OpenBeneathAt(RootFd, Source.mid(2), O_RDONLY, &st)
+                         : platform::OpenDeviceFile(Source, O_RDONLY, &st);
+        Size = st.st_size;
+        return Fd >= 0;
+    }
+
+    const bool Handheld;
+    const QString Source, DevicePath;
+    const int RootFd;
+    bool Tried = false, LinkOpen = false;
+    int Fd = -1;
+    qint64 Size = -1;
+};
 
 } // namespace
 
@@ -66,9 +119,10 @@ void TCopyThread::ExportPhotos() {
         }
         return;
     }
-    // The export tells of no failed photo: one counts as written only when its file is there,
-    // whether the export ends or fails part-way. A missing container has its one line from the
-    // export; its photos are counted, not listed (a large device has thousands in one).
+    // The export tells of no failed photo: one counts as written only when its file is in
+    // place (written, or there before with its bytes), whether the export ends or fails
+    // part-way. A missing container has its one line from the export; its photos are counted,
+    // not listed (a large device has thousands in one).
     const qsizetype logged = db.Log.size();
     auto countWritten = [&](bool logFailures) {
         DetailLog.AppendRaw(QString::fromUtf8(db.Log.mid(logged)));
@@ -78,14 +132,10 @@ void TCopyThread::ExportPhotos() {
             const device::TPhotoItem& photo = *db.Photos.GetItem(i);
             if (!photo.Selected)
                 continue;
-            const QString name = QString::number(photo.ImageId) + QStringLiteral(".jpg");
-            const QFileInfo out(db.OutputFolder + name);
-            if (out.isFile() && !out.isSymLink())
+            if (!photo.DestPath.isEmpty())
                 ++written;
             else if (logFailures && !missing.contains(photo.FileNo))
-                DetailLog.AppendRaw(name + (out.exists() || out.isSymLink()
-                                                ? QStringLiteral(" :name in use\r\n")
-                                                : QStringLiteral(" :image cannot be read\r\n")));
+                DetailLog.AppendRaw(QString::number(photo.ImageId) + QStringLiteral(".jpg :image cannot be read\r\n"));
         }
         FPhotosFailed = FPhotoCount - std::min(written, FPhotoCount);
     };
@@ -116,16 +166,30 @@ void TCopyThread::CopyFullSizePhotos() {
         const QString relative = SlashedLocation(photo.FullResName);
         const QString source = root + QStringLiteral("/Photos/") + relative;
         const QString name = FileNamePart(source);
-        QString dest = db.OutputFolder + name;
-        for (int n = 1; QFileInfo::exists(dest); ++n)
-            dest = db.OutputFolder + QString::number(n) + u'_' + name;
-
         // A reference that climbs out of the device, or names no file, is not read.
         const bool safe = IsSafeDeviceLocation(photo.FullResName) && !name.isEmpty();
-        const CopyOutcome outcome = !safe           ? CopyOutcome{ErrFileNotFound, {}}
+
+        // The first free of IMG.JPG, 1_IMG.JPG, 2_IMG.JPG ..., unless a file before it holds
+        // this photo's bytes: that one stands for the photo, as a present track does.
+        QString dest = db.OutputFolder + name;
+        bool present = false;
+        {
+            DevicePhoto bytes(FHandheldMode, source, QStringLiteral("/Photos/") + relative, rootFolder.Fd());
+            for (int n = 1; platform::EntryExists(dest); ++n) {
+                if (safe && !WrittenThisRun.contains(dest) && bytes.IsHeldBy(dest)) {
+                    present = true;
+                    break;
+                }
+                dest = db.OutputFolder + device::NumberedPhotoName(name, n);
+            }
+        }
+        const CopyOutcome outcome = present         ? CopyOutcome{}
+                                    : !safe         ? CopyOutcome{ErrFileNotFound, {}}
                                     : FHandheldMode ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, dest)
                                                     : CopyFileNoReplace(source, dest, rootFolder.Fd());
         ++FPhotoIndex;
+        if (outcome.Ok() && !present)
+            WrittenThisRun.insert(dest);
         if (!safe)
             DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :not found (outside the device)\r\n") +
                                 photo.FullResName + QStringLiteral("\r\n"));
@@ -164,8 +228,10 @@ void TCopyThread::CopyFullSizePhotos() {
                     const bool copied = FHandheldMode
                                             ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, numbered).Ok()
                                             : CopyFileNoReplace(source, numbered, rootFolder.Fd()).Ok();
-                    if (copied)
+                    if (copied) {
                         --FPhotosFailed;
+                        WrittenThisRun.insert(numbered);
+                    }
                 }
                 break;
             default:

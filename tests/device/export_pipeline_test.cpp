@@ -46,11 +46,14 @@ TEST_F(MappedDevice, PhotoExportLeavesTheFilesLogAndProgressOfOnePhotoAfterAnoth
         // Photos 0..7 but the unmarked 5 before the missing container, 12..22 after it.
         EXPECT_EQ(logAtCall, QList<QByteArray>(7) + QList<QByteArray>(11, line));
         db->BuildBitmapHeader(false);
+        // A file of another photo's bytes is kept: the photo takes the next numbered name.
         QStringList expectedFiles{"101.jpg"};
         for (int i = 0; i < 23; ++i) {
             const TPhotoItem& photo = *db->Photos.GetItem(i);
-            const QString name = QString::number(photo.ImageId) + ".jpg";
-            if (i != 1 && i != 5 && photo.FileNo != 3) {
+            const QString name = (i == 1 ? "1_" : "") + QString::number(photo.ImageId) + ".jpg";
+            const bool written = i != 5 && photo.FileNo != 3;
+            EXPECT_EQ(photo.DestPath, written ? Out + name : QString()) << i;
+            if (written) {
                 expectedFiles.push_back(name);
                 const QString container = QStringLiteral("Photos/Thumbs/F%1_%2.ithmb").arg(id).arg(photo.FileNo);
                 EXPECT_EQ(Read(name), EncodedAlone(*db, Tree.ReadFile(container), photo)) << i;
@@ -62,7 +65,7 @@ TEST_F(MappedDevice, PhotoExportLeavesTheFilesLogAndProgressOfOnePhotoAfterAnoth
     }
 }
 
-TEST_F(MappedDevice, PhotoExportStopsAtAGoneFolderOrAFailingProgressHandlerAndKeepsAFileThatAppears) {
+TEST_F(MappedDevice, PhotoExportStopsAtAGoneFolderOrAFailingProgressHandler) {
     auto db = LoadPhotos(MakePhotoSet(1024, 1036, 12, false, 4));
     db->OnProgress = [&] {
         if (++Progress == 3)
@@ -78,13 +81,69 @@ TEST_F(MappedDevice, PhotoExportStopsAtAGoneFolderOrAFailingProgressHandlerAndKe
     };
     EXPECT_THROW(db->ExportThumbs(true), std::runtime_error);
     EXPECT_EQ(Files(), (QStringList{"100.jpg", "101.jpg"}));
+}
 
-    db = LoadPhotos(MakePhotoSet(1024, 1036, 8, false, 4));
-    db->OnProgress = [&] {
-        if (!QFile::exists(Out + "106.jpg"))
-            DeviceTree(Out).WriteFile("106.jpg", "theirs");
-    };
+// A file of a photo's name stands for the photo only when it holds the photo's bytes: one cut
+// short by an interrupted run, one of the same size with other bytes, another device's photo
+// of the same id, or one that appears while the export runs, is kept, and the photo takes the
+// first numbered name that is free or holds its bytes. Runs again into the folder add nothing.
+TEST_F(MappedDevice, PhotoExportTakesAFileForAPhotoOnlyWithItsBytesAndRunsAgainAddNothing) {
+    // Photos 6 and 7 have one id and one picture: each still gets a file of its own.
+    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 8, false, 4,
+                                      [](int i, int w, int h) { return QuadrantPicture(w, h, i == 7 ? 6 : i); }));
+    db->Photos.GetItem(7)->ImageId = 106;
     EXPECT_FALSE(db->ExportThumbs(true));
-    EXPECT_EQ(Read("106.jpg"), QByteArray("theirs"));
-    EXPECT_EQ(Files().size(), 8);
+    QStringList files = Files();
+    const QByteArray cut = Read("102.jpg"), patched = Read("103.jpg"), photo6 = Read("106.jpg");
+    EXPECT_EQ(Read("1_106.jpg"), photo6);
+    QFile::resize(Out + "102.jpg", cut.size() / 2);
+    QByteArray flipped = patched;
+    flipped[flipped.size() / 2] = char(flipped[flipped.size() / 2] ^ 1);
+    DeviceTree(Out).WriteFile("103.jpg", flipped);
+    for (int run = 0; run < 3; ++run)
+        EXPECT_FALSE(db->ExportThumbs(true));
+    files += {"1_102.jpg", "1_103.jpg"};
+    files.sort();
+    EXPECT_EQ(Files(), files);
+    EXPECT_EQ(std::tuple(Read("1_102.jpg"), Read("1_103.jpg"), db->Photos.GetItem(2)->DestPath),
+              std::tuple(cut, patched, Out + "1_102.jpg"));
+    EXPECT_EQ(Progress, 4 * 8);
+
+    // A second device: the same ids, other pictures.
+    DeviceTree second(Dir.path() + "/second");
+    WritePhotoSet(
+        second,
+        MakePhotoSet(1024, 1036, 8, false, 4, [](int i, int w, int h) { return QuadrantPicture(w, h, i + 21); }),
+        false);
+    platform::SetDriveTableForTesting(std::vector<platform::Drive>{Tree.AsDrive('E'), second.AsDrive('F')});
+    TPhotoDb other("F:", false);
+    ASSERT_TRUE(other.Load(false));
+    for (int i = 0; i < other.Photos.Count(); ++i)
+        other.Photos.GetItem(i)->Selected = 1;
+    other.OutputFolder = Out;
+    for (int run = 0; run < 3; ++run) {
+        EXPECT_FALSE(other.ExportThumbs(true));
+        EXPECT_FALSE(db->ExportThumbs(true));
+    }
+    files += {"1_100.jpg", "1_101.jpg", "2_102.jpg", "2_103.jpg", "1_104.jpg", "1_105.jpg", "2_106.jpg", "107.jpg"};
+    files.sort();
+    EXPECT_EQ(Files(), files);
+    EXPECT_EQ(other.Photos.GetItem(2)->DestPath, Out + "2_102.jpg");
+
+    // A file that appears under a name the export has taken is kept as well; it stands for
+    // the photo only with the photo's bytes.
+    for (const QByteArray& appearing : {QByteArray("theirs"), photo6}) {
+        QDir(Out).removeRecursively();
+        QDir().mkpath(Out);
+        int calls = 0;
+        db->OnProgress = [&] {
+            if (++calls == 7) // photo 6 has been handed over for writing
+                DeviceTree(Out).WriteFile("106.jpg", appearing);
+        };
+        EXPECT_FALSE(db->ExportThumbs(true));
+        const bool theirs = appearing != photo6;
+        EXPECT_EQ(Files().size(), theirs ? 9 : 8);
+        EXPECT_EQ(std::tuple(Read("106.jpg"), db->Photos.GetItem(6)->DestPath),
+                  std::tuple(appearing, Out + (theirs ? "2_106.jpg" : "106.jpg")));
+    }
 }

@@ -6,6 +6,7 @@ using namespace device;
 using namespace devtest;
 using namespace fixtures;
 
+// Made again into the folder, each layout's files are the same bytes and nothing is added.
 // Then with the last container cut inside photo 3's image: a failed read, and nothing cut
 // short is left under its name. An image of size zero is a failed read too, not the whole
 // container.
@@ -22,6 +23,10 @@ TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndCutOrEmptyImagesAreFailedRe
             EXPECT_FALSE(db->ExportThumbs(aspect));
             EXPECT_EQ(Progress, 3);
             EXPECT_EQ(Files(), QStringList({"100.jpg", "101.jpg", "103.jpg"}).mid(0, cut ? 2 : 3));
+            if (!cut) {
+                EXPECT_FALSE(db->ExportThumbs(aspect));
+                EXPECT_EQ(Files(), QStringList({"100.jpg", "101.jpg", "103.jpg"}));
+            }
             for (const QString& name : Files()) {
                 EXPECT_EQ(QImage(Out + name).size(), size);
                 ExpectQuadrants(QImage(Out + name), name.left(3).toInt() - 100, 12);

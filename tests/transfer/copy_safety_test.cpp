@@ -18,8 +18,9 @@ void Link(const QString& target, const QString& at) {
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
 }
 
-// Links out of the device, a pipe, sockets, locations that climb out of it: none stops a
-// stage and nothing of the computer is copied.
+// Links out of the device, pipes, sockets, locations that climb out of it: none stops a
+// stage, nothing of the computer is copied or read for a photo's comparison with a file
+// already in the folder.
 TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     const QString home = Temp.path() + "/home", music = DeviceRoot + "/iPod_Control/Music/";
     WriteFile(home + "/secret.mp3", "a file of the computer");
@@ -40,17 +41,24 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     ASSERT_TRUE(fixtures::MakeSocket(DeviceRoot + "/Photos/Full Resolution/s.jpg"));
     AddPhoto(":Full Resolution:s.jpg", QByteArray());
     AddPhoto(":Full Resolution:ok.jpg", "ok");
+    const QString photoPipe = DeviceRoot + "/Photos/Full Resolution/f.jpg";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(photoPipe).constData(), 0644), 0);
+    AddPhoto(":Full Resolution:f.jpg", QByteArray());
+    for (const char* name : {"p.jpg", "f.jpg"})
+        WriteFile(Pictures + name, "a file of the computer");
     Link(home + "/secret.mp3", DeviceRoot + "/Photos/Thumbs/F1019_1.ithmb");
     EXPECT_EQ(device::OpenDiskContainer("E:/Photos/Thumbs/F1019_1.ithmb"), nullptr);
-    // Should the pipe's open block, a writer comes after a while so that the test fails, not hangs.
+    // Should a pipe's open block, a writer comes after a while so that the test fails, not hangs.
     bool rescued = false;
     QTimer::singleShot(10000, [&] {
         rescued = true;
-        ::close(::open(QFile::encodeName(music + "F00/Pipe.mp3").constData(), O_WRONLY | O_NONBLOCK));
+        for (const QString& pipe : {music + "F00/Pipe.mp3", photoPipe})
+            ::close(::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK));
     });
-    Run({.MusicCount = 7, .PhotoCount = 3}, Photos.get());
+    Run({.MusicCount = 7, .PhotoCount = 4}, Photos.get());
     EXPECT_FALSE(rescued);
-    EXPECT_EQ(AllFiles(Music) + AllFiles(Pictures), QStringList({"Here.mp3", "ok.jpg"}));
+    EXPECT_EQ(AllFiles(Music) + AllFiles(Pictures), QStringList({"Here.mp3", "f.jpg", "ok.jpg", "p.jpg"}));
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\nPhotos: 1/4\r\n"));
     const QString log = app::DetailLog.Text();
     EXPECT_EQ(log.count(" :not found (outside the device)\r\n:iPod_Control:"), 2);
     EXPECT_FALSE(log.contains("[X]")) << log.toStdString();

@@ -1,6 +1,7 @@
 // ipod-dump copy against a device tree written by the fixtures: the tool drives the same copy
 // thread as the window.
 #include "tests/fixtures/DeviceTree.h"
+#include "tests/fixtures/PhotoDbWriter.h"
 #include "tests/transfer/transfer_helpers.h"
 
 #include <QProcess>
@@ -10,7 +11,7 @@ namespace {
 // The tool's exit code, its output and its messages.
 std::tuple<int, QString, QString> RunCopy(const QString& dev, const QString& out) {
     QProcess p;
-    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), {"copy", dev, out, "--layout", "1"});
+    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), {"copy", dev, out, "--layout", "1", "--photos"});
     p.waitForFinished(120000);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
@@ -27,15 +28,25 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
     for (size_t i = 0; i < db.Tracks.size(); ++i)
         db.Tracks[i].Size = i % 2 ? db.Tracks[i].Size * 2 : db.Tracks[i].Size / 2;
     tree.WriteTrackDb(fixtures::WriteTrackDb(db));
+    fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1024, 1036, 6, false, 3), false);
     const auto [exit, log, err] = RunCopy(dev.path(), out.path());
     EXPECT_EQ(exit, 0) << err.toStdString();
     EXPECT_TRUE(log.startsWith(
-        QStringLiteral("[iPod mode]\n\nMusic: %1/%1\nPhotos: 0/0\nTo iTunes: 0, 0\n").arg(db.Tracks.size())))
+        QStringLiteral("[iPod mode]\n\nPhotos\n\nMusic: %1/%1\nPhotos: 6/6\nTo iTunes: 0, 0\n").arg(db.Tracks.size())))
         << log.toStdString();
-    // Again into the same folder: every file present stands for its track, none is copied again.
-    const QStringList files = transfer_test::AllFiles(out.path());
+    // Again into the same folder: every file present stands for its track or photo, none is
+    // copied again; a JPEG cut short by an interrupted run keeps its name, and the photo is
+    // written beside it once.
+    QStringList files = transfer_test::AllFiles(out.path());
     EXPECT_EQ(RunCopy(dev.path(), out.path()), std::tuple(0, log, err));
     EXPECT_EQ(transfer_test::AllFiles(out.path()), files);
+    QFile::resize(out.path() + "/Pictures/101.jpg", 100);
+    files << "Pictures/1_101.jpg";
+    files.sort();
+    for (int again = 0; again < 2; ++again) {
+        EXPECT_EQ(RunCopy(dev.path(), out.path()), std::tuple(0, log, err));
+        EXPECT_EQ(transfer_test::AllFiles(out.path()), files);
+    }
 
     // A stage that stops, a track missing and a folder that cannot be made are no success.
     QFile(blocked.path() + "/New Order").open(QIODevice::WriteOnly);

@@ -110,4 +110,27 @@ TEST_F(HandheldTransferTest, PresentFilesWrongStoredSizesShortCopiesAndFailuresP
     }
 }
 
+// Full-size photos through the link: a file holding a photo's bytes stands for it; one cut
+// short keeps its name and the photo takes the next numbered one, as does a photo whose bytes
+// this run wrote for another; runs again add nothing.
+TEST_F(HandheldTransferTest, FullSizePhotosAreTakenForPresentOnlyWithTheirBytes) {
+    device::TPhotoDb photos("D", true);
+    std::tie(photos.HasFullRes, photos.OutputFolder) = std::tuple(1, Out.path() + "/");
+    for (const char* folder : {"A", "B", "C"}) {
+        device::TPhotoItem* p = photos.Photos.Add();
+        std::tie(p->Selected, p->FullResName) = std::tuple(1, QStringLiteral(":DCIM:%1:IMG.JPG").arg(folder));
+        Put("/var/mobile/Media/Photos/DCIM/" + QString(folder) + "/IMG.JPG", Content(*folder == 'C' ? 'A' : *folder));
+    }
+    WriteFile(Out.path() + "/IMG.JPG", Content('A').left(1 << 20)); // an interrupted copy
+    for (int run = 0; run < 3; ++run) {
+        app::DetailLog.Clear();
+        transfer_test::RunTransfer({.PhotoCount = 3, .Handheld = true, .PhotoDestHasFiles = true}, {Db.get(), &photos});
+        EXPECT_EQ(AllFiles(Out.path()), QStringList({"1_IMG.JPG", "2_IMG.JPG", "3_IMG.JPG", "IMG.JPG"}));
+        EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 3/3\r\nTo iTunes: 0, 0"));
+    }
+    EXPECT_EQ(std::tuple(ReadFile(Out.path() + "/1_IMG.JPG"), ReadFile(Out.path() + "/2_IMG.JPG"),
+                         ReadFile(Out.path() + "/3_IMG.JPG")),
+              std::tuple(Content('A'), Content('B'), Content('A')));
+}
+
 } // namespace

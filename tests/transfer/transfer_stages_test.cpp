@@ -57,8 +57,9 @@ TEST_F(TransferTest, ArtworkBitmapsLiveInAPrivateFolderUntilTheEnd) {
     EXPECT_TRUE(app::DetailLog.Text().endsWith("\r\nPhotos: 0/1\r\nTo iTunes: 0, 0")); // the stage never ran
 }
 
-// A missing container has one line and its photos none; an export that fails part-way counts
-// only the files it wrote.
+// A missing container has one line and its photos none; a file of a photo's name that is not
+// the photo's keeps its name; runs again into the folder count the photos found there and
+// add nothing; an export that fails part-way counts only the files it wrote.
 TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote) {
     fixtures::PhotoSet set = fixtures::MakePhotoSet(1024, 1009, 6, false, 2);
     set.Containers["F1024_2.ithmb"].chop(10); // the last photo's image is cut short
@@ -70,14 +71,16 @@ TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote
         photos.Photos.GetItem(i)->Selected = 1;
     photos.OutputFolder = Pictures;
     QDir().mkpath(Pictures + "101.jpg");
-    TransferRun run = CancelAt("1 of 6 copied"); // the thumbnail export does not test a cancel
-    run.Display->CheckedPhotos = 6;
-    photos.OnProgress = [d = run.Display.get()] { d->OnCopyProgress(); };
-    Run({.PhotoCount = 6}, &photos, nullptr, std::move(run));
-    EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg", "102.jpg"}));
-    EXPECT_EQ(app::DetailLog.Text(),
-              "\r\nPhotos\r\n1024_3 :RGB file not found.\r\n101.jpg :name in use\r\n"
-              "103.jpg :image cannot be read\r\n\r\nMusic: 0/0\r\nPhotos: 2/6\r\nTo iTunes: 0, 0");
+    for (int again = 0; again < 3; ++again) {
+        app::DetailLog.Clear();
+        TransferRun run = CancelAt("1 of 6 copied"); // the thumbnail export does not test a cancel
+        run.Display->CheckedPhotos = 6;
+        photos.OnProgress = [d = run.Display.get()] { d->OnCopyProgress(); };
+        Run({.PhotoCount = 6, .PhotoDestHasFiles = again > 0}, &photos, nullptr, std::move(run));
+        EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg", "102.jpg", "1_101.jpg"}));
+        EXPECT_EQ(app::DetailLog.Text(), "\r\nPhotos\r\n1024_3 :RGB file not found.\r\n103.jpg :image cannot be read"
+                                         "\r\n\r\nMusic: 0/0\r\nPhotos: 3/6\r\nTo iTunes: 0, 0");
+    }
 
     app::DetailLog.Clear();
     QDir(Pictures).removeRecursively();
@@ -109,11 +112,29 @@ TEST_F(TransferTest, FullSizePhotosNamesGapsAndACancel) {
     EXPECT_EQ(ReadFile(Pictures + "1_IMG_0001.JPG"), "second");
     EXPECT_FALSE(QFileInfo::exists(Pictures + "P2.JPG"));
     // Photos only: the log keeps no mode line; one missing photo is logged.
-    EXPECT_EQ(app::DetailLog.Text(),
-              QString("\r\nPhotos\r\nescape.JPG :not found (outside the device)\r\n:..:..:escape.JPG"
-                      "\r\nM0.JPG :not found\r\n:Full Resolution:M0.JPG\r\n%1M0.JPG\r\n\r\nMusic: 0/0"
-                      "\r\nPhotos: 4/9\r\nTo iTunes: 0, 0")
-                  .arg(Pictures));
+    const QString failures = QString("\r\nPhotos\r\nescape.JPG :not found (outside the device)\r\n:..:..:escape.JPG"
+                                     "\r\nM0.JPG :not found\r\n:Full Resolution:M0.JPG\r\n%1M0.JPG\r\n\r\nMusic: 0/0")
+                                 .arg(Pictures);
+    EXPECT_EQ(app::DetailLog.Text(), failures + "\r\nPhotos: 4/9\r\nTo iTunes: 0, 0");
+
+    // Runs again: a file holding a photo's bytes stands for it and counts. A file cut short,
+    // or another device's photo of the same name and size, gets the next numbered name.
+    QStringList files{"1_IMG_0001.JPG", "IMG_0001.JPG", "P0.JPG", "P1.JPG", "P2.JPG"};
+    for (int again = 0; again < 4; ++again) {
+        if (again == 2) {
+            QFile::resize(Pictures + "IMG_0001.JPG", 2);
+            WriteFile(DeviceRoot + "/Photos/Full Resolution/2024/B/IMG_0001.JPG", "SECOND");
+            files << "2_IMG_0001.JPG"
+                  << "3_IMG_0001.JPG";
+            files.sort();
+        }
+        app::DetailLog.Clear();
+        Run({.PhotoCount = 9, .PhotoDestHasFiles = true}, Photos.get());
+        EXPECT_EQ(AllFiles(Pictures), files);
+        EXPECT_EQ(app::DetailLog.Text(), failures + "\r\nPhotos: 5/9\r\nTo iTunes: 0, 0");
+    }
+    EXPECT_EQ(std::pair(ReadFile(Pictures + "2_IMG_0001.JPG"), ReadFile(Pictures + "3_IMG_0001.JPG")),
+              std::pair(QByteArray("first"), QByteArray("SECOND")));
 
     // Any other error stops the stage: the photo and those after it count as not copied.
     Photos = std::make_unique<device::TPhotoDb>("E:", false);
