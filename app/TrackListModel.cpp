@@ -114,15 +114,15 @@ QVariant TrackListModel::headerData(int section, Qt::Orientation orientation, in
 void TrackListModel::SetRows(std::vector<int32_t> rows) {
     beginResetModel();
     Rows = std::move(rows);
+    SortColumn = -1;
+    SortAscending = true;
     endResetModel();
 }
 
 void TrackListModel::Clear() {
-    if (Rows.empty())
+    if (Rows.empty() && SortColumn < 0)
         return;
-    beginResetModel();
-    Rows.clear();
-    endResetModel();
+    SetRows({});
 }
 
 void TrackListModel::ChecksChanged() {
@@ -299,7 +299,6 @@ QRect TrackCheckPictureRect(const QTreeView* view, const QModelIndex& index) {
 }
 
 void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader* header) {
-    Q_UNUSED(model);
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true);
@@ -311,6 +310,9 @@ void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader*
     view->setSortingEnabled(false);
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
+    // A refilled list is in fill order: no column's arrow until the next header click.
+    QObject::connect(model, &QAbstractItemModel::modelReset, header,
+                     [header] { header->setSortIndicator(-1, Qt::AscendingOrder); });
     view->setItemDelegate(new TrackDelegate(view));
     QFont f = view->font();
     f.setPixelSize(11);
