@@ -94,6 +94,7 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     fixtures::FixtureDb db = WindowDb();
     db.Tracks[2].Size = 0x90000000u; // above 2 GiB
     db.Tracks[0].Size = 100u << 20;
+    db.Tracks[3].Size = 1u << 30; // "1024.00 MB", the widest size text
     // "Echo alpha" and "Alpha" have the art items 0 and 1.
     for (const auto& [track, art] : {std::pair{4, 0}, {1, 1}})
         db.Tracks[size_t(track)].HasArtwork = true, db.Tracks[size_t(track)].DbId = 0x1000000000ull + art;
@@ -110,11 +111,14 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
                 return i;
         return w.ArtPlaceholder->isHidden() ? -2 : -1;
     };
+    // The size column shows its widest text whole.
+    EXPECT_GE(w.MusicHeader->sectionSize(TrackListModel::ColSize),
+              static_cast<QAbstractItemView*>(w.MusicList)->sizeHintForColumn(TrackListModel::ColSize));
     ClickHeader(3); // artists without regard to case: amy, Bob, Cat, Dan, Zed
     EXPECT_EQ(Titles(), (QStringList{"Alpha", "Charlie", "bravo", "Echo alpha", "delta"}));
     EXPECT_TRUE(arrow());
     ClickHeader(6);
-    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Echo alpha", "bravo", "delta", "Charlie"}));
+    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Echo alpha", "delta", "bravo", "Charlie"}));
     // Length sorts by its numbers, not its texts; right button and the state column change nothing.
     ClickHeader(2);
     ClickHeader(1, Qt::RightButton);
