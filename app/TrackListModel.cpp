@@ -114,15 +114,15 @@ QVariant TrackListModel::headerData(int section, Qt::Orientation orientation, in
 void TrackListModel::SetRows(std::vector<int32_t> rows) {
     beginResetModel();
     Rows = std::move(rows);
+    SortColumn = -1;
+    SortAscending = true;
     endResetModel();
 }
 
 void TrackListModel::Clear() {
-    if (Rows.empty())
+    if (Rows.empty() && SortColumn < 0)
         return;
-    beginResetModel();
-    Rows.clear();
-    endResetModel();
+    SetRows({});
 }
 
 void TrackListModel::ChecksChanged() {
@@ -275,6 +275,18 @@ public:
     int Last = 0;
 };
 
+// A size cell's widest text. Sizes are 32-bit, so KB and MB show at most four whole digits
+// ("1024.00 MB") and GB only up to 4.00; the widest digit stands for every digit.
+QString WidestSizeText(const QFontMetrics& fm) {
+    QChar wide = u'0';
+    for (char16_t d = u'1'; d <= u'9'; ++d)
+        if (fm.horizontalAdvance(QChar(d)) > fm.horizontalAdvance(wide))
+            wide = QChar(d);
+    const QString digits = QString(4, wide) + u'.' + QString(2, wide);
+    const QString kb = digits + QStringLiteral(" KB"), mb = digits + QStringLiteral(" MB");
+    return fm.horizontalAdvance(kb) > fm.horizontalAdvance(mb) ? kb : mb;
+}
+
 } // namespace
 
 QImage TrackCheckPicture(bool checked, bool enabled) {
@@ -299,7 +311,6 @@ QRect TrackCheckPictureRect(const QTreeView* view, const QModelIndex& index) {
 }
 
 void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader* header) {
-    Q_UNUSED(model);
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true);
@@ -311,6 +322,9 @@ void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader*
     view->setSortingEnabled(false);
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
+    // A refilled list is in fill order: no column's arrow until the next header click.
+    QObject::connect(model, &QAbstractItemModel::modelReset, header,
+                     [header] { header->setSortIndicator(-1, Qt::AscendingOrder); });
     view->setItemDelegate(new TrackDelegate(view));
     QFont f = view->font();
     f.setPixelSize(11);
@@ -325,10 +339,18 @@ void ConfigureTrackView(QTreeView* view, TrackListModel* model, TrackListHeader*
     header->setMinimumSectionSize(18);
     int widths[TrackListModel::ColumnCount] = {18, 295, 50, 120, 120, 60, 60};
     // The desktop's sans-serif font is wider than the one the widths were made for: the size
-    // column gets room for "999.99 MB" rather than clipping it.
-    const QFontMetrics fm(f);
+    // column gets the room the style gives its widest text.
+    QStyleOptionViewItem opt;
+    opt.initFrom(view);
+    opt.widget = view;
+    opt.font = f;
+    opt.fontMetrics = QFontMetrics(f);
+    opt.features = QStyleOptionViewItem::HasDisplay;
+    opt.displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+    opt.text = WidestSizeText(opt.fontMetrics);
     widths[TrackListModel::ColSize] =
-        std::max(widths[TrackListModel::ColSize], fm.horizontalAdvance(QStringLiteral("999.99 MB")) + 12);
+        std::max(widths[TrackListModel::ColSize],
+                 view->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), view).width());
     for (int c = 0; c < TrackListModel::ColumnCount; ++c) {
         header->setSectionResizeMode(c, c == 0 ? QHeaderView::Fixed : QHeaderView::Interactive);
         header->resizeSection(c, widths[c]);

@@ -44,7 +44,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // The list's nodes: the track index of each row.
+    // The list's nodes: the track index of each row, in fill order (not sorted by any column).
     void SetRows(std::vector<int32_t> rows);
     void Clear();
     int Count() const { return int(Rows.size()); }
@@ -56,7 +56,7 @@ public:
 
     // Sorts the rows by a column; equal keys keep their order. Column 0 is database order.
     void Sort(int column, bool ascending);
-    int SortColumn = -1; // -1 until the first header click
+    int SortColumn = -1; // -1 while the rows are in fill order
     bool SortAscending = true;
 
     // Check marks live in the tracks; after bulk changes this repaints the boxes once.

@@ -401,6 +401,8 @@ void TZozoDodiFrm::BuildTrackPanel() {
             [this](int row, bool checked) { MusicListChecked(row, checked); });
     connect(MusicList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& cur, const QModelIndex&) { MusicListChange(cur.isValid() ? cur.row() : -1); });
+    // A refill drops the current row without a change signal.
+    connect(MusicModel, &QAbstractItemModel::modelReset, this, [this] { MusicListChange(-1); });
 }
 
 void TZozoDodiFrm::BuildPhotoPanel() {

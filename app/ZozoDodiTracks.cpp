@@ -234,9 +234,15 @@ void TZozoDodiFrm::MusicListHeaderClick(int column, Qt::MouseButton button) {
 }
 
 void TZozoDodiFrm::MusicListChange(int row) {
+    // With no row chosen (a refilled list has none) the panel shows the placeholder, so that
+    // no cover of a row that is gone stays in view.
+    if (row < 0 || row >= MusicModel->Count()) {
+        ArtImg->hide();
+        ArtPlaceholder->show();
+        return;
+    }
     // No art is read while a transfer may be using the artwork database.
-    if (!ArtworkLoaded || ArtPnl->isHidden() || row < 0 || row >= MusicModel->Count() || !TrackDb ||
-        TransferThreadAlive())
+    if (!ArtworkLoaded || ArtPnl->isHidden() || !TrackDb || TransferThreadAlive())
         return;
     const device::TTrackItem& t = TrackDb->Tracks.GetItem(MusicModel->TrackIndexAt(row));
     if (t.HasArtwork && t.ArtIndex >= 0)

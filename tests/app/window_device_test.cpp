@@ -112,7 +112,7 @@ TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
     fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
     phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
     device::SetHandheldFileReader([](const QByteArray&, QByteArray&) { return false; });
-    TZozoDodiFrm& w = Open();
+    TZozoDodiFrm& w = OpenShown();
     SetHandheldReady(true, /*failed=*/true);
     w.WMIphoneNotify();
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Can not read from iPhone/iPod touch"));
@@ -124,7 +124,13 @@ TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
     });
     SetHandheldReady(true);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.MusicModel->Count(), 5);
+    // A reload lists the tracks in database order, with no sort arrow left in the header.
+    QHeaderView* h = w.MusicList->header();
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, {h->sectionViewportPosition(TrackListModel::ColName) + 5, 5});
+    EXPECT_EQ(h->sortIndicatorSection(), TrackListModel::ColName);
+    w.WMIphoneNotify();
+    EXPECT_EQ(h->sortIndicatorSection(), -1);
+    EXPECT_EQ(Titles(), (QStringList{"delta", "Alpha", "Charlie", "bravo", "Echo alpha"}));
     // With a handheld loaded, volume events are ignored.
     MakeIpod('E', WindowDb());
     w.FWaitingDevice = true;

@@ -119,8 +119,9 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
         EXPECT_EQ(w.PauseBtn->isHidden(), state != 1);
         QCoreApplication::processEvents();
         EXPECT_EQ(w.MusicList->visualRect(w.MusicModel->index(4, 1)), lastRow);
-        if (act >= DClick)
+        if (act >= DClick) {
             EXPECT_EQ(markSpan(row), w.MusicModel->PlayingIcon.size() + QSize(2, 2));
+        }
     }
     EXPECT_TRUE(Boxes.empty());
 }

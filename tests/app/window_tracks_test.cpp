@@ -1,6 +1,8 @@
 // Playlist tree, views, sorting, check totals, search and the check menu of the main window.
 #include "tests/app/window_helpers.h"
 
+#include "device/ArtworkDb.h"
+#include "tests/fixtures/ArtworkDbWriter.h"
 #include "widgets/ListHeader.h"
 
 #include <QLineEdit>
@@ -9,15 +11,20 @@
 
 class TrackViewTest : public WindowTest {
 protected:
-    // Chooses the tree's root (0) or its child-th node, as a click in the tree does.
+    // A click on the tree's root (0) or on its child-th node.
     void View(int child) {
         QTreeWidgetItem* root = Window->PlayLstList->topLevelItem(0);
-        Window->PlayLstList->setCurrentItem(child ? root->child(child - 1) : root);
+        QTest::mouseClick(Window->PlayLstList->viewport(), Qt::LeftButton, {},
+                          Window->PlayLstList->visualItemRect(child ? root->child(child - 1) : root).center());
     }
     // A click on a row's check picture.
     void ClickBox(int row) {
         QTest::mouseClick(Window->MusicList->viewport(), Qt::LeftButton, {},
                           TrackCheckPictureRect(Window->MusicList, Window->MusicModel->index(row, 1)).center());
+    }
+    void ClickRow(int row, Qt::KeyboardModifiers keys = {}) {
+        QTest::mouseClick(Window->MusicList->viewport(), Qt::LeftButton, keys,
+                          Window->MusicList->visualRect(Window->MusicModel->index(row, 2)).center());
     }
     void ClickHeader(int column, Qt::MouseButton button = Qt::LeftButton) {
         const int x =
@@ -68,14 +75,10 @@ TEST_F(TrackViewTest, ViewsCheckPicturesAndCheckMenu) {
     View(0);
     w.InvertMnuClick();
     EXPECT_EQ(w.FCheckedSize, 12000u);
-    auto clickRow = [&](int row, Qt::KeyboardModifiers keys = {}) {
-        QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, keys,
-                          w.MusicList->visualRect(w.MusicModel->index(row, 2)).center());
-    };
-    clickRow(1);
-    clickRow(3, Qt::ControlModifier);
+    ClickRow(1);
+    ClickRow(3, Qt::ControlModifier);
     w.UncheckSMnuClick();
-    clickRow(0);
+    ClickRow(0);
     w.CheckSMnuClick();
     EXPECT_EQ(w.FCheckedSize, 9000u);
     // A playlist with a track twice: Invert flips that track once.
@@ -84,36 +87,78 @@ TEST_F(TrackViewTest, ViewsCheckPicturesAndCheckMenu) {
     EXPECT_EQ(w.FCheckedSize, 4000u);
 }
 
+// The header's arrow and the art panel belong to the list as it is: every refill (a search, its
+// restore, another view) puts the rows in fill order without an arrow and leaves no row
+// chosen, so the panel shows its placeholder, not the cover of a row that is gone.
 TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     fixtures::FixtureDb db = WindowDb();
     db.Tracks[2].Size = 0x90000000u; // above 2 GiB
     db.Tracks[0].Size = 100u << 20;
-    MakeIpod('E', db);
+    db.Tracks[3].Size = 1u << 30; // "1024.00 MB", the widest size text
+    // "Echo alpha" and "Alpha" have the art items 0 and 1.
+    for (const auto& [track, art] : {std::pair{4, 0}, {1, 1}})
+        db.Tracks[size_t(track)].HasArtwork = true, db.Tracks[size_t(track)].DbId = 0x1000000000ull + art;
+    fixtures::WriteArtSet(MakeIpod('E', db), fixtures::MakeArtSet(1028, 1017, 2, false), false);
     TZozoDodiFrm& w = OpenShown();
+    const QImage unsorted = w.MusicHeader->grab().toImage();
+    const auto arrow = [&] { return w.MusicHeader->grab().toImage() != unsorted; };
+    // The art item the panel shows; -1 for the placeholder.
+    const auto art = [&] {
+        QImage picture;
+        for (int i = 0; !w.ArtImg->isHidden() && i < 2; ++i)
+            if (w.ArtworkDb->LoadSmallArt(i, picture) &&
+                QPixmap::fromImage(picture).toImage() == w.ArtImg->pixmap().toImage())
+                return i;
+        return w.ArtPlaceholder->isHidden() ? -2 : -1;
+    };
+    // The size column shows its widest text whole.
+    EXPECT_GE(w.MusicHeader->sectionSize(TrackListModel::ColSize),
+              static_cast<QAbstractItemView*>(w.MusicList)->sizeHintForColumn(TrackListModel::ColSize));
     ClickHeader(3); // artists without regard to case: amy, Bob, Cat, Dan, Zed
     EXPECT_EQ(Titles(), (QStringList{"Alpha", "Charlie", "bravo", "Echo alpha", "delta"}));
+    EXPECT_TRUE(arrow());
     ClickHeader(6);
-    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Echo alpha", "bravo", "delta", "Charlie"}));
+    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Echo alpha", "delta", "bravo", "Charlie"}));
     // Length sorts by its numbers, not its texts; right button and the state column change nothing.
     ClickHeader(2);
     ClickHeader(1, Qt::RightButton);
     ClickHeader(0);
     EXPECT_EQ(Titles(), (QStringList{"bravo", "Alpha", "Charlie", "delta", "Echo alpha"}));
+    ClickRow(1);
+    EXPECT_EQ(art(), 1);
 
     // Title "Alpha", album "Alpha", and "Echo alpha" whose title holds it once.
     Search(QStringLiteral("ALPHA"));
     EXPECT_EQ(Titles(), (QStringList{"Alpha", "Charlie", "Echo alpha"}));
+    EXPECT_FALSE(arrow());
+    EXPECT_EQ(art(), -1);
+    ClickHeader(2); // a first click again: ascending
+    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Charlie", "Echo alpha"}));
+    EXPECT_TRUE(arrow());
+    ClickRow(0);
+    EXPECT_EQ(art(), 1);
     // A trailing space only finds fields with the text followed by a space.
     Search(QStringLiteral("echo "));
     EXPECT_EQ(Titles(), (QStringList{"Echo alpha"}));
+    EXPECT_EQ(art(), -1);
+    ClickRow(0);
+    EXPECT_EQ(art(), 0);
     w.CheckMnuClick();
+    ClickHeader(1);
     QTest::mouseClick(w.ClearImg, Qt::LeftButton);
+    EXPECT_FALSE(arrow());
+    EXPECT_EQ(art(), -1);
     // The handler sees the text before the key: the second character shows the clear button.
+    ClickHeader(1);
     w.SrEdit->clear();
     QTest::keyClicks(w.SrEdit, QStringLiteral("bob"));
     EXPECT_FALSE(w.ClearImg->isHidden());
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(w.SrEdit, Qt::Key_Backspace);
     EXPECT_TRUE(w.ClearImg->isHidden());
+    EXPECT_FALSE(arrow());
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 1 songs, 0:40, 3.91 KB"));
+    ClickHeader(1);
+    View(3);
+    EXPECT_FALSE(arrow());
 }
