@@ -178,6 +178,8 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         "\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: iTunes is not "
         "installed on this computer\r\n- done.\r\nPhotos\r\n\r\nMusic: 5/5\r\nPhotos: 2/2\r\nTo iTunes: -1, -1"))
         << app::DetailLog.Text().toStdString();
+    // Every track and photo written: a failed iTunes stage is the log's to tell.
+    EXPECT_EQ(std::pair(w.Tilb->text(), w.Namelb->text()), std::pair(QString("All done"), QString()));
     // The detail window: the log's lines between the opening lines and the system line.
     const QStringList log = app::DetailLog.Text().split("\r\n");
     InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
@@ -251,6 +253,19 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         QTest::mouseClick(link, Qt::LeftButton);
         EXPECT_EQ(lastPage(), page);
     }
+
+    // The device's files gone before Start (a drive lost while its folder stayed): the end page
+    // says how many items were not copied instead of "All done".
+    QDir(tree.Path("iPod_Control/Music")).removeRecursively();
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    w.OutEdit->setText(Temp.filePath("lost"));
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    WaitForThreadEnd(w);
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\nMusic: 0/5\r\nPhotos: 2/2\r\n"));
+    EXPECT_EQ(std::pair(w.Tilb->text(), w.Namelb->text()),
+              std::pair(QString("Transfer incomplete"), QString("5 items were not copied. See the Detail Log.")));
+    EXPECT_TRUE(w.DetailLb->isVisible());
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
 
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     // Start trims the field as start-up does; with the device gone it stops after the folders.
