@@ -1,7 +1,7 @@
 // The window as a user meets it and runs a transfer in it: what fits on screen, the chrome and
 // header clicks, the set-up's refusals and folder pickers, a cancel, a full run and its detail
 // window, the music-list mode switched in the About window and its run, the help pages and
-// links, the eject question, and a damaged track database.
+// links, the eject question, and a damaged or unreadable track database.
 #include "tests/app/window_helpers.h"
 
 #include "app/IpodAboutFrm.h"
@@ -341,7 +341,7 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
         Window.reset();
     }
     // The last break on a handheld: listed, without the unreadable notice.
-    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
+    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out, QString&) {
         out = bytes;
         return path.endsWith("/iTunesDB");
     });
@@ -352,6 +352,26 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     EXPECT_EQ(w.MusicModel->Count(), 3);
     EXPECT_EQ(w.ErrLb->text(), "Waiting for iPod ...");
     EXPECT_EQ(BoxesStarting("The music database of the iPhone/iPod touch is damaged"), 1);
+    // A phone that fails a read part-way through its database: what was read is listed and the
+    // link's reason shown; a plain database (of one track here) never stands in for a compressed
+    // one that failed.
+    fixtures::FixtureDb one = WindowDb();
+    one.Tracks.resize(1);
+    for (const bool compressed : {true, false}) {
+        device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out, QString& error) {
+            const bool cdb = path.endsWith("/iTunesCDB");
+            if (cdb != compressed)
+                return out = fixtures::WriteTrackDb(one), !cdb;
+            out = cdb ? fixtures::CompressTrackDb(good).chopped(20) : good.left(at.PlaylistSection + 50);
+            error = "Read error: 7";
+            return false;
+        });
+        Boxes.clear();
+        w.WMIphoneNotify();
+        EXPECT_EQ(w.MusicModel->Count(), 5) << compressed;
+        EXPECT_EQ(Boxes, std::vector<QString>{"The music database of the iPhone/iPod touch could not be read (Read "
+                                              "error: 7); the tracks that could be read are listed."});
+    }
     SetHandheldReady(false);
     device::SetHandheldFileReader(nullptr);
 }
