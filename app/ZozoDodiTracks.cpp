@@ -111,10 +111,8 @@ int TZozoDodiFrm::AbsoluteIndex(const QTreeWidgetItem* node) const {
 }
 
 void TZozoDodiFrm::BuildPlaylistTree() {
-    // A damaged database, or one the device failed to deliver whole, may have lost its playlists
-    // but not its tracks: those are still listed.
-    const bool tracksOnly =
-        TrackDb && (TrackDb->Damaged() || !TrackDb->ReadError.isEmpty()) && TrackDb->Tracks.Count() > 0;
+    // A damaged database may have lost its playlists but not its tracks: those are still listed.
+    const bool tracksOnly = TrackDb && TrackDb->Damaged() && TrackDb->Tracks.Count() > 0;
     if (!TrackDb || (TrackDb->Playlists.Count() == 0 && !tracksOnly)) {
         IpodLb->setText(QStringLiteral("???"));
         ShowMessageBox(this, MsgKind::Error, QStringLiteral("There is no music or video in your iPod."),

@@ -285,10 +285,10 @@ private:
     // Nothing could be read at `pos`: the file shrank, or the device gives fewer bytes than its
     // size said. It is read as a file cut where its bytes end, found by halving. The walk so far
     // may have trusted bytes past that end, so it starts again (twice at most: a file that
-    // keeps shrinking is then read as far as it goes). A device whose read failed is cut where
-    // it failed and not asked again: each read of a failing device may take long.
+    // keeps shrinking is then read as far as it goes). A read that failed cuts the file there
+    // the same way; the halving only asks for bytes before it.
     void Shorten(qint64 pos) {
-        qint64 lo = Errno ? pos : 0, hi = pos;
+        qint64 lo = 0, hi = pos;
         char byte;
         while (lo < hi) {
             const qint64 mid = lo + (hi - lo) / 2;

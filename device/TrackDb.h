@@ -161,9 +161,9 @@ public:
     // ErrorCode ecDataPastEnd when such data runs past the end of the file. In both cases what
     // was read stays in Tracks and Playlists, and Damaged() tells whether the walk ended early.
     // A read that fails (a failing or pulled device) is read as a cut where the failure came,
-    // without asking the device again past it, and is never a complete load: false with
-    // ErrorCode ecReadError and the reason in ReadError. A compressed database that fails
-    // part-way gives what its bytes read so far inflate to; the plain one is not read instead.
+    // and is never a complete load: false with ErrorCode ecReadError and the reason in
+    // ReadError. A compressed database that fails part-way gives what its bytes read so far
+    // inflate to; the plain one is not read instead.
     bool Load();
 
     // Parses a whole database already in memory.

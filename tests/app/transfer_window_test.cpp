@@ -353,22 +353,23 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     EXPECT_EQ(w.ErrLb->text(), "Waiting for iPod ...");
     EXPECT_EQ(BoxesStarting("The music database of the iPhone/iPod touch is damaged"), 1);
     // A phone that fails a read part-way through its database: what was read is listed and the
-    // link's reason shown; a plain database (of one track here) never stands in for a compressed
-    // one that failed.
+    // link's reason shown, also when nothing was; a plain database (of one track here) never
+    // stands in for a compressed one that failed.
     fixtures::FixtureDb one = WindowDb();
     one.Tracks.resize(1);
-    for (const bool compressed : {true, false}) {
+    for (const auto& [compressed, plainRead, tracks] :
+         {std::tuple{true, qint64(0), 5}, {false, at.PlaylistSection + 50, 5}, {false, qint64(0), 0}}) {
         device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out, QString& error) {
             const bool cdb = path.endsWith("/iTunesCDB");
             if (cdb != compressed)
                 return out = fixtures::WriteTrackDb(one), !cdb;
-            out = cdb ? fixtures::CompressTrackDb(good).chopped(20) : good.left(at.PlaylistSection + 50);
+            out = cdb ? fixtures::CompressTrackDb(good).chopped(20) : good.left(plainRead);
             error = "Read error: 7";
             return false;
         });
         Boxes.clear();
         w.WMIphoneNotify();
-        EXPECT_EQ(w.MusicModel->Count(), 5) << compressed;
+        EXPECT_EQ(w.MusicModel->Count(), tracks) << compressed;
         EXPECT_EQ(Boxes, std::vector<QString>{"The music database of the iPhone/iPod touch could not be read (Read "
                                               "error: 7); the tracks that could be read are listed."});
     }
