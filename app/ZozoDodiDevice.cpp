@@ -94,22 +94,31 @@ bool TZozoDodiFrm::LoadTrackDb(const QByteArray& root, bool handheld) {
     FTrackIdIndex.clear();
     TrackDb.reset();
     TrackDb = std::make_unique<device::TiTunesDB>(root, handheld);
-    // A load that ended early at damaged data keeps what it read: show that, and say so once.
+    // A load that ended early at damaged data, or where the device failed a read, keeps what it
+    // read: show that, and say so once.
     bool returned = false; // false when the load raised an error, which has been shown
     const bool loaded = GuardedLoad(this, [&] {
         const bool r = TrackDb->Load();
         returned = true;
         return r;
     });
+    const bool readFailed = returned && !TrackDb->ReadError.isEmpty();
     const bool damaged = returned && TrackDb->Damaged();
-    const bool ok = loaded || damaged;
-    if (ok) {
+    const bool ok = loaded || damaged || readFailed;
+    // Nothing read of a device that failed is no device without music.
+    if (ok && !(readFailed && TrackDb->Tracks.Count() == 0 && TrackDb->Playlists.Count() == 0)) {
         FTrackIdIndex = BuildTrackIdIndex(*TrackDb);
         BuildPlaylistTree();
         if (PlayLstList->topLevelItemCount() > 0)
             PlayLstList->setCurrentItem(PlayLstList->topLevelItem(0));
     }
-    if (damaged)
+    if (readFailed)
+        ShowMessageBox(this, MsgKind::Warning,
+                       (handheld ? QStringLiteral("The music database of the iPhone/iPod touch could not be read (")
+                                 : QStringLiteral("The iPod's music database could not be read (")) +
+                           TrackDb->ReadError + QStringLiteral("); the tracks that could be read are listed."),
+                       MsgButtons::Ok);
+    else if (damaged)
         ShowMessageBox(this, MsgKind::Warning,
                        handheld ? QStringLiteral("The music database of the iPhone/iPod touch is damaged; the tracks "
                                                  "that could be read are listed.")

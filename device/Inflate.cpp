@@ -21,7 +21,7 @@ struct InflateGuard {
 
 } // namespace
 
-QByteArray InflateTrackDb(const QByteArray& compressed, qint64 maxSize) {
+QByteArray InflateTrackDb(const QByteArray& compressed, qint64 maxSize, bool cut) {
     const ByteView view(compressed);
     const qint64 header = qMin<qint64>(view.U32(4), compressed.size());
     const qint64 rest = compressed.size() - header;
@@ -73,8 +73,11 @@ QByteArray InflateTrackDb(const QByteArray& compressed, qint64 maxSize) {
             Fail("the inflated data is too large");
         if (rc == Z_STREAM_END)
             break; // bytes after the stream's end are not part of the database
-        if (rc == Z_BUF_ERROR && zs.avail_in == 0 && left == 0)
+        if (rc == Z_BUF_ERROR && zs.avail_in == 0 && left == 0) {
+            if (cut)
+                break;
             Fail("the compressed data ends early");
+        }
         if (rc != Z_OK && rc != Z_BUF_ERROR)
             Fail(zs.msg);
     }

@@ -7,6 +7,7 @@
 #include "platform/Text.h"
 
 #include "platform/Errors.h"
+#include "platform/FileCopy.h"
 
 #include <QBuffer>
 #include <memory>
@@ -22,7 +23,8 @@
 //   fails the load (ErrorCode ecDataPastEnd), a list record cut off by the end of the data
 //   included; a short record or a count beyond the section is damage that ends the walk but
 //   loses nothing that was there to read;
-// - a file that gives fewer bytes than its size is read as a file cut where its bytes end;
+// - a file that gives fewer bytes than its size is read as a file cut where its bytes end; so is
+//   one whose read fails, but that load is never complete (ecReadError);
 // - a section walk that cannot go on loses nothing when it was at the last section or when
 //   both lists were read, so it is no damage then;
 // - a string record of total length 0 (which is also what a record that is not an "mhod" gives)
@@ -40,11 +42,17 @@ namespace {
 
 constexpr qint64 kListHeader = 12; // tag, header length, total length or count
 
-// The handheld link's whole-file read: the file at the media root followed by the path.
-bool ReadThroughLink(const QByteArray& path, QByteArray& out) {
+// The handheld link's whole-file read: the file at the media root followed by the path. The
+// link says why it failed; only a failed read (not a missing or unopenable file) is a read error.
+bool ReadThroughLink(const QByteArray& path, QByteArray& out, QString& readError) {
     QBuffer stream(&out);
     stream.open(QIODevice::WriteOnly);
-    return handheld::DeviceReadFile(path, stream);
+    if (handheld::DeviceReadFile(path, stream))
+        return true;
+    const QByteArray why = handheld::DeviceLastError();
+    if (why.startsWith("Read error: "))
+        readError = QString::fromUtf8(why);
+    return false;
 }
 
 HandheldFileReader& Reader() {
@@ -210,9 +218,12 @@ void TTextStore::Clear() {
 class TiTunesDB::Bytes {
 public:
     explicit Bytes(const QByteArray& data) : All(data), Total(data.size()) {}
-    Bytes(int fd, qint64 size, qint64 chunk) : Fd(fd), Total(qMax<qint64>(0, size)), Chunk(qMax<qint64>(chunk, 64)) {}
+    Bytes(int fd, qint64 size, qint64 chunk, const FileReadFn& read)
+        : Fd(fd), Total(qMax<qint64>(0, size)), Chunk(qMax<qint64>(chunk, 64)), Read(read) {}
 
     qint64 Size() const { return Total; }
+    // The errno of the first read that failed, 0 when none did.
+    int ReadErrno() const { return Errno; }
 
     // [pos, pos + count) clipped to the end of the data, as a view whose offset 0 is pos;
     // valid until the next call.
@@ -253,13 +264,17 @@ private:
             Shorten(pos + WindowLen);
     }
 
-    // Up to `count` bytes at pos; fewer at the end of the file or on a read error.
-    qint64 ReadAt(qint64 pos, char* to, qint64 count) const {
+    // Up to `count` bytes at pos; fewer at the end of the file or on a read error, whose errno
+    // is kept (the first one).
+    qint64 ReadAt(qint64 pos, char* to, qint64 count) {
         qint64 got = 0;
         while (got < count) {
-            const ssize_t r = ::pread(Fd, to + got, size_t(count - got), off_t(pos + got));
+            const qint64 r = Read ? Read(Fd, to + got, count - got, pos + got)
+                                  : qint64(::pread(Fd, to + got, size_t(count - got), off_t(pos + got)));
             if (r < 0 && errno == EINTR)
                 continue;
+            if (r < 0 && Errno == 0)
+                Errno = errno ? errno : EIO;
             if (r <= 0)
                 break;
             got += r;
@@ -270,7 +285,8 @@ private:
     // Nothing could be read at `pos`: the file shrank, or the device gives fewer bytes than its
     // size said. It is read as a file cut where its bytes end, found by halving. The walk so far
     // may have trusted bytes past that end, so it starts again (twice at most: a file that
-    // keeps shrinking is then read as far as it goes).
+    // keeps shrinking is then read as far as it goes). A read that failed cuts the file there
+    // the same way; the halving only asks for bytes before it.
     void Shorten(qint64 pos) {
         qint64 lo = 0, hi = pos;
         char byte;
@@ -290,9 +306,11 @@ private:
 
     QByteArray All;
     int Fd = -1;
+    int Errno = 0;
     int Restarts = 2;
     qint64 Total = 0;
     qint64 Chunk = 0;
+    FileReadFn Read;
     std::unique_ptr<char[]> Buffer;
     qint64 Capacity = 0;
     qint64 WindowPos = 0;
@@ -316,14 +334,22 @@ TStringRecord TiTunesDB::ReadStringRecord(const ByteView& data, qint64 pos) {
 }
 
 bool TiTunesDB::Load() {
+    ReadError.clear();
     if (HandheldFlag) {
         QByteArray data;
         if (!ReadHandheld(data))
             return false;
-        return LoadFromData(data);
+        return AfterReadErrors(LoadFromData(data));
     }
     const auto file = platform::OpenReadOnly(QString::fromUtf8(Root) + QStringLiteral("/iPod_Control/iTunes/iTunesDB"));
     return LoadFromFile(file->handle(), file->size());
+}
+
+bool TiTunesDB::AfterReadErrors(bool loaded) {
+    if (ReadError.isEmpty())
+        return loaded;
+    ErrorCode = ecReadError;
+    return false;
 }
 
 bool TiTunesDB::ReadHandheld(QByteArray& data) {
@@ -331,12 +357,14 @@ bool TiTunesDB::ReadHandheld(QByteArray& data) {
     if (!read)
         return false;
     QByteArray compressed;
-    if (read(QByteArrayLiteral("/iTunes_Control/iTunes/iTunesCDB"), compressed)) {
-        data = InflateTrackDb(compressed);
+    if (read(QByteArrayLiteral("/iTunes_Control/iTunes/iTunesCDB"), compressed, ReadError) || !ReadError.isEmpty()) {
+        // One that failed part-way gives what its bytes so far inflate to: the plain database
+        // is not this device's library when a compressed one is there.
+        data = InflateTrackDb(compressed, kMaxInflatedSize, !ReadError.isEmpty());
         return true;
     }
     data.clear();
-    return read(QByteArrayLiteral("/iTunes_Control/iTunes/iTunesDB"), data);
+    return read(QByteArrayLiteral("/iTunes_Control/iTunes/iTunesDB"), data, ReadError) || !ReadError.isEmpty();
 }
 
 bool TiTunesDB::LoadFromData(const QByteArray& data) {
@@ -344,13 +372,14 @@ bool TiTunesDB::LoadFromData(const QByteArray& data) {
     return Parse(bytes);
 }
 
-bool TiTunesDB::LoadFromFile(int fd, qint64 size, qint64 chunk) {
-    Bytes bytes(fd, size, chunk);
+bool TiTunesDB::LoadFromFile(int fd, qint64 size, qint64 chunk, const FileReadFn& read) {
+    Bytes bytes(fd, size, chunk, read);
     for (;;) {
         try {
             const bool loaded = Parse(bytes);
             bytes.CheckEnd();
-            return loaded;
+            ReadError = bytes.ReadErrno() ? platform::SystemErrorText(bytes.ReadErrno()) : QString();
+            return AfterReadErrors(loaded);
         } catch (const Bytes::Shrunk&) {
         }
     }

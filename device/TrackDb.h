@@ -20,6 +20,7 @@ enum : int32_t {
     ecNotMhlt = 5,      // track list is not "mhlt"
     ecNotMhlp = 6,      // playlist list is not "mhlp"
     ecDataPastEnd = 20, // data the load needs runs past the end of the file (damaged or truncated)
+    ecReadError = 21,   // the device failed to deliver the file's bytes (ReadError says why)
 };
 
 // Reads of the disk database go through a window of this many bytes, refilled as the walk
@@ -132,10 +133,17 @@ struct TStringRecord {
 };
 
 // Reads a whole file of a handheld device ("/iTunes_Control/iTunes/iTunesCDB" and the like,
-// under its media root) into `out`; false when it cannot be read. By default (and after
-// setting an empty one) it is the handheld link's DeviceReadFile; tests may put their own.
-using HandheldFileReader = std::function<bool(const QByteArray& path, QByteArray& out)>;
+// under its media root) into `out`; false when it cannot be read. A file that is there but
+// whose read fails part-way also gives false, with the reason in `readError` and the bytes read
+// before the failure in `out`; a missing or unopenable file leaves `readError` empty. By default
+// (and after setting an empty one) it is the handheld link's DeviceReadFile; tests may put their
+// own.
+using HandheldFileReader = std::function<bool(const QByteArray& path, QByteArray& out, QString& readError)>;
 void SetHandheldFileReader(HandheldFileReader reader);
+
+// Reads up to `count` bytes at `offset` of `fd` as pread does: the byte count, or -1 with errno
+// set. A test puts a failing device in place of ::pread.
+using FileReadFn = std::function<qint64(int fd, char* to, qint64 count, qint64 offset)>;
 
 class TiTunesDB {
 public:
@@ -152,13 +160,17 @@ public:
     // True when the section walk ended without losing data the load needs; false with
     // ErrorCode ecDataPastEnd when such data runs past the end of the file. In both cases what
     // was read stays in Tracks and Playlists, and Damaged() tells whether the walk ended early.
+    // A read that fails (a failing or pulled device) is read as a cut where the failure came,
+    // and is never a complete load: false with ErrorCode ecReadError and the reason in
+    // ReadError. A compressed database that fails part-way gives what its bytes read so far
+    // inflate to; the plain one is not read instead.
     bool Load();
 
     // Parses a whole database already in memory.
     bool LoadFromData(const QByteArray& data);
     // Parses the database in the open file `fd`, which held `size` bytes at open, reading it
-    // `chunk` bytes at a time.
-    bool LoadFromFile(int fd, qint64 size, qint64 chunk = kTrackDbChunk);
+    // `chunk` bytes at a time with `read` (::pread when empty).
+    bool LoadFromFile(int fd, qint64 size, qint64 chunk = kTrackDbChunk, const FileReadFn& read = {});
 
     // The last load ended early at damaged data (a record that runs past the end of the file or
     // of its section, is shorter than a record header, or overlaps another; a track string
@@ -173,6 +185,8 @@ public:
     uint8_t HandheldFlag = 0;
     QByteArray Root;
     int32_t ErrorCode = ecNone;
+    // Why the device could not be read (the system's or the link's text); empty when it could.
+    QString ReadError;
     TTrackList Tracks;
     TPlayLists Playlists;
     QByteArray Header;      // first 24 bytes of the mhbd record
@@ -188,7 +202,11 @@ private:
     // The list record at `list`; its items end at `end`, the end of their section.
     bool ParseTrackList(qint64 list, qint64 end);
     bool ParsePlaylists(qint64 list, qint64 end);
+    // The handheld's database into `data`; false when neither file can be read. A read that
+    // failed part-way leaves its reason in ReadError and what was read in `data`.
     bool ReadHandheld(QByteArray& data);
+    // `loaded`, unless a read failed: then false with ErrorCode ecReadError.
+    bool AfterReadErrors(bool loaded);
     // The total length of the list item at `item`, taken from `budget`; -1 (and damage) when
     // the item does not fit before `end` or in the budget, which ends its list.
     qint64 TakeItem(qint64 item, qint64 end, qint64& budget);

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gFile = memfd_create("itunesdb", 0);
     if (gFile < 0)
         std::abort();
-    device::SetHandheldFileReader([](const QByteArray& path, QByteArray& out) {
+    device::SetHandheldFileReader([](const QByteArray& path, QByteArray& out, QString&) {
         if (!path.endsWith("iTunesCDB"))
             return false;
         out = gInput;

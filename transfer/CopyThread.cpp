@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QMetaObject>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -275,8 +276,18 @@ void TCopyThread::FillProgress() {
 void TCopyThread::ShowDone() {
     TCopyDisplay& d = *Src.Display;
     if (!FListOnly) {
-        d.SetStageTitle(QStringLiteral("All done"));
-        d.SetItemText(QString());
+        // A full bar alone would tell a run that wrote nothing from one that wrote everything
+        // only in the log: the page says what is missing and where to look.
+        const int notCopied = std::max(FMusicCount - FMusicCopied, 0) + std::max(FPhotosFailed, 0);
+        if (notCopied == 0) {
+            d.SetStageTitle(QStringLiteral("All done"));
+            d.SetItemText(QString());
+        } else {
+            d.SetStageTitle(QStringLiteral("Transfer incomplete"));
+            d.SetItemText(notCopied == 1 ? QStringLiteral("1 item was not copied. See the Detail Log.")
+                                         : QString::number(notCopied) +
+                                               QStringLiteral(" items were not copied. See the Detail Log."));
+        }
         DetailLog.AppendRaw(SummaryText());
         d.StopBusyAnimation();
     } else if (FListSaved) {

@@ -35,6 +35,10 @@ bool IsReserved(QChar c) {
     }
 }
 
+bool IsControl(QChar c) {
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+}
+
 qsizetype NameBytes(const QString& text) {
     return QFile::encodeName(text).size();
 }
@@ -95,7 +99,14 @@ QString MakeNamePart(const QString& value, const QString& suffix) {
     if (text.isEmpty())
         return QStringLiteral("Unknown") + suffix;
     for (QChar& c : text)
-        if (IsReserved(c))
+        if (IsReserved(c) || IsControl(c))
+            c = QLatin1Char('_');
+    return text;
+}
+
+QString WithoutControls(QString text) {
+    for (QChar& c : text)
+        if (IsControl(c))
             c = QLatin1Char('_');
     return text;
 }

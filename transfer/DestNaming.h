@@ -20,8 +20,13 @@ QStringList NamingLayoutTexts();
 
 // One text of a track as a file-name part: cut to 41 characters (a surrogate pair kept whole),
 // trimmed of characters up to blank at both ends, "Unknown" + suffix when nothing is left,
-// reserved characters as '_'.
+// reserved and control characters as '_'.
 QString MakeNamePart(const QString& value, const QString& suffix);
+
+// Device text taken into a file name as it stands (an extension, a photo's file name): control
+// characters (U+0000 to U+001F, U+007F) as '_', so that no line break or terminal escape
+// reaches a listing.
+QString WithoutControls(QString text);
 
 // The destination of a track without its extension. folder ends in '/'. Every name it builds
 // fits the file system's 255 bytes, a file name with room for a clash number and the extension

@@ -31,7 +31,7 @@ QString FileNamePart(const QString& path) {
     qsizetype cut = -1;
     for (QChar sep : {QChar(u'/'), QChar(u'\\'), QChar(u':')})
         cut = std::max(cut, path.lastIndexOf(sep));
-    return path.mid(cut + 1);
+    return WithoutControls(path.mid(cut + 1));
 }
 
 QString FileExtension(const QString& path) {

@@ -20,10 +20,13 @@ using platform::SystemErrorText;
 // "Song.mp3" -> the first free of "Song1.mp3", "Song2.mp3", ...
 QString NumberedName(const QString& dest);
 
-// The extension of the last name of a path, '.' included; "" when it has none.
+// The extension of the last name of a path, '.' included; "" when it has none. As
+// FileNamePart, fit for a file name.
 QString FileExtension(const QString& path);
 
-// The last name of a path (after the last '/', '\' or ':').
+// The last name of a path (after the last '/', '\' or ':'), fit for a file name: a device's
+// location names the copy's extension and a full-size photo's name, so its control characters
+// become '_'.
 QString FileNamePart(const QString& path);
 
 // A device location as stored (':' between its parts) with '/' instead.

@@ -1,7 +1,7 @@
 // The window as a user meets it and runs a transfer in it: what fits on screen, the chrome and
 // header clicks, the set-up's refusals and folder pickers, a cancel, a full run and its detail
 // window, the music-list mode switched in the About window and its run, the help pages and
-// links, the eject question, and a damaged track database.
+// links, the eject question, and a damaged or unreadable track database.
 #include "tests/app/window_helpers.h"
 
 #include "app/IpodAboutFrm.h"
@@ -178,6 +178,8 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         "\r\nAdd to iTunes:\r\n5/5\r\n[X]Cannot start iTunes (requires iTunes 7.5 or later),\r\nReason: iTunes is not "
         "installed on this computer\r\n- done.\r\nPhotos\r\n\r\nMusic: 5/5\r\nPhotos: 2/2\r\nTo iTunes: -1, -1"))
         << app::DetailLog.Text().toStdString();
+    // Every track and photo written: a failed iTunes stage is the log's to tell.
+    EXPECT_EQ(std::pair(w.Tilb->text(), w.Namelb->text()), std::pair(QString("All done"), QString()));
     // The detail window: the log's lines between the opening lines and the system line.
     const QStringList log = app::DetailLog.Text().split("\r\n");
     InModal<TIpodDetailFrm>(w.DetailLb, [&](TIpodDetailFrm& detail) {
@@ -257,6 +259,19 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     EXPECT_EQ(Boxes.back(), "No program could open the page. Open it in your web browser:\r\r" +
                                 platform::HelpUrl("::/disk.html").toLocalFile());
 
+    // The device's files gone before Start (a drive lost while its folder stayed): the end page
+    // says how many items were not copied instead of "All done".
+    QDir(tree.Path("iPod_Control/Music")).removeRecursively();
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    w.OutEdit->setText(Temp.filePath("lost"));
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    WaitForThreadEnd(w);
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\nMusic: 0/5\r\nPhotos: 2/2\r\n"));
+    EXPECT_EQ(std::pair(w.Tilb->text(), w.Namelb->text()),
+              std::pair(QString("Transfer incomplete"), QString("5 items were not copied. See the Detail Log.")));
+    EXPECT_TRUE(w.DetailLb->isVisible());
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
     // Start trims the field as start-up does; with the device gone it stops after the folders.
     const QString spaced = Temp.filePath("out") + QChar(0xA0); // a no-break space is part of a name
@@ -331,7 +346,7 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
         Window.reset();
     }
     // The last break on a handheld: listed, without the unreadable notice.
-    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
+    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out, QString&) {
         out = bytes;
         return path.endsWith("/iTunesDB");
     });
@@ -342,6 +357,27 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     EXPECT_EQ(w.MusicModel->Count(), 3);
     EXPECT_EQ(w.ErrLb->text(), "Waiting for iPod ...");
     EXPECT_EQ(BoxesStarting("The music database of the iPhone/iPod touch is damaged"), 1);
+    // A phone that fails a read part-way through its database: what was read is listed and the
+    // link's reason shown, also when nothing was; a plain database (of one track here) never
+    // stands in for a compressed one that failed.
+    fixtures::FixtureDb one = WindowDb();
+    one.Tracks.resize(1);
+    for (const auto& [compressed, plainRead, tracks] :
+         {std::tuple{true, qint64(0), 5}, {false, at.PlaylistSection + 50, 5}, {false, qint64(0), 0}}) {
+        device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out, QString& error) {
+            const bool cdb = path.endsWith("/iTunesCDB");
+            if (cdb != compressed)
+                return out = fixtures::WriteTrackDb(one), !cdb;
+            out = cdb ? fixtures::CompressTrackDb(good).chopped(20) : good.left(plainRead);
+            error = "Read error: 7";
+            return false;
+        });
+        Boxes.clear();
+        w.WMIphoneNotify();
+        EXPECT_EQ(w.MusicModel->Count(), tracks) << compressed;
+        EXPECT_EQ(Boxes, std::vector<QString>{"The music database of the iPhone/iPod touch could not be read (Read "
+                                              "error: 7); the tracks that could be read are listed."});
+    }
     SetHandheldReady(false);
     device::SetHandheldFileReader(nullptr);
 }

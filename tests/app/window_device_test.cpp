@@ -111,14 +111,14 @@ TEST_F(WindowTest, VolumesLoadTheLowestDriveAfterATransferAndAreLostOnce) {
 TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
     fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
     phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
-    device::SetHandheldFileReader([](const QByteArray&, QByteArray&) { return false; });
+    device::SetHandheldFileReader([](const QByteArray&, QByteArray&, QString&) { return false; });
     TZozoDodiFrm& w = OpenShown();
     SetHandheldReady(true, /*failed=*/true);
     w.WMIphoneNotify();
     EXPECT_EQ(w.ErrLb->text(), QStringLiteral("Can not read from iPhone/iPod touch"));
     // The link's latest failure text, whichever read failed last.
     EXPECT_TRUE(w.DesLb->text().contains("(\n" + QString::fromUtf8(handheld::IphoneLastError()) + ")"));
-    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out) {
+    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out, QString&) {
         QFile f(phone.MediaPath(QString::fromUtf8(path)));
         return f.open(QIODevice::ReadOnly) && (out = f.readAll(), true);
     });

@@ -22,7 +22,7 @@ TEST(Dump, TracksForPlainAndCompressedDatabases) {
     EXPECT_EQ(KeysInOrder(r[0]), Keys("index id title artist album genre kind location size length rating "
                                       "playcount mediatype hasartwork dbid video"));
     EXPECT_EQ(KeysInOrder(r[6]), Keys("playlist smart ids"));
-    EXPECT_EQ(KeysInOrder(r.back()), Keys("result error damaged tracks playlists totaltime totalsize"));
+    EXPECT_EQ(KeysInOrder(r.back()), Keys("result error damaged readerror tracks playlists totaltime totalsize"));
     EXPECT_EQ(Value(r[1], "dbid").toString(), QStringLiteral("17297757506775570040")); // 64 bits, as text
     EXPECT_FALSE(Value(r.back(), "damaged").toBool());
     // A database cut off in its playlists, or in the list record of their section, still

@@ -5,6 +5,9 @@
 
 #include <QTemporaryFile>
 #include <QtEndian>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 using namespace device;
 using namespace devtest;
@@ -155,6 +158,7 @@ TEST(TrackDb, DamagedAndOddRecords) {
 // of place; the file may shrink after it was opened (a pulled device): it then gives what a file of its
 // new length gives, also when the walk had passed records that ran past the new end, or never
 // reads the bytes that are gone (the end of the last playlist item, without the last section).
+// A device that fails a read there instead keeps the same, says why, and is never a complete load.
 TEST(TrackDb, EveryCutKeepsExactlyTheCompleteTracksAndNoDamagedByteBreaksTheReader) {
     FixtureDb playlistsLast = SampleDb();
     playlistsLast.PodcastSection = false;
@@ -185,6 +189,21 @@ TEST(TrackDb, EveryCutKeepsExactlyTheCompleteTracksAndNoDamagedByteBreaksTheRead
                 any.LoadFromData(damaged);
                 ASSERT_LE(any.Tracks.Count() + any.Playlists.Count(), good.size() / 12) << cut;
             }
+            // Every eighth place, and every place past the playlists, where nothing is lost.
+            if (cut % 8 != 0 && cut < playlistsEnd)
+                continue;
+            const FileReadFn failing = [cut](int fd, char* to, qint64 count, qint64 offset) -> qint64 {
+                errno = EIO;
+                return offset < cut ? ::pread(fd, to, size_t(count), offset) : -1;
+            };
+            TiTunesDB failed("E:", false);
+            const bool whole = cut == good.size();
+            ASSERT_EQ(failed.LoadFromFile(file.handle(), good.size(), cut % 16 ? 64 : 1000, failing), whole) << cut;
+            ASSERT_EQ(std::pair(failed.ErrorCode, failed.ReadError),
+                      whole ? std::pair(int32_t(ecNone), QString())
+                            : std::pair(int32_t(ecReadError), QString::fromLocal8Bit(std::strerror(EIO))))
+                << cut;
+            ASSERT_EQ(Describe(failed).section(u'\n', 1), Describe(db).section(u'\n', 1)) << cut;
         }
     }
 }

@@ -153,7 +153,8 @@ TEST_F(ThroughLink, CopiesWholeFilesOrLeavesNone) {
 }
 
 // The compressed database first, the plain one when that cannot be read (here one of several
-// chunks); neither readable is false with the link's text.
+// chunks); a read that fails part-way keeps what it read, with the link's text, and is no
+// complete load; neither openable is false with the link's text.
 TEST_F(ThroughLink, TrackDatabaseCompressedFirstThenPlain) {
     FixtureDb sample = SampleDb();
     sample.Tracks[0].Title = "From CDB";
@@ -167,6 +168,13 @@ TEST_F(ThroughLink, TrackDatabaseCompressedFirstThenPlain) {
     device::TiTunesDB db("iPhone", true);
     ASSERT_TRUE(db.Load());
     EXPECT_EQ(db.Tracks.GetItem(5999).TrackId, 1000u + 5999u);
+    Sim("fail AFCFileRefRead 10 1");
+    device::TiTunesDB cut("iPhone", true);
+    EXPECT_FALSE(cut.Load());
+    EXPECT_EQ(std::pair(cut.ErrorCode, cut.ReadError),
+              std::pair(int32_t(device::ecReadError), QString("Read error: 10")));
+    EXPECT_TRUE(cut.Tracks.Count() > 0 && cut.Tracks.Count() < 6000) << cut.Tracks.Count();
+    Sim("reset");
     Sim("fail AFCFileRefOpen 5");
     EXPECT_FALSE(device::TiTunesDB("iPhone", true).Load());
     EXPECT_EQ(handheld::IphoneLastError(), "Open error: 5");

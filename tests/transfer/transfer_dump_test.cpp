@@ -9,15 +9,15 @@
 namespace {
 
 // The tool's exit code, its output and its messages.
-std::tuple<int, QString, QString> RunCopy(const QString& dev, const QString& out) {
+std::tuple<int, QString, QString> RunCopy(const QString& dev, const QString& out, const QStringList& more = {}) {
     QProcess p;
-    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), {"copy", dev, out, "--layout", "1", "--photos"});
+    p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), QStringList{"copy", dev, out, "--layout", "1", "--photos"} + more);
     p.waitForFinished(120000);
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
 TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) {
-    QTemporaryDir dev, out, blocked;
+    QTemporaryDir dev, out, blocked, scripts;
     fixtures::DeviceTree tree{dev.path()};
     fixtures::FixtureDb db = fixtures::SampleDb();
     for (fixtures::FixtureTrack& t : db.Tracks)
@@ -46,6 +46,23 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
     for (int again = 0; again < 2; ++again) {
         EXPECT_EQ(RunCopy(dev.path(), out.path()), std::tuple(0, log, err));
         EXPECT_EQ(transfer_test::AllFiles(out.path()), files);
+    }
+    // An iTunes stage that ends in its error block is no success; a layout outside 0 to 6 is a
+    // wrong argument, not the first layout.
+    const QString script = scripts.filePath("itunes.json");
+    for (const auto& [failures, code, summary] :
+         {std::tuple{"[]", 0, "To iTunes: -1, 0\n"},
+          {R"([{"op": "CreateApplication", "message": "boom"}])", 1, "To iTunes: -1, -1\n"}}) {
+        transfer_test::WriteFile(script, QByteArray(R"({"failures": )") + failures + "}");
+        const auto [itunesExit, itunesLog, itunesErr] = RunCopy(dev.path(), out.path(), {"--itunes", script});
+        EXPECT_EQ(itunesExit, code) << itunesErr.toStdString();
+        EXPECT_TRUE(itunesLog.contains(summary)) << itunesLog.toStdString();
+    }
+    for (const char* layout : {"7", "-1"}) {
+        const auto [layoutExit, layoutLog, layoutErr] = RunCopy(dev.path(), out.path(), {"--layout", layout});
+        EXPECT_EQ(layoutExit, 2);
+        EXPECT_TRUE(layoutErr.startsWith("ipod-dump: --layout takes a number from 0 to 6\n"))
+            << layoutErr.toStdString();
     }
 
     // A stage that stops, a track missing and a folder that cannot be made are no success.

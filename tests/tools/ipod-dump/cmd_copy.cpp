@@ -3,7 +3,7 @@
 // Ticks every track (and every photo, every artwork when asked), runs one transfer through the
 // copy thread with a headless panel, and prints the transfer log and a summary line as JSON.
 // Exits 1 when any ticked item was not written for a reason other than being present already,
-// so that scripts can tell (the codes are in CopyUsage).
+// or the iTunes stage failed, so that scripts can tell (the codes are in CopyUsage).
 // Music goes to OUTDIR/, photos to OUTDIR/Pictures/; album art only passes through the
 // transfer's own temporary folder.
 // With --handheld, ROOT is the handheld's file system, served by the simulated device library,
@@ -25,7 +25,6 @@
 #include "tests/doubles/itunes/ScriptedITunes.h"
 #include "tests/fixtures/SimLibraries.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -44,8 +43,9 @@ constexpr const char* CopyUsage =
     "      [--itunes FILE]\n"
     "      Exit status: 0 when every ticked track and photo was written or found present (with\n"
     "      --list-only: the music list was saved); 1 when one was not (missing, unreadable, a write\n"
-    "      error, a stage stopped, the transfer failed) or nothing could start (no device, an output\n"
-    "      folder that cannot be made, a bad --itunes FILE); 2 for wrong arguments.\n"
+    "      error, a stage stopped, the transfer failed), the iTunes stage failed, or nothing could\n"
+    "      start (no device, an output folder that cannot be made, a bad --itunes FILE); 2 for wrong\n"
+    "      arguments (a --layout N outside 0 to 6 too).\n"
     "      --fake-usbmuxd: reach the handheld through the real libimobiledevice binding, which talks to a\n"
     "      usbmuxd stand-in started here on a private socket with ROOT as one trusted device.\n"
     "      --itunes FILE: add the copied tracks and the playlists to a scripted iTunes whose starting\n"
@@ -88,8 +88,11 @@ bool ParseArgs(QStringList args, Options& o) {
         if (a == QLatin1String("--layout")) {
             bool ok = false;
             o.Layout = args.isEmpty() ? -1 : args.takeFirst().toInt(&ok);
-            if (!ok)
+            // The transfer takes an unknown layout for the first; asked for, it is a mistake.
+            if (!ok || o.Layout < 0 || o.Layout > 6) {
+                std::fprintf(stderr, "ipod-dump: --layout takes a number from 0 to 6\n");
                 return false;
+            }
         } else if (a == QLatin1String("--had-files")) {
             o.HadFiles = true;
         } else if (a == QLatin1String("--list-only")) {
@@ -202,12 +205,6 @@ int Copy(const QStringList& args) {
         if (!link->Start(root))
             return 1;
         driveRoot = "D";
-        // The track database reads the handheld's files through the link.
-        device::SetHandheldFileReader([](const QByteArray& path, QByteArray& bytes) {
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::WriteOnly);
-            return handheld::DeviceReadFile(path, buffer);
-        });
     } else {
         platform::SetDriveTableForTesting(
             std::vector<platform::Drive>{{'C', QStringLiteral("/"), platform::DriveFixed, QString()},
@@ -287,9 +284,11 @@ int Copy(const QStringList& args) {
     bool failed = false;
     display.OnEnded = [&] {
         const app::TCopyThread& t = *display.Thread;
-        // A present file counts among the copied ones; anything else short of the count failed.
-        failed = t.FStopped || !t.FFailure.isEmpty() ||
-                 (o.ListOnly ? !t.FListSaved : t.FMusicCopied < t.FMusicCount || t.FPhotosFailed > 0);
+        // A present file counts among the copied ones; anything else short of the count failed,
+        // and so did an iTunes stage that ended in its error block.
+        failed =
+            t.FStopped || !t.FFailure.isEmpty() ||
+            (o.ListOnly ? !t.FListSaved : t.FMusicCopied < t.FMusicCount || t.FPhotosFailed > 0 || t.FITunesFailed);
         summary = QJsonObject{{QStringLiteral("music"), t.FMusicCopied},
                               {QStringLiteral("musiccount"), t.FMusicCount},
                               {QStringLiteral("photos"), t.FPhotoCount - t.FPhotosFailed},

@@ -113,10 +113,12 @@ int Load(const Options& o, const QByteArray& root, bool handheld) {
             PrintOrdered({{"playlist", p.Name}, {"smart", p.Smart != 0}, {"ids", ids}});
         }
     }
-    // "damaged": the load ended early at damaged data and kept what it had read.
+    // "damaged": the load ended early at damaged data and kept what it had read; "readerror":
+    // why the device failed a read ("" when it did not), what was read before being kept too.
     PrintOrdered({{"result", ok},
                   {"error", db.ErrorCode},
                   {"damaged", db.Damaged()},
+                  {"readerror", db.ReadError},
                   {"tracks", db.Tracks.Count()},
                   {"playlists", db.Playlists.Count()},
                   {"totaltime", qint64(db.TotalTime)},
@@ -153,7 +155,7 @@ int Tracks(const QStringList& args) {
     if (o.Cdb) {
         // The handheld's files, "/iTunes_Control/iTunes/iTunesCDB" and the like, come from the
         // same places under iPod_Control/.
-        device::SetHandheldFileReader([root](const QByteArray& path, QByteArray& out) {
+        device::SetHandheldFileReader([root](const QByteArray& path, QByteArray& out, QString&) {
             if (!path.startsWith("/iTunes_Control/"))
                 return false;
             QFile f(root + QStringLiteral("/iPod_Control/") + QString::fromUtf8(path.mid(16)));
