@@ -1,4 +1,5 @@
 #include "TestAudio.h"
+#include "platform/Errors.h"
 #include "preview/BassBinding.h"
 #include "preview/PodPlayer.h"
 
@@ -6,8 +7,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using preview::TBsPodPlayer;
@@ -103,7 +107,9 @@ TEST_F(PlayerTest, EndsCleanlyWhilePlayingAndFreesWithoutItsFiles) {
     EXPECT_EXIT((Player->Play(Track("long.mp3")), std::exit(0)), ::testing::ExitedWithCode(0), "");
     ASSERT_TRUE(Player->Play(Track("long.mp3")));
     const QByteArray dir = Player->Dir();
-    void* library = dlopen((dir + "bass.dll").constData(), RTLD_NOW | RTLD_NOLOAD);
+    link_map* loaded = nullptr;
+    ASSERT_EQ(dlinfo(preview::BassModule(), RTLD_DI_LINKMAP, &loaded), 0);
+    void* library = dlopen(loaded->l_name, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_TRUE(library);
     for (const char* file : {"bass.dll", "aac.dll", "alac.dll"})
         ASSERT_EQ(::unlink((dir + file).constData()), 0);
@@ -163,6 +169,53 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
             QDir(folder).removeRecursively();
         }
     }
+}
+
+// Another account that can write the temporary folder (shared, without the sticky bit) moves
+// the library folder away once it has been checked and puts its own folder, with or without
+// files, under that name: the libraries are still written to, loaded from and removed from the
+// folder that was checked, and the other folder stays as it was. A player that fails part-way
+// (the disk fills up) leaves no folder behind.
+TEST(PlayerCreate, FolderSwappedAfterItsCheckAndAFailurePartWay) {
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString shared = QDir::tempPath() + "/shared";
+    ASSERT_TRUE(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 0777) == 0);
+    qputenv("TMPDIR", QFile::encodeName(shared));
+    const QString name = shared + "/~vrqplay-" + QString::number(::geteuid()), moved = shared + "/moved";
+    const auto entries = [](const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(' ').toStdString();
+    };
+    for (bool planted : {true, false}) {
+        SCOPED_TRACE(planted);
+        TBsPodPlayer::FolderCheckedHook = [&] {
+            ASSERT_TRUE(QDir().rename(name, moved) && QDir().mkdir(name));
+            // Each planted file is another library than its name says.
+            for (auto [file, other] : {std::pair{"bass.dll", ":/BAADL"}, {"aac.dll", ":/BSDL"}, {"alac.dll", ":/BSDL"}})
+                ASSERT_TRUE(!planted || QFile::copy(other, name + '/' + file));
+        };
+        {
+            TBsPodPlayer player(0, true);
+            EXPECT_EQ(player.Status(), TBsPodPlayer::kReady);
+            EXPECT_TRUE(player.Play(Track("short.m4a")));
+            EXPECT_EQ(entries(moved), "aac.dll alac.dll bass.dll");
+        }
+        TBsPodPlayer::FolderCheckedHook = nullptr;
+        EXPECT_EQ(entries(moved), "");
+        EXPECT_TRUE(QFileInfo(name).isDir());
+        EXPECT_EQ(entries(name), planted ? "aac.dll alac.dll bass.dll" : "");
+        QDir(name).removeRecursively();
+        QDir(moved).removeRecursively();
+    }
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit full{1, old.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &full);
+    EXPECT_THROW(TBsPodPlayer(0, true), platform::EFOpenError);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(entries(shared), "");
 }
 
 // aac.dll loads but lacks the entry points. Neither the binding nor a player without a folder
