@@ -130,22 +130,23 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
 
     // The library folder is the user's own, in the runtime folder or else named with the user
     // id in the temporary folder. Libraries found there are used and go with it. Where the name
-    // is taken by another account's folder, a folder others may enter, or a link, a fresh
-    // folder is used: the one found is not loaded from (its "bass.dll" is not the library),
-    // nor written into, nor emptied.
+    // is taken by another account's folder, a folder that the group or others may read or enter,
+    // or a link, a fresh folder is used: the one found is not loaded from (its "bass.dll" is not
+    // the library), nor written into, nor emptied.
     for (bool runtime : {true, false}) {
         if (!runtime)
             qunsetenv("XDG_RUNTIME_DIR");
         const QString name = QDir::tempPath() + (runtime ? "/~vrqplay" : "/~vrqplay-" + QString::number(::geteuid()));
-        enum { Mine, Foreign, Open, Link };
-        for (int plant : {Mine, Foreign, Open, Link}) {
+        enum { Mine, Foreign, GroupOpen, OthersOpen, Link };
+        for (int plant : {Mine, Foreign, GroupOpen, OthersOpen, Link}) {
             SCOPED_TRACE(runtime * 10 + plant);
             if (plant == Foreign && ::geteuid() != 0)
                 continue; // only root can give a folder away
             const QString folder = plant == Link ? QDir::tempPath() + "/target" : name;
             const QByteArray native = QFile::encodeName(folder);
-            ASSERT_EQ(::mkdir(native.constData(), plant == Open ? 0770 : 0700), 0);
-            ASSERT_EQ(::chmod(native.constData(), plant == Open ? 0770 : 0700), 0);
+            const mode_t mode = plant == GroupOpen ? 0750 : plant == OthersOpen ? 0705 : 0700;
+            ASSERT_EQ(::mkdir(native.constData(), mode), 0);
+            ASSERT_EQ(::chmod(native.constData(), mode), 0);
             for (auto [resource, file] : {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}})
                 ASSERT_TRUE(
                     QFile::copy(QStringLiteral(":/") + (plant == Mine ? resource : "BAADL"), folder + "/" + file));
@@ -219,8 +220,9 @@ TEST(PlayerCreate, FolderSwappedAfterItsCheckAndAFailurePartWay) {
 }
 
 // aac.dll loads but lacks the entry points. Neither the binding nor a player without a folder
-// of its own searches for the library by name, which an empty entry of LD_LIBRARY_PATH (read by
-// the loader of the child process) would turn into a look in the working folder.
+// of its own searches for the library by name, nor does the library for a plug-in: an empty
+// entry of LD_LIBRARY_PATH (read by the loader of the child process) would turn that into a look
+// in the working folder.
 TEST(BassBinding, LoadsOnlyACompleteLibraryNeverByName) {
     const QByteArray dir = MG_BIN_DIR "/../audiolibs/";
     EXPECT_FALSE(preview::LoadBass(dir + "aac.dll"));
@@ -236,7 +238,10 @@ TEST(BassBinding, LoadsOnlyACompleteLibraryNeverByName) {
             qputenv("TMPDIR", QFile::encodeName(notAFolder));
             qunsetenv("XDG_RUNTIME_DIR");
             const TBsPodPlayer player(0, true);
-            std::exit(player.Status() == TBsPodPlayer::kNoLibrary && !preview::LoadBass("bass.dll") ? 0 : 1);
+            const bool byName = preview::LoadBass("bass.dll") || !preview::LoadBass(dir + "bass.dll") ||
+                                preview::Bass.BASS_PluginLoad("aac.dll", 0) ||
+                                !preview::Bass.BASS_PluginLoad(dir + "aac.dll", 0);
+            std::exit(player.Status() == TBsPodPlayer::kNoLibrary && !byName ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
     saved.isNull() ? qunsetenv("LD_LIBRARY_PATH") : qputenv("LD_LIBRARY_PATH", saved);
