@@ -538,12 +538,6 @@ bool EndDeviceSession(void* Device) {
     return true;
 }
 
-void DetectMediaRoot() {
-    const TIphoneMgr m = ReadRecord();
-    const QByteArray root = MediaRootOf(m.AfcOpen ? m.AfcConnection : nullptr, m.FullAccess);
-    WriteRecord([&](TIphoneMgr& r) { r.MediaRoot = root; });
-}
-
 bool CloseDevice() {
     const TIphoneMgr m = ReadRecord();
     bool result = true;
