@@ -130,8 +130,7 @@ using namespace detail;
 
 namespace {
 
-// Not kept by the original design; we keep it so that notifications can be ended before the
-// libraries are released.
+// Kept so that the subscription can be ended before the libraries are released.
 void* gNotification = nullptr;
 bool gSubscribed = false;
 PFN_AMDeviceNotificationUnsubscribe gUnsubscribe = nullptr;
