@@ -339,8 +339,9 @@ void TZozoDodiFrm::ExpBtnClick() {
     FCopying = true;
 
     if (TrackDb) {
-        // Also when no track is ticked: whatever reads the folder joins names to it.
-        TrackDb->OutputFolder = OutEdit->text().isEmpty() ? QString() : WithSlash(OutEdit->text());
+        // Only the track copy and the music list read the folder, and for both it got its
+        // closing "/" above.
+        TrackDb->OutputFolder = OutEdit->text();
         TrackDb->NamingScheme = FormatLst->currentIndex();
     }
     if (PhotoDb) {

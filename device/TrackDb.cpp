@@ -476,7 +476,7 @@ qint64 TiTunesDB::TakeItem(qint64 item, qint64 end, qint64& budget) {
 
 namespace {
 
-// Delphi's Trim: blanks and control characters at both ends.
+// The kind text is kept without blanks and control characters (codes up to 32) at its ends.
 void TrimControls(const char16_t* text, qsizetype& first, qsizetype& last) {
     while (first < last && text[first] <= 0x20)
         ++first;

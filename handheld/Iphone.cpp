@@ -132,8 +132,7 @@ using namespace detail;
 
 namespace {
 
-// Not kept by the original design; we keep it so that notifications can be ended before the
-// libraries are released.
+// Kept so that the subscription can be ended before the libraries are released.
 void* gNotification = nullptr;
 bool gSubscribed = false;
 PFN_AMDeviceNotificationUnsubscribe gUnsubscribe = nullptr;
@@ -542,12 +541,6 @@ bool EndDeviceSession(void* Device) {
     Call(entry::AMDeviceDisconnect, Device);
     WriteRecord([](TIphoneMgr& m) { m.Connected = false; });
     return true;
-}
-
-void DetectMediaRoot() {
-    const TIphoneMgr m = ReadRecord();
-    const QByteArray root = MediaRootOf(m.AfcOpen ? m.AfcConnection : nullptr, m.FullAccess);
-    WriteRecord([&](TIphoneMgr& r) { r.MediaRoot = root; });
 }
 
 bool CloseDevice() {

@@ -77,7 +77,6 @@ bool SubscribeDeviceNotification(platform::WindowHandle Window);
 void DeviceNotificationCallback(const void* Info, void* Cookie);
 bool ConnectDevice(void* Device);
 bool EndDeviceSession(void* Device);
-void DetectMediaRoot();
 bool CloseDevice();
 
 // Device file operations. Paths are 8-bit, "/"-separated and relative to the media root,

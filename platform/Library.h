@@ -1,6 +1,6 @@
 #pragma once
-// Shared objects loaded at run time, in place of LoadLibrary/GetProcAddress/FreeLibrary and
-// the file-version query.
+// Shared objects loaded at run time by path, their entry points, and the file version that a
+// library declares.
 #include <QString>
 #include <optional>
 

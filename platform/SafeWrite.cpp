@@ -4,6 +4,7 @@
 #include "platform/FileCopy.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,17 +21,21 @@ QByteArray Native(const QString& path) {
 
 // renameat2 with RENAME_NOREPLACE where the kernel and file system have it; link and unlink
 // otherwise, which refuses an existing target just the same.
-bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+bool RenameNoReplaceAt(int folderFd, const char* from, const char* to) {
 #ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
         return false;
 #endif
-    if (::link(from.constData(), to.constData()) != 0)
+    if (::linkat(folderFd, from, folderFd, to, 0) != 0)
         return false;
-    ::unlink(from.constData());
+    ::unlinkat(folderFd, from, 0);
     return true;
+}
+
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+    return RenameNoReplaceAt(AT_FDCWD, from.constData(), to.constData());
 }
 
 } // namespace
@@ -153,6 +158,28 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace)
     } catch (const EFOpenError&) {
         return false;
     }
+}
+
+bool WriteNewFileAt(int folderFd, const char* name, const QByteArray& bytes) {
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = ".marrowgate-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".part";
+        fd = ::openat(folderFd, temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    bool done = WriteAll(fd, bytes.constData(), bytes.size());
+    done = ::close(fd) == 0 && done; // a close that succeeds keeps the write's errno
+    done = done && RenameNoReplaceAt(folderFd, temp.constData(), name);
+    if (!done) {
+        const int saved = errno;
+        ::unlinkat(folderFd, temp.constData(), 0);
+        errno = saved;
+    }
+    return done;
 }
 
 QString LastErrorText() {

@@ -48,6 +48,11 @@ bool MoveNoReplace(const QString& from, const QString& to);
 // (EEXIST when the name is taken and `replace` is false).
 bool WriteFileSafely(const QString& path, const QByteArray& bytes, bool replace = false);
 
+// Writes `bytes` as the new file `name` in the folder open as `folderFd`, through a temporary
+// in that same folder; no link is followed and nothing is replaced. False with errno on failure
+// (EEXIST when the name is taken).
+bool WriteNewFileAt(int folderFd, const char* name, const QByteArray& bytes);
+
 // Writes all of `size` bytes to `fd`, going on after interruptions; false (errno set) on failure.
 bool WriteAll(int fd, const char* data, qint64 size);
 

@@ -1,5 +1,6 @@
 #pragma once
-// Text helpers with the Windows meaning of a blank: every character below 33.
+// Text helpers for typed and stored texts, where a blank is any character up to the space (code
+// 32), control characters included.
 #include <QString>
 
 namespace platform {

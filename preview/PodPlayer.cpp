@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace preview {
@@ -45,39 +45,23 @@ void PreviewEndSync(bass::HSYNC handle, bass::DWORD channel, bass::DWORD, void*)
 }
 
 // Another account must not be able to plant a library that we would load: the folder is
-// ours alone and nobody else may enter it. Opened without following a link, so that a link
-// planted at the name is refused rather than looked through.
-bool IsPrivateFolder(QByteArray path) {
-    while (path.size() > 1 && path.endsWith('/'))
-        path.chop(1);
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+// ours alone and nobody else may enter it. Opened without following a link at its name, so
+// that a link planted there is refused rather than looked through.
+int OpenPrivateFolder(int at, const char* name) {
+    const int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info;
-    const bool mine = ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
-    ::close(fd);
-    return mine;
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-// A folder of the user's own: in the runtime folder, which is the user's alone, else under a
-// name with the user id in the shared temporary folder. A name there that is taken by someone
-// else, or that is not private, gives way to a fresh folder, so nobody can take the preview
-// away. Empty when no folder can be had.
-QByteArray MakeLibraryFolder() {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    QByteArray temp = QFile::encodeName(QDir::tempPath());
-    if (temp.isEmpty()) // TMPDIR names no folder
-        temp = "/tmp";
-    const QByteArray shared = runtime.startsWith('/') && IsPrivateFolder(runtime)
-                                  ? runtime + "/~vrqplay"
-                                  : temp + "/~vrqplay-" + QByteArray::number(::geteuid());
-    if ((::mkdir(shared.constData(), 0700) == 0 || errno == EEXIST) && IsPrivateFolder(shared))
-        return shared + '/';
-    QByteArray fresh = shared + "-XXXXXX";
-    return ::mkdtemp(fresh.data()) ? fresh + '/' : QByteArray();
-}
+const char* const kLibraries[][2] = {{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}};
 
 } // namespace
+
+std::function<void()> TBsPodPlayer::FolderCheckedHook;
 
 TBsPodPlayer::TBsPodPlayer(platform::WindowHandle window, bool extract) {
     gPreviewWnd = window;
@@ -85,14 +69,14 @@ TBsPodPlayer::TBsPodPlayer(platform::WindowHandle window, bool extract) {
     // file to the loader's search, which may include the working folder.
     if (!extract || !ExtractLibraries())
         FDir.clear();
-    if (FDir.isEmpty() || !LoadBass(FDir + "bass.dll"))
+    if (FDir.isEmpty() || !LoadBass(LibraryPath("bass.dll")))
         return;
     FInit = Bass.BASS_Init(-1, 44100, 0, reinterpret_cast<void*>(window), nullptr) != 0;
     if (!FInit)
         return;
     FStatus = kReady;
-    const bool aac = LoadPlugin(FDir + "aac.dll", FAacPlugin);
-    const bool alac = LoadPlugin(FDir + "alac.dll", FAlacPlugin);
+    const bool aac = LoadPlugin(LibraryPath("aac.dll"), FAacPlugin);
+    const bool alac = LoadPlugin(LibraryPath("alac.dll"), FAlacPlugin);
     if (!aac || !alac)
         FStatus = kNoPlugin;
 }
@@ -108,36 +92,101 @@ TBsPodPlayer::~TBsPodPlayer() {
     DeleteLibraries();
 }
 
-bool TBsPodPlayer::ExtractLibraries() {
-    FDir = MakeLibraryFolder();
-    if (FDir.isEmpty())
+// A folder of the user's own: in the runtime folder, which is the user's alone, else under a
+// name with the user id in the shared temporary folder. A name there that is taken by someone
+// else, or that is not private, gives way to a fresh folder, so nobody can take the preview
+// away. From the first look on, the folders are held open and names are only looked up in them.
+bool TBsPodPlayer::OpenLibraryFolder() {
+    QByteArray base = qgetenv("XDG_RUNTIME_DIR");
+    while (base.size() > 1 && base.endsWith('/')) // a closing "/" would look through a link
+        base.chop(1);
+    QByteArray name = "~vrqplay";
+    int parent = base.startsWith('/') ? OpenPrivateFolder(AT_FDCWD, base.constData()) : -1;
+    if (parent < 0) {
+        base = QFile::encodeName(QDir::tempPath());
+        if (base.isEmpty()) // TMPDIR names no folder
+            base = "/tmp";
+        name += '-' + QByteArray::number(::geteuid());
+        parent = ::open(base.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (parent < 0)
+            return false;
+    }
+    bool fresh = ::mkdirat(parent, name.constData(), 0700) == 0;
+    int dir = fresh || errno == EEXIST ? OpenPrivateFolder(parent, name.constData()) : -1;
+    if (dir < 0) {
+        QByteArray pattern = "/proc/self/fd/" + QByteArray::number(parent) + '/' + name + "-XXXXXX";
+        fresh = ::mkdtemp(pattern.data()) != nullptr;
+        name = pattern.mid(pattern.lastIndexOf('/') + 1);
+        dir = fresh ? OpenPrivateFolder(parent, name.constData()) : -1;
+    }
+    if (dir < 0) {
+        ::close(parent);
         return false;
-    ExtractOne("BSDL", "bass.dll");
-    ExtractOne("BAADL", "aac.dll");
-    ExtractOne("BALDL", "alac.dll");
+    }
+    std::tie(FDir, FDirFd, FParentFd, FDirName, FFresh) = std::tuple(base + '/' + name + '/', dir, parent, name, fresh);
     return true;
 }
 
-void TBsPodPlayer::ExtractOne(const char* resource, const char* file) {
-    const QString target = QFile::decodeName(FDir + file);
-    if (QFileInfo::exists(target))
-        return;
+// The loader reaches the file through the folder that is held open, whatever its name now holds.
+QByteArray TBsPodPlayer::LibraryPath(const char* file) const {
+    return "/proc/self/fd/" + QByteArray::number(FDirFd) + '/' + file;
+}
+
+bool TBsPodPlayer::ExtractLibraries() {
+    if (!OpenLibraryFolder())
+        return false;
+    if (FolderCheckedHook)
+        FolderCheckedHook();
+    std::vector<const char*> written;
+    try {
+        for (const auto& [resource, file] : kLibraries)
+            if (ExtractOne(resource, file))
+                written.push_back(file);
+    } catch (...) {
+        // A player that does not come to be leaves nothing behind: neither what it wrote nor
+        // the folder it made.
+        ReleaseFolder(written, FFresh);
+        throw;
+    }
+    return true;
+}
+
+// True when the file was written here, false when it was there already.
+bool TBsPodPlayer::ExtractOne(const char* resource, const char* file) {
+    struct stat info;
+    if (::fstatat(FDirFd, file, &info, AT_SYMLINK_NOFOLLOW) == 0)
+        return false;
     QFile source(QStringLiteral(":/") + QLatin1String(resource));
     if (!source.open(QIODevice::ReadOnly))
         throw platform::EFOpenError(QStringLiteral("Cannot open resource %1").arg(QLatin1String(resource)));
     // Written under a temporary name, so that a run that dies half-way leaves no broken library.
-    platform::SafeWrite out(QFile::decodeName(FDir));
-    if (!out.Write(source.readAll()) || (!out.Commit(target, false, false) && errno != EEXIST))
-        throw platform::EFOpenError(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(target, QString::fromLocal8Bit(std::strerror(errno))));
+    if (platform::WriteNewFileAt(FDirFd, file, source.readAll()))
+        return true;
+    if (errno == EEXIST) // another copy of the program was quicker
+        return false;
+    throw platform::EFOpenError(QStringLiteral("Cannot create file \"%1\". %2")
+                                    .arg(QFile::decodeName(FDir + file), QString::fromLocal8Bit(std::strerror(errno))));
 }
 
 void TBsPodPlayer::DeleteLibraries() {
-    if (FDir.isEmpty())
+    ReleaseFolder({"aac.dll", "alac.dll", "bass.dll"}, true);
+}
+
+void TBsPodPlayer::ReleaseFolder(const std::vector<const char*>& files, bool removeFolder) {
+    if (FDirFd < 0)
         return;
-    for (const char* file : {"aac.dll", "alac.dll", "bass.dll"})
-        ::unlink((FDir + file).constData());
-    ::rmdir(FDir.constData());
+    for (const char* file : files)
+        ::unlinkat(FDirFd, file, 0);
+    // The folder goes by its name only while that name still holds it: whoever can write the
+    // folder above may have moved it and put another in its place.
+    struct stat held, named;
+    if (removeFolder && ::fstat(FDirFd, &held) == 0 &&
+        ::fstatat(FParentFd, FDirName.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino)
+        ::unlinkat(FParentFd, FDirName.constData(), AT_REMOVEDIR);
+    ::close(FDirFd);
+    ::close(FParentFd);
+    FDirFd = FParentFd = -1;
 }
 
 bool TBsPodPlayer::LoadPlugin(const QByteArray& fileName, bass::HPLUGIN& slot) {

@@ -1,12 +1,16 @@
 #pragma once
 // Plays one audio file at a time for the track preview. The audio library files that the
 // program carries are written to a folder private to the user, loaded, and removed again when
-// the player goes.
+// the player goes. The folder is held open from its check to the end, and every write, load and
+// removal goes through that descriptor, so that nobody who can rename things in a folder above
+// it can slip another folder in under its name.
 #include "platform/PostMessage.h"
 #include "platform/audio/BassApi.h"
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
+#include <vector>
 
 namespace preview {
 
@@ -34,19 +38,29 @@ public:
     int GetState() const;
 
     quint8 Status() const { return FStatus; }
-    // The folder of the written library files, ending in "/"; empty when nothing was written.
+    // Where the folder of the library files was made, ending in "/"; empty when there is none.
     QByteArray Dir() const { return FDir; }
 
+    // Tests: runs once the library folder has been checked, before anything is written to it.
+    static std::function<void()> FolderCheckedHook;
+
 private:
+    bool OpenLibraryFolder();
+    QByteArray LibraryPath(const char* file) const;
     bool ExtractLibraries();
-    void ExtractOne(const char* resource, const char* file);
+    bool ExtractOne(const char* resource, const char* file);
     void DeleteLibraries();
+    void ReleaseFolder(const std::vector<const char*>& files, bool removeFolder);
     bool LoadPlugin(const QByteArray& fileName, bass::HPLUGIN& slot);
     void FreePlugins();
     bass::DWORD ChannelActivity() const;
     void StopAndFree();
 
     QByteArray FDir;
+    int FDirFd = -1;    // the library folder, held from its check to the end
+    int FParentFd = -1; // the folder that holds it, where it is removed by name
+    QByteArray FDirName;
+    bool FFresh = false; // made by this player
     bass::HSYNC FSyncHandle = 0;
     quint8 FStatus = kNoLibrary;
     bass::HSTREAM FStream = 0;

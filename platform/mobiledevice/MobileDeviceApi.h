@@ -18,8 +18,8 @@ typedef void (*AMDeviceNotificationCallback)(const AMDeviceNotificationInfo* inf
 typedef const void* (*PFN_CFStringMakeConstantString)(const char* text, uint32_t length);
 typedef uint32_t (*PFN_AMDeviceNotificationSubscribe)(AMDeviceNotificationCallback callback, uint32_t unused1,
                                                       uint32_t unused2, void* cookie, void** notification);
-// Not part of the original pair: the substitutes export it so that notifications can be
-// ended before the libraries are released.
+// Ends a subscription, so that no notification arrives once the libraries are released;
+// exported by our substitutes.
 typedef uint32_t (*PFN_AMDeviceNotificationUnsubscribe)(void* notification);
 typedef uint32_t (*PFN_AMDeviceCall)(void* device); // Connect, Pair, IsPaired, Validate, Start/StopSession, Disconnect
 typedef uint32_t (*PFN_AMDeviceStartService)(void* device, const void* serviceName, uint32_t* handle,

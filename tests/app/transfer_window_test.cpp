@@ -16,6 +16,7 @@
 #include <QEnterEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -308,7 +309,8 @@ TEST_F(WindowTest, OutputPageFitsItsContentAfterEveryOrderOfOpenings) {
             }
             ticked = groups;
             QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
-            QTest::qWait(20);
+            // Showing the page lays the panel out anew, through the event loop.
+            ASSERT_TRUE(QTest::qWaitFor([&] { return w.ErrPnl->layout()->geometry() == w.ErrPnl->contentsRect(); }));
             SCOPED_TRACE(w.Trlb->text().toStdString());
             ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
             EXPECT_EQ(w.OutEdit->isVisible(), bool(groups & Songs));

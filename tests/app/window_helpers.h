@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QSettings>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
@@ -92,8 +93,7 @@ protected:
     }
 
     static void WaitForThreadEnd(TZozoDodiFrm& w) {
-        while (w.CopyThread)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.CopyThread; }, 60000)) << "the transfer did not end";
     }
 
     // How many message boxes shown so far begin with `start`.

@@ -1,4 +1,5 @@
 #include "TestAudio.h"
+#include "platform/Errors.h"
 #include "preview/BassBinding.h"
 #include "preview/PodPlayer.h"
 
@@ -6,8 +7,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using preview::TBsPodPlayer;
@@ -103,7 +107,9 @@ TEST_F(PlayerTest, EndsCleanlyWhilePlayingAndFreesWithoutItsFiles) {
     EXPECT_EXIT((Player->Play(Track("long.mp3")), std::exit(0)), ::testing::ExitedWithCode(0), "");
     ASSERT_TRUE(Player->Play(Track("long.mp3")));
     const QByteArray dir = Player->Dir();
-    void* library = dlopen((dir + "bass.dll").constData(), RTLD_NOW | RTLD_NOLOAD);
+    link_map* loaded = nullptr;
+    ASSERT_EQ(dlinfo(preview::BassModule(), RTLD_DI_LINKMAP, &loaded), 0);
+    void* library = dlopen(loaded->l_name, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_TRUE(library);
     for (const char* file : {"bass.dll", "aac.dll", "alac.dll"})
         ASSERT_EQ(::unlink((dir + file).constData()), 0);
@@ -124,22 +130,23 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
 
     // The library folder is the user's own, in the runtime folder or else named with the user
     // id in the temporary folder. Libraries found there are used and go with it. Where the name
-    // is taken by another account's folder, a folder others may enter, or a link, a fresh
-    // folder is used: the one found is not loaded from (its "bass.dll" is not the library),
-    // nor written into, nor emptied.
+    // is taken by another account's folder, a folder that the group or others may read or enter,
+    // or a link, a fresh folder is used: the one found is not loaded from (its "bass.dll" is not
+    // the library), nor written into, nor emptied.
     for (bool runtime : {true, false}) {
         if (!runtime)
             qunsetenv("XDG_RUNTIME_DIR");
         const QString name = QDir::tempPath() + (runtime ? "/~vrqplay" : "/~vrqplay-" + QString::number(::geteuid()));
-        enum { Mine, Foreign, Open, Link };
-        for (int plant : {Mine, Foreign, Open, Link}) {
+        enum { Mine, Foreign, GroupOpen, OthersOpen, Link };
+        for (int plant : {Mine, Foreign, GroupOpen, OthersOpen, Link}) {
             SCOPED_TRACE(runtime * 10 + plant);
             if (plant == Foreign && ::geteuid() != 0)
                 continue; // only root can give a folder away
             const QString folder = plant == Link ? QDir::tempPath() + "/target" : name;
             const QByteArray native = QFile::encodeName(folder);
-            ASSERT_EQ(::mkdir(native.constData(), plant == Open ? 0770 : 0700), 0);
-            ASSERT_EQ(::chmod(native.constData(), plant == Open ? 0770 : 0700), 0);
+            const mode_t mode = plant == GroupOpen ? 0750 : plant == OthersOpen ? 0705 : 0700;
+            ASSERT_EQ(::mkdir(native.constData(), mode), 0);
+            ASSERT_EQ(::chmod(native.constData(), mode), 0);
             for (auto [resource, file] : {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}})
                 ASSERT_TRUE(
                     QFile::copy(QStringLiteral(":/") + (plant == Mine ? resource : "BAADL"), folder + "/" + file));
@@ -165,9 +172,57 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
     }
 }
 
+// Another account that can write the temporary folder (shared, without the sticky bit) moves
+// the library folder away once it has been checked and puts its own folder, with or without
+// files, under that name: the libraries are still written to, loaded from and removed from the
+// folder that was checked, and the other folder stays as it was. A player that fails part-way
+// (the disk fills up) leaves no folder behind.
+TEST(PlayerCreate, FolderSwappedAfterItsCheckAndAFailurePartWay) {
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString shared = QDir::tempPath() + "/shared";
+    ASSERT_TRUE(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 0777) == 0);
+    qputenv("TMPDIR", QFile::encodeName(shared));
+    const QString name = shared + "/~vrqplay-" + QString::number(::geteuid()), moved = shared + "/moved";
+    const auto entries = [](const QString& folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(' ').toStdString();
+    };
+    for (bool planted : {true, false}) {
+        SCOPED_TRACE(planted);
+        TBsPodPlayer::FolderCheckedHook = [&] {
+            ASSERT_TRUE(QDir().rename(name, moved) && QDir().mkdir(name));
+            // Each planted file is another library than its name says.
+            for (auto [file, other] : {std::pair{"bass.dll", ":/BAADL"}, {"aac.dll", ":/BSDL"}, {"alac.dll", ":/BSDL"}})
+                ASSERT_TRUE(!planted || QFile::copy(other, name + '/' + file));
+        };
+        {
+            TBsPodPlayer player(0, true);
+            EXPECT_EQ(player.Status(), TBsPodPlayer::kReady);
+            EXPECT_TRUE(player.Play(Track("short.m4a")));
+            EXPECT_EQ(entries(moved), "aac.dll alac.dll bass.dll");
+        }
+        TBsPodPlayer::FolderCheckedHook = nullptr;
+        EXPECT_EQ(entries(moved), "");
+        EXPECT_TRUE(QFileInfo(name).isDir());
+        EXPECT_EQ(entries(name), planted ? "aac.dll alac.dll bass.dll" : "");
+        QDir(name).removeRecursively();
+        QDir(moved).removeRecursively();
+    }
+
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit full{1, old.rlim_max};
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &full);
+    EXPECT_THROW(TBsPodPlayer(0, true), platform::EFOpenError);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(entries(shared), "");
+}
+
 // aac.dll loads but lacks the entry points. Neither the binding nor a player without a folder
-// of its own searches for the library by name, which an empty entry of LD_LIBRARY_PATH (read by
-// the loader of the child process) would turn into a look in the working folder.
+// of its own searches for the library by name, nor does the library for a plug-in: an empty
+// entry of LD_LIBRARY_PATH (read by the loader of the child process) would turn that into a look
+// in the working folder.
 TEST(BassBinding, LoadsOnlyACompleteLibraryNeverByName) {
     const QByteArray dir = MG_BIN_DIR "/../audiolibs/";
     EXPECT_FALSE(preview::LoadBass(dir + "aac.dll"));
@@ -183,7 +238,10 @@ TEST(BassBinding, LoadsOnlyACompleteLibraryNeverByName) {
             qputenv("TMPDIR", QFile::encodeName(notAFolder));
             qunsetenv("XDG_RUNTIME_DIR");
             const TBsPodPlayer player(0, true);
-            std::exit(player.Status() == TBsPodPlayer::kNoLibrary && !preview::LoadBass("bass.dll") ? 0 : 1);
+            const bool byName = preview::LoadBass("bass.dll") || !preview::LoadBass(dir + "bass.dll") ||
+                                preview::Bass.BASS_PluginLoad("aac.dll", 0) ||
+                                !preview::Bass.BASS_PluginLoad(dir + "aac.dll", 0);
+            std::exit(player.Status() == TBsPodPlayer::kNoLibrary && !byName ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
     saved.isNull() ? qunsetenv("LD_LIBRARY_PATH") : qputenv("LD_LIBRARY_PATH", saved);

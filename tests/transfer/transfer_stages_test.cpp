@@ -85,10 +85,16 @@ TEST_F(TransferTest, ThumbnailExportRunsToItsEndAfterACancelAndCountsWhatItWrote
     app::DetailLog.Clear();
     QDir(Pictures).removeRecursively();
     QDir().mkpath(Pictures);
+    // The disk fills up once the first photo is written. The limit is the whole process's: it is
+    // set on this thread, while the export waits for its progress line to be shown.
     std::optional<FileSizeLimit> full;
     TransferRun failing;
     failing.Display->CheckedPhotos = 6;
-    photos.OnProgress = [&, d = failing.Display.get()] { d->OnCopyProgress(), full.emplace(1); };
+    failing.Display->OnItem = [&](const QString& text) {
+        if (text.startsWith("1 of 6"))
+            full.emplace(1);
+    };
+    photos.OnProgress = [d = failing.Display.get()] { d->OnCopyProgress(); };
     Run({.PhotoCount = 6}, &photos, nullptr, std::move(failing));
     full.reset();
     EXPECT_EQ(AllFiles(Pictures), QStringList({"100.jpg"}));
