@@ -38,8 +38,8 @@ struct Link {
 };
 
 Link CurrentLink() {
-    const TIphoneMgr m = ReadRecord();
-    return {m.AfcOpen, m.AfcConnection, m.MediaRoot};
+    const TDeviceLink d = DeviceInUse();
+    return {d.Connection != nullptr, d.Connection, d.MediaRoot};
 }
 
 // The library's answer to an existence test of a full path.

@@ -5,6 +5,7 @@
 // every message comes after its state is complete, readers never see a half-replaced record,
 // and a receiver may go away while another thread posts to it.
 #include <QTemporaryFile>
+#include <dlfcn.h>
 
 #include <atomic>
 #include <thread>
@@ -15,6 +16,8 @@ using namespace simtest;
 using namespace handheld;
 
 namespace {
+
+const char kMd[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 
 class Connect : public SimLink {
 protected:
@@ -73,12 +76,67 @@ TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     // Closed once, then nothing open any more: no library call at all.
     EXPECT_TRUE(CloseDevice() && CloseDevice());
     EXPECT_EQ(Sim("count AFCConnectionClose"), 2);
+    // Notifications that the library does not end keep it loaded: none of them may run in
+    // released code.
+    Sim("fail AMDeviceNotificationUnsubscribe 5");
+    UnloadDeviceLibraries();
+    void* kept = dlopen(QFile::encodeName(Libs.path() + kMd).constData(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(kept, nullptr);
+    if (kept)
+        dlclose(kept);
+}
+
+// Two phones with other files at the same path: work put on the first keeps reading it while the
+// second arrives and leaves, and the second's removal leaves the first present. A close does not
+// clear a phone that arrived while it ran.
+TEST_F(Connect, WorkKeepsToItsPhoneWhileAnotherComesAndGoes) {
+    QTemporaryDir other;
+    const QString cdb = "/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", file = "/var/mobile/Media/f";
+    for (const QString& root : {Device.path(), other.path()}) {
+        WriteFile(root + cdb, "cdb");
+        WriteFile(root + file, root == Device.path() ? "first" : "second");
+    }
+    const QByteArray second = "arrive " + other.path().toUtf8();
+    Start();
+    Notify("arrive");
+    const TDeviceLink first = ReadyDevice();
+    Notify(second);
+    const TDeviceLink latest = ReadyDevice();
+    ASSERT_TRUE(first && latest && first.Arrival != latest.Arrival);
+    auto readOn = [](const TDeviceLink& link) {
+        const TUseDevice on(link);
+        return Read("/f");
+    };
+    EXPECT_EQ(readOn(first), "first");
+    EXPECT_EQ(Read("/f"), "second");
+    Notify("leave " + other.path().toUtf8());
+    EXPECT_TRUE(!IphoneReady() && DevicePresent(first) && !DevicePresent(latest));
+    EXPECT_EQ(readOn(first), "first");
+    EXPECT_EQ(readOn(latest), "<failed>");
+
+    // A session that failed leaves the phone connected; its close waits in the library while
+    // another phone connects.
+    Sim("fail AMDeviceStartSession 4");
+    Notify(second);
+    Sim("fail AMDeviceStartSession 0");
+    Sim("hold AMDeviceStopSession");
+    std::thread close([] { CloseDevice(); });
+    ASSERT_EQ(Sim("held"), 0);
+    Notify(second);
+    Sim("release");
+    close.join();
+    EXPECT_TRUE(IphoneReady());
+    EXPECT_EQ(IphoneState().Device, ReadyDevice().Device);
+    // The first phone's removal leaves the latest ready.
+    Notify("leave " + Device.path().toUtf8());
+    EXPECT_TRUE(IphoneReady() && !DevicePresent(first));
+    EXPECT_EQ(Read("/f"), "second");
 }
 
 // Every message comes after its state is complete and a reader never sees half a file. At the
-// end a file left open holds the link while notifications queue up behind it; the shut-down
-// still ends them, none is delivered into released code, and later calls fail instead of
-// jumping into the released library.
+// end a file left open and a read inside the library hold the link while notifications queue
+// up behind it; the shut-down waits for that read, still ends them, none is delivered into
+// released code, and later calls fail instead of jumping into the released library.
 TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     const QByteArray db = Pattern(70000);
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
@@ -91,11 +149,12 @@ TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     ASSERT_EQ(Window.Seen.size(), 1u);
     EXPECT_TRUE(Window.Seen[0].Ready && Window.Seen[0].FullAccess && !Window.Seen[0].Connected);
     std::atomic<bool> stop{false};
-    std::atomic<int> goodReads{0};
+    Counter goodReads;
     std::thread reader([&] {
         while (!stop) {
             const QByteArray got = Read("/iTunes_Control/iTunes/iTunesCDB");
-            goodReads += got == db;
+            if (got == db)
+                goodReads.Add();
             EXPECT_TRUE(got == db || got == "<failed>");
         }
     });
@@ -107,20 +166,24 @@ TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     }
     sent += Sim("arrive") == 0;
     Sim("wait");
-    while (goodReads == 0 && IphoneReady())
-        std::this_thread::yield();
+    EXPECT_TRUE(goodReads.WaitFor(1));
     stop = true;
     reader.join();
     QCoreApplication::processEvents();
-    EXPECT_GT(goodReads.load(), 0);
     EXPECT_EQ(Window.Seen.size(), sent); // one message per notification
     for (const TIphoneMgr& at : Window.Seen)
         EXPECT_TRUE(!at.Ready || at.MediaRoot == "/var/mobile/Media") << at.MediaRoot.constData();
 
     ASSERT_TRUE(DeviceOpenFile("/iTunes_Control/iTunes/iTunesCDB"));
+    Sim("hold AFCFileRefRead");
+    QByteArray inside;
+    std::thread held([&] { inside = Read("/iTunes_Control/iTunes/iTunesCDB"); });
+    ASSERT_EQ(Sim("held"), 0);
     for (int i = 0; i < 20; ++i)
         Sim("arrive");
     UnloadDeviceLibraries();
+    held.join();
+    EXPECT_TRUE(inside == db);
     QCoreApplication::processEvents();
     char b[4];
     EXPECT_FALSE(DeviceReadAt(4, b, 0) || DeviceCloseFile() || CloseDevice());
@@ -131,19 +194,17 @@ TEST(PostMessage, AReceiverDestroyedWhileAnotherThreadPosts) {
     for (int round = 0; round < 20; ++round) {
         auto* receiver = new QObject;
         const platform::WindowHandle handle = platform::RegisterWindow(receiver);
-        std::atomic<int> posted{0};
+        Counter posted;
         std::thread poster([&] {
             while (platform::PostMessage(handle, 0x863))
-                ++posted;
+                posted.Add();
         });
-        while (posted < 10)
-            std::this_thread::yield();
+        EXPECT_TRUE(posted.WaitFor(10));
         delete receiver; // never unregistered by hand; its pending messages go with it
         poster.join();
     }
 }
 
-const char kMd[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 const char kShared[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n";
 
 class Load : public SimLink {
