@@ -189,8 +189,10 @@ protected:
         fixtures::WritePhotoSet(Phone, Photos(count, perContainer, 3004, true), true);
         return WindowTest::OpenWithPhone(Phone);
     }
+    // The phone connects anew.
     void Reload() {
-        platform::PostMessage(Window->FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
+        SimControl("arrive", nullptr, 0);
+        SimControl("wait", nullptr, 0);
         QCoreApplication::processEvents();
     }
     fixtures::DeviceTree Phone{Temp.filePath(QStringLiteral("phone"))};

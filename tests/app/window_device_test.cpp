@@ -1,11 +1,17 @@
 // Start-up, settings, notices, volume and handheld events of the main window.
 #include "tests/app/window_helpers.h"
 
+#include "platform/VolumeWatcher.h"
+#include "transfer/CopyThread.h"
+#include "widgets/PicBtn.h"
+
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -135,4 +141,137 @@ TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
     EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
     EXPECT_EQ(w.MusicModel->Count(), 0);
     device::SetHandheldFileReader(nullptr);
+}
+
+// Two phones with other files at the same paths. A transfer stays on the loaded phone while the
+// other arrives and leaves, and nothing is said of the other's removal; once the window is free
+// a newcomer is loaded, and only the loaded phone's departure is reported, once.
+TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
+    fixtures::FixtureDb db = WindowDb();
+    const fixtures::DeviceTree first(Temp.filePath("first")), second(Temp.filePath("second"));
+    const fixtures::DeviceTree firstMedia(first.MediaPath({})), secondMedia(second.MediaPath({}));
+    first.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
+    firstMedia.WriteMusicFiles(db);
+    db.Playlists[0].Name = "Second phone";
+    second.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
+    std::map<QString, QByteArray> expected; // output name -> the first phone's bytes
+    for (const fixtures::FixtureTrack& t : db.Tracks) {
+        const QString at = fixtures::DeviceTree::LocationPath(t.Location);
+        QByteArray bytes = firstMedia.ReadFile(at);
+        expected[t.Title + at.mid(at.lastIndexOf('.'))] = bytes;
+        std::reverse(bytes.begin(), bytes.end());
+        secondMedia.WriteFile(at, bytes);
+    }
+    TZozoDodiFrm& w = OpenWithPhone(first);
+    const auto phone = [&](const char* verb, const fixtures::DeviceTree& tree) {
+        for (const QByteArray& c : {verb + (' ' + tree.Root().toUtf8()), QByteArray("wait")})
+            SimControl(c.constData(), nullptr, 0);
+        QCoreApplication::processEvents();
+    };
+    const auto tickAllAndCopy = [&] {
+        for (int r = 0; r < w.MusicModel->Count(); ++r)
+            QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                              TrackCheckPictureRect(w.MusicList, w.MusicModel->index(r, 1)).center());
+        QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    };
+    tickAllAndCopy();
+    const QString out = Temp.filePath("out");
+    w.OutEdit->setText(out);
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    ASSERT_TRUE(w.TransferThreadAlive());
+    // The other phone arrives while the second track is named, and leaves at the fourth.
+    for (QDeadlineTimer limit(60000); w.CopyThread && !limit.hasExpired();) {
+        const QString before = w.Namelb->text();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (const auto& [at, verb] : {std::pair{"2/5", "arrive"}, {"4/5", "leave"}})
+            if (w.Namelb->text().startsWith(at) && !before.startsWith(at))
+                phone(verb, second);
+    }
+    ASSERT_FALSE(w.CopyThread);
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("Music: 5/5\r\nPhotos: 0/0\r\nTo iTunes: 0, 0"));
+    for (const auto& [name, bytes] : expected) {
+        QFile copy(out + '/' + name);
+        EXPECT_TRUE(copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes) << name.toStdString();
+    }
+    EXPECT_EQ(w.IpodLb->text(), "Test iPod");
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+
+    phone("arrive", second);
+    EXPECT_EQ(w.IpodLb->text(), "Second phone");
+    phone("leave", first);
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 0);
+    EXPECT_EQ(w.MusicModel->Count(), 5);
+    // It leaves while Start asks for a folder: no transfer begins on it.
+    tickAllAndCopy();
+    w.OutEdit->clear();
+    TZozoDodiFrm::FolderPickerHook = [&](const QString&) {
+        phone("leave", second);
+        return Temp.filePath("late");
+    };
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    TZozoDodiFrm::FolderPickerHook = nullptr;
+    EXPECT_FALSE(w.TransferThreadAlive());
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+    EXPECT_EQ(w.StatusLb->text(), "Connection Lost");
+    // With none loaded, a phone that fails to connect is reported as a lost connection.
+    SimControl("fail AMDeviceConnect 5", nullptr, 0);
+    phone("arrive", first);
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 2);
+}
+
+// The iPod's drive is lost during a transfer, and another iPod mounted at the same place: the old
+// list stays on screen, but Copy and the preview stay off, also after the transfer's Done, and
+// the status line says why, so nothing of the new tree is read with the old database.
+TEST_F(WindowTest, AfterALostDriveNothingReadsWhatIsMountedInItsPlace) {
+    const fixtures::FixtureDb db = WindowDb();
+    const QString mount = Temp.filePath("mnt"), drives = Temp.filePath("drives");
+    for (const QString& root : {mount, Temp.filePath("other")}) {
+        const fixtures::DeviceTree tree(root);
+        tree.WriteTrackDb(fixtures::WriteTrackDb(db));
+        tree.WriteMusicFiles(db);
+    }
+    const auto mountAt = [&](const QByteArray& line) {
+        QFile f(drives);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(line);
+    };
+    mountAt("E: " + mount.toUtf8() + " removable\n");
+    platform::SetDriveTableForTesting(std::nullopt);
+    qputenv("MARROWGATE_DRIVES", QFile::encodeName(drives));
+    const struct Unset {
+        ~Unset() { qunsetenv("MARROWGATE_DRIVES"); }
+    } unset;
+    TZozoDodiFrm& w = OpenShown();
+    ASSERT_EQ(w.FDeviceKind, TZozoDodiFrm::dkIpod);
+    for (int r = 0; r < w.MusicModel->Count(); ++r)
+        QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                          TrackCheckPictureRect(w.MusicList, w.MusicModel->index(r, 1)).center());
+    const auto until = [&](const std::function<bool()>& done) {
+        for (QDeadlineTimer limit(20000); !done() && !limit.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    };
+    // Copy, and Start on the output page when it shows, into `out`.
+    const auto copyTo = [&](const QString& out) {
+        QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+        w.OutEdit->setText(out);
+        if (w.ErrPnl->isVisible() && w.NotePgc->currentWidget() == w.SetTab)
+            QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    };
+    copyTo(Temp.filePath("out"));
+    ASSERT_TRUE(until([&] { return w.Namelb->text().startsWith("2/5"); }));
+    mountAt("");
+    ASSERT_TRUE(until([&] { return w.StatusLb->text() == "Connection Lost" && !w.CopyThread; }));
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+
+    ASSERT_TRUE(QDir().rename(mount, Temp.filePath("lost")) && QDir().rename(Temp.filePath("other"), mount));
+    mountAt("E: " + mount.toUtf8() + " removable\n");
+    ASSERT_TRUE(until([&] { return w.FVolumeWatcher->CurrentMask() == 1u << 4; }));
+    copyTo(Temp.filePath("again"));
+    until([&] { return !w.CopyThread; });
+    EXPECT_FALSE(QFileInfo::exists(Temp.filePath("again")));
+    EXPECT_FALSE(w.ExportBtn->Enabled() || w.PlayBtn->Enabled() || w.MusicList->isEnabled());
+    EXPECT_EQ(w.StatusLb->text(), "Connection Lost");
+    EXPECT_EQ(w.MusicModel->Count(), 5);
 }

@@ -19,11 +19,15 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
-// The handheld's state record as the link leaves it.
+// The handheld's state record as the link leaves it: one more phone connected, or every phone gone.
 inline void SetHandheldReady(bool ready, bool failed = false) {
     handheld::detail::WriteRecord([&](handheld::TIphoneMgr& m) {
         m.Ready = ready;
         m.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+        if (ready)
+            m.Links.push_back({++m.Arrival});
+        else
+            m.Links.clear();
     });
 }
 
