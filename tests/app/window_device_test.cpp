@@ -152,6 +152,8 @@ TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
     const fixtures::DeviceTree firstMedia(first.MediaPath({})), secondMedia(second.MediaPath({}));
     first.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
     firstMedia.WriteMusicFiles(db);
+    QByteArray prefs(20, '\1');
+    firstMedia.WriteFile("iTunes_Control/iTunes/iTunesPrefs", prefs);
     db.Playlists[0].Name = "Second phone";
     second.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
     std::map<QString, QByteArray> expected; // output name -> the first phone's bytes
@@ -177,8 +179,17 @@ TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
     tickAllAndCopy();
     const QString out = Temp.filePath("out");
     w.OutEdit->setText(out);
+    // The other phone comes and goes before the window hears of it: Start clears the iTunes
+    // flag of the phone loaded.
+    for (const char* verb : {"arrive", "leave"}) {
+        SimControl((verb + (' ' + second.Root().toUtf8())).constData(), nullptr, 0);
+        SimControl("wait", nullptr, 0);
+    }
+    QTest::mouseClick(w.SyncCb, Qt::LeftButton, {}, QPoint(5, w.SyncCb->height() / 2));
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     ASSERT_TRUE(w.TransferThreadAlive());
+    prefs[10] = 0;
+    EXPECT_TRUE(firstMedia.ReadFile("iTunes_Control/iTunes/iTunesPrefs") == prefs);
     // The other phone arrives while the second track is named, and leaves at the fourth.
     for (QDeadlineTimer limit(60000); w.CopyThread && !limit.hasExpired();) {
         const QString before = w.Namelb->text();
@@ -188,7 +199,7 @@ TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
                 phone(verb, second);
     }
     ASSERT_FALSE(w.CopyThread);
-    EXPECT_TRUE(app::DetailLog.Text().endsWith("Music: 5/5\r\nPhotos: 0/0\r\nTo iTunes: 0, 0"));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("Music: 5/5\r\nPhotos: 0/0\r\nTo iTunes: -1, -1"));
     for (const auto& [name, bytes] : expected) {
         QFile copy(out + '/' + name);
         EXPECT_TRUE(copy.open(QIODevice::ReadOnly) && copy.readAll() == bytes) << name.toStdString();
