@@ -13,9 +13,11 @@
 #include "widgets/PicBtn.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -95,9 +97,21 @@ protected:
         return w;
     }
 
-    static void WaitForThreadEnd(TZozoDodiFrm& w) {
-        while (w.CopyThread)
+    // Lets events run until `done` holds, for up to 20 s; whether it holds.
+    static bool Until(const std::function<bool()>& done) {
+        for (QDeadlineTimer limit(20000); !done() && !limit.hasExpired();)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    // Ticks every row of the list with a click on its box.
+    static void TickAllTracks(TZozoDodiFrm& w) {
+        for (int r = 0; r < w.MusicModel->Count(); ++r)
+            QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                              TrackCheckPictureRect(w.MusicList, w.MusicModel->index(r, 1)).center());
+    }
+
+    static void WaitForThreadEnd(TZozoDodiFrm& w) {
+        EXPECT_TRUE(Until([&] { return !w.CopyThread; }));
     }
 
     // How many message boxes shown so far begin with `start`.

@@ -10,9 +10,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include "handheld/Iphone.h"
@@ -48,29 +45,6 @@ inline QByteArray Pattern(qsizetype size) {
         bytes[i] = char((i * 7 + i / 251) & 0xFF);
     return bytes;
 }
-
-// A count that one thread raises and another waits for, up to 20 s.
-class Counter {
-public:
-    void Add() {
-        std::lock_guard<std::mutex> lock(Lock);
-        ++N;
-        Raised.notify_all();
-    }
-    int Value() {
-        std::lock_guard<std::mutex> lock(Lock);
-        return N;
-    }
-    bool WaitFor(int n) {
-        std::unique_lock<std::mutex> lock(Lock);
-        return Raised.wait_for(lock, std::chrono::seconds(20), [&] { return N >= n; });
-    }
-
-private:
-    std::mutex Lock;
-    std::condition_variable Raised;
-    int N = 0;
-};
 
 // Counts WM_IPHONE_NOTIFY and keeps the link's record as it was when each one arrived.
 class Receiver : public QObject {
