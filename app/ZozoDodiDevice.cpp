@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTemporaryFile>
 #include <QThread>
 #include <QTreeView>
@@ -57,6 +58,7 @@ bool TZozoDodiFrm::LoadDevice(bool scanAll, char letter) {
     ZeroTotals();
     const int32_t r = FIpod->Find(scanAll, letter, false);
     if (r == device::prFound) {
+        FConnectionLost = false;
         FTrackIdIndex.clear();
         TrackDb.reset();
         ClearPhotoBox(); // its tiles show the photos of the database freed here
@@ -145,6 +147,7 @@ void TZozoDodiFrm::LoadArtworkDb(const QByteArray& root, bool handheld) {
 }
 
 void TZozoDodiFrm::LoadHandheld() {
+    const handheld::TUseDevice onDevice(FHandheldLink);
     const bool tracksOk = LoadTrackDb(QByteArray("D"), true);
     LoadLb->show();
     const bool photosFailed = !LoadPhotoDb(QByteArray("D"), true);
@@ -245,28 +248,46 @@ void TZozoDodiFrm::WMIphoneNotify() {
         return;
     if (FDeviceKind == dkIpod)
         return;
-    const bool ready = handheld::IphoneReady();
-    if (ready && TransferThreadAlive()) {
-        FPendingIphoneNotify = true;
-        return;
+    // Several handhelds may come and go: only the loaded one's departure is news, told once.
+    const handheld::TIphoneMgr link = handheld::IphoneState();
+    const bool failedConnect = link.FailedArrival > FArrivalSeen;
+    FArrivalSeen = link.Arrival;
+    if (FHandheldLink && !handheld::DevicePresent(FHandheldLink)) {
+        FHandheldLink = {};
+        HandheldLost();
     }
-    ClearTrackList();
-    ClearTree();
-    ZeroTotals();
-    if (ready) {
+    const handheld::TDeviceLink ready = handheld::ReadyDevice();
+    if (ready && ready.Arrival != FHandheldLink.Arrival) {
+        // What a transfer reads stays in place and on its device until the transfer has ended.
+        if (TransferThreadAlive()) {
+            FPendingIphoneNotify = true;
+            return;
+        }
+        ClearTrackList();
+        ClearTree();
+        ZeroTotals();
+        FHandheldLink = ready;
+        FDeviceKind = dkHandheld;
+        FConnectionLost = false;
         ReadLb->show();
         ProcessPendingEvents();
-        FDeviceKind = dkHandheld;
         ErrPnl->hide();
         ReadLb->hide();
         EnableControls(true);
         LoadHandheld();
-    } else {
-        EnableControls(false);
-        ErrPnl->show();
-        ErrPnl->raise();
-        ConnectionLost();
+    } else if (failedConnect && !FHandheldLink) {
+        HandheldLost();
     }
+}
+
+void TZozoDodiFrm::HandheldLost() {
+    ClearTrackList();
+    ClearTree();
+    ZeroTotals();
+    NotePgc->setCurrentWidget(ErrTab);
+    ErrPnl->show();
+    ErrPnl->raise();
+    ConnectionLost();
 }
 
 void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool showDiskLink) {
@@ -279,6 +300,13 @@ void TZozoDodiFrm::ShowNotice(const QString* title, const QString* text, bool sh
 }
 
 void TZozoDodiFrm::ConnectionLost() {
+    // Whatever now lies where the device was is no longer what its database describes.
+    FConnectionLost = true;
+    EnableControls(false);
+    if (NotePgc->currentWidget() == SetTab) {
+        NotePgc->setCurrentWidget(ErrTab);
+        ErrPnl->hide();
+    }
     StatusLb->setText(QStringLiteral("Connection Lost"));
     FThumbFileName.clear();
     FDeviceKind = dkNone;

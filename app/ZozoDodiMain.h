@@ -131,6 +131,8 @@ public:
     void SizeNoticePanel();
     // The device went away: the state of no device, then the lost-connection box.
     void ConnectionLost();
+    // The loaded handheld went away, or a connect failed with none loaded.
+    void HandheldLost();
     void ShowLostConnection();
     void UnlockBtnClick();
     void ExitBtnClick();
@@ -339,6 +341,13 @@ public:
     bool FPendingArrival = false;
     quint32 FPendingArrivalMask = 0;
     bool FPendingIphoneNotify = false;
+    // The handheld whose databases are loaded; every read of them goes to its device.
+    handheld::TDeviceLink FHandheldLink;
+    // The latest handheld arrival that the window has taken note of.
+    quint64 FArrivalSeen = 0;
+    // The loaded device went away: its list may stay on screen, but Copy and the preview stay
+    // off, and the status line says why, until a device has been loaded again.
+    bool FConnectionLost = false;
     // Track ids to their first track, built once per track-database load.
     std::unordered_map<uint32_t, int32_t> FTrackIdIndex;
     // The desktop's volume watcher posting volume arrivals and removals.

@@ -229,6 +229,7 @@ int TZozoDodiFrm::BuildPhotoPage(const QByteArray& Name, int Album, int First) {
     db->BuildBitmapHeader(true);
 
     const bool handheld = FDeviceKind == dkHandheld;
+    const handheld::TUseDevice onDevice(handheld ? FHandheldLink : handheld::TDeviceLink());
     std::unique_ptr<QFile> stream;
     QByteArray buffer;
     if (!handheld) {

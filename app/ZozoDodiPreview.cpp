@@ -71,6 +71,7 @@ QByteArray TZozoDodiFrm::GetPreviewFile(int32_t index) {
         return {};
     if (FPreviewTemp.isEmpty())
         FPreviewTemp = GetPreviewTempName();
+    const handheld::TUseDevice onDevice(FHandheldLink);
     if (!handheld::DeviceCopyFile(app::SlashedLocation(location).toUtf8(), FPreviewTemp))
         return {};
     return FPreviewTemp;

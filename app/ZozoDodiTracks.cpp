@@ -201,7 +201,9 @@ void TZozoDodiFrm::UpdateSelectionStatus() {
     if (root && TrackDb)
         root->setText(0, QStringLiteral("All music & videos (") + QString::number(FCheckedCount) + QStringLiteral("/") +
                              QString::number(TrackDb->Tracks.Count()) + QStringLiteral(")"));
-    if (FCheckedCount >= 1)
+    if (FConnectionLost)
+        StatusLb->setText(QStringLiteral("Connection Lost"));
+    else if (FCheckedCount >= 1)
         StatusLb->setText(StatusText("Select ", FCheckedCount, FCheckedLength, FCheckedSize));
     else
         StatusLb->setText(FViewStatus);

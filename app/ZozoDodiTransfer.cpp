@@ -305,8 +305,10 @@ void TZozoDodiFrm::ExpBtnClick() {
             try {
                 if (FDeviceKind == dkIpod && FIpod)
                     FIpod->ClearPrefsFlag();
-                else if (FDeviceKind == dkHandheld)
+                else if (FDeviceKind == dkHandheld) {
+                    const handheld::TUseDevice onDevice(FHandheldLink);
                     handheld::ClearDevicePrefsFlag();
+                }
             } catch (const std::exception& e) {
                 ShowMessageBox(this, MsgKind::Error, QString::fromUtf8(e.what()), MsgButtons::Ok);
                 return;
@@ -322,6 +324,9 @@ void TZozoDodiFrm::ExpBtnClick() {
             QStringLiteral("You have selected \"Generate the music list only\" mode.\rClick OK to continue."),
             MsgButtons::Ok);
     }
+    // The device may have gone while a box or the folder picker was up.
+    if (FConnectionLost)
+        return;
 
     CancelBtn->SetCaption(QStringLiteral("Cancel"));
     const QImage cancel(QStringLiteral(":/btnc"));
@@ -364,7 +369,8 @@ void TZozoDodiFrm::ExpBtnClick() {
 
     CopyThread = new app::TCopyThread({FCheckedCount, FCheckedPhotos, FArtCount, FDeviceKind == dkHandheld,
                                        SyncCb->isChecked(), listOnly, copyArt, musicHad, photoHad},
-                                      {TrackDb.get(), PhotoDb.get(), ArtworkDb.get(), FCopyDisplay});
+                                      {TrackDb.get(), PhotoDb.get(), ArtworkDb.get(), FCopyDisplay, nullptr,
+                                       FDeviceKind == dkHandheld ? FHandheldLink : handheld::TDeviceLink()});
 }
 
 void TZozoDodiFrm::StartBusyAnimation() {
@@ -411,6 +417,8 @@ void TZozoDodiFrm::OnArtCopyProgress() {
 // ---- transfer set-up: the window-wide switch and the terminate request ----
 
 void TZozoDodiFrm::EnableControls(bool enabled) {
+    // After a lost connection nothing of the list may read the device until one is loaded again.
+    enabled = enabled && !FConnectionLost;
     CheckBtn->SetEnabled(enabled);
     ExportBtn->SetEnabled(enabled);
     PlayLstList->setEnabled(enabled);

@@ -43,8 +43,8 @@ struct Link {
 };
 
 Link CurrentLink() {
-    const TIphoneMgr m = ReadRecord();
-    return {m.AfcOpen, m.AfcConnection, m.MediaRoot};
+    const TDeviceLink d = DeviceInUse();
+    return {d.Connection != nullptr, d.Connection, d.MediaRoot};
 }
 
 // The size in a file's information: "st_size" in plain decimal digits, else -1. The pairs

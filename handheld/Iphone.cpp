@@ -3,6 +3,7 @@
 #include "handheld/Iphone.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <condition_variable>
 #include <memory>
 
@@ -62,6 +63,9 @@ bool gLibraryOpen = false;
 platform::WindowHandle gNotifyWindow = 0;
 void* gLostDevice = nullptr;
 
+// The device that TUseDevice put the calling thread's operations on.
+thread_local const TDeviceLink* tUsing = nullptr;
+
 // Stops new calls and waits for those inside the library; true when calls were allowed before.
 bool CloseLibraryUse() {
     std::unique_lock<std::mutex> lock(gUseLock);
@@ -97,6 +101,13 @@ TIphoneMgr ReadRecord() {
     return IphoneMgr;
 }
 
+TDeviceLink DeviceInUse() {
+    if (tUsing)
+        return *tUsing;
+    const TIphoneMgr m = ReadRecord();
+    return {m.Arrival, m.Device, m.AfcOpen ? m.AfcConnection : nullptr, m.MediaRoot};
+}
+
 void SetLastError(const QByteArray& text) {
     WriteRecord([&](TIphoneMgr& m) { m.LastError = text; });
     tDeviceLastError = text;
@@ -107,15 +118,19 @@ QByteArray Number(quint32 result) {
 }
 
 void NoteLostConnection(void* connection, quint32 result) {
-    if (result != mobiledevice::ErrNoDevice)
+    if (result != mobiledevice::ErrNoDevice || !connection)
         return;
     platform::WindowHandle window = 0;
     {
         std::lock_guard<std::mutex> lock(RecordLock());
-        if (!IphoneMgr.Ready || IphoneMgr.AfcConnection != connection)
+        std::vector<TDeviceLink>& links = IphoneMgr.Links;
+        const auto lost = std::find_if(links.begin(), links.end(), [&](auto& l) { return l.Connection == connection; });
+        if (lost == links.end())
             return;
-        IphoneMgr.Ready = false;
-        gLostDevice = IphoneMgr.Device;
+        gLostDevice = lost->Device;
+        if (lost->Arrival == IphoneMgr.Arrival)
+            IphoneMgr.Ready = false;
+        links.erase(lost);
         window = gNotifyWindow;
     }
     platform::PostMessage(window, WM_IPHONE_NOTIFY);
@@ -201,6 +216,29 @@ TIphoneMgr IphoneState() {
     return ReadRecord();
 }
 
+TDeviceLink ReadyDevice() {
+    std::lock_guard<std::mutex> lock(RecordLock());
+    for (const TDeviceLink& l : IphoneMgr.Links)
+        if (l.Arrival == IphoneMgr.Arrival && IphoneMgr.Ready)
+            return l;
+    return {};
+}
+
+bool DevicePresent(const TDeviceLink& Link) {
+    std::lock_guard<std::mutex> lock(RecordLock());
+    return Link && std::any_of(IphoneMgr.Links.begin(), IphoneMgr.Links.end(),
+                               [&](auto& l) { return l.Arrival == Link.Arrival; });
+}
+
+TUseDevice::TUseDevice(const TDeviceLink& Link) : FPrevious(tUsing), FLink(Link) {
+    if (FLink)
+        tUsing = &FLink;
+}
+
+TUseDevice::~TUseDevice() {
+    tUsing = FPrevious;
+}
+
 bool IphoneReady() {
     std::lock_guard<std::mutex> lock(RecordLock());
     return IphoneMgr.Ready;
@@ -268,7 +306,6 @@ bool LoadDeviceLibraries() {
     struct Reopen {
         ~Reopen() { OpenLibraryUse(true); }
     } reopen;
-    OpenFileRef = 0;
     WriteRecord([](TIphoneMgr& m) {
         m.MobileDeviceModule = nullptr;
         m.CoreFoundationModule = nullptr;
@@ -279,6 +316,7 @@ bool LoadDeviceLibraries() {
             m.Device = m.AfcConnection = nullptr;
             m.MediaRoot.clear();
             m.LastError.clear();
+            m.Links.clear();
         });
         // Nothing of an earlier, released library may stay callable.
         ClearSlots();
@@ -361,13 +399,12 @@ void MakeCFStringInline(const QByteArray& Text, TCFString& Obj) {
 
 // Called on the window's thread, as are the load and the subscription.
 void UnloadDeviceLibraries() {
-    // The unsubscribe waits for a notification that is running; it runs to its end.
+    // The unsubscribe waits for a notification that is running; it runs to its end. Only an
+    // unsubscribe that the library accepted has ended them.
     bool ended = !gSubscribed;
     if (gSubscribed && gUnsubscribe) {
         const LibraryUse use;
-        if (use)
-            gUnsubscribe(gNotification);
-        ended = true;
+        ended = use && gUnsubscribe(gNotification) == 0;
     }
     gSubscribed = !ended;
     gNotification = nullptr;
@@ -422,18 +459,29 @@ void DeviceNotificationCallback(const void* Info, void* /*Cookie*/) {
     if (message == 1) {
         WriteRecord([&](TIphoneMgr& m) {
             m.Device = device;
+            ++m.Arrival;
             gLostDevice = nullptr;
         });
-        // A failed connect is never ready, also after an earlier device connected.
+        // A failed connect is never ready, also after an earlier device connected. A device that
+        // connects joins the links; ConnectDevice published its connection and root.
         const bool connected = ConnectDevice(device);
-        WriteRecord([&](TIphoneMgr& m) { m.Ready = connected; });
+        WriteRecord([&](TIphoneMgr& m) {
+            m.Ready = connected;
+            if (connected)
+                m.Links.push_back({m.Arrival, device, m.AfcConnection, m.MediaRoot});
+            else
+                m.FailedArrival = m.Arrival;
+        });
     } else {
         SetLastError(message == 2 ? QByteArray("iPhone or iPod Touch is disconnected.")
                                   : "State of iPhone or iPod Touch is " + Number(message));
         WriteRecord([&](TIphoneMgr& m) {
             // The window already heard that this device's connection was lost.
-            post = !(message == 2 && gLostDevice == device && m.Device == device && !m.Ready);
-            m.Ready = false;
+            post = !(message == 2 && gLostDevice == device);
+            // Another device's news leaves the latest arrival as it is.
+            if (m.Device == device)
+                m.Ready = false;
+            std::erase_if(m.Links, [&](auto& l) { return l.Device == device; });
             gLostDevice = nullptr;
         });
     }
@@ -539,18 +587,25 @@ bool ConnectDevice(void* Device) {
 bool EndDeviceSession(void* Device) {
     Call(entry::AMDeviceStopSession, Device);
     Call(entry::AMDeviceDisconnect, Device);
-    WriteRecord([](TIphoneMgr& m) { m.Connected = false; });
+    // A device that arrived meanwhile keeps its own state.
+    WriteRecord([&](TIphoneMgr& m) {
+        if (m.Device == Device)
+            m.Connected = false;
+    });
     return true;
 }
 
 bool CloseDevice() {
     const TIphoneMgr m = ReadRecord();
     bool result = true;
+    // Only what belongs to the device read here is cleared: one that arrived since keeps its own.
     if (m.Connected) {
         EndDeviceSession(m.Device);
-        WriteRecord([](TIphoneMgr& r) {
-            r.Connected = false;
-            r.Device = nullptr;
+        WriteRecord([&](TIphoneMgr& r) {
+            if (r.Device == m.Device) {
+                r.Connected = false;
+                r.Device = nullptr;
+            }
         });
     }
     if (m.AfcOpen) {
@@ -560,6 +615,7 @@ bool CloseDevice() {
             result = false;
         } else {
             WriteRecord([&](TIphoneMgr& rec) {
+                std::erase_if(rec.Links, [&](auto& l) { return l.Connection == m.AfcConnection; });
                 if (rec.AfcConnection == m.AfcConnection) {
                     rec.AfcOpen = false;
                     rec.AfcConnection = nullptr;

@@ -11,15 +11,21 @@
 // apart by their reference. Each thread has its own open file (DeviceOpenFile to
 // DeviceCloseFile), so two open-read-close sequences never share a reference. Unloading
 // waits until no call is inside the library. WM_IPHONE_NOTIFY is posted when the record is
-// complete. A call that finds the link's current connection gone (the device removed or no
-// longer answering) clears Ready and posts WM_IPHONE_NOTIFY, so the window learns of the lost
-// connection at once. Read the record through IphoneState()/IphoneReady()/IphoneLastError().
-// A device operation that failed also leaves its own text in DeviceLastError() on the thread
-// that called it, safe from a later failure on another thread.
+// complete. A call that finds a device's connection gone (the device removed or no longer
+// answering) drops that device, clears Ready when it was the latest arrival, and posts
+// WM_IPHONE_NOTIFY, so the window learns of the lost connection at once. Read the record through
+// IphoneState()/IphoneReady()/IphoneLastError(). A device operation that failed also leaves its own text in
+// DeviceLastError() on the thread that called it, safe from a later failure on another thread.
+//
+// Several devices may be attached. The record describes the latest arrival; every device that
+// connected keeps its own connection until it leaves. Work that began on one device (a database
+// load, a transfer, a preview copy, thumbnails) keeps to it through TUseDevice, whatever arrives
+// or leaves meanwhile.
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
 #include <QtGlobal>
+#include <vector>
 
 #include "platform/Library.h"
 #include "platform/PostMessage.h"
@@ -31,6 +37,15 @@ constexpr quint32 WM_IPHONE_NOTIFY = 0x863; // WM_USER + 0x463
 constexpr quint32 WholeFileChunkSize = 0x300000;     // 3 MiB
 constexpr quint32 CopyBufferSize = 0x800000;         // 8 MiB
 constexpr quint32 FallbackCopyBufferSize = 0x100000; // 1 MiB
+
+// One connected device as its arrival left it; Arrival 0 is none.
+struct TDeviceLink {
+    quint64 Arrival = 0;
+    void* Device = nullptr;
+    void* Connection = nullptr;
+    QByteArray MediaRoot;
+    explicit operator bool() const { return Arrival != 0; }
+};
 
 struct TIphoneMgr {
     bool NewLibrary = false;
@@ -44,6 +59,13 @@ struct TIphoneMgr {
     void* AfcConnection = nullptr;
     QByteArray MediaRoot;
     QByteArray LastError;
+    // The number of the latest arrival, counted from 1 whether its connect succeeded or not,
+    // and of the latest one that failed.
+    quint64 Arrival = 0;
+    quint64 FailedArrival = 0;
+    // The devices connected and not gone since (removed, or their connection lost). Ready
+    // holds while the latest arrival is among them.
+    std::vector<TDeviceLink> Links;
 };
 
 // The link's one state record. Written only under the record's lock; read it through the
@@ -59,6 +81,24 @@ QByteArray IphoneLastError();
 QByteArray IphoneMediaRoot();
 // The failure text of the last device operation that failed on the calling thread.
 QByteArray DeviceLastError();
+// The latest arrival's device while Ready, else none.
+TDeviceLink ReadyDevice();
+// The device is still attached and its connection has not been lost.
+bool DevicePresent(const TDeviceLink& Link);
+
+// While it lives, the device operations of the calling thread go to Link's device (and fail
+// once it has gone) instead of the latest arrival's. An empty link leaves them as they were.
+class TUseDevice {
+public:
+    explicit TUseDevice(const TDeviceLink& Link);
+    ~TUseDevice();
+    TUseDevice(const TUseDevice&) = delete;
+    TUseDevice& operator=(const TUseDevice&) = delete;
+
+private:
+    const TDeviceLink* FPrevious;
+    TDeviceLink FLink;
+};
 
 // The inline constant-string object of the older library generation.
 using TCFString = QByteArray;

@@ -46,10 +46,14 @@ void WriteRecord(F change) {
     change(IphoneMgr);
 }
 TIphoneMgr ReadRecord();
+// The device that the calling thread's operations go to: the one TUseDevice named, else the
+// latest arrival's (its connection null while none is open).
+TDeviceLink DeviceInUse();
 void SetLastError(const QByteArray& text);
 QByteArray Number(quint32 result);
-// After a call through `connection` answered `result`: when that says the connection is gone
-// and it is the link's current one while ready, the link stops being ready and tells the window.
+// After a call through `connection` answered `result`: when that says the connection is gone,
+// its device leaves the links (the link is no longer ready when it was the latest arrival's)
+// and the window is told.
 void NoteLostConnection(void* connection, quint32 result);
 // SetLastError(text + result), then NoteLostConnection.
 void Fail(void* connection, const char* text, quint32 result);

@@ -137,6 +137,7 @@ TCopyThread::~TCopyThread() {
 }
 
 void TCopyThread::run() {
+    const handheld::TUseDevice onDevice(Src.Device);
     try {
         Execute();
     } catch (const std::bad_alloc&) {

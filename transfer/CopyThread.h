@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+#include "handheld/Iphone.h"
+
 class QTemporaryDir;
 
 namespace device {
@@ -116,6 +118,9 @@ struct TTransferSources {
     TCopyDisplay* Display = nullptr;
     // iTunes' automation binding; the platform's own when null.
     platform::itunes::IComponent* ITunes = nullptr;
+    // The handheld that the databases came from: the transfer reads it alone, whatever arrives
+    // meanwhile. None reads the link's latest arrival.
+    handheld::TDeviceLink Device;
 };
 
 class TCopyThread final : public QThread {

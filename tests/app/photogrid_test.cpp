@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <thread>
 
 using devtest::ExpectQuadrants;
 
@@ -189,8 +190,10 @@ protected:
         fixtures::WritePhotoSet(Phone, Photos(count, perContainer, 3004, true), true);
         return WindowTest::OpenWithPhone(Phone);
     }
+    // The phone connects anew.
     void Reload() {
-        platform::PostMessage(Window->FWindowHandle, TZozoDodiFrm::WM_IPHONE_NOTIFY);
+        SimControl("arrive", nullptr, 0);
+        SimControl("wait", nullptr, 0);
         QCoreApplication::processEvents();
     }
     fixtures::DeviceTree Phone{Temp.filePath(QStringLiteral("phone"))};
@@ -220,12 +223,24 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkAndAReloadStartsThemAfreshA
     ASSERT_EQ(Tiles().size(), 450u);
     for (TPhotoControl* t : Tiles())
         ExpectQuadrants(t->Picture(), t->Id, 8);
-    // The phone now holds one page of photos: no way to page on from the old page 2.
+    // The phone now holds one page of photos, loaded while another phone comes and goes: the
+    // load and its tiles keep to the phone, and there is no way to page on from the old page 2.
     QTest::mouseClick(w.NxtBtn, Qt::LeftButton);
     fixtures::WritePhotoSet(Phone, Photos(10, 3, 3004, true), true);
+    SimControl("hold AFCFileRefRead", nullptr, 0);
+    std::thread other([&] {
+        const QByteArray at = Temp.filePath("other").toUtf8();
+        for (const QByteArray& c : {QByteArray("held"), "arrive " + at, QByteArray("wait"), "leave " + at,
+                                    QByteArray("wait"), QByteArray("release")})
+            SimControl(c.constData(), nullptr, 0);
+    });
     Reload();
+    other.join();
+    QCoreApplication::processEvents();
     EXPECT_EQ(PageBar(), QStringLiteral("1/1"));
     EXPECT_TRUE(Tiles().empty());
+    ChooseAlbum(0);
+    EXPECT_EQ(Tiles().size(), 10u);
     // A reload whose photo database cannot be read leaves no tile of the photos before it.
     ASSERT_TRUE(QFile::remove(Phone.MediaPath(QStringLiteral("/Photos/Photo Database"))));
     Reload();

@@ -1,11 +1,16 @@
 // Start-up, settings, notices, volume and handheld events of the main window.
 #include "tests/app/window_helpers.h"
 
+#include "platform/VolumeWatcher.h"
+#include "transfer/CopyThread.h"
+#include "widgets/PicBtn.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -108,7 +113,7 @@ TEST_F(WindowTest, VolumesLoadTheLowestDriveAfterATransferAndAreLostOnce) {
     EXPECT_TRUE(Opened.back().toString().endsWith(QStringLiteral("ej.html")));
 }
 
-TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
+TEST_F(WindowTest, HandheldUnreadableThenArriving) {
     fixtures::DeviceTree phone(Temp.filePath(QStringLiteral("phone")));
     phone.WriteHandheldTrackDb(fixtures::WriteTrackDb(WindowDb()), true);
     device::SetHandheldFileReader([](const QByteArray&, QByteArray&, QString&) { return false; });
@@ -136,9 +141,116 @@ TEST_F(WindowTest, HandheldUnreadableThenArrivingAndLeaving) {
     w.FWaitingDevice = true;
     Volume(w, true, 1u << 4);
     EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
-    SetHandheldReady(false);
-    w.WMIphoneNotify();
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
-    EXPECT_EQ(w.MusicModel->Count(), 0);
     device::SetHandheldFileReader(nullptr);
+}
+
+// Two phones with other files at the same paths. A transfer and the iTunes flag stay on the
+// loaded phone while the other comes and goes, and nothing is said of the other's removal; once
+// the window is free a newcomer is loaded, and only the loaded phone's departure is reported,
+// once, also while Start asks for a folder, where no transfer then begins.
+TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
+    fixtures::FixtureDb db = WindowDb();
+    const fixtures::DeviceTree first(Temp.filePath("first")), second(Temp.filePath("second"));
+    const fixtures::DeviceTree firstMedia(first.MediaPath({})), secondMedia(second.MediaPath({}));
+    first.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
+    firstMedia.WriteMusicFiles(db);
+    QByteArray prefs(20, '\1');
+    firstMedia.WriteFile("iTunes_Control/iTunes/iTunesPrefs", prefs);
+    db.Playlists[0].Name = "Second phone";
+    second.WriteHandheldTrackDb(fixtures::WriteTrackDb(db), true);
+    for (fixtures::FixtureTrack& t : db.Tracks)
+        --t.Size; // other bytes at the same paths, too few for a copy to pass for the first's
+    secondMedia.WriteMusicFiles(db);
+    TZozoDodiFrm& w = OpenWithPhone(first);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const auto phone = [&](const char* verb, const fixtures::DeviceTree& tree, bool heard = true) {
+        for (const QByteArray& c : {verb + (' ' + tree.Root().toUtf8()), QByteArray("wait")})
+            SimControl(c.constData(), nullptr, 0);
+        if (heard)
+            QCoreApplication::processEvents();
+    };
+    TickAllTracks(w);
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    w.OutEdit->setText(Temp.filePath("out"));
+    phone("arrive", second, false);
+    phone("leave", second, false);
+    QTest::mouseClick(w.SyncCb, Qt::LeftButton, {}, QPoint(5, w.SyncCb->height() / 2));
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    prefs[10] = 0;
+    EXPECT_TRUE(firstMedia.ReadFile("iTunes_Control/iTunes/iTunesPrefs") == prefs);
+    // The other phone arrives and leaves while the first track is read.
+    const int reads = SimControl("count AFCFileRefRead", nullptr, 0);
+    SimControl("hold AFCFileRefRead", nullptr, 0);
+    ASSERT_TRUE(Until([&] { return SimControl("count AFCFileRefRead", nullptr, 0) > reads; }));
+    phone("arrive", second);
+    phone("leave", second);
+    SimControl("release", nullptr, 0);
+    ASSERT_TRUE(Until([&] { return !w.CopyThread; }));
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("Music: 5/5\r\nPhotos: 0/0\r\nTo iTunes: -1, -1"));
+    EXPECT_EQ(w.IpodLb->text(), "Test iPod");
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+
+    phone("arrive", second);
+    EXPECT_EQ(w.IpodLb->text(), "Second phone");
+    phone("leave", first);
+    EXPECT_EQ(w.MusicModel->Count(), 5);
+    TickAllTracks(w);
+    QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+    w.OutEdit->clear();
+    TZozoDodiFrm::FolderPickerHook = [&](const QString&) { return phone("leave", second), Temp.filePath("late"); };
+    QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    TZozoDodiFrm::FolderPickerHook = nullptr;
+    EXPECT_FALSE(w.TransferThreadAlive() || w.MusicModel->Count());
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+    EXPECT_EQ(w.StatusLb->text(), "Connection Lost");
+    // With none loaded, a phone that fails to connect is reported as a lost connection.
+    SimControl("fail AMDeviceConnect 5", nullptr, 0);
+    phone("arrive", first);
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 2);
+}
+
+// The iPod's drive is lost during a transfer, and another iPod mounted at the same place: the old
+// list stays on screen, but Copy and the preview stay off, also after the transfer's Done, and
+// the status line says why, so nothing of the new tree is read with the old database.
+TEST_F(WindowTest, AfterALostDriveNothingReadsWhatIsMountedInItsPlace) {
+    const QString mount = Temp.filePath("mnt"), drives = Temp.filePath("drives");
+    for (const QString& root : {mount, Temp.filePath("other")}) {
+        fixtures::DeviceTree(root).WriteTrackDb(fixtures::WriteTrackDb(WindowDb()));
+        fixtures::DeviceTree(root).WriteMusicFiles(WindowDb());
+    }
+    const auto mountAt = [&](const QByteArray& line) {
+        QFile f(drives);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(line) == line.size());
+    };
+    mountAt("E: " + mount.toUtf8() + " removable\n");
+    platform::SetDriveTableForTesting(std::nullopt);
+    qputenv("MARROWGATE_DRIVES", QFile::encodeName(drives));
+    const struct Unset {
+        ~Unset() { qunsetenv("MARROWGATE_DRIVES"); }
+    } unset;
+    TZozoDodiFrm& w = OpenShown();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    TickAllTracks(w);
+    // Copy, and Start on the output page when it shows, into `out`.
+    const auto copyTo = [&](const QString& out) {
+        QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
+        w.OutEdit->setText(out);
+        if (w.ErrPnl->isVisible() && w.NotePgc->currentWidget() == w.SetTab)
+            QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
+    };
+    copyTo(Temp.filePath("out"));
+    mountAt("");
+    ASSERT_TRUE(Until([&] { return w.StatusLb->text() == "Connection Lost" && !w.CopyThread; }));
+    QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+
+    ASSERT_TRUE(QDir().rename(mount, Temp.filePath("lost")) && QDir().rename(Temp.filePath("other"), mount));
+    mountAt("E: " + mount.toUtf8() + " removable\n");
+    ASSERT_TRUE(Until([&] { return w.FVolumeWatcher->CurrentMask() == 1u << 4; }));
+    copyTo(Temp.filePath("again"));
+    Until([&] { return !w.CopyThread; });
+    EXPECT_FALSE(QFileInfo::exists(Temp.filePath("again")));
+    EXPECT_FALSE(w.ExportBtn->Enabled() || w.PlayBtn->Enabled() || w.MusicList->isEnabled());
+    EXPECT_EQ(w.StatusLb->text(), "Connection Lost");
+    EXPECT_EQ(w.MusicModel->Count(), 5);
 }

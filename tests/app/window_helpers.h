@@ -13,18 +13,23 @@
 #include "widgets/PicBtn.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QSettings>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
-// The handheld's state record as the link leaves it.
+// The handheld's state record as the link leaves it: one more phone connected, or every phone gone.
 inline void SetHandheldReady(bool ready, bool failed = false) {
     handheld::detail::WriteRecord([&](handheld::TIphoneMgr& m) {
         m.Ready = ready;
         m.LastError = ready && !failed ? QByteArray() : QByteArray("Open AFC error: 7");
+        if (ready)
+            m.Links.push_back({++m.Arrival});
+        else
+            m.Links.clear();
     });
 }
 
@@ -90,6 +95,19 @@ protected:
         QCoreApplication::processEvents();
         EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld) << handheld::IphoneLastError().constData();
         return w;
+    }
+
+    // Lets events run until `done` holds, for up to 20 s; whether it holds.
+    static bool Until(const std::function<bool()>& done) {
+        for (QDeadlineTimer limit(20000); !done() && !limit.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    // Ticks every row of the list with a click on its box.
+    static void TickAllTracks(TZozoDodiFrm& w) {
+        for (int r = 0; r < w.MusicModel->Count(); ++r)
+            QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                              TrackCheckPictureRect(w.MusicList, w.MusicModel->index(r, 1)).center());
     }
 
     static void WaitForThreadEnd(TZozoDodiFrm& w) {

@@ -119,8 +119,7 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     std::vector<char> buffer(4096);
     uint32_t stalledResult = 0;
     std::thread reader([&] { stalledResult = ReadSome(files, ref, buffer); });
-    while (Muxd.Count("AFCRead") == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(Muxd.WaitForMore("AFCRead", 0));
 
     Muxd.Plug(Setup("device-b"));
     void* deviceB = Seen.Wait(2, 1);
@@ -143,7 +142,8 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
 // the connection, which the window hears of once, and later reads fail as such, not as missing
 // files. A device that trusts the stored record connects without a new pairing, also when
 // locked; ValidatePair is asked only of devices older than iOS 7, which still know it. A check
-// the device breaks off pairs nothing; one that no longer knows the host is paired anew. Never
+// the device breaks off, or a read of the record that usbmuxd drops, pairs nothing; a device
+// that no longer knows the host is paired anew. Never
 // paired: the first connect waits for "Trust", whose answer connects the device at once. A
 // device pulled in the middle of the session ends the connect, not the program.
 TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
@@ -178,8 +178,7 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     QByteArray stalled;
     const int readsBefore = Muxd.Count("AFCRead");
     std::thread reader([&] { stalled = simtest::Read("/f20000000"); });
-    while (Muxd.Count("AFCRead") == readsBefore)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(Muxd.WaitForMore("AFCRead", readsBefore));
     const int otherId = Muxd.Plug(Setup("other"));
     EXPECT_TRUE(WaitFor(2).Ready) << "the arrival waited for the stalled read";
     Muxd.Unplug(otherId);
@@ -234,6 +233,19 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     Muxd.Trust(id);
     EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
     EXPECT_EQ(Muxd.Count("ValidatePair"), 1);
+    // A read of the stored record that usbmuxd drops is no missing record: that connect fails
+    // and nothing is paired anew, whichever of the link's reads it was.
+    const int paired = Muxd.Count("Pair");
+    for (const auto& [version, drops] : {std::pair{"16.4", 2}, {"6.1.6", 3}})
+        for (int drop = 1; drop <= drops; ++drop) {
+            fakemuxd::DeviceSetup setup = Setup(version);
+            std::tie(setup.Version, setup.DropRecordRead) = std::pair(version, drop);
+            const int id = Muxd.Plug(setup);
+            EXPECT_FALSE(WaitFor(++seen).Ready) << version << " " << drop;
+            EXPECT_EQ(Muxd.Count("Pair"), paired) << version << " " << drop;
+            Muxd.Unplug(id);
+            WaitFor(++seen);
+        }
     Muxd.Unplug(id);
     fakemuxd::DeviceSetup pulled = Setup("pulled");
     pulled.PullAt = "StartService";

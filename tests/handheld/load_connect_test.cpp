@@ -4,7 +4,9 @@
 // simulated library in both generations; notifications while other threads use the device:
 // every message comes after its state is complete, readers never see a half-replaced record,
 // and a receiver may go away while another thread posts to it.
+#include <QDeadlineTimer>
 #include <QTemporaryFile>
+#include <dlfcn.h>
 
 #include <atomic>
 #include <thread>
@@ -15,6 +17,8 @@ using namespace simtest;
 using namespace handheld;
 
 namespace {
+
+const char kMd[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 
 class Connect : public SimLink {
 protected:
@@ -73,12 +77,56 @@ TEST_F(Connect, OneDeviceThroughItsStatesAndCloses) {
     // Closed once, then nothing open any more: no library call at all.
     EXPECT_TRUE(CloseDevice() && CloseDevice());
     EXPECT_EQ(Sim("count AFCConnectionClose"), 2);
+    // Notifications that the library does not end keep it loaded: none of them may run in
+    // released code.
+    Sim("fail AMDeviceNotificationUnsubscribe 5");
+    UnloadDeviceLibraries();
+    void* kept = dlopen(QFile::encodeName(Libs.path() + kMd).constData(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(kept, nullptr);
+    if (kept)
+        dlclose(kept);
+}
+
+// Two phones with other files at the same path: work put on the first keeps reading it while the
+// second arrives and leaves; either one's removal leaves the other as it was. A close does not
+// clear a phone that arrived while it ran.
+TEST_F(Connect, WorkKeepsToItsPhoneWhileAnotherComesAndGoes) {
+    QTemporaryDir other;
+    for (const QString& root : {Device.path(), other.path()})
+        WriteFile(root + "/var/root/Media/f", root == Device.path() ? "first" : "second");
+    const QByteArray second = "arrive " + other.path().toUtf8();
+    Start();
+    Notify("arrive");
+    const TDeviceLink first = ReadyDevice();
+    Notify(second);
+    auto readOnFirst = [&] {
+        const TUseDevice on(first);
+        return Read("/f");
+    };
+    EXPECT_TRUE(Read("/f") == "second" && readOnFirst() == "first");
+    Notify("leave " + other.path().toUtf8());
+    EXPECT_TRUE(!IphoneReady() && DevicePresent(first) && readOnFirst() == "first");
+
+    // A session that failed leaves the phone connected; its close waits in the library while
+    // another phone connects.
+    Sim("fail AMDeviceStartSession 4");
+    Notify(second);
+    Sim("fail AMDeviceStartSession 0");
+    Sim("hold AMDeviceStopSession");
+    std::thread close([] { CloseDevice(); });
+    ASSERT_EQ(Sim("held"), 0);
+    Notify(second);
+    Sim("release");
+    close.join();
+    EXPECT_TRUE(IphoneReady() && IphoneState().Device == ReadyDevice().Device);
+    Notify("leave " + Device.path().toUtf8());
+    EXPECT_TRUE(IphoneReady() && !DevicePresent(first) && Read("/f") == "second");
 }
 
 // Every message comes after its state is complete and a reader never sees half a file. At the
-// end a file left open holds the link while notifications queue up behind it; the shut-down
-// still ends them, none is delivered into released code, and later calls fail instead of
-// jumping into the released library.
+// end a file left open and a read inside the library hold the link while notifications queue
+// up behind it; the shut-down waits for that read, still ends them, none is delivered into
+// released code, and later calls fail instead of jumping into the released library.
 TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     const QByteArray db = Pattern(70000);
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
@@ -107,20 +155,26 @@ TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     }
     sent += Sim("arrive") == 0;
     Sim("wait");
-    while (goodReads == 0 && IphoneReady())
+    for (QDeadlineTimer limit(20000); goodReads == 0 && !limit.hasExpired();)
         std::this_thread::yield();
+    EXPECT_GT(goodReads.load(), 0);
     stop = true;
     reader.join();
     QCoreApplication::processEvents();
-    EXPECT_GT(goodReads.load(), 0);
     EXPECT_EQ(Window.Seen.size(), sent); // one message per notification
     for (const TIphoneMgr& at : Window.Seen)
         EXPECT_TRUE(!at.Ready || at.MediaRoot == "/var/mobile/Media") << at.MediaRoot.constData();
 
     ASSERT_TRUE(DeviceOpenFile("/iTunes_Control/iTunes/iTunesCDB"));
+    Sim("hold AFCFileRefRead");
+    QByteArray inside;
+    std::thread held([&] { inside = Read("/iTunes_Control/iTunes/iTunesCDB"); });
+    ASSERT_EQ(Sim("held"), 0);
     for (int i = 0; i < 20; ++i)
         Sim("arrive");
     UnloadDeviceLibraries();
+    held.join();
+    EXPECT_TRUE(inside == db);
     QCoreApplication::processEvents();
     char b[4];
     EXPECT_FALSE(DeviceReadAt(4, b, 0) || DeviceCloseFile() || CloseDevice());
@@ -136,14 +190,14 @@ TEST(PostMessage, AReceiverDestroyedWhileAnotherThreadPosts) {
             while (platform::PostMessage(handle, 0x863))
                 ++posted;
         });
-        while (posted < 10)
+        for (QDeadlineTimer limit(20000); posted < 10 && !limit.hasExpired();)
             std::this_thread::yield();
+        EXPECT_GE(posted.load(), 10);
         delete receiver; // never unregistered by hand; its pending messages go with it
         poster.join();
     }
 }
 
-const char kMd[] = "/Apple/Mobile Device Support/bin/iTunesMobileDevice.dll";
 const char kShared[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared]\n";
 
 class Load : public SimLink {

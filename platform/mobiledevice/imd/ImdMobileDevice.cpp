@@ -17,6 +17,7 @@
 #include <usbmuxd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/mobiledevice/FileInfo.h"
@@ -69,6 +71,7 @@ struct Device {
     std::atomic<bool> Present{true};
     std::atomic<bool> PairingFailed{false}; // the last connect ended at the pairing step
     std::mutex Lock;                        // guards everything below
+    uint32_t RecordFailure = 0;             // why this connect could not read the stored record
     bool VersionKnown = false;              // the handle carries the product version (see Handshake)
     std::shared_ptr<Handle> Mux;
     lockdownd_client_t Lockdown = nullptr;
@@ -264,25 +267,53 @@ uint32_t WithConnection(void* connection, Body body) {
     return r;
 }
 
-bool ReadHostId(const std::string& udid, std::string& hostId) {
+// The pair record that usbmuxd keeps for a device: 0 with the record (the caller frees it),
+// ErrMissingPairRecord, or the failure. Only usbmuxd's answer that there is none counts as
+// none: a request it dropped or left unanswered (a daemon restarting) is a failure, and pairing
+// anew on it would replace a record that the device still trusts.
+uint32_t ReadPairRecord(const std::string& udid, plist_t& pair) {
+    pair = nullptr;
     char* record = nullptr;
     uint32_t size = 0;
-    if (usbmuxd_read_pair_record(udid.c_str(), &record, &size) != 0)
-        return false;
-    plist_t pair = nullptr;
-    plist_from_memory(record, size, &pair);
+    const int r = usbmuxd_read_pair_record(udid.c_str(), &record, &size);
+    if (r == -ENOENT)
+        return mobiledevice::ErrMissingPairRecord;
+    if (r == 0 && record)
+        plist_from_memory(record, size, &pair);
     std::free(record);
-    if (!pair)
-        return false;
-    char* text = nullptr;
-    if (plist_t node = plist_dict_get_item(pair, "HostID"); node && plist_get_node_type(node) == PLIST_STRING)
-        plist_get_string_val(node, &text);
+    return pair ? 0 : r < 0 ? Result(r) : Result(LOCKDOWN_E_INVALID_CONF);
+}
+
+// A text of the record (string or data), "" when it has none.
+std::string RecordText(plist_t pair, const char* key) {
+    const plist_t node = plist_dict_get_item(pair, key);
+    const plist_type type = node ? plist_get_node_type(node) : PLIST_NONE;
+    uint64_t length = 0;
+    const char* text = type == PLIST_STRING ? plist_get_string_ptr(node, &length)
+                       : type == PLIST_DATA ? plist_get_data_ptr(node, &length)
+                                            : nullptr;
+    return text ? std::string(text, length) : std::string();
+}
+
+uint32_t ReadHostId(const std::string& udid, std::string& hostId) {
+    plist_t pair = nullptr;
+    const uint32_t r = ReadPairRecord(udid, pair);
+    if (r != 0)
+        return r;
+    hostId = RecordText(pair, "HostID");
     plist_free(pair);
-    if (!text)
-        return false;
-    hostId = text;
-    std::free(text);
-    return true;
+    return hostId.empty() ? Result(LOCKDOWN_E_INVALID_CONF) : 0;
+}
+
+// ValidatePair with the stored record as read here, so that the library does not read it again
+// and take a failed read for a host the device does not know.
+lockdownd_error_t ValidateStoredPairing(lockdownd_client_t client, plist_t pair) {
+    std::string texts[5] = {RecordText(pair, "DeviceCertificate"), RecordText(pair, "HostCertificate"),
+                            RecordText(pair, "RootCertificate"), RecordText(pair, "HostID"),
+                            RecordText(pair, "SystemBUID")};
+    struct lockdownd_pair_record record = {texts[0].data(), texts[1].data(), texts[2].data(), texts[3].data(),
+                                           texts[4].data()};
+    return lockdownd_validate_pair(client, &record);
 }
 
 // The major number of the device's ProductVersion, 0 when it cannot be read. Needs no session.
@@ -342,6 +373,7 @@ MG_EXPORT uint32_t AMDeviceNotificationUnsubscribe(void* notification) {
 MG_EXPORT uint32_t AMDeviceConnect(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
         d.PairingFailed = false;
+        d.RecordFailure = 0;
         if (!d.Mux) {
             auto mux = std::make_shared<Handle>();
             const idevice_error_t r = idevice_new_with_options(&mux->Device, d.Udid.c_str(), IDEVICE_LOOKUP_USBMUX);
@@ -367,10 +399,14 @@ MG_EXPORT uint32_t AMDeviceConnect(void* device) {
     });
 }
 
+// A record that could not be read is not taken for none: the device counts as paired, and the
+// validation that follows reports the failure.
 MG_EXPORT uint32_t AMDeviceIsPaired(void* device) {
     const uint32_t r = WithDevice(device, [](Device& d) -> uint32_t {
         std::string hostId;
-        return ReadHostId(d.Udid, hostId) ? 1 : 0;
+        const uint32_t read = ReadHostId(d.Udid, hostId);
+        d.RecordFailure = read == mobiledevice::ErrMissingPairRecord ? 0 : read;
+        return read == mobiledevice::ErrMissingPairRecord ? 0 : 1;
     });
     return r == 1 ? 1 : 0; // an unknown or removed device is not paired
 }
@@ -395,17 +431,19 @@ lockdownd_error_t Handshake(Device& d) {
 // ValidatePair exists only before iOS 7 (later versions refuse it); from iOS 7 on the stored
 // record is proven by the handshake's session, as the library itself does it. Only a device
 // that does not know the host, or no stored record, answers "not paired"; any other failure
-// (a dropped connection, a locked device) is its own result.
+// (a record that could not be read, a dropped connection, a locked device) is its own result.
 MG_EXPORT uint32_t AMDeviceValidatePairing(void* device) {
     return WithDevice(device, [](Device& d) -> uint32_t {
         if (!d.Lockdown)
             return kErrInvalidArgument;
-        std::string hostId;
-        if (!ReadHostId(d.Udid, hostId))
-            return mobiledevice::ErrMissingPairRecord;
+        if (const uint32_t failed = std::exchange(d.RecordFailure, 0))
+            return failed;
+        plist_t pair = nullptr;
+        if (const uint32_t read = ReadPairRecord(d.Udid, pair))
+            return read;
         const int major = MajorVersion(d.Lockdown);
-        const lockdownd_error_t r =
-            major > 0 && major < 7 ? lockdownd_validate_pair(d.Lockdown, nullptr) : Handshake(d);
+        const lockdownd_error_t r = major > 0 && major < 7 ? ValidateStoredPairing(d.Lockdown, pair) : Handshake(d);
+        plist_free(pair);
         return r == LOCKDOWN_E_INVALID_HOST_ID ? mobiledevice::ErrInvalidHostId : Result(r);
     });
 }
@@ -425,8 +463,8 @@ MG_EXPORT uint32_t AMDeviceStartSession(void* device) {
         if (!d.Lockdown)
             return kErrInvalidArgument;
         std::string hostId;
-        if (!ReadHostId(d.Udid, hostId))
-            return Result(LOCKDOWN_E_INVALID_HOST_ID);
+        if (const uint32_t read = ReadHostId(d.Udid, hostId))
+            return read;
         if (!d.VersionKnown && MajorVersion(d.Lockdown) >= 7)
             Handshake(d); // its result: see below
         char* session = nullptr;

@@ -111,6 +111,7 @@ plist_t Attached(int id, const DeviceSetup& setup) {
 struct Server::Device {
     int Id = 0;
     DeviceSetup Setup;
+    int RecordReads = 0;
 };
 
 struct Server::Client {
@@ -241,7 +242,7 @@ void Server::Serve(std::shared_ptr<Client> c) {
         auto send = [&](Items items) { c->SendMux(Xml(Dict(items)), header[3]); };
         auto result = [&](uint64_t n) { send({{"MessageType", Str("Result")}, {"Number", Uint(n)}}); };
         std::unique_lock<std::mutex> lock(FLock);
-        ++FCounts[type];
+        ++FCounts[type], FCounted.notify_all();
         if (type == "Listen") {
             result(0);
             FListeners.push_back(c);
@@ -251,9 +252,14 @@ void Server::Serve(std::shared_ptr<Client> c) {
             send({{"BUID", Str("FAKE-BUID")}});
         } else if (type == "ReadPairRecord") {
             const std::string udid = Text(msg, "PairRecordID");
-            bool trusted = false;
+            bool trusted = false, dropped = false;
             for (auto& [id, d] : FDevices)
-                trusted |= (d->Setup.Trusted || d->Setup.ForgotHost) && d->Setup.Udid == udid;
+                if (d->Setup.Udid == udid) {
+                    trusted |= d->Setup.Trusted || d->Setup.ForgotHost;
+                    dropped |= ++d->RecordReads == d->Setup.DropRecordRead;
+                }
+            if (dropped)
+                return;
             trusted ? send({{"PairRecordData", Data(PairRecord("HOST-" + udid))}}) : result(2);
         } else if (type == "Connect") {
             // The lockdown port of a present device, or a port a service was started on.
@@ -281,7 +287,7 @@ void Server::Lockdown(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
     for (plist_t req; ok && (req = c->ReceivePlist()); plist_free(req)) {
         const std::string name = Text(req, "Request");
         std::unique_lock<std::mutex> lock(FLock);
-        ++FCounts[name];
+        ++FCounts[name], FCounted.notify_all();
         if (setup.PullAt == name)
             Pull(d); // its connections end: no answer gets through
         if (setup.DropAt == name) {
@@ -391,7 +397,7 @@ void Server::Afc(std::shared_ptr<Client> c, std::shared_ptr<Device> d) {
             ok = status(8);
         } else if (h.Operation == OpRead) {
             std::unique_lock<std::mutex> lock(FLock);
-            ++FCounts["AFCRead"];
+            ++FCounts["AFCRead"], FCounted.notify_all();
             FStallEnd.wait(lock, [&] { return !FStall || FDrop || !FDevices.count(d->Id) || FStopping; });
             if (FDrop || !FDevices.count(d->Id) || FStopping)
                 break;

@@ -3,6 +3,7 @@
 // the usbmuxd plist protocol on a UNIX socket (point USBMUXD_SOCKET_ADDRESS at "UNIX:" + the
 // path), a lockdown service that starts its sessions over TLS, and an AFC service over a folder.
 // Everything runs on threads of the test process.
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -15,10 +16,12 @@ namespace fakemuxd {
 
 // Folder is served by com.apple.afc; a trusted device accepts the stored pair record, one that
 // forgot the host refuses it; PullAt names the lockdown request on whose arrival the device is
-// pulled out, DropAt one on whose first arrival it ends that connection and stays.
+// pulled out, DropAt one on whose first arrival it ends that connection and stays. The
+// DropRecordRead-th read of its pair record gets no answer: usbmuxd closes that connection.
 struct DeviceSetup {
     std::string Udid, Folder, Version = "16.4", PullAt = {}, DropAt = {};
     bool Trusted = true, ForgotHost = false;
+    int DropRecordRead = 0;
 };
 
 class Server {
@@ -45,6 +48,11 @@ public:
         std::lock_guard<std::mutex> lock(FLock);
         return FCounts[request];
     }
+    // Waits until it has arrived more than `times` times; false when that took over 20 s.
+    bool WaitForMore(const std::string& request, int times) {
+        std::unique_lock<std::mutex> lock(FLock);
+        return FCounted.wait_for(lock, std::chrono::seconds(20), [&] { return FCounts[request] > times; });
+    }
 
 private:
     struct Device;
@@ -59,7 +67,7 @@ private:
     std::string FPath;
     int FListen = -1;
     std::mutex FLock;
-    std::condition_variable FStallEnd;
+    std::condition_variable FStallEnd, FCounted;
     bool FStall = false, FDrop = false, FStopping = false;
     std::map<int, std::shared_ptr<Device>> FDevices, FPorts; // by id, and by a started service's port
     std::vector<std::shared_ptr<Client>> FClients, FListeners;

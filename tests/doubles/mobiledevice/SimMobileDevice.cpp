@@ -6,8 +6,10 @@
 #include "platform/mobiledevice/ServiceName.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <list>
 #include <map>
@@ -31,6 +33,7 @@ constexpr uint32_t kErrNoDevice = mobiledevice::ErrNoDevice, kErrInvalidArgument
                    kAfcBadHandle = 7, kAfcNotFound = 8, kAfcIoError = 10, kAfcPermission = 11;
 
 struct Device {
+    std::string Root; // the folder served as its file system
     bool Present = true, Connected = false, Session = false;
 };
 struct Connection {
@@ -50,6 +53,7 @@ struct Script {
     long long SizeDelta = 0;                                       // added to every size the file information gives
     std::map<std::string, std::pair<uint32_t, unsigned>> Failures; // result, successful calls before it
     std::map<std::string, unsigned> Counts;
+    std::string Hold; // the next call of this entry point stays inside (see "hold")
 };
 
 struct State : Script {
@@ -65,17 +69,36 @@ struct State : Script {
     std::list<AMDeviceNotificationInfo> Queue;                   // delivered on the library's own thread
     bool Delivering = false;
     std::thread Thread;
+    int Held = 0;                                // calls staying inside the library
+    bool Released = false, Unsubscribed = false; // since the last "hold"
 
-    void Notify(uint32_t message) { Queue.push_back({Current, message}), Changed.notify_all(); }
+    void Notify(Device* d, uint32_t message) { Queue.push_back({d, message}), Changed.notify_all(); }
 };
 
 State& St = *new State; // outlives every caller; the thread is ended at unload
 
-// Every entry point: the lock, the count of the call, an injected failure, then `body`.
+// How long a test waits for the library's threads, and a held call for its unload.
+constexpr auto kWaitLimit = std::chrono::seconds(30);
+constexpr auto kHoldAfterUnsubscribe = std::chrono::milliseconds(500);
+
+// A held call stays inside until "release", or until the notifications have ended and then half
+// a second more, in which an unload that does not wait for it releases the library under it:
+// the library's destructor then finds it still inside.
+void StayInside(std::unique_lock<std::mutex>& lock) {
+    ++St.Held, St.Changed.notify_all();
+    St.Changed.wait_for(lock, kWaitLimit, [] { return St.Released; });
+    if (St.Unsubscribed)
+        St.Changed.wait_for(lock, kHoldAfterUnsubscribe, [] { return false; });
+    --St.Held, St.Changed.notify_all();
+}
+
+// Every entry point: the lock, the count of the call, a hold, an injected failure, then `body`.
 template <class F>
 uint32_t Entry(const char* name, F body) {
-    std::lock_guard<std::mutex> lock(St.Lock);
+    std::unique_lock<std::mutex> lock(St.Lock);
     ++St.Counts[name];
+    if (St.Hold == name)
+        St.Hold.clear(), StayInside(lock);
     auto& [result, after] = St.Failures[name];
     return !result ? body() : after ? (--after, body()) : result;
 }
@@ -134,7 +157,7 @@ void Deliver() {
 
 void StopThread() {
     std::unique_lock<std::mutex> lock(St.Lock);
-    St.Subscriber = {}, St.Queue.clear(), St.Changed.notify_all();
+    St.Subscriber = {}, St.Queue.clear(), St.Released = St.Unsubscribed = true, St.Changed.notify_all();
     std::thread thread = std::move(St.Thread);
     lock.unlock();
     if (thread.joinable())
@@ -142,6 +165,11 @@ void StopThread() {
 }
 
 __attribute__((destructor)) void Unload() {
+    if (std::lock_guard<std::mutex> lock(St.Lock); St.Held) {
+        // Returning would unmap the code that the held call is still running.
+        std::fputs("simulated mobile-device library released while a call was inside it\n", stderr);
+        std::abort();
+    }
     StopThread();
     St.Connections.clear(); // no caller is left
 }
@@ -156,7 +184,7 @@ MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback ca
         St.Subscriber = {callback, cookie}, St.Thread = std::thread(Deliver);
         // A device already attached is reported as an arrival, as the real library does.
         if (St.Current)
-            St.Notify(1);
+            St.Notify(St.Current, 1);
         if (notification)
             *notification = &St;
         return 0;
@@ -164,7 +192,9 @@ MG_EXPORT uint32_t AMDeviceNotificationSubscribe(AMDeviceNotificationCallback ca
 }
 
 MG_EXPORT uint32_t AMDeviceNotificationUnsubscribe(void* notification) {
-    return notification != &St ? kErrInvalidArgument : (StopThread(), 0);
+    // An injected failure leaves the notifications running.
+    const uint32_t refused = Entry(__func__, [] { return 0u; });
+    return notification != &St ? kErrInvalidArgument : refused ? refused : (StopThread(), 0);
 }
 
 // An entry point on a known, present device `d`, answering `...`.
@@ -191,7 +221,7 @@ MG_EXPORT uint32_t AMDeviceStartService(void* device, const void* serviceName, u
         const bool full = name == "com.apple.afc2", served = (full && St.Afc2) || name == "com.apple.afc";
         if (!handle || !known || !d.Session || !served)
             return !handle || !known ? kErrInvalidArgument : !d.Session ? kErrNotConnected : kErrServiceNotFound;
-        St.Services[*handle = uint32_t(St.NextService++)] = {&d, St.Root + (full ? "" : "/var/mobile/Media"), {}};
+        St.Services[*handle = uint32_t(St.NextService++)] = {&d, d.Root + (full ? "" : "/var/mobile/Media"), {}};
         return 0;
     });
 }
@@ -285,19 +315,34 @@ MG_EXPORT int MobileDeviceSimControl(const char* command, char*, uint32_t) {
     in >> verb;
     std::unique_lock<std::mutex> lock(St.Lock);
     if (verb == "wait") {
-        St.Changed.wait(lock, [] { return St.Queue.empty() && !St.Delivering; });
+        St.Changed.wait_for(lock, kWaitLimit, [] { return St.Queue.empty() && !St.Delivering; });
     } else if (verb == "reset") {
         St.Current = nullptr, static_cast<Script&>(St) = Script();
     } else if (verb == "root") {
         std::getline(in >> std::ws, St.Root);
     } else if (verb == "arrive") {
-        St.Current = &St.Devices.emplace_back();
+        std::getline(in >> std::ws, word);
+        St.Current = &St.Devices.emplace_back(Device{word.empty() ? St.Root : word});
         if (St.Subscriber.first)
-            St.Notify(1);
-    } else if (verb == "leave" && St.Current) {
-        St.Current->Present = false, St.Notify(2), St.Current = nullptr;
+            St.Notify(St.Current, 1);
+    } else if (verb == "leave") {
+        std::getline(in >> std::ws, word);
+        // The latest present device served from that folder, or the latest arrival.
+        const auto it = std::find_if(St.Devices.rbegin(), St.Devices.rend(), [&](Device& d) {
+            return d.Present && (word.empty() ? &d == St.Current : d.Root == word);
+        });
+        if (it == St.Devices.rend())
+            return -1;
+        it->Present = false, St.Notify(&*it, 2);
+        St.Current = &*it == St.Current ? nullptr : St.Current;
     } else if (verb == "message" && in >> number && St.Current) {
-        St.Notify(number);
+        St.Notify(St.Current, number);
+    } else if (verb == "hold" && in >> word) {
+        St.Hold = word, St.Released = St.Unsubscribed = false;
+    } else if (verb == "release") {
+        St.Released = true, St.Changed.notify_all();
+    } else if (verb == "held") {
+        return St.Changed.wait_for(lock, kWaitLimit, [] { return St.Held > 0; }) ? 0 : -1;
     } else if (verb == "pairing" && in >> word && (word == "none" || word == "valid" || word == "invalid")) {
         St.Pairing = word;
     } else if (verb == "afc2") {

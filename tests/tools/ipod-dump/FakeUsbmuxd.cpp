@@ -55,7 +55,8 @@ bool WaitForRealPhone() {
         QCoreApplication::processEvents();
     if (handheld::IphoneReady())
         return true;
-    std::fprintf(stderr, "ipod-dump: %s\n", handheld::IphoneLastError().constData());
+    const QByteArray why = handheld::IphoneLastError();
+    std::fprintf(stderr, "ipod-dump: %s\n", why.isEmpty() ? "no device answered within 30 seconds" : why.constData());
     return false;
 }
 

@@ -211,6 +211,9 @@ int Copy(const QStringList& args) {
                                          {'E', root, platform::DriveRemovable, QString()}});
     }
 
+    // Loads and copies keep to the phone connected now, whatever arrives later.
+    const handheld::TDeviceLink phone = o.Handheld ? handheld::ReadyDevice() : handheld::TDeviceLink();
+    const handheld::TUseDevice onPhone(phone);
     device::TiTunesDB tracks(driveRoot, o.Handheld);
     std::unique_ptr<device::TPhotoDb> photos;
     std::unique_ptr<device::TArtworkDb> art;
@@ -303,7 +306,7 @@ int Copy(const QStringList& args) {
     itunes.OnCancel = [&display] { display.Thread->Terminate(); };
     display.Thread = new app::TCopyThread({tracks.Tracks.Count(), photoCount, artCount, o.Handheld, !o.ITunes.isEmpty(),
                                            o.ListOnly, o.Art, musicHad, photoHad},
-                                          {&tracks, photos.get(), art.get(), &display, &itunes});
+                                          {&tracks, photos.get(), art.get(), &display, &itunes, phone});
     display.WaitForEnd();
 
     QByteArray log = app::DetailLog.Text().toUtf8();
