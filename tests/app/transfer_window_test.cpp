@@ -375,6 +375,7 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
             return false;
         });
         Boxes.clear();
+        SetHandheldReady(true); // the phone connects again
         w.WMIphoneNotify();
         EXPECT_EQ(w.MusicModel->Count(), tracks) << compressed;
         EXPECT_EQ(Boxes, std::vector<QString>{"The music database of the iPhone/iPod touch could not be read (Read "

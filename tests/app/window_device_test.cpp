@@ -133,6 +133,7 @@ TEST_F(WindowTest, HandheldUnreadableThenArriving) {
     QHeaderView* h = w.MusicList->header();
     QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, {h->sectionViewportPosition(TrackListModel::ColName) + 5, 5});
     EXPECT_EQ(h->sortIndicatorSection(), TrackListModel::ColName);
+    SetHandheldReady(true); // it connects again
     w.WMIphoneNotify();
     EXPECT_EQ(h->sortIndicatorSection(), -1);
     EXPECT_EQ(Titles(), (QStringList{"delta", "Alpha", "Charlie", "bravo", "Echo alpha"}));
