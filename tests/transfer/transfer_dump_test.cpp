@@ -72,6 +72,7 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
     EXPECT_EQ(stopExit, 1);
     QFile::remove(tree.Path(fixtures::DeviceTree::LocationPath(db.Tracks[0].Location)));
     EXPECT_EQ(std::get<0>(RunCopy(dev.path(), out.path() + "/again")), 1);
+    EXPECT_EQ(std::get<0>(RunCopy(blocked.path(), out.path() + "/none")), 1); // no track database
     EXPECT_EQ(
         RunCopy(dev.path(), blocked.path() + "/New Order/in"),
         std::tuple(1, QString(),

@@ -43,7 +43,8 @@ constexpr const char* CopyUsage =
     "      [--itunes FILE]\n"
     "      Exit status: 0 when every ticked track and photo was written or found present (with\n"
     "      --list-only: the music list was saved); 1 when one was not (missing, unreadable, a write\n"
-    "      error, a stage stopped, the transfer failed), the iTunes stage failed, or nothing could\n"
+    "      error, a stage stopped, the transfer failed), the track database did not load whole (the\n"
+    "      tracks read are copied all the same), the iTunes stage failed, or nothing could\n"
     "      start (no device, an output folder that cannot be made, a bad --itunes FILE); 2 for wrong\n"
     "      arguments (a --layout N outside 0 to 6 too).\n"
     "      --fake-usbmuxd: reach the handheld through the real libimobiledevice binding, which talks to a\n"
@@ -217,9 +218,13 @@ int Copy(const QStringList& args) {
     device::TiTunesDB tracks(driveRoot, o.Handheld);
     std::unique_ptr<device::TPhotoDb> photos;
     std::unique_ptr<device::TArtworkDb> art;
+    // A track database that did not load whole leaves tracks uncopied that no tick can name.
+    bool tracksIncomplete = false;
     try {
-        if (!tracks.Load())
+        if (!tracks.Load()) {
             std::fprintf(stderr, "ipod-dump: track database error %d\n", tracks.ErrorCode);
+            tracksIncomplete = true;
+        }
         if (o.Photos) {
             photos = std::make_unique<device::TPhotoDb>(driveRoot, o.Handheld);
             if (!photos->Load())
@@ -326,7 +331,7 @@ int Copy(const QStringList& args) {
     summary.insert(QStringLiteral("position"), display.Position);
     summary.insert(QStringLiteral("maximum"), display.Maximum);
     dump::PrintJson(summary);
-    return failed ? 1 : 0;
+    return failed || tracksIncomplete ? 1 : 0;
 }
 
 const dump::Registration kCopy("copy", CopyUsage, Copy);
