@@ -65,14 +65,18 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
             << layoutErr.toStdString();
     }
 
-    // A stage that stops, a track missing and a folder that cannot be made are no success.
+    // A stage that stops, a cut track database, a track missing and a folder that cannot be made
+    // are no success.
     QFile(blocked.path() + "/New Order").open(QIODevice::WriteOnly);
     const auto [stopExit, stopLog, stopErr] = RunCopy(dev.path(), blocked.path());
     EXPECT_TRUE(stopLog.contains("[X] Stopped at: Blue Monday")) << stopLog.toStdString();
     EXPECT_EQ(stopExit, 1);
+    const QByteArray whole = fixtures::WriteTrackDb(db);
+    tree.WriteTrackDb(whole.chopped(200)); // cut: what was read is copied, the rest is not
+    EXPECT_EQ(std::get<0>(RunCopy(dev.path(), out.path() + "/cut")), 1);
+    tree.WriteTrackDb(whole);
     QFile::remove(tree.Path(fixtures::DeviceTree::LocationPath(db.Tracks[0].Location)));
     EXPECT_EQ(std::get<0>(RunCopy(dev.path(), out.path() + "/again")), 1);
-    EXPECT_EQ(std::get<0>(RunCopy(blocked.path(), out.path() + "/none")), 1); // no track database
     EXPECT_EQ(
         RunCopy(dev.path(), blocked.path() + "/New Order/in"),
         std::tuple(1, QString(),
