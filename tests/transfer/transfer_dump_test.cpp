@@ -73,8 +73,7 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
     EXPECT_EQ(stopExit, 1);
     const QByteArray whole = fixtures::WriteTrackDb(db);
     tree.WriteTrackDb(whole.left(whole.size() / 2)); // cut: what was read is copied, the rest is not
-    const auto [cutExit, cutLog, cutErr] = RunCopy(dev.path(), out.path() + "/cut");
-    EXPECT_EQ(cutExit, 1) << cutErr.toStdString() << cutLog.toStdString();
+    EXPECT_EQ(std::get<0>(RunCopy(dev.path(), out.path() + "/cut")), 1);
     tree.WriteTrackDb(whole);
     QFile::remove(tree.Path(fixtures::DeviceTree::LocationPath(db.Tracks[0].Location)));
     EXPECT_EQ(std::get<0>(RunCopy(dev.path(), out.path() + "/again")), 1);
