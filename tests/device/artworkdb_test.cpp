@@ -8,7 +8,9 @@ using namespace device;
 using namespace devtest;
 using namespace fixtures;
 
-TEST_F(MappedDevice, ArtworkLoadsItsItemsAndSmallArtAndExportsMarkedItemsThatCanBeRead) {
+// Items, small art and the export of marked items that can be read; then the format choice
+// and the failure paths.
+TEST_F(MappedDevice, ArtworkLoadsAndExportsMarkedItemsThatCanBeReadAndFailsOnlyWhereItMust) {
     EXPECT_FALSE(TArtworkDb("E:", false).Load());
     ArtSet set = MakeArtSet(1028, 1017, 7, false, 2); // containers 1..4
     set.Containers["F1028_4.ithmb"].chop(10);         // item 6 runs past the end
@@ -39,9 +41,6 @@ TEST_F(MappedDevice, ArtworkLoadsItsItemsAndSmallArtAndExportsMarkedItemsThatCan
     EXPECT_EQ(db.Arts.GetItem(6)->Selected, 0);
     db.OutputFolder = Dir.path() + "/gone/";
     EXPECT_THROW(db.ExportArt(), platform::EFOpenError);
-}
-
-TEST(ArtworkDb, FormatChoiceAndFailurePaths) {
     // One reference per image: both formats are the same and every item is dropped.
     FixtureArtworkDb one;
     for (uint32_t i = 0; i < 3; ++i)
