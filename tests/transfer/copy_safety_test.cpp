@@ -2,7 +2,6 @@
 // that climb out of it and files that deliver fewer bytes than their size.
 #include "tests/transfer/transfer_helpers.h"
 #include "device/ThumbExport.h"
-#include "tests/fixtures/DeviceTree.h"
 
 #include <QTimer>
 #include <fcntl.h>
