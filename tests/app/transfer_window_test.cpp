@@ -48,8 +48,7 @@ void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
 // A fixed-size dialog as the user sees it: its own caption, and on an X server neither a
 // minimise nor a maximise button or function asked of the window manager.
 void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
-    EXPECT_EQ(dialog.windowTitle(), caption);
-    EXPECT_EQ(dialog.windowType(), Qt::Dialog);
+    EXPECT_EQ(std::tuple(dialog.windowTitle(), dialog.windowType()), std::tuple(caption, Qt::Dialog));
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -203,9 +202,8 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         Opened.clear();
         QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(about.width() - 4, 4)); // where no text lies
     });
-    ASSERT_EQ(Boxes.size(), boxes + 1);
-    EXPECT_TRUE(Boxes.back().startsWith("The \"Generate the music list only\" has been selected."));
-    EXPECT_TRUE(Opened.empty());
+    EXPECT_TRUE(Boxes.size() == boxes + 1 &&
+                Boxes.back().startsWith("The \"Generate the music list only\" has been selected.") && Opened.empty());
 
     // Shown ticked again: the question again, and "Yes" opens the mode's help page.
     Answer = MsgResult::Yes;
@@ -237,8 +235,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
         QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(about.width() - 4, 4));
     });
-    EXPECT_EQ(Boxes.size(), boxes + 4);
-    EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlCopyFiles);
+    EXPECT_EQ(std::tuple(Boxes.size(), w.MusicListMode()), std::tuple(boxes + 4, TZozoDodiFrm::mlCopyFiles));
 
     w.IphoneErrLb->show(); // as after a failed start of the handheld link
     for (auto [link, page] : {std::pair<QWidget*, const char*>{w.HelpBtn, "index.html"},
@@ -274,8 +271,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     w.OutEdit->setText("\x01 " + spaced + " \t");
     platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
-    EXPECT_TRUE(QFileInfo(spaced).isDir());
-    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+    EXPECT_TRUE(QFileInfo(spaced).isDir() && BoxesStarting("Lost connection to the iPod device.") == 1);
 }
 
 // The output page holds its whole summary and every field the first time each group joins or

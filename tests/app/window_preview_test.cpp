@@ -112,9 +112,8 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
             DoubleClick(act - DClick);
         else
             Click(buttons[act]);
-        EXPECT_EQ(PlayingRow(), row);
-        EXPECT_EQ(w.FPlayer->GetState(), state);
-        EXPECT_EQ(w.PauseBtn->isHidden(), state != 1);
+        EXPECT_EQ(std::tuple(PlayingRow(), int(w.FPlayer->GetState()), w.PauseBtn->isHidden()),
+                  std::tuple(row, state, state != 1));
         QCoreApplication::processEvents();
         EXPECT_EQ(w.MusicList->visualRect(w.MusicModel->index(4, 1)), lastRow);
         if (act >= DClick) {

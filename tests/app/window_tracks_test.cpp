@@ -146,9 +146,8 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     EXPECT_FALSE(w.ClearImg->isHidden());
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(w.SrEdit, Qt::Key_Backspace);
-    EXPECT_TRUE(w.ClearImg->isHidden());
-    EXPECT_FALSE(arrow());
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 1 songs, 0:40, 3.91 KB"));
+    EXPECT_EQ(std::tuple(w.ClearImg->isHidden(), arrow(), w.StatusLb->text()),
+              std::tuple(true, false, QString("Select 1 songs, 0:40, 3.91 KB")));
     ClickHeader(1);
     View(3);
     EXPECT_FALSE(arrow());

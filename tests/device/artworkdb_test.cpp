@@ -32,13 +32,11 @@ TEST_F(MappedDevice, ArtworkLoadsAndExportsMarkedItemsThatCanBeReadAndFailsOnlyW
     QFile::remove(Tree.Path("iPod_Control/Artwork/F1028_2.ithmb")); // items 2 and 3
     DeviceTree(Out).WriteFile("0.bmp", "old");                      // an old bitmap of the same name is replaced
     EXPECT_EQ(db.ExportArt(), 2);
-    EXPECT_EQ(Progress, 3);
-    EXPECT_EQ(Files(), (QStringList{"0.bmp", "5.bmp"}));
+    EXPECT_EQ(std::tuple(Progress, Files()), std::tuple(3, QStringList{"0.bmp", "5.bmp"}));
     for (int i : {0, 5})
         ExpectQuadrants(DecodeBitfieldBitmap(Read(QString::number(i) + ".bmp")), i, 8);
     // A missing container leaves marks alone; an unreadable image clears its mark.
-    EXPECT_EQ(db.Arts.GetItem(2)->Selected, 1);
-    EXPECT_EQ(db.Arts.GetItem(6)->Selected, 0);
+    EXPECT_EQ(std::tuple(db.Arts.GetItem(2)->Selected, db.Arts.GetItem(6)->Selected), std::tuple(1, 0));
     db.OutputFolder = Dir.path() + "/gone/";
     EXPECT_THROW(db.ExportArt(), platform::EFOpenError);
     // One reference per image: both formats are the same and every item is dropped.

@@ -126,8 +126,7 @@ TEST_F(MappedDevice, PhotoExportTakesAFileForAPhotoOnlyWithItsBytesAndRunsAgainA
     }
     files += {"1_100.jpg", "1_101.jpg", "2_102.jpg", "2_103.jpg", "1_104.jpg", "1_105.jpg", "2_106.jpg", "107.jpg"};
     files.sort();
-    EXPECT_EQ(Files(), files);
-    EXPECT_EQ(other.Photos.GetItem(2)->DestPath, Out + "2_102.jpg");
+    EXPECT_EQ(std::tuple(Files(), other.Photos.GetItem(2)->DestPath), std::tuple(files, Out + "2_102.jpg"));
 
     // A file that appears under a name the export has taken is kept as well; it stands for
     // the photo only with the photo's bytes.

@@ -141,8 +141,7 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
             const QString folder = plant == Link ? QDir::tempPath() + "/target" : name;
             const QByteArray native = QFile::encodeName(folder);
             const mode_t mode = plant == GroupOpen ? 0750 : plant == OthersOpen ? 0705 : 0700;
-            ASSERT_EQ(::mkdir(native.constData(), mode), 0);
-            ASSERT_EQ(::chmod(native.constData(), mode), 0);
+            ASSERT_TRUE(::mkdir(native.constData(), mode) == 0 && ::chmod(native.constData(), mode) == 0);
             for (auto [resource, file] : {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}})
                 ASSERT_TRUE(
                     QFile::copy(QStringLiteral(":/") + (plant == Mine ? resource : "BAADL"), folder + "/" + file));
@@ -195,9 +194,8 @@ TEST(PlayerCreate, FolderSwappedAfterItsCheckAndAFailurePartWay) {
             EXPECT_EQ(entries(moved), "aac.dll alac.dll bass.dll");
         }
         TBsPodPlayer::FolderCheckedHook = nullptr;
-        EXPECT_EQ(entries(moved), "");
-        EXPECT_TRUE(QFileInfo(name).isDir());
-        EXPECT_EQ(entries(name), planted ? "aac.dll alac.dll bass.dll" : "");
+        EXPECT_EQ(std::tuple(entries(moved), QFileInfo(name).isDir(), entries(name)),
+                  std::tuple("", true, planted ? "aac.dll alac.dll bass.dll" : ""));
         QDir(name).removeRecursively();
         QDir(moved).removeRecursively();
     }
