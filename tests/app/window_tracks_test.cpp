@@ -7,7 +7,6 @@
 
 #include <QLineEdit>
 #include <QPainter>
-#include <QTest>
 
 class TrackViewTest : public WindowTest {
 protected:

@@ -2,7 +2,6 @@
 #include "device/PixelDecode.h"
 #include "platform/Errors.h"
 #include "tests/device/DeviceTest.h"
-#include "tests/fixtures/ArtworkDbWriter.h"
 
 using namespace device;
 using namespace devtest;

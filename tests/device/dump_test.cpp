@@ -1,7 +1,6 @@
 // The ipod-dump tracks, photo and artwork commands on fixture devices: keys in their documented
 // order and the values a reader of the output relies on.
 #include "tests/device/DeviceTest.h"
-#include "tests/fixtures/ArtworkDbWriter.h"
 
 using namespace devtest;
 using namespace fixtures;

@@ -1,3 +1,4 @@
+#include "device/JpegWriter.h"
 #include "device/ThumbExport.h"
 #include "platform/Errors.h"
 #include "tests/device/DeviceTest.h"
@@ -40,7 +41,7 @@ TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndOnlyTheCountedContainersAre
     db->Photos.GetItem(0)->LargeSize = 0;
     EXPECT_FALSE(db->ExportThumbs(true));
     EXPECT_EQ(Files(), (QStringList{"101.jpg", "102.jpg"}));
-    EXPECT_EQ(Read("102.jpg"), EncodeJpegData(jpeg.Pictures[2]));
+    EXPECT_EQ(Read("102.jpg"), JpegWriter().Encode(jpeg.Pictures[2]));
     db = LoadPhotos(MakePhotoSet(1024, 1036, 2, false, 2));
     db->Large.Size = 0;
     EXPECT_FALSE(db->ExportThumbs(true));
