@@ -83,8 +83,8 @@ TEST_F(MappedDevice, PhotoExportLeavesTheFilesLogAndProgressOfOnePhotoAfterAnoth
 }
 
 // A file of a photo's name stands for the photo only when it holds the photo's bytes: one cut
-// short by an interrupted run, one of the same size with other bytes, another device's photo
-// of the same id, or one that appears while the export runs, is kept, and the photo takes the
+// short by an interrupted run, one of the same size with other bytes (as another device's photo
+// of the same id), or one that appears while the export runs, is kept, and the photo takes the
 // first numbered name that is free or holds its bytes. Runs again into the folder add nothing.
 TEST_F(MappedDevice, PhotoExportTakesAFileForAPhotoOnlyWithItsBytesAndRunsAgainAddNothing) {
     // Photos 6 and 7 have one id and one picture: each still gets a file of its own.
@@ -107,26 +107,6 @@ TEST_F(MappedDevice, PhotoExportTakesAFileForAPhotoOnlyWithItsBytesAndRunsAgainA
     EXPECT_EQ(std::tuple(Read("1_102.jpg"), Read("1_103.jpg"), db->Photos.GetItem(2)->DestPath),
               std::tuple(cut, patched, Out + "1_102.jpg"));
     EXPECT_EQ(Progress, 4 * 8);
-
-    // A second device: the same ids, other pictures.
-    DeviceTree second(Dir.path() + "/second");
-    WritePhotoSet(
-        second,
-        MakePhotoSet(1024, 1036, 8, false, 4, [](int i, int w, int h) { return QuadrantPicture(w, h, i + 21); }),
-        false);
-    platform::SetDriveTableForTesting(std::vector<platform::Drive>{Tree.AsDrive('E'), second.AsDrive('F')});
-    TPhotoDb other("F:", false);
-    ASSERT_TRUE(other.Load(false));
-    for (int i = 0; i < other.Photos.Count(); ++i)
-        other.Photos.GetItem(i)->Selected = 1;
-    other.OutputFolder = Out;
-    for (int run = 0; run < 3; ++run) {
-        EXPECT_FALSE(other.ExportThumbs(true));
-        EXPECT_FALSE(db->ExportThumbs(true));
-    }
-    files += {"1_100.jpg", "1_101.jpg", "2_102.jpg", "2_103.jpg", "1_104.jpg", "1_105.jpg", "2_106.jpg", "107.jpg"};
-    files.sort();
-    EXPECT_EQ(std::tuple(Files(), other.Photos.GetItem(2)->DestPath), std::tuple(files, Out + "2_102.jpg"));
 
     // A file that appears under a name the export has taken is kept as well; it stands for
     // the photo only with the photo's bytes.
