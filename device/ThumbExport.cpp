@@ -25,17 +25,15 @@
 
 namespace device {
 
+qint64 ReadHandheldSome(qint64 offset, char* dest, qint64 count) {
+    quint32 delivered = 0;
+    return handheld::DeviceReadAt(quint32(count), dest, offset, &delivered) ? qint64(delivered) : -1;
+}
+
 bool ReadHandheldAt(qint64 offset, char* dest, qint64 count) {
     // The link may hand over an image in pieces; a piece of 0 bytes is the end of the file,
     // and an image that the file does not hold in full is a failed read.
-    qint64 done = 0;
-    while (done < count) {
-        quint32 delivered = 0;
-        if (!handheld::DeviceReadAt(quint32(count - done), dest + done, offset + done, &delivered) || delivered == 0)
-            return false;
-        done += delivered;
-    }
-    return true;
+    return platform::ReadExactly(ReadHandheldSome, offset, dest, count);
 }
 
 namespace {

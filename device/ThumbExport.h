@@ -28,8 +28,10 @@ std::unique_ptr<ThumbContainer> OpenDiskContainer(const QString& path);
 std::unique_ptr<ThumbContainer> OpenHandheldContainer(const QByteArray& path, QByteArray& error);
 
 // Exactly `count` bytes at `offset` of the handheld link's open file; false when the file
-// does not hold them all.
+// does not hold them all. ReadHandheldSome reads once: the bytes delivered, 0 at the file's
+// end, -1 on failure.
 bool ReadHandheldAt(qint64 offset, char* dest, qint64 count);
+qint64 ReadHandheldSome(qint64 offset, char* dest, qint64 count);
 
 // Largest image a container read may ask for; larger sizes from a damaged database fail.
 constexpr qint64 MaxImageBytes = qint64(64) << 20;

@@ -10,12 +10,9 @@
 #include <unistd.h>
 
 namespace platform {
-namespace {
 
 constexpr qint64 ChunkBytes = 256 * 1024;
 
-// The entry when it is a regular file, without following a link or waiting on a pipe; the
-// second look makes sure that what was opened is what was looked at.
 int OpenRegularAt(int dir, const char* name, struct stat& st) {
     struct stat seen {};
     if (::fstatat(dir, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode))
@@ -30,7 +27,6 @@ int OpenRegularAt(int dir, const char* name, struct stat& st) {
     return fd;
 }
 
-// All `count` bytes at `offset`, however the source hands them over; false when it ends first.
 bool ReadExactly(const ReadAtFn& read, qint64 offset, char* dest, qint64 count) {
     for (qint64 done = 0; done < count;) {
         const qint64 n = read(offset + done, dest + done, count - done);
@@ -40,8 +36,6 @@ bool ReadExactly(const ReadAtFn& read, qint64 offset, char* dest, qint64 count) 
     }
     return true;
 }
-
-} // namespace
 
 ReadAtFn ReadFromFd(int fd) {
     return [fd](qint64 offset, char* dest, qint64 count) -> qint64 {

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <functional>
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -22,5 +23,13 @@ bool FileHolds(const QString& native, const QByteArray& bytes);
 
 // A source reading the open file `fd` at offsets; its position is left alone.
 ReadAtFn ReadFromFd(int fd);
+
+// All `count` bytes at `offset`, however the source hands them over; false when it ends first.
+bool ReadExactly(const ReadAtFn& read, qint64 offset, char* dest, qint64 count);
+
+// The entry `name` of the folder `dir` opened when it is a regular file, without following a
+// link or waiting on a pipe, with its status in `st`; -1 otherwise. A second look makes sure
+// that what was opened is what was looked at.
+int OpenRegularAt(int dir, const char* name, struct stat& st);
 
 } // namespace platform

@@ -1,9 +1,9 @@
 #include "platform/FileSample.h"
 
+#include "platform/FileCompare.h"
+
 #include <QFile>
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -16,32 +16,21 @@ std::array<TByteRange, 2> SampleRanges(qint64 size) {
 }
 
 std::optional<QByteArray> ReadSample(int fd, qint64 size) {
-    const auto ranges = SampleRanges(size);
-    QByteArray sample(ranges[0].Length + ranges[1].Length, Qt::Uninitialized);
-    qint64 at = 0;
-    for (const TByteRange& range : ranges) {
-        for (qint64 done = 0; done < range.Length;) {
-            const ssize_t got = ::pread(fd, sample.data() + at, size_t(range.Length - done), range.Offset + done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return std::nullopt;
-            done += got;
-            at += got;
-        }
-    }
+    const auto [head, tail] = SampleRanges(size);
+    QByteArray sample(head.Length + tail.Length, Qt::Uninitialized);
+    const ReadAtFn read = ReadFromFd(fd);
+    if (!ReadExactly(read, head.Offset, sample.data(), head.Length) ||
+        !ReadExactly(read, tail.Offset, sample.data() + head.Length, tail.Length))
+        return std::nullopt;
     return sample;
 }
 
 std::optional<QByteArray> LocalFileSample(const QString& native, qint64 size) {
-    // Non-blocking, so that a pipe put in the file's place cannot stall the open.
-    const int fd = ::open(QFile::encodeName(native).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    const int fd = OpenRegularAt(AT_FDCWD, QFile::encodeName(native).constData(), st);
     if (fd < 0)
         return std::nullopt;
-    struct stat st {};
-    std::optional<QByteArray> sample;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size)
-        sample = ReadSample(fd, size);
+    const std::optional<QByteArray> sample = st.st_size == size ? ReadSample(fd, size) : std::nullopt;
     ::close(fd);
     return sample;
 }

@@ -13,14 +13,7 @@
 #include <unistd.h>
 
 namespace platform {
-namespace {
 
-QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
-}
-
-// renameat2 with RENAME_NOREPLACE where the kernel and file system have it; link and unlink
-// otherwise, which refuses an existing target just the same.
 bool RenameNoReplaceAt(int folderFd, const char* from, const char* to) {
 #ifdef RENAME_NOREPLACE
     if (::renameat2(folderFd, from, folderFd, to, RENAME_NOREPLACE) == 0)
@@ -32,6 +25,12 @@ bool RenameNoReplaceAt(int folderFd, const char* from, const char* to) {
         return false;
     ::unlinkat(folderFd, from, 0);
     return true;
+}
+
+namespace {
+
+QByteArray Native(const QString& path) {
+    return QFile::encodeName(path);
 }
 
 bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {

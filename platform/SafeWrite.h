@@ -43,6 +43,10 @@ QString FolderOf(const QString& path);
 // Moves an already written file `from` to `to` in the same file system without replacing an
 // existing `to` (false with errno EEXIST). `from` is left where it was on failure.
 bool MoveNoReplace(const QString& from, const QString& to);
+// The same for the entries `from` and `to` of the folder open as `folderFd`: renameat2 with
+// RENAME_NOREPLACE where the kernel and file system have it, else link and unlink, which refuse
+// an existing target just the same.
+bool RenameNoReplaceAt(int folderFd, const char* from, const char* to);
 
 // Writes `bytes` as a new file `path` through a temporary. False with errno on failure
 // (EEXIST when the name is taken and `replace` is false).

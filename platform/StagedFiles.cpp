@@ -7,28 +7,11 @@
 #include <QRandomGenerator>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
-namespace {
-
-bool MoveNoReplaceAt(int dir, const char* from, const char* to) {
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
-        return false;
-#endif
-    if (::linkat(dir, from, dir, to, 0) != 0)
-        return false;
-    ::unlinkat(dir, from, 0);
-    return true;
-}
-
-} // namespace
 
 StagedFiles::StagedFiles(const QString& folder, ClashFn clash) : Clash(std::move(clash)) {
     const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
@@ -128,7 +111,7 @@ bool StagedFiles::Commit(QString& failedName) {
 
 bool StagedFiles::MovedOrStandsFor(Entry& e, size_t entry) {
     for (;;) {
-        if (MoveNoReplaceAt(Dir, e.Temp.constData(), e.Name.constData())) {
+        if (RenameNoReplaceAt(Dir, e.Temp.constData(), e.Name.constData())) {
             PlacedNames[entry] = QFile::decodeName(e.Name);
             return true;
         }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "handheld/Iphone.h"
 
@@ -21,6 +22,7 @@ namespace device {
 class TiTunesDB;
 class TPhotoDb;
 class TArtworkDb;
+class TTrackItem;
 } // namespace device
 
 namespace platform::itunes {
@@ -185,6 +187,12 @@ private:
     void CopyFullSizePhotos();
 
     QString BuildDestPath(int index);
+    // Counts the track as copied when `dest` or one of its numbered names, from before this
+    // transfer, holds the bytes of the track: `readSource` gives their sample, `size` their count.
+    using SampleFn = std::function<std::optional<QByteArray>()>;
+    bool TakePresentCopy(device::TTrackItem& track, qint64 size, const SampleFn& readSource, const QString& dest);
+    // Counts the track as copied to `dest`, a file this transfer wrote.
+    void TrackWritten(device::TTrackItem& track, const QString& dest);
     // The log line of a source that delivered fewer bytes than its size.
     void LogReadFault(const QString& dest, const QString& location);
     // The head of both copy loops: the progress line of track i, its location with '/' and its

@@ -57,13 +57,8 @@ public:
     bool IsHeldBy(const QString& local) {
         if (!Open())
             return false;
-        if (Handheld)
-            return platform::FileHolds(local, [](qint64 offset, char* dest, qint64 count) -> qint64 {
-                quint32 got = 0;
-                const quint32 ask = quint32(std::min<qint64>(count, 1 << 20));
-                return handheld::DeviceReadAt(ask, dest, offset, &got) ? qint64(got) : -1;
-            });
-        return platform::FileHolds(local, platform::ReadFromFd(Fd), Size);
+        return Handheld ? platform::FileHolds(local, device::ReadHandheldSome)
+                        : platform::FileHolds(local, platform::ReadFromFd(Fd), Size);
     }
 
 private:
@@ -183,10 +178,11 @@ void TCopyThread::CopyFullSizePhotos() {
                 dest = db.OutputFolder + device::NumberedPhotoName(name, n);
             }
         }
-        const CopyOutcome outcome = present         ? CopyOutcome{}
-                                    : !safe         ? CopyOutcome{ErrFileNotFound, {}}
-                                    : FHandheldMode ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, dest)
-                                                    : CopyFileNoReplace(source, dest, rootFolder.Fd());
+        const auto copyTo = [&](const QString& to) {
+            return FHandheldMode ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, to)
+                                 : CopyFileNoReplace(source, to, rootFolder.Fd());
+        };
+        const CopyOutcome outcome = present ? CopyOutcome{} : !safe ? CopyOutcome{ErrFileNotFound, {}} : copyTo(dest);
         ++FPhotoIndex;
         if (outcome.Ok() && !present)
             WrittenThisRun.insert(dest);
@@ -225,10 +221,7 @@ void TCopyThread::CopyFullSizePhotos() {
             case ErrFileExists:
                 if (!FPhotoDestHasFiles) {
                     const QString numbered = NumberedName(dest);
-                    const bool copied = FHandheldMode
-                                            ? CopyFromHandheld(QStringLiteral("/Photos/") + relative, numbered).Ok()
-                                            : CopyFileNoReplace(source, numbered, rootFolder.Fd()).Ok();
-                    if (copied) {
+                    if (copyTo(numbered).Ok()) {
                         --FPhotosFailed;
                         WrittenThisRun.insert(numbered);
                     }

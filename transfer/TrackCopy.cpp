@@ -17,14 +17,20 @@
 #include <optional>
 
 namespace app {
-QString NumberedName(const QString& dest) {
+namespace {
+
+// dest's n-th numbered name: "Song2.mp3" for "Song.mp3" and 2.
+QString WithNumber(const QString& dest, qint64 n) {
     const QString ext = FileExtension(dest);
-    const QString base = dest.left(dest.size() - ext.size());
-    for (qint64 n = 1;; ++n) {
-        const QString candidate = base + QString::number(n) + ext;
-        if (!platform::EntryExists(candidate))
+    return dest.left(dest.size() - ext.size()) + QString::number(n) + ext;
+}
+
+} // namespace
+
+QString NumberedName(const QString& dest) {
+    for (qint64 n = 1;; ++n)
+        if (const QString candidate = WithNumber(dest, n); !platform::EntryExists(candidate))
             return candidate;
-    }
 }
 
 QString FileNamePart(const QString& path) {
@@ -80,42 +86,40 @@ bool IsSafeDeviceLocation(const QString& location) {
 // ---- the copy loops of the transfer ----
 
 namespace app {
-namespace {
 
 // The file among dest and its numbered names that holds the track's bytes as far as the sample
 // tells (platform/FileSample.h): the source's size, then the source's first and last 64 KiB,
 // read once and only when a file of that size is there; never one that this run wrote, which
-// stands for another track. "" when there is none. Stops at the first numbered name that does
-// not exist.
-QString PresentCopy(qint64 size, const std::function<std::optional<QByteArray>()>& readSource, const QString& dest,
-                    const QSet<QString>& writtenThisRun) {
-    if (size < 0)
-        return {};
+// stands for another track. Stops at the first numbered name that does not exist.
+bool TCopyThread::TakePresentCopy(device::TTrackItem& track, qint64 size, const SampleFn& readSource,
+                                  const QString& dest) {
     std::optional<std::optional<QByteArray>> source;
-    const auto holdsTrack = [&](const QString& candidate) {
-        if (writtenThisRun.contains(candidate))
+    for (qint64 n = 0; size >= 0; ++n) {
+        const QString candidate = n ? WithNumber(dest, n) : dest;
+        if (n && !platform::EntryExists(candidate))
             return false;
+        if (WrittenThisRun.contains(candidate))
+            continue;
         const std::optional<QByteArray> present = platform::LocalFileSample(candidate, size);
         if (!present)
-            return false;
+            continue;
         if (!source)
             source = readSource();
-        return *source && **source == *present;
-    };
-    if (holdsTrack(dest))
-        return dest;
-    const QString ext = FileExtension(dest);
-    const QString base = dest.left(dest.size() - ext.size());
-    for (qint64 n = 1;; ++n) {
-        const QString candidate = base + QString::number(n) + ext;
-        if (!platform::EntryExists(candidate))
-            return {};
-        if (holdsTrack(candidate))
-            return candidate;
+        if (*source && **source == *present) {
+            ++FMusicCopied;
+            track.DestPath = candidate;
+            FStepPending = true;
+            return true;
+        }
     }
+    return false;
 }
 
-} // namespace
+void TCopyThread::TrackWritten(device::TTrackItem& track, const QString& dest) {
+    ++FMusicCopied;
+    track.DestPath = dest;
+    WrittenThisRun.insert(dest);
+}
 
 void TCopyThread::LogReadFault(const QString& dest, const QString& location) {
     DetailLog.AppendRaw(FileNamePart(dest) + QStringLiteral(" :read error (fewer bytes than its size)\r\n") + location +
@@ -194,11 +198,7 @@ void TCopyThread::CopyMusicFromIPod() {
                                 track.Location + QStringLiteral("\r\n"));
 
         switch (outcome.Code) {
-        case CopyOk:
-            ++FMusicCopied;
-            track.DestPath = dest;
-            WrittenThisRun.insert(dest);
-            break;
+        case CopyOk: TrackWritten(track, dest); break;
         case ErrFileNotFound:
             track.DestPath.clear();
             if (notFoundLines < 4 && safe) {
@@ -239,21 +239,14 @@ void TCopyThread::CopyMusicFromIPod() {
             // is not asked: other programs often store a wrong one.
             if (FMusicDestHasFiles) {
                 const auto sample = [&] { return platform::SourceSample(source, outcome.SourceSize, rootFd); };
-                const QString present = PresentCopy(outcome.SourceSize, sample, dest, WrittenThisRun);
-                if (!present.isEmpty()) {
-                    ++FMusicCopied;
-                    track.DestPath = present;
-                    FStepPending = true;
+                if (TakePresentCopy(track, outcome.SourceSize, sample, dest))
                     continue;
-                }
             }
             {
                 const QString numbered = NumberedName(dest);
                 const CopyOutcome again = CopyFileNoReplace(source, numbered, rootFd);
                 if (again.Ok()) {
-                    ++FMusicCopied;
-                    track.DestPath = numbered;
-                    WrittenThisRun.insert(numbered);
+                    TrackWritten(track, numbered);
                 } else {
                     track.DestPath.clear();
                     if (again.Code == ErrReadFault)
@@ -330,13 +323,8 @@ void TCopyThread::CopyMusicFromHandheld() {
                     QByteArray bytes;
                     return handheld::DeviceFileSample(devicePath, size, bytes) ? std::optional(bytes) : std::nullopt;
                 };
-                const QString present = PresentCopy(size, sample, dest, WrittenThisRun);
-                if (!present.isEmpty()) {
-                    ++FMusicCopied;
-                    track.DestPath = present;
-                    FStepPending = true;
+                if (TakePresentCopy(track, size, sample, dest))
                     continue;
-                }
             }
             dest = NumberedName(dest);
         }
@@ -347,13 +335,10 @@ void TCopyThread::CopyMusicFromHandheld() {
                                 QStringLiteral("\r\n"));
         } else {
             const CopyOutcome outcome = CopyDeviceFileToTemp(location, dest, buffer.get(), bufferSize);
-            if (!outcome.Ok()) {
+            if (!outcome.Ok())
                 logFailure(dest, outcome.Reason);
-            } else {
-                ++FMusicCopied;
-                track.DestPath = dest;
-                WrittenThisRun.insert(dest);
-            }
+            else
+                TrackWritten(track, dest);
         }
         FStepPending = true;
     }

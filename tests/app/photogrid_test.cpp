@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
-#include <QtTest/QTest>
 #include <thread>
 
 using devtest::ExpectQuadrants;
@@ -86,14 +85,13 @@ TEST_F(PhotoGridTest, PagesOf450TilesAndAPageAskedForWhileATransferEnds) {
     // The next page is asked for: no tiles of page 1 stand in for it.
     QTest::mouseClick(w.NxtBtn, Qt::LeftButton);
     w.TransferEnded();
-    EXPECT_EQ(PageBar(), QStringLiteral("2/2 <"));
-    EXPECT_TRUE(Tiles().empty());
+    EXPECT_EQ(std::pair(PageBar(), Tiles().size()), std::pair(QString("2/2 <"), size_t(0)));
     // The thread's end builds the page that the bar shows, once only.
     w.CopyThread = nullptr;
     w.StatusLb->setText(QStringLiteral("kept"));
     w.TransferEnded();
-    EXPECT_EQ(Window->PhotoDb->Photos.GetItem(Tiles().at(0)->Id)->ImageId, 550u);
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("kept"));
+    EXPECT_EQ(std::pair(Window->PhotoDb->Photos.GetItem(Tiles().at(0)->Id)->ImageId, w.StatusLb->text()),
+              std::pair(550u, QString("kept")));
     w.ClearPhotoBox();
     w.TransferEnded();
     EXPECT_TRUE(Tiles().empty());
@@ -103,8 +101,7 @@ TEST_F(PhotoGridTest, PagesOf450TilesAndAPageAskedForWhileATransferEnds) {
     w.PlayLstList->setCurrentItem(w.PlayLstList->topLevelItem(0));
     w.CopyThread = nullptr;
     w.TransferEnded();
-    EXPECT_TRUE(Tiles().empty());
-    EXPECT_TRUE(w.PicPnl->isHidden() && w.SrEdit->isVisible());
+    EXPECT_TRUE(Tiles().empty() && w.PicPnl->isHidden() && w.SrEdit->isVisible());
 }
 
 // 16 photos: album 0 lists all but the last, album 1 the first ten, album 2 the next five,
@@ -163,8 +160,7 @@ TEST_F(PhotoGridTest, DamagedContainersGiveShortPagesAndARemovalDuringABuildWait
     // Gone: an empty page, the controls back on.
     ASSERT_TRUE(QFile::remove(tree.Path(thumbs)));
     ChooseAlbum(1);
-    EXPECT_TRUE(Tiles().empty());
-    EXPECT_TRUE(w.PlayLstList->isEnabled() && w.PhotoBox->isEnabled() && w.CheckBtn->Enabled());
+    EXPECT_TRUE(Tiles().empty() && w.PlayLstList->isEnabled() && w.PhotoBox->isEnabled() && w.CheckBtn->Enabled());
 
     // A volume removed from the build's first turn of the event loop is handled after it.
     tree.WriteFile(thumbs, whole);
@@ -174,12 +170,9 @@ TEST_F(PhotoGridTest, DamagedContainersGiveShortPagesAndARemovalDuringABuildWait
         w.WMDeviceChange(TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE, TZozoDodiFrm::DBT_DEVTYP_VOLUME, 1u << 4);
     });
     ChooseAlbum(0);
-    EXPECT_TRUE(disabledMeanwhile);
-    EXPECT_LT(Tiles().size(), 20u);
-    EXPECT_TRUE(w.PlayLstList->isEnabled() && w.LoadLb->isHidden());
+    EXPECT_TRUE(disabledMeanwhile && Tiles().size() < 20 && w.PlayLstList->isEnabled() && w.LoadLb->isHidden());
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Connection Lost"));
-    EXPECT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(std::pair(w.StatusLb->text(), Boxes.size()), std::pair(QString("Connection Lost"), size_t(1)));
 }
 
 class HandheldPhotoGridTest : public PhotoGridTest {
@@ -211,13 +204,10 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkAndAReloadStartsThemAfreshA
         sameDbMeanwhile = Window->PhotoDb.get() == before && w.PhotoPageBuilding();
     });
     ChooseAlbum(0);
-    EXPECT_TRUE(sameDbMeanwhile);
     // The build stopped early and closed its file; the reload has not run yet.
-    EXPECT_LT(Tiles().size(), 450u);
-    EXPECT_EQ(w.FCheckedPhotos, 1);
+    EXPECT_TRUE(sameDbMeanwhile && Tiles().size() < 450 && w.FCheckedPhotos == 1);
     QCoreApplication::processEvents();
-    EXPECT_EQ(RootText(), QStringLiteral("All photos (0/451)"));
-    EXPECT_TRUE(Tiles().empty());
+    EXPECT_EQ(std::pair(RootText(), Tiles().size()), std::pair(QString("All photos (0/451)"), size_t(0)));
     // The link's one file is free again: the next page reads through it, in RGB 555.
     ChooseAlbum(0);
     ASSERT_EQ(Tiles().size(), 450u);
@@ -237,23 +227,21 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkAndAReloadStartsThemAfreshA
     Reload();
     other.join();
     QCoreApplication::processEvents();
-    EXPECT_EQ(PageBar(), QStringLiteral("1/1"));
-    EXPECT_TRUE(Tiles().empty());
+    EXPECT_EQ(std::pair(PageBar(), Tiles().size()), std::pair(QString("1/1"), size_t(0)));
     ChooseAlbum(0);
     EXPECT_EQ(Tiles().size(), 10u);
     // A reload whose photo database cannot be read leaves no tile of the photos before it.
     ASSERT_TRUE(QFile::remove(Phone.MediaPath(QStringLiteral("/Photos/Photo Database"))));
     Reload();
-    EXPECT_EQ(PhotoRoot(), nullptr);
-    EXPECT_FALSE(w.PhotoGridHasTiles());
+    EXPECT_TRUE(PhotoRoot() == nullptr && !w.PhotoGridHasTiles());
     // The phone's connection dies in the middle of a page: the connection is lost, said once.
     fixtures::WritePhotoSet(Phone, Photos(10, 3, 3004, true), true);
     Reload();
     SimControl(("fail AFCFileRefRead " + std::to_string(mobiledevice::ErrNoDevice)).c_str(), nullptr, 0);
     ChooseAlbum(0);
     QCoreApplication::processEvents();
-    EXPECT_EQ(BoxesStarting(QStringLiteral("Lost connection to the iPod device.")), 1);
-    EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
+    EXPECT_EQ(std::pair(BoxesStarting("Lost connection to the iPod device."), w.FDeviceKind),
+              std::pair(1, TZozoDodiFrm::dkNone));
 }
 
 TEST_F(HandheldPhotoGridTest, ClosingTheWindowDuringABuildEndsIt) {
@@ -261,7 +249,5 @@ TEST_F(HandheldPhotoGridTest, ClosingTheWindowDuringABuildEndsIt) {
     bool closed = false;
     QTimer::singleShot(0, &w, [&] { closed = w.close(); });
     ChooseAlbum(0);
-    EXPECT_TRUE(closed);
-    EXPECT_FALSE(w.PhotoPageBuilding());
-    EXPECT_LT(Tiles().size(), 30u);
+    EXPECT_TRUE(closed && !w.PhotoPageBuilding() && Tiles().size() < 30);
 }

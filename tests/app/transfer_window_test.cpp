@@ -25,7 +25,6 @@
 #include <QRegularExpression>
 #include <QScrollArea>
 #include <QStackedWidget>
-#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -49,8 +48,7 @@ void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
 // A fixed-size dialog as the user sees it: its own caption, and on an X server neither a
 // minimise nor a maximise button or function asked of the window manager.
 void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
-    EXPECT_EQ(dialog.windowTitle(), caption);
-    EXPECT_EQ(dialog.windowType(), Qt::Dialog);
+    EXPECT_EQ(std::tuple(dialog.windowTitle(), dialog.windowType()), std::tuple(caption, Qt::Dialog));
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -65,11 +63,6 @@ void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
     const uint flags = hints[0].toUInt(nullptr, 16), functions = hints[1].toUInt(nullptr, 16),
                decorations = hints[2].toUInt(nullptr, 16);
     EXPECT_TRUE((flags & 3) == 3 && !(functions & 0x19) && !(decorations & 0x61)) << x.toStdString();
-}
-
-// A click on the About window where none of its texts lies.
-void ClickSurface(QWidget& about) {
-    QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(about.width() - 4, 4));
 }
 
 } // namespace
@@ -135,15 +128,16 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     for (const auto& [field, start] :
          {std::pair{Temp.path() + "/not/yet", Temp.path()}, {QString(" \x01"), QDir::homePath()}}) {
         w.OutEdit->setText(field);
-        QString opened;
-        QTimer::singleShot(0, [&] {
-            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
-                opened = d->directory().absolutePath(), d->reject();
+        InModal<QFileDialog>(w.BrowseBtn, [&](QFileDialog& picker) {
+            EXPECT_EQ(picker.directory().absolutePath(), start);
+            picker.reject();
         });
-        QTest::mouseClick(w.BrowseBtn, Qt::LeftButton);
-        EXPECT_EQ(opened, start) << field.toStdString();
     }
 
+    // A folder with only a hidden file is not empty.
+    fixtures::DeviceTree(Temp.filePath("hidden")).WriteFile(".x", {});
+    EXPECT_TRUE(TZozoDodiFrm::IsFolderEmpty(fixtures::DeviceTree(Temp.filePath("empty")).Root()) &&
+                !TZozoDodiFrm::IsFolderEmpty(Temp.filePath("hidden")));
     // A folder that cannot be made, and an empty field whose picker closes without a choice.
     QFile(Temp.filePath("file")).open(QIODevice::WriteOnly);
     TZozoDodiFrm::FolderPickerHook = [](const QString&) { return QString(); };
@@ -206,11 +200,10 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
         EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlListOnly); // at once, before the window closes
         Opened.clear();
-        ClickSurface(about);
+        QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(about.width() - 4, 4)); // where no text lies
     });
-    ASSERT_EQ(Boxes.size(), boxes + 1);
-    EXPECT_TRUE(Boxes.back().startsWith("The \"Generate the music list only\" has been selected."));
-    EXPECT_TRUE(Opened.empty());
+    EXPECT_TRUE(Boxes.size() == boxes + 1 &&
+                Boxes.back().startsWith("The \"Generate the music list only\" has been selected.") && Opened.empty());
 
     // Shown ticked again: the question again, and "Yes" opens the mode's help page.
     Answer = MsgResult::Yes;
@@ -240,10 +233,9 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     // Cleared: no question.
     InModal<TIpodAboutFrm>(w.AboutLb, [&](TIpodAboutFrm& about) {
         QTest::mouseClick(about.UseDebug, Qt::LeftButton);
-        ClickSurface(about);
+        QTest::mouseClick(&about, Qt::LeftButton, {}, QPoint(about.width() - 4, 4));
     });
-    EXPECT_EQ(Boxes.size(), boxes + 4);
-    EXPECT_EQ(w.MusicListMode(), TZozoDodiFrm::mlCopyFiles);
+    EXPECT_EQ(std::tuple(Boxes.size(), w.MusicListMode()), std::tuple(boxes + 4, TZozoDodiFrm::mlCopyFiles));
 
     w.IphoneErrLb->show(); // as after a failed start of the handheld link
     for (auto [link, page] : {std::pair<QWidget*, const char*>{w.HelpBtn, "index.html"},
@@ -279,8 +271,7 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     w.OutEdit->setText("\x01 " + spaced + " \t");
     platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
-    EXPECT_TRUE(QFileInfo(spaced).isDir());
-    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
+    EXPECT_TRUE(QFileInfo(spaced).isDir() && BoxesStarting("Lost connection to the iPod device.") == 1);
 }
 
 // The output page holds its whole summary and every field the first time each group joins or
@@ -313,8 +304,8 @@ TEST_F(WindowTest, OutputPageFitsItsContentAfterEveryOrderOfOpenings) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return w.ErrPnl->layout()->geometry() == w.ErrPnl->contentsRect(); }));
             SCOPED_TRACE(w.Trlb->text().toStdString());
             ASSERT_EQ(w.NotePgc->currentWidget(), w.SetTab);
-            EXPECT_EQ(w.OutEdit->isVisible(), bool(groups & Songs));
-            EXPECT_EQ(w.PicOutEdit->isVisible(), bool(groups & Photos));
+            EXPECT_EQ(std::pair(w.OutEdit->isVisible(), w.PicOutEdit->isVisible()),
+                      std::pair(bool(groups & Songs), bool(groups & Photos)));
             for (QWidget* c : w.ErrPnl->findChildren<QWidget*>()) {
                 if (!c->isVisibleTo(w.ErrPnl) || c->parentWidget() == w.NotePgc)
                     continue;
@@ -341,10 +332,10 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
         tree.WriteTrackDb(bytes);
         Boxes.clear();
         TZozoDodiFrm& w = Open();
-        EXPECT_EQ(w.MusicModel->Count(), tracks) << pos;
-        EXPECT_EQ(w.PlayLstList->topLevelItem(0)->childCount(), nodes) << pos;
-        ASSERT_EQ(Boxes.size(), 1u) << pos;
-        EXPECT_TRUE(Boxes[0].startsWith("The iPod's music database is damaged")) << pos;
+        EXPECT_EQ(std::pair(w.MusicModel->Count(), w.PlayLstList->topLevelItem(0)->childCount()),
+                  std::pair(tracks, nodes))
+            << pos;
+        EXPECT_TRUE(Boxes.size() == 1 && Boxes[0].startsWith("The iPod's music database is damaged")) << pos;
         Window.reset();
     }
     // The last break on a handheld: listed, without the unreadable notice.
@@ -383,11 +374,4 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     }
     SetHandheldReady(false);
     device::SetHandheldFileReader(nullptr);
-}
-
-TEST(TransferWindowFolders, AFolderWithOnlyAHiddenFileIsNotEmpty) {
-    QTemporaryDir temp;
-    EXPECT_TRUE(TZozoDodiFrm::IsFolderEmpty(temp.path()));
-    QFile(temp.filePath(".hidden")).open(QIODevice::WriteOnly);
-    EXPECT_FALSE(TZozoDodiFrm::IsFolderEmpty(temp.path()));
 }

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QLineEdit>
-#include <QTest>
 #include <sys/stat.h>
 
 namespace {
@@ -94,12 +93,11 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
             w.MusicList->viewport()->grab(w.MusicList->visualRect(w.MusicModel->index(row, 0))).toImage();
         QRect span;
         for (int y = 0; y < cell.height(); ++y)
-            for (int x = 0; x < cell.width() - 1; ++x) // the grid line at the right is not the mark
-                if (const QColor c = cell.pixelColor(x, y); std::abs(c.red() - under.red()) +
-                                                                std::abs(c.green() - under.green()) +
-                                                                std::abs(c.blue() - under.blue()) >
-                                                            120)
+            for (int x = 0; x < cell.width() - 1; ++x) { // the grid line at the right is not the mark
+                const QRgb c = cell.pixel(x, y), u = under.rgb();
+                if (std::abs(qRed(c) - qRed(u)) + std::abs(qGreen(c) - qGreen(u)) + std::abs(qBlue(c) - qBlue(u)) > 120)
                     span |= QRect(x, y, 1, 1);
+            }
         return span.size();
     };
     for (const auto& [act, row, state] : steps) {
@@ -114,9 +112,8 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
             DoubleClick(act - DClick);
         else
             Click(buttons[act]);
-        EXPECT_EQ(PlayingRow(), row);
-        EXPECT_EQ(w.FPlayer->GetState(), state);
-        EXPECT_EQ(w.PauseBtn->isHidden(), state != 1);
+        EXPECT_EQ(std::tuple(PlayingRow(), int(w.FPlayer->GetState()), w.PauseBtn->isHidden()),
+                  std::tuple(row, state, state != 1));
         QCoreApplication::processEvents();
         EXPECT_EQ(w.MusicList->visualRect(w.MusicModel->index(4, 1)), lastRow);
         if (act >= DClick) {
@@ -162,8 +159,7 @@ TEST_F(PreviewTest, ListChangesWhileATrackPlays) {
     TZozoDodiFrm& w = OpenIpod();
     const QString music = Temp.filePath("devE/iPod_Control/Music/F00/");
     ASSERT_TRUE(QFile::remove(music + "T0.mp3") && QFile::link(Temp.filePath("track.mp3"), music + "T0.mp3"));
-    ASSERT_TRUE(QFile::remove(music + "T1.mp3"));
-    ASSERT_EQ(mkfifo(QFile::encodeName(music + "T1.mp3").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::remove(music + "T1.mp3") && mkfifo(QFile::encodeName(music + "T1.mp3").constData(), 0600) == 0);
     ASSERT_TRUE(QFile::remove(music + "T2.mp3") && QFile::link("T4.mp3", music + "T2.mp3"));
     // A search's row plays on and is found again when the search is cleared.
     QTest::keyClicks(w.SrEdit, "found");

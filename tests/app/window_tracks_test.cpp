@@ -7,7 +7,6 @@
 
 #include <QLineEdit>
 #include <QPainter>
-#include <QTest>
 
 class TrackViewTest : public WindowTest {
 protected:
@@ -114,40 +113,31 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     // The size column shows its widest text whole.
     EXPECT_GE(w.MusicHeader->sectionSize(TrackListModel::ColSize),
               static_cast<QAbstractItemView*>(w.MusicList)->sizeHintForColumn(TrackListModel::ColSize));
-    ClickHeader(3); // artists without regard to case: amy, Bob, Cat, Dan, Zed
-    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Charlie", "bravo", "Echo alpha", "delta"}));
-    EXPECT_TRUE(arrow());
-    ClickHeader(6);
-    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Echo alpha", "delta", "bravo", "Charlie"}));
-    // Length sorts by its numbers, not its texts; right button and the state column change nothing.
-    ClickHeader(2);
-    ClickHeader(1, Qt::RightButton);
-    ClickHeader(0);
-    EXPECT_EQ(Titles(), (QStringList{"bravo", "Alpha", "Charlie", "delta", "Echo alpha"}));
-    ClickRow(1);
-    EXPECT_EQ(art(), 1);
-
-    // Title "Alpha", album "Alpha", and "Echo alpha" whose title holds it once.
-    Search(QStringLiteral("ALPHA"));
-    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Charlie", "Echo alpha"}));
-    EXPECT_FALSE(arrow());
-    EXPECT_EQ(art(), -1);
-    ClickHeader(2); // a first click again: ascending
-    EXPECT_EQ(Titles(), (QStringList{"Alpha", "Charlie", "Echo alpha"}));
-    EXPECT_TRUE(arrow());
-    ClickRow(0);
-    EXPECT_EQ(art(), 1);
-    // A trailing space only finds fields with the text followed by a space.
-    Search(QStringLiteral("echo "));
-    EXPECT_EQ(Titles(), (QStringList{"Echo alpha"}));
-    EXPECT_EQ(art(), -1);
-    ClickRow(0);
-    EXPECT_EQ(art(), 0);
-    w.CheckMnuClick();
-    ClickHeader(1);
-    QTest::mouseClick(w.ClearImg, Qt::LeftButton);
-    EXPECT_FALSE(arrow());
-    EXPECT_EQ(art(), -1);
+    // What the user does, then the rows, the header's arrow and the art item the panel shows.
+    const QStringList filled{"delta", "Alpha", "Charlie", "bravo", "Echo alpha"},
+        byLength{"bravo", "Alpha", "Charlie", "delta", "Echo alpha"}, found{"Alpha", "Charlie", "Echo alpha"};
+    const std::tuple<std::function<void()>, QStringList, bool, int> steps[] = {
+        // Artists without regard to case: amy, Bob, Cat, Dan, Zed.
+        {[&] { ClickHeader(3); }, {"Alpha", "Charlie", "bravo", "Echo alpha", "delta"}, true, -1},
+        {[&] { ClickHeader(6); }, {"Alpha", "Echo alpha", "delta", "bravo", "Charlie"}, true, -1},
+        // Length sorts by its numbers, not its texts; right button and the state column change nothing.
+        {[&] { ClickHeader(2), ClickHeader(1, Qt::RightButton), ClickHeader(0); }, byLength, true, -1},
+        {[&] { ClickRow(1); }, byLength, true, 1},
+        // Title "Alpha", album "Alpha", and "Echo alpha" whose title holds it once; a first
+        // click sorts ascending again.
+        {[&] { Search(QStringLiteral("ALPHA")); }, found, false, -1},
+        {[&] { ClickHeader(2); }, found, true, -1},
+        {[&] { ClickRow(0); }, found, true, 1},
+        // A trailing space only finds fields with the text followed by a space.
+        {[&] { Search(QStringLiteral("echo ")); }, {"Echo alpha"}, false, -1},
+        {[&] { ClickRow(0); }, {"Echo alpha"}, false, 0},
+        {[&] { w.CheckMnuClick(), ClickHeader(1), QTest::mouseClick(w.ClearImg, Qt::LeftButton); }, filled, false, -1},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        const auto& [act, rows, sorted, shown] = steps[i];
+        act();
+        EXPECT_EQ(std::tuple(Titles(), arrow(), art()), std::tuple(rows, sorted, shown)) << i;
+    }
     // The handler sees the text before the key: the second character shows the clear button.
     ClickHeader(1);
     w.SrEdit->clear();
@@ -155,9 +145,8 @@ TEST_F(TrackViewTest, SortingSearchAndTheArtPanel) {
     EXPECT_FALSE(w.ClearImg->isHidden());
     for (int i = 0; i < 3; ++i)
         QTest::keyClick(w.SrEdit, Qt::Key_Backspace);
-    EXPECT_TRUE(w.ClearImg->isHidden());
-    EXPECT_FALSE(arrow());
-    EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 1 songs, 0:40, 3.91 KB"));
+    EXPECT_EQ(std::tuple(w.ClearImg->isHidden(), arrow(), w.StatusLb->text()),
+              std::tuple(true, false, QString("Select 1 songs, 0:40, 3.91 KB")));
     ClickHeader(1);
     View(3);
     EXPECT_FALSE(arrow());

@@ -1,14 +1,13 @@
 // The ipod-dump tracks, photo and artwork commands on fixture devices: keys in their documented
 // order and the values a reader of the output relies on.
 #include "tests/device/DeviceTest.h"
-#include "tests/fixtures/ArtworkDbWriter.h"
 
 using namespace devtest;
 using namespace fixtures;
 
 static const auto Keys = [](const char* keys) { return QString::fromLatin1(keys).split(u' '); };
 
-TEST(Dump, TracksForPlainAndCompressedDatabases) {
+TEST(Dump, TracksOfPlainAndCompressedDatabasesPhotosArtworkAndTheirExports) {
     QTemporaryDir dir;
     DeviceTree plain(dir.path() + "/plain"), compressed(dir.path() + "/cdb");
     TrackDbLayout at;
@@ -37,10 +36,7 @@ TEST(Dump, TracksForPlainAndCompressedDatabases) {
     }
     EXPECT_NE(RunDump({"tracks", dir.path() + "/nothing-here"}).first, 0);
     EXPECT_EQ(RunDump({"tracks", plain.Root(), "--bogus"}).first, 2);
-}
 
-TEST(Dump, PhotosArtworkAndTheirExports) {
-    QTemporaryDir dir;
     const DeviceTree tree(dir.path() + "/disk");
     WritePhotoSet(tree, MakePhotoSet(1024, 1036, 4, false, 3), false);
     WriteArtSet(tree, MakeArtSet(1060, 1055, 3, false, 2), false);

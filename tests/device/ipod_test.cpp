@@ -26,7 +26,7 @@ protected:
 
 } // namespace
 
-TEST_F(IPodTest, ProbeTellsTheKindOfDriveAndScansStopAtTheFirstIPod) {
+TEST_F(IPodTest, ProbeScanLockAndPrefsFlag) {
     const DeviceTree locked = Tree("locked"), bare = Tree("bare", false), plain = Tree("plain", false), g = Tree("g");
     locked.WriteLock();
     bare.MakeITunesFolder();
@@ -48,10 +48,9 @@ TEST_F(IPodTest, ProbeTellsTheKindOfDriveAndScansStopAtTheFirstIPod) {
     Map({Tree("none", false).AsDrive('F'), g.AsDrive('E', platform::DriveFixed)});
     EXPECT_EQ(Pod.Find(true, 'E', false), prNone);
     EXPECT_EQ(Pod.Root, QByteArray("Z:"));
-}
 
-// Both change files on the device: only what they must, and a refusal is never a success.
-TEST_F(IPodTest, RemoveLockAndClearPrefsFlagChangeOnlyWhatTheyMust) {
+    // The lock's removal and the prefs flag change only what they must, and a refusal is never
+    // a success.
     const DeviceTree e = Tree("e");
     Map({e.AsDrive('E')});
     ASSERT_EQ(Pod.ProbeDrive('E'), prFound);

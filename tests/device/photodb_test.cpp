@@ -28,7 +28,8 @@ FixturePhotoDb Photos(std::vector<std::vector<FixtureThumbRef>> refs, int n = 0)
 
 } // namespace
 
-TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormat) {
+// The preferred small and the widest large format; full-size references and container numbers.
+TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormatAndReadsFullSizeReferences) {
     FixtureThumbRef odd = Ref(1111, 300, 200);
     odd.HPad = 4;
     odd.VPad = 2;
@@ -45,9 +46,6 @@ TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormat) {
         EXPECT_EQ(std::tuple(db.ErrorCode, db.Small.Id, small ? db.Large : large), std::tuple(0u, small, large))
             << small;
     }
-}
-
-TEST(PhotoDb, FullSizeReferencesAndContainerNumbers) {
     FixturePhotoDb f =
         Photos({{Ref(1036, 50, 41), Ref(1024, 320, 240, 3)}, {Ref(1036, 50, 41), Ref(1024, 320, 240, 7)}});
     TPhotoDb numbered("E:", false);
@@ -65,7 +63,9 @@ TEST(PhotoDb, FullSizeReferencesAndContainerNumbers) {
               (std::vector<int>{3, 1, 1, 1}));
 }
 
-TEST(PhotoDb, ErrorCodesOfTheFailurePaths) {
+// The error codes of the failure paths; odd records are passed over and zero lengths end
+// their walks; an odd-length UTF-16 text keeps its last byte as a character.
+TEST(PhotoDb, FailurePathsOddRecordsAndZeroLengths) {
     // mhni: during the format choice; mhla: the photos parsed before stay; a later mhii ends the
     // list with success, a later mhni drops its photo, a later mhod keeps it as far as it was filled.
     const TagDamage cases[] = {{"mhfd", 0, false, 7, 0},  {"mhli", 0, false, 8, 0},  {"mhii", 0, false, 9, 0},
@@ -73,9 +73,6 @@ TEST(PhotoDb, ErrorCodesOfTheFailurePaths) {
                                {"mhii", 1, true, 9, 1},   {"mhni", 2, true, 10, 2},  {"mhod", 4, true, 11, 3},
                                {"mhsd", 0, true, 0, 0}}; // a section that is not one ends the walk
     ExpectDamage<TPhotoDb>(WritePhotoDb(Photos({}, 3)), cases, 3, [](const TPhotoDb& db) { return db.Photos.Count(); });
-}
-
-TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {
     const std::vector<FixtureThumbRef> both{Ref(1036, 50, 41), Ref(1024, 320, 240)};
     FixturePhotoDb f = Photos({both, {Ref(1009, 42, 30), Ref(1013, 220, 176)}, {Ref(1036, 50, 41)}, both});
     f.Photos[3].TypeOneChild = true; // a title child is passed over
@@ -101,9 +98,6 @@ TEST(PhotoDb, OddRecordsArePassedOverAndZeroLengthsEndTheirWalks) {
         EXPECT_EQ(db.ErrorCode, at == item ? ecNotMhod : ecNotMhii);
         EXPECT_EQ(db.Photos.Count() > 1 ? db.Photos.GetItem(1)->LargeSize : 0u, 0u);
     }
-}
-
-TEST(PhotoDb, AnOddLengthUtf16TextKeepsItsLastByteAsACharacter) {
     // A "D" follows the record: a length that claims it still reads only the record.
     QByteArray record = QByteArray("mhod") + QByteArray(32, '\0') + QByteArray("A\0B\0C\0D\0", 8);
     for (const uint32_t length : {5u, 8u}) {

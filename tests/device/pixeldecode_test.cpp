@@ -31,12 +31,6 @@ std::vector<QRgb> Pixels(const QImage& image, QRgb mask = 0xFFFFFF) {
 
 } // namespace
 
-TEST(PixelDecode, ClampByteRoundsHalfToEvenAndClamps) {
-    for (const auto& [v, want] : std::vector<std::pair<double, int>>{
-             {255.5, 255}, {254.5, 254}, {253.5, 254}, {-0.4, 0}, {300.0, 255}, {254.916, 255}})
-        EXPECT_EQ(ClampByte(v), want) << v;
-}
-
 // 16-bit bitmaps: every pixel, rows top first; no pixels for headers that cannot be used.
 TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNoPicture) {
     const TThumbFormat square{1, 8, 2, 2, 1};
@@ -71,7 +65,12 @@ TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNo
     EXPECT_EQ(std::tuple(cut.size(), At(cut, 55, 54), At(cut, 0, 55)), std::tuple(QSize(56, 56), 0xFFFFFFu, 0u));
 }
 
-TEST(PixelDecode, UyvyFieldsFillAlternateRowsAndAnUnreadableLineStopsTheField) {
+// A byte from a colour value rounds half to even and is clamped; UYVY fields fill alternate
+// rows and an unreadable line stops the field.
+TEST(PixelDecode, ClampByteRoundsHalfToEvenAndUyvyFieldsFillAlternateRows) {
+    for (const auto& [v, want] : std::vector<std::pair<double, int>>{
+             {255.5, 255}, {254.5, 254}, {253.5, 254}, {-0.4, 0}, {300.0, 255}, {254.916, 255}})
+        EXPECT_EQ(ClampByte(v), want) << v;
     QImage target(UyvyWidth, UyvyHeight, QImage::Format_RGB888);
     // Field 0 black (Y 16), field 1 white (Y 235: 1.164 x 219 = 254.916, so 255), grey chroma.
     int lines = 0;

@@ -1,3 +1,4 @@
+#include "device/JpegWriter.h"
 #include "device/ThumbExport.h"
 #include "platform/Errors.h"
 #include "tests/device/DeviceTest.h"
@@ -10,7 +11,8 @@ using namespace fixtures;
 // Then with the last container cut inside photo 3's image: a failed read, and nothing cut
 // short is left under its name. An image of size zero is a failed read too, not the whole
 // container.
-TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndCutOrEmptyImagesAreFailedReads) {
+TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndOnlyTheCountedContainersAreVisited) {
+    EXPECT_FALSE(TPhotoDb("E:", false).Load(false)); // no database yet
     const std::tuple<int32_t, bool, QSize> cases[] = {
         {1019, true, {640, 480}}, {1019, false, {704, 480}}, {1067, true, {720, 480}}, {1023, true, {176, 132}},
         {1024, true, {320, 240}}, {1015, true, {130, 88}},   {1081, true, {640, 480}}};
@@ -35,22 +37,20 @@ TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndCutOrEmptyImagesAreFailedRe
         }
     }
     const PhotoSet jpeg = MakePhotoSet(1081, 1036, 3, false, 2); // stored JPEG data is written unchanged
-    auto db = LoadPhotos(jpeg);
+    std::unique_ptr<TPhotoDb> db = LoadPhotos(jpeg);
     db->Photos.GetItem(0)->LargeSize = 0;
     EXPECT_FALSE(db->ExportThumbs(true));
     EXPECT_EQ(Files(), (QStringList{"101.jpg", "102.jpg"}));
-    EXPECT_EQ(Read("102.jpg"), EncodeJpegData(jpeg.Pictures[2]));
+    EXPECT_EQ(Read("102.jpg"), JpegWriter().Encode(jpeg.Pictures[2]));
     db = LoadPhotos(MakePhotoSet(1024, 1036, 2, false, 2));
     db->Large.Size = 0;
     EXPECT_FALSE(db->ExportThumbs(true));
     EXPECT_TRUE(Files().isEmpty());
-}
 
-// Every number from 1 to the count is looked for, also one that no photo lies in; a count
-// that only a damaged database can give is not probed name by name.
-TEST_F(MappedDevice, PhotoDbLoadsFromTheDiskAndItsExportVisitsOnlyTheContainersUpToTheCount) {
-    EXPECT_FALSE(TPhotoDb("E:", false).Load(false));
-    auto db = LoadPhotos(MakePhotoSet(1024, 1036, 7, false, 2)); // containers 1..4
+    // Loaded from the disk, an export looks for every number from 1 to the count, also one
+    // that no photo lies in; a count that only a damaged database can give is not probed name
+    // by name.
+    db = LoadPhotos(MakePhotoSet(1024, 1036, 7, false, 2)); // containers 1..4
     EXPECT_EQ(std::pair(db->Large, db->Small),
               std::pair(TThumbFormat{1024, 153600, 320, 240, 4}, TThumbFormat{1036, 4100, 50, 41, 1}));
     const TPhotoItem& p = *db->Photos.GetItem(4);

@@ -14,13 +14,14 @@
 #include <QTest>
 #include <cerrno>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 using namespace platform;
 
 // Topics lie beside the program and cannot leave the help folder; opening goes through the hook,
-// and test runs never reach the desktop.
-TEST(Desktop, HelpPagesLieBesideTheProgramAndOpenThroughTheHook) {
+// and test runs never reach the desktop. Whatever keeps a target from opening reaches the
+// failure handler: a refused hand-over, a missing page, no xdg-open, or one that starts and then
+// fails. A working one reports nothing.
+TEST(Desktop, HelpPagesOpenThroughTheHookAndEveryFailureToOpenReachesTheHandler) {
     for (const char* topic : {"::/ej.html", "::/disk.html", "::/ts.html", "::/diag.html", "", "::/x/y/ej.html"}) {
         QFile page(HelpUrl(QString::fromLatin1(topic)).toLocalFile());
         EXPECT_TRUE(page.open(QIODevice::ReadOnly) && page.readAll().contains("<h1>")) << topic;
@@ -28,19 +29,16 @@ TEST(Desktop, HelpPagesLieBesideTheProgramAndOpenThroughTheHook) {
     for (const char* topic : {"::/no-such-page.html", "::/../../../../etc/hostname"})
         EXPECT_FALSE(HelpUrl(QString::fromLatin1(topic)).isValid()) << topic;
     QTemporaryDir root;
-    std::vector<QUrl> opened;
-    SetOpenUrlHookForTesting([&](const QUrl& url) { return opened.push_back(url), true; });
+    std::vector<QUrl> handed;
+    SetOpenUrlHookForTesting([&](const QUrl& url) { return handed.push_back(url), true; });
     EXPECT_TRUE(OpenHelp(QStringLiteral("::/ej.html")) && OpenFolder(root.path()));
     SetOpenUrlHookForTesting({});
-    EXPECT_EQ(opened, (std::vector<QUrl>{HelpUrl(QStringLiteral("::/ej.html")), QUrl::fromLocalFile(root.path())}));
+    EXPECT_EQ(handed, (std::vector<QUrl>{HelpUrl(QStringLiteral("::/ej.html")), QUrl::fromLocalFile(root.path())}));
+    const QByteArray path = qgetenv("PATH"), test = qgetenv("MARROWGATE_TEST");
     qputenv("MARROWGATE_TEST", "1");
     EXPECT_FALSE(OpenHelp(QStringLiteral("::/ej.html")) || OpenFolder(root.path()));
     qunsetenv("MARROWGATE_TEST");
-}
 
-// Whatever keeps a target from opening reaches the failure handler: a refused hand-over, a
-// missing page, no xdg-open, or one that starts and then fails. A working one reports nothing.
-TEST(Desktop, EveryFailureToOpenReachesTheHandler) {
     std::vector<QUrl> failed;
     QObject receiver;
     SetOpenFailedHandler(&receiver, [&](const QUrl& url) { failed.push_back(url); });
@@ -51,8 +49,6 @@ TEST(Desktop, EveryFailureToOpenReachesTheHandler) {
     EXPECT_EQ(failed, (std::vector<QUrl>{HelpUrl(QStringLiteral("::/ej.html")), QUrl()}));
 
     QTemporaryDir bin;
-    const QByteArray path = qgetenv("PATH"), test = qgetenv("MARROWGATE_TEST");
-    qunsetenv("MARROWGATE_TEST");
     qputenv("PATH", bin.path().toUtf8());
     const QString opened = bin.filePath(QStringLiteral("opened"));
     const auto opener = [&](const QByteArray& body) {
@@ -120,8 +116,9 @@ TEST(DriveTable, DriveFileLettersPathsAndFiles) {
 }
 
 // Only a whole block volume under /media or /run/media becomes a drive; a bind mount of a
-// system-disk folder, a tmpfs or a sub-folder of a stick stays out.
-TEST(MountInfo, OnlyBlockVolumesMountedAtTheirRootBecomeDrives) {
+// system-disk folder, a tmpfs or a sub-folder of a stick stays out. Removable volumes take
+// letters from D and keep them while mounted.
+TEST(MountInfo, OnlyBlockVolumesMountedAtTheirRootBecomeDrivesAndKeepTheirLetters) {
     const auto drives =
         DrivesFromMountInfo("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
                             "30 22 8:1 /home/u/music /media/u/bound rw - ext4 /dev/sda1 rw\n"
@@ -131,12 +128,9 @@ TEST(MountInfo, OnlyBlockVolumesMountedAtTheirRootBecomeDrives) {
                             "34 22 7:32 / /media/u/IPOD\\040X rw - vfat /dev/loop2 rw\n"
                             "garbage\n");
     ASSERT_EQ(drives.size(), 3u);
-    EXPECT_EQ(drives[2].MountPoint, QStringLiteral("/media/u/IPOD X"));
-    EXPECT_EQ(drives[2].Device, QStringLiteral("/dev/loop2"));
+    EXPECT_EQ(std::pair(drives[2].MountPoint, drives[2].Device),
+              std::pair(QString("/media/u/IPOD X"), QString("/dev/loop2")));
     DrivesFromMountInfo(QByteArray()); // forget them
-}
-
-TEST(MountInfo, RemovableVolumesTakeLettersFromDAndKeepThemWhileMounted) {
     // Device numbers of no block device (major 0), so the mount points decide.
     auto row = [](int id, const QByteArray& mount, const char* fs = "vfat") {
         return QByteArray::number(id) + " 1 0:" + QByteArray::number(900 + id) + " / " + mount + " rw - " + fs +

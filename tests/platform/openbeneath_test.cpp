@@ -1,12 +1,10 @@
 #include "platform/OpenBeneath.h"
 
-#include "platform/Drives.h"
 #include "platform/Errors.h"
 #include "platform/Files.h"
 #include "platform/SafeWrite.h"
 #include "tests/fixtures/DeviceTree.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cerrno>

@@ -101,8 +101,7 @@ TEST(UDisksEject, RetriesOnlyABusyVolumeAndNeverEjectsWhatIsStillMounted) {
     for (const auto& [name, unmounts, held, mountInfo, calls] : cases) {
         SCOPED_TRACE(name);
         const bool dismounted = QByteArray(calls) != "Unmount";
-        fake.Unmounts = unmounts;
-        fake.Held = held;
+        std::tie(fake.Unmounts, fake.Held) = std::tuple(unmounts, held);
         fake.Calls.clear();
         SetMountInfoForTesting(mountInfo);
         VolumeEject volume;

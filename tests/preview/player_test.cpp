@@ -2,16 +2,15 @@
 #include "platform/Errors.h"
 #include "preview/BassBinding.h"
 #include "preview/PodPlayer.h"
+#include "tests/fixtures/DeviceTree.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <link.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using preview::TBsPodPlayer;
@@ -69,8 +68,7 @@ TEST_F(PlayerTest, EachFormatEndsOnceAndFailuresLeaveNoStream) {
         ASSERT_TRUE(Player->Play(Track("long.mp3")) && Player->Play(Track(name)));
         EXPECT_TRUE(QTest::qWaitFor([this] { return Ends > 0; }, 5000));
         QTest::qWait(200); // for any second one
-        EXPECT_EQ(Ends, 1);
-        EXPECT_EQ(LiveStreams(), 0u);
+        EXPECT_EQ(std::pair(Ends, LiveStreams()), std::pair(1, 0u));
     }
     const QString pipe = QDir::tempPath() + "/pipe.mp3";
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
@@ -93,11 +91,9 @@ TEST_F(PlayerTest, StopAtTheEndReleasesOnceAndPostsNothingAfter) {
         delay += ended ? -3 : 2; // homes in on the end
         Player->Stop();
         QTest::qWait(40);
-        EXPECT_EQ(Ends, 0) << "round " << i;
-        EXPECT_EQ(LiveStreams(), 0u) << "round " << i;
+        EXPECT_EQ(std::pair(Ends, LiveStreams()), std::pair(0, 0u)) << "round " << i;
     }
-    EXPECT_GT(late, 0);
-    EXPECT_LT(late, 30);
+    EXPECT_TRUE(late > 0 && late < 30) << late;
 }
 
 // The program ends cleanly when it exits with a track playing (as on a lost display
@@ -145,8 +141,7 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
             const QString folder = plant == Link ? QDir::tempPath() + "/target" : name;
             const QByteArray native = QFile::encodeName(folder);
             const mode_t mode = plant == GroupOpen ? 0750 : plant == OthersOpen ? 0705 : 0700;
-            ASSERT_EQ(::mkdir(native.constData(), mode), 0);
-            ASSERT_EQ(::chmod(native.constData(), mode), 0);
+            ASSERT_TRUE(::mkdir(native.constData(), mode) == 0 && ::chmod(native.constData(), mode) == 0);
             for (auto [resource, file] : {std::pair{"BSDL", "bass.dll"}, {"BAADL", "aac.dll"}, {"BALDL", "alac.dll"}})
                 ASSERT_TRUE(
                     QFile::copy(QStringLiteral(":/") + (plant == Mine ? resource : "BAADL"), folder + "/" + file));
@@ -156,8 +151,7 @@ TEST(PlayerCreate, MissingDecoderAndLibrariesAlreadyInTheFolder) {
             {
                 TBsPodPlayer player(0, true);
                 used = player.Dir();
-                EXPECT_EQ(player.Status(), TBsPodPlayer::kReady);
-                EXPECT_TRUE(player.Play(Track("short.mp3")));
+                EXPECT_TRUE(player.Status() == TBsPodPlayer::kReady && player.Play(Track("short.mp3")));
                 EXPECT_EQ(used == QFile::encodeName(name) + '/', plant == Mine);
                 EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 3);
                 struct stat info;
@@ -196,26 +190,20 @@ TEST(PlayerCreate, FolderSwappedAfterItsCheckAndAFailurePartWay) {
         };
         {
             TBsPodPlayer player(0, true);
-            EXPECT_EQ(player.Status(), TBsPodPlayer::kReady);
-            EXPECT_TRUE(player.Play(Track("short.m4a")));
+            EXPECT_TRUE(player.Status() == TBsPodPlayer::kReady && player.Play(Track("short.m4a")));
             EXPECT_EQ(entries(moved), "aac.dll alac.dll bass.dll");
         }
         TBsPodPlayer::FolderCheckedHook = nullptr;
-        EXPECT_EQ(entries(moved), "");
-        EXPECT_TRUE(QFileInfo(name).isDir());
-        EXPECT_EQ(entries(name), planted ? "aac.dll alac.dll bass.dll" : "");
+        EXPECT_EQ(std::tuple(entries(moved), QFileInfo(name).isDir(), entries(name)),
+                  std::tuple("", true, planted ? "aac.dll alac.dll bass.dll" : ""));
         QDir(name).removeRecursively();
         QDir(moved).removeRecursively();
     }
 
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const rlimit full{1, old.rlim_max};
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &full);
-    EXPECT_THROW(TBsPodPlayer(0, true), platform::EFOpenError);
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, handler);
+    {
+        const fixtures::FileSizeLimit full(1);
+        EXPECT_THROW(TBsPodPlayer(0, true), platform::EFOpenError);
+    }
     EXPECT_EQ(entries(shared), "");
 }
 

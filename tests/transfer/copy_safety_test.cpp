@@ -2,7 +2,6 @@
 // that climb out of it and files that deliver fewer bytes than their size.
 #include "tests/transfer/transfer_helpers.h"
 #include "device/ThumbExport.h"
-#include "tests/fixtures/DeviceTree.h"
 
 #include <QTimer>
 #include <fcntl.h>
@@ -58,10 +57,9 @@ TEST_F(TransferTest, HostileDeviceTreeIsRefusedAndTheLoopGoesOn) {
     Run({.MusicCount = 7, .PhotoCount = 4}, Photos.get());
     EXPECT_FALSE(rescued);
     EXPECT_EQ(AllFiles(Music) + AllFiles(Pictures), QStringList({"Here.mp3", "f.jpg", "ok.jpg", "p.jpg"}));
-    EXPECT_TRUE(app::DetailLog.Text().contains("\r\nPhotos: 1/4\r\n"));
     const QString log = app::DetailLog.Text();
     EXPECT_EQ(log.count(" :not found (outside the device)\r\n:iPod_Control:"), 2);
-    EXPECT_FALSE(log.contains("[X]")) << log.toStdString();
+    EXPECT_TRUE(log.contains("\r\nPhotos: 1/4\r\n") && !log.contains("[X]")) << log.toStdString();
     for (const char* name : {"ThroughFolder.mp3", "Pipe.mp3", "Sock.mp3", "p.jpg"})
         EXPECT_TRUE(log.contains(name + QString(" :not found\r\n"))) << name;
     EXPECT_TRUE(

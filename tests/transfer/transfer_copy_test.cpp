@@ -13,12 +13,12 @@ TEST_F(TransferTest, CopyPrimitiveKeepsTheTimeAndNeverReplaces) {
     WriteFile(DeviceRoot + "/A.mp3", QByteArray(300000, 'a'));
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ::utimensat(AT_FDCWD, QFile::encodeName(DeviceRoot + "/A.mp3"), times, 0);
-    EXPECT_TRUE(app::CopyFileNoReplace("E:/A.mp3", Music + "A.mp3").Ok());
-    EXPECT_EQ(ReadFile(Music + "A.mp3"), QByteArray(300000, 'a'));
-    EXPECT_EQ(QFileInfo(Music + "A.mp3").lastModified().toSecsSinceEpoch(), 1000000000);
     WriteFile(Music + "B.mp3", "old");
+    EXPECT_TRUE(app::CopyFileNoReplace("E:/A.mp3", Music + "A.mp3").Ok());
     EXPECT_EQ(app::CopyFileNoReplace("E:/A.mp3", Music + "B.mp3").Code, app::ErrFileExists);
-    EXPECT_EQ(ReadFile(Music + "B.mp3"), "old");
+    EXPECT_EQ(QFileInfo(Music + "A.mp3").lastModified().toSecsSinceEpoch(), 1000000000);
+    EXPECT_EQ(std::pair(ReadFile(Music + "A.mp3"), ReadFile(Music + "B.mp3")),
+              std::pair(QByteArray(300000, 'a'), QByteArray("old")));
     EXPECT_EQ(AllFiles(Music), QStringList({"A.mp3", "B.mp3"}));
 }
 
@@ -93,13 +93,11 @@ TEST_F(TransferTest, EveryTrackStepsTheBarBeforeTheNextIsNamedAndTheLastStepIsSh
     AddTrack("Three", "3.mp3", "3");
     WriteFile(Music + "Three.mp3", "3"); // present: stands for the track
     for (bool cancel : {false, true}) {
-        TransferRun run = cancel ? CancelAt("2/") : TransferRun{};
+        TransferRun run = CancelAt(cancel ? "2/" : "no such line");
         QList<int> stepsAtItem;
-        const auto cancelAt = run.Display->OnItem;
-        run.Display->OnItem = [&, d = run.Display.get()](const QString& text) {
+        run.Display->OnItem = [&, d = run.Display.get(), cancelAt = run.Display->OnItem](const QString& text) {
             stepsAtItem << d->Steps;
-            if (cancelAt)
-                cancelAt(text);
+            cancelAt(text);
         };
         const TransferRun done = Run({.MusicCount = 3, .MusicDestHasFiles = true}, nullptr, nullptr, std::move(run));
         // "Please wait ...", one line per track, the closing empty line; a cancel still shows

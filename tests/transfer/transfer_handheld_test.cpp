@@ -60,8 +60,8 @@ TEST_F(HandheldTransferTest, ACancelOrTheDeviceLeavingDuringACopyNeverLeavesATru
     QCoreApplication::processEvents();
     // Whatever the moment of the removal, a file under a final name is a whole copy.
     const QStringList files = AllFiles(Out.path());
-    EXPECT_EQ(files.size(), copied);
-    EXPECT_GE(copied, 1); // the first track was copied before the removal began
+    // The first track was copied before the removal began.
+    EXPECT_TRUE(files.size() == copied && copied >= 1) << copied;
     EXPECT_TRUE(app::DetailLog.Text().endsWith(
         QStringLiteral("\r\nMusic: %1/6\r\nPhotos: 0/0\r\nTo iTunes: 0, 0").arg(copied)));
     for (const QString& name : files)

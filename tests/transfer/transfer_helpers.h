@@ -4,14 +4,13 @@
 #include "device/PhotoDb.h"
 #include "device/TrackDb.h"
 #include "platform/Drives.h"
+#include "tests/fixtures/DeviceTree.h"
 #include "tests/handheld/SimLink.h"
 #include "transfer/CopyThread.h"
 #include "transfer/HeadlessCopyDisplay.h"
 
 #include <QDirIterator>
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 #include <tuple>
 
 namespace transfer_test {
@@ -29,20 +28,7 @@ inline QStringList AllFiles(const QString& folder) {
     return out;
 }
 
-// Files may not grow beyond `bytes` while this lives: a stand-in for a disk that fills up.
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes) : Handler(std::signal(SIGXFSZ, SIG_IGN)) {
-        getrlimit(RLIMIT_FSIZE, &Old);
-        const rlimit limit{bytes, Old.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &Old);
-        std::signal(SIGXFSZ, Handler);
-    }
-    rlimit Old{};
-    void (*Handler)(int);
-};
+using fixtures::FileSizeLimit;
 
 struct TransferRun {
     std::unique_ptr<app::THeadlessCopyDisplay> Display = std::make_unique<app::THeadlessCopyDisplay>();

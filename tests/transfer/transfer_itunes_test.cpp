@@ -130,8 +130,7 @@ TEST(ITunesStage, NothingCopiedStartsNothingAndArtworkGoesWhereItIsMissing) {
         h.Track("T" + QString::number(art), uint32_t(art + 2)).ArtIndex = art;
     h.It.Tracks = {{"T0", "/m/T0.mp3", 0, 0, 1}};
     h.Run(true);
-    EXPECT_EQ(h.Trace().count("AddArtwork"), 1);
-    EXPECT_TRUE(h.Trace().contains("AddArtworkFromFile(T1,/art/1.bmp)"));
+    EXPECT_TRUE(h.Trace().count("AddArtwork") == 1 && h.Trace().contains("AddArtworkFromFile(T1,/art/1.bmp)"));
 }
 
 // A whole run, then a failure, a cancel or a throw at one point of it: the log, the flag and
@@ -192,8 +191,7 @@ TEST(ITunesStage, RunsInOrderAndFailuresAndCancelsEndItReleasingEveryObject) {
                                                        "\r\nVer: 12.13.2.3\r\n";
         EXPECT_EQ(h.Entries.join('|'), c.Block ? "2/2|" + block : "2/2");
         EXPECT_TRUE(c.Throws || h.Failed == (c.Block != nullptr));
-        EXPECT_TRUE(h.Trace().endsWith(c.Tail)) << h.Trace().toStdString();
-        EXPECT_EQ(h.It.LiveAtUninitialize, 0);
+        EXPECT_TRUE(h.Trace().endsWith(c.Tail) && h.It.LiveAtUninitialize == 0) << h.Trace().toStdString();
     }
 }
 

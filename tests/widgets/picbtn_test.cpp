@@ -20,25 +20,24 @@ QImage Picture(int w, int h, QRgb fill) {
 
 } // namespace
 
-TEST(PicButton, ShapeFollowsTheTransparentColourAndIgnoresMissingPictures) {
-    TPicButton b;
-    b.SetTransparentColor(0x00FF00FF);
+// The shape follows the transparent colour, missing pictures are ignored; the left button clicks
+// only when released over the button, and the caption follows hover and state.
+TEST(PicButton, ShapeClicksAndCaption) {
+    TPicButton shape;
+    shape.SetTransparentColor(0x00FF00FF);
     QImage img = Picture(6, 4, kRed);
     img.setPixel(5, 3, qRgb(255, 0, 255));
-    b.SetBitmap(&img);
-    EXPECT_EQ(b.size(), QSize(6, 4));
-    EXPECT_TRUE((b.mask() ^ (QRegion(0, 0, 6, 4) - QRegion(5, 3, 1, 1))).isEmpty());
-    b.SetTransparentColor(TColorFromRgb(kRed)); // rebuilt at once
-    EXPECT_TRUE((b.mask() ^ QRegion(5, 3, 1, 1)).isEmpty());
+    shape.SetBitmap(&img);
+    EXPECT_TRUE(shape.size() == QSize(6, 4) && (shape.mask() ^ (QRegion(0, 0, 6, 4) - QRegion(5, 3, 1, 1))).isEmpty());
+    shape.SetTransparentColor(TColorFromRgb(kRed)); // rebuilt at once
+    EXPECT_TRUE((shape.mask() ^ QRegion(5, 3, 1, 1)).isEmpty());
     // An empty or all-transparent picture leaves the whole rectangle.
     const QImage empty, red = Picture(4, 4, kRed);
-    b.SetBitmap(&empty);
-    EXPECT_TRUE(b.mask().isEmpty());
-    b.SetBitmap(&red);
-    EXPECT_TRUE(b.mask().isEmpty());
-}
+    shape.SetBitmap(&empty);
+    EXPECT_TRUE(shape.mask().isEmpty());
+    shape.SetBitmap(&red);
+    EXPECT_TRUE(shape.mask().isEmpty());
 
-TEST(PicButton, LeftButtonClicksOnlyWhenReleasedOverAndTheCaptionFollowsHoverAndState) {
     QWidget host;
     auto* b = new TPicButton(&host);
     const QImage up = Picture(10, 10, kRed), down = Picture(10, 10, kBlue);
