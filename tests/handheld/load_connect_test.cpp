@@ -130,11 +130,7 @@ TEST_F(Connect, WorkKeepsToItsPhoneWhileAnotherComesAndGoes) {
 TEST_F(Connect, ArrivalsRemovalsAndUnloadWhileAnotherThreadReads) {
     const QByteArray db = Pattern(70000);
     Put("/var/mobile/Media/iTunes_Control/iTunes/iTunesCDB", db);
-    // Attached before the window subscribes: it arrives with the subscription.
-    Load();
-    Sim("arrive");
-    Handle = platform::RegisterWindow(&Window);
-    ASSERT_TRUE(SubscribeDeviceNotification(Handle));
+    Start(/*attached=*/true); // it arrives with the subscription
     Notify("wait");
     ASSERT_EQ(Window.Seen.size(), 1u);
     EXPECT_TRUE(Window.Seen[0].Ready && Window.Seen[0].FullAccess && !Window.Seen[0].Connected);
