@@ -66,18 +66,17 @@ protected:
     platform::WindowHandle Handle = 0;
     PFN_MobileDeviceSimControl Control = nullptr;
 
-    // Installs and loads; the device tree is served as the device's root.
-    void Load(bool newGeneration = true) {
-        ASSERT_TRUE(fixtures::InstallSimulatedLibraries(SimFolder(newGeneration), Libs.path(), true));
+    // Installs, loads and subscribes; the device tree is served as the device's root, by a
+    // device already there when `attached`.
+    void Start(bool attached = false) {
+        ASSERT_TRUE(fixtures::InstallSimulatedLibraries(SimFolder(true), Libs.path(), true));
         ASSERT_TRUE(handheld::LoadDeviceLibraries());
         Control = reinterpret_cast<PFN_MobileDeviceSimControl>(
             platform::GetProcAddress(handheld::IphoneState().MobileDeviceModule, "MobileDeviceSimControl"));
         ASSERT_NE(Control, nullptr);
         Sim("root " + Device.path().toUtf8());
-    }
-    // Loads and subscribes.
-    void Start(bool newGeneration = true) {
-        Load(newGeneration);
+        if (attached)
+            Sim("arrive");
         Handle = platform::RegisterWindow(&Window);
         ASSERT_TRUE(handheld::SubscribeDeviceNotification(Handle));
     }

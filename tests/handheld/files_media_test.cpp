@@ -49,11 +49,9 @@ TEST_F(ThroughLink, WholeFileReadsWritesAndThePrefsFlag) {
     auto read = [&] { return handheld::DeviceReadFile("/f", stream); };
     ExpectFailure("", "Not found", read);
     Put(kMedia + "/f", Pattern(0x300000 + 10));
-    Sim("fail AFCFileRefRead 10 1");
-    EXPECT_FALSE(read());
+    ExpectFailure("fail AFCFileRefRead 10 1", "Read error: 10", read);
     EXPECT_EQ(stream.size(), 5 + 0x300000); // chunks read so far stay
     // Other flag values and short files are left alone.
-    Sim("reset");
     const QString path = kMedia + "/iTunes_Control/iTunes/iTunesPrefs";
     for (const QByteArray& prefs : {QByteArray(20, '\2'), QByteArray(10, '\1')}) {
         Put(path, prefs);
@@ -103,7 +101,6 @@ TEST_F(ThroughLink, ReadsAtOffsetsOfOneOpenFile) {
     EXPECT_TRUE(handheld::DeviceFileSize("/large", size) && size == 200000);
     EXPECT_TRUE(handheld::DeviceFileSample("/large", size, sample) && sample == large.left(65536) + large.right(65536));
     EXPECT_FALSE(handheld::DeviceFileSample("/large", size + 1, sample));
-    Sim("reset");
     // The failure text stays with the thread that caused it; the record holds the latest.
     ExpectFailure("", "Not found", [] { return handheld::DeviceOpenFile("/missing"); });
     Sim("fail AFCFileRefOpen 77");
@@ -168,16 +165,12 @@ TEST_F(ThroughLink, TrackDatabaseCompressedFirstThenPlain) {
     device::TiTunesDB db("iPhone", true);
     ASSERT_TRUE(db.Load());
     EXPECT_EQ(db.Tracks.GetItem(5999).TrackId, 1000u + 5999u);
-    Sim("fail AFCFileRefRead 10 1");
     device::TiTunesDB cut("iPhone", true);
-    EXPECT_FALSE(cut.Load());
+    ExpectFailure("fail AFCFileRefRead 10 1", "Read error: 10", [&] { return cut.Load(); });
     EXPECT_EQ(std::pair(cut.ErrorCode, cut.ReadError),
               std::pair(int32_t(device::ecReadError), QString("Read error: 10")));
     EXPECT_TRUE(cut.Tracks.Count() > 0 && cut.Tracks.Count() < 6000) << cut.Tracks.Count();
-    Sim("reset");
-    Sim("fail AFCFileRefOpen 5");
-    EXPECT_FALSE(device::TiTunesDB("iPhone", true).Load());
-    EXPECT_EQ(handheld::IphoneLastError(), "Open error: 5");
+    ExpectFailure("fail AFCFileRefOpen 5", "Open error: 5", [] { return device::TiTunesDB("iPhone", true).Load(); });
 }
 
 // A failed read leaves no file of its photo; a

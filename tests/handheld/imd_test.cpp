@@ -62,13 +62,13 @@ protected:
         platform::UnregisterWindow(Handle);
     }
     // A device whose files live in a folder of its own.
-    fakemuxd::DeviceSetup Setup(const char* udid) {
-        QDir().mkpath(Work.filePath(udid));
-        return {.Udid = udid, .Folder = Work.filePath(udid).toStdString()};
+    // Plugs a device whose files live in a folder of its own, named after it.
+    int Plug(fakemuxd::DeviceSetup s) {
+        QDir().mkpath(On(s.Udid.c_str(), {}));
+        s.Folder = On(s.Udid.c_str(), {}).toStdString();
+        return Muxd.Plug(s);
     }
-    static QString On(const fakemuxd::DeviceSetup& s, const QString& path) {
-        return QString::fromStdString(s.Folder) + path;
-    }
+    QString On(const char* udid, const QString& path) const { return Work.filePath(udid) + path; }
 
     template <typename T>
     T Entry(const char* name) {
@@ -96,9 +96,8 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     ASSERT_EQ(Entry<PFN_AMDeviceNotificationSubscribe>("AMDeviceNotificationSubscribe")(&Events::Callback, 0, 0, &Seen,
                                                                                         &Notification),
               0u);
-    fakemuxd::DeviceSetup a = Setup("device-a");
-    simtest::WriteFile(On(a, "/big"), simtest::Pattern(1 << 20));
-    const int idA = Muxd.Plug(a);
+    simtest::WriteFile(On("device-a", "/big"), simtest::Pattern(1 << 20));
+    const int idA = Plug({.Udid = "device-a"});
     void* deviceA = Seen.Wait(1, 1);
     // Connects like the link does and opens the file service.
     static const struct {
@@ -121,7 +120,7 @@ TEST_F(Imd, StalledReadHoldsUpNeitherEventsNorOtherDevices) {
     std::thread reader([&] { stalledResult = ReadSome(files, ref, buffer); });
     EXPECT_TRUE(Muxd.WaitForMore("AFCRead", 0));
 
-    Muxd.Plug(Setup("device-b"));
+    Plug({.Udid = "device-b"});
     void* deviceB = Seen.Wait(2, 1);
     EXPECT_EQ(deviceB ? Call("AMDeviceIsPaired", deviceB) : 1u, 1u); // its absence is reported below
     Muxd.Unplug(idA);                                                // ends the stalled read
@@ -150,14 +149,13 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     ASSERT_TRUE(LoadDeviceLibraries());
     Handle = platform::RegisterWindow(&Window);
     ASSERT_TRUE(SubscribeDeviceNotification(Handle));
-    fakemuxd::DeviceSetup files = Setup("files");
     const int sizes[] = {0, 0x300000, 0x300001, 20000000};
     for (int size : sizes)
-        simtest::WriteFile(On(files, QStringLiteral("/f%1").arg(size)), simtest::Pattern(size));
+        simtest::WriteFile(On("files", QStringLiteral("/f%1").arg(size)), simtest::Pattern(size));
     QByteArray prefs = simtest::Pattern(40);
     prefs[10] = 1;
-    simtest::WriteFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
-    const int filesId = Muxd.Plug(files);
+    simtest::WriteFile(On("files", "/iTunes_Control/iTunes/iTunesPrefs"), prefs);
+    const int filesId = Plug({.Udid = "files"});
     ASSERT_TRUE(WaitFor(1).Ready) << IphoneLastError().constData();
     // Each file with the size that the device's file information gives, and its first and last
     // 64 KiB read at their offsets.
@@ -172,14 +170,14 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     }
     EXPECT_TRUE(ClearDevicePrefsFlag()) << IphoneLastError().constData();
     prefs[10] = 0;
-    EXPECT_EQ(simtest::ReadFile(On(files, "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
+    EXPECT_EQ(simtest::ReadFile(On("files", "/iTunes_Control/iTunes/iTunesPrefs")), prefs);
 
     Muxd.StallReads(true);
     QByteArray stalled;
     const int readsBefore = Muxd.Count("AFCRead");
     std::thread reader([&] { stalled = simtest::Read("/f20000000"); });
     EXPECT_TRUE(Muxd.WaitForMore("AFCRead", readsBefore));
-    const int otherId = Muxd.Plug(Setup("other"));
+    const int otherId = Plug({.Udid = "other"});
     EXPECT_TRUE(WaitFor(2).Ready) << "the arrival waited for the stalled read";
     Muxd.Unplug(otherId);
     EXPECT_FALSE(WaitFor(3).Ready);
@@ -188,26 +186,21 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     EXPECT_TRUE(stalled == simtest::Pattern(20000000));
     Muxd.Unplug(filesId);
 
-    fakemuxd::DeviceSetup dying = Setup("dying");
-    simtest::WriteFile(On(dying, "/f"), "abc");
-    const int dyingId = Muxd.Plug(dying);
+    simtest::WriteFile(On("dying", "/f"), "abc");
+    const int dyingId = Plug({.Udid = "dying"});
     EXPECT_TRUE(WaitFor(5).Ready) << IphoneLastError().constData();
     Muxd.StallReads(true, true);
     const QByteArray gone = QByteArray::number(mobiledevice::ErrNoDevice);
-    EXPECT_EQ(simtest::Read("/f"), "<failed>");
+    EXPECT_TRUE(simtest::Read("/f") == "<failed>" && IphoneLastError() == "Read error: " + gone);
     EXPECT_FALSE(WaitFor(6).Ready);
-    EXPECT_EQ(IphoneLastError(), "Read error: " + gone);
-    EXPECT_EQ(simtest::Read("/f"), "<failed>");
-    EXPECT_EQ(IphoneLastError(), "Open error: " + gone);
+    EXPECT_TRUE(simtest::Read("/f") == "<failed>" && IphoneLastError() == "Open error: " + gone);
     Muxd.StallReads(false);
     Muxd.Unplug(dyingId); // already heard of: the next message is the next arrival's
 
     size_t seen = 6;
     for (const auto& [version, validations] : {std::pair{"16.4", 0}, {"12.5.7", 0}, {"6.1.6", 1}}) {
         SCOPED_TRACE(version);
-        fakemuxd::DeviceSetup setup = Setup(version);
-        setup.Version = version;
-        const int id = Muxd.Plug(setup);
+        const int id = Plug({.Udid = version, .Version = version});
         EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
         EXPECT_EQ(Muxd.Count("ValidatePair"), validations);
         EXPECT_EQ(Muxd.Count("Pair") + Muxd.Count("SavePairRecord"), 0);
@@ -216,19 +209,15 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     }
     for (const auto& [forgot, text, pairs] :
          {std::tuple{false, "Validate pair error: ", 0}, {true, "Invalid pair", 1}}) {
-        fakemuxd::DeviceSetup setup = Setup(forgot ? "forgot" : "broke-off");
-        setup.ForgotHost = forgot;
-        setup.DropAt = forgot ? "" : "StartSession";
-        const int id = Muxd.Plug(setup);
+        const int id = Plug(
+            {.Udid = forgot ? "forgot" : "broke-off", .DropAt = forgot ? "" : "StartSession", .ForgotHost = forgot});
         EXPECT_TRUE(WaitFor(++seen).LastError.startsWith(text)) << IphoneLastError().constData();
         EXPECT_EQ(Muxd.Count("Pair"), pairs);
         Muxd.Unplug(id);
         ++seen;
     }
 
-    fakemuxd::DeviceSetup fresh = Setup("new-device");
-    fresh.Trusted = false;
-    const int id = Muxd.Plug(fresh);
+    const int id = Plug({.Udid = "new-device", .Trusted = false});
     EXPECT_TRUE(WaitFor(++seen).LastError.startsWith("Pair failed: ")) << IphoneLastError().constData();
     Muxd.Trust(id);
     EXPECT_TRUE(WaitFor(++seen).Ready) << IphoneLastError().constData();
@@ -238,18 +227,14 @@ TEST_F(Imd, LinkConnectsTrustedNewAndPulledDevices) {
     const int paired = Muxd.Count("Pair");
     for (const auto& [version, drops] : {std::pair{"16.4", 2}, {"6.1.6", 3}})
         for (int drop = 1; drop <= drops; ++drop) {
-            fakemuxd::DeviceSetup setup = Setup(version);
-            std::tie(setup.Version, setup.DropRecordRead) = std::pair(version, drop);
-            const int id = Muxd.Plug(setup);
+            const int id = Plug({.Udid = version, .Version = version, .DropRecordRead = drop});
             EXPECT_FALSE(WaitFor(++seen).Ready) << version << " " << drop;
             EXPECT_EQ(Muxd.Count("Pair"), paired) << version << " " << drop;
             Muxd.Unplug(id);
             WaitFor(++seen);
         }
     Muxd.Unplug(id);
-    fakemuxd::DeviceSetup pulled = Setup("pulled");
-    pulled.PullAt = "StartService";
-    Muxd.Plug(pulled);
+    Plug({.Udid = "pulled", .PullAt = "StartService"});
     WaitFor(seen + 3);
     EXPECT_FALSE(IphoneReady());
 }
