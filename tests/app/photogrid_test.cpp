@@ -14,11 +14,9 @@
 
 using devtest::ExpectQuadrants;
 
-namespace {
-
 // `count` photos of small format `small` and a wider large one, cheap to write, so the small
 // one is chosen.
-fixtures::PhotoSet Photos(int count, int perContainer = 3, int32_t small = 3004, bool handheld = false) {
+static fixtures::PhotoSet Photos(int count, int perContainer = 3, int32_t small = 3004, bool handheld = false) {
     const int32_t large = small == 3004 || small == 1036 || small == 1032 ? 1066 : 1016;
     return fixtures::MakePhotoSet(large, small, count, handheld, perContainer);
 }
@@ -39,8 +37,6 @@ protected:
                (Window->NxtBtn->isHidden() ? "" : " >");
     }
 };
-
-} // namespace
 
 TEST_F(PhotoGridTest, EverySmallFormatShowsItsPicturesAndATickedFrame) {
     fixtures::DeviceTree tree = MakeIpod('E', WindowDb());

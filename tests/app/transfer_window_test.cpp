@@ -27,12 +27,10 @@
 #include <QStackedWidget>
 #include <QTimer>
 
-namespace {
-
 // Clicks `opener` and runs `inside` on the modal window of type Dlg that it shows; `inside` must
 // close it.
 template <class Dlg>
-void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
+static void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
     QTimer::singleShot(0, [&] {
         QPointer<QWidget> d = qobject_cast<Dlg*>(QApplication::activeModalWidget());
         ASSERT_TRUE(d);
@@ -47,7 +45,7 @@ void InModal(QWidget* opener, const std::function<void(Dlg&)>& inside) {
 
 // A fixed-size dialog as the user sees it: its own caption, and on an X server neither a
 // minimise nor a maximise button or function asked of the window manager.
-void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
+static void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
     EXPECT_EQ(std::tuple(dialog.windowTitle(), dialog.windowType()), std::tuple(caption, Qt::Dialog));
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return;
@@ -64,8 +62,6 @@ void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
                decorations = hints[2].toUInt(nullptr, 16);
     EXPECT_TRUE((flags & 3) == 3 && !(functions & 0x19) && !(decorations & 0x61)) << x.toStdString();
 }
-
-} // namespace
 
 TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     fixtures::FixtureDb db = WindowDb();
@@ -158,8 +154,8 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     EXPECT_EQ(BoxesStarting("The last transfer is still ending. Please try again in a moment."), 1);
     WaitForThreadEnd(w);
     // It stopped before its first track, and its log went with it.
-    EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty());
-    EXPECT_TRUE(app::DetailLog.Text().isEmpty()) << app::DetailLog.Text().toStdString();
+    EXPECT_TRUE(QDir(out).entryList(QDir::Files).isEmpty() && app::DetailLog.Text().isEmpty())
+        << app::DetailLog.Text().toStdString();
 
     ASSERT_TRUE(w.PrepareExport());
     QTest::mouseClick(w.SyncCb, Qt::LeftButton, {}, QPoint(5, w.SyncCb->height() / 2)); // to iTunes, as the log shows
@@ -224,8 +220,8 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         EXPECT_EQ(w.OutEdit->isVisibleTo(w.ErrPnl), tracks);
         QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
         WaitForThreadEnd(w);
-        EXPECT_EQ(QDir(list).entryList(QDir::Files), QStringList{"VRQMusicList.xml"});
-        EXPECT_EQ(w.Tilb->text(), "File saved as \"VRQMusicList.xml\"");
+        EXPECT_EQ(std::pair(QDir(list).entryList(QDir::Files), w.Tilb->text()),
+                  std::pair(QStringList{"VRQMusicList.xml"}, QString("File saved as \"VRQMusicList.xml\"")));
         QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
     }
     EXPECT_EQ(BoxesStarting("You have selected \"Generate the music list only\" mode."), 2);
@@ -259,10 +255,9 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     w.OutEdit->setText(Temp.filePath("lost"));
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     WaitForThreadEnd(w);
-    EXPECT_TRUE(app::DetailLog.Text().contains("\r\nMusic: 0/5\r\nPhotos: 2/2\r\n"));
+    EXPECT_TRUE(app::DetailLog.Text().contains("\r\nMusic: 0/5\r\nPhotos: 2/2\r\n") && w.DetailLb->isVisible());
     EXPECT_EQ(std::pair(w.Tilb->text(), w.Namelb->text()),
               std::pair(QString("Transfer incomplete"), QString("5 items were not copied. See the Detail Log.")));
-    EXPECT_TRUE(w.DetailLb->isVisible());
     QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
 
     QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
@@ -292,11 +287,7 @@ TEST_F(WindowTest, OutputPageFitsItsContentAfterEveryOrderOfOpenings) {
                     continue;
                 const QRect node = t->visualItemRect(t->topLevelItem(g == Songs ? 0 : 1));
                 QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, node.center());
-                if (g == Songs)
-                    QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
-                                      TrackCheckPictureRect(w.MusicList, w.MusicModel->index(0, 1)).center());
-                else
-                    QTest::mouseClick(w.PhotoTiles().at(0), Qt::LeftButton);
+                g == Songs ? ClickBox(w, 0) : QTest::mouseClick(w.PhotoTiles().at(0), Qt::LeftButton);
             }
             ticked = groups;
             QTest::mouseClick(w.ExportBtn, Qt::LeftButton);
@@ -347,9 +338,9 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
     TZozoDodiFrm& w = Open();
     SetHandheldReady(true);
     w.WMIphoneNotify();
-    EXPECT_EQ(w.MusicModel->Count(), 3);
-    EXPECT_EQ(w.ErrLb->text(), "Waiting for iPod ...");
-    EXPECT_EQ(BoxesStarting("The music database of the iPhone/iPod touch is damaged"), 1);
+    EXPECT_EQ(std::tuple(w.MusicModel->Count(), w.ErrLb->text(),
+                         BoxesStarting("The music database of the iPhone/iPod touch is damaged")),
+              std::tuple(3, QString("Waiting for iPod ..."), 1));
     // A phone that fails a read part-way through its database: what was read is listed and the
     // link's reason shown, also when nothing was; a plain database (of one track here) never
     // stands in for a compressed one that failed.
@@ -373,5 +364,4 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
                                               "error: 7); the tracks that could be read are listed."});
     }
     SetHandheldReady(false);
-    device::SetHandheldFileReader(nullptr);
 }

@@ -9,21 +9,18 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 
-namespace {
-
 // A volume arriving or leaving, as the system reports it.
-void Volume(TZozoDodiFrm& w, bool arrival, uint32_t mask) {
+static void Volume(TZozoDodiFrm& w, bool arrival, uint32_t mask) {
     w.WMDeviceChange(arrival ? TZozoDodiFrm::DBT_DEVICEARRIVAL : TZozoDodiFrm::DBT_DEVICEREMOVECOMPLETE,
                      TZozoDodiFrm::DBT_DEVTYP_VOLUME, mask);
 }
-
-} // namespace
 
 TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + "/iPodMusic";
@@ -31,8 +28,8 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     Window->FormatLst->setCurrentIndex(4);
     Window->close();
     Window.reset();
-    EXPECT_EQ(Open().FormatLst->currentIndex(), 4);
-    EXPECT_EQ(Opened.size(), 1u); // the start page on the first run only
+    // The start page on the first run only.
+    EXPECT_EQ(std::pair(Open().FormatLst->currentIndex(), Opened.size()), std::pair(4, size_t(1)));
     Window.reset();
     QFile ini(Temp.filePath(QStringLiteral("config/Marrowgate/Marrowgate.ini")));
     // The file written is the one that the help and the README name.
@@ -50,13 +47,11 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     ini.close();
     MakeIpod('E', {}); // no playlist at all
     TZozoDodiFrm& w = Open();
-    EXPECT_EQ(BoxesStarting(QStringLiteral("There is no music or video in your iPod.")), 1);
-    EXPECT_EQ(w.PlayLstList->topLevelItemCount(), 0);
-    EXPECT_EQ(w.FormatLst->currentIndex(), 0);
-    EXPECT_EQ(w.OutEdit->text(), music);
-    EXPECT_EQ(w.PicOutEdit->text(), QStringLiteral("/pics"));
-    EXPECT_TRUE(w.SyncCb->isChecked() && !w.ArtCb->isChecked());
-    EXPECT_EQ(w.spl->sizes().value(0), 240); // applied after the layout
+    EXPECT_EQ(std::tuple(BoxesStarting("There is no music or video in your iPod."), w.PlayLstList->topLevelItemCount(),
+                         w.FormatLst->currentIndex(), w.OutEdit->text(), w.PicOutEdit->text()),
+              std::tuple(1, 0, 0, music, QString("/pics")));
+    // The pane's width is applied after the layout.
+    EXPECT_TRUE(w.SyncCb->isChecked() && !w.ArtCb->isChecked() && w.spl->sizes().value(0) == 240);
 }
 
 TEST_F(WindowTest, WaitingAndLockedNoticesAndTheRoundedShape) {
@@ -71,8 +66,7 @@ TEST_F(WindowTest, WaitingAndLockedNoticesAndTheRoundedShape) {
     locked.resize(1000, 700);
     EXPECT_TRUE(!locked.mask().contains(QPoint(0, 0)) && locked.mask().contains(QPoint(4, 0)));
     QTest::mouseClick(locked.UnlockBtn, Qt::LeftButton);
-    EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))));
-    EXPECT_FALSE(locked.isVisible());
+    EXPECT_FALSE(QFile::exists(tree.Path(QStringLiteral("iPod_Control/iTunes/iTunesLock"))) || locked.isVisible());
     // Closing a window that never loaded an iPod asks nothing about ejecting.
     EXPECT_EQ(BoxesStarting(QStringLiteral("Do you want to eject")), 0);
 }
@@ -142,7 +136,6 @@ TEST_F(WindowTest, HandheldUnreadableThenArriving) {
     w.FWaitingDevice = true;
     Volume(w, true, 1u << 4);
     EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkHandheld);
-    device::SetHandheldFileReader(nullptr);
 }
 
 // Two phones with other files at the same paths. A transfer and the iTunes flag stay on the
@@ -187,8 +180,8 @@ TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
     phone("leave", second);
     SimControl("release", nullptr, 0);
     ASSERT_TRUE(Until([&] { return !w.CopyThread; }));
-    EXPECT_TRUE(app::DetailLog.Text().endsWith("Music: 5/5\r\nPhotos: 0/0\r\nTo iTunes: -1, -1"));
-    EXPECT_EQ(w.IpodLb->text(), "Test iPod");
+    EXPECT_TRUE(app::DetailLog.Text().endsWith("Music: 5/5\r\nPhotos: 0/0\r\nTo iTunes: -1, -1") &&
+                w.IpodLb->text() == "Test iPod");
     QTest::mouseClick(w.CancelBtn, Qt::LeftButton, {}, QPoint(5, 5));
 
     phone("arrive", second);
@@ -202,8 +195,8 @@ TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
     TZozoDodiFrm::FolderPickerHook = nullptr;
     EXPECT_FALSE(w.TransferThreadAlive() || w.MusicModel->Count());
-    EXPECT_EQ(BoxesStarting("Lost connection to the iPod device."), 1);
-    EXPECT_EQ(w.StatusLb->text(), "Connection Lost");
+    EXPECT_EQ(std::pair(BoxesStarting("Lost connection to the iPod device."), w.StatusLb->text()),
+              std::pair(1, QString("Connection Lost")));
     // With none loaded, a phone that fails to connect is reported as a lost connection.
     SimControl("fail AMDeviceConnect 5", nullptr, 0);
     phone("arrive", first);
@@ -226,9 +219,7 @@ TEST_F(WindowTest, AfterALostDriveNothingReadsWhatIsMountedInItsPlace) {
     mountAt("E: " + mount.toUtf8() + " removable\n");
     platform::SetDriveTableForTesting(std::nullopt);
     qputenv("MARROWGATE_DRIVES", QFile::encodeName(drives));
-    const struct Unset {
-        ~Unset() { qunsetenv("MARROWGATE_DRIVES"); }
-    } unset;
+    const auto unset = qScopeGuard([] { qunsetenv("MARROWGATE_DRIVES"); });
     TZozoDodiFrm& w = OpenShown();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     TickAllTracks(w);
@@ -250,8 +241,7 @@ TEST_F(WindowTest, AfterALostDriveNothingReadsWhatIsMountedInItsPlace) {
     ASSERT_TRUE(Until([&] { return w.FVolumeWatcher->CurrentMask() == 1u << 4; }));
     copyTo(Temp.filePath("again"));
     Until([&] { return !w.CopyThread; });
-    EXPECT_FALSE(QFileInfo::exists(Temp.filePath("again")));
-    EXPECT_FALSE(w.ExportBtn->Enabled() || w.PlayBtn->Enabled() || w.MusicList->isEnabled());
-    EXPECT_EQ(w.StatusLb->text(), "Connection Lost");
-    EXPECT_EQ(w.MusicModel->Count(), 5);
+    EXPECT_FALSE(QFileInfo::exists(Temp.filePath("again")) || w.ExportBtn->Enabled() || w.PlayBtn->Enabled() ||
+                 w.MusicList->isEnabled());
+    EXPECT_EQ(std::pair(w.StatusLb->text(), w.MusicModel->Count()), std::pair(QString("Connection Lost"), 5));
 }

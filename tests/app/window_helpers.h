@@ -69,6 +69,7 @@ protected:
         platform::SetOpenUrlHookForTesting(nullptr);
         platform::SetDriveTableForTesting(std::nullopt);
         platform::SetCommonProgramFilesFolderForTesting(QString());
+        device::SetHandheldFileReader(nullptr);
     }
 
     // A disk-mode iPod with `db` in a folder of its own, mapped to `letter`.
@@ -103,11 +104,14 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return done();
     }
-    // Ticks every row of the list with a click on its box.
+    // A click on a row's check picture.
+    static void ClickBox(TZozoDodiFrm& w, int row) {
+        QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
+                          TrackCheckPictureRect(w.MusicList, w.MusicModel->index(row, 1)).center());
+    }
     static void TickAllTracks(TZozoDodiFrm& w) {
         for (int r = 0; r < w.MusicModel->Count(); ++r)
-            QTest::mouseClick(w.MusicList->viewport(), Qt::LeftButton, {},
-                              TrackCheckPictureRect(w.MusicList, w.MusicModel->index(r, 1)).center());
+            ClickBox(w, r);
     }
 
     static void WaitForThreadEnd(TZozoDodiFrm& w) {

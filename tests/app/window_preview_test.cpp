@@ -7,12 +7,10 @@
 #include <QLineEdit>
 #include <sys/stat.h>
 
-namespace {
-
 // Row sizes around the two handheld limits (9 MiB asks, over 8 MiB is skipped).
 const uint32_t kSizes[] = {5000, 9437184, 9437185, 9000000, 5000000};
 
-fixtures::FixtureDb PreviewDb(const char* folder) {
+static fixtures::FixtureDb PreviewDb(const char* folder) {
     fixtures::FixtureDb db;
     db.Playlists = {{.Name = "Test iPod", .Master = true}, {.Name = "Other", .TrackIds = {20, 21, 22}}};
     for (uint32_t i = 0; i < 5; ++i) {
@@ -116,9 +114,8 @@ TEST_F(PreviewTest, ButtonsDoubleClicksAndTheRunDownTheList) {
                   std::tuple(row, state, state != 1));
         QCoreApplication::processEvents();
         EXPECT_EQ(w.MusicList->visualRect(w.MusicModel->index(4, 1)), lastRow);
-        if (act >= DClick) {
+        if (act >= DClick)
             EXPECT_EQ(markSpan(row), w.MusicModel->PlayingIcon.size() + QSize(2, 2));
-        }
     }
     EXPECT_TRUE(Boxes.empty());
 }
@@ -197,5 +194,3 @@ TEST_F(PreviewTest, AMissingDecoderLeavesNoPreview) {
     DoubleClick(0);
     EXPECT_EQ(PlayingRow(), -1);
 }
-
-} // namespace

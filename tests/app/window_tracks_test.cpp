@@ -16,11 +16,6 @@ protected:
         QTest::mouseClick(Window->PlayLstList->viewport(), Qt::LeftButton, {},
                           Window->PlayLstList->visualItemRect(child ? root->child(child - 1) : root).center());
     }
-    // A click on a row's check picture.
-    void ClickBox(int row) {
-        QTest::mouseClick(Window->MusicList->viewport(), Qt::LeftButton, {},
-                          TrackCheckPictureRect(Window->MusicList, Window->MusicModel->index(row, 1)).center());
-    }
     void ClickRow(int row, Qt::KeyboardModifiers keys = {}) {
         QTest::mouseClick(Window->MusicList->viewport(), Qt::LeftButton, keys,
                           Window->MusicList->visualRect(Window->MusicModel->index(row, 2)).center());
@@ -50,12 +45,12 @@ TEST_F(TrackViewTest, ViewsCheckPicturesAndCheckMenu) {
         QPainter(&expected).drawImage(0, 0, TrackCheckPicture(checked, enabled));
         return shot.copy(TrackCheckPictureRect(w.MusicList, w.MusicModel->index(row, 1))) == expected;
     };
-    ClickBox(0);
+    ClickBox(w, 0);
     EXPECT_TRUE(shows(0, true, true) && shows(1, false, true));
     w.EnableControls(false);
     EXPECT_TRUE(shows(0, true, false) && shows(1, false, false));
     w.EnableControls(true);
-    ClickBox(2);
+    ClickBox(w, 2);
     EXPECT_EQ(w.StatusLb->text(), QStringLiteral("Select 2 songs, 0:50, 4.88 KB"));
 
     View(2); // capital ".M4V" and ".mov" are videos
@@ -63,7 +58,7 @@ TEST_F(TrackViewTest, ViewsCheckPicturesAndCheckMenu) {
     // A repeated id lists its track twice, checked on both rows; an id without a track adds nothing.
     View(3);
     EXPECT_EQ(Titles(), (QStringList{"Charlie", "delta", "Charlie"}));
-    ClickBox(2); // shown checked, so this unchecks the track
+    ClickBox(w, 2); // shown checked, so this unchecks the track
     EXPECT_EQ(w.FCheckedCount, 1);
 
     // "All videos": only videos get checked; music keeps its marks.
