@@ -58,9 +58,8 @@ static void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
     // Flags, functions, decorations; "all" (bit 0) in either means every button.
     const QStringList hints = x.section(" = ", -1).trimmed().split(", ");
     ASSERT_GE(hints.size(), 3) << x.toStdString();
-    const uint flags = hints[0].toUInt(nullptr, 16), functions = hints[1].toUInt(nullptr, 16),
-               decorations = hints[2].toUInt(nullptr, 16);
-    EXPECT_TRUE((flags & 3) == 3 && !(functions & 0x19) && !(decorations & 0x61)) << x.toStdString();
+    const auto hint = [&](int i, uint bits) { return hints[i].toUInt(nullptr, 16) & bits; };
+    EXPECT_TRUE(hint(0, 3) == 3 && !hint(1, 0x19) && !hint(2, 0x61)) << x.toStdString();
 }
 
 TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
@@ -88,13 +87,11 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
     // The links' hover colours, seen in the title bar's pixels.
     for (auto [label, hover] : {std::pair{w.Weblb, qRgb(0x75, 0x75, 0x75)}, {w.AboutLb, qRgb(0x80, 0x80, 0x80)}}) {
         const auto corner = [l = label] { return l->parentWidget()->grab(l->geometry()).toImage().pixel(0, 0); };
-        const QRgb resting = corner();
         QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
-        QCoreApplication::sendEvent(label, &enter);
-        EXPECT_EQ(corner(), hover);
         QEvent leave(QEvent::Leave);
+        const QRgb resting = corner(), hovered = (QCoreApplication::sendEvent(label, &enter), corner());
         QCoreApplication::sendEvent(label, &leave);
-        EXPECT_EQ(corner(), resting);
+        EXPECT_EQ(std::pair(hovered, corner()), std::pair(hover, resting));
     }
 
     // The name column takes the spare width, so the last column stays in view.

@@ -41,10 +41,9 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
                                          QDir(Temp.filePath("config")).relativeFilePath(ini.fileName()).toUtf8()))
             << doc;
     }
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(
-        "[General]\nFirstRun=0\nSaveType=7\nLWidth=240\nOutPath=\"   \"\nOutPathPic=\" /pics \"\nSync=1\nArt=yes\n");
-    ini.close();
+    fixtures::DeviceTree(Temp.path())
+        .WriteFile("config/Marrowgate/Marrowgate.ini", "[General]\nFirstRun=0\nSaveType=7\nLWidth=240\nOutPath=\"   "
+                                                       "\"\nOutPathPic=\" /pics \"\nSync=1\nArt=yes\n");
     MakeIpod('E', {}); // no playlist at all
     TZozoDodiFrm& w = Open();
     EXPECT_EQ(std::tuple(BoxesStarting("There is no music or video in your iPod."), w.PlayLstList->topLevelItemCount(),
