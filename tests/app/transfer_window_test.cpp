@@ -320,10 +320,10 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
         tree.WriteTrackDb(bytes);
         Boxes.clear();
         TZozoDodiFrm& w = Open();
-        EXPECT_EQ(std::pair(w.MusicModel->Count(), w.PlayLstList->topLevelItem(0)->childCount()),
-                  std::pair(tracks, nodes))
+        EXPECT_EQ(std::tuple(w.MusicModel->Count(), w.PlayLstList->topLevelItem(0)->childCount(), Boxes.size(),
+                             BoxesStarting("The iPod's music database is damaged")),
+                  std::tuple(tracks, nodes, size_t(1), 1))
             << pos;
-        EXPECT_TRUE(Boxes.size() == 1 && Boxes[0].startsWith("The iPod's music database is damaged")) << pos;
         Window.reset();
     }
     // The last break on a handheld: listed, without the unreadable notice.
