@@ -52,14 +52,8 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Temp.filePath(QStringLiteral("config")));
-        MessageBoxHook = [this](MsgKind, const QString& text, MsgButtons) {
-            Boxes.push_back(text);
-            return Answer;
-        };
-        platform::SetOpenUrlHookForTesting([this](const QUrl& url) {
-            Opened.push_back(url);
-            return true;
-        });
+        MessageBoxHook = [this](MsgKind, const QString& text, MsgButtons) { return Boxes.push_back(text), Answer; };
+        platform::SetOpenUrlHookForTesting([this](const QUrl& url) { return Opened.push_back(url), true; });
         platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
     }
 
