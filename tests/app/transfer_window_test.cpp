@@ -323,10 +323,8 @@ TEST_F(WindowTest, DamagedTrackDatabaseListsWhatWasReadAndSaysSoOnce) {
         Window.reset();
     }
     // The last break on a handheld: listed, without the unreadable notice.
-    device::SetHandheldFileReader([&](const QByteArray& path, QByteArray& out, QString&) {
-        out = bytes;
-        return path.endsWith("/iTunesDB");
-    });
+    device::SetHandheldFileReader(
+        [&](const QByteArray& path, QByteArray& out, QString&) { return out = bytes, path.endsWith("/iTunesDB"); });
     platform::SetDriveTableForTesting(std::vector<platform::Drive>{});
     TZozoDodiFrm& w = Open();
     SetHandheldReady(true);

@@ -3,7 +3,6 @@
 
 #include "platform/VolumeWatcher.h"
 #include "transfer/CopyThread.h"
-#include "widgets/PicBtn.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,7 +12,6 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardPaths>
-#include <QTest>
 #include <QThread>
 
 // A volume arriving or leaving, as the system reports it.
@@ -26,7 +24,6 @@ TEST_F(WindowTest, SettingsAcrossRunsKeepOnlyValidValues) {
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + "/iPodMusic";
     EXPECT_EQ(Open().OutEdit->text(), music);
     Window->FormatLst->setCurrentIndex(4);
-    Window->close();
     Window.reset();
     // The start page on the first run only.
     EXPECT_EQ(std::pair(Open().FormatLst->currentIndex(), Opened.size()), std::pair(4, size_t(1)));
@@ -75,12 +72,11 @@ TEST_F(WindowTest, VolumesLoadTheLowestDriveAfterATransferAndAreLostOnce) {
     Volume(w, true, 0xFC000000u);
     EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
     // An arrival during a transfer waits until the transfer's thread is gone.
-    auto* thread = new QThread;
-    w.CopyThread = thread;
+    w.CopyThread = new QThread;
     Volume(w, true, (1u << 5) | (1u << 7));
     w.TransferEnded();
     EXPECT_EQ(w.FDeviceKind, TZozoDodiFrm::dkNone);
-    delete thread;
+    delete w.CopyThread;
     w.TransferEnded();
     Volume(w, true, 1u << 7);
     EXPECT_EQ(w.IpodLb->text(), QStringLiteral("Test iPod"));
