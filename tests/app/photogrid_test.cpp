@@ -23,7 +23,6 @@ static fixtures::PhotoSet Photos(int count, int perContainer = 3, int32_t small 
 class PhotoGridTest : public WindowTest {
 protected:
     QTreeWidgetItem* PhotoRoot() { return Window->PlayLstList->topLevelItem(1); }
-    QString RootText() { return PhotoRoot()->text(0); }
     // Chooses the photo root (album 0) or its album-th child, as a click in the tree does.
     void ChooseAlbum(int album) {
         Window->PlayLstList->setCurrentItem(album ? PhotoRoot()->child(album - 1) : PhotoRoot());
@@ -68,7 +67,7 @@ TEST_F(PhotoGridTest, PagesOf450TilesAndAPageAskedForWhileATransferEnds) {
     QTest::mouseClick(Tiles().front(), Qt::LeftButton);
     QTest::mouseClick(w.PrvBtn, Qt::LeftButton);
     w.InvertMnuClick();
-    EXPECT_EQ(RootText(), QStringLiteral("All photos (450/451)"));
+    EXPECT_EQ(PhotoRoot()->text(0), "All photos (450/451)");
 
     // A cancelled transfer's thread that has not made its final report yet: no tick changes.
     QThread ending;
@@ -115,7 +114,7 @@ TEST_F(PhotoGridTest, TicksAcrossAlbumsKeepOneCountAndAreWhatTheTransferCopies) 
     w.CheckMnuClick();
     ChooseAlbum(2);
     w.CheckMnuClick();
-    EXPECT_EQ(RootText(), QStringLiteral("All photos (15/16)"));
+    EXPECT_EQ(PhotoRoot()->text(0), "All photos (15/16)");
     w.UncheckMnuClick();
     // Ticks outlive their tiles; invert on the root's page flips the fifteen only, not the
     // photo in no album.
@@ -200,7 +199,7 @@ TEST_F(HandheldPhotoGridTest, TilesComeThroughTheLinkAndAReloadStartsThemAfreshA
     // The build stopped early and closed its file; the reload has not run yet.
     EXPECT_TRUE(sameDbMeanwhile && Tiles().size() < 450 && w.FCheckedPhotos == 1);
     QCoreApplication::processEvents();
-    EXPECT_EQ(std::pair(RootText(), Tiles().size()), std::pair(QString("All photos (0/451)"), size_t(0)));
+    EXPECT_EQ(std::pair(PhotoRoot()->text(0), Tiles().size()), std::pair(QString("All photos (0/451)"), size_t(0)));
     // The link's one file is free again: the next page reads through it, in RGB 555.
     ChooseAlbum(0);
     ASSERT_EQ(Tiles().size(), 450u);
