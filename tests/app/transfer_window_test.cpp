@@ -52,8 +52,7 @@ static void ExpectFixedDialog(QWidget& dialog, const QString& caption) {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     QProcess xprop;
     xprop.start("xprop", {"-id", QString::number(dialog.winId()), "_NET_WM_NAME", "_MOTIF_WM_HINTS"});
-    EXPECT_TRUE(xprop.waitForFinished());
-    const QString x = QString::fromUtf8(xprop.readAllStandardOutput());
+    const QString x = xprop.waitForFinished() ? QString::fromUtf8(xprop.readAllStandardOutput()) : QString();
     EXPECT_TRUE(x.startsWith("_NET_WM_NAME(UTF8_STRING) = \"" + caption + "\"\n")) << x.toStdString();
     // Flags, functions, decorations; "all" (bit 0) in either means every button.
     const QStringList hints = x.section(" = ", -1).trimmed().split(", ");
@@ -139,7 +138,6 @@ TEST_F(WindowTest, FromFirstLookThroughEveryKindOfTransfer) {
         QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
         EXPECT_EQ(BoxesStarting(box), 1);
     }
-    TZozoDodiFrm::FolderPickerHook = nullptr;
 
     // Cancelled while the thread waits in its first report (no event has been processed yet).
     w.OutEdit->setText(out);

@@ -174,7 +174,6 @@ TEST_F(WindowTest, ASecondPhoneNeitherTakesOverATransferNorIsReportedGone) {
     w.OutEdit->clear();
     TZozoDodiFrm::FolderPickerHook = [&](const QString&) { return phone("leave", second), Temp.filePath("late"); };
     QTest::mouseClick(w.ExpBtn, Qt::LeftButton);
-    TZozoDodiFrm::FolderPickerHook = nullptr;
     EXPECT_FALSE(w.TransferThreadAlive() || w.MusicModel->Count());
     EXPECT_EQ(std::pair(BoxesStarting("Lost connection to the iPod device."), w.StatusLb->text()),
               std::pair(1, QString("Connection Lost")));

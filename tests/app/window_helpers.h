@@ -61,6 +61,7 @@ protected:
         Window.reset();
         MessageBoxHook = nullptr;
         platform::SetOpenUrlHookForTesting(nullptr);
+        TZozoDodiFrm::FolderPickerHook = nullptr;
         platform::SetDriveTableForTesting(std::nullopt);
         platform::SetCommonProgramFilesFolderForTesting(QString());
         device::SetHandheldFileReader(nullptr);

@@ -14,11 +14,9 @@ static fixtures::FixtureDb PreviewDb(const char* folder) {
     fixtures::FixtureDb db;
     db.Playlists = {{.Name = "Test iPod", .Master = true}, {.Name = "Other", .TrackIds = {20, 21, 22}}};
     for (uint32_t i = 0; i < 5; ++i) {
-        db.Tracks.push_back({.TrackId = 20 + i,
-                             .Size = kSizes[i],
-                             .Length = 400,
-                             .Title = i == 3 ? "found" : "",
-                             .Location = QStringLiteral(":%1:Music:F00:T%2.mp3").arg(folder).arg(i)});
+        // Positional, as in WindowDb().
+        db.Tracks.push_back({20 + i, 0, kSizes[i], 400, 0, 1, false, 0, 0, i == 3 ? "found" : "",
+                             QStringLiteral(":%1:Music:F00:T%2.mp3").arg(folder).arg(i)});
         db.Playlists[0].TrackIds.push_back(20 + i);
     }
     return db;
