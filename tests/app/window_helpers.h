@@ -70,7 +70,6 @@ protected:
     // A disk-mode iPod with `db` in a folder of its own, mapped to `letter`.
     fixtures::DeviceTree MakeIpod(char letter, const fixtures::FixtureDb& db) {
         fixtures::DeviceTree tree(Temp.filePath(QStringLiteral("dev%1").arg(letter)));
-        tree.MakeITunesFolder();
         tree.WriteTrackDb(fixtures::WriteTrackDb(db));
         Drives.push_back(tree.AsDrive(letter));
         platform::SetDriveTableForTesting(Drives);
