@@ -8,12 +8,8 @@ using namespace fixtures;
 namespace {
 
 FixtureThumbRef Ref(int32_t id, uint16_t width, uint16_t height, int fileNo = 1, uint32_t offset = 0) {
-    return {.FormatId = id,
-            .Offset = offset,
-            .Size = uint32_t(width * height * 2),
-            .Width = width,
-            .Height = height,
-            .FileName = QStringLiteral(":Thumbs:F%1_%2.ithmb").arg(id).arg(fileNo)};
+    const QString name = QStringLiteral(":Thumbs:F%1_%2.ithmb").arg(id).arg(fileNo);
+    return {id, offset, uint32_t(width * height * 2), width, height, 0, 0, name};
 }
 
 // Photo i has the references refs[i]; `n` more each have a 1036 small and a 1024 large one.
@@ -31,8 +27,7 @@ FixturePhotoDb Photos(std::vector<std::vector<FixtureThumbRef>> refs, int n = 0)
 // The preferred small and the widest large format; full-size references and container numbers.
 TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormatAndReadsFullSizeReferences) {
     FixtureThumbRef odd = Ref(1111, 300, 200);
-    odd.HPad = 4;
-    odd.VPad = 2;
+    std::tie(odd.HPad, odd.VPad) = std::pair(4, 2);
     const std::tuple<std::vector<FixtureThumbRef>, bool, int32_t, TThumbFormat> cases[] = {
         {{Ref(1036, 50, 41), Ref(1019, 720, 480), Ref(1009, 42, 30)}, false, 1036, {1019, 691200, 720, 480, 1}},
         // The first preferred id met wins; unknown ids keep width + padding.
