@@ -85,17 +85,13 @@ TEST(Desktop, HelpPagesOpenThroughTheHookAndEveryFailureToOpenReachesTheHandler)
     qputenv("MARROWGATE_TEST", test);
 }
 
-namespace {
-
 // "Er Fc ..." : letter and type (fixed, cdrom, removable) of each drive.
-QByteArray Letters(const std::vector<Drive>& drives) {
+static QByteArray Letters(const std::vector<Drive>& drives) {
     QByteArray out;
     for (const Drive& d : drives)
         out += QByteArray(1, d.Letter) + "rfc"[d.Type == DriveFixed ? 1 : d.Type == DriveCdRom ? 2 : 0] + ' ';
     return out.trimmed();
 }
-
-} // namespace
 
 TEST(DriveTable, DriveFileLettersPathsAndFiles) {
     EXPECT_EQ(Letters(ParseDriveFile("# demo\nE: /tmp/my ipod/ removable\nf: /srv fixed\nG: /mnt/cd cdrom\nbad\n")),

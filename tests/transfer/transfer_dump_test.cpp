@@ -5,10 +5,8 @@
 
 #include <QProcess>
 
-namespace {
-
 // The tool's exit code, its output and its messages.
-std::tuple<int, QString, QString> RunCopy(const QString& dev, const QString& out, const QStringList& more = {}) {
+static std::tuple<int, QString, QString> RunCopy(const QString& dev, const QString& out, const QStringList& more = {}) {
     QProcess p;
     p.start(QStringLiteral(MG_BIN_DIR "/ipod-dump"), QStringList{"copy", dev, out, "--layout", "1", "--photos"} + more);
     p.waitForFinished(120000);
@@ -70,5 +68,3 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
         std::tuple(1, QString(),
                    "ipod-dump: Can not create the folder to save the music.\n" + blocked.path() + "/New Order/in/\n"));
 }
-
-} // namespace

@@ -8,17 +8,13 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace {
-
 const QRgb kRed = qRgb(200, 0, 0), kBlue = qRgb(0, 0, 200);
 
-QImage Picture(int w, int h, QRgb fill) {
+static QImage Picture(int w, int h, QRgb fill) {
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(fill);
     return img;
 }
-
-} // namespace
 
 // The shape follows the transparent colour, missing pictures are ignored; the left button clicks
 // only when released over the button, and the caption follows hover and state.
