@@ -77,9 +77,7 @@ TEST(Desktop, HelpPagesOpenThroughTheHookAndEveryFailureToOpenReachesTheHandler)
     opener("exit 0");
     EXPECT_TRUE(OpenHelp(QStringLiteral("::/ts.html")));
     waitForOpener();
-    QFile got(opened);
-    EXPECT_TRUE(got.open(QIODevice::ReadOnly) &&
-                got.readAll() == HelpUrl(QStringLiteral("::/ts.html")).toLocalFile().toUtf8());
+    EXPECT_EQ(fixtures::DeviceTree(bin.path()).ReadFile("opened"), HelpUrl("::/ts.html").toLocalFile().toUtf8());
     EXPECT_EQ(failed.size(), 2u);
     qputenv("PATH", path);
     qputenv("MARROWGATE_TEST", test);

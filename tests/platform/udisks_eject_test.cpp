@@ -18,8 +18,6 @@
 
 using namespace platform;
 
-namespace {
-
 // A plain folder passes every step without the bus. Unknown letters, malformed roots and a
 // block device udisks2 does not know fail, and the later steps touch nothing.
 TEST(VolumeEject, PlainFoldersPassAndWhatCannotBeOpenedFails) {
@@ -122,5 +120,3 @@ TEST(UDisksEject, RetriesOnlyABusyVolumeAndNeverEjectsWhatIsStillMounted) {
     daemon.kill();
     daemon.waitForFinished();
 }
-
-} // namespace

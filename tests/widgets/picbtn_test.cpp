@@ -28,11 +28,10 @@ TEST(PicButton, ShapeClicksAndCaption) {
     shape.SetTransparentColor(TColorFromRgb(kRed)); // rebuilt at once
     EXPECT_TRUE((shape.mask() ^ QRegion(5, 3, 1, 1)).isEmpty());
     // An empty or all-transparent picture leaves the whole rectangle.
-    const QImage empty, red = Picture(4, 4, kRed);
-    shape.SetBitmap(&empty);
-    EXPECT_TRUE(shape.mask().isEmpty());
-    shape.SetBitmap(&red);
-    EXPECT_TRUE(shape.mask().isEmpty());
+    for (const QImage& picture : {QImage(), Picture(4, 4, kRed)}) {
+        shape.SetBitmap(&picture);
+        EXPECT_TRUE(shape.mask().isEmpty());
+    }
 
     QWidget host;
     auto* b = new TPicButton(&host);
