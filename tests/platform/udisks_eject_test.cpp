@@ -116,7 +116,5 @@ TEST(UDisksEject, RetriesOnlyABusyVolumeAndNeverEjectsWhatIsStillMounted) {
     service.quit();
     service.wait();
     SetEjectBusForTesting({});
-    SetMountInfoForTesting(std::nullopt);
-    daemon.kill();
-    daemon.waitForFinished();
+    SetMountInfoForTesting(std::nullopt); // the daemon is killed and awaited as its process object goes
 }

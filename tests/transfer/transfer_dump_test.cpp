@@ -27,7 +27,6 @@ TEST(TransferDump, RunsAgainIntoOneFolderAndExitsNonZeroWhenATrackIsNotWritten) 
     tree.WriteTrackDb(fixtures::WriteTrackDb(db));
     fixtures::WritePhotoSet(tree, fixtures::MakePhotoSet(1024, 1036, 6, false, 3), false);
     const auto [exit, log, err] = RunCopy(dev.path(), out.path());
-    EXPECT_EQ(exit, 0) << err.toStdString();
     EXPECT_TRUE(log.startsWith(
         QStringLiteral("[iPod mode]\n\nPhotos\n\nMusic: %1/%1\nPhotos: 6/6\nTo iTunes: 0, 0\n").arg(db.Tracks.size())))
         << log.toStdString();
