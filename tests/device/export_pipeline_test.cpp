@@ -12,10 +12,8 @@ using namespace device;
 using namespace devtest;
 using namespace fixtures;
 
-namespace {
-
 // The JPEG of one photo made on its own from its container's bytes.
-QByteArray EncodedAlone(const TPhotoDb& db, const QByteArray& container, const TPhotoItem& photo) {
+static QByteArray EncodedAlone(const TPhotoDb& db, const QByteArray& container, const TPhotoItem& photo) {
     if (db.Large.Id == FormatUyvy) {
         QImage picture(640, 480, QImage::Format_RGB888);
         DecodeUyvyResampled(reinterpret_cast<const uint8_t*>(container.constData() + photo.LargeOffset), picture);
@@ -24,8 +22,6 @@ QByteArray EncodedAlone(const TPhotoDb& db, const QByteArray& container, const T
     const QByteArray header(reinterpret_cast<const char*>(db.BmpHeader.data()), BitmapHeaderSize);
     return JpegWriter().Encode(DecodeBitfieldBitmap(header + container.mid(photo.LargeOffset, db.Large.Size)));
 }
-
-} // namespace
 
 // Then it stops at a folder that went away, or at a progress handler that throws.
 TEST_F(MappedDevice, PhotoExportLeavesTheFilesLogAndProgressOfOnePhotoAfterAnotherAndStopsAtAFailure) {

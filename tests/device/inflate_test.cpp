@@ -30,7 +30,6 @@ TEST(Inflate, GivesBackTheHeaderAndTheInflatedRestAndRefusesWhatDoesNotInflate) 
         EXPECT_THROW(InflateTrackDb(bad), platform::EDecompressionError) << bad.size();
     // A small file that inflates to much more than the limit; the limit is exact.
     const QByteArray bomb = CompressTrackDb(Record("mhbd", 24, 0, QByteArray(200000, '\0')), 9);
-    ASSERT_LT(bomb.size(), 1000);
     EXPECT_EQ(InflateTrackDb(bomb, 200024).size(), 200024);
     EXPECT_THROW(InflateTrackDb(bomb, 200023), platform::EDecompressionError);
 }

@@ -7,8 +7,6 @@
 using namespace device;
 using fixtures::DeviceTree;
 
-namespace {
-
 class IPodTest : public ::testing::Test {
 protected:
     void TearDown() override { platform::SetDriveTableForTesting(std::nullopt); }
@@ -23,8 +21,6 @@ protected:
     QTemporaryDir Dir;
     TIPod Pod;
 };
-
-} // namespace
 
 TEST_F(IPodTest, ProbeScanLockAndPrefsFlag) {
     const DeviceTree locked = Tree("locked"), bare = Tree("bare", false), plain = Tree("plain", false), g = Tree("g");

@@ -5,19 +5,13 @@ using namespace device;
 using namespace devtest;
 using namespace fixtures;
 
-namespace {
-
-FixtureThumbRef Ref(int32_t id, uint16_t width, uint16_t height, int fileNo = 1, uint32_t offset = 0) {
-    return {.FormatId = id,
-            .Offset = offset,
-            .Size = uint32_t(width * height * 2),
-            .Width = width,
-            .Height = height,
-            .FileName = QStringLiteral(":Thumbs:F%1_%2.ithmb").arg(id).arg(fileNo)};
+static FixtureThumbRef Ref(int32_t id, uint16_t width, uint16_t height, int fileNo = 1, uint32_t offset = 0) {
+    const QString name = QStringLiteral(":Thumbs:F%1_%2.ithmb").arg(id).arg(fileNo);
+    return {id, offset, uint32_t(width * height * 2), width, height, 0, 0, name};
 }
 
 // Photo i has the references refs[i]; `n` more each have a 1036 small and a 1024 large one.
-FixturePhotoDb Photos(std::vector<std::vector<FixtureThumbRef>> refs, int n = 0) {
+static FixturePhotoDb Photos(std::vector<std::vector<FixtureThumbRef>> refs, int n = 0) {
     for (int i = 0; i < n; ++i)
         refs.push_back({Ref(1036, 50, 41, 1, uint32_t(i * 4100)), Ref(1024, 320, 240, 1, uint32_t(i * 153600))});
     FixturePhotoDb db;
@@ -26,13 +20,10 @@ FixturePhotoDb Photos(std::vector<std::vector<FixtureThumbRef>> refs, int n = 0)
     return db;
 }
 
-} // namespace
-
 // The preferred small and the widest large format; full-size references and container numbers.
 TEST(PhotoDb, ChoosesPreferredSmallAndWidestLargeFormatAndReadsFullSizeReferences) {
     FixtureThumbRef odd = Ref(1111, 300, 200);
-    odd.HPad = 4;
-    odd.VPad = 2;
+    std::tie(odd.HPad, odd.VPad) = std::pair(4, 2);
     const std::tuple<std::vector<FixtureThumbRef>, bool, int32_t, TThumbFormat> cases[] = {
         {{Ref(1036, 50, 41), Ref(1019, 720, 480), Ref(1009, 42, 30)}, false, 1036, {1019, 691200, 720, 480, 1}},
         // The first preferred id met wins; unknown ids keep width + padding.

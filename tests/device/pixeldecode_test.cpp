@@ -8,9 +8,7 @@
 
 using namespace device;
 
-namespace {
-
-QByteArray Bitmap(const TThumbFormat& f, bool handheld, std::initializer_list<uint16_t> words = {}) {
+static QByteArray Bitmap(const TThumbFormat& f, bool handheld, std::initializer_list<uint16_t> words = {}) {
     const TBitmapHeader h = BuildBitmapHeader(f, handheld);
     QByteArray b(reinterpret_cast<const char*>(h.data()), BitmapHeaderSize);
     for (uint16_t w : words)
@@ -21,15 +19,13 @@ QByteArray Bitmap(const TThumbFormat& f, bool handheld, std::initializer_list<ui
 const auto At = [](const QImage& image, int x, int y, QRgb mask = 0xFFFFFF) { return image.pixel(x, y) & mask; };
 
 // Every pixel, rows top first.
-std::vector<QRgb> Pixels(const QImage& image, QRgb mask = 0xFFFFFF) {
+static std::vector<QRgb> Pixels(const QImage& image, QRgb mask = 0xFFFFFF) {
     std::vector<QRgb> all;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             all.push_back(At(image, x, y, mask));
     return all;
 }
-
-} // namespace
 
 // 16-bit bitmaps: every pixel, rows top first; no pixels for headers that cannot be used.
 TEST(PixelDecode, SixteenBitPixelsFollowTheMasksAndHeadersThatCannotBeUsedGiveNoPicture) {

@@ -22,12 +22,10 @@ TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndOnlyTheCountedContainersAre
         for (const bool cut : {false, true}) {
             auto db = LoadPhotos(set);
             db->Photos.GetItem(2)->Selected = 0;
-            EXPECT_FALSE(db->ExportThumbs(aspect));
-            EXPECT_EQ(Progress, 3);
-            EXPECT_EQ(Files(), QStringList({"100.jpg", "101.jpg", "103.jpg"}).mid(0, cut ? 2 : 3));
-            if (!cut) {
+            for (int run = 1; run <= 2; ++run) {
                 EXPECT_FALSE(db->ExportThumbs(aspect));
-                EXPECT_EQ(Files(), QStringList({"100.jpg", "101.jpg", "103.jpg"}));
+                EXPECT_EQ(std::pair(Progress, Files()),
+                          std::pair(3 * run, QStringList({"100.jpg", "101.jpg", "103.jpg"}).mid(0, cut ? 2 : 3)));
             }
             for (const QString& name : Files()) {
                 EXPECT_EQ(QImage(Out + name).size(), size);
@@ -71,7 +69,6 @@ TEST_F(MappedDevice, EveryLayoutExportsItsPicturesAndOnlyTheCountedContainersAre
     EXPECT_TRUE(db->ExportThumbs(true));
     EXPECT_EQ(std::pair(db->Log, db->MissingContainers),
               std::pair(QByteArray("1024_9 :RGB file not found.\r\n"), std::vector<int32_t>{9}));
-    EXPECT_EQ(ContainersToVisit(3, {}), (std::vector<int32_t>{1, 2, 3}));
     EXPECT_EQ(ContainersToVisit(MaxProbedContainers + 1, {7, 0, 3, 7, MaxProbedContainers + 2}),
               (std::vector<int32_t>{3, 7}));
 }

@@ -12,10 +12,8 @@ using namespace device;
 using namespace devtest;
 using namespace fixtures;
 
-namespace {
-
 // Everything a load gives, as one text.
-QString Describe(const TiTunesDB& db) {
+static QString Describe(const TiTunesDB& db) {
     QStringList lines{QStringLiteral("%1 %2 %3").arg(db.TotalTime).arg(db.TotalSize).arg(db.ErrorCode)};
     for (int i = 0; i < db.Tracks.Count(); ++i) {
         const TTrackItem& t = db.Tracks.GetItem(i);
@@ -45,8 +43,6 @@ const char* const kSample = R"(4000500 154126804 0
 Test iPod|0| 101 102 103 104 105
 Favourites|0| 103 101 999
 Recently Played|1| 102)";
-
-} // namespace
 
 // Every field from the disk, texts that outlive the database; lists refuse indexes outside
 // them and keep their items' addresses while they grow; a video is told by its extension.

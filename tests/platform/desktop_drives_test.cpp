@@ -69,7 +69,6 @@ TEST(Desktop, HelpPagesOpenThroughTheHookAndEveryFailureToOpenReachesTheHandler)
     };
     failed.clear();
     EXPECT_FALSE(OpenFolder(bin.path())); // no xdg-open on the path
-    EXPECT_EQ(failed.size(), 1u);
     opener("exit 3");
     EXPECT_TRUE(OpenFolder(bin.path()));
     waitForOpener();
@@ -78,25 +77,19 @@ TEST(Desktop, HelpPagesOpenThroughTheHookAndEveryFailureToOpenReachesTheHandler)
     opener("exit 0");
     EXPECT_TRUE(OpenHelp(QStringLiteral("::/ts.html")));
     waitForOpener();
-    QFile got(opened);
-    EXPECT_TRUE(got.open(QIODevice::ReadOnly) &&
-                got.readAll() == HelpUrl(QStringLiteral("::/ts.html")).toLocalFile().toUtf8());
+    EXPECT_EQ(fixtures::DeviceTree(bin.path()).ReadFile("opened"), HelpUrl("::/ts.html").toLocalFile().toUtf8());
     EXPECT_EQ(failed.size(), 2u);
     qputenv("PATH", path);
     qputenv("MARROWGATE_TEST", test);
 }
 
-namespace {
-
 // "Er Fc ..." : letter and type (fixed, cdrom, removable) of each drive.
-QByteArray Letters(const std::vector<Drive>& drives) {
+static QByteArray Letters(const std::vector<Drive>& drives) {
     QByteArray out;
     for (const Drive& d : drives)
         out += QByteArray(1, d.Letter) + "rfc"[d.Type == DriveFixed ? 1 : d.Type == DriveCdRom ? 2 : 0] + ' ';
     return out.trimmed();
 }
-
-} // namespace
 
 TEST(DriveTable, DriveFileLettersPathsAndFiles) {
     EXPECT_EQ(Letters(ParseDriveFile("# demo\nE: /tmp/my ipod/ removable\nf: /srv fixed\nG: /mnt/cd cdrom\nbad\n")),

@@ -5,11 +5,9 @@
 
 #include "platform/Drives.h"
 
-namespace {
 struct DropDriveTable : ::testing::EmptyTestEventListener {
     void OnTestEnd(const ::testing::TestInfo&) override { platform::SetDriveTableForTesting(std::nullopt); }
 };
-} // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -12,8 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
 // Both ways of opening: the kernel's openat2 and the walk that stands in without it.
 class OpenBeneathTest : public ::testing::TestWithParam<bool> {
 protected:
@@ -56,5 +54,3 @@ TEST_P(OpenBeneathTest, OpensRegularFilesBeneathTheRootOnly) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, OpenBeneathTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Walk" : "Openat2"; });
-
-} // namespace

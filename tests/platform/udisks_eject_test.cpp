@@ -18,8 +18,6 @@
 
 using namespace platform;
 
-namespace {
-
 // A plain folder passes every step without the bus. Unknown letters, malformed roots and a
 // block device udisks2 does not know fail, and the later steps touch nothing.
 TEST(VolumeEject, PlainFoldersPassAndWhatCannotBeOpenedFails) {
@@ -118,9 +116,5 @@ TEST(UDisksEject, RetriesOnlyABusyVolumeAndNeverEjectsWhatIsStillMounted) {
     service.quit();
     service.wait();
     SetEjectBusForTesting({});
-    SetMountInfoForTesting(std::nullopt);
-    daemon.kill();
-    daemon.waitForFinished();
+    SetMountInfoForTesting(std::nullopt); // the daemon is killed and awaited as its process object goes
 }
-
-} // namespace

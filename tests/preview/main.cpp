@@ -7,7 +7,6 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
-namespace {
 struct OwnFolders : ::testing::EmptyTestEventListener {
     const QString Base = QDir::tempPath();
     std::unique_ptr<QTemporaryDir> Dir;
@@ -18,7 +17,6 @@ struct OwnFolders : ::testing::EmptyTestEventListener {
     }
     void OnTestEnd(const ::testing::TestInfo&) override { Dir.reset(); }
 };
-} // namespace
 
 int main(int argc, char** argv) {
     qputenv("MARROWGATE_AUDIO_SINK", "fakesink sync=true");

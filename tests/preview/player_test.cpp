@@ -15,8 +15,6 @@
 
 using preview::TBsPodPlayer;
 
-namespace {
-
 const char kWide[] = "\xe9\x9f\xb3\xe6\xa5\xbd \xf0\x9f\x8e\xb5.mp3"; // a name outside Latin-1
 
 struct Tracks : ::testing::Environment {
@@ -35,11 +33,11 @@ struct Tracks : ::testing::Environment {
 };
 auto* const gTracks = static_cast<Tracks*>(::testing::AddGlobalTestEnvironment(new Tracks));
 
-QString Track(const char* name) {
+static QString Track(const char* name) {
     return gTracks->Dir->filePath(QString::fromUtf8(name));
 }
 
-bass::DWORD LiveStreams() {
+static bass::DWORD LiveStreams() {
     auto count = reinterpret_cast<bass::StreamCountFn*>(dlsym(preview::BassModule(), bass::kStreamCountName));
     return count ? count() : ~0u;
 }
@@ -234,5 +232,3 @@ TEST(BassBinding, LoadsOnlyACompleteLibraryNeverByName) {
         ::testing::ExitedWithCode(0), "");
     saved.isNull() ? qunsetenv("LD_LIBRARY_PATH") : qputenv("LD_LIBRARY_PATH", saved);
 }
-
-} // namespace

@@ -10,9 +10,7 @@
 
 using namespace transfer_test;
 
-namespace {
-
-void Link(const QString& target, const QString& at) {
+static void Link(const QString& target, const QString& at) {
     QDir().mkpath(QFileInfo(at).absolutePath());
     ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
 }
@@ -89,5 +87,3 @@ TEST_F(TransferTest, SourceShorterThanItsSizeIsAReadErrorAndLeavesNoFile) {
     EXPECT_TRUE(app::DetailLog.Text().contains("Short :read error (fewer bytes than its size)\r\n:" + name))
         << app::DetailLog.Text().toStdString();
 }
-
-} // namespace

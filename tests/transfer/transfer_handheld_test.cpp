@@ -7,8 +7,6 @@
 using namespace simtest;
 using transfer_test::AllFiles;
 
-namespace {
-
 class HandheldTransferTest : public simtest::SimLink {
 protected:
     void SetUp() override {
@@ -132,5 +130,3 @@ TEST_F(HandheldTransferTest, FullSizePhotosAreTakenForPresentOnlyWithTheirBytes)
                          ReadFile(Out.path() + "/3_IMG.JPG")),
               std::tuple(Content('A'), Content('B'), Content('A')));
 }
-
-} // namespace

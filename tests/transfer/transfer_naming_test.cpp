@@ -39,10 +39,7 @@ TEST(TransferNaming, UnknownLayoutsAndLongNamesInWideScripts) {
 TEST_F(TransferTest, ControlCharactersInDeviceTextNeverReachAName) {
     for (int layout = 0; layout <= 6; ++layout) {
         Db->Tracks.Clear();
-        AddTrack("Bad\nTitle",
-                 "A.mp\x1b"
-                 "3",
-                 "a", "Art\tist", QString::fromUtf8("Al\0bum", 6));
+        AddTrack("Bad\nTitle", "A.mp\u001b3", "a", "Art\tist", QString::fromUtf8("Al\0bum", 6));
         Db->NamingScheme = layout;
         Db->OutputFolder = Music + QString::number(layout) + "/";
         QDir().mkpath(Db->OutputFolder);

@@ -143,11 +143,10 @@ TEST_F(TransferTest, FullSizePhotosNamesGapsAndACancel) {
 
     // Any other error stops the stage: the photo and those after it count as not copied.
     Photos->Photos.Clear();
-    for (const auto& [name, content] : {std::pair{":S0.JPG", QByteArray("s")},
-                                        {":Gone.JPG", QByteArray()},
-                                        {":Big.JPG", QByteArray(2 << 20, 'b')},
-                                        {":S1.JPG", QByteArray("s")}})
-        AddPhoto(name, content);
+    AddPhoto(":S0.JPG", "s");
+    AddPhoto(":Gone.JPG", QByteArray());
+    AddPhoto(":Big.JPG", QByteArray(2 << 20, 'b'));
+    AddPhoto(":S1.JPG", "s");
     app::DetailLog.Clear();
     {
         const FileSizeLimit full(1 << 20);

@@ -8,17 +8,13 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-namespace {
-
 const QRgb kRed = qRgb(200, 0, 0), kBlue = qRgb(0, 0, 200);
 
-QImage Picture(int w, int h, QRgb fill) {
+static QImage Picture(int w, int h, QRgb fill) {
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(fill);
     return img;
 }
-
-} // namespace
 
 // The shape follows the transparent colour, missing pictures are ignored; the left button clicks
 // only when released over the button, and the caption follows hover and state.
@@ -32,11 +28,10 @@ TEST(PicButton, ShapeClicksAndCaption) {
     shape.SetTransparentColor(TColorFromRgb(kRed)); // rebuilt at once
     EXPECT_TRUE((shape.mask() ^ QRegion(5, 3, 1, 1)).isEmpty());
     // An empty or all-transparent picture leaves the whole rectangle.
-    const QImage empty, red = Picture(4, 4, kRed);
-    shape.SetBitmap(&empty);
-    EXPECT_TRUE(shape.mask().isEmpty());
-    shape.SetBitmap(&red);
-    EXPECT_TRUE(shape.mask().isEmpty());
+    for (const QImage& picture : {QImage(), Picture(4, 4, kRed)}) {
+        shape.SetBitmap(&picture);
+        EXPECT_TRUE(shape.mask().isEmpty());
+    }
 
     QWidget host;
     auto* b = new TPicButton(&host);
