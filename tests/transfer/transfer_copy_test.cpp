@@ -124,10 +124,18 @@ int PlantDisplayRace() {
     return 0;
 }
 
+#if defined(__SANITIZE_THREAD__) // GCC
+#define MG_UNDER_TSAN 1
+#elif defined(__has_feature) // clang
+#if __has_feature(thread_sanitizer)
+#define MG_UNDER_TSAN 1
+#endif
+#endif
+
 // Code run through the panel's event queue is checked like any other: the suppressions leave
 // out only races whose top frame lies in a library.
 TEST(CopyDisplay, ARaceInAQueuedDisplayRoutineIsReported) {
-#if !defined(__SANITIZE_THREAD__)
+#if !defined(MG_UNDER_TSAN)
     GTEST_SKIP() << "only a ThreadSanitizer build reports races";
 #endif
     QProcess child;
